@@ -1,0 +1,107 @@
+// ArchiveReader: forward reads cost one read() per 1000 bytes; seeks only on step-back/rewind.
+#include "engine/archive_reader.h"
+
+namespace zipsalvage {
+namespace {
+
+void loadBufferAt(ArchiveReader& reader, int64_t offset) {
+    seekFile(reader.archiveHandle, offset);
+    reader.bufferStart = offset;
+    reader.fill = static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+    reader.position = 0;
+    reader.deliveredCount = static_cast<uint64_t>(offset);
+}
+
+}  // namespace
+
+int progressThousandths(uint64_t delivered, uint64_t size) {
+    if (size == 0) size = 1;
+    uint64_t value = size <= 1000000 ? delivered * 1000 / size
+                                     : (delivered / 1000) * 1000 / (size / 1000);
+    return static_cast<int>(value > 1000 ? 1000 : value);
+}
+
+void reportProgress(ArchiveReader& reader) {
+    reader.progressTick = 0;
+    if (reader.progress != nullptr) {
+        reader.progress(reader.progressContext,
+                        progressThousandths(reader.deliveredCount, reader.archiveSize));
+    }
+}
+
+bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
+    if (reader.archiveHandle == kInvalidFile) return false;
+    if (reader.position >= reader.fill) {
+        int64_t here = filePosition(reader.archiveHandle);
+        reader.bufferStart = here < 0 ? 0 : here;
+        reader.fill = static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+        reader.position = 0;
+        if (reader.fill <= 0) {
+            reader.fill = 0;
+            return false;
+        }
+    }
+    return readByte(reader, byte);
+}
+
+bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count) {
+    return readUpTo(reader, destination, count) == count;
+}
+
+int64_t readUpTo(ArchiveReader& reader, uint8_t* destination, int64_t count) {
+    int64_t delivered = 0;
+    while (delivered < count) {
+        // Whole runs straight out of the buffer; readByte only at the edges.
+        int64_t inBuffer = reader.fill - reader.position;
+        int64_t room = kProgressEveryBytes - reader.progressTick - 1;
+        int64_t run = count - delivered;
+        if (run > inBuffer) run = inBuffer;
+        if (run > room) run = room;
+        if (run > 0) {
+            for (int64_t index = 0; index < run; ++index) {
+                destination[delivered + index] = reader.buffer[reader.position + index];
+            }
+            reader.position += static_cast<int32_t>(run);
+            reader.deliveredCount += static_cast<uint64_t>(run);
+            reader.progressTick += static_cast<int32_t>(run);
+            delivered += run;
+            continue;
+        }
+        if (!readByte(reader, destination[delivered])) break;
+        ++delivered;
+    }
+    return delivered;
+}
+
+bool skipBytes(ArchiveReader& reader, int64_t count) {
+    uint8_t byte = 0;
+    for (int64_t index = 0; index < count; ++index) {
+        if (!readByte(reader, byte)) return false;
+    }
+    return true;
+}
+
+void stepBack(ArchiveReader& reader, int32_t count) {
+    if (reader.archiveHandle == kInvalidFile) return;
+    if (reader.position >= count) {
+        reader.position -= count;
+        return;
+    }
+    int64_t target = reader.bufferStart + reader.position - count;
+    loadBufferAt(reader, target < 0 ? 0 : target);
+}
+
+int64_t logicalPosition(const ArchiveReader& reader) {
+    int64_t here = filePosition(reader.archiveHandle);
+    int64_t position = (here < 0 ? 0 : here) - reader.fill + reader.position;
+    return position < 0 ? 0 : position;
+}
+
+void markResume(ArchiveReader& reader) { reader.resumePoint = logicalPosition(reader); }
+
+void rewindToMark(ArchiveReader& reader) {
+    if (reader.archiveHandle == kInvalidFile) return;
+    loadBufferAt(reader, reader.resumePoint);
+}
+
+}  // namespace zipsalvage

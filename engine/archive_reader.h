@@ -1,0 +1,56 @@
+// The buffered reader of the damaged archive: one byte at a time from a 1000-byte buffer, with
+// a short step back, a resume mark and a progress report every 10,000 bytes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace zipsalvage {
+
+inline constexpr int32_t kReaderBufferBytes = 1000;
+inline constexpr int32_t kProgressEveryBytes = 10000;
+
+struct ArchiveReader {
+    FileHandle archiveHandle = kInvalidFile;
+    uint64_t archiveSize = 1;  // 1 for an empty file, so that it can divide
+    uint8_t buffer[kReaderBufferBytes];
+    int32_t fill = 0;
+    int32_t position = 0;
+    int64_t bufferStart = 0;
+    uint64_t deliveredCount = 0;  // for progress only; re-based after a seek
+    int32_t progressTick = 0;
+    int64_t resumePoint = 0;
+    void (*progress)(void* context, int thousandths) = nullptr;
+    void* progressContext = nullptr;
+};
+
+// The slow half of readByte: refills the buffer, delivers a byte if there is one.
+bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte);
+// Sends the progress value for the current deliveredCount.
+void reportProgress(ArchiveReader& reader);
+// Progress in thousandths for `delivered` of `size` bytes.
+int progressThousandths(uint64_t delivered, uint64_t size);
+
+inline bool readByte(ArchiveReader& reader, uint8_t& byte) {
+    if (reader.position >= reader.fill) return refillAndReadByte(reader, byte);
+    byte = reader.buffer[reader.position++];
+    ++reader.deliveredCount;
+    if (++reader.progressTick >= kProgressEveryBytes) reportProgress(reader);
+    return true;
+}
+
+// True when all `count` bytes were delivered; bytes delivered before a failure stay consumed.
+bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count);
+// The number of bytes delivered, 0 to count.
+int64_t readUpTo(ArchiveReader& reader, uint8_t* destination, int64_t count);
+// True when `count` bytes were passed over.
+bool skipBytes(ArchiveReader& reader, int64_t count);
+// Moves the logical position back `count` bytes (at most the buffer size).
+void stepBack(ArchiveReader& reader, int32_t count);
+void markResume(ArchiveReader& reader);
+void rewindToMark(ArchiveReader& reader);
+// File offset of the next byte the reader delivers.
+int64_t logicalPosition(const ArchiveReader& reader);
+
+}  // namespace zipsalvage

@@ -1,0 +1,204 @@
+// runSalvage: the byte-by-byte scan for local headers, then the new central directory.
+#include "engine/salvage_run.h"
+
+#include <cstring>
+#include <new>
+
+#include "resources/strings.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr int kRewindAfterEntry = 8;  // the scan looks again at the last 8 bytes an entry read
+constexpr uint32_t kCancelCheckBytes = 1u << 16;
+
+// Writes `count` bytes to the output; false when the write came up short.
+bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
+    return writeFile(run.outputHandle, bytes, count) == count;
+}
+
+void logCount(SalvageRun& run, int textId, int32_t count) {
+    char line[256];
+    formatText(line, sizeof line, loadText(textId), count);
+    logText(run, line);
+}
+
+void showOutputError(SalvageRun& run) {
+    if (run.ui.showMessage != nullptr) {
+        const char* text = loadText(kTextUnableToWrite);
+        run.ui.showMessage(run.ui.context, text, loadText(kTextOutputError), MessageKind::kError);
+    }
+}
+
+void appendEntry(SalvageRun& run, SalvagedEntry* entry) {
+    if (run.entryTail == nullptr) {
+        run.entryList = entry;
+    } else {
+        run.entryTail->next = entry;
+    }
+    run.entryTail = entry;
+}
+
+// Cuts everything written for an entry from `headerOffset` on.
+bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
+    return seekFile(run.outputHandle, headerOffset) && truncateFileHere(run.outputHandle);
+}
+
+// Central directory, end record, truncation. False when a write came up short.
+bool writeDirectory(SalvageRun& run) {
+    int64_t start = filePosition(run.outputHandle);
+    if (start < 0) return false;
+    uint32_t count = 0;
+    uint8_t image[kCentralHeaderSize];
+    for (SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) {
+        buildCentralHeader(*entry, image);
+        if (!writeOutput(run, image, kCentralHeaderSize)) return false;
+        if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength))) {
+            return false;
+        }
+        ++count;
+    }
+    int64_t end = filePosition(run.outputHandle);
+    uint8_t record[kEndRecordSize];
+    buildEndRecord(count, static_cast<uint32_t>(end - start), static_cast<uint32_t>(start), record);
+    if (!writeOutput(run, record, kEndRecordSize)) return false;
+    return truncateFileHere(run.outputHandle);
+}
+
+void logSummary(SalvageRun& run) {
+    logText(run, " ");
+    logText(run, loadText(kTextAttemptComplete));
+    logCount(run, kTextFilesFound, run.filesFound);
+    if (run.unrecoverableCount > 0) logCount(run, kTextUnrecoverable, run.unrecoverableCount);
+    if (run.partialCount > 0) logCount(run, kTextPartial, run.partialCount);
+    if (run.undecryptableCount > 0) logCount(run, kTextUndecryptable, run.undecryptableCount);
+    if (run.systemErrorCount > 0) logCount(run, kTextSystemErrors, run.systemErrorCount);
+}
+
+}  // namespace
+
+void logText(SalvageRun& run, const char* text) {
+    if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
+}
+
+std::string shownName(SalvageRun& run, const char* rawName) {
+    std::string shown;
+    if (run.ui.displayName != nullptr) {
+        run.ui.displayName(run.ui.context, rawName, shown);
+    } else {
+        shown = rawName;
+    }
+    return shown;
+}
+
+int salvageHeaderAt(SalvageRun& run) {
+    LocalHeader header;
+    std::memcpy(header.bytes, kLocalSignature, 4);
+    if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
+    uint16_t nameLength = headerField16(header, kLocalNameLength);
+    if (nameLength == 0 || nameLength > kMaxNameLength) return kHeaderRejected;
+
+    auto* entry = new (std::nothrow) SalvagedEntry{};
+    char* name = new (std::nothrow) char[nameLength + 1];
+    if (entry == nullptr || name == nullptr) {
+        // No memory for the node: the entry cannot be listed, so it is not salvaged.
+        delete entry;
+        delete[] name;
+        return kHeaderNotSalvaged;
+    }
+    if (!readExact(run.reader, reinterpret_cast<uint8_t*>(name), nameLength)) {
+        logText(run, loadText(kTextPrematureEnd));
+        delete entry;
+        delete[] name;
+        return kHeaderNotSalvaged;
+    }
+    name[nameLength] = '\0';
+    entry->name = name;
+    // A shortfall in the extra field is not an error: the extraction then finds no input.
+    skipBytes(run.reader, headerField16(header, kLocalExtraLength));
+    setHeaderField16(header, kLocalExtraLength, 0);
+    entry->header = header;
+
+    int64_t headerOffset = filePosition(run.outputHandle);
+    entry->headerOffset = static_cast<uint32_t>(headerOffset);
+    if (headerOffset < 0 || !writeOutput(run, entry->header.bytes, kLocalHeaderSize) ||
+        !writeOutput(run, name, nameLength)) {
+        delete entry;
+        delete[] name;
+        return kHeaderOutputFailed;
+    }
+
+    if (!salvageEntryData(run, entry->header, name)) {
+        bool cut = cutOutputAt(run, headerOffset);
+        delete entry;
+        delete[] name;
+        return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
+    }
+
+    setHeaderField16(entry->header, kLocalFlags, 0);
+    setHeaderField16(entry->header, kLocalVersionNeeded, kVersionWritten);
+    int64_t dataEnd = filePosition(run.outputHandle);
+    bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
+                     writeOutput(run, entry->header.bytes, kLocalHeaderSize) &&
+                     seekFile(run.outputHandle, dataEnd);
+    if (!rewritten) {
+        delete entry;
+        delete[] name;
+        return kHeaderOutputFailed;
+    }
+    appendEntry(run, entry);
+    return kHeaderEntryWritten;
+}
+
+RunResult runSalvage(SalvageRun& run) {
+    logText(run, loadText(kTextBeginning));
+    bool noSignatureYet = true;
+    int state = 0;
+    uint32_t sinceCancelCheck = 0;
+    uint8_t byte = 0;
+    while (readByte(run.reader, byte)) {
+        // A long stretch without signatures still answers a cancel promptly.
+        if (++sinceCancelCheck >= kCancelCheckBytes) {
+            sinceCancelCheck = 0;
+            if (isCancelled(run.flags)) return RunResult::kCancelled;
+        }
+        // "P" is tested first in every state, so "PPK\3\4" and "PK\3PK\3\4" are found.
+        if (byte == 0x50) {
+            state = 1;
+            continue;
+        }
+        if (state == 1) {
+            state = byte == 0x4B ? 2 : 0;
+            continue;
+        }
+        if (state == 2) {
+            state = byte == 0x03 ? 3 : 0;
+            continue;
+        }
+        if (state != 3 || byte != 0x04) {
+            state = 0;
+            continue;
+        }
+        state = 0;
+        noSignatureYet = false;
+        markResume(run.reader);
+        int result = salvageHeaderAt(run);
+        if (isCancelled(run.flags)) return RunResult::kCancelled;
+        if (result == kHeaderOutputFailed) {
+            showOutputError(run);
+            return RunResult::kOutputFailed;
+        }
+        if (result == kHeaderEntryWritten) stepBack(run.reader, kRewindAfterEntry);
+        if (result == kHeaderRejected) rewindToMark(run.reader);
+    }
+    if (isCancelled(run.flags)) return RunResult::kCancelled;
+    if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
+    if (!writeDirectory(run)) {
+        showOutputError(run);
+        return RunResult::kOutputFailed;
+    }
+    logSummary(run);
+    return RunResult::kCompleted;
+}
+
+}  // namespace zipsalvage

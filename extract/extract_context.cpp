@@ -1,0 +1,75 @@
+// The entry byte source and the output writes shared by every method.
+#include "extract/extract_context.h"
+
+#include <cstring>
+
+namespace zipsalvage {
+
+uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
+    int32_t remaining = context.dataLength - context.delivered;
+    int32_t count = remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining);
+    if (context.source.readExact == nullptr ||
+        !context.source.readExact(context.source.owner, context.block, count)) {
+        // A block the archive cannot fill is not delivered at all (a truncated archive).
+        context.endOfData = 1;
+        destination = 0;
+        return kNoByte;
+    }
+    context.blockFill = count;
+    context.blockPos = 1;
+    uint8_t byte = context.block[0];
+    if (context.encrypted) byte = decryptByte(context.keys, byte);
+    destination = byte;
+    ++context.delivered;
+    return kByteDelivered;
+}
+
+int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
+    const ExtractContext& context = *state.context;
+    if (bitsNeeded < 0) return 1;
+    if (context.dataLength < context.delivered) return 1;
+    int64_t available = bitsHeld + 8 * static_cast<int64_t>(context.dataLength - context.delivered);
+    return available < bitsNeeded ? 1 : 0;
+}
+
+uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
+                       uint32_t count) {
+    uint32_t written = 0;
+    if (seekFile(context.output, position)) written = writeFile(context.output, bytes, count);
+    if (written != count) markWriteFailed(*context.flags);
+    return written;
+}
+
+uint32_t flushWindow(DecoderState& state, uint32_t count) {
+    uint32_t written = 0;
+    if (state.context->outputEnabled) {
+        written = writeOutputAt(*state.context, state.window, state.outputPos, count);
+    }
+    state.outputPos += count;
+    return written;
+}
+
+void initExtractContext(ExtractContext& context, FileHandle output, uint32_t compressedSize,
+                        uint32_t uncompressedSize, int encrypted, const char* password,
+                        const uint8_t* encryptionHeader, const EntryByteSource& source,
+                        RunFlags& flags) {
+    std::memset(&context, 0, sizeof context);
+    context.outputEnabled = 1;
+    context.output = output;
+    context.uncompressedSize = uncompressedSize;
+    context.dataLength = static_cast<int32_t>(compressedSize);
+    context.source = source;
+    context.flags = &flags;
+    if (password != nullptr) {
+        std::memcpy(context.password, password, strnlen(password, kPasswordBufferBytes - 1));
+    }
+    context.encrypted = encrypted != 0 ? 1 : 0;
+    if (context.encrypted) {
+        // The check byte was tested when the password was accepted; here the keys only need
+        // to stand where the first data byte expects them.
+        prepareDecryption(context.keys, context.password, encryptionHeader);
+        context.dataLength -= kEncryptionHeaderBytes;
+    }
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,102 @@
+// What every decompression method stands on: the per-entry context, the per-method work area,
+// the input byte source with its 10-byte allowance, and the output window writes.
+#pragma once
+
+#include <cstdint>
+
+#include "core/memory_blocks.h"
+#include "core/run_flags.h"
+#include "extract/cipher.h"
+#include "platform/platform.h"
+
+namespace zipsalvage {
+
+inline constexpr int kEntryBlockBytes = 1024;
+inline constexpr int kDataAllowanceBytes = 10;  // bytes a method may read past its data
+inline constexpr uint32_t kWindowBytes = 32768;
+
+// Where an entry's compressed bytes come from: the archive reader of the salvage engine, or a
+// memory buffer in tests. `readExact` succeeds only when all `count` bytes were delivered.
+struct EntryByteSource {
+    void* owner;
+    bool (*readExact)(void* owner, uint8_t* destination, int32_t count);
+};
+
+struct ExtractContext {
+    int outputEnabled;
+    FileHandle output;
+    uint8_t block[kEntryBlockBytes];
+    int32_t blockFill;
+    int32_t blockPos;
+    int32_t delivered;
+    uint32_t uncompressedSize;
+    int32_t dataLength;  // compressed size, less the encryption header; may be negative
+    int encrypted;
+    CipherKeys keys;
+    char password[kPasswordBufferBytes];
+    int endOfData;  // set whenever a byte could not be delivered; never cleared
+    EntryByteSource source;
+    RunFlags* flags;
+};
+
+// The work area of one method call. Only `window` is large; the tables are separate blocks.
+struct DecoderState {
+    ExtractContext* context;
+    uint16_t* prefixCodes;
+    uint8_t* suffixBytes;
+    uint8_t* scratch;
+    uint32_t outputPos;  // bytes already written, and the file offset of the next flushWindow
+    uint32_t windowFill;
+    uint32_t bitBuffer;
+    uint32_t bitCount;
+    uint16_t inByte;
+    uint8_t window[kWindowBytes];
+};
+
+enum : uint16_t { kNoByte = 0, kByteDelivered = 8 };
+
+// Refills the context's block from the source; the slow half of readEntryByte.
+uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination);
+
+// Delivers the entry's next byte (decrypted when the entry is encrypted) into `destination`.
+// Bytes come in blocks of up to 1024 that never reach past dataLength; past the data, up to 10
+// single bytes of whatever follows. Returns kByteDelivered, or kNoByte with endOfData set
+// (destination unchanged once the allowance is used up; 0 when the archive cannot fill a block).
+inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
+    if (context.delivered >= context.dataLength + kDataAllowanceBytes) {
+        context.endOfData = 1;
+        return kNoByte;
+    }
+    if (context.blockPos >= context.blockFill) return refillEntryBlock(context, destination);
+    uint8_t byte = context.block[context.blockPos];
+    if (context.encrypted) byte = decryptByte(context.keys, byte);
+    destination = byte;
+    ++context.blockPos;
+    ++context.delivered;
+    return kByteDelivered;
+}
+
+// 1 when `bitsNeeded` bits cannot be had from `bitsHeld` plus the data not yet delivered (the
+// 10-byte allowance does not count), else 0.
+int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded);
+
+// Writes `count` bytes at file offset `position` of the output; sets writeFailed when short.
+uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
+                       uint32_t count);
+
+// Writes the first `count` window bytes at outputPos and advances outputPos either way.
+uint32_t flushWindow(DecoderState& state, uint32_t count);
+
+// Sets up a context as extractEntry does: output enabled, sizes, password and keys (the
+// 12-byte header is run through decryption and dataLength reduced by 12 when encrypted).
+void initExtractContext(ExtractContext& context, FileHandle output, uint32_t compressedSize,
+                        uint32_t uncompressedSize, int encrypted, const char* password,
+                        const uint8_t* encryptionHeader, const EntryByteSource& source,
+                        RunFlags& flags);
+
+// Runs the method the local header names; 1 when it ran to its end, 0 when it failed.
+// `header` is the 30-byte local header image.
+int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const char* password,
+                 const uint8_t* encryptionHeader, const EntryByteSource& source, RunFlags& flags);
+
+}  // namespace zipsalvage

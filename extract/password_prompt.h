@@ -1,0 +1,40 @@
+// Passwords for encrypted entries: those accepted earlier are tried first, then the user asks.
+#pragma once
+
+#include <cstdint>
+
+#include "extract/cipher.h"
+
+namespace zipsalvage {
+
+inline constexpr int kRememberedSlots = 5;
+
+// What the check of one entry's password needs.
+struct PasswordRequest {
+    const char* name;       // raw entry name, as stored
+    const uint8_t* header;  // the 12 encrypted header bytes
+    uint32_t crc;           // CRC-32 field of the local header
+    uint16_t modTime;       // last-mod file time field of the local header
+    uint16_t flags;         // general purpose bit flag
+};
+
+// 1 when `password` passes the entry's check byte.
+int passwordPasses(const PasswordRequest& request, const char* password);
+
+// Asks the user for the password of one entry. Returns 1 with the accepted password (at most
+// 39 characters) in `accepted`, 0 when the user skips the entry. The dialog itself tests what is
+// typed with passwordPasses and asks again after a wrong one.
+using PasswordDialog = int (*)(void* dialogContext, const PasswordRequest& request, char* accepted);
+
+struct PasswordBook {
+    char currentPassword[kPasswordBufferBytes];
+    char remembered[kRememberedSlots][kPasswordBufferBytes];  // oldest first
+    int rememberedCount;
+    PasswordDialog dialog;  // nullptr: nobody to ask, every new password is a skip
+    void* dialogContext;
+};
+
+// 1 when a password passed (it is then in book.currentPassword), 0 for Skip.
+int askPassword(PasswordBook& book, const PasswordRequest& request);
+
+}  // namespace zipsalvage

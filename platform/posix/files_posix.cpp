@@ -1,0 +1,127 @@
+// POSIX files for the platform layer: plain descriptors, no sharing semantics to emulate.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/platform.h"
+
+#ifdef ZIPSALVAGE_FAULT_INJECTION
+#include "platform/posix/fault_hooks.h"
+#endif
+
+namespace zipsalvage {
+namespace {
+
+FileHandle opened(int descriptor, [[maybe_unused]] const char* path) {
+    if (descriptor < 0) return kInvalidFile;
+#ifdef ZIPSALVAGE_FAULT_INJECTION
+    faults::noteOpened(descriptor, path);
+#endif
+    return descriptor;
+}
+
+int descriptorOf(FileHandle file) { return static_cast<int>(file); }
+
+}  // namespace
+
+FileHandle openExistingForRead(const char* path) {
+    int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        struct stat info {};
+        // A folder opens read-only on POSIX; Win32 refuses it, and so do we.
+        if (::fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
+            ::close(descriptor);
+            return kInvalidFile;
+        }
+    }
+    return opened(descriptor, path);
+}
+
+FileHandle createReadWrite(const char* path) {
+    return opened(::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644), path);
+}
+
+FileHandle createTempFileAt(const char* path) {
+    return opened(::open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600), path);
+}
+
+void closeFile(FileHandle file) {
+    if (file == kInvalidFile) return;
+#ifdef ZIPSALVAGE_FAULT_INJECTION
+    faults::noteClosed(descriptorOf(file));
+#endif
+    ::close(descriptorOf(file));
+}
+
+uint32_t readFile(FileHandle file, void* buffer, uint32_t count) {
+    if (file == kInvalidFile) return 0;
+#ifdef ZIPSALVAGE_FAULT_INJECTION
+    if (faults::readFails(descriptorOf(file))) return 0;
+#endif
+    auto* bytes = static_cast<char*>(buffer);
+    uint32_t total = 0;
+    while (total < count) {
+        ssize_t got = ::read(descriptorOf(file), bytes + total, count - total);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        total += static_cast<uint32_t>(got);
+    }
+    return total;
+}
+
+uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
+    if (file == kInvalidFile) return 0;
+#ifdef ZIPSALVAGE_FAULT_INJECTION
+    count = faults::allowedWrite(descriptorOf(file), count);
+#endif
+    const auto* bytes = static_cast<const char*>(buffer);
+    uint32_t total = 0;
+    while (total < count) {
+        ssize_t put = ::write(descriptorOf(file), bytes + total, count - total);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        total += static_cast<uint32_t>(put);
+    }
+    return total;
+}
+
+bool seekFile(FileHandle file, int64_t offset) {
+    if (file == kInvalidFile || offset < 0) return false;
+    return ::lseek(descriptorOf(file), static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+int64_t filePosition(FileHandle file) {
+    if (file == kInvalidFile) return -1;
+    return ::lseek(descriptorOf(file), 0, SEEK_CUR);
+}
+
+bool truncateFileHere(FileHandle file) {
+    int64_t position = filePosition(file);
+    if (position < 0) return false;
+    return ::ftruncate(descriptorOf(file), static_cast<off_t>(position)) == 0;
+}
+
+int64_t fileSize(FileHandle file) {
+    struct stat info {};
+    if (file == kInvalidFile || ::fstat(descriptorOf(file), &info) != 0) return -1;
+    return info.st_size;
+}
+
+bool fileExists(const char* path) {
+    struct stat info {};
+    return ::lstat(path, &info) == 0;
+}
+
+bool deleteFile(const char* path) { return ::unlink(path) == 0; }
+
+bool isSameFile(FileHandle file, const char* path) {
+    struct stat openInfo {};
+    struct stat pathInfo {};
+    if (file == kInvalidFile || ::fstat(descriptorOf(file), &openInfo) != 0) return false;
+    if (::stat(path, &pathInfo) != 0) return false;
+    return openInfo.st_dev == pathInfo.st_dev && openInfo.st_ino == pathInfo.st_ino;
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,41 @@
+// The worker thread on POSIX: one pthread, joined without a time limit.
+#include <pthread.h>
+
+#include "platform/platform.h"
+
+namespace zipsalvage {
+namespace {
+
+struct ThreadStart {
+    void (*routine)(void*);
+    void* argument;
+};
+
+void* runThread(void* start) {
+    ThreadStart copy = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    copy.routine(copy.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+bool startThread(WorkerThread& thread, void (*routine)(void* argument), void* argument) {
+    auto* start = new ThreadStart{routine, argument};
+    pthread_t handle{};
+    if (::pthread_create(&handle, nullptr, runThread, start) != 0) {
+        delete start;
+        return false;
+    }
+    thread.handle = static_cast<intptr_t>(handle);
+    thread.started = true;
+    return true;
+}
+
+void joinThread(WorkerThread& thread) {
+    if (!thread.started) return;
+    ::pthread_join(static_cast<pthread_t>(thread.handle), nullptr);
+    thread.started = false;
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,15 @@
+// The deflate encoder (RFC 1951 raw deflate data) over a RecompressStream.
+#pragma once
+
+#include "recompress/recompress_stream.h"
+
+namespace zipsalvage {
+
+// False while deflateFile is a stand-in: callers then store every entry.
+inline constexpr bool kDeflateEncoderReady = false;
+
+// Compresses the whole input and hands the final block to the stream. 1 on success; 0 when
+// memory cannot be had or when writeFailed or cancelRequested was set.
+int deflateFile(RecompressStream& stream);
+
+}  // namespace zipsalvage

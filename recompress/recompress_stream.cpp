@@ -1,0 +1,74 @@
+// The re-encoding stream, the stored copy and the name test.
+#include "recompress/recompress_stream.h"
+
+#include <cstring>
+
+#include "core/memory_blocks.h"
+
+namespace zipsalvage {
+
+int refillStreamInput(RecompressStream& stream) {
+    uint32_t got = readFile(stream.inputHandle, stream.inBuffer, kStreamBufferBytes);
+    if (got == 0) return 0;
+    stream.inPos = 0;
+    stream.inFill = static_cast<int32_t>(got);
+    return 1;
+}
+
+void drainStreamOutput(RecompressStream& stream) {
+    uint32_t written = writeFile(stream.outputHandle, stream.outBuffer, kStreamBufferBytes);
+    if (written < kStreamBufferBytes) markWriteFailed(*stream.flags);
+    stream.outFill = 0;
+}
+
+bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle output,
+                          RunFlags& flags) {
+    std::memset(&stream, 0, sizeof stream);
+    stream.inputHandle = input;
+    stream.outputHandle = output;
+    stream.flags = &flags;
+    stream.inBuffer = static_cast<uint8_t*>(allocBlock(kStreamBufferBytes));
+    stream.outBuffer = static_cast<uint8_t*>(allocBlock(kStreamBufferBytes));
+    if (stream.inBuffer == nullptr || stream.outBuffer == nullptr) {
+        freeRecompressStream(stream);
+        return false;
+    }
+    return true;
+}
+
+void freeRecompressStream(RecompressStream& stream) {
+    freeBlock(stream.inBuffer);
+    freeBlock(stream.outBuffer);
+    stream.inBuffer = nullptr;
+    stream.outBuffer = nullptr;
+}
+
+int storeFile(RecompressStream& stream) {
+    stream.crcRegister = 0xFFFFFFFFu;
+    stream.crc = 0;
+    uint8_t byte = 0;
+    while (streamReadByte(stream, byte)) {
+        streamWriteByte(stream, byte);
+        if (shouldStop(*stream.flags)) return 0;
+    }
+    return 1;
+}
+
+bool isPrecompressedName(const char* name) {
+    if (name == nullptr) return false;
+    size_t length = std::strlen(name);
+    if (length < 4) return false;
+    const char* tail = name + length - 4;
+    for (const char* suffix : {".zip", ".cab", ".jpg", ".gif"}) {
+        bool same = true;
+        for (int index = 0; index < 4 && same; ++index) {
+            char letter = tail[index];
+            if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+            same = letter == suffix[index];
+        }
+        if (same) return true;
+    }
+    return false;
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,66 @@
+// The byte stream of one re-encoded entry: the temporary file in, the output archive out,
+// 1024-byte buffers both ways and the CRC-32 of every byte handed out.
+#pragma once
+
+#include <cstdint>
+
+#include "core/crc32.h"
+#include "core/run_flags.h"
+#include "platform/platform.h"
+
+namespace zipsalvage {
+
+inline constexpr int kStreamBufferBytes = 1024;
+inline constexpr uint32_t kStoreBelowBytes = 100;  // smaller recovered files are stored
+
+struct RecompressStream {
+    FileHandle inputHandle;
+    FileHandle outputHandle;
+    uint8_t* inBuffer;
+    uint8_t* outBuffer;
+    int32_t inFill;
+    int32_t inPos;
+    int32_t outFill;
+    int32_t bytesWritten;  // includes what still waits in outBuffer
+    uint32_t crc;          // CRC-32 of all bytes handed out: the complement of crcRegister
+    uint32_t crcRegister;
+    RunFlags* flags;
+};
+
+// Refills inBuffer; the slow half of streamReadByte.
+int refillStreamInput(RecompressStream& stream);
+// Writes a full outBuffer; the slow half of streamWriteByte. Sets writeFailed when short.
+void drainStreamOutput(RecompressStream& stream);
+
+// 1 and the next input byte; 0 at the end of the input (or a failed read).
+inline int streamReadByte(RecompressStream& stream, uint8_t& byte) {
+    if (stream.inPos >= stream.inFill && !refillStreamInput(stream)) return 0;
+    byte = stream.inBuffer[stream.inPos++];
+    stream.crcRegister = crc32Byte(stream.crcRegister, byte);
+    stream.crc = stream.crcRegister ^ 0xFFFFFFFFu;
+    return 1;
+}
+
+// Queues one byte. A full buffer is written only when one more byte arrives, so a buffer that
+// fills exactly with the last byte is left whole for the caller's final write.
+inline int streamWriteByte(RecompressStream& stream, uint8_t byte) {
+    if (stream.outFill >= kStreamBufferBytes) drainStreamOutput(stream);
+    stream.outBuffer[stream.outFill++] = byte;
+    ++stream.bytesWritten;
+    return 1;
+}
+
+// All fields zero, both buffers obtained, handles set; false when a buffer cannot be had.
+bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle output,
+                          RunFlags& flags);
+void freeRecompressStream(RecompressStream& stream);
+
+// Copies the whole input unchanged (method 0). 1 on success; 0 when writeFailed or
+// cancelRequested was found set.
+int storeFile(RecompressStream& stream);
+
+// True when the name's last four characters are ".zip", ".cab", ".jpg" or ".gif" (ASCII case
+// ignored): data that deflate would not shrink.
+bool isPrecompressedName(const char* name);
+
+}  // namespace zipsalvage

@@ -1,0 +1,127 @@
+// The archive reader: buffering, step-back, the resume mark and the progress values.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/archive_reader.h"
+#include "tests/support/test_files.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::TempDir;
+
+struct ReaderBench {
+    TempDir dir;
+    ArchiveReader reader;
+    std::vector<int> reports;
+
+    explicit ReaderBench(const Bytes& bytes) {
+        testing::writeWholeFile(dir.file("a.zip"), bytes);
+        reader.archiveHandle = openExistingForRead(dir.file("a.zip").c_str());
+        reader.archiveSize = bytes.empty() ? 1 : bytes.size();
+        reader.progress = [](void* context, int value) {
+            static_cast<ReaderBench*>(context)->reports.push_back(value);
+        };
+        reader.progressContext = this;
+    }
+    ~ReaderBench() { closeFile(reader.archiveHandle); }
+};
+
+Bytes counting(size_t size) {
+    Bytes bytes(size);
+    for (size_t index = 0; index < size; ++index) bytes[index] = static_cast<uint8_t>(index * 7);
+    return bytes;
+}
+
+TEST(ArchiveReader, EmptyArchiveDeliversNothing) {
+    ReaderBench bench({});
+    uint8_t byte = 0;
+    EXPECT_FALSE(readByte(bench.reader, byte));
+}
+
+TEST(ArchiveReader, ProgressEveryTenThousandBytes) {
+    ReaderBench small(Bytes(500000));
+    uint8_t byte = 0;
+    while (readByte(small.reader, byte)) {}
+    ASSERT_EQ(small.reports.size(), 50u);
+    EXPECT_EQ(small.reports[0], 20);
+    EXPECT_EQ(small.reports[1], 40);
+    EXPECT_EQ(small.reports.back(), 1000);
+
+    ReaderBench large(Bytes(5000000));
+    while (readByte(large.reader, byte)) {}
+    EXPECT_EQ(large.reports[0], 2);
+    EXPECT_EQ(large.reports[2], 6);
+}
+
+TEST(ArchiveReader, ProgressIsSixtyFourBit) {
+    // 6 GiB archive, 5 GiB delivered: the 32-bit formula would wrap.
+    EXPECT_EQ(progressThousandths(5ull << 30, 6ull << 30), 833);
+    EXPECT_EQ(progressThousandths(0, 1), 0);
+}
+
+TEST(ArchiveReader, StepBackWithinBufferKeepsDeliveredCount) {
+    Bytes bytes = counting(3000);
+    ReaderBench bench(bytes);
+    uint8_t byte = 0;
+    for (int index = 0; index < 20; ++index) readByte(bench.reader, byte);
+    stepBack(bench.reader, 8);
+    EXPECT_EQ(bench.reader.position, 12);
+    EXPECT_EQ(bench.reader.deliveredCount, 20u);
+    ASSERT_TRUE(readByte(bench.reader, byte));
+    EXPECT_EQ(byte, bytes[12]);
+}
+
+TEST(ArchiveReader, StepBackAcrossBufferRereadsTheFile) {
+    Bytes bytes = counting(8000);
+    ReaderBench bench(bytes);
+    uint8_t sink[5003];
+    ASSERT_TRUE(readExact(bench.reader, sink, 5003));  // buffer starts at 5000, 3 delivered
+    stepBack(bench.reader, 8);
+    EXPECT_EQ(bench.reader.bufferStart, 4995);
+    EXPECT_EQ(bench.reader.deliveredCount, 4995u);
+    uint8_t byte = 0;
+    ASSERT_TRUE(readByte(bench.reader, byte));
+    EXPECT_EQ(byte, bytes[4995]);
+}
+
+TEST(ArchiveReader, StepBackBeforeTheStartStopsAtZero) {
+    Bytes bytes = counting(3000);
+    ReaderBench bench(bytes);
+    uint8_t sink[4];
+    ASSERT_TRUE(readExact(bench.reader, sink, 4));
+    markResume(bench.reader);
+    EXPECT_EQ(bench.reader.resumePoint, 4);
+    rewindToMark(bench.reader);  // buffer now starts at 4
+    ASSERT_TRUE(readExact(bench.reader, sink, 3));
+    stepBack(bench.reader, 8);
+    uint8_t byte = 0;
+    ASSERT_TRUE(readByte(bench.reader, byte));
+    EXPECT_EQ(byte, bytes[0]);
+}
+
+TEST(ArchiveReader, ReadExactConsumesWhatThereIs) {
+    ReaderBench bench(counting(10));
+    uint8_t sink[26] = {};
+    EXPECT_FALSE(readExact(bench.reader, sink, 26));
+    EXPECT_EQ(sink[9], static_cast<uint8_t>(9 * 7));
+    uint8_t byte = 0;
+    EXPECT_FALSE(readByte(bench.reader, byte));
+    EXPECT_TRUE(readExact(bench.reader, sink, 0));
+    EXPECT_EQ(readUpTo(bench.reader, sink, 0), 0);
+}
+
+TEST(ArchiveReader, BulkReadsReportProgressLikeSingleBytes) {
+    ReaderBench single(Bytes(100000));
+    ReaderBench bulk(Bytes(100000));
+    uint8_t byte = 0;
+    while (readByte(single.reader, byte)) {}
+    std::vector<uint8_t> sink(777);
+    while (readUpTo(bulk.reader, sink.data(), 777) > 0) {}
+    EXPECT_EQ(single.reports, bulk.reports);
+}
+
+}  // namespace
+}  // namespace zipsalvage
