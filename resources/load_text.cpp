@@ -14,9 +14,9 @@ struct TableEntry {
 };
 
 constexpr TableEntry kTable[] = {
-#define TEXT(id, name, text) {id, text},
+#define STRING_ENTRY(id, name, text) {id, text},
 #include "resources/strings.def"
-#undef TEXT
+#undef STRING_ENTRY
 };
 
 constexpr int kLoadBufferBytes = 200;

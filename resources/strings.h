@@ -4,9 +4,9 @@
 namespace zipsalvage {
 
 enum TextId : int {
-#define TEXT(id, name, text) name = id,
+#define STRING_ENTRY(id, name, text) name = id,
 #include "resources/strings.def"
-#undef TEXT
+#undef STRING_ENTRY
 };
 
 // The text of `id` from the string table, or nullptr for an id the table lacks.
