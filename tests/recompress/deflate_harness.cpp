@@ -1,44 +1,58 @@
-// Test harness: deflateFile between two temporary files, and zlib's inflate as the oracle.
+// Test harness: deflateFile between two files, and zlib's inflate as the oracle.
 #include "tests/recompress/deflate_harness.h"
 
 #include <zlib.h>
 
+#include "core/memory_blocks.h"
 #include "platform/platform.h"
 #include "recompress/deflate.h"
 
 namespace zipsalvage::testing {
+namespace {
 
-DeflateRun deflateBytes(const Bytes& input, RunFlags* flags) {
+DeflateRun runDeflate(FileHandle inputFile, RunFlags& runFlags, int failAllocation) {
     TempDir folder;
-    std::string inputPath = folder.file("input.bin");
     std::string outputPath = folder.file("output.bin");
-    writeWholeFile(inputPath, input);
-    RunFlags ownFlags;
-    RunFlags& runFlags = flags != nullptr ? *flags : ownFlags;
-
     DeflateRun run;
-    FileHandle inputFile = openExistingForRead(inputPath.c_str());
     FileHandle outputFile = createReadWrite(outputPath.c_str());
     RecompressStream stream;
     if (inputFile == kInvalidFile || outputFile == kInvalidFile ||
         !initRecompressStream(stream, inputFile, outputFile, runFlags)) {
-        closeFile(inputFile);
         closeFile(outputFile);
         return run;
     }
+    failAllocationAfter(failAllocation);
     run.result = deflateFile(stream);
+    failAllocationAfter(0);
     if (run.result == 1) {
         writeFile(outputFile, stream.outBuffer, static_cast<uint32_t>(stream.outFill));
     }
     run.crc = stream.crc;
     run.bytesWritten = stream.bytesWritten;
+    int64_t filePos = filePosition(inputFile);
     run.inputConsumed =
-        static_cast<int32_t>(filePosition(inputFile)) - stream.inFill + stream.inPos;
+        filePos < 0 ? -1 : static_cast<int32_t>(filePos) - stream.inFill + stream.inPos;
     freeRecompressStream(stream);
-    closeFile(inputFile);
     closeFile(outputFile);
     run.output = readWholeFile(outputPath);
     return run;
+}
+
+}  // namespace
+
+DeflateRun deflateBytes(const Bytes& input, RunFlags* flags, int failAllocation) {
+    TempDir folder;
+    std::string inputPath = folder.file("input.bin");
+    writeWholeFile(inputPath, input);
+    RunFlags ownFlags;
+    FileHandle inputFile = openExistingForRead(inputPath.c_str());
+    DeflateRun run = runDeflate(inputFile, flags != nullptr ? *flags : ownFlags, failAllocation);
+    closeFile(inputFile);
+    return run;
+}
+
+DeflateRun deflateFrom(FileHandle inputFile, RunFlags& flags) {
+    return runDeflate(inputFile, flags, 0);
 }
 
 Bytes zlibInflate(const Bytes& deflated, bool* complete) {
@@ -54,8 +68,7 @@ Bytes zlibInflate(const Bytes& deflated, bool* complete) {
         zs.avail_out = static_cast<uInt>(chunk.size());
         status = inflate(&zs, Z_NO_FLUSH);
         result.insert(result.end(), chunk.data(), zs.next_out);
-        if (status == Z_BUF_ERROR && zs.avail_out != 0) break;  // input ran out
-        if (status == Z_BUF_ERROR) status = Z_OK;
+        if (status == Z_BUF_ERROR && zs.avail_out == 0) status = Z_OK;  // more output to come
     }
     if (complete != nullptr) *complete = status == Z_STREAM_END && zs.avail_in == 0;
     inflateEnd(&zs);

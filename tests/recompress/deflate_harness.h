@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/run_flags.h"
+#include "platform/platform.h"
 #include "tests/support/test_files.h"
 
 namespace zipsalvage::testing {
@@ -18,8 +19,12 @@ struct DeflateRun {
 };
 
 // Deflates `input`; `flags` defaults to fresh ones. The caller's final write of outBuffer is
-// made only when the result is 1.
-DeflateRun deflateBytes(const Bytes& input, RunFlags* flags = nullptr);
+// made only when the result is 1. `failAllocation` (see failAllocationAfter) is armed once the
+// stream is set up, so it hits the encoder's own allocations.
+DeflateRun deflateBytes(const Bytes& input, RunFlags* flags = nullptr, int failAllocation = 0);
+
+// Deflates whatever can be read from `inputFile` (a file or a pipe) into a fresh output file.
+DeflateRun deflateFrom(FileHandle inputFile, RunFlags& flags);
 
 // zlib's raw inflate of `deflated`; `complete` is set when the data ended with its last block.
 Bytes zlibInflate(const Bytes& deflated, bool* complete = nullptr);

@@ -1,0 +1,228 @@
+// The tables and the tree builder, reached through the encoder's internal header: the constant
+// tables against RFC 1951, length limiting under skewed frequencies, and the block-type choice.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "recompress/deflate_state.h"
+#include "tests/support/test_files.h"
+
+namespace zipsalvage {
+namespace {
+
+// A DeflateState with its block buffers and a stream whose output stays in outBuffer (the
+// blocks written here are shorter than 1024 bytes).
+struct BlockFixture {
+    std::unique_ptr<DeflateState> state = std::make_unique<DeflateState>();
+    std::vector<uint16_t> literals = std::vector<uint16_t>(kBlockItemBuffer);
+    std::vector<uint16_t> distances = std::vector<uint16_t>(kBlockItemBuffer);
+    uint8_t out[kStreamBufferBytes] = {};
+    RunFlags flags;
+    RecompressStream stream{};
+
+    BlockFixture() {
+        stream.outBuffer = out;
+        stream.flags = &flags;
+        stream.outputHandle = kInvalidFile;
+        state->stream = &stream;
+        state->literalBuffer = literals.data();
+        state->distanceBuffer = distances.data();
+        startTrees(*state);
+    }
+};
+
+TreeSpec literalSpec(DeflateState& state) {
+    return {state.literalTree,
+            kFixedLiteralCodes.data(),
+            kLengthExtraBits.data(),
+            kFirstLengthSymbol,
+            kLiteralSymbols,
+            kMaxCodeBits,
+            0};
+}
+TreeSpec distanceSpec(DeflateState& state) {
+    return {state.distanceTree,
+            kFixedDistanceCodes.data(),
+            kDistanceExtraBits.data(),
+            0,
+            kDistanceSymbols,
+            kMaxCodeBits,
+            0};
+}
+
+TEST(DeflateTables, LengthAndDistanceCodesFollowRfc1951) {
+    // RFC 1951 3.2.5, first length and first distance of each code.
+    const int lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+    const uint32_t distanceBase[30] = {
+        1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+    for (int length = 3; length <= 258; ++length) {
+        int code = 28;
+        while (lengthBase[code] > length) --code;
+        if (length == 258)
+            code = 28;
+        else if (code == 28)
+            code = 27;  // 258 alone has code 285
+        EXPECT_EQ(kLengthTables.codeOf[length - 3], code) << length;
+        EXPECT_EQ(kLengthTables.base[code], lengthBase[code] - 3);
+        EXPECT_LT(length - lengthBase[code], 1 << kLengthExtraBits[code]);
+    }
+    for (uint32_t distance = 1; distance <= 32768; ++distance) {
+        uint32_t code = 29;
+        while (distanceBase[code] > distance) --code;
+        ASSERT_EQ(distanceCodeOf(distance - 1), code) << distance;
+        EXPECT_EQ(static_cast<uint32_t>(kDistanceTables.base[code]), distanceBase[code] - 1);
+    }
+}
+
+TEST(DeflateTables, FixedCodesFollowRfc1951) {
+    // RFC 1951 3.2.6: symbol ranges with their first code and length.
+    struct Range {
+        int first, last;
+        uint32_t firstCode;
+        int length;
+    };
+    for (Range range : {Range{0, 143, 0x30, 8}, Range{144, 255, 0x190, 9}, Range{256, 279, 0, 7},
+                        Range{280, 287, 0xC0, 8}}) {
+        for (int symbol = range.first; symbol <= range.last; ++symbol) {
+            const CodeEntry& entry = kFixedLiteralCodes[symbol];
+            EXPECT_EQ(entry.parentOrLength, range.length);
+            EXPECT_EQ(entry.freqOrCode,
+                      reverseBits(range.firstCode + static_cast<uint32_t>(symbol - range.first),
+                                  range.length));
+        }
+    }
+    for (int symbol = 0; symbol < kDistanceSymbols; ++symbol) {
+        EXPECT_EQ(kFixedDistanceCodes[symbol].parentOrLength, 5);
+        EXPECT_EQ(kFixedDistanceCodes[symbol].freqOrCode,
+                  reverseBits(static_cast<uint32_t>(symbol), 5));
+    }
+}
+
+// Kraft sum of the lengths of symbols 0..maxCode, in units of 2^-limit.
+long kraftUnits(const TreeNode* tree, int maxCode, int limit) {
+    long units = 0;
+    for (int symbol = 0; symbol <= maxCode; ++symbol) {
+        if (tree[symbol].parentOrLength != 0) units += 1L << (limit - tree[symbol].parentOrLength);
+    }
+    return units;
+}
+
+TEST(HuffmanTrees, FibonacciFrequenciesStayWithin15BitsAndTheCostAgrees) {
+    BlockFixture fixture;
+    DeflateState& state = *fixture.state;
+    // Fibonacci frequencies give a tree 20 levels deep without the limit.
+    uint32_t previous = 1, current = 1;
+    for (int symbol = 0; symbol < 21; ++symbol) {
+        state.literalTree[symbol * 7].freqOrCode = static_cast<uint16_t>(current);
+        uint32_t next = previous + current;
+        previous = current;
+        current = next;
+    }
+    state.literalTree[kEndOfBlock].freqOrCode = 1;
+    TreeSpec spec = literalSpec(state);
+    state.dynamicBits = 0;
+    state.fixedBits = 0;
+    makeTree(state, spec);
+    uint32_t expectedBits = 0, expectedFixed = 0;
+    int longest = 0;
+    for (int symbol = 0; symbol <= spec.maxCode; ++symbol) {
+        longest = std::max(longest, static_cast<int>(state.literalTree[symbol].parentOrLength));
+    }
+    EXPECT_EQ(longest, 15);
+    EXPECT_EQ(kraftUnits(state.literalTree, spec.maxCode, 15), 1L << 15);
+    // The cost: recompute from the frequencies with the lengths makeTree assigned.
+    previous = 1, current = 1;
+    for (int symbol = 0; symbol < 21; ++symbol) {
+        expectedBits += current * state.literalTree[symbol * 7].parentOrLength;
+        expectedFixed += current * kFixedLiteralCodes[symbol * 7].parentOrLength;
+        uint32_t next = previous + current;
+        previous = current;
+        current = next;
+    }
+    expectedBits += state.literalTree[kEndOfBlock].parentOrLength;
+    expectedFixed += 7;
+    EXPECT_EQ(state.dynamicBits, expectedBits);
+    EXPECT_EQ(state.fixedBits, expectedFixed);
+}
+
+TEST(HuffmanTrees, CodeLengthCodeStaysWithin7Bits) {
+    BlockFixture fixture;
+    DeflateState& state = *fixture.state;
+    uint32_t previous = 1, current = 1;
+    for (int symbol = 0; symbol < kCodeLengthSymbols; ++symbol) {
+        state.codeLengthTree[symbol].freqOrCode = static_cast<uint16_t>(current);
+        uint32_t next = previous + current;
+        previous = current;
+        current = next;
+    }
+    TreeSpec spec{
+        state.codeLengthTree,   nullptr, kCodeLengthExtraBits.data(), 0, kCodeLengthSymbols,
+        kMaxCodeLengthCodeBits, 0};
+    makeTree(state, spec);
+    for (int symbol = 0; symbol < kCodeLengthSymbols; ++symbol) {
+        EXPECT_GE(state.codeLengthTree[symbol].parentOrLength, 1);
+        EXPECT_LE(state.codeLengthTree[symbol].parentOrLength, 7);
+    }
+    EXPECT_EQ(kraftUnits(state.codeLengthTree, spec.maxCode, 7), 1L << 7);
+}
+
+TEST(HuffmanTrees, EqualFrequenciesGiveEqualLengths) {
+    BlockFixture fixture;
+    DeflateState& state = *fixture.state;
+    for (int symbol = 0; symbol < 8; ++symbol) state.distanceTree[symbol].freqOrCode = 5;
+    TreeSpec spec = distanceSpec(state);
+    makeTree(state, spec);
+    EXPECT_EQ(spec.maxCode, 7);
+    for (int symbol = 0; symbol < 8; ++symbol)
+        EXPECT_EQ(state.distanceTree[symbol].parentOrLength, 3);
+}
+
+// The block type the estimates would choose, worked out on a copy of the state.
+struct Estimates {
+    uint32_t fixedBytes, dynamicBytes;
+};
+Estimates estimatesOf(const DeflateState& original) {
+    auto copy = std::make_unique<DeflateState>(original);
+    TreeSpec literal = literalSpec(*copy), distance = distanceSpec(*copy);
+    makeTree(*copy, literal);
+    makeTree(*copy, distance);
+    makeCodeLengthTree(*copy, literal, distance);
+    return {(copy->fixedBits + 10) / 8, (copy->dynamicBits + 10) / 8};
+}
+
+TEST(BlockChoice, EqualEstimatesChooseTheFixedCodes) {
+    testing::Bytes random = testing::makeRandom(1 << 20, 3);
+    size_t next = 0;
+    int ties = 0, dynamicChosen = 0;
+    for (int trial = 0; trial < 4000 && (ties < 3 || dynamicChosen < 3); ++trial) {
+        BlockFixture fixture;
+        DeflateState& state = *fixture.state;
+        int alphabet = 2 + random[next++] % 40;
+        int items = 20 + random[next++] % 200;
+        for (int item = 0; item < items; ++item) {
+            // Squaring skews the choice towards the first letters.
+            int pick = random[next++] % alphabet;
+            pick = pick * pick / alphabet;
+            recordItem(state, 0, static_cast<uint32_t>('a' + pick));
+        }
+        Estimates estimates = estimatesOf(state);
+        endBlock(state, nullptr, items, true);
+        int type = (fixture.out[0] >> 1) & 3;
+        if (estimates.fixedBytes <= estimates.dynamicBytes) {
+            ASSERT_EQ(type, 1) << "fixed " << estimates.fixedBytes << " dynamic "
+                               << estimates.dynamicBytes;
+            if (estimates.fixedBytes == estimates.dynamicBytes) ++ties;
+        } else {
+            ASSERT_EQ(type, 2);
+            ++dynamicChosen;
+        }
+    }
+    EXPECT_GE(ties, 3);
+    EXPECT_GE(dynamicChosen, 3);
+}
+
+}  // namespace
+}  // namespace zipsalvage
