@@ -121,8 +121,9 @@ void makeTree(DeflateState& state, TreeSpec& spec) {
             tree[leaf].parentOrLength = 0;
         }
     }
-    // A decoder needs two codes at least (RFC 1951 3.2.7 allows one distance code, but some
-    // decoders refuse it): add leaves of frequency 1, taking back the cost they will be counted.
+    // Every tree gets two codes at least, so that it is a complete prefix code even for a block
+    // without matches (RFC 1951 3.2.7 tolerates a lone distance code, decoders differ on it).
+    // The added leaves' cost is taken back here, since it is counted with the others below.
     while (state.heapLength < 2) {
         int leaf = maxCode < 2 ? ++maxCode : 0;
         state.heap[++state.heapLength] = leaf;
