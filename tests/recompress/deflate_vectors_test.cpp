@@ -204,3 +204,36 @@ TEST(DeflateVectors, EqualMatchLengthsTakeTheNearerOccurrence) {
 
 }  // namespace
 }  // namespace zipsalvage::testing
+
+namespace zipsalvage::testing {
+namespace {
+
+// Whole outputs for larger inputs, pinned by size and CRC-32. Every choice of the encoder is
+// fixed (tie-breaks, block ends, block types, code-length runs), and most of them cannot be
+// seen by a decoder: this catches a change to any of them. Recorded from this encoder once the
+// exact vectors above held and zlib rebuilt every input.
+TEST(DeflateVectors, LargerOutputsArePinned) {
+    struct Pinned {
+        const char* what;
+        Bytes input;
+        size_t size;
+        uint32_t crc;
+    };
+    Bytes mixed = makeText(150000, 21);
+    Bytes random = makeRandom(70000, 22);
+    mixed.insert(mixed.end(), random.begin(), random.end());
+    for (size_t index = 0; index < 40000; ++index)
+        mixed.push_back(static_cast<uint8_t>(index * index >> 7));
+    std::vector<Pinned> cases = {
+        {"text", makeText(200000, 20), 25228, 0xA1A47CA0},
+        {"mixed", mixed, 107761, 0x382AB431},
+    };
+    for (const Pinned& pinned : cases) {
+        DeflateRun run = deflateBytes(pinned.input);
+        EXPECT_EQ(run.output.size(), pinned.size) << pinned.what;
+        EXPECT_EQ(crc32Of(run.output), pinned.crc) << pinned.what;
+    }
+}
+
+}  // namespace
+}  // namespace zipsalvage::testing

@@ -168,6 +168,36 @@ TEST(HuffmanTrees, CodeLengthCodeStaysWithin7Bits) {
     EXPECT_EQ(kraftUnits(state.codeLengthTree, spec.maxCode, 7), 1L << 7);
 }
 
+TEST(HuffmanTrees, TiesAreBrokenByDepthThenByHeapOrder) {
+    {
+        // Joined 1 + 1 ties with the leaves of 2: the shallower leaves join first, so every
+        // length is 2 (joining the deeper node first would give 3, 3, 2, 1 at the same cost).
+        BlockFixture fixture;
+        DeflateState& state = *fixture.state;
+        const uint16_t frequencies[4] = {1, 1, 2, 2};
+        for (int symbol = 0; symbol < 4; ++symbol)
+            state.distanceTree[symbol].freqOrCode = frequencies[symbol];
+        TreeSpec spec = distanceSpec(state);
+        makeTree(state, spec);
+        for (int symbol = 0; symbol < 4; ++symbol)
+            EXPECT_EQ(state.distanceTree[symbol].parentOrLength, 2);
+    }
+    {
+        // Three equal leaves: the heap takes out 0 and 2 first, so symbol 1 gets the 1-bit code.
+        BlockFixture fixture;
+        DeflateState& state = *fixture.state;
+        for (int symbol = 0; symbol < 3; ++symbol) state.distanceTree[symbol].freqOrCode = 5;
+        TreeSpec spec = distanceSpec(state);
+        makeTree(state, spec);
+        EXPECT_EQ(state.distanceTree[0].parentOrLength, 2);
+        EXPECT_EQ(state.distanceTree[1].parentOrLength, 1);
+        EXPECT_EQ(state.distanceTree[2].parentOrLength, 2);
+        EXPECT_EQ(state.distanceTree[1].freqOrCode, 0);     // code 0
+        EXPECT_EQ(state.distanceTree[0].freqOrCode, 0b01);  // code 10, reversed
+        EXPECT_EQ(state.distanceTree[2].freqOrCode, 0b11);  // code 11
+    }
+}
+
 // The block type the estimates would choose, worked out on a copy of the state.
 struct Estimates {
     uint32_t fixedBytes, dynamicBytes;
