@@ -198,6 +198,26 @@ TEST(HuffmanTrees, TiesAreBrokenByDepthThenByHeapOrder) {
     }
 }
 
+TEST(BlockChoice, EarlyEndNeedsFewerThanHalfMatches) {
+    // 4096 items over 60000 input bytes: the estimate says the block compresses well, so the
+    // share of matches alone decides. Exactly half are matches: the block goes on.
+    for (uint32_t matches : {2048u, 2047u}) {
+        BlockFixture fixture;
+        DeflateState& state = *fixture.state;
+        state.position = 60000;
+        bool ended = false;
+        for (uint32_t item = 0; item < kEstimateEvery; ++item) {
+            ended = item % 2 == 1 && item / 2 < matches ? recordItem(state, 1, 255)
+                                                        : recordItem(state, 0, 'a');
+            if (item + 1 < kEstimateEvery) {
+                ASSERT_FALSE(ended);
+            }
+        }
+        EXPECT_EQ(state.matchCount, matches);
+        EXPECT_EQ(ended, matches == 2047u);
+    }
+}
+
 // The block type the estimates would choose, worked out on a copy of the state.
 struct Estimates {
     uint32_t fixedBytes, dynamicBytes;
