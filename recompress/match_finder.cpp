@@ -75,7 +75,8 @@ inline uint32_t searchChain(DeflateState& state, uint32_t candidate) {
     do {
         const uint8_t* earlier = window + candidate;
         // Cheap rejection first: a longer match must agree at the current best length, just
-        // before it, and at the start.
+        // before it, and at the start. (Loading the two bytes at best − 1 as one 16-bit word
+        // measured no faster: the time goes into fetching the candidate's bytes at all.)
         if (earlier[best] != current[best] || earlier[best - 1] != current[best - 1] ||
             earlier[0] != current[0]) {
             continue;
