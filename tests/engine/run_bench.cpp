@@ -12,7 +12,8 @@ RunBench::RunBench() {
     run.ui.logLine = [](void* context, const char* text) {
         static_cast<RunBench*>(context)->log.emplace_back(text);
     };
-    run.ui.showMessage = [](void* context, const char* text, const char* caption, MessageKind kind) {
+    run.ui.showMessage = [](void* context, const char* text, const char* caption,
+                            MessageKind kind) {
         auto* bench = static_cast<RunBench*>(context);
         bench->messages.push_back(std::string(caption) + ": " + text);
         return kind == MessageKind::kQuestion && bench->answerYes;

@@ -21,8 +21,9 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 TEST(SalvageRun, GarbageOnlyGivesAnEmptyArchiveAndTheShortLog) {
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::makeRandom(5000, 1)));
-    std::vector<std::string> expected{"Beginning salvage operations...", "No files found in archive.",
-                                      " ", "Salvage attempt complete", "  0 files found"};
+    std::vector<std::string> expected{"Beginning salvage operations...",
+                                      "No files found in archive.", " ", "Salvage attempt complete",
+                                      "  0 files found"};
     EXPECT_EQ(bench.log, expected);
     Bytes output = bench.output();
     ASSERT_EQ(output.size(), 22u);
@@ -68,7 +69,8 @@ TEST(SalvageRun, RejectedHeaderIsRescannedFromBehindItsSignature) {
     // the scan must find the real signature inside the 26 bytes it had taken for a header.
     TestEntry real{"real.txt", text("found after all")};
     real.crc32 = 0x0000ABCD;
-    Bytes archive = concat({Bytes{0x50, 0x4B, 0x03, 0x04, 1, 2, 3, 4, 5, 6}, testing::localRecord(real)});
+    Bytes archive =
+        concat({Bytes{0x50, 0x4B, 0x03, 0x04, 1, 2, 3, 4, 5, 6}, testing::localRecord(real)});
     ASSERT_EQ(archive[26] | (archive[27] << 8), 0);
     RunBench bench;
     ASSERT_TRUE(bench.salvage(archive));
@@ -116,7 +118,8 @@ TEST(SalvageRun, HeadersAreRewrittenCleanly) {
     TestEntry notFolder{"empty-file", {}};
     TestEntry folderWithData{"odd/", text("data")};
     RunBench bench;
-    ASSERT_TRUE(bench.salvage(testing::buildArchive({withExtra, folder, notFolder, folderWithData})));
+    ASSERT_TRUE(
+        bench.salvage(testing::buildArchive({withExtra, folder, notFolder, folderWithData})));
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 4u);
     EXPECT_EQ(listed[0].extraLength, 0);
@@ -181,7 +184,8 @@ TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
 TEST(SalvageRun, NoTempFileLeftAndProgressReachesTheEnd) {
     std::vector<TestEntry> entries;
     for (int index = 0; index < 30; ++index) {
-        entries.push_back({"file" + std::to_string(index), testing::makeText(4000, static_cast<uint32_t>(index))});
+        entries.push_back({"file" + std::to_string(index),
+                           testing::makeText(4000, static_cast<uint32_t>(index))});
     }
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(entries)));
@@ -200,7 +204,8 @@ TEST(SalvageRun, OutputFilesAreGuarded) {
     EXPECT_EQ(existing.output(), text("keep me")) << "answering No changes nothing";
     ASSERT_EQ(existing.messages.size(), 1u);
     EXPECT_NE(existing.messages[0].find("File Exists: "), std::string::npos);
-    EXPECT_NE(existing.messages[0].find("already exists.  Would you like to overwrite it?"), std::string::npos);
+    EXPECT_NE(existing.messages[0].find("already exists.  Would you like to overwrite it?"),
+              std::string::npos);
 
     RunBench same;
     Bytes archive = testing::buildArchive({{"a", text("a")}});
@@ -214,7 +219,8 @@ TEST(SalvageRun, OutputFilesAreGuarded) {
 
     RunBench missing;
     EXPECT_FALSE(openArchive(missing.run, missing.dir.file("nope.zip").c_str()));
-    EXPECT_EQ(missing.messages.back(), "File Error: Unable to open " + missing.dir.file("nope.zip"));
+    EXPECT_EQ(missing.messages.back(),
+              "File Error: Unable to open " + missing.dir.file("nope.zip"));
 }
 
 TEST(SalvageRun, CancelDuringALargeEntryLeavesNoTempFile) {

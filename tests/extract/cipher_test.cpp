@@ -1,10 +1,11 @@
 // Traditional encryption: the published vectors and a round trip through our own encryptor.
+#include "extract/cipher.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "core/little_endian.h"
-#include "extract/cipher.h"
 #include "extract/extract_context.h"
 #include "tests/support/memory_source.h"
 

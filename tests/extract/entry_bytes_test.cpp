@@ -113,7 +113,8 @@ TEST(EntryBytes, FlushWindowWritesAtOutputPosAndAdvancesEvenWhenDisabled) {
     ASSERT_NE(state, nullptr);
     state->context = &bench.context;
     state->outputPos = 0;
-    for (uint32_t index = 0; index < 10; ++index) state->window[index] = static_cast<uint8_t>('a' + index);
+    for (uint32_t index = 0; index < 10; ++index)
+        state->window[index] = static_cast<uint8_t>('a' + index);
     EXPECT_EQ(flushWindow(*state, 4), 4u);
     bench.context.outputEnabled = 0;
     EXPECT_EQ(flushWindow(*state, 3), 0u);

@@ -52,7 +52,8 @@ TEST(BufferPool, ReusesBuffersAndKeepsAtMostThreeIdle) {
     returnPoolBuffer(first);
     uint8_t* again = takePoolBuffer();
     EXPECT_EQ(again, first) << "two stored entries in a row share one buffer";
-    uint8_t* held[5] = {again, takePoolBuffer(), takePoolBuffer(), takePoolBuffer(), takePoolBuffer()};
+    uint8_t* held[5] = {again, takePoolBuffer(), takePoolBuffer(), takePoolBuffer(),
+                        takePoolBuffer()};
     for (uint8_t* buffer : held) ASSERT_NE(buffer, nullptr);
     for (uint8_t* buffer : held) returnPoolBuffer(buffer);
     returnPoolBuffer(nullptr);  // ignored

@@ -78,9 +78,11 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
     uint32_t count = get16(archive, end + 10);
     uint32_t directorySize = get32(archive, end + 12);
     uint32_t at = get32(archive, end + 16);
-    if (static_cast<uint64_t>(at) + directorySize != end) return problem = "directory size/offset", false;
+    if (static_cast<uint64_t>(at) + directorySize != end)
+        return problem = "directory size/offset", false;
     for (uint32_t index = 0; index < count; ++index) {
-        if (at + 46 > end || get32(archive, at) != 0x02014B50) return problem = "central header", false;
+        if (at + 46 > end || get32(archive, at) != 0x02014B50)
+            return problem = "central header", false;
         ListedEntry entry;
         entry.flags = static_cast<uint16_t>(get16(archive, at + 8));
         entry.method = static_cast<uint16_t>(get16(archive, at + 10));
@@ -90,7 +92,8 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
         entry.compressedSize = get32(archive, at + 20);
         entry.uncompressedSize = get32(archive, at + 24);
         uint32_t nameLength = get16(archive, at + 28);
-        entry.extraLength = static_cast<uint16_t>(get16(archive, at + 30) + get16(archive, at + 32));
+        entry.extraLength =
+            static_cast<uint16_t>(get16(archive, at + 30) + get16(archive, at + 32));
         entry.externalAttributes = get32(archive, at + 38);
         uint32_t local = get32(archive, at + 42);
         size_t centralAt = at;
@@ -107,10 +110,16 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
             }
         }
         size_t dataAt = local + 30 + get16(archive, local + 26) + get16(archive, local + 28);
-        if (dataAt + entry.compressedSize > archive.size()) return problem = "data beyond the end", false;
+        if (dataAt + entry.compressedSize > archive.size())
+            return problem = "data beyond the end", false;
         entry.data.assign(archive.begin() + static_cast<long>(dataAt),
                           archive.begin() + static_cast<long>(dataAt + entry.compressedSize));
-        if (entry.method == 0 && crc32Of(entry.data) != entry.crc32) return problem = "CRC-32 of " + entry.name, false;
+        entry.localOffset = local;
+        entry.localRecord.assign(
+            archive.begin() + local,
+            archive.begin() + static_cast<long>(dataAt + entry.compressedSize));
+        if (entry.method == 0 && crc32Of(entry.data) != entry.crc32)
+            return problem = "CRC-32 of " + entry.name, false;
         entries.push_back(std::move(entry));
     }
     return true;

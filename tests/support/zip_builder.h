@@ -11,7 +11,7 @@ namespace zipsalvage::testing {
 
 struct TestEntry {
     std::string name;
-    Bytes data;               // the entry's data as it lies in the archive (already compressed)
+    Bytes data;  // the entry's data as it lies in the archive (already compressed)
     uint16_t method = 0;
     uint16_t flags = 0;
     uint16_t modTime = 0x6A21;
@@ -40,7 +40,9 @@ struct ListedEntry {
     uint32_t uncompressedSize = 0;
     uint32_t externalAttributes = 0;
     uint16_t extraLength = 0;
-    Bytes data;  // the stored data, or the deflated bytes
+    uint32_t localOffset = 0;
+    Bytes localRecord;  // header, name, extra field and data as they lie in the archive
+    Bytes data;         // the stored data, or the deflated bytes
 };
 
 // Parses a whole archive through its end record and central directory, checking that each
