@@ -128,5 +128,25 @@ TEST(ArchiveReader, BulkReadsReportProgressLikeSingleBytes) {
     EXPECT_EQ(single.reports, bulk.reports);
 }
 
+TEST(ArchiveReader, SkippingToAByteMatchesReadingEveryByte) {
+    Bytes bytes = testing::makeRandom(250000, 3);
+    ReaderBench single(bytes);
+    ReaderBench skipping(bytes);
+    uint8_t byte = 0;
+    std::vector<int64_t> singleHits;
+    for (int64_t offset = 0; readByte(single.reader, byte); ++offset) {
+        if (byte == 0x50) singleHits.push_back(offset);
+    }
+    std::vector<int64_t> skippingHits;
+    while (true) {
+        skipBufferedUntil(skipping.reader, 0x50);
+        if (!readByte(skipping.reader, byte)) break;
+        if (byte == 0x50) skippingHits.push_back(logicalPosition(skipping.reader) - 1);
+    }
+    EXPECT_EQ(skippingHits, singleHits);
+    EXPECT_EQ(skipping.reports, single.reports);
+    EXPECT_EQ(skipping.reader.deliveredCount, single.reader.deliveredCount);
+}
+
 }  // namespace
 }  // namespace zipsalvage
