@@ -38,6 +38,17 @@ TEST(Cipher, PublishedVectors) {
     EXPECT_EQ(kCrc32Table[255], 0x2D02EF8Du);
 }
 
+TEST(Crc32, BlockUpdateEqualsTheByteStepAtEveryLengthAndAlignment) {
+    Bytes data = testing::makeRandom(300, 12);
+    for (size_t start = 0; start < 9; ++start) {
+        for (size_t length = 0; length + start <= data.size(); length += 7) {
+            uint32_t byteWise = 0xFFFFFFFFu;
+            for (size_t index = 0; index < length; ++index) byteWise = crc32Byte(byteWise, data[start + index]);
+            EXPECT_EQ(crc32Update(0xFFFFFFFFu, data.data() + start, length), byteWise);
+        }
+    }
+}
+
 TEST(Cipher, CheckByteIsTheTwelfthAgainstCrcOrTimeWithBitThree) {
     Bytes plainHeader(12, 0x33);
     plainHeader[11] = 0xC4;  // high byte of the CRC-32 below
