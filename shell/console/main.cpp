@@ -112,7 +112,7 @@ int runConsole(int argumentCount, char** arguments) {
     ConsoleUi ui;
     ui.assumeYes = options.assumeYes;
     attachConsoleUi(run, ui);
-    TerminalPromptContext promptContext{&ui, &run.flags};
+    TerminalPromptContext promptContext{&ui, &run.flags, false};
     preparePasswords(run, options, promptContext);
     installInterruptHandlers(run);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -110,10 +111,16 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
     auto& context = *static_cast<TerminalPromptContext*>(contextPointer);
     if (isCancelled(*context.flags)) return 0;
     int terminal = promptTerminal();
-    if (terminal < 0) return 0;
-
     std::lock_guard<std::mutex> guard(context.ui->outputLock);
     clearProgress(*context.ui);
+    if (terminal < 0) {
+        if (!context.toldNoTerminal) {
+            std::fputs("zipsalvage: no terminal to ask for passwords on; give them with -p\n",
+                       stderr);
+            context.toldNoTerminal = true;
+        }
+        return 0;
+    }
     if (!silenceEcho(terminal)) return 0;  // never ask for a password that would show
 
     writeAll(terminal, std::string("\nThe following file is encrypted:\n  ") +

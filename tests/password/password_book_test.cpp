@@ -94,15 +94,5 @@ TEST(AskPassword, SkipKeepsTheLastPasswordAndRemembersNothing) {
     EXPECT_EQ(askPassword(bench.book, EncryptedEntry("second").request), 0);
 }
 
-TEST(AskPassword, GivenPasswordCountsWithItsFirst39CharactersOnly) {
-    std::string typed45 = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHI";
-    std::string kept39 = typed45.substr(0, 39);
-    BookBench bench;
-    bench.book.given = {typed45};
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry(kept39).request), 1);
-    EXPECT_EQ(std::string(bench.book.currentPassword), kept39);
-    EXPECT_EQ(bench.dialog.shown, 0);
-}
-
 }  // namespace
 }  // namespace zipsalvage
