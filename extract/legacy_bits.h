@@ -10,7 +10,8 @@ namespace zipsalvage {
 
 struct LegacyBits {
     uint32_t buffer = 0;
-    uint32_t held = 0;  // never above 20: at most 13 bits are asked for at a time
+    uint32_t held = 0;
+    bool archiveEnded = false;  // a read ahead failed: the next refill reports it
 };
 
 enum class BitsRead {
@@ -19,21 +20,14 @@ enum class BitsRead {
     kArchiveEnded  // the archive could not supply a block of the data (a truncated archive)
 };
 
-// Takes `count` (1 to 13) bits. Skipping outOfBits when enough bits are held gives the same
-// answer, since a read is only ever made after outOfBits allowed it, so `delivered` never
-// passes `dataLength`.
+// Makes at least `count` (1 to 16) bits held; the slow half of takeBits.
+BitsRead refillBits(DecoderState& state, LegacyBits& bits, uint32_t count);
+
+// Takes `count` (1 to 16) bits from the low end of the buffer.
 inline BitsRead takeBits(DecoderState& state, LegacyBits& bits, uint32_t count, uint32_t& value) {
     if (bits.held < count) {
-        if (outOfBits(state, static_cast<int32_t>(bits.held), static_cast<int32_t>(count))) {
-            return BitsRead::kDataUsedUp;
-        }
-        do {
-            if (readEntryByte(*state.context, state.inByte) == kNoByte) {
-                return BitsRead::kArchiveEnded;
-            }
-            bits.buffer |= static_cast<uint32_t>(state.inByte) << bits.held;
-            bits.held += 8;
-        } while (bits.held < count);
+        BitsRead read = refillBits(state, bits, count);
+        if (read != BitsRead::kTaken) return read;
     }
     value = bits.buffer & ((1u << count) - 1);
     bits.buffer >>= count;

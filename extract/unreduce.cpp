@@ -6,6 +6,7 @@
 #include "extract/legacy_constants.h"
 #include "extract/methods.h"
 #include "extract/owned_block.h"
+#include "extract/window_copy.h"
 
 namespace zipsalvage {
 namespace {
@@ -24,6 +25,7 @@ struct Reducer {
     DecoderState& state;
     const uint8_t* followerCounts;
     const ReduceFactor factor;
+    uint8_t indexBits[kReduceByteValues];  // per byte value: bits of a follower index
     LegacyBits bits;
     uint32_t position = 0;       // in the 16384-byte window
     bool firstPass = true;       // the window has not yet been written out
@@ -39,9 +41,9 @@ ReduceEnd endOf(BitsRead read) {
 }
 
 // Reads the 256 follower sets, from byte value 255 down (APPNOTE 5.2.2). False with `end` set
-// when the data or the archive ran out; sets not reached stay empty.
-bool readFollowerSets(DecoderState& state, uint8_t* counts, ReduceEnd& end) {
-    LegacyBits bits;
+// when the data or the archive ran out; sets not reached stay empty. The sets fill whole bytes,
+// so what `bits` holds afterwards is the start of the byte values (read ahead), no padding.
+bool readFollowerSets(DecoderState& state, LegacyBits& bits, uint8_t* counts, ReduceEnd& end) {
     for (int byteValue = kReduceByteValues - 1; byteValue >= 0; --byteValue) {
         uint32_t count = 0;
         BitsRead read = takeBits(state, bits, kReduceFollowerCountBits, count);
@@ -95,10 +97,7 @@ void copyMatch(Reducer& reducer, uint32_t length, uint32_t distance) {
         if (reducer.firstPass && source >= reducer.position) {
             std::memset(window + reducer.position, 0, chunk);
         } else {
-            // Byte by byte and forwards, so that a distance shorter than the length repeats.
-            for (uint32_t index = 0; index < chunk; ++index) {
-                window[reducer.position + index] = window[source + index];
-            }
+            copyWithinWindow(window, reducer.position, source, chunk);
         }
         source += chunk;
         advanceWindow(reducer, chunk);
@@ -114,7 +113,7 @@ BitsRead readByteValue(Reducer& reducer, uint32_t lastByte, uint32_t& byte) {
     if (read != BitsRead::kTaken) return read;
     if (literal) return takeBits(reducer.state, reducer.bits, 8, byte);
     uint32_t index = 0;
-    read = takeBits(reducer.state, reducer.bits, followerIndexBits(followers), index);
+    read = takeBits(reducer.state, reducer.bits, reducer.indexBits[lastByte], index);
     // The sets are cleared at setup, so an index past the count (damaged data) reads a zero.
     if (read == BitsRead::kTaken) byte = followerSet(reducer.state, lastByte)[index];
     return read;
@@ -183,11 +182,17 @@ int unreduce(ExtractContext& context, int factor) {
     std::memset(followerCounts.get(), 0, kReduceByteValues);
     std::memset(state->window + kReduceFollowerSetsAt, 0, kReduceByteValues * kReduceMaxFollowers);
 
-    Reducer reducer{*state.get(), followerCounts.get(), kReduceFactors[factor], {}};
+    Reducer reducer{*state.get(), followerCounts.get(), kReduceFactors[factor], {}, {}};
     // Unsigned as the header records it: an entry of 2 GiB or more is still decoded.
     reducer.bytesToProduce = context.uncompressedSize;
     ReduceEnd end = ReduceEnd::kDataUsedUp;
-    if (readFollowerSets(*state.get(), followerCounts.get(), end)) end = expand(reducer);
+    if (readFollowerSets(*state.get(), reducer.bits, followerCounts.get(), end)) {
+        for (uint32_t byteValue = 0; byteValue < kReduceByteValues; ++byteValue) {
+            reducer.indexBits[byteValue] =
+                static_cast<uint8_t>(followerIndexBits(followerCounts.get()[byteValue]));
+        }
+        end = expand(reducer);
+    }
 
     switch (end) {
         case ReduceEnd::kSizeReached:

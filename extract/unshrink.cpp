@@ -1,6 +1,7 @@
 // Method 1 (shrinking, APPNOTE 5.1): dynamic LZW with codes of 9 to 13 bits, control code 256
 // and partial clearing. Decodes until the data is used up; damaged streams yield bytes, not
 // errors, and the method succeeds however decoding ended.
+#include <algorithm>
 #include <cstring>
 
 #include "extract/legacy_bits.h"
@@ -158,11 +159,14 @@ int unshrink(ExtractContext& context) {
 
     // The whole tables are set, so that a chain through a code never added (possible only in
     // damaged data) reads a defined entry.
-    for (uint32_t code = 0; code < kShrinkTableEntries; ++code) {
-        bool literal = code < kShrinkControlCode;
-        prefixCodes.get()[code] = literal ? 0 : kFreeCode;
-        suffixBytes.get()[code] = literal ? static_cast<uint8_t>(code) : 0;
+    std::fill_n(prefixCodes.get(), kShrinkControlCode, uint16_t{0});
+    std::fill_n(prefixCodes.get() + kShrinkControlCode, kShrinkTableEntries - kShrinkControlCode,
+                kFreeCode);
+    for (uint32_t code = 0; code < kShrinkControlCode; ++code) {
+        suffixBytes.get()[code] = static_cast<uint8_t>(code);
     }
+    std::memset(suffixBytes.get() + kShrinkControlCode, 0,
+                kShrinkTableEntries - kShrinkControlCode);
 
     Lzw lzw{*state.get(), prefixCodes.get(), suffixBytes.get(), stack.get(), {}};
     decodeCodes(lzw);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "extract/owned_block.h"
+#include "extract/window_copy.h"
 #include "huffman/huffman_decoders.h"
 #include "huffman/huffman_tables.h"
 #include "huffman/implode_format.h"
@@ -169,10 +170,7 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
                 // Before the entry's first byte: no output of this entry lies there yet.
                 std::memset(window + position, 0, chunk);
             } else {
-                // Byte by byte and forwards, so that a distance shorter than the length repeats.
-                for (uint32_t index = 0; index < chunk; ++index) {
-                    window[position + index] = window[source + index];
-                }
+                copyWithinWindow(window, position, source, chunk);
             }
             position += chunk;
             source = (source + chunk) % kWindowBytes;
