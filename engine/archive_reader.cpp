@@ -7,7 +7,8 @@ namespace {
 void loadBufferAt(ArchiveReader& reader, int64_t offset) {
     seekFile(reader.archiveHandle, offset);
     reader.bufferStart = offset;
-    reader.fill = static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+    reader.fill =
+        static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
     reader.position = 0;
     reader.deliveredCount = static_cast<uint64_t>(offset);
 }
@@ -16,8 +17,8 @@ void loadBufferAt(ArchiveReader& reader, int64_t offset) {
 
 int progressThousandths(uint64_t delivered, uint64_t size) {
     if (size == 0) size = 1;
-    uint64_t value = size <= 1000000 ? delivered * 1000 / size
-                                     : (delivered / 1000) * 1000 / (size / 1000);
+    uint64_t value =
+        size <= 1000000 ? delivered * 1000 / size : (delivered / 1000) * 1000 / (size / 1000);
     return static_cast<int>(value > 1000 ? 1000 : value);
 }
 
@@ -34,7 +35,8 @@ bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
     if (reader.position >= reader.fill) {
         int64_t here = filePosition(reader.archiveHandle);
         reader.bufferStart = here < 0 ? 0 : here;
-        reader.fill = static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+        reader.fill =
+            static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
         reader.position = 0;
         if (reader.fill <= 0) {
             reader.fill = 0;

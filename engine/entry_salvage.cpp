@@ -54,8 +54,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
         closeFile(input);
         return result;
     }
-    bool stored = recoveredSize < kStoreBelowBytes || isPrecompressedName(name) ||
-                  !kDeflateEncoderReady;
+    bool stored =
+        recoveredSize < kStoreBelowBytes || isPrecompressedName(name) || !kDeflateEncoderReady;
     int copied = stored ? storeFile(stream) : deflateFile(stream);
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails

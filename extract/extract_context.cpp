@@ -7,7 +7,8 @@ namespace zipsalvage {
 
 uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     int32_t remaining = context.dataLength - context.delivered;
-    int32_t count = remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining);
+    int32_t count =
+        remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining);
     if (context.source.readExact == nullptr ||
         !context.source.readExact(context.source.owner, context.block, count)) {
         // A block the archive cannot fill is not delivered at all (a truncated archive).

@@ -97,14 +97,16 @@ int runConsole(int argumentCount, char** arguments) {
     run.archivePath = options.archivePath;
     if (run.archivePath.empty()) {
         bool interactive = ::isatty(STDIN_FILENO) != 0;
-        if (!interactive || !readTerminalLine("Archive: ", run.archivePath) || run.archivePath.empty()) {
+        if (!interactive || !readTerminalLine("Archive: ", run.archivePath) ||
+            run.archivePath.empty()) {
             if (isCancelled(run.flags)) return kExitCancelled;
             std::fprintf(stderr, "%s\n", kUsageLine);
             return kExitNoRun;
         }
     }
     if (!openArchive(run, run.archivePath.c_str())) return kExitNoRun;
-    run.outputPath = options.outputPath.empty() ? defaultOutputPath(run.archivePath) : options.outputPath;
+    run.outputPath =
+        options.outputPath.empty() ? defaultOutputPath(run.archivePath) : options.outputPath;
     if (!createOutput(run, run.outputPath.c_str())) {
         closeRunFiles(run);
         return isCancelled(run.flags) ? kExitCancelled : kExitNoRun;

@@ -47,7 +47,8 @@ ConsoleOptions parseOptions(int argumentCount, char** arguments) {
             options.assumeYes = true;
         } else if (!optionsEnded && (argument == "-o" || argument == "--output")) {
             takeValue(options.outputPath);
-            if (options.error.empty() && options.outputPath.empty()) options.error = "empty output path";
+            if (options.error.empty() && options.outputPath.empty())
+                options.error = "empty output path";
         } else if (!optionsEnded && (argument == "-p" || argument == "--password")) {
             std::string password;
             takeValue(password);
