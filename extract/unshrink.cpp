@@ -25,6 +25,9 @@ struct Lzw {
     uint32_t nextFreeCode = kShrinkFirstFreeCode;
     uint32_t previousCode = 0;
     uint8_t previousFirstByte = 0;
+    // False after a clear that freed nothing, until a code is added: another clear would find
+    // the same table and free nothing again, so it is skipped (damaged data can repeat clears).
+    bool clearMayFree = true;
 };
 
 bool isFree(const Lzw& lzw, uint32_t code) { return lzw.prefixCodes[code] == kFreeCode; }
@@ -39,7 +42,9 @@ uint32_t lowestFreeFrom(const Lzw& lzw, uint32_t from) {
 // Frees every added code below the next free code that is no such code's prefix (APPNOTE
 // 5.1.3). Codes at or above the next free code are not examined and protect nothing.
 void partialClear(Lzw& lzw) {
+    if (!lzw.clearMayFree) return;
     uint32_t end = lzw.nextFreeCode;
+    bool freedAny = false;
     for (uint32_t code = kShrinkFirstFreeCode; code < end; ++code) {
         lzw.prefixCodes[code] |= kLeafMark;  // a free code stays 0xFFFF
     }
@@ -51,8 +56,12 @@ void partialClear(Lzw& lzw) {
         }
     }
     for (uint32_t code = kShrinkFirstFreeCode; code < end; ++code) {
-        if (lzw.prefixCodes[code] & kLeafMark) lzw.prefixCodes[code] = kFreeCode;
+        if (lzw.prefixCodes[code] != kFreeCode && (lzw.prefixCodes[code] & kLeafMark)) {
+            lzw.prefixCodes[code] = kFreeCode;
+            freedAny = true;
+        }
     }
+    lzw.clearMayFree = freedAny;
     lzw.nextFreeCode = lowestFreeFrom(lzw, kShrinkFirstFreeCode);
 }
 
@@ -95,6 +104,7 @@ void addCode(Lzw& lzw, uint8_t firstByte) {
     if (lzw.nextFreeCode >= kShrinkTableLimit) return;  // table full: nothing is added
     lzw.prefixCodes[lzw.nextFreeCode] = static_cast<uint16_t>(lzw.previousCode);
     lzw.suffixBytes[lzw.nextFreeCode] = firstByte;
+    lzw.clearMayFree = true;
     lzw.nextFreeCode = lowestFreeFrom(lzw, lzw.nextFreeCode + 1);
 }
 

@@ -176,18 +176,6 @@ TEST(Unreduce, ArchiveEndingInsideTheDataFailsWithWhatWasDecoded) {
     EXPECT_EQ(run.output.size(), 4u * 1024 - 192);
 }
 
-TEST(Unreduce, EmptyEntryStillReadsTheFollowerSets) {
-    ReduceStream stream;
-    Unreduced run = runUnreduce(stream.writer.bytes, 0, 2);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_TRUE(run.output.empty());
-    // Sets cut short by the end of the data: nothing to decode, still not a failure.
-    Bytes cut(stream.writer.bytes.begin(), stream.writer.bytes.begin() + 50);
-    run = runUnreduce(cut, 10, 2);
-    EXPECT_EQ(run.result, 1);
-    EXPECT_TRUE(run.output.empty());
-}
-
 TEST(Unreduce, CancelStopsWithFailure) {
     ReduceStream stream;
     stream.plain(pattern(100));
