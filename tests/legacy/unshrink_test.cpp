@@ -107,6 +107,20 @@ TEST(Unshrink, PartialClearOfAFullTableFreesTheLeavesOnly) {
     EXPECT_EQ(asText(run.output), expected);
 }
 
+TEST(Unshrink, StringThatExactlyFillsTheWindowIsWrittenWhole) {
+    CodeStream stream;
+    std::string expected;
+    for (int index = 0; index < 8190; ++index) {
+        uint32_t literal = 'a' + static_cast<uint32_t>(index % 3);
+        stream.codes({literal});
+        expected += static_cast<char>(literal);
+    }
+    stream.codes({257, 'z'});  // "ab" takes the window to 8192: it is written out first
+    expected += "abz";
+    Unshrunk run = runUnshrink(stream.writer.bytes, static_cast<uint32_t>(expected.size()));
+    EXPECT_EQ(asText(run.output), expected);
+}
+
 TEST(Unshrink, WalkThatWouldNotEndStopsDecodingAndKeepsTheOutput) {
     CodeStream stream;
     // After the clear the previous code (257) is itself free, so a free code read next would
