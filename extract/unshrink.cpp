@@ -1,6 +1,6 @@
 // Method 1 (shrinking, APPNOTE 5.1): dynamic LZW with codes of 9 to 13 bits, control code 256
-// and partial clearing. Decodes until the data is used up; damaged streams yield bytes, not
-// errors, and the method succeeds however decoding ended.
+// and partial clearing. Decodes until the data is used up or the recorded size is reached;
+// damaged streams yield bytes, not errors, and the method succeeds however decoding ended.
 #include <algorithm>
 #include <cstring>
 
@@ -140,7 +140,8 @@ void decodeCodes(Lzw& lzw) {
     while (static_cast<uint64_t>(state.outputPos) + state.windowFill < recordedSize) {
         if (!readDataCode(lzw, code)) return;
         uint32_t position = decodeString(lzw, code);
-        if (position > kShrinkStackBytes) return;  // a walk that would not end: keep the rest
+        // A walk that would not end: decoding ends, what was written stays.
+        if (position > kShrinkStackBytes) return;
         uint8_t firstByte = lzw.stack[position];
         emitString(lzw, position);
         addCode(lzw, firstByte);
