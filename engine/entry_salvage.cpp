@@ -95,6 +95,8 @@ bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
         PasswordRequest request{name, encryptionHeader, headerField32(header, kLocalCrc32),
                                 headerField16(header, kLocalModTime), flags};
         if (!askPassword(run.passwords, request)) {
+            // A prompt ended by a cancel is no verdict on the entry: say nothing.
+            if (isCancelled(run.flags)) return false;
             logAboutName(run, kTextCannotDecrypt, shown);
             ++run.undecryptableCount;
             return false;
