@@ -44,7 +44,7 @@ TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
     ASSERT_EQ(listed.size(), 3u);
     for (size_t index = 0; index < 3; ++index) {
         EXPECT_EQ(listed[index].name, entries[index].name);
-        EXPECT_EQ(listed[index].data, entries[index].data);
+        EXPECT_EQ(listed[index].content, entries[index].data);
         EXPECT_EQ(listed[index].crc32, testing::crc32Of(entries[index].data));
         EXPECT_EQ(listed[index].modTime, entries[index].modTime);
         EXPECT_EQ(listed[index].modDate, entries[index].modDate);
@@ -124,7 +124,7 @@ TEST(SalvageRun, HeadersAreRewrittenCleanly) {
     ASSERT_EQ(listed.size(), 4u);
     EXPECT_EQ(listed[0].extraLength, 0);
     EXPECT_EQ(listed[0].flags, 0);
-    EXPECT_EQ(listed[0].data, withExtra.data);
+    EXPECT_EQ(listed[0].content, withExtra.data);
     EXPECT_EQ(listed[1].externalAttributes, 0x10u);
     EXPECT_EQ(listed[2].externalAttributes, 0u);
     EXPECT_EQ(listed[3].externalAttributes, 0u);
@@ -165,7 +165,7 @@ TEST(SalvageRun, TruncatedStoredEntryKeepsItsWholePieces) {
     EXPECT_TRUE(bench.logHas("ERROR: File big.txt is corrupt.  Salvaged 3000 of 5000"));
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].data, Bytes(data.begin(), data.begin() + 3000));
+    EXPECT_EQ(listed[0].content, Bytes(data.begin(), data.begin() + 3000));
 }
 
 TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
