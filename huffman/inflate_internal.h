@@ -1,0 +1,111 @@
+// Shared by the inflate block routines: block results, the bit reader and the table owner.
+#pragma once
+
+#include <cstdint>
+
+#include "extract/extract_context.h"
+#include "huffman/huffman_tables.h"
+
+namespace zipsalvage {
+
+// Result of one block routine; any non-zero value fails the whole stream.
+enum InflateBlockResult : int {
+    kBlockOk = 0,
+    kBlockBadData = 1,     // invalid code, LEN/NLEN mismatch, incomplete code, data ran out
+    kBlockBadLengths = 2,  // over-subscribed code lengths, or block type 3
+    kBlockNoMemory = 3,
+};
+
+// The bit reader, copied into locals by each routine and written back to the DecoderState when
+// it ends. Bits leave from the least significant end (RFC 1951 3.1.1).
+//
+// Why the reader may hold more bits than asked for without changing what damaged data yields:
+// it reads ahead only bytes already sitting in the context's current block. Such reads can
+// never fail, never touch the archive and never reach past the data, so every read that can
+// fail (a refill, or one of the 10 bytes past the data) still happens at exactly the request
+// that needs it, and `endOfData` rises at the same symbol as with strictly lazy reading.
+//
+// Bytes readEntryByte could not deliver still go into the buffer (as 0 or the last byte again),
+// so that reading always ends; `fillerBits` counts them, from the top of the buffer. Once one
+// read has failed every later one fails too, so the filler always lies above the real bits, and
+// a symbol that leaves `count` below `fillerBits` was made of filler and is not kept.
+struct InflateBits {
+    uint32_t buffer;
+    uint32_t count;
+    uint32_t fillerBits;
+    uint16_t inByte;  // readEntryByte's destination; keeps its value when no byte comes
+};
+
+// inflate's work area: the DecoderState of every method, plus the filler count of its reader.
+struct InflateWork {
+    DecoderState state;
+    uint32_t fillerBits;
+};
+
+inline InflateBits loadBits(const InflateWork& work) {
+    return InflateBits{work.state.bitBuffer, work.state.bitCount, work.fillerBits,
+                       work.state.inByte};
+}
+
+inline void storeBits(InflateWork& work, const InflateBits& bits) {
+    work.state.bitBuffer = bits.buffer;
+    work.state.bitCount = bits.count;
+    work.fillerBits = bits.fillerBits;
+    work.state.inByte = bits.inByte;
+}
+
+// True when the bits dropped so far reach into filler.
+inline bool usedFiller(const InflateBits& bits) { return bits.count < bits.fillerBits; }
+
+// Takes one byte from readEntryByte, whatever it delivered.
+inline void pullByte(InflateBits& bits, ExtractContext& context) {
+    if (readEntryByte(context, bits.inByte) == kNoByte) bits.fillerBits += 8;
+    bits.buffer |= static_cast<uint32_t>(bits.inByte) << bits.count;
+    bits.count += 8;
+}
+
+// Makes sure at least `wanted` (<= 16) bits are held: first from the current block, up to a
+// full buffer, then byte by byte for what the block could not give.
+inline void needBits(InflateBits& bits, ExtractContext& context, uint32_t wanted) {
+    if (bits.count >= wanted) return;
+    while (bits.count <= 24 && context.blockPos < context.blockFill) pullByte(bits, context);
+    while (bits.count < wanted) pullByte(bits, context);
+}
+
+inline void dropBits(InflateBits& bits, uint32_t count) {
+    bits.buffer >>= count;
+    bits.count -= count;
+}
+
+inline uint32_t peekBits(const InflateBits& bits, uint32_t count) {
+    return bits.buffer & lowBitMask(count);
+}
+
+// Owns the tables of one build until the routine that made them ends.
+struct OwnedTables {
+    HuffTable* root = nullptr;
+    int lookupBits = 0;
+    OwnedTables() = default;
+    ~OwnedTables() { freeHuffTables(root); }
+    OwnedTables(const OwnedTables&) = delete;
+    OwnedTables& operator=(const OwnedTables&) = delete;
+};
+
+// Puts the window out when it is full and starts it again at 0.
+inline void flushFullWindow(DecoderState& state, uint32_t& windowPos) {
+    if (windowPos == kWindowBytes) {
+        flushWindow(state, kWindowBytes);
+        windowPos = 0;
+    }
+}
+
+// The block routines. Each loads the bit reader and window position from `work` and stores
+// them back when it ends (the window position also when it fails, so that the caller can put
+// out what the failing block decoded).
+int copyStoredBlock(InflateWork& work);
+int decodeFixedBlock(InflateWork& work);
+int decodeDynamicBlock(InflateWork& work);
+int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBits,
+                  const HuffTable* distanceTable, int distanceBits);
+
+}  // namespace zipsalvage

@@ -1,0 +1,128 @@
+// The inner loop of inflate: literal/length and distance symbols of one Huffman block into the
+// 32 KiB window (RFC 1951 3.2.5). The hot path keeps the bit reader and window position in
+// locals and makes one table lookup per code on a buffer of up to 32 bits.
+#include <cstring>
+
+#include "huffman/inflate_internal.h"
+
+namespace zipsalvage {
+namespace {
+
+// Follows links from a root entry to the leaf for the bits held; nullptr for an invalid code.
+// Link entries account for their whole level, so each step drops them and indexes the next
+// table with the width the link names.
+inline const HuffEntry* walkToLeaf(const HuffEntry* entry, InflateBits& bits,
+                                   ExtractContext& context) {
+    while (entry->op > kHuffOpLinkBase) {
+        if (entry->op == kHuffOpInvalid) return nullptr;
+        uint32_t width = entry->op - kHuffOpLinkBase;
+        dropBits(bits, entry->bits);
+        needBits(bits, context, width);
+        entry = &entry->next[peekBits(bits, width)];
+    }
+    return entry;
+}
+
+// Copies `length` bytes from `distance` back (1..32768), in chunks that end where either the
+// source or the destination reaches the end of the window; a full window is put out between
+// chunks. Overlapping copies go byte by byte so that a distance shorter than the length
+// repeats the bytes just written (RFC 1951 3.2.3).
+inline void copyMatch(DecoderState& state, uint32_t& windowPos, uint32_t length,
+                      uint32_t distance) {
+    uint8_t* window = state.window;
+    uint32_t source = (windowPos - distance) & (kWindowBytes - 1);
+    while (length > 0) {
+        uint32_t furthest = source > windowPos ? source : windowPos;
+        uint32_t chunk = kWindowBytes - furthest;
+        if (chunk > length) chunk = length;
+        if (source < windowPos && windowPos - source < chunk) {
+            uint8_t* to = window + windowPos;
+            const uint8_t* from = window + source;
+            for (uint32_t index = 0; index < chunk; ++index) to[index] = from[index];
+        } else {
+            // Either apart, or the source ahead of the destination: a forward copy reads only
+            // bytes not yet overwritten, exactly what memmove gives.
+            std::memmove(window + windowPos, window + source, chunk);
+        }
+        windowPos += chunk;
+        source += chunk;
+        length -= chunk;
+        flushFullWindow(state, windowPos);
+        if (source == kWindowBytes) source = 0;
+    }
+}
+
+}  // namespace
+
+int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBits,
+                  const HuffTable* distanceTable, int distanceBits) {
+    DecoderState& state = work.state;
+    ExtractContext& context = *state.context;
+    InflateBits bits = loadBits(work);
+    uint32_t windowPos = state.windowFill;
+    uint8_t* window = state.window;
+    auto litLenWidth = static_cast<uint32_t>(litLenBits);
+    auto distanceWidth = static_cast<uint32_t>(distanceBits);
+    int result = kBlockOk;
+    for (;;) {
+        needBits(bits, context, litLenWidth);
+        // Tested once per symbol, on the bits that index the root; bits of the same symbol
+        // read later are checked against the filler count when the symbol is complete.
+        if (context.endOfData) {
+            result = kBlockBadData;
+            break;
+        }
+        const HuffEntry* entry =
+            walkToLeaf(&litLenTable[peekBits(bits, litLenWidth)], bits, context);
+        if (entry == nullptr) {
+            result = kBlockBadData;
+            break;
+        }
+        dropBits(bits, entry->bits);
+        uint32_t op = entry->op;
+        if (op == kHuffOpLiteral) {
+            if (usedFiller(bits)) {
+                result = kBlockBadData;
+                break;
+            }
+            window[windowPos++] = static_cast<uint8_t>(entry->value);
+            flushFullWindow(state, windowPos);
+            continue;
+        }
+        if (op == kHuffOpPlainHigh) {  // end of block, unless made of filler
+            if (usedFiller(bits)) result = kBlockBadData;
+            break;
+        }
+
+        needBits(bits, context, op);
+        uint32_t length = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        if (distanceTable == nullptr) {  // a length in a block without distance codes
+            result = kBlockBadData;
+            break;
+        }
+        needBits(bits, context, distanceWidth);
+        entry = walkToLeaf(&distanceTable[peekBits(bits, distanceWidth)], bits, context);
+        if (entry == nullptr) {
+            result = kBlockBadData;
+            break;
+        }
+        dropBits(bits, entry->bits);
+        op = entry->op;
+        needBits(bits, context, op);
+        uint32_t distance = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        // A match completed with filler bits would copy from a made-up distance: the bytes
+        // before it are kept, the match is not.
+        if (usedFiller(bits)) {
+            result = kBlockBadData;
+            break;
+        }
+        copyMatch(state, windowPos, length, distance);
+    }
+    state.windowFill = windowPos;
+    storeBits(work, bits);
+    return result;
+}
+
+}  // namespace zipsalvage
