@@ -86,6 +86,64 @@ void BitWriter::fixedSymbol(uint32_t symbol) {
     }
 }
 
+std::vector<uint32_t> canonicalCodes(const Lengths& lengths) {
+    uint32_t counts[17] = {};
+    for (uint8_t length : lengths) ++counts[length];
+    counts[0] = 0;
+    uint32_t nextCode[17] = {};
+    uint32_t code = 0;
+    for (int bits = 1; bits <= 16; ++bits) {
+        code = (code + counts[bits - 1]) << 1;
+        nextCode[bits] = code;
+    }
+    std::vector<uint32_t> codes(lengths.size(), 0);
+    for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
+        if (lengths[symbol] != 0) codes[symbol] = nextCode[lengths[symbol]]++;
+    }
+    return codes;
+}
+
+namespace {
+
+// 13 symbols of 4 bits and 6 of 5 bits: a complete code over the 19 code-length symbols.
+Lengths codeLengthCodeLengths() {
+    Lengths lengths(19, 4);
+    for (int symbol = 13; symbol < 19; ++symbol) lengths[symbol] = 5;
+    return lengths;
+}
+
+}  // namespace
+
+void writeDynamicHeader(BitWriter& out, bool last, uint32_t litLenCount, uint32_t distanceCount,
+                        const std::vector<CodeLengthSymbol>& symbols) {
+    static const uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                       11, 4,  12, 3, 13, 2, 14, 1, 15};
+    static const uint32_t kExtraBits[3] = {2, 3, 7};
+    Lengths clLengths = codeLengthCodeLengths();
+    std::vector<uint32_t> clCodes = canonicalCodes(clLengths);
+    out.bits(last ? 1 : 0, 1);       // BFINAL
+    out.bits(2, 2);                  // BTYPE dynamic
+    out.bits(litLenCount - 257, 5);  // HLIT
+    out.bits(distanceCount - 1, 5);  // HDIST
+    out.bits(19 - 4, 4);             // HCLEN
+    for (uint8_t symbol : kOrder) out.bits(clLengths[symbol], 3);
+    for (const CodeLengthSymbol& item : symbols) {
+        out.code(clCodes[item.symbol], clLengths[item.symbol]);
+        if (item.symbol >= 16) out.bits(item.extra, kExtraBits[item.symbol - 16]);
+    }
+}
+
+DynamicCode writeDynamicBlock(BitWriter& out, bool last, const Lengths& litLenLengths,
+                              const Lengths& distanceLengths) {
+    std::vector<CodeLengthSymbol> symbols;
+    for (uint8_t length : litLenLengths) symbols.push_back({length, 0});
+    for (uint8_t length : distanceLengths) symbols.push_back({length, 0});
+    writeDynamicHeader(out, last, static_cast<uint32_t>(litLenLengths.size()),
+                       static_cast<uint32_t>(distanceLengths.size()), symbols);
+    return DynamicCode{litLenLengths, distanceLengths, canonicalCodes(litLenLengths),
+                       canonicalCodes(distanceLengths)};
+}
+
 void BitWriter::alignToByte() { bitCount = static_cast<uint32_t>(bytes.size()) * 8; }
 
 }  // namespace zipsalvage::testing

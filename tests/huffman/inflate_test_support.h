@@ -43,4 +43,37 @@ struct BitWriter {
     void alignToByte();
 };
 
+using Lengths = std::vector<uint8_t>;
+
+// Canonical codes of RFC 1951 3.2.2, most significant bit first (as BitWriter::code takes them).
+std::vector<uint32_t> canonicalCodes(const Lengths& lengths);
+
+// One code-length symbol of a dynamic header: 0..15 a length, 16..18 a repeat with its extra
+// bits value.
+struct CodeLengthSymbol {
+    uint32_t symbol;
+    uint32_t extra;
+};
+
+// A dynamic block header (RFC 1951 3.2.7) with HCLEN 19 and a fixed complete code-length code:
+// BFINAL, BTYPE 2, HLIT, HDIST, the 19 code-length lengths, then `symbols`.
+void writeDynamicHeader(BitWriter& out, bool last, uint32_t litLenCount, uint32_t distanceCount,
+                        const std::vector<CodeLengthSymbol>& symbols);
+
+// The codes of one dynamic block whose header sends every length as a plain symbol.
+struct DynamicCode {
+    Lengths litLenLengths;
+    Lengths distanceLengths;
+    std::vector<uint32_t> litLenCodes;
+    std::vector<uint32_t> distanceCodes;
+    void litLen(BitWriter& out, uint32_t symbol) const {
+        out.code(litLenCodes[symbol], litLenLengths[symbol]);
+    }
+    void distance(BitWriter& out, uint32_t symbol) const {
+        out.code(distanceCodes[symbol], distanceLengths[symbol]);
+    }
+};
+DynamicCode writeDynamicBlock(BitWriter& out, bool last, const Lengths& litLenLengths,
+                              const Lengths& distanceLengths);
+
 }  // namespace zipsalvage::testing
