@@ -19,11 +19,11 @@ enum InflateBlockResult : int {
 // The bit reader, copied into locals by each routine and written back to the DecoderState when
 // it ends. Bits leave from the least significant end (RFC 1951 3.1.1).
 //
-// Why the reader may hold more bits than asked for without changing what damaged data yields:
-// it reads ahead only bytes already sitting in the context's current block. Such reads can
-// never fail, never touch the archive and never reach past the data, so every read that can
-// fail (a refill, or one of the 10 bytes past the data) still happens at exactly the request
-// that needs it, and `endOfData` rises at the same symbol as with strictly lazy reading.
+// Why the reader may hold more bits than asked for without changing what is read: it reads
+// ahead only bytes already sitting in the context's current block. Such reads can never fail,
+// never touch the archive and never reach past the data, so every read that can fail (a refill,
+// or one of the 10 bytes past the data) happens at the very request that needs it, and the
+// archive reader ends where strictly lazy reading would leave it.
 //
 // Bytes readEntryByte could not deliver still go into the buffer (as 0 or the last byte again),
 // so that reading always ends; `fillerBits` counts them, from the top of the buffer. Once one

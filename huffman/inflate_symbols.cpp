@@ -66,12 +66,9 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
     int result = kBlockOk;
     for (;;) {
         needBits(bits, context, litLenWidth);
-        // Tested once per symbol, on the bits that index the root; bits of the same symbol
-        // read later are checked against the filler count when the symbol is complete.
-        if (context.endOfData) {
-            result = kBlockBadData;
-            break;
-        }
+        // The root may be indexed with filler bits beyond the data; what counts is whether the
+        // symbol's own bits were real, tested when it is complete (usedFiller). So the last
+        // symbol of a stream that ends flush with the archive still decodes.
         const HuffEntry* entry =
             walkToLeaf(&litLenTable[peekBits(bits, litLenWidth)], bits, context);
         if (entry == nullptr) {

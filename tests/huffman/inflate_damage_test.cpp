@@ -66,6 +66,27 @@ TEST(InflateDamage, MatchCutBeforeItsDistanceIsDropped) {
     EXPECT_EQ(run.output, (Bytes{0xC0, 0xC1, 0xC2, 0xC3, 0xC4, 0xC5}));
 }
 
+// The last code ends with the archive's last byte, and the root lookup wants more bits than
+// remain: the missing bits are not part of the code, so the stream is complete.
+TEST(InflateDamage, StreamEndingFlushWithTheArchiveDecodesItsLastSymbol) {
+    Lengths litLen(257, 0);
+    litLen[256] = 1;
+    litLen['a'] = 2;
+    litLen['b'] = 3;
+    litLen['c'] = 3;
+    BitWriter out;
+    DynamicCode code = writeDynamicBlock(out, true, litLen, Lengths(1, 0));
+    Bytes expected;
+    while (out.bitCount % 8 != 7) {
+        code.litLen(out, 'b');
+        expected.push_back('b');
+    }
+    code.litLen(out, 256);  // 1 bit; the root is 3 bits wide
+    InflateRun run = runInflate(out.bytes);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.output, expected);
+}
+
 // A stored block cut short keeps the bytes that arrived and makes up none.
 TEST(InflateDamage, StoredBlockCutShortKeepsOnlyRealBytes) {
     Bytes original = makeText(5000, 23);
