@@ -44,6 +44,12 @@ int decodeBlock(InflateWork& work, bool& lastBlock) {
 
 }  // namespace
 
+InflateBits pullBitsSlow(InflateBits bits, ExtractContext& context, uint32_t wanted) {
+    topUpBits(bits, context);
+    while (bits.count < wanted) pullByte(bits, context);
+    return bits;
+}
+
 // RFC 1951 3.2.4. Only bytes the entry really delivered are copied: when the data runs out
 // inside the block, the block fails with the bytes before that point in the window.
 int copyStoredBlock(InflateWork& work) {

@@ -64,12 +64,20 @@ inline void pullByte(InflateBits& bits, ExtractContext& context) {
     bits.count += 8;
 }
 
-// Makes sure at least `wanted` (<= 16) bits are held: first from the current block, up to a
-// full buffer, then byte by byte for what the block could not give.
-inline void needBits(InflateBits& bits, ExtractContext& context, uint32_t wanted) {
-    if (bits.count >= wanted) return;
+// Tops the buffer up to at least 25 bits with bytes already in the current block, as far as
+// it holds them.
+inline void topUpBits(InflateBits& bits, ExtractContext& context) {
     while (bits.count <= 24 && context.blockPos < context.blockFill) pullByte(bits, context);
-    while (bits.count < wanted) pullByte(bits, context);
+}
+
+// The slow half of needBits: tops up from the block, then reads byte by byte (refilling the
+// block, or past the data) until `wanted` bits are held. Out of line, and by value so that the
+// caller's reader stays in registers.
+InflateBits pullBitsSlow(InflateBits bits, ExtractContext& context, uint32_t wanted);
+
+// Makes sure at least `wanted` (<= 16) bits are held.
+inline void needBits(InflateBits& bits, ExtractContext& context, uint32_t wanted) {
+    if (bits.count < wanted) bits = pullBitsSlow(bits, context, wanted);
 }
 
 inline void dropBits(InflateBits& bits, uint32_t count) {

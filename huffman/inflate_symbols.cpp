@@ -52,6 +52,76 @@ inline void copyMatch(DecoderState& state, uint32_t& windowPos, uint32_t length,
     }
 }
 
+// The fast path runs while every byte one symbol can pull is sure to be in the context's block
+// (48 bits of codes and extra bits, plus up to 32 held: 10 bytes) and a longest match fits
+// before the window's end with room for 8-byte stores; then no read can fail or refill, no
+// filler can appear and no window write needs a check.
+constexpr int32_t kFastInputBytes = 10;
+constexpr uint32_t kFastWindowLimit = kWindowBytes - 258 - 8;
+
+enum FastExit { kFastLeft, kFastEndOfBlock, kFastInvalid };
+
+// A match that neither wraps nor reaches the window's end. A distance of 8 or more is copied in
+// 8-byte steps, each reading only bytes already in place; shorter distances repeat a pattern
+// byte by byte (RFC 1951 3.2.3).
+inline void copyMatchInPlace(uint8_t* window, uint32_t windowPos, uint32_t length,
+                             uint32_t distance) {
+    uint8_t* to = window + windowPos;
+    const uint8_t* from = to - distance;
+    if (distance >= 8) {
+        for (uint32_t done = 0; done < length; done += 8) std::memcpy(to + done, from + done, 8);
+    } else {
+        for (uint32_t index = 0; index < length; ++index) to[index] = from[index];
+    }
+}
+
+inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, uint32_t litLenMask,
+                           const HuffTable* distanceTable, uint32_t distanceMask, InflateBits& bits,
+                           uint32_t& windowPos) {
+    ExtractContext& context = *state.context;
+    uint8_t* window = state.window;
+    while (context.blockFill - context.blockPos >= kFastInputBytes &&
+           windowPos <= kFastWindowLimit && bits.fillerBits == 0) {
+        while (bits.count <= 24) pullByte(bits, context);
+        const HuffEntry* entry = &litLenTable[bits.buffer & litLenMask];
+        while (entry->op > kHuffOpLinkBase) {
+            if (entry->op == kHuffOpInvalid) return kFastInvalid;
+            dropBits(bits, entry->bits);
+            entry = &entry->next[peekBits(bits, entry->op - kHuffOpLinkBase)];
+        }
+        dropBits(bits, entry->bits);
+        uint32_t op = entry->op;
+        if (op == kHuffOpLiteral) {
+            window[windowPos++] = static_cast<uint8_t>(entry->value);
+            continue;
+        }
+        if (op == kHuffOpPlainHigh) return kFastEndOfBlock;
+        uint32_t length = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        if (distanceTable == nullptr) return kFastInvalid;
+
+        topUpBits(bits, context);
+        entry = &distanceTable[bits.buffer & distanceMask];
+        while (entry->op > kHuffOpLinkBase) {
+            if (entry->op == kHuffOpInvalid) return kFastInvalid;
+            dropBits(bits, entry->bits);
+            entry = &entry->next[peekBits(bits, entry->op - kHuffOpLinkBase)];
+        }
+        dropBits(bits, entry->bits);
+        op = entry->op;
+        needBits(bits, context, op);
+        uint32_t distance = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        if (distance <= windowPos) {
+            copyMatchInPlace(window, windowPos, length, distance);
+            windowPos += length;
+        } else {
+            copyMatch(state, windowPos, length, distance);
+        }
+    }
+    return kFastLeft;
+}
+
 }  // namespace
 
 int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBits,
@@ -65,6 +135,15 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
     auto distanceWidth = static_cast<uint32_t>(distanceBits);
     int result = kBlockOk;
     for (;;) {
+        FastExit exit = decodeFast(state, litLenTable, lowBitMask(litLenWidth), distanceTable,
+                                   lowBitMask(distanceWidth), bits, windowPos);
+        if (exit == kFastEndOfBlock) break;
+        if (exit == kFastInvalid) {
+            result = kBlockBadData;
+            break;
+        }
+        // Near the end of the block of input or of the window: one symbol with every check.
+        if (bits.count < 15) topUpBits(bits, context);
         needBits(bits, context, litLenWidth);
         // The root may be indexed with filler bits beyond the data; what counts is whether the
         // symbol's own bits were real, tested when it is complete (usedFiller). So the last
@@ -98,6 +177,7 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
             result = kBlockBadData;
             break;
         }
+        if (bits.count < 15) topUpBits(bits, context);
         needBits(bits, context, distanceWidth);
         entry = walkToLeaf(&distanceTable[peekBits(bits, distanceWidth)], bits, context);
         if (entry == nullptr) {
