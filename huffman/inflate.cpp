@@ -78,14 +78,20 @@ int copyStoredBlock(InflateWork& work) {
         dropBits(bits, 8);
         flushFullWindow(state, windowPos);
     }
-    for (; length > 0 && result == kBlockOk; --length) {
-        if (readEntryByte(context, bits.inByte) == kNoByte) {
-            result = kBlockBadData;
-            break;
-        }
-        window[windowPos++] = static_cast<uint8_t>(bits.inByte);
+    // Runs up to the window's end, so the byte loop carries no window check.
+    uint16_t byte = bits.inByte;
+    while (length > 0 && result == kBlockOk) {
+        uint32_t run = kWindowBytes - windowPos < length ? kWindowBytes - windowPos : length;
+        uint8_t* to = window + windowPos;
+        uint32_t copied = 0;
+        while (copied < run && readEntryByte(context, byte) == kByteDelivered)
+            to[copied++] = static_cast<uint8_t>(byte);
+        if (copied < run) result = kBlockBadData;
+        windowPos += copied;
+        length -= copied;
         flushFullWindow(state, windowPos);
     }
+    bits.inByte = byte;
     state.windowFill = windowPos;
     storeBits(work, bits);
     return result;

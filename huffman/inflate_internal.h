@@ -57,10 +57,14 @@ inline void storeBits(InflateWork& work, const InflateBits& bits) {
 // True when the bits dropped so far reach into filler.
 inline bool usedFiller(const InflateBits& bits) { return bits.count < bits.fillerBits; }
 
-// Takes one byte from readEntryByte, whatever it delivered.
+// Takes one byte from readEntryByte, whatever it delivered. The byte goes through a local so
+// that the reader's own address never escapes (the refill is out of line) and the compiler can keep
+// the whole reader in registers.
 inline void pullByte(InflateBits& bits, ExtractContext& context) {
-    if (readEntryByte(context, bits.inByte) == kNoByte) bits.fillerBits += 8;
-    bits.buffer |= static_cast<uint32_t>(bits.inByte) << bits.count;
+    uint16_t byte = bits.inByte;
+    if (readEntryByte(context, byte) == kNoByte) bits.fillerBits += 8;
+    bits.inByte = byte;
+    bits.buffer |= static_cast<uint32_t>(byte) << bits.count;
     bits.count += 8;
 }
 
