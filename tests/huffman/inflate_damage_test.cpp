@@ -119,6 +119,19 @@ TEST(InflateDamage, MissingFinalBlockFailsAfterKeepingCompleteBlocks) {
     EXPECT_EQ(run.output, text("kept"));
 }
 
+// The smallest complete stream: one final stored block of LEN 0.
+TEST(InflateDamage, EmptyFinalStoredBlockIsACompleteStream) {
+    BitWriter out;
+    out.bits(1, 1);  // BFINAL
+    out.bits(0, 2);  // stored
+    out.alignToByte();
+    out.bits(0, 16);       // LEN
+    out.bits(0xFFFF, 16);  // NLEN
+    InflateRun run = runInflate(out.bytes);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_TRUE(run.output.empty());
+}
+
 // --- Damage inside the data -----------------------------------------------------------------
 
 // Random bit and byte damage: never a crash or hang, and everything zlib decodes before the

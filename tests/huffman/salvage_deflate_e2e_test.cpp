@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/little_endian.h"
+#include "huffman/huffman_decoders.h"
 #include "tests/huffman/inflate_test_support.h"
 
 namespace zipsalvage::testing {
@@ -102,6 +103,7 @@ void expectAllWhole(const Fixture& fixture, const std::string& archive) {
 struct EntryData {
     size_t offset = 0;
     size_t size = 0;
+    uint16_t method = 0;
 };
 
 EntryData findEntryData(const Bytes& archive, const std::string& name) {
@@ -113,7 +115,8 @@ EntryData findEntryData(const Bytes& archive, const std::string& name) {
         std::string found(archive.begin() + static_cast<std::ptrdiff_t>(at + 30),
                           archive.begin() + static_cast<std::ptrdiff_t>(at + 30 + nameLength));
         if (found != name) continue;
-        return EntryData{at + 30 + nameLength + extraLength, loadLE32(archive.data() + at + 18)};
+        return EntryData{at + 30 + nameLength + extraLength, loadLE32(archive.data() + at + 18),
+                         loadLE16(archive.data() + at + 8)};
     }
     return {};
 }
@@ -160,6 +163,37 @@ TEST(SalvageDeflate, ArchivesFromZipAndPythonComeThroughWhole) {
               0);
     SCOPED_TRACE(archive);
     expectAllWhole(fixture, archive);
+}
+
+// Traditional encryption over deflate: inflate reads every byte through the cipher of the
+// entry's context, the bytes it reads ahead from the block included.
+TEST(SalvageDeflate, EncryptedEntriesInflateThroughTheCipher) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    fixture.files.resize(8);
+    std::string archivePath = fixture.dir.file("secret.zip");
+    ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) +
+                         " && zip -q -X -9 -P 'open sesame' " + shellQuote(archivePath) +
+                         fixture.names()),
+              0);
+    Bytes archive = readWholeFile(archivePath);
+    int deflated = 0;
+    for (const SourceFile& file : fixture.files) {
+        EntryData data = findEntryData(archive, file.name);
+        ASSERT_GE(data.size, 12u) << file.name;
+        if (data.method != 8) continue;  // zip stores what deflate cannot shrink
+        ++deflated;
+        const uint8_t* encryptionHeader = archive.data() + data.offset;
+        Bytes stream(archive.begin() + static_cast<std::ptrdiff_t>(data.offset + 12),
+                     archive.begin() + static_cast<std::ptrdiff_t>(data.offset + data.size));
+        DecoderBench bench(stream, static_cast<uint32_t>(file.bytes.size()));
+        initExtractContext(bench.context, bench.outputFile, static_cast<uint32_t>(data.size),
+                           static_cast<uint32_t>(file.bytes.size()), 1, "open sesame",
+                           encryptionHeader, bench.input.source(), bench.flags);
+        EXPECT_EQ(zipsalvage::inflate(bench.context), 1) << file.name;
+        EXPECT_TRUE(bench.output() == file.bytes) << file.name;
+    }
+    EXPECT_GE(deflated, 5);
 }
 
 TEST(SalvageDeflate, DamagedEntryKeepsItsPrefixAndTheOthersStayWhole) {
