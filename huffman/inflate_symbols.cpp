@@ -75,9 +75,10 @@ inline void copyMatchInPlace(uint8_t* window, uint32_t windowPos, uint32_t lengt
     }
 }
 
-inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, uint32_t litLenMask,
+inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, uint32_t litLenWidth,
                            const HuffTable* distanceTable, uint32_t distanceMask, InflateBits& bits,
                            uint32_t& windowPos) {
+    const uint32_t litLenMask = lowBitMask(litLenWidth);
     ExtractContext& context = *state.context;
     uint8_t* window = state.window;
     while (context.blockFill - context.blockPos >= kFastInputBytes &&
@@ -93,6 +94,15 @@ inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, ui
         uint32_t op = entry->op;
         if (op == kHuffOpLiteral) {
             window[windowPos++] = static_cast<uint8_t>(entry->value);
+            // Literals come in runs: a second one straight from the bits still held, when
+            // they cover a root lookup and it is a literal (its code is then within them).
+            if (bits.count >= litLenWidth) {
+                entry = &litLenTable[bits.buffer & litLenMask];
+                if (entry->op == kHuffOpLiteral) {
+                    dropBits(bits, entry->bits);
+                    window[windowPos++] = static_cast<uint8_t>(entry->value);
+                }
+            }
             continue;
         }
         if (op == kHuffOpPlainHigh) return kFastEndOfBlock;
@@ -135,7 +145,7 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
     auto distanceWidth = static_cast<uint32_t>(distanceBits);
     int result = kBlockOk;
     for (;;) {
-        FastExit exit = decodeFast(state, litLenTable, lowBitMask(litLenWidth), distanceTable,
+        FastExit exit = decodeFast(state, litLenTable, litLenWidth, distanceTable,
                                    lowBitMask(distanceWidth), bits, windowPos);
         if (exit == kFastEndOfBlock) break;
         if (exit == kFastInvalid) {
