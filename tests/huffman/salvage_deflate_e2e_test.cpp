@@ -5,7 +5,6 @@
 
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
