@@ -6,6 +6,9 @@
 #include <cstdint>
 
 namespace zipsalvage {
+// Its own (inline) namespace: the encoder and the decoders each have tables of these RFC 1951
+// names with different shapes, and one program must not see two definitions of one name.
+inline namespace encoder_tables {
 
 // --- RFC 1951 3.2.5: alphabets and extra bits -------------------------------------------------
 inline constexpr int kLiteralSymbols = 286;  // 0-255 literals, 256 end of block, 257-285 lengths
@@ -177,4 +180,5 @@ inline constexpr std::array<CodeEntry, kFixedLiteralSymbols> kFixedLiteralCodes 
 inline constexpr std::array<CodeEntry, kDistanceSymbols> kFixedDistanceCodes =
     makeFixedDistanceCodes();
 
+}  // namespace encoder_tables
 }  // namespace zipsalvage
