@@ -137,6 +137,13 @@ else
 fi
 
 run_cases first-page "$driver" first-page "$exe" "$(fixture "first page")" "$shots"
+run_cases browse "$driver" browse "$exe" "$(fixture "first page")" "$shots"
+run_cases close-after-run "$driver" close-after-run "$exe" "$(fixture "closed run")" "$shots"
+if unzip -tq "$work/fixtures/closed run/Salvaged.zip" >/dev/null 2>&1; then
+  note_pass "the Salvaged.zip kept after the close box is a valid archive"
+else
+  note_fail "the Salvaged.zip kept after the close box is missing or invalid"
+fi
 run_cases cancel "$driver" cancel "$exe" "$(fixture "cancel run")" "$shots"
 run_cases password "$driver" password "$exe" "$(fixture "password run")" "$shots" "$wrong_password"
 salvaged="$work/fixtures/password run/Salvaged.zip"

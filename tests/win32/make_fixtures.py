@@ -23,13 +23,14 @@ def zip_files(folder, archive, files, options=()):
 def main():
     root = sys.argv[1]
     folders = {name: os.path.join(root, name) for name in
-               ("complete run", "first page", "cancel run", "password run")}
+               ("complete run", "first page", "closed run", "cancel run", "password run")}
     for folder in folders.values():
         os.makedirs(folder, exist_ok=True)
 
     two = "".join(f"{line}\n" for line in range(1, 2001)).encode()
     zip_files(folders["complete run"], "good.zip", {"one.txt": b"hello\n", "two.txt": two}, ["-0"])
     zip_files(folders["first page"], "good.zip", {"one.txt": b"hello\n"}, ["-0"])
+    zip_files(folders["closed run"], "good.zip", {"one.txt": b"hello\n"}, ["-0"])
     with open(os.path.join(folders["first page"], "Salvaged.zip"), "wb") as out:
         out.write(b"an older Salvaged.zip that must survive")
 

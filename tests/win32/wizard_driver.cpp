@@ -137,6 +137,48 @@ void firstPageRefusals(const std::string& exe, const std::string& folder) {
     finishCase("Cancel on the first page ends the program without a run");
 }
 
+// Browse starts in the folder of the command-line path: a bare name typed there is found, and
+// the box receives the full path. Cancel in the dialog leaves the box alone.
+void browseForArchive(const std::string& exe, const std::string& folder) {
+    constexpr int kFileNameBox = 1148;  // the file-open dialog's file name combo box
+    const std::string title = "Select a Zip Archive to Salvage";
+    std::string archive = folder + "\\good.zip";
+    Wizard wizard = openWizard(exe, "\"" + folder + "\\missing.zip\"");
+    HWND page = ::GetParent(findControl(wizard.sheet, IDC_ARCHIVE_EDIT));
+    clickButton(page, IDC_BROWSE);
+    HWND dialog = waitForTopWindow(wizard.program, title, kWindowWaitMs);
+    if (dialog != nullptr) {
+        setControlText(dialog, kFileNameBox, "good.zip");
+        clickButton(dialog, IDOK);
+        check(waitUntil([&] { return findTopWindow(wizard.program, title) == nullptr; },
+                        kWindowWaitMs),
+              "the file-open dialog did not close on OK");
+        check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT) == archive,
+              "after OK the box shows \"" + controlText(wizard.sheet, IDC_ARCHIVE_EDIT) + "\"");
+    }
+    clickButton(page, IDC_BROWSE);
+    dialog = waitForTopWindow(wizard.program, title, kWindowWaitMs);
+    if (dialog != nullptr) {
+        clickButton(dialog, IDCANCEL);
+        waitUntil([&] { return findTopWindow(wizard.program, title) == nullptr; }, kWindowWaitMs);
+        check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT) == archive, "Cancel changed the box");
+    }
+    pressSheetButton(wizard.sheet, PSBTN_CANCEL);
+    check(waitForExit(wizard.program, kWindowWaitMs) == 1, "no clean exit after Cancel");
+    finishCase("Browse starts in the archive's folder and puts the chosen full path in the box");
+}
+
+// The close box after the run has ended is no cancel: the finished output stays.
+void closeAfterRun(const std::string& exe, const std::string& folder) {
+    Wizard wizard = openWizard(exe, "\"" + folder + "\\good.zip\"");
+    pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    if (waitForCompletion(wizard)) ::PostMessageA(wizard.sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
+    int code = waitForExit(wizard.program, kWindowWaitMs);
+    check(code == 1, "exit code " + std::to_string(code) + " after the close box");
+    check(fileExists(folder + "\\Salvaged.zip"), "the close box deleted the finished Salvaged.zip");
+    finishCase("closing the wizard after the run keeps Salvaged.zip");
+}
+
 std::string tempFolder() {
     char folder[MAX_PATH + 1] = {};
     ::GetTempPathA(sizeof folder, folder);
@@ -240,6 +282,10 @@ int main(int argumentCount, char** arguments) {
         completeRun(exe, folder);
     } else if (scenario == "first-page") {
         firstPageRefusals(exe, folder);
+    } else if (scenario == "browse") {
+        browseForArchive(exe, folder);
+    } else if (scenario == "close-after-run") {
+        closeAfterRun(exe, folder);
     } else if (scenario == "cancel") {
         cancelDuringRun(exe, folder);
     } else if (scenario == "password" && argumentCount > 5) {
