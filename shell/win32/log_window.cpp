@@ -15,6 +15,7 @@ namespace {
 constexpr int kSideBitmapWidth = 100;
 constexpr int kSideBitmapHeight = 250;
 constexpr int kSideBitmapInset = 2;
+constexpr int kLogTextMargin = 8;  // pixels beyond the widest line, so its end is not flush
 
 void runLogLine(void*, const char* text) { logLine(text); }
 
@@ -33,10 +34,29 @@ void runDisplayName(void*, const char* rawName, std::string& shown) {
     ::OemToCharBuffA(rawName, shown.data(), static_cast<DWORD>(length));
 }
 
+// A list box scrolls sideways only as far as it is told; without this its horizontal scroll bar
+// never appears and the end of a long line (a deep path, a long name) cannot be read.
+void widenLogFor(HWND list, const char* text) {
+    if (list == nullptr) return;
+    HDC dc = ::GetDC(list);
+    auto font = reinterpret_cast<HFONT>(::SendMessageA(list, WM_GETFONT, 0, 0));
+    HGDIOBJ previous = font != nullptr ? ::SelectObject(dc, font) : nullptr;
+    SIZE extent = {};
+    ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+    if (previous != nullptr) ::SelectObject(dc, previous);
+    ::ReleaseDC(list, dc);
+    int wanted = extent.cx + kLogTextMargin;
+    if (wanted > static_cast<int>(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0))) {
+        ::SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wanted), 0);
+    }
+}
+
 }  // namespace
 
 void logLine(const char* text) {
-    ::SendDlgItemMessageA(logWindow, IDC_LOG_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    HWND list = ::GetDlgItem(logWindow, IDC_LOG_LIST);
+    ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    widenLogFor(list, text);
     ::EnableWindow(::GetDlgItem(::GetParent(logWindow), kSheetFinishButton), FALSE);
     scrollLogToEnd(logWindow);
 }

@@ -61,6 +61,10 @@ void logListKeepsLastLineInView() {
     ::SendMessageA(list, LB_GETITEMRECT, 19, reinterpret_cast<LPARAM>(&last));
     ::GetClientRect(list, &client);
     check(last.bottom <= client.bottom, "the last line is not fully visible");
+    logLine(std::string(200, 'W').c_str());
+    ::GetClientRect(list, &client);
+    check(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0) > client.right,
+          "a line wider than the list gives it no horizontal scrolling");
     ::DestroyWindow(page);
     logWindow = nullptr;
     finishCase("scrollLogToEnd: 20 lines with 7 full rows visible put line 13 on top");
