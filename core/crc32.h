@@ -11,7 +11,8 @@ constexpr std::array<uint32_t, 256> makeCrc32Table() {
     std::array<uint32_t, 256> table{};
     for (uint32_t index = 0; index < 256; ++index) {
         uint32_t value = index;
-        for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
+        for (int bit = 0; bit < 8; ++bit)
+            value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
         table[index] = value;
     }
     return table;

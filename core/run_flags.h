@@ -26,6 +26,8 @@ inline void markWriteFailed(RunFlags& flags) {
     flags.writeFailed.store(1, std::memory_order_relaxed);
 }
 // The decoders and the compressor stop on either flag.
-inline bool shouldStop(const RunFlags& flags) { return isCancelled(flags) || hasWriteFailed(flags); }
+inline bool shouldStop(const RunFlags& flags) {
+    return isCancelled(flags) || hasWriteFailed(flags);
+}
 
 }  // namespace zipsalvage

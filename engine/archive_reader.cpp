@@ -1,13 +1,17 @@
 // ArchiveReader: forward reads cost one read() per 1000 bytes; seeks only on step-back/rewind.
 #include "engine/archive_reader.h"
 
+#include <cstring>
+
 namespace zipsalvage {
 namespace {
 
 void loadBufferAt(ArchiveReader& reader, int64_t offset) {
     seekFile(reader.archiveHandle, offset);
     reader.bufferStart = offset;
-    reader.fill = static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+    reader.fill =
+        static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+    reader.fileOffset = offset + reader.fill;
     reader.position = 0;
     reader.deliveredCount = static_cast<uint64_t>(offset);
 }
@@ -16,8 +20,8 @@ void loadBufferAt(ArchiveReader& reader, int64_t offset) {
 
 int progressThousandths(uint64_t delivered, uint64_t size) {
     if (size == 0) size = 1;
-    uint64_t value = size <= 1000000 ? delivered * 1000 / size
-                                     : (delivered / 1000) * 1000 / (size / 1000);
+    uint64_t value =
+        size <= 1000000 ? delivered * 1000 / size : (delivered / 1000) * 1000 / (size / 1000);
     return static_cast<int>(value > 1000 ? 1000 : value);
 }
 
@@ -32,9 +36,10 @@ void reportProgress(ArchiveReader& reader) {
 bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
     if (reader.archiveHandle == kInvalidFile) return false;
     if (reader.position >= reader.fill) {
-        int64_t here = filePosition(reader.archiveHandle);
-        reader.bufferStart = here < 0 ? 0 : here;
-        reader.fill = static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+        reader.bufferStart = reader.fileOffset;
+        reader.fill =
+            static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+        reader.fileOffset += reader.fill;
         reader.position = 0;
         if (reader.fill <= 0) {
             reader.fill = 0;
@@ -42,6 +47,20 @@ bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
         }
     }
     return readByte(reader, byte);
+}
+
+int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted) {
+    int32_t available = reader.fill - reader.position;
+    int32_t room = kProgressEveryBytes - reader.progressTick - 1;  // the report byte goes singly
+    int32_t limit = available < room ? available : room;
+    if (limit <= 0) return 0;
+    const uint8_t* start = reader.buffer + reader.position;
+    const void* found = std::memchr(start, wanted, static_cast<size_t>(limit));
+    int32_t skipped = found == nullptr ? limit : static_cast<int32_t>(static_cast<const uint8_t*>(found) - start);
+    reader.position += skipped;
+    reader.deliveredCount += static_cast<uint64_t>(skipped);
+    reader.progressTick += skipped;
+    return skipped;
 }
 
 bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count) {
@@ -58,9 +77,7 @@ int64_t readUpTo(ArchiveReader& reader, uint8_t* destination, int64_t count) {
         if (run > inBuffer) run = inBuffer;
         if (run > room) run = room;
         if (run > 0) {
-            for (int64_t index = 0; index < run; ++index) {
-                destination[delivered + index] = reader.buffer[reader.position + index];
-            }
+            std::memcpy(destination + delivered, reader.buffer + reader.position, static_cast<size_t>(run));
             reader.position += static_cast<int32_t>(run);
             reader.deliveredCount += static_cast<uint64_t>(run);
             reader.progressTick += static_cast<int32_t>(run);
@@ -92,8 +109,7 @@ void stepBack(ArchiveReader& reader, int32_t count) {
 }
 
 int64_t logicalPosition(const ArchiveReader& reader) {
-    int64_t here = filePosition(reader.archiveHandle);
-    int64_t position = (here < 0 ? 0 : here) - reader.fill + reader.position;
+    int64_t position = reader.fileOffset - reader.fill + reader.position;
     return position < 0 ? 0 : position;
 }
 

@@ -21,6 +21,7 @@ struct ArchiveReader {
     uint64_t deliveredCount = 0;  // for progress only; re-based after a seek
     int32_t progressTick = 0;
     int64_t resumePoint = 0;
+    int64_t fileOffset = 0;  // the handle's position: only the reader moves it
     void (*progress)(void* context, int thousandths) = nullptr;
     void* progressContext = nullptr;
 };
@@ -39,6 +40,11 @@ inline bool readByte(ArchiveReader& reader, uint8_t& byte) {
     if (++reader.progressTick >= kProgressEveryBytes) reportProgress(reader);
     return true;
 }
+
+// Passes over buffered bytes up to the next `wanted` byte, as readByte would deliver them
+// (counts and progress included), without crossing a refill or a progress report. Returns the
+// number of bytes passed over; 0 when the next byte is `wanted` or the buffer is used up.
+int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted);
 
 // True when all `count` bytes were delivered; bytes delivered before a failure stay consumed.
 bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count);

@@ -54,8 +54,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
         closeFile(input);
         return result;
     }
-    bool stored = recoveredSize < kStoreBelowBytes || isPrecompressedName(name) ||
-                  !kDeflateEncoderReady;
+    bool stored =
+        recoveredSize < kStoreBelowBytes || isPrecompressedName(name) || !kDeflateEncoderReady;
     int copied = stored ? storeFile(stream) : deflateFile(stream);
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails
@@ -95,6 +95,8 @@ bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
         PasswordRequest request{name, encryptionHeader, headerField32(header, kLocalCrc32),
                                 headerField16(header, kLocalModTime), flags};
         if (!askPassword(run.passwords, request)) {
+            // A prompt ended by a cancel is no verdict on the entry: say nothing.
+            if (isCancelled(run.flags)) return false;
             logAboutName(run, kTextCannotDecrypt, shown);
             ++run.undecryptableCount;
             return false;

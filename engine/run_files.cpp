@@ -11,7 +11,8 @@ bool showError(SalvageRun& run, int textId, const char* argument) {
     std::string text(4096, '\0');
     formatText(text.data(), static_cast<int>(text.size()), loadText(textId), argument);
     if (run.ui.showMessage != nullptr) {
-        run.ui.showMessage(run.ui.context, text.c_str(), loadText(kTextFileError), MessageKind::kError);
+        run.ui.showMessage(run.ui.context, text.c_str(), loadText(kTextFileError),
+                           MessageKind::kError);
     }
     return false;
 }
@@ -30,7 +31,8 @@ bool openArchive(SalvageRun& run, const char* path) {
 bool createOutput(SalvageRun& run, const char* path) {
     // The archive is only ever read: an output naming it, by any path or link, is refused
     // before anything is created or truncated.
-    if (isSameFile(run.reader.archiveHandle, path)) return showError(run, kTextUnableToCreate, path);
+    if (isSameFile(run.reader.archiveHandle, path))
+        return showError(run, kTextUnableToCreate, path);
     if (fileExists(path)) {
         std::string text(4096, '\0');
         formatText(text.data(), static_cast<int>(text.size()), loadText(kTextAlreadyExists), path);

@@ -156,7 +156,10 @@ RunResult runSalvage(SalvageRun& run) {
     int state = 0;
     uint32_t sinceCancelCheck = 0;
     uint8_t byte = 0;
-    while (readByte(run.reader, byte)) {
+    while (true) {
+        // Outside a signature, every byte but "P" leaves the state at 0: pass over them in bulk.
+        if (state == 0) sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(run.reader, 0x50));
+        if (!readByte(run.reader, byte)) break;
         // A long stretch without signatures still answers a cancel promptly.
         if (++sinceCancelCheck >= kCancelCheckBytes) {
             sinceCancelCheck = 0;

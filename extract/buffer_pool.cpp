@@ -51,7 +51,8 @@ void returnPoolBuffer(uint8_t* buffer) {
     if (node == nullptr) return;
     node->inUse = 0;
     int idle = 0;
-    for (PoolNode* other = poolHead; other != nullptr; other = other->next) idle += other->inUse ? 0 : 1;
+    for (PoolNode* other = poolHead; other != nullptr; other = other->next)
+        idle += other->inUse ? 0 : 1;
     if (idle > kMaxIdleBuffers) {
         *link = node->next;
         freeBlock(node->buffer);

@@ -8,7 +8,8 @@ uint8_t decryptedCheckByte(const char* password, const uint8_t* header) {
     CipherKeys keys;
     initKeys(keys, password);
     uint8_t plain = 0;
-    for (int index = 0; index < kEncryptionHeaderBytes; ++index) plain = decryptByte(keys, header[index]);
+    for (int index = 0; index < kEncryptionHeaderBytes; ++index)
+        plain = decryptByte(keys, header[index]);
     return plain;
 }
 

@@ -7,7 +7,8 @@ namespace zipsalvage {
 
 uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     int32_t remaining = context.dataLength - context.delivered;
-    int32_t count = remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining);
+    int32_t count =
+        remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining);
     if (context.source.readExact == nullptr ||
         !context.source.readExact(context.source.owner, context.block, count)) {
         // A block the archive cannot fill is not delivered at all (a truncated archive).
@@ -24,6 +25,25 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     return kByteDelivered;
 }
 
+int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t count) {
+    int32_t inBlock = context.blockFill - context.blockPos;
+    int32_t allowed = context.dataLength + kDataAllowanceBytes - context.delivered;
+    int32_t take = count < inBlock ? count : inBlock;
+    if (take > allowed) take = allowed;
+    if (take <= 0) return 0;
+    const uint8_t* source = context.block + context.blockPos;
+    if (context.encrypted) {
+        for (int32_t index = 0; index < take; ++index) {
+            destination[index] = decryptByte(context.keys, source[index]);
+        }
+    } else {
+        std::memcpy(destination, source, static_cast<size_t>(take));
+    }
+    context.blockPos += take;
+    context.delivered += take;
+    return take;
+}
+
 int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
     const ExtractContext& context = *state.context;
     if (bitsNeeded < 0) return 1;
@@ -34,8 +54,7 @@ int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
 
 uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
                        uint32_t count) {
-    uint32_t written = 0;
-    if (seekFile(context.output, position)) written = writeFile(context.output, bytes, count);
+    uint32_t written = writeFileAt(context.output, position, bytes, count);
     if (written != count) markWriteFailed(*context.flags);
     return written;
 }

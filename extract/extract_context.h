@@ -76,6 +76,10 @@ inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
     return kByteDelivered;
 }
 
+// Delivers up to `count` bytes that are already in the block (decrypted as readEntryByte
+// would), without refilling; returns how many. Never reaches past the 10-byte allowance.
+int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t count);
+
 // 1 when `bitsNeeded` bits cannot be had from `bitsHeld` plus the data not yet delivered (the
 // 10-byte allowance does not count), else 0.
 int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded);

@@ -14,16 +14,30 @@ int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const 
     uint16_t method = loadLE16(header + 8);
     int result = 1;
     switch (method) {
-        case 0: result = extractStored(context); break;
-        case 1: result = unshrink(context); break;
+        case 0:
+            result = extractStored(context);
+            break;
+        case 1:
+            result = unshrink(context);
+            break;
         case 2:
         case 3:
         case 4:
-        case 5: result = unreduce(context, method - 1); break;
-        case 6: result = explode(context, loadLE16(header + 6)); break;
-        case 7: result = 0; break;  // tokenizing: never defined for Zip, nothing to run
-        case 8: result = inflate(context); break;
-        default: result = 1; break;  // unknown methods: nothing written, judged by size
+        case 5:
+            result = unreduce(context, method - 1);
+            break;
+        case 6:
+            result = explode(context, loadLE16(header + 6));
+            break;
+        case 7:
+            result = 0;
+            break;  // tokenizing: never defined for Zip, nothing to run
+        case 8:
+            result = inflate(context);
+            break;
+        default:
+            result = 1;
+            break;  // unknown methods: nothing written, judged by size
     }
     return result != 0 ? 1 : 0;
 }

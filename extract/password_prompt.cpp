@@ -1,4 +1,5 @@
-// askPassword: remembered passwords first (oldest first), then the dialog; five slots rotate.
+// askPassword: remembered passwords first (oldest first), then the given ones, then the dialog;
+// five slots rotate.
 #include "extract/password_prompt.h"
 
 #include <cstring>
@@ -36,10 +37,22 @@ int askPassword(PasswordBook& book, const PasswordRequest& request) {
             return 1;
         }
     }
-    if (book.dialog == nullptr) return 0;
     char accepted[kPasswordBufferBytes] = {};
-    if (!book.dialog(book.dialogContext, request, accepted)) return 0;
-    accepted[kPasswordBufferBytes - 1] = '\0';
+    bool found = false;
+    for (const std::string& given : book.given) {
+        // Tested as it will be used: cut to 39 characters like a typed one.
+        copyPassword(accepted, given.c_str());
+        if (passwordPasses(request, accepted)) {
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        if (book.dialog == nullptr) return 0;
+        std::memset(accepted, 0, sizeof accepted);
+        if (!book.dialog(book.dialogContext, request, accepted)) return 0;
+        accepted[kPasswordBufferBytes - 1] = '\0';
+    }
     copyPassword(book.currentPassword, accepted);
     rememberPassword(book, book.currentPassword);
     return 1;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "extract/cipher.h"
 
@@ -30,11 +32,16 @@ struct PasswordBook {
     char currentPassword[kPasswordBufferBytes];
     char remembered[kRememberedSlots][kPasswordBufferBytes];  // oldest first
     int rememberedCount;
+    // Passwords given in advance (the command line), tried in order after the remembered ones
+    // and before the dialog. Only their first 39 characters count, as with a typed password.
+    std::vector<std::string> given;
     PasswordDialog dialog;  // nullptr: nobody to ask, every new password is a skip
     void* dialogContext;
 };
 
-// 1 when a password passed (it is then in book.currentPassword), 0 for Skip.
+// 1 when a password passed (it is then in book.currentPassword), 0 for Skip. Tries the
+// remembered passwords (oldest first), then the given ones, then the dialog; a given or typed
+// password that passes is remembered, the oldest of five dropped.
 int askPassword(PasswordBook& book, const PasswordRequest& request);
 
 }  // namespace zipsalvage

@@ -26,14 +26,22 @@ int extractStored(ExtractContext& context) {
             pending = 0;
             if (hasWriteFailed(flags)) break;
         }
-        uint16_t byte = 0;
-        if (readEntryByte(context, byte) == kNoByte) {
-            // The archive ended inside the data: the bytes since the last piece are dropped.
-            returnPoolBuffer(staging);
-            return 0;
+        // Whole runs of the current block at once; readEntryByte only to refill.
+        int32_t wanted = static_cast<int32_t>(kStagingBytes - pending);
+        if (wanted > context.dataLength - read) wanted = context.dataLength - read;
+        int32_t taken = takeBlockBytes(context, staging + pending, wanted);
+        if (taken == 0) {
+            uint16_t byte = 0;
+            if (readEntryByte(context, byte) == kNoByte) {
+                // The archive ended inside the data: the bytes since the last piece are dropped.
+                returnPoolBuffer(staging);
+                return 0;
+            }
+            staging[pending] = static_cast<uint8_t>(byte);
+            taken = 1;
         }
-        staging[pending++] = static_cast<uint8_t>(byte);
-        ++read;
+        pending += static_cast<uint32_t>(taken);
+        read += taken;
     }
     if (!shouldStop(flags) && pending > 0 && context.outputEnabled) {
         writeOutputAt(context, staging, writeOffset, pending);

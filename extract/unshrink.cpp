@@ -1,8 +1,188 @@
-// Method 1 (shrink): not decoded yet; the entry is kept empty and reported by its size.
+// Method 1 (shrinking, APPNOTE 5.1): dynamic LZW with codes of 9 to 13 bits, control code 256
+// and partial clearing. Decodes until the data is used up or the recorded size is reached;
+// damaged streams yield bytes, not errors, and the method succeeds however decoding ended.
+#include <algorithm>
+#include <cstring>
+
+#include "extract/legacy_bits.h"
+#include "extract/legacy_constants.h"
 #include "extract/methods.h"
+#include "extract/owned_block.h"
 
 namespace zipsalvage {
+namespace {
 
-int unshrink(ExtractContext&) { return 1; }
+constexpr uint16_t kFreeCode = 0xFFFF;
+constexpr uint16_t kLeafMark = 0x8000;  // partial clear: candidate for freeing
+
+struct Lzw {
+    DecoderState& state;
+    uint16_t* prefixCodes;
+    uint8_t* suffixBytes;
+    uint8_t* stack;
+    LegacyBits bits;
+    uint32_t codeBits = kShrinkFirstCodeBits;
+    uint32_t nextFreeCode = kShrinkFirstFreeCode;
+    uint32_t previousCode = 0;
+    uint8_t previousFirstByte = 0;
+    // False after a clear that freed nothing, until a code is added: another clear would find
+    // the same table and free nothing again, so it is skipped (damaged data can repeat clears).
+    bool clearMayFree = true;
+};
+
+bool isFree(const Lzw& lzw, uint32_t code) { return lzw.prefixCodes[code] == kFreeCode; }
+
+// The lowest free code from `from` on, or the table limit when none is free.
+uint32_t lowestFreeFrom(const Lzw& lzw, uint32_t from) {
+    uint32_t code = from;
+    while (code < kShrinkTableLimit && !isFree(lzw, code)) ++code;
+    return code;
+}
+
+// Frees every added code below the next free code that is no such code's prefix (APPNOTE
+// 5.1.3). Codes at or above the next free code are not examined and protect nothing.
+void partialClear(Lzw& lzw) {
+    if (!lzw.clearMayFree) return;
+    uint32_t end = lzw.nextFreeCode;
+    bool freedAny = false;
+    for (uint32_t code = kShrinkFirstFreeCode; code < end; ++code) {
+        lzw.prefixCodes[code] |= kLeafMark;  // a free code stays 0xFFFF
+    }
+    for (uint32_t code = kShrinkFirstFreeCode; code < end; ++code) {
+        if (isFree(lzw, code)) continue;
+        uint32_t prefix = lzw.prefixCodes[code] & ~kLeafMark & 0xFFFFu;
+        if (prefix >= kShrinkFirstFreeCode && !isFree(lzw, prefix)) {
+            lzw.prefixCodes[prefix] &= static_cast<uint16_t>(~kLeafMark);
+        }
+    }
+    for (uint32_t code = kShrinkFirstFreeCode; code < end; ++code) {
+        if (lzw.prefixCodes[code] != kFreeCode && (lzw.prefixCodes[code] & kLeafMark)) {
+            lzw.prefixCodes[code] = kFreeCode;
+            freedAny = true;
+        }
+    }
+    lzw.clearMayFree = freedAny;
+    lzw.nextFreeCode = lowestFreeFrom(lzw, kShrinkFirstFreeCode);
+}
+
+// Decodes `code` onto the stack, backwards from its end; returns the stack position of the
+// string's first byte, or kShrinkStackBytes + 1 when the walk would not end within the stack
+// (only damaged data makes one: a chain that loops, or a free code standing for a free code).
+uint32_t decodeString(Lzw& lzw, uint32_t code) {
+    uint32_t position = kShrinkStackBytes;
+    uint32_t current = code;
+    // A free code stands for the previous string followed by that string's first byte (the
+    // KwKwK case of LZW; any other free code, only in damaged data, is decoded the same way).
+    while (current >= kShrinkFirstFreeCode) {
+        if (position == 0) return kShrinkStackBytes + 1;
+        if (isFree(lzw, current)) {
+            lzw.stack[--position] = lzw.previousFirstByte;
+            current = lzw.previousCode;
+        } else {
+            lzw.stack[--position] = lzw.suffixBytes[current];
+            current = lzw.prefixCodes[current];
+        }
+    }
+    if (position == 0) return kShrinkStackBytes + 1;
+    lzw.stack[--position] = lzw.suffixBytes[current];
+    return position;
+}
+
+// Copies a decoded string into the window, writing the window out first when it would fill.
+void emitString(Lzw& lzw, uint32_t position) {
+    DecoderState& state = lzw.state;
+    uint32_t length = kShrinkStackBytes - position;
+    if (state.windowFill + length >= kShrinkWindowBytes) {
+        flushWindow(state, state.windowFill);
+        state.windowFill = 0;
+    }
+    std::memcpy(state.window + state.windowFill, lzw.stack + position, length);
+    state.windowFill += length;
+}
+
+void addCode(Lzw& lzw, uint8_t firstByte) {
+    if (lzw.nextFreeCode >= kShrinkTableLimit) return;  // table full: nothing is added
+    lzw.prefixCodes[lzw.nextFreeCode] = static_cast<uint16_t>(lzw.previousCode);
+    lzw.suffixBytes[lzw.nextFreeCode] = firstByte;
+    lzw.clearMayFree = true;
+    lzw.nextFreeCode = lowestFreeFrom(lzw, lzw.nextFreeCode + 1);
+}
+
+// Reads the next code that is not a control sequence, acting on the control sequences before
+// it. False when decoding ends.
+bool readDataCode(Lzw& lzw, uint32_t& code) {
+    if (takeBits(lzw.state, lzw.bits, lzw.codeBits, code) != BitsRead::kTaken) return false;
+    while (code == kShrinkControlCode) {
+        uint32_t subCode = 0;
+        if (takeBits(lzw.state, lzw.bits, lzw.codeBits, subCode) != BitsRead::kTaken) return false;
+        if (subCode == kShrinkGrowCodeBits) {
+            // Beyond 13 bits the tables have no room; a further increase is ignored.
+            if (lzw.codeBits < kShrinkMaxCodeBits) ++lzw.codeBits;
+        } else if (subCode == kShrinkPartialClear) {
+            partialClear(lzw);
+        }
+        if (takeBits(lzw.state, lzw.bits, lzw.codeBits, code) != BitsRead::kTaken) return false;
+    }
+    return true;
+}
+
+void decodeCodes(Lzw& lzw) {
+    DecoderState& state = lzw.state;
+    const uint32_t recordedSize = state.context->uncompressedSize;
+    uint32_t code = 0;
+    if (takeBits(state, lzw.bits, kShrinkFirstCodeBits, code) != BitsRead::kTaken) return;
+    state.window[0] = static_cast<uint8_t>(code);
+    state.windowFill = 1;
+    lzw.previousCode = code;
+    lzw.previousFirstByte = static_cast<uint8_t>(code);
+    // Stopping at the recorded size bounds the output of damaged data to that size plus one
+    // string; an intact stream ends there anyway.
+    while (static_cast<uint64_t>(state.outputPos) + state.windowFill < recordedSize) {
+        if (!readDataCode(lzw, code)) return;
+        uint32_t position = decodeString(lzw, code);
+        // A walk that would not end: decoding ends, what was written stays.
+        if (position > kShrinkStackBytes) return;
+        uint8_t firstByte = lzw.stack[position];
+        emitString(lzw, position);
+        addCode(lzw, firstByte);
+        lzw.previousCode = code;
+        lzw.previousFirstByte = firstByte;
+    }
+}
+
+}  // namespace
+
+int unshrink(ExtractContext& context) {
+    OwnedBlock<DecoderState> state(sizeof(DecoderState));
+    if (!state) return 0;
+    OwnedBlock<uint16_t> prefixCodes(kShrinkTableEntries * sizeof(uint16_t));
+    if (!prefixCodes) return 0;
+    OwnedBlock<uint8_t> suffixBytes(kShrinkTableEntries);
+    if (!suffixBytes) return 0;
+    OwnedBlock<uint8_t> stack(kShrinkTableEntries);
+    if (!stack) return 0;
+    state->context = &context;
+    state->prefixCodes = prefixCodes.get();
+    state->suffixBytes = suffixBytes.get();
+    state->scratch = stack.get();
+    state->outputPos = 0;
+    state->windowFill = 0;
+
+    // The whole tables are set, so that a chain through a code never added (possible only in
+    // damaged data) reads a defined entry.
+    std::fill_n(prefixCodes.get(), kShrinkControlCode, uint16_t{0});
+    std::fill_n(prefixCodes.get() + kShrinkControlCode, kShrinkTableEntries - kShrinkControlCode,
+                kFreeCode);
+    for (uint32_t code = 0; code < kShrinkControlCode; ++code) {
+        suffixBytes.get()[code] = static_cast<uint8_t>(code);
+    }
+    std::memset(suffixBytes.get() + kShrinkControlCode, 0,
+                kShrinkTableEntries - kShrinkControlCode);
+
+    Lzw lzw{*state.get(), prefixCodes.get(), suffixBytes.get(), stack.get(), {}};
+    decodeCodes(lzw);
+    if (state->windowFill != 0) flushWindow(*state.get(), state->windowFill);
+    return 1;
+}
 
 }  // namespace zipsalvage

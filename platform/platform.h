@@ -26,6 +26,9 @@ void closeFile(FileHandle file);
 uint32_t readFile(FileHandle file, void* buffer, uint32_t count);
 // WriteFile at the current position: bytes written (fewer than count on a full disk or error).
 uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count);
+// WriteFile at an explicit offset (an OVERLAPPED offset on Win32, pwrite on POSIX): bytes
+// written. The file's own position is left unspecified.
+uint32_t writeFileAt(FileHandle file, int64_t offset, const void* buffer, uint32_t count);
 // SetFilePointer(FILE_BEGIN): true when the position is now `offset`.
 bool seekFile(FileHandle file, int64_t offset);
 // SetFilePointer(0, FILE_CURRENT): the current position, or -1.

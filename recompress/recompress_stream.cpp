@@ -46,9 +46,20 @@ void freeRecompressStream(RecompressStream& stream) {
 int storeFile(RecompressStream& stream) {
     stream.crcRegister = 0xFFFFFFFFu;
     stream.crc = 0;
-    uint8_t byte = 0;
-    while (streamReadByte(stream, byte)) {
-        streamWriteByte(stream, byte);
+    // Byte for byte what streamReadByte/streamWriteByte would do, a buffer run at a time: a
+    // full output buffer is written only when another byte arrives, and the flags are looked
+    // at after every run instead of every byte.
+    while (stream.inPos < stream.inFill || refillStreamInput(stream)) {
+        if (stream.outFill >= kStreamBufferBytes) drainStreamOutput(stream);
+        int32_t run = stream.inFill - stream.inPos;
+        if (run > kStreamBufferBytes - stream.outFill) run = kStreamBufferBytes - stream.outFill;
+        const uint8_t* source = stream.inBuffer + stream.inPos;
+        std::memcpy(stream.outBuffer + stream.outFill, source, static_cast<size_t>(run));
+        stream.crcRegister = crc32Update(stream.crcRegister, source, static_cast<size_t>(run));
+        stream.crc = stream.crcRegister ^ 0xFFFFFFFFu;
+        stream.inPos += run;
+        stream.outFill += run;
+        stream.bytesWritten += run;
         if (shouldStop(*stream.flags)) return 0;
     }
     return 1;

@@ -1,10 +1,11 @@
 // Fault seam of the POSIX platform build used by the fault-injection tests.
+#include "platform/fault_injection.h"
+
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 
-#include "platform/fault_injection.h"
 #include "platform/posix/fault_hooks.h"
 
 namespace zipsalvage {
@@ -62,7 +63,8 @@ uint32_t allowedWrite(int descriptor, uint32_t count) {
     if (!matches(descriptor)) return count;
     ++writes;
     if (plan.failWriteNumber == 0) return count;
-    bool fails = plan.stickyWrites ? writes >= plan.failWriteNumber : writes == plan.failWriteNumber;
+    bool fails =
+        plan.stickyWrites ? writes >= plan.failWriteNumber : writes == plan.failWriteNumber;
     return fails ? count / 2 : count;
 }
 

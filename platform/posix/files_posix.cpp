@@ -87,6 +87,23 @@ uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
     return total;
 }
 
+uint32_t writeFileAt(FileHandle file, int64_t offset, const void* buffer, uint32_t count) {
+    if (file == kInvalidFile || offset < 0) return 0;
+#ifdef ZIPSALVAGE_FAULT_INJECTION
+    count = faults::allowedWrite(descriptorOf(file), count);
+#endif
+    const auto* bytes = static_cast<const char*>(buffer);
+    uint32_t total = 0;
+    while (total < count) {
+        ssize_t put = ::pwrite(descriptorOf(file), bytes + total, count - total,
+                               static_cast<off_t>(offset + total));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        total += static_cast<uint32_t>(put);
+    }
+    return total;
+}
+
 bool seekFile(FileHandle file, int64_t offset) {
     if (file == kInvalidFile || offset < 0) return false;
     return ::lseek(descriptorOf(file), static_cast<off_t>(offset), SEEK_SET) == offset;

@@ -31,7 +31,8 @@ std::string runTempFolder() {
     std::lock_guard<std::mutex> guard(folderLock);
     if (!privateFolder.empty()) {
         struct stat info {};
-        if (::lstat(privateFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return privateFolder;
+        if (::lstat(privateFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            return privateFolder;
         privateFolder.clear();
     }
     const char* base = std::getenv("TMPDIR");

@@ -11,6 +11,7 @@
 #include "resources/strings.h"
 #include "shell/console/console_ui.h"
 #include "shell/console/options.h"
+#include "shell/console/password_prompt_tty.h"
 
 namespace zipsalvage {
 namespace {
@@ -26,8 +27,10 @@ enum ExitStatus : int {
 SalvageRun* signalledRun = nullptr;
 
 extern "C" void onInterrupt(int) {
-    // Only an atomic store: safe inside a signal handler.
+    // Only an atomic store and tcsetattr: safe inside a signal handler. A password prompt may
+    // have echo off; the terminal gets it back now rather than when the worker notices.
     if (signalledRun != nullptr) requestCancel(signalledRun->flags);
+    restoreTerminalNow();
 }
 
 void installInterruptHandlers(SalvageRun& run) {
@@ -64,6 +67,23 @@ int entriesWritten(const SalvageRun& run) {
     return count;
 }
 
+// Passwords from the command line are tried before anyone is asked; the prompt asks on the
+// terminal when there is one.
+void preparePasswords(SalvageRun& run, const ConsoleOptions& options,
+                      TerminalPromptContext& promptContext) {
+    for (const std::string& password : options.passwords) {
+        if (password.size() > kPasswordBufferBytes - 1) {
+            std::fprintf(stderr,
+                         "zipsalvage: only the first %d characters of a password are used\n",
+                         kPasswordBufferBytes - 1);
+            break;
+        }
+    }
+    run.passwords.given = options.passwords;
+    run.passwords.dialog = askPasswordOnTerminal;
+    run.passwords.dialogContext = &promptContext;
+}
+
 int cancelled(SalvageRun& run, ConsoleUi& ui) {
     closeRunFiles(run);
     if (!run.outputPath.empty()) deleteFile(run.outputPath.c_str());
@@ -92,19 +112,23 @@ int runConsole(int argumentCount, char** arguments) {
     ConsoleUi ui;
     ui.assumeYes = options.assumeYes;
     attachConsoleUi(run, ui);
+    TerminalPromptContext promptContext{&ui, &run.flags, false};
+    preparePasswords(run, options, promptContext);
     installInterruptHandlers(run);
 
     run.archivePath = options.archivePath;
     if (run.archivePath.empty()) {
         bool interactive = ::isatty(STDIN_FILENO) != 0;
-        if (!interactive || !readTerminalLine("Archive: ", run.archivePath) || run.archivePath.empty()) {
+        if (!interactive || !readTerminalLine("Archive: ", run.archivePath) ||
+            run.archivePath.empty()) {
             if (isCancelled(run.flags)) return kExitCancelled;
             std::fprintf(stderr, "%s\n", kUsageLine);
             return kExitNoRun;
         }
     }
     if (!openArchive(run, run.archivePath.c_str())) return kExitNoRun;
-    run.outputPath = options.outputPath.empty() ? defaultOutputPath(run.archivePath) : options.outputPath;
+    run.outputPath =
+        options.outputPath.empty() ? defaultOutputPath(run.archivePath) : options.outputPath;
     if (!createOutput(run, run.outputPath.c_str())) {
         closeRunFiles(run);
         return isCancelled(run.flags) ? kExitCancelled : kExitNoRun;
@@ -116,6 +140,7 @@ int runConsole(int argumentCount, char** arguments) {
         workerMain(&job);
     }
     joinThread(run.workerThread);
+    releasePromptTerminal();
 
     if (job.result == RunResult::kCancelled || isCancelled(run.flags)) return cancelled(run, ui);
     closeRunFiles(run);

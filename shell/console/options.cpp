@@ -17,7 +17,11 @@ const char* const kHelpText =
     "options:\n"
     "  -o, --output PATH      write the salvaged archive to PATH instead\n"
     "  -y, --yes              replace an existing output without asking\n"
-    "  -p, --password TEXT    a password to try on encrypted entries (may be repeated)\n"
+    "  -p, --password TEXT    a password to try on encrypted entries (may be repeated); only\n"
+    "                         its first 39 characters count. Passwords that opened earlier\n"
+    "                         entries are tried first, then these, then the terminal asks\n"
+    "                         (Ctrl-D there skips the entry). Without a terminal an entry no\n"
+    "                         password opens is skipped.\n"
     "  -h, --help             show this text\n"
     "  -V, --version          show the version\n"
     "\n"
@@ -47,7 +51,8 @@ ConsoleOptions parseOptions(int argumentCount, char** arguments) {
             options.assumeYes = true;
         } else if (!optionsEnded && (argument == "-o" || argument == "--output")) {
             takeValue(options.outputPath);
-            if (options.error.empty() && options.outputPath.empty()) options.error = "empty output path";
+            if (options.error.empty() && options.outputPath.empty())
+                options.error = "empty output path";
         } else if (!optionsEnded && (argument == "-p" || argument == "--password")) {
             std::string password;
             takeValue(password);

@@ -1,9 +1,10 @@
 // The archive reader: buffering, step-back, the resume mark and the progress values.
+#include "engine/archive_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "engine/archive_reader.h"
 #include "tests/support/test_files.h"
 
 namespace zipsalvage {
@@ -44,14 +45,16 @@ TEST(ArchiveReader, EmptyArchiveDeliversNothing) {
 TEST(ArchiveReader, ProgressEveryTenThousandBytes) {
     ReaderBench small(Bytes(500000));
     uint8_t byte = 0;
-    while (readByte(small.reader, byte)) {}
+    while (readByte(small.reader, byte)) {
+    }
     ASSERT_EQ(small.reports.size(), 50u);
     EXPECT_EQ(small.reports[0], 20);
     EXPECT_EQ(small.reports[1], 40);
     EXPECT_EQ(small.reports.back(), 1000);
 
     ReaderBench large(Bytes(5000000));
-    while (readByte(large.reader, byte)) {}
+    while (readByte(large.reader, byte)) {
+    }
     EXPECT_EQ(large.reports[0], 2);
     EXPECT_EQ(large.reports[2], 6);
 }
@@ -117,10 +120,32 @@ TEST(ArchiveReader, BulkReadsReportProgressLikeSingleBytes) {
     ReaderBench single(Bytes(100000));
     ReaderBench bulk(Bytes(100000));
     uint8_t byte = 0;
-    while (readByte(single.reader, byte)) {}
+    while (readByte(single.reader, byte)) {
+    }
     std::vector<uint8_t> sink(777);
-    while (readUpTo(bulk.reader, sink.data(), 777) > 0) {}
+    while (readUpTo(bulk.reader, sink.data(), 777) > 0) {
+    }
     EXPECT_EQ(single.reports, bulk.reports);
+}
+
+TEST(ArchiveReader, SkippingToAByteMatchesReadingEveryByte) {
+    Bytes bytes = testing::makeRandom(250000, 3);
+    ReaderBench single(bytes);
+    ReaderBench skipping(bytes);
+    uint8_t byte = 0;
+    std::vector<int64_t> singleHits;
+    for (int64_t offset = 0; readByte(single.reader, byte); ++offset) {
+        if (byte == 0x50) singleHits.push_back(offset);
+    }
+    std::vector<int64_t> skippingHits;
+    while (true) {
+        skipBufferedUntil(skipping.reader, 0x50);
+        if (!readByte(skipping.reader, byte)) break;
+        if (byte == 0x50) skippingHits.push_back(logicalPosition(skipping.reader) - 1);
+    }
+    EXPECT_EQ(skippingHits, singleHits);
+    EXPECT_EQ(skipping.reports, single.reports);
+    EXPECT_EQ(skipping.reader.deliveredCount, single.reader.deliveredCount);
 }
 
 }  // namespace

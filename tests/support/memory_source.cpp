@@ -23,7 +23,8 @@ EntryByteSource MemorySource::source() { return EntryByteSource{this, readFromMe
 DecoderBench::DecoderBench(const Bytes& data, uint32_t uncompressedSize, int64_t compressedSize) {
     input.bytes = data;
     outputFile = createReadWrite(dir.file("out.bin").c_str());
-    auto recorded = static_cast<uint32_t>(compressedSize < 0 ? static_cast<int64_t>(data.size()) : compressedSize);
+    auto recorded = static_cast<uint32_t>(compressedSize < 0 ? static_cast<int64_t>(data.size())
+                                                             : compressedSize);
     initExtractContext(context, outputFile, recorded, uncompressedSize, 0, "", nullptr,
                        input.source(), flags);
 }

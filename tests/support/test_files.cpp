@@ -18,7 +18,8 @@ namespace zipsalvage::testing {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] ? base : "/tmp") + "/zstest-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && base[0] ? base : "/tmp") + "/zstest-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     path = pattern;
 }
@@ -35,7 +36,8 @@ Bytes readWholeFile(const std::string& path) {
 
 void writeWholeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void writeWholeFile(const std::string& path, const std::string& text) {
@@ -77,14 +79,15 @@ std::string shellQuote(const std::string& text) {
 }
 
 Bytes makeText(size_t size, uint32_t seed) {
-    static const char* const kWords[] = {"salvage ", "archive ", "the ", "of ", "entry ",
-                                         "deflate ", "window ", "header\n", "data ", "zip "};
+    static const char* const kWords[] = {"salvage ", "archive ", "the ",     "of ",   "entry ",
+                                         "deflate ", "window ",  "header\n", "data ", "zip "};
     Bytes bytes;
     uint32_t state = seed * 2654435761u + 1;
     while (bytes.size() < size) {
         state = state * 1103515245u + 12345u;
         const char* word = kWords[(state >> 16) % 10];
-        for (const char* c = word; *c && bytes.size() < size; ++c) bytes.push_back(static_cast<uint8_t>(*c));
+        for (const char* c = word; *c && bytes.size() < size; ++c)
+            bytes.push_back(static_cast<uint8_t>(*c));
     }
     return bytes;
 }

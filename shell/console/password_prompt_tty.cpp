@@ -1,0 +1,162 @@
+// The password prompt on /dev/tty: echo off while a password is typed, restored on every path.
+#include "shell/console/password_prompt_tty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "resources/strings.h"
+#include "shell/console/console_ui.h"
+#include "shell/console/cp437.h"
+
+namespace zipsalvage {
+namespace {
+
+// How often a waiting prompt looks at cancelRequested. The interrupt may be delivered to the
+// main thread (waiting for the worker), so the worker's read cannot rely on being interrupted.
+constexpr int kCancelPollMilliseconds = 100;
+// A typed line longer than this is not stored further; only 39 characters count anyway.
+constexpr size_t kLongestKeptLine = 256;
+
+// The terminal is opened on the first prompt and kept until releasePromptTerminal: the signal
+// handler may restore it at any moment, so the descriptor must not be closed under it.
+int terminalDescriptor = -1;
+struct termios savedSettings;
+std::atomic<bool> echoSilenced{false};
+
+static_assert(std::atomic<bool>::is_always_lock_free, "used inside a signal handler");
+
+int promptTerminal() {
+    if (terminalDescriptor < 0) {
+        terminalDescriptor = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    }
+    return terminalDescriptor;
+}
+
+bool silenceEcho(int terminal) {
+    if (::tcgetattr(terminal, &savedSettings) != 0) return false;
+    struct termios quiet = savedSettings;
+    quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
+    quiet.c_lflag |= ICANON | ISIG;  // line editing, and Ctrl-C still interrupts
+    // Ctrl-Z and Ctrl-\ would stop or kill the program with echo off and no handler to put it
+    // back; they do nothing while the prompt waits.
+    quiet.c_cc[VSUSP] = _POSIX_VDISABLE;
+    quiet.c_cc[VQUIT] = _POSIX_VDISABLE;
+    echoSilenced.store(true);
+    // TCSAFLUSH: text typed before the prompt appeared is not taken as the password.
+    if (::tcsetattr(terminal, TCSAFLUSH, &quiet) != 0) {
+        echoSilenced.store(false);
+        return false;
+    }
+    return true;
+}
+
+void restoreEcho(int terminal) {
+    if (echoSilenced.exchange(false)) ::tcsetattr(terminal, TCSANOW, &savedSettings);
+}
+
+void writeAll(int descriptor, const std::string& text) {
+    const char* cursor = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        ssize_t put = ::write(descriptor, cursor, left);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return;
+        cursor += put;
+        left -= static_cast<size_t>(put);
+    }
+}
+
+enum class LineEnd { kRead, kEndOfInput, kCancelled };
+
+// Reads one line (without its end) in canonical mode, where a read returns at most one line.
+// End of input after some characters (Ctrl-D in mid-line, twice) still answers with them.
+LineEnd readSecretLine(int terminal, const RunFlags& flags, std::string& line) {
+    line.clear();
+    while (true) {
+        if (isCancelled(flags)) return LineEnd::kCancelled;
+        struct pollfd waiting {
+            terminal, POLLIN, 0
+        };
+        int ready = ::poll(&waiting, 1, kCancelPollMilliseconds);
+        if (ready < 0 && errno != EINTR) return LineEnd::kEndOfInput;
+        if (ready <= 0) continue;
+        if ((waiting.revents & (POLLERR | POLLNVAL)) != 0) return LineEnd::kEndOfInput;
+        char chunk[256];
+        ssize_t got = ::read(terminal, chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return LineEnd::kEndOfInput;
+        }
+        if (got == 0) return line.empty() ? LineEnd::kEndOfInput : LineEnd::kRead;
+        for (ssize_t index = 0; index < got; ++index) {
+            if (chunk[index] == '\n' || chunk[index] == '\r') return LineEnd::kRead;
+            if (line.size() < kLongestKeptLine) line += chunk[index];
+        }
+        std::memset(chunk, 0, sizeof chunk);
+    }
+}
+
+}  // namespace
+
+int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, char* accepted) {
+    auto& context = *static_cast<TerminalPromptContext*>(contextPointer);
+    if (isCancelled(*context.flags)) return 0;
+    int terminal = promptTerminal();
+    std::lock_guard<std::mutex> guard(context.ui->outputLock);
+    clearProgress(*context.ui);
+    if (terminal < 0) {
+        if (!context.toldNoTerminal) {
+            std::fputs("zipsalvage: no terminal to ask for passwords on; give them with -p\n",
+                       stderr);
+            context.toldNoTerminal = true;
+        }
+        return 0;
+    }
+    if (!silenceEcho(terminal)) return 0;  // never ask for a password that would show
+
+    writeAll(terminal, std::string("\nThe following file is encrypted:\n  ") +
+                           cp437ToUtf8(request.name) +
+                           "\n(Enter alone tries the empty password; Ctrl-D skips this file.)\n");
+    int result = 0;
+    std::string line;
+    while (true) {
+        writeAll(terminal, "Enter Decryption Password: ");
+        LineEnd end = readSecretLine(terminal, *context.flags, line);
+        writeAll(terminal, "\n");  // the Enter key was not echoed
+        if (end != LineEnd::kRead) break;
+        // The dialog's edit control gives at most 39 characters (bytes of the typed text).
+        if (line.size() > kPasswordBufferBytes - 1) line.resize(kPasswordBufferBytes - 1);
+        if (passwordPasses(request, line.c_str())) {
+            std::memcpy(accepted, line.c_str(), line.size() + 1);
+            result = 1;
+            break;
+        }
+        std::string caption = loadText(kTextIncorrectPassword);
+        writeAll(terminal, caption + ": " + loadText(kTextPasswordIncorrect) + "\n");
+    }
+    std::fill(line.begin(), line.end(), '\0');
+    restoreEcho(terminal);
+    return result;
+}
+
+void restoreTerminalNow() {
+    if (echoSilenced.load()) ::tcsetattr(terminalDescriptor, TCSANOW, &savedSettings);
+}
+
+void releasePromptTerminal() {
+    if (terminalDescriptor < 0) return;
+    restoreEcho(terminalDescriptor);
+    ::close(terminalDescriptor);
+    terminalDescriptor = -1;
+}
+
+}  // namespace zipsalvage

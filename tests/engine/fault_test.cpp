@@ -1,0 +1,99 @@
+// Failing disks and reads: the output is either a valid archive or reported as failed, and a
+// failed write is never taken for a complete salvage.
+#include <gtest/gtest.h>
+
+#include "core/memory_blocks.h"
+#include "platform/fault_injection.h"
+#include "tests/engine/run_bench.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::RunBench;
+using testing::TestEntry;
+
+std::vector<TestEntry> someEntries() {
+    std::vector<TestEntry> entries;
+    for (int index = 0; index < 6; ++index) {
+        size_t size = index == 3 ? 9000 : 300u + 500u * static_cast<size_t>(index);
+        entries.push_back({"entry" + std::to_string(index),
+                           testing::makeText(size, static_cast<uint32_t>(index))});
+    }
+    return entries;
+}
+
+struct FaultGuard {
+    explicit FaultGuard(const FaultPlan& plan) { setFaultPlan(plan); }
+    ~FaultGuard() { clearFaultPlan(); }
+};
+
+// Every write to the output archive in turn comes up short (a full disk from then on).
+TEST(Faults, FullDiskOnTheOutputNeverPassesForSuccess) {
+    Bytes archive = testing::buildArchive(someEntries());
+    int64_t writes = 0;
+    {
+        FaultGuard counting(FaultPlan{.pathContains = "Salvaged.zip"});
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        writes = writeCallCount();
+    }
+    ASSERT_GT(writes, 10);
+    for (int64_t failing = 1; failing <= writes; ++failing) {
+        FaultGuard guard(FaultPlan{.failWriteNumber = failing, .pathContains = "Salvaged.zip"});
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        bool reported = bench.result == RunResult::kOutputFailed || hasWriteFailed(bench.run.flags);
+        EXPECT_TRUE(reported) << "write " << failing << " failed silently";
+        if (bench.result == RunResult::kOutputFailed) {
+            ASSERT_FALSE(bench.messages.empty());
+            EXPECT_EQ(bench.messages.back(), "Output Error: Unable to write to output file");
+        }
+    }
+}
+
+TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
+    FaultGuard guard(FaultPlan{.failWriteNumber = 3, .pathContains = "klv.tmp"});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
+    EXPECT_EQ(bench.result, RunResult::kCompleted);
+    EXPECT_TRUE(hasWriteFailed(bench.run.flags));
+    EXPECT_TRUE(bench.logHas("  6 files found"));
+    // The entries before the failure are whole; the output is a valid archive either way.
+    auto listed = bench.entries();
+    ASSERT_GE(listed.size(), 2u);
+    EXPECT_EQ(listed[0].uncompressedSize, 300u);
+}
+
+TEST(Faults, ReadErrorInTheMiddleOfTheArchive) {
+    Bytes archive = testing::buildArchive(someEntries());
+    FaultGuard guard(FaultPlan{.failReadNumber = 6, .pathContains = "damaged.zip"});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_EQ(bench.result, RunResult::kCompleted);
+    auto listed = bench.entries();
+    EXPECT_GE(listed.size(), 3u) << "entries before and after the unreadable block survive";
+}
+
+TEST(Faults, NoTemporaryFolder) {
+    FaultGuard guard(FaultPlan{.noTempFolder = true});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
+    EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Unable to create temp file "));
+    EXPECT_TRUE(bench.logHas("  6 system errors"));
+    EXPECT_TRUE(bench.entries().empty());
+}
+
+TEST(Faults, NoMemoryForTheReencodingStreamCutsTheEntry) {
+    RunBench bench;
+    // Allocation order per stored entry: pool buffer (cached after the first), then the two
+    // stream buffers. Failing an early allocation must cut an entry, never corrupt the output.
+    failAllocationAfter(2);
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
+    failAllocationAfter(0);
+    EXPECT_TRUE(bench.logHas("  6 files found"));
+    EXPECT_GE(bench.entries().size(), 5u) << "at most the entry that met the failure is lost";
+}
+
+}  // namespace
+}  // namespace zipsalvage

@@ -1,0 +1,54 @@
+// RunBench: the engine with a recording interface.
+#include "tests/engine/run_bench.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace zipsalvage::testing {
+
+RunBench::RunBench() {
+    run.ui.context = this;
+    run.ui.logLine = [](void* context, const char* text) {
+        static_cast<RunBench*>(context)->log.emplace_back(text);
+    };
+    run.ui.showMessage = [](void* context, const char* text, const char* caption,
+                            MessageKind kind) {
+        auto* bench = static_cast<RunBench*>(context);
+        bench->messages.push_back(std::string(caption) + ": " + text);
+        return kind == MessageKind::kQuestion && bench->answerYes;
+    };
+    run.reader.progress = [](void* context, int value) {
+        static_cast<RunBench*>(context)->progress.push_back(value);
+    };
+    run.reader.progressContext = this;
+}
+
+RunBench::~RunBench() {
+    closeRunFiles(run);
+    freeEntryList(run);
+    removeRunTempFolder();
+}
+
+bool RunBench::salvage(const Bytes& archive) {
+    writeWholeFile(archivePath(), archive);
+    if (!openArchive(run, archivePath().c_str())) return false;
+    if (!createOutput(run, outputPath().c_str())) return false;
+    result = runSalvage(run);
+    closeFile(run.outputHandle);
+    run.outputHandle = kInvalidFile;
+    return true;
+}
+
+std::vector<ListedEntry> RunBench::entries() const {
+    std::vector<ListedEntry> listed;
+    std::string problem;
+    EXPECT_TRUE(readArchive(output(), listed, problem)) << problem;
+    return listed;
+}
+
+bool RunBench::logHas(const std::string& line) const {
+    return std::find(log.begin(), log.end(), line) != log.end();
+}
+
+}  // namespace zipsalvage::testing

@@ -1,0 +1,38 @@
+// Runs the salvage engine in-process over an archive given as bytes, capturing the log.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/salvage_run.h"
+#include "tests/support/zip_builder.h"
+
+namespace zipsalvage::testing {
+
+struct RunBench {
+    TempDir dir;
+    SalvageRun run;
+    std::vector<std::string> log;
+    std::vector<std::string> messages;  // "caption: text"
+    std::vector<int> progress;
+    bool answerYes = false;
+    RunResult result = RunResult::kCompleted;
+
+    RunBench();
+    ~RunBench();
+    RunBench(const RunBench&) = delete;
+    RunBench& operator=(const RunBench&) = delete;
+
+    std::string archivePath() const { return dir.file("damaged.zip"); }
+    std::string outputPath() const { return dir.file("Salvaged.zip"); }
+
+    // Writes the archive, opens it, creates the output and runs the salvage. False when the
+    // files could not be opened or created.
+    bool salvage(const Bytes& archive);
+    Bytes output() const { return readWholeFile(outputPath()); }
+    // The output read back; fails the test when it is not a valid archive.
+    std::vector<ListedEntry> entries() const;
+    bool logHas(const std::string& line) const;
+};
+
+}  // namespace zipsalvage::testing

@@ -1,0 +1,244 @@
+// The scan, the rules for headers and names, the outcome of each entry, and the output shape.
+#include <gtest/gtest.h>
+
+#include "tests/engine/run_bench.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::RunBench;
+using testing::TestEntry;
+
+Bytes text(const std::string& value) { return Bytes(value.begin(), value.end()); }
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+TEST(SalvageRun, GarbageOnlyGivesAnEmptyArchiveAndTheShortLog) {
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::makeRandom(5000, 1)));
+    std::vector<std::string> expected{"Beginning salvage operations...",
+                                      "No files found in archive.", " ", "Salvage attempt complete",
+                                      "  0 files found"};
+    EXPECT_EQ(bench.log, expected);
+    Bytes output = bench.output();
+    ASSERT_EQ(output.size(), 22u);
+    EXPECT_EQ(output[0], 0x50);
+    EXPECT_EQ(output[3], 0x06);
+}
+
+TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
+    std::vector<TestEntry> entries{{"one.txt", text("first entry")},
+                                   {"two.bin", testing::makeRandom(3000, 2)},
+                                   {"three.txt", testing::makeText(20000, 3)}};
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(entries)));
+    EXPECT_TRUE(bench.logHas("    one.txt: size = 11:  OK"));
+    EXPECT_TRUE(bench.logHas("    three.txt: size = 20000:  OK"));
+    EXPECT_EQ(bench.log.back(), "  3 files found");
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 3u);
+    for (size_t index = 0; index < 3; ++index) {
+        EXPECT_EQ(listed[index].name, entries[index].name);
+        EXPECT_EQ(listed[index].data, entries[index].data);
+        EXPECT_EQ(listed[index].crc32, testing::crc32Of(entries[index].data));
+        EXPECT_EQ(listed[index].modTime, entries[index].modTime);
+        EXPECT_EQ(listed[index].modDate, entries[index].modDate);
+    }
+}
+
+TEST(SalvageRun, SignatureStateMachineRestartsOnEveryP) {
+    TestEntry entry{"a.txt", text("payload")};
+    Bytes record = testing::localRecord(entry);
+    Bytes afterDoubleP = concat({Bytes{0x50}, record});
+    Bytes afterBrokenSignature = concat({Bytes{0x50, 0x4B, 0x03}, record});
+    for (const Bytes& archive : {afterDoubleP, afterBrokenSignature}) {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("    a.txt: size = 7:  OK"));
+    }
+}
+
+TEST(SalvageRun, RejectedHeaderIsRescannedFromBehindItsSignature) {
+    // A false signature 10 bytes before a real header: the false header's name length falls
+    // on bytes 2..3 of the real header's CRC-32 field, which are 0 here, so it is rejected and
+    // the scan must find the real signature inside the 26 bytes it had taken for a header.
+    TestEntry real{"real.txt", text("found after all")};
+    real.crc32 = 0x0000ABCD;
+    Bytes archive =
+        concat({Bytes{0x50, 0x4B, 0x03, 0x04, 1, 2, 3, 4, 5, 6}, testing::localRecord(real)});
+    ASSERT_EQ(archive[26] | (archive[27] << 8), 0);
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_TRUE(bench.logHas("    real.txt: size = 15:  OK"));
+    EXPECT_EQ(bench.log.back(), "  1 files found");
+}
+
+TEST(SalvageRun, NameLengthLimits) {
+    for (size_t length : {270u, 271u}) {
+        TestEntry entry{std::string(length, 'n'), text("x")};
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(testing::localRecord(entry)));
+        EXPECT_EQ(bench.entries().size(), length == 270 ? 1u : 0u) << length;
+    }
+}
+
+TEST(SalvageRun, DataEndingInsideAHeaderOrANameEndsTheRunCleanly) {
+    Bytes record = testing::localRecord({"truncated-name.txt", text("abc")});
+    Bytes insideHeader(record.begin(), record.begin() + 20);
+    Bytes insideName(record.begin(), record.begin() + 35);
+    RunBench header;
+    ASSERT_TRUE(header.salvage(insideHeader));
+    EXPECT_EQ(header.output().size(), 22u);
+    EXPECT_FALSE(header.logHas("Premature end-of-file found"));
+    RunBench name;
+    ASSERT_TRUE(name.salvage(insideName));
+    EXPECT_TRUE(name.logHas("Premature end-of-file found"));
+    EXPECT_EQ(name.output().size(), 22u);
+}
+
+TEST(SalvageRun, DataDescriptorBetweenEntriesIsPassedOver) {
+    Bytes first = testing::localRecord({"first", testing::makeText(500, 4)});
+    Bytes descriptor{0x50, 0x4B, 0x07, 0x08, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    Bytes second = testing::localRecord({"second", testing::makeText(700, 5)});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(concat({first, descriptor, second})));
+    EXPECT_EQ(bench.entries().size(), 2u);
+}
+
+TEST(SalvageRun, HeadersAreRewrittenCleanly) {
+    TestEntry withExtra{"extra.txt", text("data with an extra field")};
+    withExtra.extra = Bytes{0x55, 0x54, 5, 0, 1, 2, 3, 4, 5};
+    withExtra.flags = 0x0002;
+    TestEntry folder{"folder/", {}};
+    TestEntry notFolder{"empty-file", {}};
+    TestEntry folderWithData{"odd/", text("data")};
+    RunBench bench;
+    ASSERT_TRUE(
+        bench.salvage(testing::buildArchive({withExtra, folder, notFolder, folderWithData})));
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 4u);
+    EXPECT_EQ(listed[0].extraLength, 0);
+    EXPECT_EQ(listed[0].flags, 0);
+    EXPECT_EQ(listed[0].data, withExtra.data);
+    EXPECT_EQ(listed[1].externalAttributes, 0x10u);
+    EXPECT_EQ(listed[2].externalAttributes, 0u);
+    EXPECT_EQ(listed[3].externalAttributes, 0u);
+}
+
+TEST(SalvageRun, OutcomesOfUnknownAndUnsupportedMethods) {
+    TestEntry tokenized{"tokenized", testing::makeRandom(300, 6)};
+    tokenized.method = 7;
+    tokenized.uncompressedSize = 1000;
+    TestEntry futureSized{"future-sized", testing::makeRandom(300, 7)};
+    futureSized.method = 12;
+    futureSized.uncompressedSize = 500;
+    TestEntry futureEmpty{"future-empty", testing::makeRandom(300, 8)};
+    futureEmpty.method = 12;
+    futureEmpty.uncompressedSize = 0;
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive({tokenized, futureSized, futureEmpty})));
+    EXPECT_TRUE(bench.logHas("ERROR: File tokenized is corrupt.  Salvaged 0 of 1000"));
+    EXPECT_TRUE(bench.logHas("WARNING: Size of future-sized is 0, should be 500"));
+    EXPECT_TRUE(bench.logHas("    future-empty: size = 0:  OK"));
+    EXPECT_TRUE(bench.logHas("  1 unrecoverable files"));
+    EXPECT_TRUE(bench.logHas("  1 partially recoverable files"));
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 3u);
+    for (const auto& entry : listed) {
+        EXPECT_EQ(entry.method, 0);
+        EXPECT_EQ(entry.uncompressedSize, 0u);
+        EXPECT_EQ(entry.crc32, 0u);
+    }
+}
+
+TEST(SalvageRun, TruncatedStoredEntryKeepsItsWholePieces) {
+    Bytes data = testing::makeText(5000, 9);
+    Bytes archive = testing::localRecord({"big.txt", data});
+    archive.resize(archive.size() - 1800);  // 3200 data bytes left: blocks 1024, 1024, 1024
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_TRUE(bench.logHas("ERROR: File big.txt is corrupt.  Salvaged 3000 of 5000"));
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].data, Bytes(data.begin(), data.begin() + 3000));
+}
+
+TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
+    TestEntry locked{"locked.txt", testing::makeRandom(400, 10)};
+    locked.flags = 1;
+    TestEntry open{"open.txt", text("plain")};
+    RunBench bench;  // no password dialog: every new password is a skip
+    ASSERT_TRUE(bench.salvage(testing::buildArchive({locked, open})));
+    EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Cannot decrypt locked.txt"));
+    EXPECT_TRUE(bench.logHas("  1 undecryptable files"));
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "open.txt");
+}
+
+TEST(SalvageRun, NoTempFileLeftAndProgressReachesTheEnd) {
+    std::vector<TestEntry> entries;
+    for (int index = 0; index < 30; ++index) {
+        entries.push_back({"file" + std::to_string(index),
+                           testing::makeText(4000, static_cast<uint32_t>(index))});
+    }
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(entries)));
+    std::string folder = runTempFolder();
+    EXPECT_FALSE(testing::pathExists(folder + "klv.tmp"));
+    ASSERT_FALSE(bench.progress.empty());
+    EXPECT_TRUE(std::is_sorted(bench.progress.begin(), bench.progress.end()));
+}
+
+TEST(SalvageRun, OutputFilesAreGuarded) {
+    RunBench existing;
+    testing::writeWholeFile(existing.outputPath(), text("keep me"));
+    testing::writeWholeFile(existing.archivePath(), testing::makeRandom(100, 11));
+    ASSERT_TRUE(openArchive(existing.run, existing.archivePath().c_str()));
+    EXPECT_FALSE(createOutput(existing.run, existing.outputPath().c_str()));
+    EXPECT_EQ(existing.output(), text("keep me")) << "answering No changes nothing";
+    ASSERT_EQ(existing.messages.size(), 1u);
+    EXPECT_NE(existing.messages[0].find("File Exists: "), std::string::npos);
+    EXPECT_NE(existing.messages[0].find("already exists.  Would you like to overwrite it?"),
+              std::string::npos);
+
+    RunBench same;
+    Bytes archive = testing::buildArchive({{"a", text("a")}});
+    testing::writeWholeFile(same.archivePath(), archive);
+    ASSERT_TRUE(openArchive(same.run, same.archivePath().c_str()));
+    same.answerYes = true;
+    EXPECT_FALSE(createOutput(same.run, same.archivePath().c_str()));
+    EXPECT_EQ(testing::readWholeFile(same.archivePath()), archive) << "the archive is only read";
+    ASSERT_FALSE(same.messages.empty());
+    EXPECT_EQ(same.messages.back(), "File Error: Unable to create " + same.archivePath());
+
+    RunBench missing;
+    EXPECT_FALSE(openArchive(missing.run, missing.dir.file("nope.zip").c_str()));
+    EXPECT_EQ(missing.messages.back(),
+              "File Error: Unable to open " + missing.dir.file("nope.zip"));
+}
+
+TEST(SalvageRun, CancelDuringALargeEntryLeavesNoTempFile) {
+    RunBench bench;
+    bench.run.reader.progress = [](void* context, int) {
+        requestCancel(static_cast<RunBench*>(context)->run.flags);
+    };
+    ASSERT_TRUE(bench.salvage(testing::localRecord({"huge", testing::makeRandom(3000000, 12)})));
+    EXPECT_EQ(bench.result, RunResult::kCancelled);
+    EXPECT_FALSE(bench.logHas(" ")) << "no summary after a cancel";
+    EXPECT_FALSE(testing::pathExists(runTempFolder() + "klv.tmp"));
+}
+
+TEST(DefaultOutputPath, IsTheArchiveFolderPlusSalvagedZip) {
+    EXPECT_EQ(defaultOutputPath("/data/broken.zip"), "/data/Salvaged.zip");
+    EXPECT_EQ(defaultOutputPath("broken.zip"), "Salvaged.zip");
+    EXPECT_EQ(defaultOutputPath("C:\\Data\\broken.zip"), "C:\\Data\\Salvaged.zip");
+}
+
+}  // namespace
+}  // namespace zipsalvage

@@ -1,0 +1,91 @@
+// Traditional encryption: the published vectors and a round trip through our own encryptor.
+#include "extract/cipher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/little_endian.h"
+#include "extract/extract_context.h"
+#include "tests/support/memory_source.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+
+// The encrypting direction (APPNOTE 6.1.5), for building test entries.
+Bytes encrypt(const char* password, const Bytes& plain) {
+    CipherKeys keys;
+    initKeys(keys, password);
+    Bytes out;
+    for (uint8_t byte : plain) {
+        out.push_back(static_cast<uint8_t>(byte ^ keystreamByte(keys)));
+        updateKeys(keys, byte);
+    }
+    return out;
+}
+
+TEST(Cipher, PublishedVectors) {
+    CipherKeys keys;
+    initKeys(keys, "");
+    EXPECT_EQ(keys.key2, 0x34567890u);
+    EXPECT_EQ(keystreamByte(keys), 0xAB);
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char letter : std::string("abc")) crc = crc32Byte(crc, static_cast<uint8_t>(letter));
+    EXPECT_EQ(crc ^ 0xFFFFFFFFu, 0x352441C2u);
+    EXPECT_EQ(kCrc32Table[1], 0x77073096u);
+    EXPECT_EQ(kCrc32Table[255], 0x2D02EF8Du);
+}
+
+TEST(Crc32, BlockUpdateEqualsTheByteStepAtEveryLengthAndAlignment) {
+    Bytes data = testing::makeRandom(300, 12);
+    for (size_t start = 0; start < 9; ++start) {
+        for (size_t length = 0; length + start <= data.size(); length += 7) {
+            uint32_t byteWise = 0xFFFFFFFFu;
+            for (size_t index = 0; index < length; ++index) byteWise = crc32Byte(byteWise, data[start + index]);
+            EXPECT_EQ(crc32Update(0xFFFFFFFFu, data.data() + start, length), byteWise);
+        }
+    }
+}
+
+TEST(Cipher, CheckByteIsTheTwelfthAgainstCrcOrTimeWithBitThree) {
+    Bytes plainHeader(12, 0x33);
+    plainHeader[11] = 0xC4;  // high byte of the CRC-32 below
+    Bytes header = encrypt("secret", plainHeader);
+    EXPECT_EQ(testPassword("secret", 0xC4000000u, header.data()), 1);
+    EXPECT_EQ(testPassword("secret", 0xC5000000u, header.data()), 0);
+    // With flag bit 3 the byte may stand for the mod time instead.
+    EXPECT_EQ(testPasswordForEntry("secret", 0, 0xC412, 0x0008, header.data()), 1);
+    EXPECT_EQ(testPasswordForEntry("secret", 0, 0xC412, 0x0000, header.data()), 0);
+    // Bytes 0 to 10 do not matter.
+    Bytes other = plainHeader;
+    other[0] = 0x99;
+    other[5] = 0x01;
+    Bytes otherHeader = encrypt("secret", other);
+    EXPECT_EQ(testPassword("secret", 0xC4000000u, otherHeader.data()), 1);
+}
+
+TEST(Cipher, EncryptedStoredEntryDecryptsThroughTheByteSource) {
+    Bytes plain = testing::makeText(3000, 11);
+    Bytes plainHeader(12, 0x42);
+    Bytes stream = plainHeader;
+    stream.insert(stream.end(), plain.begin(), plain.end());
+    Bytes encrypted = encrypt("pw", stream);
+    Bytes header(encrypted.begin(), encrypted.begin() + 12);
+    Bytes data(encrypted.begin() + 12, encrypted.end());
+
+    testing::TempDir dir;
+    FileHandle output = createReadWrite(dir.file("out").c_str());
+    uint8_t local[30] = {};
+    storeLE32(local + 18, static_cast<uint32_t>(encrypted.size()));  // includes the 12 bytes
+    storeLE32(local + 22, static_cast<uint32_t>(plain.size()));
+    testing::MemorySource memory{data};
+    RunFlags flags;
+    EXPECT_EQ(extractEntry(local, output, 1, "pw", header.data(), memory.source(), flags), 1);
+    closeFile(output);
+    EXPECT_EQ(testing::readWholeFile(dir.file("out")), plain);
+}
+
+}  // namespace
+}  // namespace zipsalvage

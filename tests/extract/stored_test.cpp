@@ -1,0 +1,81 @@
+// The stored method: 1000-byte pieces, the truncation rule, the flags, and the buffer pool.
+#include <gtest/gtest.h>
+
+#include "extract/methods.h"
+#include "tests/support/memory_source.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::DecoderBench;
+
+TEST(Stored, CopiesTheDataExactly) {
+    for (size_t size : {0u, 1u, 999u, 1000u, 1001u, 2500u, 70000u}) {
+        Bytes data = testing::makeRandom(size, static_cast<uint32_t>(size));
+        DecoderBench bench(data, static_cast<uint32_t>(size));
+        EXPECT_EQ(extractStored(bench.context), 1) << size;
+        EXPECT_EQ(bench.output(), data) << size;
+    }
+}
+
+TEST(Stored, TruncatedArchiveKeepsWholePiecesOfFullBlocks) {
+    // 2500 recorded, 2300 in the archive: blocks of 1024 and 1024 arrive, the third (452)
+    // cannot be filled, so the bytes since the last 1000-byte piece are dropped.
+    Bytes data = testing::makeRandom(2500, 7);
+    DecoderBench bench(data, 2500);
+    bench.input.available = 2300;
+    EXPECT_EQ(extractStored(bench.context), 0);
+    Bytes written = bench.output();
+    ASSERT_EQ(written.size(), 2000u);
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), data.begin()));
+}
+
+TEST(Stored, CancelStopsTheCopy) {
+    Bytes data = testing::makeRandom(5000, 8);
+    DecoderBench bench(data, 5000);
+    requestCancel(bench.flags);
+    EXPECT_EQ(extractStored(bench.context), 0);
+    EXPECT_TRUE(bench.output().empty());
+}
+
+TEST(Stored, AnEarlierWriteFailureFailsLaterEntries) {
+    Bytes data = testing::makeRandom(3000, 9);
+    DecoderBench bench(data, 3000);
+    markWriteFailed(bench.flags);
+    EXPECT_EQ(extractStored(bench.context), 0);
+    EXPECT_LE(bench.output().size(), 1000u) << "the loop stops after the first piece";
+}
+
+TEST(BufferPool, ReusesBuffersAndKeepsAtMostThreeIdle) {
+    uint8_t* first = takePoolBuffer();
+    returnPoolBuffer(first);
+    uint8_t* again = takePoolBuffer();
+    EXPECT_EQ(again, first) << "two stored entries in a row share one buffer";
+    uint8_t* held[5] = {again, takePoolBuffer(), takePoolBuffer(), takePoolBuffer(),
+                        takePoolBuffer()};
+    for (uint8_t* buffer : held) ASSERT_NE(buffer, nullptr);
+    for (uint8_t* buffer : held) returnPoolBuffer(buffer);
+    returnPoolBuffer(nullptr);  // ignored
+    // Five were returned; only three stay. Taking four now needs one new buffer, which the
+    // pool puts in front, so the first taken is a kept one.
+    uint8_t* kept = takePoolBuffer();
+    bool wasHeld = false;
+    for (uint8_t* buffer : held) wasHeld = wasHeld || buffer == kept;
+    EXPECT_TRUE(wasHeld);
+    returnPoolBuffer(kept);
+}
+
+TEST(Stored, NoPoolMemoryFailsTheEntry) {
+    // Hold the idle buffers so the next take must allocate, then make that allocation fail.
+    uint8_t* held[3] = {takePoolBuffer(), takePoolBuffer(), takePoolBuffer()};
+    Bytes data = testing::makeRandom(10, 10);
+    DecoderBench bench(data, 10);
+    failAllocationAfter(1);
+    EXPECT_EQ(extractStored(bench.context), 0);
+    failAllocationAfter(0);
+    for (uint8_t* buffer : held) returnPoolBuffer(buffer);
+}
+
+}  // namespace
+}  // namespace zipsalvage

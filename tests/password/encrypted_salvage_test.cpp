@@ -1,0 +1,138 @@
+// Encrypted archives through the whole program without a terminal: --password, skipping, and
+// what a password that only passes the one-byte check leads to.
+#include <gtest/gtest.h>
+
+#include "tests/password/encrypted_archives.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::EntrySpec;
+using testing::ProgramRun;
+using testing::TempDir;
+
+bool has(const std::string& text, const std::string& piece) {
+    return text.find(piece) != std::string::npos;
+}
+
+// Every entry of `expected` is in the salvaged archive, unencrypted and byte-identical, with
+// the original CRC-32; nothing else is.
+void expectSalvagedExactly(const std::string& zipPath, const std::vector<EntrySpec>& expected) {
+    auto files = testing::readSalvaged(zipPath);
+    EXPECT_EQ(files.size(), expected.size());
+    for (const EntrySpec& entry : expected) {
+        auto found = files.find(entry.name);
+        ASSERT_NE(found, files.end()) << entry.name;
+        EXPECT_EQ(found->second.flags, 0) << entry.name;
+        EXPECT_EQ(found->second.recordedCrc, testing::crc32Of(entry.content)) << entry.name;
+        EXPECT_TRUE(found->second.data == entry.content) << entry.name;
+    }
+}
+
+class EncryptedSalvage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!testing::haveCommand("zip") || !testing::haveCommand("python3")) {
+            GTEST_SKIP() << "zip and python3 are needed";
+        }
+    }
+    TempDir dir;
+};
+
+TEST_F(EncryptedSalvage, GivenPasswordsDecryptEveryStoredEntry) {
+    std::vector<EntrySpec> entries = {{"a.bin", testing::makeRandom(3000, 1), "alpha"},
+                                      {"b.txt", testing::makeText(5000, 2), "alpha"},
+                                      {"c.dat", testing::makeRandom(1500, 3), "beta"}};
+    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", entries, {"wrong"}));
+    ProgramRun run = testing::runWithoutTerminal(
+        {"-y", "-p", "wrong", "--password", "beta", "-p", "alpha", dir.file("e.zip")});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(has(run.output, "    c.dat: size = 1500:  OK")) << run.output;
+    expectSalvagedExactly(dir.file("Salvaged.zip"), entries);
+}
+
+TEST_F(EncryptedSalvage, EntryNoPasswordOpensIsSkippedCountedAndTheScanGoesOn) {
+    std::vector<EntrySpec> entries = {{"first.bin", testing::makeRandom(2000, 4), "alpha"},
+                                      {"locked.bin", testing::makeRandom(2500, 5), "beta"},
+                                      {"plain.txt", testing::makeText(400, 6), ""},
+                                      {"last.bin", testing::makeRandom(1200, 7), "alpha"}};
+    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", entries));
+    ProgramRun run = testing::runWithoutTerminal({"-y", "-p", "alpha", dir.file("e.zip")});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(has(run.output, "ERROR (SKIPPING FILE): Cannot decrypt locked.bin")) << run.output;
+    EXPECT_TRUE(has(run.output, "  4 files found")) << run.output;
+    EXPECT_TRUE(has(run.output, "  1 undecryptable files")) << run.output;
+    EXPECT_EQ(testing::countOf(run.output, "no terminal to ask for passwords"), 1) << run.output;
+    expectSalvagedExactly(dir.file("Salvaged.zip"), {entries[0], entries[2], entries[3]});
+}
+
+TEST_F(EncryptedSalvage, GivenPasswordIsCutTo39CharactersAndEmptyOneCanPass) {
+    std::string given45 = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHI";
+    Bytes cut = testing::makeText(800, 8);
+    Bytes empty = testing::makeText(900, 9);
+    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", {{"cut.txt", cut, given45.substr(0, 39)}},
+                                        {"", given45}));
+    Bytes archive = testing::readWholeFile(dir.file("e.zip"));
+    Bytes handMade = testing::handMadeEncryptedEntry("empty.txt", empty, "");
+    archive.insert(archive.begin(), handMade.begin(), handMade.end());
+    testing::writeWholeFile(dir.file("both.zip"), archive);
+
+    ProgramRun run =
+        testing::runWithoutTerminal({"-y", "-p", "", "-p", given45, dir.file("both.zip")});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(has(run.output, "only the first 39 characters")) << run.output;
+    expectSalvagedExactly(dir.file("Salvaged.zip"),
+                          {{"empty.txt", empty, ""}, {"cut.txt", cut, ""}});
+}
+
+// A wrong password that passes the one-byte check is taken; the stored copy then comes out
+// whole in size and is judged OK, though its bytes are garbage.
+TEST_F(EncryptedSalvage, WrongPasswordPassingTheCheckIsAcceptedAndJudgedBySizeOnly) {
+    Bytes content = testing::makeRandom(2000, 10);
+    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", {{"s.bin", content, "right"}}));
+    auto check = testing::readEntryCheck(testing::readWholeFile(dir.file("e.zip")), "s.bin");
+    std::string wrong = testing::findFalsePassword(check, "right");
+    ASSERT_FALSE(wrong.empty());
+
+    ProgramRun run = testing::runWithoutTerminal({"-y", "-p", wrong, dir.file("e.zip")});
+    EXPECT_FALSE(has(run.output, "Cannot decrypt")) << run.output;
+    EXPECT_TRUE(has(run.output, "    s.bin: size = 2000:  OK")) << run.output;
+    auto files = testing::readSalvaged(dir.file("Salvaged.zip"));
+    ASSERT_EQ(files.count("s.bin"), 1u);
+    EXPECT_EQ(files["s.bin"].data.size(), content.size());
+    EXPECT_FALSE(files["s.bin"].data == content);
+}
+
+TEST_F(EncryptedSalvage, DeflatedEntriesWithTheRightPasswordAndWithAFalseOne) {
+    if (!testing::inflateAvailable()) GTEST_SKIP() << "method 8 is not extracted yet";
+    std::vector<EntrySpec> entries = {{"d1.txt", testing::makeText(6000, 11), "alpha", true},
+                                      {"d2.txt", testing::makeText(9000, 12), "beta", true}};
+    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", entries));
+    ProgramRun run =
+        testing::runWithoutTerminal({"-y", "-p", "alpha", "-p", "beta", dir.file("e.zip")});
+    EXPECT_EQ(run.status, 0) << run.output;
+    expectSalvagedExactly(dir.file("Salvaged.zip"), entries);
+
+    auto check = testing::readEntryCheck(testing::readWholeFile(dir.file("e.zip")), "d1.txt");
+    std::string wrong = testing::findFalsePassword(check, "alpha");
+    ASSERT_FALSE(wrong.empty());
+    run = testing::runWithoutTerminal({"-y", "-p", wrong, dir.file("e.zip")});
+    EXPECT_FALSE(has(run.output, "Cannot decrypt d1.txt")) << run.output;
+    EXPECT_FALSE(has(run.output, "d1.txt: size = 6000:  OK")) << run.output;
+}
+
+TEST(EncryptedSalvageRealArchive, DescriptorArchiveTakesItsPasswordWithoutHarm) {
+    std::string shared = testing::sharedTestdataDir();
+    std::string path = shared + "/encrypted/trad-deflate-descriptor.zip";
+    if (shared.empty() || !testing::pathExists(path)) GTEST_SKIP() << "no shared test archives";
+    TempDir dir;
+    ProgramRun run =
+        testing::runWithoutTerminal({"-y", "-o", dir.file("out.zip"), "-p", "12345678", path});
+    EXPECT_TRUE(run.status == 0 || run.status == 1) << run.output;
+    EXPECT_FALSE(has(run.output, "Cannot decrypt")) << run.output;
+    EXPECT_TRUE(has(run.output, "  2 files found")) << run.output;
+}
+
+}  // namespace
+}  // namespace zipsalvage

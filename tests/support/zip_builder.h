@@ -1,0 +1,52 @@
+// Builds small Zip archives byte by byte for tests, with any field as damaged as a test needs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_files.h"
+
+namespace zipsalvage::testing {
+
+struct TestEntry {
+    std::string name;
+    Bytes data;  // the entry's data as it lies in the archive (already compressed)
+    uint16_t method = 0;
+    uint16_t flags = 0;
+    uint16_t modTime = 0x6A21;
+    uint16_t modDate = 0x5987;
+    Bytes extra;
+    int64_t compressedSize = -1;    // -1: data.size()
+    int64_t uncompressedSize = -1;  // -1: data.size()
+    int64_t crc32 = -1;             // -1: CRC-32 of data
+};
+
+// A local header, name, extra field and data for `entry`.
+Bytes localRecord(const TestEntry& entry);
+
+// Local records for every entry, then a central directory and end record.
+Bytes buildArchive(const std::vector<TestEntry>& entries);
+
+// The entries of an archive's central directory, as read back by an independent parser.
+struct ListedEntry {
+    std::string name;
+    uint16_t method = 0;
+    uint16_t flags = 0;
+    uint16_t modTime = 0;
+    uint16_t modDate = 0;
+    uint32_t crc32 = 0;
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+    uint32_t externalAttributes = 0;
+    uint16_t extraLength = 0;
+    uint32_t localOffset = 0;
+    Bytes localRecord;  // header, name, extra field and data as they lie in the archive
+    Bytes data;         // the stored data, or the deflated bytes
+};
+
+// Parses a whole archive through its end record and central directory, checking that each
+// local header agrees with its central header. Returns false (with `problem` set) otherwise.
+bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::string& problem);
+
+}  // namespace zipsalvage::testing
