@@ -63,6 +63,26 @@ uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
     return total;
 }
 
+uint32_t writeFileAt(FileHandle file, int64_t offset, const void* buffer, uint32_t count) {
+    if (file == kInvalidFile || offset < 0) return 0;
+    const auto* bytes = static_cast<const char*>(buffer);
+    uint32_t total = 0;
+    while (total < count) {
+        // On a handle opened without FILE_FLAG_OVERLAPPED the offset in OVERLAPPED makes this an
+        // ordinary synchronous write at that place.
+        OVERLAPPED place = {};
+        auto at = static_cast<uint64_t>(offset) + total;
+        place.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        place.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD put = 0;
+        if (!::WriteFile(handleOf(file), bytes + total, count - total, &put, &place) || put == 0) {
+            break;
+        }
+        total += put;
+    }
+    return total;
+}
+
 bool seekFile(FileHandle file, int64_t offset) {
     if (file == kInvalidFile || offset < 0) return false;
     LARGE_INTEGER distance;
