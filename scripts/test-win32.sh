@@ -107,7 +107,7 @@ watcher_pid=$!
 run_cases() {
   local label="$1"; shift
   local log="$work/$label.log"
-  timeout 300 "$wine_loader" "$@" >"$log" 2>&1
+  timeout 180 "$wine_loader" "$@" >"$log" 2>&1
   local status=$?
   grep -E '^(PASS|FAIL|    )' "$log" | tr -d '\r'
   passed=$((passed + $(grep -c '^PASS' "$log")))

@@ -18,8 +18,8 @@ namespace {
 
 const std::string kSheetCaption = "Zav Uvov Udodov Azezada";
 constexpr int kFinishButton = 12325;
-constexpr DWORD kWindowWaitMs = 30000;
-constexpr DWORD kRunWaitMs = 120000;
+constexpr DWORD kWindowWaitMs = 20000;
+constexpr DWORD kRunWaitMs = 60000;
 
 struct Wizard {
     Program program;
@@ -29,8 +29,17 @@ struct Wizard {
 Wizard openWizard(const std::string& exe, const std::string& arguments) {
     Wizard wizard;
     wizard.program = startProgram(exe, arguments);
+    if (!wizard.program.running) return wizard;
     wizard.sheet = waitForTopWindow(wizard.program, kSheetCaption, kWindowWaitMs);
     return wizard;
+}
+
+// A wizard that never showed ends the scenario at once rather than waiting out every step.
+bool abandoned(Wizard& wizard) {
+    if (wizard.sheet != nullptr) return false;
+    stopProgram(wizard.program);
+    finishCase("the wizard appears");
+    return true;
 }
 
 std::string pageTitle(const Wizard& wizard) { return controlText(wizard.sheet, IDC_PAGE_TITLE); }
@@ -73,6 +82,7 @@ void completeRun(const std::string& exe, const std::string& folder) {
     std::string archive = folder + "\\good.zip";
     std::string output = folder + "\\Salvaged.zip";
     Wizard wizard = openWizard(exe, "\"" + archive + "\"");
+    if (abandoned(wizard)) return;
     check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT) == archive,
           "archive box shows \"" + controlText(wizard.sheet, IDC_ARCHIVE_EDIT) + "\"");
     requestScreenshot("1-select-page");
@@ -104,6 +114,7 @@ void firstPageRefusals(const std::string& exe, const std::string& folder) {
     std::string missing = folder + "\\missing.zip";
     std::string oldOutput = readWholeFile(output);
     Wizard wizard = openWizard(exe, "");
+    if (abandoned(wizard)) return;
     check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT).empty(),
           "archive box not empty without argument");
 
@@ -144,6 +155,7 @@ void browseForArchive(const std::string& exe, const std::string& folder) {
     const std::string title = "Select a Zip Archive to Salvage";
     std::string archive = folder + "\\good.zip";
     Wizard wizard = openWizard(exe, "\"" + folder + "\\missing.zip\"");
+    if (abandoned(wizard)) return;
     HWND page = ::GetParent(findControl(wizard.sheet, IDC_ARCHIVE_EDIT));
     clickButton(page, IDC_BROWSE);
     HWND dialog = waitForTopWindow(wizard.program, title, kWindowWaitMs);
@@ -171,6 +183,7 @@ void browseForArchive(const std::string& exe, const std::string& folder) {
 // The close box after the run has ended is no cancel: the finished output stays.
 void closeAfterRun(const std::string& exe, const std::string& folder) {
     Wizard wizard = openWizard(exe, "\"" + folder + "\\good.zip\"");
+    if (abandoned(wizard)) return;
     pressSheetButton(wizard.sheet, PSBTN_NEXT);
     if (waitForCompletion(wizard)) ::PostMessageA(wizard.sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
     int code = waitForExit(wizard.program, kWindowWaitMs);
@@ -189,6 +202,7 @@ void cancelDuringRun(const std::string& exe, const std::string& folder) {
     std::string output = folder + "\\Salvaged.zip";
     std::string temp = tempFolder() + "klv.tmp";
     Wizard wizard = openWizard(exe, "\"" + folder + "\\long.zip\"");
+    if (abandoned(wizard)) return;
     pressSheetButton(wizard.sheet, PSBTN_NEXT);
     HWND bar = nullptr;
     bool moving = waitUntil(
@@ -213,6 +227,7 @@ void cancelDuringRun(const std::string& exe, const std::string& folder) {
 
 void encryptedArchive(const std::string& exe, const std::string& folder, const std::string& wrong) {
     Wizard wizard = openWizard(exe, "\"" + folder + "\\secret.zip\"");
+    if (abandoned(wizard)) return;
     pressSheetButton(wizard.sheet, PSBTN_NEXT);
     HWND dialog = waitForTopWindow(wizard.program, "Decrypt File", kRunWaitMs);
     if (dialog != nullptr) {
