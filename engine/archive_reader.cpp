@@ -56,7 +56,8 @@ int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted) {
     if (limit <= 0) return 0;
     const uint8_t* start = reader.buffer + reader.position;
     const void* found = std::memchr(start, wanted, static_cast<size_t>(limit));
-    int32_t skipped = found == nullptr ? limit : static_cast<int32_t>(static_cast<const uint8_t*>(found) - start);
+    int32_t skipped =
+        found == nullptr ? limit : static_cast<int32_t>(static_cast<const uint8_t*>(found) - start);
     reader.position += skipped;
     reader.deliveredCount += static_cast<uint64_t>(skipped);
     reader.progressTick += skipped;
@@ -77,7 +78,8 @@ int64_t readUpTo(ArchiveReader& reader, uint8_t* destination, int64_t count) {
         if (run > inBuffer) run = inBuffer;
         if (run > room) run = room;
         if (run > 0) {
-            std::memcpy(destination + delivered, reader.buffer + reader.position, static_cast<size_t>(run));
+            std::memcpy(destination + delivered, reader.buffer + reader.position,
+                        static_cast<size_t>(run));
             reader.position += static_cast<int32_t>(run);
             reader.deliveredCount += static_cast<uint64_t>(run);
             reader.progressTick += static_cast<int32_t>(run);

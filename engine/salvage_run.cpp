@@ -150,7 +150,8 @@ int salvageHeaderAt(SalvageRun& run) {
     return kHeaderEntryWritten;
 }
 
-RunResult runSalvage(SalvageRun& run) {
+// The scan and the directory; runSalvage adds the clean-up every way out needs.
+static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
     bool noSignatureYet = true;
     int state = 0;
@@ -158,7 +159,8 @@ RunResult runSalvage(SalvageRun& run) {
     uint8_t byte = 0;
     while (true) {
         // Outside a signature, every byte but "P" leaves the state at 0: pass over them in bulk.
-        if (state == 0) sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(run.reader, 0x50));
+        if (state == 0)
+            sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(run.reader, 0x50));
         if (!readByte(run.reader, byte)) break;
         // A long stretch without signatures still answers a cancel promptly.
         if (++sinceCancelCheck >= kCancelCheckBytes) {
@@ -202,6 +204,12 @@ RunResult runSalvage(SalvageRun& run) {
     }
     logSummary(run);
     return RunResult::kCompleted;
+}
+
+RunResult runSalvage(SalvageRun& run) {
+    RunResult result = scanArchive(run);
+    discardTempFile();
+    return result;
 }
 
 }  // namespace zipsalvage

@@ -1,5 +1,7 @@
 // The scan, the rules for headers and names, the outcome of each entry, and the output shape.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/engine/run_bench.h"
 
@@ -232,6 +234,30 @@ TEST(SalvageRun, CancelDuringALargeEntryLeavesNoTempFile) {
     EXPECT_EQ(bench.result, RunResult::kCancelled);
     EXPECT_FALSE(bench.logHas(" ")) << "no summary after a cancel";
     EXPECT_FALSE(testing::pathExists(runTempFolder() + "klv.tmp"));
+}
+
+TEST(TempFile, IsPrivateEmptiedForReuseAndNeverFollowsALink) {
+    std::string folder = runTempFolder();
+    ASSERT_FALSE(folder.empty());
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    std::string path = folder + "klv.tmp";
+    FileHandle first = createTempFileAt(path.c_str());
+    ASSERT_NE(first, kInvalidFile);
+    EXPECT_EQ(writeFile(first, "leftover", 8), 8u);
+    closeFile(first);
+    FileHandle again = createTempFileAt(path.c_str());
+    EXPECT_EQ(fileSize(again), 0) << "the previous entry's bytes are gone";
+    closeFile(again);
+    deleteFile(path.c_str());
+
+    testing::TempDir elsewhere;
+    testing::writeWholeFile(elsewhere.file("victim"), text("precious"));
+    ASSERT_EQ(::symlink(elsewhere.file("victim").c_str(), path.c_str()), 0);
+    EXPECT_EQ(createTempFileAt(path.c_str()), kInvalidFile);
+    EXPECT_EQ(testing::readWholeFile(elsewhere.file("victim")), text("precious"));
+    deleteFile(path.c_str());
 }
 
 TEST(DefaultOutputPath, IsTheArchiveFolderPlusSalvagedZip) {
