@@ -15,5 +15,9 @@ for preset in release asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
+echo "== link-time check of the one-definition rule"
+cmake --preset lto >/dev/null
+cmake --build --preset lto -j "$jobs"
+
 echo "== Windows program (MinGW-w64 builds, tests under Wine)"
 bash scripts/test-win32.sh
