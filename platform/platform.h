@@ -28,7 +28,7 @@ uint32_t readFile(FileHandle file, void* buffer, uint32_t count);
 // WriteFile at the current position: bytes written (fewer than count on a full disk or error).
 uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count);
 // WriteFile at an explicit offset (an OVERLAPPED offset on Win32, pwrite on POSIX): bytes
-// written. The file's own position is left unspecified.
+// written (0 for a negative offset). The file's own position is left unspecified.
 uint32_t writeFileAt(FileHandle file, int64_t offset, const void* buffer, uint32_t count);
 // SetFilePointer(FILE_BEGIN): true when the position is now `offset`.
 bool seekFile(FileHandle file, int64_t offset);

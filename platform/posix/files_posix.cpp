@@ -86,7 +86,10 @@ uint32_t readFile(FileHandle file, void* buffer, uint32_t count) {
     return total;
 }
 
-uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
+namespace {
+
+// Writes until done or the disk refuses; at the current position when `offset` is negative.
+uint32_t writeAll(FileHandle file, int64_t offset, const void* buffer, uint32_t count) {
     if (file == kInvalidFile) return 0;
 #ifdef ZIPSALVAGE_FAULT_INJECTION
     count = faults::allowedWrite(descriptorOf(file), count);
@@ -94,7 +97,9 @@ uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     uint32_t total = 0;
     while (total < count) {
-        ssize_t put = ::write(descriptorOf(file), bytes + total, count - total);
+        ssize_t put = offset < 0 ? ::write(descriptorOf(file), bytes + total, count - total)
+                                 : ::pwrite(descriptorOf(file), bytes + total, count - total,
+                                            static_cast<off_t>(offset + total));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) break;
         total += static_cast<uint32_t>(put);
@@ -102,21 +107,14 @@ uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
     return total;
 }
 
+}  // namespace
+
+uint32_t writeFile(FileHandle file, const void* buffer, uint32_t count) {
+    return writeAll(file, -1, buffer, count);
+}
+
 uint32_t writeFileAt(FileHandle file, int64_t offset, const void* buffer, uint32_t count) {
-    if (file == kInvalidFile || offset < 0) return 0;
-#ifdef ZIPSALVAGE_FAULT_INJECTION
-    count = faults::allowedWrite(descriptorOf(file), count);
-#endif
-    const auto* bytes = static_cast<const char*>(buffer);
-    uint32_t total = 0;
-    while (total < count) {
-        ssize_t put = ::pwrite(descriptorOf(file), bytes + total, count - total,
-                               static_cast<off_t>(offset + total));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) break;
-        total += static_cast<uint32_t>(put);
-    }
-    return total;
+    return offset < 0 ? 0 : writeAll(file, offset, buffer, count);
 }
 
 bool seekFile(FileHandle file, int64_t offset) {
