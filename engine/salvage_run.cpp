@@ -173,7 +173,8 @@ RunResult runSalvage(SalvageRun& run) {
     uint8_t byte = 0;
     while (true) {
         // Outside a signature, every byte but "P" leaves the state at 0: pass over them in bulk.
-        if (state == 0) sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(run.reader, 0x50));
+        if (state == 0)
+            sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(run.reader, 0x50));
         if (!readByte(run.reader, byte)) break;
         // A long stretch without signatures still answers a cancel promptly.
         if (++sinceCancelCheck >= kCancelCheckBytes) {
