@@ -154,7 +154,7 @@ int fuzzHuffTables(const uint8_t* data, size_t size) {
         }
     }
     // Any bits at all end within the longest code length, at a symbol or an invalid entry.
-    for (uint32_t streamBits = 0; streamBits < (1u << lookupBits) * 4; ++streamBits) {
+    for (uint32_t streamBits = 0; streamBits < 1024; ++streamBits) {
         int bitsUsed = 0;
         uint32_t probe = streamBits * 0x9E3779B9u;
         const HuffEntry* entry = walk(root, lookupBits, probe, bitsUsed);
