@@ -30,7 +30,6 @@ FileHandle createTempFile(std::string& path) {
     std::string folder = runTempFolder();
     if (folder.empty()) return kInvalidFile;
     path = folder + kTempFileName;
-    deleteFile(path.c_str());
     return createTempFileAt(path.c_str());
 }
 
@@ -80,6 +79,11 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
 }
 
 }  // namespace
+
+void discardTempFile() {
+    std::string folder = runTempFolder();
+    if (!folder.empty()) deleteFile((folder + kTempFileName).c_str());
+}
 
 bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
     ++run.filesFound;
@@ -142,8 +146,8 @@ bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
     setHeaderField32(header, kLocalUncompressedSize, recovered);
     closeFile(temp);
 
+    // The file stays for the next entry to empty and reuse; the run deletes it at its end.
     Recompressed written = recompressEntry(run, name, tempPath, recovered);
-    deleteFile(tempPath.c_str());
     if (!written.succeeded) return false;
 
     setHeaderField16(header, kLocalMethod, written.method);

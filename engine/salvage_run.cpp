@@ -165,7 +165,8 @@ int salvageHeaderAt(SalvageRun& run) {
     return kHeaderEntryWritten;
 }
 
-RunResult runSalvage(SalvageRun& run) {
+// The scan and the directory; runSalvage adds the clean-up every way out needs.
+static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
     bool noSignatureYet = true;
     int state = 0;
@@ -218,6 +219,12 @@ RunResult runSalvage(SalvageRun& run) {
     }
     logSummary(run);
     return RunResult::kCompleted;
+}
+
+RunResult runSalvage(SalvageRun& run) {
+    RunResult result = scanArchive(run);
+    discardTempFile();
+    return result;
 }
 
 }  // namespace zipsalvage

@@ -79,6 +79,9 @@ int salvageHeaderAt(SalvageRun& run);
 // re-encoding). True when the entry's data was written and `header` updated.
 bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name);
 
+// Deletes the temporary file that entries share; every way out of runSalvage calls it.
+void discardTempFile();
+
 // The run's log: a string-table text with its arguments, through the interface.
 void logText(SalvageRun& run, const char* text);
 std::string shownName(SalvageRun& run, const char* rawName);

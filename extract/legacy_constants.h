@@ -4,6 +4,9 @@
 #include <cstdint>
 
 namespace zipsalvage {
+// Its own (inline) namespace: the encoder and the decoders each have tables of these RFC 1951
+// names with different shapes, and one program must not see two definitions of one name.
+inline namespace legacy_tables {
 
 // Shrinking (APPNOTE 5.1).
 inline constexpr uint32_t kShrinkFirstCodeBits = 9;
@@ -50,4 +53,5 @@ constexpr uint32_t followerIndexBits(uint32_t count) {
     return width;
 }
 
+}  // namespace legacy_tables
 }  // namespace zipsalvage

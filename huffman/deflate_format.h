@@ -6,6 +6,9 @@
 #include <cstdint>
 
 namespace zipsalvage {
+// Its own (inline) namespace: the encoder and the decoders each have tables of these RFC 1951
+// names with different shapes, and one program must not see two definitions of one name.
+inline namespace decoder_tables {
 
 // Block header (RFC 1951 3.2.3): BFINAL, then BTYPE.
 enum DeflateBlockType : uint32_t {
@@ -109,4 +112,5 @@ inline constexpr int kDynamicLitLenLookupBits = 9;
 inline constexpr int kDynamicDistanceLookupBits = 6;
 inline constexpr int kCodeLengthLookupBits = 7;
 
+}  // namespace decoder_tables
 }  // namespace zipsalvage

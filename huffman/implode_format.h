@@ -6,6 +6,9 @@
 #include <cstdint>
 
 namespace zipsalvage {
+// Its own (inline) namespace: the encoder and the decoders each have tables of these RFC 1951
+// names with different shapes, and one program must not see two definitions of one name.
+inline namespace implode_tables {
 
 // General purpose bit flag (APPNOTE 4.4.4, method 6).
 inline constexpr uint16_t kImplodeFlag8kDictionary = 0x0002;  // else 4 KiB
@@ -59,4 +62,5 @@ inline constexpr auto kImplodeExtraBits = makeImplodeExtraBits();
 inline constexpr auto kImplodeDistanceBase4k = makeImplodeDistanceBase(64);
 inline constexpr auto kImplodeDistanceBase8k = makeImplodeDistanceBase(128);
 
+}  // namespace implode_tables
 }  // namespace zipsalvage

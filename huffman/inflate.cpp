@@ -1,8 +1,127 @@
-// Method 8 (deflate): not decoded yet.
+// Method 8 (deflate, RFC 1951): the driver, the block header and stored blocks. On damage the
+// window is put out up to where decoding stopped, so every byte decoded before it is kept.
+#include <cstring>
+
+#include "core/memory_blocks.h"
+#include "huffman/deflate_format.h"
 #include "huffman/huffman_decoders.h"
+#include "huffman/inflate_internal.h"
 
 namespace zipsalvage {
+namespace {
 
-int inflate(ExtractContext&) { return 0; }
+// Owns the work area of one inflate call.
+struct OwnedWork {
+    InflateWork* work = static_cast<InflateWork*>(allocBlock(sizeof(InflateWork)));
+    OwnedWork() = default;
+    ~OwnedWork() { freeBlock(work); }
+    OwnedWork(const OwnedWork&) = delete;
+    OwnedWork& operator=(const OwnedWork&) = delete;
+};
+
+// Reads a block header (RFC 1951 3.2.3) and runs the block; `lastBlock` receives BFINAL.
+int decodeBlock(InflateWork& work, bool& lastBlock) {
+    ExtractContext& context = *work.state.context;
+    InflateBits bits = loadBits(work);
+    needBits(bits, context, 1);
+    lastBlock = peekBits(bits, 1) != 0;
+    dropBits(bits, 1);
+    needBits(bits, context, 2);
+    uint32_t blockType = peekBits(bits, 2);
+    dropBits(bits, 2);
+    storeBits(work, bits);
+    switch (blockType) {
+        case kBlockStored:
+            return copyStoredBlock(work);
+        case kBlockFixed:
+            return decodeFixedBlock(work);
+        case kBlockDynamic:
+            return decodeDynamicBlock(work);
+        default:
+            return kBlockBadLengths;
+    }
+}
+
+}  // namespace
+
+InflateBits pullBitsSlow(InflateBits bits, ExtractContext& context, uint32_t wanted) {
+    topUpBits(bits, context);
+    while (bits.count < wanted) pullByte(bits, context);
+    return bits;
+}
+
+// RFC 1951 3.2.4. Only bytes the entry really delivered are copied: when the data runs out
+// inside the block, the block fails with the bytes before that point in the window.
+int copyStoredBlock(InflateWork& work) {
+    DecoderState& state = work.state;
+    ExtractContext& context = *state.context;
+    InflateBits bits = loadBits(work);
+    dropBits(bits, bits.count % 8);
+    needBits(bits, context, 16);
+    uint32_t length = peekBits(bits, 16);
+    dropBits(bits, 16);
+    needBits(bits, context, 16);
+    if (length != (~peekBits(bits, 16) & kMaxStoredLength)) return kBlockBadData;
+    dropBits(bits, 16);
+    if (usedFiller(bits)) return kBlockBadData;
+
+    uint8_t* window = state.window;
+    uint32_t windowPos = state.windowFill;
+    int result = kBlockOk;
+    // Whole bytes the reader already holds come first, then bytes straight from the entry.
+    for (; length > 0 && bits.count >= 8; --length) {
+        if (bits.count - 8 < bits.fillerBits) {
+            result = kBlockBadData;
+            break;
+        }
+        window[windowPos++] = static_cast<uint8_t>(bits.buffer);
+        dropBits(bits, 8);
+        flushFullWindow(state, windowPos);
+    }
+    // Runs up to the window's end, so the byte loop carries no window check.
+    uint16_t byte = bits.inByte;
+    while (length > 0 && result == kBlockOk) {
+        uint32_t run = kWindowBytes - windowPos < length ? kWindowBytes - windowPos : length;
+        uint8_t* to = window + windowPos;
+        uint32_t copied = 0;
+        while (copied < run && readEntryByte(context, byte) == kByteDelivered)
+            to[copied++] = static_cast<uint8_t>(byte);
+        if (copied < run) result = kBlockBadData;
+        windowPos += copied;
+        length -= copied;
+        flushFullWindow(state, windowPos);
+    }
+    bits.inByte = byte;
+    state.windowFill = windowPos;
+    storeBits(work, bits);
+    return result;
+}
+
+int inflate(ExtractContext& context) {
+    OwnedWork owned;
+    if (owned.work == nullptr) return 0;
+    InflateWork& work = *owned.work;
+    DecoderState& state = work.state;
+    state.context = &context;
+    state.outputPos = 0;
+    state.windowFill = 0;
+    state.bitBuffer = 0;
+    state.bitCount = 0;
+    state.inByte = 0;
+    work.fillerBits = 0;
+    // A distance reaching before the entry's first byte copies zeros, the same on every run.
+    std::memset(state.window, 0, sizeof state.window);
+
+    const RunFlags& flags = *context.flags;
+    bool lastBlock = false;
+    while (!lastBlock && !shouldStop(flags)) {
+        if (decodeBlock(work, lastBlock) != kBlockOk) {
+            flushWindow(state, state.windowFill);
+            return 0;
+        }
+    }
+    flushWindow(state, state.windowFill);
+    return shouldStop(flags) ? 0 : 1;
+}
 
 }  // namespace zipsalvage

@@ -5,8 +5,8 @@
 
 namespace zipsalvage {
 
-// False while deflateFile is a stand-in: callers then store every entry.
-inline constexpr bool kDeflateEncoderReady = false;
+// Callers store every entry while this is false.
+inline constexpr bool kDeflateEncoderReady = true;
 
 // Compresses the whole input and hands the final block to the stream. 1 on success; 0 when
 // memory cannot be had or when writeFailed or cancelRequested was set.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test twice: an optimised build and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build.
+# Sets up, builds and runs every test: the suite twice (an optimised build and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build), then the Windows program's builds and its
+# tests under Wine.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -13,3 +14,10 @@ for preset in release asan; do
   echo "== $preset tests"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "== link-time check of the one-definition rule"
+cmake --preset lto >/dev/null
+cmake --build --preset lto -j "$jobs"
+
+echo "== Windows program (MinGW-w64 builds, tests under Wine)"
+bash scripts/test-win32.sh

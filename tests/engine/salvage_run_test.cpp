@@ -1,5 +1,7 @@
 // The scan, the rules for headers and names, the outcome of each entry, and the output shape.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/engine/run_bench.h"
 
@@ -44,7 +46,7 @@ TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
     ASSERT_EQ(listed.size(), 3u);
     for (size_t index = 0; index < 3; ++index) {
         EXPECT_EQ(listed[index].name, entries[index].name);
-        EXPECT_EQ(listed[index].data, entries[index].data);
+        EXPECT_EQ(listed[index].content, entries[index].data);
         EXPECT_EQ(listed[index].crc32, testing::crc32Of(entries[index].data));
         EXPECT_EQ(listed[index].modTime, entries[index].modTime);
         EXPECT_EQ(listed[index].modDate, entries[index].modDate);
@@ -124,7 +126,7 @@ TEST(SalvageRun, HeadersAreRewrittenCleanly) {
     ASSERT_EQ(listed.size(), 4u);
     EXPECT_EQ(listed[0].extraLength, 0);
     EXPECT_EQ(listed[0].flags, 0);
-    EXPECT_EQ(listed[0].data, withExtra.data);
+    EXPECT_EQ(listed[0].content, withExtra.data);
     EXPECT_EQ(listed[1].externalAttributes, 0x10u);
     EXPECT_EQ(listed[2].externalAttributes, 0u);
     EXPECT_EQ(listed[3].externalAttributes, 0u);
@@ -165,7 +167,7 @@ TEST(SalvageRun, TruncatedStoredEntryKeepsItsWholePieces) {
     EXPECT_TRUE(bench.logHas("ERROR: File big.txt is corrupt.  Salvaged 3000 of 5000"));
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].data, Bytes(data.begin(), data.begin() + 3000));
+    EXPECT_EQ(listed[0].content, Bytes(data.begin(), data.begin() + 3000));
 }
 
 TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
@@ -232,6 +234,30 @@ TEST(SalvageRun, CancelDuringALargeEntryLeavesNoTempFile) {
     EXPECT_EQ(bench.result, RunResult::kCancelled);
     EXPECT_FALSE(bench.logHas(" ")) << "no summary after a cancel";
     EXPECT_FALSE(testing::pathExists(runTempFolder() + "klv.tmp"));
+}
+
+TEST(TempFile, IsPrivateEmptiedForReuseAndNeverFollowsALink) {
+    std::string folder = runTempFolder();
+    ASSERT_FALSE(folder.empty());
+    struct stat info {};
+    ASSERT_EQ(::stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    std::string path = folder + "klv.tmp";
+    FileHandle first = createTempFileAt(path.c_str());
+    ASSERT_NE(first, kInvalidFile);
+    EXPECT_EQ(writeFile(first, "leftover", 8), 8u);
+    closeFile(first);
+    FileHandle again = createTempFileAt(path.c_str());
+    EXPECT_EQ(fileSize(again), 0) << "the previous entry's bytes are gone";
+    closeFile(again);
+    deleteFile(path.c_str());
+
+    testing::TempDir elsewhere;
+    testing::writeWholeFile(elsewhere.file("victim"), text("precious"));
+    ASSERT_EQ(::symlink(elsewhere.file("victim").c_str(), path.c_str()), 0);
+    EXPECT_EQ(createTempFileAt(path.c_str()), kInvalidFile);
+    EXPECT_EQ(testing::readWholeFile(elsewhere.file("victim")), text("precious"));
+    deleteFile(path.c_str());
 }
 
 TEST(DefaultOutputPath, IsTheArchiveFolderPlusSalvagedZip) {

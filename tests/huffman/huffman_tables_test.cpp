@@ -133,16 +133,47 @@ TEST(HuffTables, AllLengthsZeroGiveNoRootAndNoLookupBits) {
     EXPECT_EQ(build.lookupBits, 0);
 }
 
-TEST(HuffTables, SingleOneBitCodeIsCompleteByRuleAndItsTwinIsInvalid) {
-    Lengths lengths(30, 0);
-    lengths[4] = 1;
-    Build build(lengths, 0, 6, kDistanceBase.data(), kDistanceExtraBits.data(), 32);
-    EXPECT_EQ(build.result, kHuffComplete);
-    EXPECT_EQ(build.lookupBits, 1);
-    EXPECT_EQ(build.root[0].op, kDistanceExtraBits[4]);
-    EXPECT_EQ(build.root[0].value, kDistanceBase[4]);
-    EXPECT_EQ(build.root[0].bits, 1);
-    EXPECT_EQ(build.root[1].op, kHuffOpInvalid);
+// Result, root width and depth for the shapes the decoders meet; every one must also decode
+// exactly, with unused code space invalid and no table wider than the root.
+TEST(HuffTables, ResultsRootWidthsAndLevels) {
+    struct Shape {
+        const char* what;
+        Lengths lengths;
+        int requested;
+        int result;
+        int lookupBits;
+        int levels;
+    };
+    Lengths ladder15;
+    for (uint8_t length = 1; length <= 15; ++length) ladder15.push_back(length);
+    Lengths ladder16;
+    for (uint8_t length = 1; length <= 16; ++length) ladder16.push_back(length);
+    ladder16.push_back(16);
+    Lengths lone16(64, 0);
+    lone16[9] = 16;
+    Lengths lone1(30, 0);
+    lone1[4] = 1;
+    const Shape shapes[] = {
+        {"30 five-bit distance codes: two patterns unused", Lengths(30, 5), 5, kHuffIncomplete, 5,
+         1},
+        {"one 1-bit code: complete by rule, its twin invalid", lone1, 6, kHuffComplete, 1, 1},
+        {"all 8 bits with 7 asked: raised", Lengths(256, 8), 7, kHuffComplete, 8, 1},
+        {"longest 6 bits with 9 asked: lowered", {2, 2, 2, 3, 4, 5, 6, 6}, 9, kHuffComplete, 6, 1},
+        {"1 to 15 bits with 6 asked: three narrow levels", ladder15, 6, kHuffIncomplete, 6, 3},
+        {"1 to 16 bits with 7 asked: three levels", ladder16, 7, kHuffComplete, 7, 3},
+        {"a lone 16-bit code: the root is raised to 16", lone16, 7, kHuffIncomplete, 16, 1},
+    };
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.what);
+        Build build(shape.lengths, kHuffMaxSymbols, shape.requested);
+        EXPECT_EQ(build.result, shape.result);
+        EXPECT_EQ(build.lookupBits, shape.lookupBits);
+        int widest = 0;
+        int deepest = 0;
+        measureTables(build.root, build.lookupBits, 1, widest, deepest);
+        EXPECT_EQ(deepest, shape.levels);
+        expectDecodesExactly(build, shape.lengths);
+    }
 }
 
 TEST(HuffTables, FixedLiteralLengthCodeIsCompleteWithSubTablesForLongCodes) {
@@ -184,34 +215,6 @@ TEST(HuffTables, FixedLiteralLengthCodeIsCompleteWithSubTablesForLongCodes) {
     }
 }
 
-TEST(HuffTables, FixedDistanceCodeIsIncompleteWithTwoInvalidPatterns) {
-    Build build(Lengths(30, 5), 0, 5, kDistanceBase.data(), kDistanceExtraBits.data(), 32);
-    ASSERT_EQ(build.result, kHuffIncomplete);
-    ASSERT_EQ(build.lookupBits, 5);
-    int invalid = 0;
-    for (int index = 0; index < 32; ++index) {
-        if (build.root[index].op == kHuffOpInvalid) {
-            ++invalid;
-            EXPECT_TRUE(index == static_cast<int>(reverseBits(30, 5)) ||
-                        index == static_cast<int>(reverseBits(31, 5)));
-        }
-    }
-    EXPECT_EQ(invalid, 2);
-}
-
-TEST(HuffTables, LookupBitsAreRaisedToTheShortestAndLoweredToTheLongestCode) {
-    Build raised(Lengths(256, 8), 256, 7);
-    EXPECT_EQ(raised.result, kHuffComplete);
-    EXPECT_EQ(raised.lookupBits, 8);
-    expectDecodesExactly(raised, Lengths(256, 8));
-
-    Lengths shallow = {2, 2, 2, 3, 4, 5, 6, 6};
-    Build lowered(shallow, 8, 9);
-    EXPECT_EQ(lowered.result, kHuffComplete);
-    EXPECT_EQ(lowered.lookupBits, 6);
-    expectDecodesExactly(lowered, shallow);
-}
-
 TEST(HuffTables, OverSubscribedLengthsAllocateNothing) {
     // If anything were allocated it would be left behind: the allocation failure armed here
     // must still be pending afterwards.
@@ -251,41 +254,6 @@ TEST(HuffTables, SymbolsOutsideTheBaseTablesAreRefused) {
                               kDistanceExtraBits.data(), 32, root, lookupBits),
               kHuffIncomplete);
     freeHuffTables(root);
-}
-
-TEST(HuffTables, FifteenBitCodeWithSixLookupBitsUsesThreeNarrowLevels) {
-    Lengths lengths;
-    for (uint8_t length = 1; length <= 15; ++length) lengths.push_back(length);
-    Build build(lengths, 32, 6);
-    EXPECT_EQ(build.result, kHuffIncomplete);
-    EXPECT_EQ(build.lookupBits, 6);
-    int widest = 0;
-    int deepest = 0;
-    measureTables(build.root, 6, 1, widest, deepest);
-    EXPECT_EQ(deepest, 3);
-    EXPECT_LE(widest, 6);
-    expectDecodesExactly(build, lengths);
-}
-
-TEST(HuffTables, SixteenBitCodesWithSevenLookupBitsDecodeWithTheirOwnLengths) {
-    Lengths lengths;
-    for (uint8_t length = 1; length <= 16; ++length) lengths.push_back(length);
-    lengths.push_back(16);  // complete
-    Build build(lengths, 64, 7);
-    EXPECT_EQ(build.result, kHuffComplete);
-    int widest = 0;
-    int deepest = 0;
-    measureTables(build.root, build.lookupBits, 1, widest, deepest);
-    EXPECT_EQ(deepest, 3);
-    expectDecodesExactly(build, lengths);
-
-    // A lone 16-bit code: the root is raised to 16 bits; the rest of the space is invalid.
-    Lengths lone(64, 0);
-    lone[9] = 16;
-    Build wide(lone, 64, 7);
-    EXPECT_EQ(wide.result, kHuffIncomplete);
-    EXPECT_EQ(wide.lookupBits, 16);
-    expectDecodesExactly(wide, lone);
 }
 
 TEST(HuffTables, AllocationFailureAtAnyTableReleasesEverything) {

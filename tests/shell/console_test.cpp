@@ -177,7 +177,7 @@ TEST_F(ConsoleEndToEnd, DamagedCopiesKeepEveryUntouchedEntry) {
                 return entry.name == original.name;
             });
             ASSERT_NE(found, salvaged.end()) << original.name << "\n" << run.output;
-            EXPECT_EQ(found->data, original.data) << original.name;
+            EXPECT_EQ(found->content, original.content) << original.name;
             EXPECT_EQ(found->crc32, original.crc32) << original.name;
         }
     }

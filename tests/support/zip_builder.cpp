@@ -1,8 +1,29 @@
 // The archive builder and the independent reader used to check Salvaged.zip.
 #include "tests/support/zip_builder.h"
 
+#include <zlib.h>
+
 namespace zipsalvage::testing {
 namespace {
+
+// zlib's raw inflate (the outside oracle); true when the data ends with its last block.
+bool inflateRaw(const Bytes& deflated, Bytes& content) {
+    z_stream zs{};
+    if (inflateInit2(&zs, -15) != Z_OK) return false;
+    Bytes chunk(65536);
+    zs.next_in = const_cast<Bytef*>(deflated.data());
+    zs.avail_in = static_cast<uInt>(deflated.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        zs.next_out = chunk.data();
+        zs.avail_out = static_cast<uInt>(chunk.size());
+        status = inflate(&zs, Z_NO_FLUSH);
+        content.insert(content.end(), chunk.data(), zs.next_out);
+        if (status == Z_BUF_ERROR && zs.avail_out == 0) status = Z_OK;
+    }
+    inflateEnd(&zs);
+    return status == Z_STREAM_END && zs.avail_in == 0;
+}
 
 void put16(Bytes& out, uint32_t value) {
     out.push_back(static_cast<uint8_t>(value));
@@ -118,7 +139,13 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
         entry.localRecord.assign(
             archive.begin() + local,
             archive.begin() + static_cast<long>(dataAt + entry.compressedSize));
-        if (entry.method == 0 && crc32Of(entry.data) != entry.crc32)
+        if (entry.method == 8) {
+            if (!inflateRaw(entry.data, entry.content))
+                return problem = "deflate data of " + entry.name, false;
+        } else {
+            entry.content = entry.data;
+        }
+        if ((entry.method == 0 || entry.method == 8) && crc32Of(entry.content) != entry.crc32)
             return problem = "CRC-32 of " + entry.name, false;
         entries.push_back(std::move(entry));
     }

@@ -43,10 +43,12 @@ struct ListedEntry {
     uint32_t localOffset = 0;
     Bytes localRecord;  // header, name, extra field and data as they lie in the archive
     Bytes data;         // the stored data, or the deflated bytes
+    Bytes content;      // the entry's file: data itself, or zlib's inflate of deflated data
 };
 
 // Parses a whole archive through its end record and central directory, checking that each
-// local header agrees with its central header. Returns false (with `problem` set) otherwise.
+// local header agrees with its central header and that each stored or deflated entry's content
+// has its recorded CRC-32. Returns false (with `problem` set) otherwise.
 bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::string& problem);
 
 }  // namespace zipsalvage::testing

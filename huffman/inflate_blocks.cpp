@@ -1,0 +1,156 @@
+// Fixed and dynamic Huffman blocks of inflate (RFC 1951 3.2.6, 3.2.7): the decoding tables of
+// each block are built here, then decodeSymbols runs the block's data.
+#include <array>
+
+#include "core/memory_blocks.h"
+#include "huffman/deflate_format.h"
+#include "huffman/inflate_internal.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr int kCodeLengthListEntries = kLitLenSymbols + kDistanceSymbols;  // 320
+
+constexpr std::array<uint8_t, kFixedDistanceCodes> makeFixedDistanceLengths() {
+    std::array<uint8_t, kFixedDistanceCodes> lengths{};
+    lengths.fill(kFixedDistanceLength);
+    return lengths;
+}
+constexpr std::array<uint8_t, kFixedDistanceCodes> kFixedDistanceLengths =
+    makeFixedDistanceLengths();
+
+// Owns the list of code lengths of one dynamic block.
+struct OwnedLengths {
+    uint8_t* lengths = static_cast<uint8_t*>(allocBlock(kCodeLengthListEntries));
+    OwnedLengths() = default;
+    ~OwnedLengths() { freeBlock(lengths); }
+    OwnedLengths(const OwnedLengths&) = delete;
+    OwnedLengths& operator=(const OwnedLengths&) = delete;
+};
+
+int buildLitLenTable(const uint8_t* lengths, int count, OwnedTables& tables) {
+    int result = buildHuffTables(lengths, count, kFirstLengthSymbol, kLengthBase.data(),
+                                 kLengthExtraBits.data(), static_cast<int>(kLengthBase.size()),
+                                 tables.root, tables.lookupBits);
+    // An incomplete literal/length code, or none at all, is damage.
+    if (result == kHuffComplete && tables.root == nullptr) return kBlockBadData;
+    return result;
+}
+
+// An incomplete distance code is accepted (a single used distance is common), and so is none.
+int buildDistanceTable(const uint8_t* lengths, int count, OwnedTables& tables) {
+    int result =
+        buildHuffTables(lengths, count, 0, kDistanceBase.data(), kDistanceExtraBits.data(),
+                        static_cast<int>(kDistanceBase.size()), tables.root, tables.lookupBits);
+    return result == kHuffIncomplete ? kHuffComplete : result;
+}
+
+// Reads HLIT + HDIST code lengths with the code-length code (RFC 1951 3.2.7); repeats may run
+// from the literal/length lengths into the distance lengths, but not past their end.
+int readCodeLengths(InflateWork& work, const OwnedTables& codeLengthCode, uint8_t* lengths,
+                    int total) {
+    ExtractContext& context = *work.state.context;
+    InflateBits bits = loadBits(work);
+    auto lookupBits = static_cast<uint32_t>(codeLengthCode.lookupBits);
+    int read = 0;
+    uint8_t previous = 0;
+    while (read < total) {
+        needBits(bits, context, lookupBits);
+        // Lengths of at most 7 bits under a root of 7: the table has a single level.
+        const HuffEntry& entry = codeLengthCode.root[peekBits(bits, lookupBits)];
+        dropBits(bits, entry.bits);
+        if (entry.op == kHuffOpInvalid) return kBlockBadData;
+        uint16_t symbol = entry.value;
+        if (symbol < kRepeatPrevious) {
+            lengths[read++] = static_cast<uint8_t>(symbol);
+            previous = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        uint32_t repeat = 0;
+        uint8_t repeated = 0;
+        if (symbol == kRepeatPrevious) {
+            needBits(bits, context, 2);
+            repeat = 3 + peekBits(bits, 2);
+            dropBits(bits, 2);
+            repeated = previous;  // 0 when no length was read yet
+        } else if (symbol == kRepeatZeroShort) {
+            needBits(bits, context, 3);
+            repeat = 3 + peekBits(bits, 3);
+            dropBits(bits, 3);
+        } else {
+            needBits(bits, context, 7);
+            repeat = 11 + peekBits(bits, 7);
+            dropBits(bits, 7);
+        }
+        if (read + static_cast<int>(repeat) > total) return kBlockBadData;
+        for (; repeat > 0; --repeat) lengths[read++] = repeated;
+        previous = repeated;
+    }
+    storeBits(work, bits);
+    return kBlockOk;
+}
+
+}  // namespace
+
+int decodeFixedBlock(InflateWork& work) {
+    OwnedTables litLen;
+    litLen.lookupBits = kFixedLitLenLookupBits;
+    int result = buildLitLenTable(kFixedLitLenLengths.data(), kLitLenSymbols, litLen);
+    if (result != kHuffComplete) return result;
+    OwnedTables distance;
+    distance.lookupBits = kFixedDistanceLookupBits;
+    result = buildDistanceTable(kFixedDistanceLengths.data(), kFixedDistanceCodes, distance);
+    if (result != kHuffComplete) return result;
+    return decodeSymbols(work, litLen.root, litLen.lookupBits, distance.root, distance.lookupBits);
+}
+
+int decodeDynamicBlock(InflateWork& work) {
+    ExtractContext& context = *work.state.context;
+    InflateBits bits = loadBits(work);
+    // HLIT 286 to 288 and HDIST 31 and 32 are taken as they come: the extra symbols get
+    // lengths, and only using a literal/length symbol 286 or 287 fails.
+    needBits(bits, context, 5);
+    int litLenCount = kMinLitLenCodes + static_cast<int>(peekBits(bits, 5));
+    dropBits(bits, 5);
+    needBits(bits, context, 5);
+    int distanceCount = kMinDistanceCodes + static_cast<int>(peekBits(bits, 5));
+    dropBits(bits, 5);
+    needBits(bits, context, 4);
+    int codeLengthCount = kMinCodeLengthCodes + static_cast<int>(peekBits(bits, 4));
+    dropBits(bits, 4);
+
+    OwnedLengths list;
+    if (list.lengths == nullptr) return kBlockNoMemory;
+    uint8_t codeLengthLengths[kCodeLengthSymbols] = {};
+    for (int index = 0; index < codeLengthCount; ++index) {
+        needBits(bits, context, kCodeLengthBits);
+        codeLengthLengths[kCodeLengthOrder[index]] =
+            static_cast<uint8_t>(peekBits(bits, kCodeLengthBits));
+        dropBits(bits, kCodeLengthBits);
+    }
+    storeBits(work, bits);
+
+    int result = kBlockOk;
+    {
+        OwnedTables codeLengthCode;
+        codeLengthCode.lookupBits = kCodeLengthLookupBits;
+        result = buildHuffTables(codeLengthLengths, kCodeLengthSymbols, kCodeLengthSymbols, nullptr,
+                                 nullptr, 0, codeLengthCode.root, codeLengthCode.lookupBits);
+        if (result != kHuffComplete) return result;
+        if (codeLengthCode.root == nullptr) return kBlockBadData;
+        result = readCodeLengths(work, codeLengthCode, list.lengths, litLenCount + distanceCount);
+        if (result != kBlockOk) return result;
+    }
+
+    OwnedTables litLen;
+    litLen.lookupBits = kDynamicLitLenLookupBits;
+    result = buildLitLenTable(list.lengths, litLenCount, litLen);
+    if (result != kHuffComplete) return result;
+    OwnedTables distance;
+    distance.lookupBits = kDynamicDistanceLookupBits;
+    result = buildDistanceTable(list.lengths + litLenCount, distanceCount, distance);
+    if (result != kHuffComplete) return result;
+    return decodeSymbols(work, litLen.root, litLen.lookupBits, distance.root, distance.lookupBits);
+}
+
+}  // namespace zipsalvage

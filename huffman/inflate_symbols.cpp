@@ -1,0 +1,215 @@
+// The inner loop of inflate: literal/length and distance symbols of one Huffman block into the
+// 32 KiB window (RFC 1951 3.2.5). The hot path keeps the bit reader and window position in
+// locals and makes one table lookup per code on a buffer of up to 32 bits.
+#include <cstring>
+
+#include "huffman/inflate_internal.h"
+
+namespace zipsalvage {
+namespace {
+
+// Follows links from a root entry to the leaf for the bits held; nullptr for an invalid code.
+// Link entries account for their whole level, so each step drops them and indexes the next
+// table with the width the link names.
+inline const HuffEntry* walkToLeaf(const HuffEntry* entry, InflateBits& bits,
+                                   ExtractContext& context) {
+    while (entry->op > kHuffOpLinkBase) {
+        if (entry->op == kHuffOpInvalid) return nullptr;
+        uint32_t width = entry->op - kHuffOpLinkBase;
+        dropBits(bits, entry->bits);
+        needBits(bits, context, width);
+        entry = &entry->next[peekBits(bits, width)];
+    }
+    return entry;
+}
+
+// Copies `length` bytes from `distance` back (1..32768), in chunks that end where either the
+// source or the destination reaches the end of the window; a full window is put out between
+// chunks. Overlapping copies go byte by byte so that a distance shorter than the length
+// repeats the bytes just written (RFC 1951 3.2.3).
+inline void copyMatch(DecoderState& state, uint32_t& windowPos, uint32_t length,
+                      uint32_t distance) {
+    uint8_t* window = state.window;
+    uint32_t source = (windowPos - distance) & (kWindowBytes - 1);
+    while (length > 0) {
+        uint32_t furthest = source > windowPos ? source : windowPos;
+        uint32_t chunk = kWindowBytes - furthest;
+        if (chunk > length) chunk = length;
+        if (source < windowPos && windowPos - source < chunk) {
+            uint8_t* to = window + windowPos;
+            const uint8_t* from = window + source;
+            for (uint32_t index = 0; index < chunk; ++index) to[index] = from[index];
+        } else {
+            // Either apart, or the source ahead of the destination: a forward copy reads only
+            // bytes not yet overwritten, exactly what memmove gives.
+            std::memmove(window + windowPos, window + source, chunk);
+        }
+        windowPos += chunk;
+        source += chunk;
+        length -= chunk;
+        flushFullWindow(state, windowPos);
+        if (source == kWindowBytes) source = 0;
+    }
+}
+
+// The fast path runs while every byte one symbol can pull is sure to be in the context's block
+// (48 bits of codes and extra bits, plus up to 32 held: 10 bytes) and a longest match fits
+// before the window's end with room for 8-byte stores; then no read can fail or refill, no
+// filler can appear and no window write needs a check.
+constexpr int32_t kFastInputBytes = 10;
+constexpr uint32_t kFastWindowLimit = kWindowBytes - 258 - 8;
+
+enum FastExit { kFastLeft, kFastEndOfBlock, kFastInvalid };
+
+// A match that neither wraps nor reaches the window's end. A distance of 8 or more is copied in
+// 8-byte steps, each reading only bytes already in place; shorter distances repeat a pattern
+// byte by byte (RFC 1951 3.2.3).
+inline void copyMatchInPlace(uint8_t* window, uint32_t windowPos, uint32_t length,
+                             uint32_t distance) {
+    uint8_t* to = window + windowPos;
+    const uint8_t* from = to - distance;
+    if (distance >= 8) {
+        for (uint32_t done = 0; done < length; done += 8) std::memcpy(to + done, from + done, 8);
+    } else {
+        for (uint32_t index = 0; index < length; ++index) to[index] = from[index];
+    }
+}
+
+inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, uint32_t litLenWidth,
+                           const HuffTable* distanceTable, uint32_t distanceMask, InflateBits& bits,
+                           uint32_t& windowPos) {
+    const uint32_t litLenMask = lowBitMask(litLenWidth);
+    ExtractContext& context = *state.context;
+    uint8_t* window = state.window;
+    while (context.blockFill - context.blockPos >= kFastInputBytes &&
+           windowPos <= kFastWindowLimit && bits.fillerBits == 0) {
+        while (bits.count <= 24) pullByte(bits, context);
+        const HuffEntry* entry = &litLenTable[bits.buffer & litLenMask];
+        while (entry->op > kHuffOpLinkBase) {
+            if (entry->op == kHuffOpInvalid) return kFastInvalid;
+            dropBits(bits, entry->bits);
+            entry = &entry->next[peekBits(bits, entry->op - kHuffOpLinkBase)];
+        }
+        dropBits(bits, entry->bits);
+        uint32_t op = entry->op;
+        if (op == kHuffOpLiteral) {
+            window[windowPos++] = static_cast<uint8_t>(entry->value);
+            // Literals come in runs: a second one straight from the bits still held, when
+            // they cover a root lookup and it is a literal (its code is then within them).
+            if (bits.count >= litLenWidth) {
+                entry = &litLenTable[bits.buffer & litLenMask];
+                if (entry->op == kHuffOpLiteral) {
+                    dropBits(bits, entry->bits);
+                    window[windowPos++] = static_cast<uint8_t>(entry->value);
+                }
+            }
+            continue;
+        }
+        if (op == kHuffOpPlainHigh) return kFastEndOfBlock;
+        uint32_t length = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        if (distanceTable == nullptr) return kFastInvalid;
+
+        topUpBits(bits, context);
+        entry = &distanceTable[bits.buffer & distanceMask];
+        while (entry->op > kHuffOpLinkBase) {
+            if (entry->op == kHuffOpInvalid) return kFastInvalid;
+            dropBits(bits, entry->bits);
+            entry = &entry->next[peekBits(bits, entry->op - kHuffOpLinkBase)];
+        }
+        dropBits(bits, entry->bits);
+        op = entry->op;
+        needBits(bits, context, op);
+        uint32_t distance = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        if (distance <= windowPos) {
+            copyMatchInPlace(window, windowPos, length, distance);
+            windowPos += length;
+        } else {
+            copyMatch(state, windowPos, length, distance);
+        }
+    }
+    return kFastLeft;
+}
+
+}  // namespace
+
+int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBits,
+                  const HuffTable* distanceTable, int distanceBits) {
+    DecoderState& state = work.state;
+    ExtractContext& context = *state.context;
+    InflateBits bits = loadBits(work);
+    uint32_t windowPos = state.windowFill;
+    uint8_t* window = state.window;
+    auto litLenWidth = static_cast<uint32_t>(litLenBits);
+    auto distanceWidth = static_cast<uint32_t>(distanceBits);
+    int result = kBlockOk;
+    for (;;) {
+        FastExit exit = decodeFast(state, litLenTable, litLenWidth, distanceTable,
+                                   lowBitMask(distanceWidth), bits, windowPos);
+        if (exit == kFastEndOfBlock) break;
+        if (exit == kFastInvalid) {
+            result = kBlockBadData;
+            break;
+        }
+        // Near the end of the block of input or of the window: one symbol with every check.
+        if (bits.count < 15) topUpBits(bits, context);
+        needBits(bits, context, litLenWidth);
+        // The root may be indexed with filler bits beyond the data; what counts is whether the
+        // symbol's own bits were real, tested when it is complete (usedFiller). So the last
+        // symbol of a stream that ends flush with the archive still decodes.
+        const HuffEntry* entry =
+            walkToLeaf(&litLenTable[peekBits(bits, litLenWidth)], bits, context);
+        if (entry == nullptr) {
+            result = kBlockBadData;
+            break;
+        }
+        dropBits(bits, entry->bits);
+        uint32_t op = entry->op;
+        if (op == kHuffOpLiteral) {
+            if (usedFiller(bits)) {
+                result = kBlockBadData;
+                break;
+            }
+            window[windowPos++] = static_cast<uint8_t>(entry->value);
+            flushFullWindow(state, windowPos);
+            continue;
+        }
+        if (op == kHuffOpPlainHigh) {  // end of block, unless made of filler
+            if (usedFiller(bits)) result = kBlockBadData;
+            break;
+        }
+
+        needBits(bits, context, op);
+        uint32_t length = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        if (distanceTable == nullptr) {  // a length in a block without distance codes
+            result = kBlockBadData;
+            break;
+        }
+        if (bits.count < 15) topUpBits(bits, context);
+        needBits(bits, context, distanceWidth);
+        entry = walkToLeaf(&distanceTable[peekBits(bits, distanceWidth)], bits, context);
+        if (entry == nullptr) {
+            result = kBlockBadData;
+            break;
+        }
+        dropBits(bits, entry->bits);
+        op = entry->op;
+        needBits(bits, context, op);
+        uint32_t distance = entry->value + peekBits(bits, op);
+        dropBits(bits, op);
+        // A match completed with filler bits would copy from a made-up distance: the bytes
+        // before it are kept, the match is not.
+        if (usedFiller(bits)) {
+            result = kBlockBadData;
+            break;
+        }
+        copyMatch(state, windowPos, length, distance);
+    }
+    state.windowFill = windowPos;
+    storeBits(work, bits);
+    return result;
+}
+
+}  // namespace zipsalvage

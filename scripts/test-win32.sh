@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Builds the Windows program (i686 and x86_64 with MinGW-w64) and tests the x86_64 build under
+# Wine on a virtual X display: the window helpers in-process, then the real wizard end to end,
+# driven from outside by tests/win32/wizard_driver. Screenshots land in build/win32-test/shots.
+# Runs unattended as root; the last line reads "N passed, M failed".
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+passed=0
+failed=0
+note_pass() { passed=$((passed + 1)); echo "PASS $1"; }
+note_fail() { failed=$((failed + 1)); echo "FAIL $1"; }
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+  exit $?
+}
+
+# --- tools --------------------------------------------------------------------------------
+packages=(cmake ninja-build python3 zip unzip g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64
+          fonts-wine xvfb xdotool imagemagick)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "== installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! { apt-get update -q >/dev/null && apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null; }; then
+    note_fail "installing ${missing[*]}"
+    finish
+  fi
+fi
+wine_loader="$(command -v wine || echo /usr/lib/wine/wine64)"
+wine_server="$(command -v wineserver || echo /usr/lib/wine/wineserver64)"
+
+# --- pictures and builds ------------------------------------------------------------------
+pictures="$(mktemp -d)"
+cp resources/make_pictures.py "$pictures/"
+python3 "$pictures/make_pictures.py"
+if cmp -s "$pictures/zipsalvage.ico" resources/zipsalvage.ico && cmp -s "$pictures/side.bmp" resources/side.bmp; then
+  note_pass "resources/make_pictures.py reproduces the committed icon and side picture"
+else
+  note_fail "resources/make_pictures.py output differs from the committed pictures"
+fi
+rm -rf "$pictures"
+
+for preset in mingw-x86 mingw-x64; do
+  echo "== $preset build"
+  if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j 2; then
+    note_pass "$preset build (warnings are errors)"
+  else
+    note_fail "$preset build"
+  fi
+done
+build="$root/build/mingw-x64"
+program="$build/shell/win32/zipsalvage.exe"
+[ -f "$program" ] || finish
+
+# --- Wine on a virtual display ------------------------------------------------------------
+work="$root/build/win32-test"
+rm -rf "$work"
+mkdir -p "$work/shots"
+export WINEPREFIX="$work/wine-prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+export DISPLAY=":$display"
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+watcher_pid=""
+cleanup() {
+  "$wine_server" -k >/dev/null 2>&1 || true
+  [ -n "$watcher_pid" ] && kill "$watcher_pid" 2>/dev/null
+  kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+sleep 1
+
+echo "== starting Wine (the first start sets up its prefix)"
+wine_start=$SECONDS
+timeout 300 "$wine_loader" wineboot -i >"$work/wineboot.log" 2>&1
+# A virtual desktop draws window frames without a window manager; no crash dialogs.
+"$wine_loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+"$wine_loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+"$wine_loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"$wine_server" -w
+echo "   ready after $((SECONDS - wine_start)) s"
+
+windows_path() { local path="$1"; echo "Z:${path//\//\\}"; }
+
+# Takes a screenshot whenever the driver asks for one (a NAME.request file appears).
+(
+  while true; do
+    for request in "$work"/shots/*.request; do
+      [ -e "$request" ] || continue
+      import -window root "${request%.request}.png" 2>/dev/null
+      rm -f "$request"
+    done
+    sleep 0.2
+  done
+) &
+watcher_pid=$!
+
+# Runs a test program under Wine and counts its PASS and FAIL lines.
+run_cases() {
+  local label="$1"; shift
+  local log="$work/$label.log"
+  timeout 180 "$wine_loader" "$@" >"$log" 2>&1
+  local status=$?
+  grep -E '^(PASS|FAIL|    )' "$log" | tr -d '\r'
+  passed=$((passed + $(grep -c '^PASS' "$log")))
+  failed=$((failed + $(grep -c '^FAIL' "$log")))
+  if [ "$status" -ne 0 ] && ! grep -q '^FAIL' "$log"; then
+    note_fail "$label ended with status $status (see $log)"
+  fi
+}
+
+echo "== window helpers"
+run_cases helpers "$build/tests/win32/win32_shell_test.exe"
+
+echo "== wizard"
+wrong_password="$(python3 tests/win32/make_fixtures.py "$work/fixtures")" || note_fail "making the test archives"
+driver="$build/tests/win32/wizard_driver.exe"
+shots="$(windows_path "$work/shots")"
+exe="$(windows_path "$program")"
+fixture() { windows_path "$work/fixtures/$1"; }
+
+run_cases complete "$driver" complete "$exe" "$(fixture "complete run")" "$shots"
+salvaged="$work/fixtures/complete run/Salvaged.zip"
+if unzip -tq "$salvaged" >/dev/null 2>&1 && [ "$(unzip -Z1 "$salvaged" | head -n 2 | tr '\n' ' ')" = "one.txt two.txt " ] &&
+   [ "$(unzip -Z1 "$salvaged" | wc -l)" -eq 3 ] &&
+   [ "$(unzip -p "$salvaged" one.txt)" = "hello" ] && [ "$(unzip -p "$salvaged" two.txt | tail -n 1)" = "2000" ]; then
+  note_pass "the wizard's Salvaged.zip passes unzip -t with its three entries, one.txt and two.txt intact"
+else
+  note_fail "the wizard's Salvaged.zip fails unzip -t or lacks its entries"
+fi
+
+run_cases first-page "$driver" first-page "$exe" "$(fixture "first page")" "$shots"
+run_cases browse "$driver" browse "$exe" "$(fixture "first page")" "$shots"
+run_cases close-after-run "$driver" close-after-run "$exe" "$(fixture "closed run")" "$shots"
+if unzip -tq "$work/fixtures/closed run/Salvaged.zip" >/dev/null 2>&1; then
+  note_pass "the Salvaged.zip kept after the close box is a valid archive"
+else
+  note_fail "the Salvaged.zip kept after the close box is missing or invalid"
+fi
+run_cases cancel "$driver" cancel "$exe" "$(fixture "cancel run")" "$shots"
+run_cases password "$driver" password "$exe" "$(fixture "password run")" "$shots" "$wrong_password"
+salvaged="$work/fixtures/password run/Salvaged.zip"
+if unzip -tq "$salvaged" >/dev/null 2>&1 && [ "$(unzip -Z1 "$salvaged" | tr '\n' ' ')" = "a.txt b.txt " ] &&
+   [ "$(unzip -p "$salvaged" b.txt)" = "bravo" ]; then
+  note_pass "decrypted entries land unencrypted in Salvaged.zip; the skipped one is left out"
+else
+  note_fail "Salvaged.zip of the encrypted archive is wrong"
+fi
+
+echo "== screenshots in $work/shots"
+ls "$work/shots" | grep '\.png$' | sed 's/^/   /'
+finish

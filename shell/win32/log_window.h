@@ -1,0 +1,32 @@
+// Services of the wizard shared with the salvage run: the log list, progress, window placement
+// and the side picture; and the run's user interface built on them.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/salvage_run.h"
+
+namespace zipsalvage {
+
+// Appends a line to the log list of `logWindow`, disables the sheet's Finish button and keeps
+// the last line in view. Called on the worker thread; reaches the page by sent messages.
+void logLine(const char* text);
+// Sends WM_SALVAGE_PROGRESS (0 to 1000) to `logWindow`.
+void postProgress(int thousandths);
+// Scrolls the page's log list so that its last line is the last fully visible one.
+void scrollLogToEnd(HWND page);
+
+// Where centerWindow puts a window of `window`'s size over `reference`, pulled back onto a
+// screen of the given size.
+POINT centeredOrigin(const RECT& window, const RECT& reference, int screenWidth, int screenHeight);
+// Centres `window` over `reference` (the desktop when null), keeping it on the screen.
+void centerWindow(HWND window, HWND reference);
+
+// Paints `sideBitmap` at (2, 2) inside a sunken edge from (0, 0) to (104, 254).
+void drawSideBitmap(HDC dc);
+
+// Points the run's log, progress, message boxes, name display and password dialog at the
+// wizard.
+void attachWindowUi(SalvageRun& run);
+
+}  // namespace zipsalvage

@@ -1,0 +1,29 @@
+// The process-wide state of the Windows program and the messages between worker and page.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/salvage_run.h"
+
+namespace zipsalvage {
+
+// Sent by the worker to the progress page: the run has ended, however it ended.
+inline constexpr UINT WM_SALVAGE_DONE = WM_USER + 1000;
+// Sent by the worker to the progress page: progress in thousandths, in both wParam and lParam.
+inline constexpr UINT WM_SALVAGE_PROGRESS = WM_USER + 1001;
+
+// Buttons of the property sheet that the pages switch on and off.
+inline constexpr int kSheetCancelButton = IDCANCEL;
+inline constexpr int kSheetFinishButton = 12325;
+
+inline constexpr int kPathCharacters = 260;  // including the terminator
+
+extern HINSTANCE appInstance;
+extern HFONT titleFont;
+extern HBITMAP sideBitmap;
+// The wizard page on screen: it receives log lines and progress and owns every message box.
+extern HWND logWindow;
+// The one salvage run of the process.
+extern SalvageRun salvageRun;
+
+}  // namespace zipsalvage

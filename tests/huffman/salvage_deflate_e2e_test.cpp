@@ -1,0 +1,277 @@
+// The built program over deflated archives made at test time by zip and Python's zipfile:
+// intact archives come through whole and byte-identical; damaged copies keep every untouched
+// entry whole and the decodable prefix of the damaged one.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/little_endian.h"
+#include "huffman/huffman_decoders.h"
+#include "tests/huffman/inflate_test_support.h"
+
+namespace zipsalvage::testing {
+namespace {
+
+struct SourceFile {
+    std::string name;
+    Bytes bytes;
+};
+
+std::vector<SourceFile> sourceFiles() {
+    std::vector<SourceFile> files;
+    files.push_back({"empty.txt", {}});
+    files.push_back({"one.txt", {'1'}});
+    files.push_back({"short.txt", makeText(100, 31)});
+    files.push_back({"random.bin", makeRandom(70000, 32)});
+    Bytes mixed = makeText(400000, 33);
+    Bytes noise = makeRandom(100000, 34);
+    mixed.insert(mixed.begin() + 200000, noise.begin(), noise.end());
+    files.push_back({"mixed.dat", mixed});
+    for (int index = 0; index < 12; ++index) {
+        files.push_back({"text" + std::to_string(index) + ".txt",
+                         makeText(static_cast<size_t>(1000 + index * 9000), 40 + index)});
+    }
+    files.push_back({"zeros.bin", Bytes(200000, 0)});
+    files.push_back({"big.txt", makeText(3 << 20, 35)});  // last: truncation cuts into it
+    return files;
+}
+
+struct Fixture {
+    TempDir dir;
+    std::vector<SourceFile> files = sourceFiles();
+    Fixture() {
+        runCommand("mkdir -p " + shellQuote(dir.file("in")));
+        for (const SourceFile& file : files)
+            writeWholeFile(dir.file("in/" + file.name), file.bytes);
+    }
+    std::string names() const {
+        std::string list;
+        for (const SourceFile& file : files) list += " " + shellQuote(file.name);
+        return list;
+    }
+};
+
+bool haveTools() { return haveCommand("zip") && haveCommand("unzip") && haveCommand("python3"); }
+
+struct SalvageResult {
+    int status = -1;
+    std::string log;
+    std::map<std::string, Bytes> entries;  // as unzip extracts them from the output
+};
+
+SalvageResult salvage(const Fixture& fixture, const std::string& archive) {
+    SalvageResult result;
+    std::string output = fixture.dir.file("Salvaged.zip");
+    runCommand("rm -rf " + shellQuote(output) + " " + shellQuote(fixture.dir.file("out")));
+    result.status = runCommand(
+        std::string(ZIPSALVAGE_BINARY) + " -y -o " + shellQuote(output) + " " + shellQuote(archive),
+        &result.log, false);
+    std::string unzipLog;
+    EXPECT_EQ(
+        runCommand("unzip -qo " + shellQuote(output) + " -d " + shellQuote(fixture.dir.file("out")),
+                   &unzipLog),
+        0)
+        << unzipLog;
+    for (const SourceFile& file : fixture.files) {
+        std::string path = fixture.dir.file("out/" + file.name);
+        if (pathExists(path)) result.entries[file.name] = readWholeFile(path);
+    }
+    return result;
+}
+
+bool loggedOk(const std::string& log, const SourceFile& file) {
+    std::string line =
+        "    " + file.name + ": size = " + std::to_string(file.bytes.size()) + ":  OK";
+    return log.find(line + "\n") != std::string::npos;
+}
+
+void expectAllWhole(const Fixture& fixture, const std::string& archive) {
+    SalvageResult result = salvage(fixture, archive);
+    EXPECT_EQ(result.status, 0) << result.log;
+    for (const SourceFile& file : fixture.files) {
+        EXPECT_TRUE(loggedOk(result.log, file)) << file.name << "\n" << result.log;
+        ASSERT_EQ(result.entries.count(file.name), 1u) << file.name;
+        EXPECT_TRUE(result.entries[file.name] == file.bytes) << file.name;
+    }
+}
+
+// Where one entry's compressed data lies in an archive: from its local header (APPNOTE 4.3.7).
+struct EntryData {
+    size_t offset = 0;
+    size_t size = 0;
+    uint16_t method = 0;
+};
+
+EntryData findEntryData(const Bytes& archive, const std::string& name) {
+    for (size_t at = 0; at + 30 <= archive.size(); ++at) {
+        if (loadLE32(archive.data() + at) != 0x04034b50u) continue;
+        uint16_t nameLength = loadLE16(archive.data() + at + 26);
+        uint16_t extraLength = loadLE16(archive.data() + at + 28);
+        if (at + 30 + nameLength > archive.size()) continue;
+        std::string found(archive.begin() + static_cast<std::ptrdiff_t>(at + 30),
+                          archive.begin() + static_cast<std::ptrdiff_t>(at + 30 + nameLength));
+        if (found != name) continue;
+        return EntryData{at + 30 + nameLength + extraLength, loadLE32(archive.data() + at + 18),
+                         loadLE16(archive.data() + at + 8)};
+    }
+    return {};
+}
+
+// How many bytes the "corrupt" line of `file` says were salvaged; -1 when there is none.
+long corruptLineCount(const std::string& log, const SourceFile& file) {
+    std::regex line("ERROR: File " + file.name + " is corrupt\\.  Salvaged (\\d+) of " +
+                    std::to_string(file.bytes.size()) + "\n");
+    std::smatch match;
+    if (!std::regex_search(log, match, line)) return -1;
+    return std::stol(match[1]);
+}
+
+// The same from the size warning of an entry whose stream ran to its end; -1 when none.
+long sizeWarningCount(const std::string& log, const SourceFile& file) {
+    std::regex line("WARNING: Size of " + file.name + " is (\\d+), should be " +
+                    std::to_string(file.bytes.size()) + "\n");
+    std::smatch match;
+    if (!std::regex_search(log, match, line)) return -1;
+    return std::stol(match[1]);
+}
+
+TEST(SalvageDeflate, ArchivesFromZipAndPythonComeThroughWhole) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    for (const char* level : {"-1", "-9"}) {
+        std::string archive = fixture.dir.file(std::string("zip") + level + ".zip");
+        ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) + " && zip -q -X " + level +
+                             " " + shellQuote(archive) + fixture.names()),
+                  0);
+        SCOPED_TRACE(archive);
+        expectAllWhole(fixture, archive);
+    }
+    std::string archive = fixture.dir.file("python.zip");
+    std::string script =
+        "import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "    for i, n in enumerate(sys.argv[3:]):\n"
+        "        z.write(sys.argv[2] + '/' + n, n, compresslevel=[1, 6, 9][i % 3])\n";
+    writeWholeFile(fixture.dir.file("make.py"), script);
+    ASSERT_EQ(runCommand("python3 " + shellQuote(fixture.dir.file("make.py")) + " " +
+                         shellQuote(archive) + " " + shellQuote(fixture.dir.file("in")) +
+                         fixture.names()),
+              0);
+    SCOPED_TRACE(archive);
+    expectAllWhole(fixture, archive);
+}
+
+// Traditional encryption over deflate: inflate reads every byte through the cipher of the
+// entry's context, the bytes it reads ahead from the block included.
+TEST(SalvageDeflate, EncryptedEntriesInflateThroughTheCipher) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    fixture.files.resize(8);
+    std::string archivePath = fixture.dir.file("secret.zip");
+    ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) +
+                         " && zip -q -X -9 -P 'open sesame' " + shellQuote(archivePath) +
+                         fixture.names()),
+              0);
+    Bytes archive = readWholeFile(archivePath);
+    int deflated = 0;
+    for (const SourceFile& file : fixture.files) {
+        EntryData data = findEntryData(archive, file.name);
+        ASSERT_GE(data.size, 12u) << file.name;
+        if (data.method != 8) continue;  // zip stores what deflate cannot shrink
+        ++deflated;
+        const uint8_t* encryptionHeader = archive.data() + data.offset;
+        Bytes stream(archive.begin() + static_cast<std::ptrdiff_t>(data.offset + 12),
+                     archive.begin() + static_cast<std::ptrdiff_t>(data.offset + data.size));
+        DecoderBench bench(stream, static_cast<uint32_t>(file.bytes.size()));
+        initExtractContext(bench.context, bench.outputFile, static_cast<uint32_t>(data.size),
+                           static_cast<uint32_t>(file.bytes.size()), 1, "open sesame",
+                           encryptionHeader, bench.input.source(), bench.flags);
+        EXPECT_EQ(zipsalvage::inflate(bench.context), 1) << file.name;
+        EXPECT_TRUE(bench.output() == file.bytes) << file.name;
+    }
+    EXPECT_GE(deflated, 5);
+}
+
+TEST(SalvageDeflate, DamagedEntryKeepsItsPrefixAndTheOthersStayWhole) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    std::string intact = fixture.dir.file("intact.zip");
+    ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) + " && zip -q -X -9 " +
+                         shellQuote(intact) + fixture.names()),
+              0);
+    Bytes archive = readWholeFile(intact);
+
+    // Garbage over the middle of one text entry's data (Huffman-coded there, not stored).
+    const SourceFile& victim = fixture.files[16];  // text11.txt
+    EntryData data = findEntryData(archive, victim.name);
+    ASSERT_GT(data.size, 1000u);
+    size_t damageAt = data.offset + data.size / 3;
+    Bytes damaged = archive;
+    Bytes garbage = makeRandom(400, 36);
+    std::copy(garbage.begin(), garbage.end(),
+              damaged.begin() + static_cast<std::ptrdiff_t>(damageAt));
+    writeWholeFile(fixture.dir.file("damaged.zip"), damaged);
+    Bytes stream(archive.begin() + static_cast<std::ptrdiff_t>(data.offset),
+                 archive.begin() + static_cast<std::ptrdiff_t>(damageAt));
+    size_t before = zlibInflatePrefix(stream).size();
+
+    SalvageResult result = salvage(fixture, fixture.dir.file("damaged.zip"));
+    EXPECT_EQ(result.status, 1);
+    for (const SourceFile& file : fixture.files) {
+        if (file.name == victim.name) continue;
+        EXPECT_TRUE(loggedOk(result.log, file)) << file.name << "\n" << result.log;
+        EXPECT_TRUE(result.entries[file.name] == file.bytes) << file.name;
+    }
+    // Garbage inside a Huffman block may decode as other valid codes (zlib's codes are
+    // complete), so the stream either fails or runs to an end with a wrong size; either way
+    // everything before the damage is kept.
+    long salvaged = corruptLineCount(result.log, victim);
+    if (salvaged < 0) salvaged = sizeWarningCount(result.log, victim);
+    ASSERT_GE(salvaged, static_cast<long>(before)) << result.log;
+    const Bytes& kept = result.entries[victim.name];
+    ASSERT_EQ(kept.size(), static_cast<size_t>(salvaged));
+    EXPECT_TRUE(std::equal(victim.bytes.begin(),
+                           victim.bytes.begin() + static_cast<std::ptrdiff_t>(before),
+                           kept.begin()));
+}
+
+TEST(SalvageDeflate, TruncatedArchiveKeepsTheDecodablePrefixOfItsLastEntry) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    std::string intact = fixture.dir.file("intact.zip");
+    ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) + " && zip -q -X -6 " +
+                         shellQuote(intact) + fixture.names()),
+              0);
+    Bytes archive = readWholeFile(intact);
+    const SourceFile& last = fixture.files.back();
+    EntryData data = findEntryData(archive, last.name);
+    ASSERT_GT(data.size, 10000u);
+    size_t cut = data.offset + data.size / 2 + 17;
+    writeWholeFile(fixture.dir.file("cut.zip"),
+                   Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(cut)));
+    // Only whole 1024-byte blocks of entry data arrive from an archive that ends.
+    size_t delivered = (cut - data.offset) / 1024 * 1024;
+    size_t decodable =
+        zlibInflatePrefix(
+            Bytes(archive.begin() + static_cast<std::ptrdiff_t>(data.offset),
+                  archive.begin() + static_cast<std::ptrdiff_t>(data.offset + delivered)))
+            .size();
+
+    SalvageResult result = salvage(fixture, fixture.dir.file("cut.zip"));
+    EXPECT_EQ(result.status, 1);
+    for (const SourceFile& file : fixture.files) {
+        if (file.name == last.name) continue;
+        EXPECT_TRUE(loggedOk(result.log, file)) << file.name << "\n" << result.log;
+        EXPECT_TRUE(result.entries[file.name] == file.bytes) << file.name;
+    }
+    long salvaged = corruptLineCount(result.log, last);
+    ASSERT_GE(salvaged + 258, static_cast<long>(decodable)) << result.log;
+    EXPECT_TRUE(isPrefixOf(result.entries[last.name], last.bytes));
+    EXPECT_EQ(result.entries[last.name].size(), static_cast<size_t>(salvaged));
+}
+
+}  // namespace
+}  // namespace zipsalvage::testing

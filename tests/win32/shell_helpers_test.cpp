@@ -1,0 +1,197 @@
+// The window helpers of the wizard, in-process: the log list's scrolling, centring and its
+// clamping, the two loadText buffers and the string-table resource, the dialog templates, and
+// the path and font rules of start-up.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "resources/resource_ids.h"
+#include "resources/strings.h"
+#include "shell/win32/log_window.h"
+#include "shell/win32/shell_paths.h"
+#include "shell/win32/shell_state.h"
+#include "shell/win32/title_font.h"
+#include "tests/win32/driver_support.h"
+
+using namespace zipsalvage;
+using namespace zipsalvage::driver;
+
+namespace {
+
+int screenWidth() {
+    HDC dc = ::GetDC(nullptr);
+    int width = ::GetDeviceCaps(dc, HORZRES);
+    ::ReleaseDC(nullptr, dc);
+    return width;
+}
+
+HWND makePopup(int x, int y, int width, int height) {
+    return ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, x, y, width, height, nullptr,
+                             nullptr, ::GetModuleHandleA(nullptr), nullptr);
+}
+
+RECT rectOf(HWND window) {
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    return rect;
+}
+
+void logListKeepsLastLineInView() {
+    HWND page = makePopup(10, 10, 400, 400);
+    HWND list = ::CreateWindowExA(
+        0, "LISTBOX", "",
+        WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT, 0, 0,
+        300, 100, page, reinterpret_cast<HMENU>(IDC_LOG_LIST), ::GetModuleHandleA(nullptr),
+        nullptr);
+    auto itemHeight = static_cast<int>(::SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+    // Seven full rows and half of an eighth.
+    RECT client;
+    ::GetClientRect(list, &client);
+    int frame = 100 - client.bottom;
+    ::SetWindowPos(list, nullptr, 0, 0, 300, frame + 7 * itemHeight + itemHeight / 2,
+                   SWP_NOMOVE | SWP_NOZORDER);
+    logWindow = page;
+    for (int line = 0; line < 5; ++line) logLine(("line " + std::to_string(line)).c_str());
+    check(::SendMessageA(list, LB_GETTOPINDEX, 0, 0) == 0, "5 lines in 7.5 rows scrolled");
+    for (int line = 5; line < 20; ++line) logLine(("line " + std::to_string(line)).c_str());
+    LRESULT top = ::SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+    check(top == 13, "20 lines in 7.5 rows: top line " + std::to_string(top) + ", expected 13");
+    RECT last;
+    ::SendMessageA(list, LB_GETITEMRECT, 19, reinterpret_cast<LPARAM>(&last));
+    ::GetClientRect(list, &client);
+    check(last.bottom <= client.bottom, "the last line is not fully visible");
+    logLine(std::string(200, 'W').c_str());
+    ::GetClientRect(list, &client);
+    check(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0) > client.right,
+          "a line wider than the list gives it no horizontal scrolling");
+    ::DestroyWindow(page);
+    logWindow = nullptr;
+    finishCase("scrollLogToEnd: 20 lines with 7 full rows visible put line 13 on top");
+}
+
+void centringClampsToTheScreen() {
+    RECT window = {0, 0, 300, 200};
+    RECT screen = {0, 0, 1024, 768};
+    POINT middle = centeredOrigin(window, screen, 1024, 768);
+    check(middle.x == 362 && middle.y == 284, "plain centring");
+    RECT wide = {0, 0, 1200, 200};
+    check(centeredOrigin(wide, screen, 1024, 768).x == 0, "wider than the screen: not at x = 0");
+    RECT nearRight = {950, 100, 1150, 300};
+    check(centeredOrigin(window, nearRight, 1024, 768).x == 1024 - 300,
+          "not pulled back from the right");
+    RECT nearTop = {100, -50, 300, 50};
+    check(centeredOrigin(window, nearTop, 1024, 768).y == 0, "not pulled down from the top");
+    RECT nearBottom = {100, 700, 300, 760};
+    check(centeredOrigin(window, nearBottom, 1024, 768).y == 768 - 200,
+          "not pulled up from the bottom");
+
+    int width = screenWidth();
+    HWND tooWide = makePopup(100, 100, width + 200, 100);
+    centerWindow(tooWide, nullptr);
+    check(rectOf(tooWide).left == 0, "a window wider than the screen is not placed at x = 0");
+    HWND reference = makePopup(width - 150, 100, 200, 200);
+    HWND moved = makePopup(0, 0, 300, 100);
+    centerWindow(moved, reference);
+    check(rectOf(moved).right == width, "right edge not at the screen's right edge");
+    check(rectOf(moved).right - rectOf(moved).left == 300, "centerWindow changed the size");
+    ::DestroyWindow(tooWide);
+    ::DestroyWindow(reference);
+    ::DestroyWindow(moved);
+    finishCase("centerWindow centres and keeps the window on the screen");
+}
+
+void loadTextUsesTwoBuffers() {
+    const char* first = loadText(kTextFileError);
+    const char* second = loadText(kTextUnableToOpen);
+    check(first != second, "two calls share a buffer");
+    check(std::strcmp(first, "File Error") == 0 && std::strcmp(second, "Unable to open %s") == 0,
+          "texts of ids 2 and 1");
+    const char* third = loadText(kTextNoFileSelected);
+    check(third == first, "the third call does not reuse the first buffer");
+    check(std::strcmp(first, "No File Selected") == 0, "the first text was not overwritten");
+    check(std::strcmp(second, "Unable to open %s") == 0, "the second text was overwritten");
+    finishCase("loadText holds two texts at once; the third call reuses the first buffer");
+
+    for (int id = 0; id <= 40; ++id) {
+        const char* compiled = textOf(id);
+        std::string loaded = loadText(id);
+        check(loaded == (compiled != nullptr ? compiled : ""),
+              "string " + std::to_string(id) + " of the resource is \"" + loaded + "\"");
+    }
+    finishCase("the STRINGTABLE resource holds exactly the texts of strings.def");
+}
+
+INT_PTR CALLBACK quietDialog(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
+}
+
+LONG_PTR styleOf(HWND dialog, int id) {
+    return ::GetWindowLongPtrA(::GetDlgItem(dialog, id), GWL_STYLE);
+}
+
+void dialogTemplatesHoldTheirControls() {
+    HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    HWND decrypt =
+        ::CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_DECRYPT_FILE), nullptr, quietDialog, 0);
+    check(decrypt != nullptr, "dialog 481 missing");
+    check(windowText(decrypt) == "Decrypt File", "caption of 481");
+    check((::GetWindowLongPtrA(decrypt, GWL_STYLE) & WS_SYSMENU) == 0, "481 has a system menu");
+    check((styleOf(decrypt, IDC_PASSWORD_EDIT) & ES_PASSWORD) != 0, "password box not masked");
+    check(windowText(::GetDlgItem(decrypt, IDC_SKIP)) == "&Skip", "Skip button");
+    check((styleOf(decrypt, IDOK) & BS_DEFPUSHBUTTON) != 0, "OK is not the default button");
+    check((styleOf(decrypt, IDC_ENCRYPTED_NAME) & SS_NOPREFIX) != 0, "an & in a name is a prefix");
+    ::DestroyWindow(decrypt);
+
+    HWND parent = makePopup(0, 0, 700, 500);
+    HWND select =
+        ::CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_SELECT_PAGE), parent, quietDialog, 0);
+    check(windowText(::GetDlgItem(select, IDC_PAGE_TITLE)) == "Select Archive To Repair",
+          "482 title");
+    check(windowText(::GetDlgItem(select, IDC_BROWSE)) == "&Browse", "482 Browse");
+    check((styleOf(select, IDC_ARCHIVE_EDIT) & ES_AUTOHSCROLL) != 0, "archive box does not scroll");
+    HWND progress =
+        ::CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS_PAGE), parent, quietDialog, 0);
+    LONG_PTR listStyle = styleOf(progress, IDC_LOG_LIST);
+    // (The list box manages its own scroll-bar style bits, so only its own styles are checked.)
+    check((listStyle & LBS_SORT) == 0 && (listStyle & LBS_NOSEL) != 0 &&
+              (listStyle & LBS_NOINTEGRALHEIGHT) != 0,
+          "log list style " + std::to_string(listStyle));
+    LONG_PTR completionStyle = styleOf(progress, IDC_COMPLETION_TEXT);
+    check((completionStyle & WS_VISIBLE) == 0, "completion text visible at start");
+    // A path holding "&" must be shown as it is, and a long one must not wrap out of sight.
+    check((completionStyle & SS_NOPREFIX) != 0 && (completionStyle & SS_PATHELLIPSIS) != 0,
+          "completion text treats & as a prefix or wraps");
+    char className[64] = {};
+    ::GetClassNameA(::GetDlgItem(progress, IDC_PROGRESS_BAR), className, sizeof className);
+    check(lstrcmpiA(className, "msctls_progress32") == 0, "1001 is not a progress bar");
+    ::DestroyWindow(parent);
+    finishCase("dialogs 481, 482 and 483 hold their controls with their styles");
+}
+
+void startUpPathsAndFont() {
+    check(archivePathFromCommandLine("C:\\Data\\broken.zip") == "C:\\Data\\broken.zip",
+          "plain path");
+    check(archivePathFromCommandLine("\"C:\\My Data\\broken.zip\"") == "C:\\My Data\\broken.zip",
+          "quoted path keeps its quotes");
+    check(browseFolderFor("C:\\Data\\broken.zip") == "C:\\Data",
+          "browse folder of C:\\Data\\broken.zip");
+    check(browseFolderFor("broken.zip").empty(), "browse folder of a bare name");
+    check(browseFolderFor("C:broken.zip") == "C:", "browse folder of a drive-relative name");
+    check(outputPathBeside("C:\\Data\\broken.zip") == "C:\\Data\\Salvaged.zip", "output beside");
+    check(outputPathBeside("C:\\broken.zip") == "C:\\Salvaged.zip", "output in a drive's root");
+    check(outputPathBeside("broken.zip") == "Salvaged.zip", "output of a bare name");
+    check(titleFontHeight(96) == -18 && titleFontHeight(120) == -23, "title font height");
+    finishCase("start-up paths, output path and title font height");
+}
+
+}  // namespace
+
+int main() {
+    logListKeepsLastLineInView();
+    centringClampsToTheScreen();
+    loadTextUsesTwoBuffers();
+    dialogTemplatesHoldTheirControls();
+    startUpPathsAndFont();
+    return failedCases() == 0 ? 0 : 1;
+}
