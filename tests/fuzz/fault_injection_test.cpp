@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
 
 #include "core/memory_blocks.h"
 #include "fuzz/archive_check.h"
@@ -232,7 +233,8 @@ TEST(FaultInjection, AnAllocationFailureAnywhereCostsAtMostOneEntry) {
     int expectedWhole = static_cast<int>(entries.size());
     if (!fuzz::inflateIsImplemented()) --expectedWhole;
     int failures = 0;
-    for (int countdown = 1; countdown <= 60; ++countdown) {
+    std::set<std::string> hit;  // entries whose decoder failed, and "encoder"
+    for (int countdown = 1; countdown <= 80; ++countdown) {
         releaseCachedBlocks();  // every block is a fresh allocation that can fail
         RunBench bench;
         failAllocationAfter(countdown);
@@ -245,9 +247,21 @@ TEST(FaultInjection, AnAllocationFailureAnywhereCostsAtMostOneEntry) {
         int whole = wholeEntries(salvaged, entries);
         EXPECT_GE(whole, expectedWhole - 1) << where;
         if (whole < expectedWhole) ++failures;
+        for (const TestEntry& entry : entries) {
+            if (bench.logHas("ERROR: File " + entry.name + " is corrupt.  Salvaged 0 of " +
+                             std::to_string(entry.uncompressedSize < 0 ? entry.data.size()
+                                                                       : entry.uncompressedSize))) {
+                hit.insert(entry.name);
+            }
+        }
+        if (countLinesStarting(bench, "Unable to re-compress ") > 0) hit.insert("encoder");
     }
     releaseCachedBlocks();
     EXPECT_GT(failures, 5) << "the failing allocations reached the entries";
+    for (const char* reached :
+         {"shrunk.txt", "reduced.txt", "imploded.txt", "deflated.txt", "stored.txt", "encoder"}) {
+        EXPECT_TRUE(hit.count(reached)) << "no allocation failure reached " << reached;
+    }
 }
 
 }  // namespace
