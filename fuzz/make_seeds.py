@@ -114,21 +114,20 @@ def reduce_stream(data, factor):
 
 
 def implode(data, literal_tree):
-    """Equal-length trees (8-bit literals, 6-bit lengths and distances), literals only but for
-    one copy of the first bytes when the data repeats them."""
+    """Equal-length trees (8-bit literals, 6-bit lengths and distances), literals only."""
     out = bytearray()
     if literal_tree:
         out += bytes([15]) + bytes([0xF7] * 16)  # 256 literals of 8 bits
     out += bytes([3, 0xF5, 0xF5, 0xF5, 0xF5]) * 2  # 64 lengths, 64 distances of 6 bits
     writer = BitWriter()
     for value in data:
-        writer.put(1, 1)
-        # Equal-length canonical codes: symbol s has code s, sent bit-reversed: the decoder
-        # reads the code's first bit first.
-        code = value if literal_tree else value
-        bits = 8
-        reversed_code = int(format(code, "0%db" % bits)[::-1], 2)
-        writer.put(reversed_code, bits)
+        writer.put(1, 1)  # a literal follows
+        if literal_tree:
+            # Imploding sends its codes complemented; equal-length canonical codes give symbol s
+            # the code s, whose first bit goes first.
+            writer.put(int(format(255 - value, "08b")[::-1], 2), 8)
+        else:
+            writer.put(value, 8)
     return bytes(out) + writer.data()
 
 
