@@ -35,16 +35,24 @@ void reportProgress(ArchiveReader& reader) {
 
 bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
     if (reader.archiveHandle == kInvalidFile) return false;
-    if (reader.position >= reader.fill) {
+    bool retried = false;
+    while (reader.position >= reader.fill) {
         reader.bufferStart = reader.fileOffset;
         reader.fill =
             static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
         reader.fileOffset += reader.fill;
         reader.position = 0;
-        if (reader.fill <= 0) {
-            reader.fill = 0;
-            return false;
-        }
+        if (reader.fill > 0) break;
+        reader.fill = 0;
+        // Nothing read before the archive's end is a read error, not the end: the read is tried
+        // once more, then the unreadable block is passed over and the scan goes on behind it,
+        // rather than ending the run as if the archive ended there.
+        if (static_cast<uint64_t>(reader.fileOffset) >= reader.archiveSize) return false;
+        int64_t next = reader.fileOffset + (retried ? kReaderBufferBytes : 0);
+        retried = !retried;
+        if (!seekFile(reader.archiveHandle, next)) return false;
+        reader.fileOffset = next;
+        reader.deliveredCount = static_cast<uint64_t>(next);
     }
     return readByte(reader, byte);
 }

@@ -39,6 +39,15 @@ void appendEntry(SalvageRun& run, SalvagedEntry* entry) {
     run.entryTail = entry;
 }
 
+// Explode and inflate may read up to 10 bytes past an entry's data (damaged data that runs
+// out), and those bytes are often the next local header. The scan resumes `rewind` bytes before
+// where the reader stands; this steps the reader back so that it resumes at `dataEnd` at the
+// latest and sees all of them.
+void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) {
+    int64_t beyond = logicalPosition(reader) - rewind - dataEnd;
+    if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
+}
+
 // Cuts everything written for an entry from `headerOffset` on.
 bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
     return seekFile(run.outputHandle, headerOffset) && truncateFileHere(run.outputHandle);
@@ -128,7 +137,13 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderOutputFailed;
     }
 
-    if (!salvageEntryData(run, entry->header, name)) {
+    // Where the recorded data ends; a negative recorded size (as the extraction reads it) has none.
+    int64_t recordedData = static_cast<int32_t>(headerField32(header, kLocalCompressedSize));
+    int64_t recordedEnd = logicalPosition(run.reader) + (recordedData > 0 ? recordedData : 0);
+    bool salvaged = salvageEntryData(run, entry->header, name);
+    keepBytesAfterData(run.reader, recordedEnd, salvaged ? kRewindAfterEntry : 0);
+
+    if (!salvaged) {
         bool cut = cutOutputAt(run, headerOffset);
         delete entry;
         delete[] name;

@@ -27,9 +27,9 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
 
 int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t count) {
     int32_t inBlock = context.blockFill - context.blockPos;
-    int32_t allowed = context.dataLength + kDataAllowanceBytes - context.delivered;
+    int64_t allowed = int64_t{context.dataLength} + kDataAllowanceBytes - context.delivered;
     int32_t take = count < inBlock ? count : inBlock;
-    if (take > allowed) take = allowed;
+    if (take > allowed) take = static_cast<int32_t>(allowed);
     if (take <= 0) return 0;
     const uint8_t* source = context.block + context.blockPos;
     if (context.encrypted) {
@@ -87,7 +87,10 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint32_t com
         // The check byte was tested when the password was accepted; here the keys only need
         // to stand where the first data byte expects them.
         prepareDecryption(context.keys, context.password, encryptionHeader);
-        context.dataLength -= kEncryptionHeaderBytes;
+        // Saturating: a recorded size near -2 GiB would wrap to a huge one. Every length of -10
+        // or less delivers nothing, so the saturated one means the same.
+        int64_t dataLength = int64_t{context.dataLength} - kEncryptionHeaderBytes;
+        context.dataLength = static_cast<int32_t>(dataLength < INT32_MIN ? INT32_MIN : dataLength);
     }
 }
 

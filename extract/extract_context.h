@@ -63,7 +63,8 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination);
 // single bytes of whatever follows. Returns kByteDelivered, or kNoByte with endOfData set
 // (destination unchanged once the allowance is used up; 0 when the archive cannot fill a block).
 inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
-    if (context.delivered >= context.dataLength + kDataAllowanceBytes) {
+    // In 64 bits: a recorded size just under 2 GiB would overflow with the allowance added.
+    if (context.delivered >= int64_t{context.dataLength} + kDataAllowanceBytes) {
         context.endOfData = 1;
         return kNoByte;
     }

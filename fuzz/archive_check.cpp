@@ -1,0 +1,173 @@
+// checkSalvagedArchive: the output read back without any of the program's own code.
+#include "fuzz/archive_check.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace zipsalvage::fuzz {
+namespace {
+
+constexpr size_t kLocalSize = 30;
+constexpr size_t kCentralSize = 46;
+constexpr size_t kEndSize = 22;
+constexpr uint32_t kMaxNameBytes = 270;  // the longest name the scan accepts
+
+uint32_t get16(const uint8_t* at) { return at[0] | static_cast<uint32_t>(at[1]) << 8; }
+uint32_t get32(const uint8_t* at) { return get16(at) | get16(at + 2) << 16; }
+
+std::string entryProblem(const std::string& what, uint32_t index) {
+    return what + " (entry " + std::to_string(index) + ")";
+}
+
+}  // namespace
+
+uint32_t zlibCrc32(const uint8_t* data, size_t size) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        auto piece = static_cast<uInt>(size > (1u << 30) ? (1u << 30) : size);
+        crc = crc32(crc, data, piece);
+        data += piece;
+        size -= piece;
+    }
+    return static_cast<uint32_t>(crc);
+}
+
+bool zlibInflate(const uint8_t* data, size_t size, std::vector<uint8_t>& output, size_t* consumed,
+                 size_t outputLimit) {
+    output.clear();
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return false;
+    stream.next_in = const_cast<Bytef*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    uint8_t piece[16384];
+    int status = Z_OK;
+    while (status == Z_OK && output.size() < outputLimit) {
+        stream.next_out = piece;
+        stream.avail_out = sizeof piece;
+        status = inflate(&stream, Z_NO_FLUSH);
+        output.insert(output.end(), piece, piece + (sizeof piece - stream.avail_out));
+        if (status == Z_BUF_ERROR ||
+            (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0)) {
+            break;  // the data ran out inside the stream
+        }
+    }
+    if (consumed != nullptr) *consumed = size - stream.avail_in;
+    inflateEnd(&stream);
+    return status == Z_STREAM_END;
+}
+
+std::vector<uint8_t> zlibDeflate(const uint8_t* data, size_t size, int level) {
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    std::vector<uint8_t> output;
+    if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        return output;
+    }
+    output.resize(deflateBound(&stream, static_cast<uLong>(size)));
+    stream.next_in = const_cast<Bytef*>(data);
+    stream.avail_in = static_cast<uInt>(size);
+    stream.next_out = output.data();
+    stream.avail_out = static_cast<uInt>(output.size());
+    deflate(&stream, Z_FINISH);
+    output.resize(stream.total_out);
+    deflateEnd(&stream);
+    return output;
+}
+
+std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
+                                 std::vector<CheckedEntry>* entries) {
+    if (entries != nullptr) entries->clear();
+    if (size < kEndSize) return "shorter than an end record";
+    const uint8_t* end = archive + size - kEndSize;
+    if (get32(end) != 0x06054B50) return "no end record in the last 22 bytes";
+    if (get16(end + 4) != 0 || get16(end + 6) != 0) return "disk numbers not 0";
+    uint32_t count = get16(end + 8);
+    if (get16(end + 10) != count) return "entry counts of the end record differ";
+    uint32_t directorySize = get32(end + 12);
+    uint32_t directoryStart = get32(end + 16);
+    if (get16(end + 20) != 0) return "end record comment";
+    if (static_cast<uint64_t>(directoryStart) + directorySize != size - kEndSize) {
+        return "central directory does not end where the end record starts";
+    }
+
+    size_t central = directoryStart;
+    size_t nextLocal = 0;  // records follow one another from offset 0
+    for (uint32_t index = 0; index < count; ++index) {
+        if (central + kCentralSize > size - kEndSize)
+            return entryProblem("central header cut", index);
+        const uint8_t* header = archive + central;
+        if (get32(header) != 0x02014B50) return entryProblem("central signature", index);
+        uint32_t nameLength = get16(header + 28);
+        if (nameLength == 0 || nameLength > kMaxNameBytes)
+            return entryProblem("name length", index);
+        if (get16(header + 30) != 0 || get16(header + 32) != 0) {
+            return entryProblem("central extra field or comment", index);
+        }
+        if (central + kCentralSize + nameLength > size - kEndSize) {
+            return entryProblem("central name cut", index);
+        }
+        uint32_t localAt = get32(header + 42);
+        if (localAt != nextLocal) return entryProblem("local record not where expected", index);
+        if (localAt + kLocalSize + nameLength > directoryStart) {
+            return entryProblem("local header runs into the directory", index);
+        }
+        const uint8_t* local = archive + localAt;
+        if (get32(local) != 0x04034B50) return entryProblem("local signature", index);
+        // Local offsets 4..25 (version needed to sizes) are central offsets 6..27.
+        if (std::memcmp(local + 4, header + 6, 22) != 0) {
+            return entryProblem("local and central headers differ", index);
+        }
+        if (get16(local + 26) != nameLength || get16(local + 28) != 0) {
+            return entryProblem("local name or extra length", index);
+        }
+        if (std::memcmp(local + kLocalSize, header + kCentralSize, nameLength) != 0) {
+            return entryProblem("local and central names differ", index);
+        }
+        uint32_t flags = get16(local + 6);
+        uint32_t method = get16(local + 8);
+        uint32_t crc = get32(local + 14);
+        uint32_t compressedSize = get32(local + 18);
+        uint32_t uncompressedSize = get32(local + 22);
+        if (get16(local + 4) != 20) return entryProblem("version needed", index);
+        if (flags != 0) return entryProblem("general purpose flags", index);
+        size_t dataAt = localAt + kLocalSize + nameLength;
+        if (dataAt + compressedSize > directoryStart) {
+            return entryProblem("data runs into the directory", index);
+        }
+        const uint8_t* data = archive + dataAt;
+        CheckedEntry entry;
+        entry.name.assign(reinterpret_cast<const char*>(local + kLocalSize), nameLength);
+        entry.method = static_cast<uint16_t>(method);
+        if (method == 0) {
+            if (compressedSize != uncompressedSize)
+                return entryProblem("stored sizes differ", index);
+            entry.content.assign(data, data + compressedSize);
+        } else if (method == 8) {
+            size_t consumed = 0;
+            if (!zlibInflate(data, compressedSize, entry.content, &consumed,
+                             size_t{uncompressedSize} + 1)) {
+                return entryProblem("deflated data does not inflate", index);
+            }
+            if (consumed != compressedSize)
+                return entryProblem("bytes after the deflate stream", index);
+            if (entry.content.size() != uncompressedSize) {
+                return entryProblem("inflated size differs from the recorded one", index);
+            }
+        } else {
+            return entryProblem("method neither stored nor deflated", index);
+        }
+        if (zlibCrc32(entry.content.data(), entry.content.size()) != crc) {
+            return entryProblem("CRC-32 does not match the data", index);
+        }
+        if (entries != nullptr) entries->push_back(std::move(entry));
+        nextLocal = dataAt + compressedSize;
+        central += kCentralSize + nameLength;
+    }
+    if (nextLocal != directoryStart) return "bytes between the last entry and the directory";
+    if (central != size - kEndSize) return "bytes after the last central header";
+    return {};
+}
+
+}  // namespace zipsalvage::fuzz

@@ -1,0 +1,206 @@
+// The decoder targets: inflate, explode, unshrink and unreduce over fuzzed entry data.
+//
+// Input: a mode byte (bits 0-1 the variant: unreduce factor - 1, explode flag bits 1-2; bit 2 a
+// truncated archive; bit 3 a recorded size of 4 GiB - 1; bits 4 and 5 a recorded compressed
+// size shorter or longer than the data), 3 bytes of recorded uncompressed size, 1 byte by which
+// the compressed size differs, 2 bytes of bytes available when truncated; then the data.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "extract/methods.h"
+#include "fuzz/archive_check.h"
+#include "fuzz/fuzz_bench.h"
+#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_targets.h"
+#include "huffman/huffman_decoders.h"
+
+namespace zipsalvage::fuzz {
+namespace {
+
+enum : uint8_t {
+    kModeVariant = 0x03,
+    kModeTruncated = 0x04,
+    kModeHugeSize = 0x08,
+    kModeShorterRecord = 0x10,
+    kModeLongerRecord = 0x20,
+};
+
+// The most each method may write beyond the recorded size: one LZW string, one copy.
+constexpr uint64_t kUnshrinkLongestString = 8192;
+constexpr uint64_t kUnreduceLongestCopy = 127 + 255 + 3;  // factor 1
+constexpr uint64_t kExplodeLongestCopy = 63 + 255 + 3;    // length symbol 63, literal tree
+constexpr uint64_t kInflateLongestCopy = 258;
+// A decoder that has met the end of its input asks again at most this often before it stops.
+constexpr int64_t kFailedReadsAllowed = 8;
+// Inflate reads filler past the end and judges the bits it used afterwards, at most once per
+// block header: the longest header (19 x 3 + 320 x 14 bits) is under 600 bytes of filler.
+constexpr int64_t kInflateFailedReadsAllowed = 640;
+
+struct DecoderCase {
+    uint8_t mode = 0;
+    uint32_t recordedSize = 0;
+    uint32_t compressedSize = 0;
+    const uint8_t* data = nullptr;
+    size_t dataSize = 0;
+    size_t available = 0;
+};
+
+DecoderCase parseCase(const uint8_t* bytes, size_t size) {
+    FuzzInput input{bytes, size};
+    DecoderCase parsed;
+    parsed.mode = input.byte();
+    uint32_t recorded = input.byte() | input.byte() << 8 | input.byte() << 16;
+    uint32_t delta = input.byte();
+    uint32_t available = input.le16();
+    parsed.data = input.rest();
+    parsed.dataSize = input.restSize();
+    // Up to 1 MiB keeps a run quick; the huge size shows that only the input stops a decoder.
+    parsed.recordedSize = (parsed.mode & kModeHugeSize) ? 0xFFFFFFFFu : recorded & 0xFFFFF;
+    auto dataSize = static_cast<uint32_t>(parsed.dataSize);
+    parsed.compressedSize = dataSize;
+    if (parsed.mode & kModeShorterRecord)
+        parsed.compressedSize = dataSize > delta ? dataSize - delta : 0;
+    if (parsed.mode & kModeLongerRecord) parsed.compressedSize = dataSize + delta;
+    parsed.available = parsed.dataSize;
+    if (parsed.mode & kModeTruncated) parsed.available = available % (parsed.dataSize + 1);
+    return parsed;
+}
+
+struct DecoderRun {
+    int result = 0;
+    int64_t outputSize = 0;
+    int64_t delivered = 0;
+    int64_t dataLength = 0;
+    MemoryInput input;
+};
+
+template <typename Method>
+DecoderRun runDecoder(const DecoderCase& parsed, Method method) {
+    DecoderRun run;
+    run.input.bytes = parsed.data;
+    run.input.available = parsed.available;
+    RunFlags flags;
+    ExtractContext context;
+    initExtractContext(context, emptyScratchOutput(), parsed.compressedSize, parsed.recordedSize, 0,
+                       "", nullptr, run.input.source(), flags);
+    run.result = method(context);
+    run.outputSize = scratchOutputSize();
+    run.delivered = context.delivered;
+    run.dataLength = context.dataLength;
+    return run;
+}
+
+// What every decoder must keep to, whatever its input.
+void checkCommon(const DecoderCase& parsed, const DecoderRun& run, uint64_t longestCopy,
+                 uint64_t bitsPerCopy, int64_t failedReadsAllowed = kFailedReadsAllowed) {
+    FUZZ_CHECK(run.result == 0 || run.result == 1, "result is neither 0 nor 1");
+    FUZZ_CHECK(run.delivered >= 0 && run.delivered <= run.dataLength + kDataAllowanceBytes,
+               "bytes delivered beyond the data and its 10-byte allowance");
+    FUZZ_CHECK(run.input.offset <= parsed.available, "read beyond the archive");
+    if (run.input.failedReads > failedReadsAllowed) {
+        std::string what =
+            "kept reading after the input stopped: " + std::to_string(run.input.failedReads) +
+            " failed reads";
+        FUZZ_CHECK(false, what.c_str());
+    }
+    FUZZ_CHECK(run.outputSize >= 0, "output size unknown");
+    // The input bounds the output: every symbol costs at least one bit (unshrink: a code of at
+    // least 9 bits) and yields at most one copy.
+    auto readable = static_cast<uint64_t>(std::min<int64_t>(
+        static_cast<int64_t>(parsed.available), std::max<int64_t>(run.dataLength, 0) + 10));
+    uint64_t inputBound = (8 * readable / bitsPerCopy + 1) * longestCopy;
+    FUZZ_CHECK(static_cast<uint64_t>(run.outputSize) <= inputBound,
+               "more output than the input can describe");
+}
+
+void checkRecordedBound(const DecoderCase& parsed, const DecoderRun& run, uint64_t longestCopy) {
+    FUZZ_CHECK(static_cast<uint64_t>(run.outputSize) <= uint64_t{parsed.recordedSize} + longestCopy,
+               "output beyond the recorded size plus one copy");
+}
+
+}  // namespace
+
+bool inflateIsImplemented() {
+    static const bool implemented = [] {
+        std::vector<uint8_t> text;
+        for (int repeat = 0; repeat < 40; ++repeat) {
+            for (char letter : std::string("salvaged bytes, "))
+                text.push_back(static_cast<uint8_t>(letter + repeat % 3));
+        }
+        std::vector<uint8_t> stream = zlibDeflate(text.data(), text.size());
+        MemoryInput input;
+        input.bytes = stream.data();
+        input.available = stream.size();
+        RunFlags flags;
+        ExtractContext context;
+        initExtractContext(context, emptyScratchOutput(), static_cast<uint32_t>(stream.size()),
+                           static_cast<uint32_t>(text.size()), 0, "", nullptr, input.source(),
+                           flags);
+        return inflate(context) == 1 && scratchOutputSize() == static_cast<int64_t>(text.size());
+    }();
+    return implemented;
+}
+
+int fuzzUnshrink(const uint8_t* data, size_t size) {
+    DecoderCase parsed = parseCase(data, size);
+    DecoderRun run = runDecoder(parsed, [](ExtractContext& context) { return unshrink(context); });
+    checkCommon(parsed, run, kUnshrinkLongestString, 9);
+    checkRecordedBound(parsed, run, kUnshrinkLongestString);
+    // Unshrink never fails: however decoding ends, what it decoded is the result.
+    FUZZ_CHECK(run.result == 1, "unshrink failed");
+    FUZZ_CHECK(run.delivered <= std::max<int64_t>(run.dataLength, 0),
+               "unshrink read past its data");
+    return 0;
+}
+
+int fuzzUnreduce(const uint8_t* data, size_t size) {
+    DecoderCase parsed = parseCase(data, size);
+    int factor = (parsed.mode & kModeVariant) + 1;
+    DecoderRun run =
+        runDecoder(parsed, [factor](ExtractContext& context) { return unreduce(context, factor); });
+    checkCommon(parsed, run, kUnreduceLongestCopy, 1);
+    checkRecordedBound(parsed, run, kUnreduceLongestCopy);
+    FUZZ_CHECK(run.delivered <= std::max<int64_t>(run.dataLength, 0),
+               "unreduce read past its data");
+    return 0;
+}
+
+int fuzzExplode(const uint8_t* data, size_t size) {
+    DecoderCase parsed = parseCase(data, size);
+    auto generalFlags = static_cast<uint16_t>((parsed.mode & kModeVariant) << 1);
+    DecoderRun run = runDecoder(
+        parsed, [generalFlags](ExtractContext& context) { return explode(context, generalFlags); });
+    checkCommon(parsed, run, kExplodeLongestCopy, 1);
+    checkRecordedBound(parsed, run, kExplodeLongestCopy);
+    return 0;
+}
+
+int fuzzInflate(const uint8_t* data, size_t size) {
+    // Asked first: the probe decodes into the same scratch file.
+    const bool compareWithZlib = inflateIsImplemented();
+    DecoderCase parsed = parseCase(data, size);
+    DecoderRun run = runDecoder(parsed, [](ExtractContext& context) { return inflate(context); });
+    checkCommon(parsed, run, kInflateLongestCopy, 1, kInflateFailedReadsAllowed);
+    if (!compareWithZlib) return 0;
+
+    // zlib sees what inflate could have read; the bytes both produced must agree.
+    size_t visible = std::min<size_t>(parsed.available, size_t{parsed.compressedSize} + 10);
+    std::vector<uint8_t> expected;
+    size_t consumed = 0;
+    size_t limit = std::max<size_t>(static_cast<size_t>(run.outputSize) + 1, size_t{1} << 22);
+    bool ended = zlibInflate(parsed.data, visible, expected, &consumed, limit);
+    std::vector<uint8_t> produced = scratchOutputBytes();
+    size_t common = std::min(produced.size(), expected.size());
+    FUZZ_CHECK(std::equal(produced.begin(), produced.begin() + static_cast<long>(common),
+                          expected.begin()),
+               "inflate and zlib disagree on bytes both produced");
+    // A stream that ends inside data that can all be read decodes whole.
+    if (ended && consumed <= parsed.compressedSize && parsed.compressedSize <= parsed.available) {
+        FUZZ_CHECK(run.result == 1, "inflate failed on a stream zlib decodes");
+        FUZZ_CHECK(produced == expected, "inflate output differs from zlib's");
+    }
+    return 0;
+}
+
+}  // namespace zipsalvage::fuzz

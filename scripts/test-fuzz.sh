@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# What CI runs for fuzzing: builds the libFuzzer targets with clang (ASan + UBSan), replays the
+# regression corpus through each, then fuzzes each target for a fixed number of runs. Bounded
+# to a few minutes; exits non-zero when any input fails. (The same corpus is also replayed by
+# the ordinary test suites, as fuzz_replay_tests.)
+#
+#   scripts/test-fuzz.sh [RUNS_PER_TARGET]     (default 50000; the whole run gets a fifth)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+runs="${1:-50000}"
+
+SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+install() {
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$@" >/dev/null
+}
+command -v clang++ >/dev/null || install clang
+# libFuzzer comes with clang's runtime libraries, packaged per clang version.
+if ! ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1; then
+  major="$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1)"
+  install "libclang-rt-$major-dev"
+fi
+scripts/install-deps.sh
+
+echo "== fuzz build"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
+
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/zipsalvage-ci-fuzz-XXXXXX")"
+trap 'rm -rf "$scratch"' EXIT
+[ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
+failed=0
+for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes; do
+  binary="build/fuzz/fuzz/fuzz_$target"
+  corpus="fuzz/regressions/$target"
+  target_runs="$runs"
+  [ "$target" = whole_run ] && target_runs=$((runs / 5))
+  echo "== $target: replay $(ls "$corpus" | wc -l) inputs, then $target_runs runs"
+  if ! "$binary" -runs=0 "$corpus" >"$scratch/$target-replay.log" 2>&1; then
+    echo "FAILED: replaying $corpus"; tail -30 "$scratch/$target-replay.log"; failed=1; continue
+  fi
+  mkdir -p "$scratch/$target"
+  # The regression corpus seeds a throwaway corpus, so the run never writes into the repository.
+  if ! "$binary" -runs="$target_runs" -seed=1 -timeout=20 -max_len=16384 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$scratch/$target-" "$scratch/$target" "$corpus" \
+      >"$scratch/$target-fuzz.log" 2>&1; then
+    echo "FAILED: fuzzing $target; the failing input:"; ls "$scratch"/"$target"-crash-* "$scratch"/"$target"-timeout-* 2>/dev/null || true
+    tail -40 "$scratch/$target-fuzz.log"
+    mkdir -p build/fuzz-artifacts && cp "$scratch"/"$target"-* build/fuzz-artifacts/ 2>/dev/null || true
+    failed=1
+    continue
+  fi
+  grep -E "stat::number_of_executed_units|stat::average_exec_per_sec" "$scratch/$target-fuzz.log" | tr '\n' ' '; echo
+done
+[ "$failed" = 0 ] && echo "== fuzzing passed" || echo "== fuzzing FAILED (inputs kept in build/fuzz-artifacts/)"
+exit "$failed"
