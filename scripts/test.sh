@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the suite twice (an optimised build and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build), then the Windows program's builds and its
-# tests under Wine.
+# AddressSanitizer + UndefinedBehaviorSanitizer build), a link-time one-definition check, the
+# fuzz targets' corpus replay and short runs, then the Windows program's builds and its tests
+# under Wine.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -18,6 +19,9 @@ done
 echo "== link-time check of the one-definition rule"
 cmake --preset lto >/dev/null
 cmake --build --preset lto -j "$jobs"
+
+echo "== fuzz targets (clang, libFuzzer): corpus replay and a short fixed run of each"
+bash scripts/test-fuzz.sh
 
 echo "== Windows program (MinGW-w64 builds, tests under Wine)"
 bash scripts/test-win32.sh
