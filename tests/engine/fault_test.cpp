@@ -3,14 +3,16 @@
 #include <gtest/gtest.h>
 
 #include "core/memory_blocks.h"
-#include "platform/fault_injection.h"
+#include "tests/engine/fault_bench.h"
 #include "tests/engine/run_bench.h"
 
 namespace zipsalvage {
 namespace {
 
 using testing::Bytes;
+using testing::callsOfACleanRun;
 using testing::RunBench;
+using testing::ScopedFaultPlan;
 using testing::TestEntry;
 
 std::vector<TestEntry> someEntries() {
@@ -23,24 +25,14 @@ std::vector<TestEntry> someEntries() {
     return entries;
 }
 
-struct FaultGuard {
-    explicit FaultGuard(const FaultPlan& plan) { setFaultPlan(plan); }
-    ~FaultGuard() { clearFaultPlan(); }
-};
-
 // Every write to the output archive in turn comes up short (a full disk from then on).
 TEST(Faults, FullDiskOnTheOutputNeverPassesForSuccess) {
     Bytes archive = testing::buildArchive(someEntries());
-    int64_t writes = 0;
-    {
-        FaultGuard counting(FaultPlan{.pathContains = "Salvaged.zip"});
-        RunBench bench;
-        ASSERT_TRUE(bench.salvage(archive));
-        writes = writeCallCount();
-    }
+    int64_t writes = callsOfACleanRun(archive, "Salvaged.zip").writes;
     ASSERT_GT(writes, 10);
     for (int64_t failing = 1; failing <= writes; ++failing) {
-        FaultGuard guard(FaultPlan{.failWriteNumber = failing, .pathContains = "Salvaged.zip"});
+        ScopedFaultPlan guard(
+            FaultPlan{.failWriteNumber = failing, .pathContains = "Salvaged.zip"});
         RunBench bench;
         ASSERT_TRUE(bench.salvage(archive));
         bool reported = bench.result == RunResult::kOutputFailed || hasWriteFailed(bench.run.flags);
@@ -53,7 +45,7 @@ TEST(Faults, FullDiskOnTheOutputNeverPassesForSuccess) {
 }
 
 TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
-    FaultGuard guard(FaultPlan{.failWriteNumber = 3, .pathContains = "klv.tmp"});
+    ScopedFaultPlan guard(FaultPlan{.failWriteNumber = 3, .pathContains = "klv.tmp"});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
     EXPECT_EQ(bench.result, RunResult::kCompleted);
@@ -67,7 +59,7 @@ TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
 
 TEST(Faults, ReadErrorInTheMiddleOfTheArchive) {
     Bytes archive = testing::buildArchive(someEntries());
-    FaultGuard guard(FaultPlan{.failReadNumber = 6, .pathContains = "damaged.zip"});
+    ScopedFaultPlan guard(FaultPlan{.failReadNumber = 6, .pathContains = "damaged.zip"});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(archive));
     EXPECT_EQ(bench.result, RunResult::kCompleted);
@@ -76,7 +68,7 @@ TEST(Faults, ReadErrorInTheMiddleOfTheArchive) {
 }
 
 TEST(Faults, NoTemporaryFolder) {
-    FaultGuard guard(FaultPlan{.noTempFolder = true});
+    ScopedFaultPlan guard(FaultPlan{.noTempFolder = true});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
     EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Unable to create temp file "));

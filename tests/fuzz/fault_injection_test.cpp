@@ -1,6 +1,5 @@
 // Failing reads, disks, folders and allocations during a whole run: never a crash, the log and
 // counters tell what happened, and the output is either a valid archive or reported as failed.
-#include "platform/fault_injection.h"
 
 #include <gtest/gtest.h>
 
@@ -10,19 +9,17 @@
 #include "core/memory_blocks.h"
 #include "fuzz/archive_check.h"
 #include "fuzz/fuzz_bench.h"
+#include "tests/engine/fault_bench.h"
 #include "tests/engine/run_bench.h"
 
 namespace zipsalvage {
 namespace {
 
 using testing::Bytes;
+using testing::callsOfACleanRun;
 using testing::RunBench;
+using testing::ScopedFaultPlan;
 using testing::TestEntry;
-
-struct FaultGuard {
-    explicit FaultGuard(const FaultPlan& plan) { setFaultPlan(plan); }
-    ~FaultGuard() { clearFaultPlan(); }
-};
 
 // Entries of every method the decoders know, each small but whole, and two of 100 bytes or more
 // so that the re-encoding has work to do.
@@ -118,26 +115,13 @@ int wholeEntries(const std::vector<fuzz::CheckedEntry>& salvaged,
     return whole;
 }
 
-int64_t writesToOutputOfAWholeRun(const Bytes& archive) {
-    FaultGuard counting(FaultPlan{.pathContains = "Salvaged.zip"});
-    RunBench bench;
-    EXPECT_TRUE(bench.salvage(archive));
-    return writeCallCount();
-}
-
 TEST(FaultInjection, AReadErrorAnywhereLosesAtMostTheEntryItHits) {
     std::vector<TestEntry> entries = storedEntries();
     Bytes archive = testing::buildArchive(entries);
-    int64_t reads = 0;
-    {
-        FaultGuard counting(FaultPlan{.pathContains = "damaged.zip"});
-        RunBench bench;
-        ASSERT_TRUE(bench.salvage(archive));
-        reads = readCallCount();
-    }
+    int64_t reads = callsOfACleanRun(archive, "damaged.zip").reads;
     ASSERT_GT(reads, 5);
     for (int64_t failing = 1; failing <= reads; ++failing) {
-        FaultGuard guard(FaultPlan{.failReadNumber = failing, .pathContains = "damaged.zip"});
+        ScopedFaultPlan guard(FaultPlan{.failReadNumber = failing, .pathContains = "damaged.zip"});
         RunBench bench;
         ASSERT_TRUE(bench.salvage(archive));
         std::string where = "read " + std::to_string(failing);
@@ -149,7 +133,7 @@ TEST(FaultInjection, AReadErrorAnywhereLosesAtMostTheEntryItHits) {
 
 TEST(FaultInjection, AnArchiveThatBecomesUnreadableKeepsTheEntriesBefore) {
     std::vector<TestEntry> entries = storedEntries();
-    FaultGuard guard(
+    ScopedFaultPlan guard(
         FaultPlan{.failReadNumber = 8, .stickyReads = true, .pathContains = "damaged.zip"});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(entries)));
@@ -161,7 +145,7 @@ TEST(FaultInjection, FullDiskOnTheTempFileAtEveryWrite) {
     std::vector<TestEntry> entries = everyMethod();
     Bytes archive = testing::buildArchive(entries);
     for (int64_t failing = 1; failing <= 12; ++failing) {
-        FaultGuard guard(FaultPlan{.failWriteNumber = failing, .pathContains = "klv.tmp"});
+        ScopedFaultPlan guard(FaultPlan{.failWriteNumber = failing, .pathContains = "klv.tmp"});
         RunBench bench;
         ASSERT_TRUE(bench.salvage(archive));
         std::string where = "temp write " + std::to_string(failing);
@@ -176,15 +160,15 @@ TEST(FaultInjection, FullDiskOnTheTempFileAtEveryWrite) {
 TEST(FaultInjection, OutputWriteFailuresAreNeverTakenForSuccess) {
     std::vector<TestEntry> entries = everyMethod();
     Bytes archive = testing::buildArchive(entries);
-    int64_t writes = writesToOutputOfAWholeRun(archive);
+    int64_t writes = callsOfACleanRun(archive, "Salvaged.zip").writes;
     // The last writes are one central header and name per entry, then the end record.
     int64_t directoryStart = writes - 2 * static_cast<int64_t>(entries.size());
     ASSERT_GT(directoryStart, 1);
     for (bool sticky : {true, false}) {
         for (int64_t failing = 1; failing <= writes; ++failing) {
-            FaultGuard guard(FaultPlan{.failWriteNumber = failing,
-                                       .stickyWrites = sticky,
-                                       .pathContains = "Salvaged.zip"});
+            ScopedFaultPlan guard(FaultPlan{.failWriteNumber = failing,
+                                            .stickyWrites = sticky,
+                                            .pathContains = "Salvaged.zip"});
             RunBench bench;
             ASSERT_TRUE(bench.salvage(archive));
             std::string where = std::string(sticky ? "full disk" : "write error") + " at write " +
