@@ -9,11 +9,14 @@
 
 #include "core/memory_blocks.h"
 #include "huffman/deflate_format.h"
+#include "tests/support/canonical_codes.h"
 
 namespace zipsalvage {
 namespace {
 
 using Lengths = std::vector<uint8_t>;
+using testing::canonicalCodes;
+using testing::reverseBits;
 
 // Releases a build's tables when a test ends.
 struct Build {
@@ -67,29 +70,11 @@ void measureTables(const HuffTable* table, int width, int level, int& widest, in
     }
 }
 
-uint32_t reverseBits(uint32_t code, int length) {
-    uint32_t reversed = 0;
-    for (int bit = 0; bit < length; ++bit) reversed |= ((code >> bit) & 1u) << (length - 1 - bit);
-    return reversed;
-}
-
 // Canonical codes straight from RFC 1951 3.2.2, in stream (bit-reversed) order.
 std::vector<uint32_t> canonicalStreamCodes(const Lengths& lengths) {
-    uint32_t counts[17] = {};
-    for (uint8_t length : lengths) ++counts[length];
-    counts[0] = 0;
-    uint32_t nextCode[17] = {};
-    uint32_t code = 0;
-    for (int bits = 1; bits <= 16; ++bits) {
-        code = (code + counts[bits - 1]) << 1;
-        nextCode[bits] = code;
-    }
-    std::vector<uint32_t> codes(lengths.size(), 0);
-    for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
-        if (lengths[symbol] != 0) {
-            codes[symbol] = reverseBits(nextCode[lengths[symbol]]++, lengths[symbol]);
-        }
-    }
+    std::vector<uint32_t> codes = canonicalCodes(lengths);
+    for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
+        codes[symbol] = reverseBits(codes[symbol], lengths[symbol]);
     return codes;
 }
 

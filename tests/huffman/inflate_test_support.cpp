@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "huffman/huffman_decoders.h"
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {
 
@@ -30,23 +31,7 @@ Bytes zlibDeflate(const Bytes& input, int level, int strategy, size_t flushEvery
     return output;
 }
 
-Bytes zlibInflatePrefix(const Bytes& compressed) {
-    z_stream stream{};
-    if (inflateInit2(&stream, -15) != Z_OK) return {};
-    Bytes output;
-    Bytes chunk(65536);
-    stream.next_in = const_cast<Bytef*>(compressed.data());
-    stream.avail_in = static_cast<uInt>(compressed.size());
-    for (;;) {
-        stream.next_out = chunk.data();
-        stream.avail_out = static_cast<uInt>(chunk.size());
-        int status = ::inflate(&stream, Z_SYNC_FLUSH);
-        output.insert(output.end(), chunk.data(), chunk.data() + (chunk.size() - stream.avail_out));
-        if (status != Z_OK || stream.avail_out != 0) break;
-    }
-    inflateEnd(&stream);
-    return output;
-}
+Bytes zlibInflatePrefix(const Bytes& compressed) { return zlibInflateRaw(compressed).content; }
 
 InflateRun runInflate(const Bytes& stream, int64_t compressedSize, size_t available) {
     DecoderBench bench(stream, 0, compressedSize);
@@ -84,23 +69,6 @@ void BitWriter::fixedSymbol(uint32_t symbol) {
     } else {
         code(0xC0 + symbol - 280, 8);
     }
-}
-
-std::vector<uint32_t> canonicalCodes(const Lengths& lengths) {
-    uint32_t counts[17] = {};
-    for (uint8_t length : lengths) ++counts[length];
-    counts[0] = 0;
-    uint32_t nextCode[17] = {};
-    uint32_t code = 0;
-    for (int bits = 1; bits <= 16; ++bits) {
-        code = (code + counts[bits - 1]) << 1;
-        nextCode[bits] = code;
-    }
-    std::vector<uint32_t> codes(lengths.size(), 0);
-    for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
-        if (lengths[symbol] != 0) codes[symbol] = nextCode[lengths[symbol]]++;
-    }
-    return codes;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "tests/support/canonical_codes.h"
 #include "tests/support/memory_source.h"
 
 namespace zipsalvage::testing {
@@ -44,9 +45,6 @@ struct BitWriter {
 };
 
 using Lengths = std::vector<uint8_t>;
-
-// Canonical codes of RFC 1951 3.2.2, most significant bit first (as BitWriter::code takes them).
-std::vector<uint32_t> canonicalCodes(const Lengths& lengths);
 
 // One code-length symbol of a dynamic header: 0..15 a length, 16..18 a repeat with its extra
 // bits value.

@@ -6,6 +6,7 @@
 
 #include "huffman/huffman_decoders.h"
 #include "tests/legacy/bit_writer.h"
+#include "tests/support/canonical_codes.h"
 #include "tests/support/memory_source.h"
 
 namespace zipsalvage::testing {
@@ -15,23 +16,6 @@ constexpr uint16_t k8k = 0x0002;
 constexpr uint16_t kLiteralTree = 0x0004;
 
 using Lengths = std::vector<uint8_t>;
-
-// Canonical codes for a list of code lengths (RFC 1951 3.2.2), most significant bit first.
-std::vector<uint32_t> canonicalCodes(const Lengths& lengths) {
-    uint32_t counts[18] = {};
-    for (uint8_t length : lengths) ++counts[length];
-    counts[0] = 0;
-    uint32_t next[18] = {};
-    uint32_t code = 0;
-    for (int bits = 1; bits <= 17; ++bits) {
-        code = (code + counts[bits - 1]) << 1;
-        next[bits] = code;
-    }
-    std::vector<uint32_t> codes(lengths.size());
-    for (size_t symbol = 0; symbol < lengths.size(); ++symbol)
-        codes[symbol] = next[lengths[symbol]]++;
-    return codes;
-}
 
 Lengths uniform(size_t symbols, uint8_t length) { return Lengths(symbols, length); }
 

@@ -1,11 +1,12 @@
 // Test harness: deflateFile between two files, and zlib's inflate as the oracle.
 #include "tests/recompress/deflate_harness.h"
 
-#include <zlib.h>
+#include <utility>
 
 #include "core/memory_blocks.h"
 #include "platform/platform.h"
 #include "recompress/deflate.h"
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {
 namespace {
@@ -56,23 +57,9 @@ DeflateRun deflateFrom(FileHandle inputFile, RunFlags& flags) {
 }
 
 Bytes zlibInflate(const Bytes& deflated, bool* complete) {
-    z_stream zs{};
-    inflateInit2(&zs, -15);
-    Bytes result;
-    Bytes chunk(65536);
-    zs.next_in = const_cast<Bytef*>(deflated.data());
-    zs.avail_in = static_cast<uInt>(deflated.size());
-    int status = Z_OK;
-    while (status == Z_OK) {
-        zs.next_out = chunk.data();
-        zs.avail_out = static_cast<uInt>(chunk.size());
-        status = inflate(&zs, Z_NO_FLUSH);
-        result.insert(result.end(), chunk.data(), zs.next_out);
-        if (status == Z_BUF_ERROR && zs.avail_out == 0) status = Z_OK;  // more output to come
-    }
-    if (complete != nullptr) *complete = status == Z_STREAM_END && zs.avail_in == 0;
-    inflateEnd(&zs);
-    return result;
+    ZlibInflated inflated = zlibInflateRaw(deflated);
+    if (complete != nullptr) *complete = inflated.complete && inflated.consumed == deflated.size();
+    return std::move(inflated.content);
 }
 
 }  // namespace zipsalvage::testing

@@ -1,28 +1,18 @@
 // The archive builder and the independent reader used to check Salvaged.zip.
 #include "tests/support/zip_builder.h"
 
-#include <zlib.h>
+#include <utility>
+
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {
 namespace {
 
 // zlib's raw inflate (the outside oracle); true when the data ends with its last block.
 bool inflateRaw(const Bytes& deflated, Bytes& content) {
-    z_stream zs{};
-    if (inflateInit2(&zs, -15) != Z_OK) return false;
-    Bytes chunk(65536);
-    zs.next_in = const_cast<Bytef*>(deflated.data());
-    zs.avail_in = static_cast<uInt>(deflated.size());
-    int status = Z_OK;
-    while (status == Z_OK) {
-        zs.next_out = chunk.data();
-        zs.avail_out = static_cast<uInt>(chunk.size());
-        status = inflate(&zs, Z_NO_FLUSH);
-        content.insert(content.end(), chunk.data(), zs.next_out);
-        if (status == Z_BUF_ERROR && zs.avail_out == 0) status = Z_OK;
-    }
-    inflateEnd(&zs);
-    return status == Z_STREAM_END && zs.avail_in == 0;
+    ZlibInflated inflated = zlibInflateRaw(deflated);
+    content = std::move(inflated.content);
+    return inflated.complete && inflated.consumed == deflated.size();
 }
 
 void put16(Bytes& out, uint32_t value) {
