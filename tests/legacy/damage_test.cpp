@@ -13,7 +13,7 @@ namespace {
 struct RealEntry {
     std::string archivePath;
     const Bytes* archive;
-    ListedEntry entry;
+    DirectoryEntry entry;
     Bytes content;  // as decoded from the intact archive
 };
 
@@ -29,7 +29,7 @@ RealEntries loadRealEntries() {
     for (const std::string& path : paths) {
         loaded.archives.push_back(readWholeFile(path));
         const Bytes& archive = loaded.archives.back();
-        for (const ListedEntry& entry : listZip(archive)) {
+        for (const DirectoryEntry& entry : listZip(archive)) {
             if (!isLegacyMethod(entry.method)) continue;
             loaded.entries.push_back(
                 {path, &archive, entry, runEntryMethod(archive, entry).output});
@@ -39,7 +39,7 @@ RealEntries loadRealEntries() {
 }
 
 // Large entries get fewer variants, to keep the sanitizer build quick.
-int variantsFor(const ListedEntry& entry, int many) {
+int variantsFor(const DirectoryEntry& entry, int many) {
     return entry.compressedSize > 100000 ? 2 : many;
 }
 
@@ -74,7 +74,7 @@ TEST(DamagedArchives, ChangedBytesEndWithinOneCopyOfTheRecordedSize) {
     SKIP_WITHOUT_ENTRIES(loaded);
     uint32_t seed = 1;
     for (const RealEntry& real : loaded.entries) {
-        const ListedEntry& entry = real.entry;
+        const DirectoryEntry& entry = real.entry;
         uint32_t limit = entry.uncompressedSize + longestCopy(entry.method);
         int variants = variantsFor(entry, 24);
         for (int variant = 0; variant < variants; ++variant) {
@@ -119,7 +119,7 @@ TEST(DamagedArchives, NoiseWithAHugeRecordedSizeEndsWithTheData) {
     Bytes noise = makeRandom(65536, 77);
     for (uint16_t method = 1; method <= 6; ++method) {
         for (int flags : {0, 2, 4, 6}) {
-            ListedEntry entry;
+            DirectoryEntry entry;
             entry.method = method;
             entry.flags = static_cast<uint16_t>(flags);
             Bytes data = validStart(method, entry.flags);
@@ -145,10 +145,10 @@ TEST(DamagedArchives, SalvageOfCutAndChangedCopiesEndsCleanly) {
     if (paths.empty()) GTEST_SKIP() << "no shared test data (../shared/testdata/legacy)";
     for (const std::string& path : paths) {
         Bytes archive = readWholeFile(path);
-        std::vector<ListedEntry> original = listZip(archive);
+        std::vector<DirectoryEntry> original = listZip(archive);
         Bytes cut(archive.begin(), archive.begin() + static_cast<long>(archive.size() * 3 / 5));
         Bytes changed = archive;
-        for (const ListedEntry& entry : original) {
+        for (const DirectoryEntry& entry : original) {
             if (entry.compressedSize > 8)
                 changed[entry.dataOffset + entry.compressedSize / 3] ^= 0x5A;
         }
@@ -162,8 +162,8 @@ TEST(DamagedArchives, SalvageOfCutAndChangedCopiesEndsCleanly) {
                                     &log);
             std::string where = path + (damaged == &cut ? " cut" : " changed");
             EXPECT_TRUE(status == 0 || status == 1) << where << " status " << status << "\n" << log;
-            for (const ListedEntry& salvaged : listZip(readWholeFile(dir.file("out.zip")))) {
-                for (const ListedEntry& entry : original) {
+            for (const DirectoryEntry& salvaged : listZip(readWholeFile(dir.file("out.zip")))) {
+                for (const DirectoryEntry& entry : original) {
                     if (entry.name != salvaged.name) continue;
                     EXPECT_LE(salvaged.uncompressedSize,
                               entry.uncompressedSize + longestCopy(entry.method))

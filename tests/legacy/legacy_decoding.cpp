@@ -6,7 +6,7 @@
 
 namespace zipsalvage::testing {
 
-MethodRun runEntryMethod(const Bytes& archive, const ListedEntry& entry, size_t available,
+MethodRun runEntryMethod(const Bytes& archive, const DirectoryEntry& entry, size_t available,
                          int64_t compressedSize) {
     Bytes data(archive.begin() + static_cast<long>(entry.dataOffset), archive.end());
     DecoderBench bench(data, entry.uncompressedSize,

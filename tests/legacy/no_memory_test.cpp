@@ -21,7 +21,7 @@ Bytes smallStream(uint16_t method) {
 TEST(NoMemory, EveryAllocationFailureFailsTheMethodCleanly) {
     for (int methodNumber : {1, 3, 6}) {
         auto method = static_cast<uint16_t>(methodNumber);
-        ListedEntry entry;
+        DirectoryEntry entry;
         entry.method = method;
         Bytes data = smallStream(method);
         entry.compressedSize = static_cast<uint32_t>(data.size());

@@ -20,9 +20,9 @@ TEST(RealArchives, EveryEntryDecodesToItsRecordedSizeAndCrc) {
     int decoded = 0;
     for (const std::string& path : paths) {
         Bytes archive = readWholeFile(path);
-        std::vector<ListedEntry> entries = listZip(archive);
+        std::vector<DirectoryEntry> entries = listZip(archive);
         ASSERT_FALSE(entries.empty()) << path;
-        for (const ListedEntry& entry : entries) {
+        for (const DirectoryEntry& entry : entries) {
             if (!isLegacyMethod(entry.method)) continue;
             MethodRun run = runEntryMethod(archive, entry);
             EXPECT_EQ(run.result, 1) << path << " " << entry.name;
@@ -44,11 +44,11 @@ TEST(RealArchives, SalvageKeepsEveryEntryWholeAndLogsItOk) {
                                     shellQuote(dir.file("out.zip")) + " " + shellQuote(path),
                                 &log);
         EXPECT_EQ(status, 0) << path << "\n" << log;
-        std::vector<ListedEntry> original = listZip(readWholeFile(path));
-        std::vector<ListedEntry> salvaged = listZip(readWholeFile(dir.file("out.zip")));
+        std::vector<DirectoryEntry> original = listZip(readWholeFile(path));
+        std::vector<DirectoryEntry> salvaged = listZip(readWholeFile(dir.file("out.zip")));
         ASSERT_EQ(salvaged.size(), original.size()) << path;
         for (size_t index = 0; index < original.size(); ++index) {
-            const ListedEntry& entry = original[index];
+            const DirectoryEntry& entry = original[index];
             EXPECT_EQ(salvaged[index].name, entry.name) << path;
             EXPECT_EQ(salvaged[index].uncompressedSize, entry.uncompressedSize) << entry.name;
             EXPECT_EQ(salvaged[index].crc, entry.crc) << path << " " << entry.name;

@@ -8,9 +8,9 @@
 
 namespace zipsalvage::testing {
 
-std::vector<ListedEntry> listZip(const Bytes& archive) {
+std::vector<DirectoryEntry> listZip(const Bytes& archive) {
     constexpr size_t kEndRecordBytes = 22;
-    std::vector<ListedEntry> entries;
+    std::vector<DirectoryEntry> entries;
     if (archive.size() < kEndRecordBytes) return entries;
     size_t end = archive.size() - kEndRecordBytes;
     while (loadLE32(&archive[end]) != 0x06054B50u) {
@@ -22,7 +22,7 @@ std::vector<ListedEntry> listZip(const Bytes& archive) {
     for (uint16_t index = 0; index < count; ++index) {
         if (at + 46 > archive.size() || loadLE32(&archive[at]) != 0x02014B50u) return {};
         const uint8_t* header = &archive[at];
-        ListedEntry entry;
+        DirectoryEntry entry;
         entry.flags = loadLE16(header + 8);
         entry.method = loadLE16(header + 10);
         entry.crc = loadLE32(header + 16);

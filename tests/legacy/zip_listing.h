@@ -10,7 +10,7 @@
 
 namespace zipsalvage::testing {
 
-struct ListedEntry {
+struct DirectoryEntry {
     std::string name;
     uint16_t flags = 0;
     uint16_t method = 0;
@@ -22,7 +22,7 @@ struct ListedEntry {
 };
 
 // The entries of an intact archive; empty when the end record or a header is not found.
-std::vector<ListedEntry> listZip(const Bytes& archive);
+std::vector<DirectoryEntry> listZip(const Bytes& archive);
 
 // The archives under the shared test data's legacy/ folder, or none when it is absent.
 std::vector<std::string> legacyArchivePaths();
