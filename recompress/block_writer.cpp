@@ -141,20 +141,8 @@ bool blockPaysToEnd(const DeflateState& state) {
 void endBlock(DeflateState& state, const uint8_t* input, int32_t inputBytes, bool last) {
     state.matchFlags[state.matchFlagBytes] = state.pendingFlags;
 
-    TreeSpec literal{state.literalTree,
-                     kFixedLiteralCodes.data(),
-                     kLengthExtraBits.data(),
-                     kFirstLengthSymbol,
-                     kLiteralSymbols,
-                     kMaxCodeBits,
-                     0};
-    TreeSpec distance{state.distanceTree,
-                      kFixedDistanceCodes.data(),
-                      kDistanceExtraBits.data(),
-                      0,
-                      kDistanceSymbols,
-                      kMaxCodeBits,
-                      0};
+    TreeSpec literal = literalTreeSpec(state);
+    TreeSpec distance = distanceTreeSpec(state);
     makeTree(state, literal);
     makeTree(state, distance);
     int lastCodeLengthCode = makeCodeLengthTree(state, literal, distance);

@@ -66,6 +66,26 @@ struct TreeSpec {
     int maxCode;  // set by makeTree: largest symbol with a code
 };
 
+// The literal/length and distance trees of the block being built (RFC 1951 3.2.5 extra bits).
+inline TreeSpec literalTreeSpec(DeflateState& state) {
+    return {state.literalTree,
+            kFixedLiteralCodes.data(),
+            kLengthExtraBits.data(),
+            kFirstLengthSymbol,
+            kLiteralSymbols,
+            kMaxCodeBits,
+            0};
+}
+inline TreeSpec distanceTreeSpec(DeflateState& state) {
+    return {state.distanceTree,
+            kFixedDistanceCodes.data(),
+            kDistanceExtraBits.data(),
+            0,
+            kDistanceSymbols,
+            kMaxCodeBits,
+            0};
+}
+
 // --- Match finder and compression loop (match_finder.cpp) -------------------------------------
 void startMatcher(DeflateState& state);
 void compressLoop(DeflateState& state);

@@ -32,25 +32,6 @@ struct BlockFixture {
     }
 };
 
-TreeSpec literalSpec(DeflateState& state) {
-    return {state.literalTree,
-            kFixedLiteralCodes.data(),
-            kLengthExtraBits.data(),
-            kFirstLengthSymbol,
-            kLiteralSymbols,
-            kMaxCodeBits,
-            0};
-}
-TreeSpec distanceSpec(DeflateState& state) {
-    return {state.distanceTree,
-            kFixedDistanceCodes.data(),
-            kDistanceExtraBits.data(),
-            0,
-            kDistanceSymbols,
-            kMaxCodeBits,
-            0};
-}
-
 TEST(DeflateTables, LengthAndDistanceCodesFollowRfc1951) {
     // RFC 1951 3.2.5, first length and first distance of each code.
     const int lengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
@@ -128,7 +109,7 @@ TEST(HuffmanTrees, FibonacciFrequenciesStayWithin15BitsAndTheCostAgrees) {
     for (int index = 0; index < 21; ++index) {
         state.literalTree[index * 7].freqOrCode = static_cast<uint16_t>(frequencies[index]);
     }
-    TreeSpec spec = literalSpec(state);
+    TreeSpec spec = literalTreeSpec(state);
     makeTree(state, spec);
 
     int longest = 0;
@@ -177,7 +158,7 @@ TEST(HuffmanTrees, TiesAreBrokenByDepthThenByHeapOrder) {
         const uint16_t frequencies[4] = {1, 1, 2, 2};
         for (int symbol = 0; symbol < 4; ++symbol)
             state.distanceTree[symbol].freqOrCode = frequencies[symbol];
-        TreeSpec spec = distanceSpec(state);
+        TreeSpec spec = distanceTreeSpec(state);
         makeTree(state, spec);
         for (int symbol = 0; symbol < 4; ++symbol)
             EXPECT_EQ(state.distanceTree[symbol].parentOrLength, 2);
@@ -187,7 +168,7 @@ TEST(HuffmanTrees, TiesAreBrokenByDepthThenByHeapOrder) {
         BlockFixture fixture;
         DeflateState& state = *fixture.state;
         for (int symbol = 0; symbol < 3; ++symbol) state.distanceTree[symbol].freqOrCode = 5;
-        TreeSpec spec = distanceSpec(state);
+        TreeSpec spec = distanceTreeSpec(state);
         makeTree(state, spec);
         EXPECT_EQ(state.distanceTree[0].parentOrLength, 2);
         EXPECT_EQ(state.distanceTree[1].parentOrLength, 1);
@@ -224,7 +205,7 @@ struct Estimates {
 };
 Estimates estimatesOf(const DeflateState& original) {
     auto copy = std::make_unique<DeflateState>(original);
-    TreeSpec literal = literalSpec(*copy), distance = distanceSpec(*copy);
+    TreeSpec literal = literalTreeSpec(*copy), distance = distanceTreeSpec(*copy);
     makeTree(*copy, literal);
     makeTree(*copy, distance);
     makeCodeLengthTree(*copy, literal, distance);
