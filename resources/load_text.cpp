@@ -1,6 +1,5 @@
-// loadText over the compiled-in copy of the string table (the console program).
-#include <cstdio>
-
+// loadText: the two buffers handed out in turn.
+#include "resources/copy_text.h"
 #include "resources/strings.h"
 
 namespace zipsalvage {
@@ -17,8 +16,7 @@ int nextBuffer = 0;
 const char* loadText(int id) {
     char* buffer = loadBuffers[nextBuffer];
     nextBuffer ^= 1;
-    const char* text = textOf(id);
-    std::snprintf(buffer, kLoadLimit, "%s", text != nullptr ? text : "");
+    copyText(id, buffer, kLoadLimit);
     return buffer;
 }
 
