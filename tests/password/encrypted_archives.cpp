@@ -13,6 +13,7 @@
 
 #include "core/little_endian.h"
 #include "extract/cipher.h"
+#include "tests/support/zip_builder.h"
 
 namespace zipsalvage::testing {
 namespace {
@@ -84,42 +85,14 @@ bool makeZipArchive(const TempDir& dir, const std::string& archive,
 
 Bytes handMadeEncryptedEntry(const std::string& name, const Bytes& content,
                              const std::string& password) {
-    uint32_t crc = crc32Of(content);
-    auto size = static_cast<uint32_t>(content.size());
-    Bytes entry(30 + name.size());
-    storeLE32(&entry[0], 0x04034b50);                           // signature
-    storeLE16(&entry[4], 20);                                   // version needed
-    storeLE16(&entry[6], 1);                                    // flags: encrypted
-    storeLE16(&entry[8], 0);                                    // method: stored
-    storeLE16(&entry[10], 0x6000);                              // mod time 12:00
-    storeLE16(&entry[12], 0x5A21);                              // mod date 2025-01-01
-    storeLE32(&entry[14], crc);                                 // CRC-32
-    storeLE32(&entry[18], size + 12);                           // compressed size
-    storeLE32(&entry[22], size);                                // uncompressed size
-    storeLE16(&entry[26], static_cast<uint16_t>(name.size()));  // name length
-    storeLE16(&entry[28], 0);                                   // extra length
-    std::copy(name.begin(), name.end(), entry.begin() + 30);
-
-    Bytes plain = {0x11,
-                   0x22,
-                   0x33,
-                   0x44,
-                   0x55,
-                   0x66,
-                   0x77,
-                   0x88,
-                   0x99,
-                   0xAA,
-                   static_cast<uint8_t>(crc >> 16),
-                   static_cast<uint8_t>(crc >> 24)};
-    plain.insert(plain.end(), content.begin(), content.end());
-    CipherKeys keys;
-    initKeys(keys, password.c_str());
-    for (uint8_t byte : plain) {
-        entry.push_back(static_cast<uint8_t>(byte ^ keystreamByte(keys)));
-        updateKeys(keys, byte);
-    }
-    return entry;
+    TestEntry entry{
+        name, encryptTraditional(content, password, static_cast<uint16_t>(crc32Of(content) >> 16))};
+    entry.flags = 1;         // encrypted
+    entry.modTime = 0x6000;  // 12:00
+    entry.modDate = 0x5A21;  // 2025-01-01
+    entry.crc32 = crc32Of(content);
+    entry.uncompressedSize = static_cast<int64_t>(content.size());
+    return localRecord(entry);
 }
 
 EntryCheck readEntryCheck(const Bytes& archive, const std::string& name) {

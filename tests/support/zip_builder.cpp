@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "extract/cipher.h"
 #include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {
@@ -48,6 +49,21 @@ Bytes localRecord(const TestEntry& entry) {
     out.insert(out.end(), entry.extra.begin(), entry.extra.end());
     out.insert(out.end(), entry.data.begin(), entry.data.end());
     return out;
+}
+
+Bytes encryptTraditional(const Bytes& data, const std::string& password, uint16_t checkWord) {
+    Bytes plain = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA};
+    put16(plain, checkWord);
+    plain.insert(plain.end(), data.begin(), data.end());
+    CipherKeys keys;
+    initKeys(keys, password.c_str());
+    Bytes encrypted;
+    encrypted.reserve(plain.size());
+    for (uint8_t byte : plain) {
+        encrypted.push_back(static_cast<uint8_t>(byte ^ keystreamByte(keys)));
+        updateKeys(keys, byte);
+    }
+    return encrypted;
 }
 
 Bytes buildArchive(const std::vector<TestEntry>& entries) {

@@ -25,6 +25,12 @@ struct TestEntry {
 // A local header, name, extra field and data for `entry`.
 Bytes localRecord(const TestEntry& entry);
 
+// `data` encrypted with the traditional PKWARE cipher under `password` (APPNOTE 6.1.5): a
+// 12-byte encryption header that ends with `checkWord` (APPNOTE 6.1.6: the high half of the
+// CRC-32, or the mod time with flag bit 3; its high byte is the check byte), then the data. The
+// other header bytes are fixed, so archives are the same from run to run.
+Bytes encryptTraditional(const Bytes& data, const std::string& password, uint16_t checkWord);
+
 // Local records for every entry, then a central directory and end record.
 Bytes buildArchive(const std::vector<TestEntry>& entries);
 
