@@ -1,7 +1,7 @@
 // Damaged archives end to end: every kind of damage from the generator, over an archive of
-// stored and deflated entries. Whatever the damage, the run completes within its time budget
-// and writes a valid archive; every entry whose local record survived untouched, and that the
-// scan can still reach, comes out byte for byte.
+// stored and deflated entries, plain and encrypted (the password given in advance). Whatever the
+// damage, the run completes within its time budget and writes a valid archive; every entry whose
+// local record survived untouched, and that the scan can still reach, comes out byte for byte.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,6 +20,7 @@ constexpr size_t kRewindAfterEntry = 8;
 // Loose on purpose: the sanitizer build is many times slower than the optimised one.
 constexpr double kSecondsPerMegabyte = 20.0;
 constexpr double kSecondsPerRun = 3.0;
+const char* const kPassword = "salvage me";
 
 struct OriginalEntry {
     std::string name;
@@ -39,12 +40,19 @@ Original buildOriginal(size_t bigEntryBytes = 0) {
         const char* name;
         Bytes content;
         bool deflated;
+        bool encrypted = false;
     };
     std::vector<Plan> plans = {
-        {"readme.txt", makeText(3000, 1), false},       {"empty", {}, false},
-        {"short.txt", makeText(60, 2), false},          {"noise.bin", makeRandom(5000, 3), false},
-        {"book.txt", makeText(20000, 4), true},         {"picture.jpg", makeRandom(900, 5), false},
-        {"small-deflated.txt", makeText(700, 6), true}, {"last.txt", makeText(1500, 7), false},
+        {"readme.txt", makeText(3000, 1), false},
+        {"empty", {}, false},
+        {"short.txt", makeText(60, 2), false},
+        {"noise.bin", makeRandom(5000, 3), false},
+        {"book.txt", makeText(20000, 4), true},
+        {"picture.jpg", makeRandom(900, 5), false},
+        {"small-deflated.txt", makeText(700, 6), true},
+        {"secret.txt", makeText(2500, 9), false, true},
+        {"secret-book.txt", makeText(9000, 10), true, true},
+        {"last.txt", makeText(1500, 7), false},
     };
     if (bigEntryBytes > 0) plans.push_back({"big.bin", makeRandom(bigEntryBytes, 8), false});
     Original original;
@@ -57,6 +65,13 @@ Original buildOriginal(size_t bigEntryBytes = 0) {
             entry.method = 8;
             entry.uncompressedSize = static_cast<int64_t>(plan.content.size());
             entry.crc32 = crc32Of(plan.content);
+        }
+        if (plan.encrypted) {
+            entry.flags = 1;
+            entry.crc32 = crc32Of(plan.content);
+            entry.uncompressedSize = static_cast<int64_t>(plan.content.size());
+            entry.data = encryptTraditional(entry.data, kPassword,
+                                            static_cast<uint16_t>(crc32Of(plan.content) >> 16));
         }
         size_t recordBytes = localRecord(entry).size();
         original.entries.push_back({plan.name, plan.content, entry.method, offset, recordBytes});
@@ -101,6 +116,7 @@ DamagedRun salvageDamaged(const Original& original, const DamagedArchive& damage
     SCOPED_TRACE(damaged.description);
     DamagedRun outcome;
     RunBench bench;
+    bench.run.passwords.given = {kPassword};
     auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(bench.salvage(damaged.bytes));
     double seconds =
