@@ -50,6 +50,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
     }
     RecompressStream stream;
     if (!initRecompressStream(stream, input, run.outputHandle, run.flags)) {
+        // No memory for the stream's buffers: the entry is lost, and the log says which.
+        logAboutName(run, kTextUnableToRecompress, shownName(run, name));
         closeFile(input);
         return result;
     }

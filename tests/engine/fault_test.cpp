@@ -2,6 +2,8 @@
 // failed write is never taken for a complete salvage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/memory_blocks.h"
 #include "tests/engine/fault_bench.h"
 #include "tests/engine/run_bench.h"
@@ -76,15 +78,26 @@ TEST(Faults, NoTemporaryFolder) {
     EXPECT_TRUE(bench.entries().empty());
 }
 
-TEST(Faults, NoMemoryForTheReencodingStreamCutsTheEntry) {
-    RunBench bench;
-    // Allocation order per stored entry: pool buffer (cached after the first), then the two
-    // stream buffers. Failing an early allocation must cut an entry, never corrupt the output.
-    failAllocationAfter(2);
-    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
-    failAllocationAfter(0);
-    EXPECT_TRUE(bench.logHas("  6 files found"));
-    EXPECT_GE(bench.entries().size(), 5u) << "at most the entry that met the failure is lost";
+TEST(Faults, NoMemoryForTheReencodingStreamCutsTheEntryAndSaysSo) {
+    Bytes archive = testing::buildArchive(someEntries());
+    // The first entry's allocations: pool node and buffer, then the stream's two buffers.
+    // Whichever fails must cut at most that entry, never corrupt the output, and an entry that
+    // is not written must be named in the log.
+    for (int failing = 1; failing <= 4; ++failing) {
+        RunBench bench;
+        failAllocationAfter(failing);
+        ASSERT_TRUE(bench.salvage(archive));
+        failAllocationAfter(0);
+        std::string where = "allocation " + std::to_string(failing);
+        EXPECT_TRUE(bench.logHas("  6 files found")) << where;
+        size_t written = bench.entries().size();
+        EXPECT_GE(written, 5u) << where << ": at most the entry that met the failure is lost";
+        auto reported = static_cast<size_t>(
+            std::count_if(bench.log.begin(), bench.log.end(), [](const std::string& line) {
+                return line.rfind("Unable to re-compress entry", 0) == 0;
+            }));
+        EXPECT_EQ(written + reported, 6u) << where << ": a lost entry is named in the log";
+    }
 }
 
 }  // namespace
