@@ -10,11 +10,20 @@
 namespace zipsalvage {
 namespace {
 
-// Owns the work area of one inflate call.
+// Owns the work area of one inflate call, and the fixed code's tables once they are built.
 struct OwnedWork {
     InflateWork* work = static_cast<InflateWork*>(allocBlock(sizeof(InflateWork)));
-    OwnedWork() = default;
-    ~OwnedWork() { freeBlock(work); }
+    OwnedWork() {
+        if (work == nullptr) return;
+        work->fixedLitLen = nullptr;
+        work->fixedDistance = nullptr;
+    }
+    ~OwnedWork() {
+        if (work == nullptr) return;
+        freeHuffTables(work->fixedLitLen);
+        freeHuffTables(work->fixedDistance);
+        freeBlock(work);
+    }
     OwnedWork(const OwnedWork&) = delete;
     OwnedWork& operator=(const OwnedWork&) = delete;
 };

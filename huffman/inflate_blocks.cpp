@@ -1,6 +1,7 @@
 // Fixed and dynamic Huffman blocks of inflate (RFC 1951 3.2.6, 3.2.7): the decoding tables of
 // each block are built here, then decodeSymbols runs the block's data.
 #include <array>
+#include <utility>
 
 #include "core/memory_blocks.h"
 #include "huffman/deflate_format.h"
@@ -93,15 +94,23 @@ int readCodeLengths(InflateWork& work, const OwnedTables& codeLengthCode, uint8_
 }  // namespace
 
 int decodeFixedBlock(InflateWork& work) {
-    OwnedTables litLen;
-    litLen.lookupBits = kFixedLitLenLookupBits;
-    int result = buildLitLenTable(kFixedLitLenLengths.data(), kLitLenSymbols, litLen);
-    if (result != kHuffComplete) return result;
-    OwnedTables distance;
-    distance.lookupBits = kFixedDistanceLookupBits;
-    result = buildDistanceTable(kFixedDistanceLengths.data(), kFixedDistanceCodes, distance);
-    if (result != kHuffComplete) return result;
-    return decodeSymbols(work, litLen.root, litLen.lookupBits, distance.root, distance.lookupBits);
+    if (work.fixedLitLen == nullptr) {
+        OwnedTables litLen;
+        litLen.lookupBits = kFixedLitLenLookupBits;
+        int result = buildLitLenTable(kFixedLitLenLengths.data(), kLitLenSymbols, litLen);
+        if (result != kHuffComplete) return result;
+        OwnedTables distance;
+        distance.lookupBits = kFixedDistanceLookupBits;
+        result = buildDistanceTable(kFixedDistanceLengths.data(), kFixedDistanceCodes, distance);
+        if (result != kHuffComplete) return result;
+        // Handed to the work area, which frees them when the stream ends.
+        work.fixedLitLen = std::exchange(litLen.root, nullptr);
+        work.fixedLitLenBits = litLen.lookupBits;
+        work.fixedDistance = std::exchange(distance.root, nullptr);
+        work.fixedDistanceBits = distance.lookupBits;
+    }
+    return decodeSymbols(work, work.fixedLitLen, work.fixedLitLenBits, work.fixedDistance,
+                         work.fixedDistanceBits);
 }
 
 int decodeDynamicBlock(InflateWork& work) {

@@ -40,6 +40,13 @@ struct InflateBits {
 struct InflateWork {
     DecoderState state;
     uint32_t fillerBits;
+    // The fixed code's tables (RFC 1951 3.2.6), built at the stream's first fixed block and kept
+    // to its end: a fixed block can be 10 bits long, and building the tables again for each one
+    // would make a stream of empty blocks cost a table build per byte or so.
+    HuffTable* fixedLitLen;
+    int fixedLitLenBits;
+    HuffTable* fixedDistance;
+    int fixedDistanceBits;
 };
 
 inline InflateBits loadBits(const InflateWork& work) {
