@@ -42,12 +42,16 @@ for target in "${targets[@]}"; do
     extra+=(build/fuzz-corpus/shared)
   fi
   limit=(-max_total_time="$seconds")
-  [ -n "$runs" ] && limit=(-runs="$runs")
+  limit_shown="-t $seconds"
+  if [ -n "$runs" ]; then
+    limit=(-runs="$runs")
+    limit_shown="-r $runs"
+  fi
   log="build/fuzz-artifacts/$target.log"
   status=0
   TMPDIR="$scratch" nice -n 19 "build/fuzz/fuzz/fuzz_$target" "${limit[@]}" -timeout=30 \
     -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" \
     "$corpus" fuzz/regressions/"$target" "${extra[@]}" >"$log" 2>&1 || status=$?
   executed="$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}' | tail -1)"
-  echo "| $target | ${executed:-?} | $(date -u +%Y-%m-%d) | scripts/fuzz.sh ${runs:+-r $runs}${runs:- -t $seconds} $target | $([ $status = 0 ] && echo clean || echo "FAILED, see $log") |"
+  echo "| $target | ${executed:-?} | $(date -u +%Y-%m-%d) | scripts/fuzz.sh $limit_shown $target | $([ $status = 0 ] && echo clean || echo "FAILED, see $log") |"
 done
