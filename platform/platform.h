@@ -1,7 +1,9 @@
 // The narrow operating-system layer: files through handles, the temporary folder, one thread.
 //
 // Each operation maps onto one Win32 call (named beside it) and has a POSIX counterpart. Handles
-// are opened without sharing; offsets and sizes are 64-bit so archives over 2 GiB work.
+// are opened without sharing; offsets and sizes are 64-bit so archives over 2 GiB work. Paths
+// are byte strings on POSIX; on Win32 they are UTF-8, handed to the wide (...W) functions in a
+// form that also opens paths of MAX_PATH characters and more.
 #pragma once
 
 #include <cstdint>
@@ -12,9 +14,9 @@ namespace zipsalvage {
 using FileHandle = intptr_t;
 inline constexpr FileHandle kInvalidFile = -1;
 
-// CreateFileA(GENERIC_READ, no sharing, OPEN_EXISTING).
+// CreateFileW(GENERIC_READ, no sharing, OPEN_EXISTING).
 FileHandle openExistingForRead(const char* path);
-// CreateFileA(GENERIC_READ | GENERIC_WRITE, no sharing, CREATE_ALWAYS): created or truncated.
+// CreateFileW(GENERIC_READ | GENERIC_WRITE, no sharing, CREATE_ALWAYS): created or truncated.
 FileHandle createReadWrite(const char* path);
 // The empty temporary file of one entry, read/write: on POSIX inside the run's private folder,
 // the previous entry's file emptied (O_TRUNC | O_NOFOLLOW) or else a new one made with
@@ -39,17 +41,17 @@ bool truncateFileHere(FileHandle file);
 // GetFileSize: the size in bytes, or -1.
 int64_t fileSize(FileHandle file);
 
-// GetFileAttributesA != INVALID_FILE_ATTRIBUTES.
+// GetFileAttributesW != INVALID_FILE_ATTRIBUTES.
 bool fileExists(const char* path);
-// DeleteFileA.
+// DeleteFileW.
 bool deleteFile(const char* path);
 // True when `path` names the very file that `file` has open (same device and inode, through
 // any path or link). Win32 refuses such an open through the share mode instead.
 bool isSameFile(FileHandle file, const char* path);
 
-// The folder that holds temporary files for this run, with a trailing separator. On POSIX a
-// private folder (mode 0700) made under $TMPDIR or /tmp on first use; on Win32 GetTempPathA.
-// Empty when none can be had.
+// The folder that holds temporary files for this run, with a trailing separator: a private
+// folder made on first use, on POSIX with mode 0700 under $TMPDIR or /tmp, on Win32 under
+// GetTempPathW. Empty when none can be had.
 std::string runTempFolder();
 // Removes the private folder of runTempFolder, if one was made (and whatever is left in it).
 void removeRunTempFolder();

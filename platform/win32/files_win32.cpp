@@ -1,7 +1,9 @@
-// Win32 files for the platform layer: CreateFileA handles opened without sharing, 64-bit offsets.
+// Win32 files for the platform layer: CreateFileW handles opened without sharing, 64-bit offsets.
+// Paths arrive in UTF-8 and reach Windows in their wide, long-capable form.
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 
 namespace zipsalvage {
 namespace {
@@ -19,13 +21,14 @@ constexpr DWORD kNoSharing = 0;
 }  // namespace
 
 FileHandle openExistingForRead(const char* path) {
-    return fileOf(::CreateFileA(path, GENERIC_READ, kNoSharing, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return fileOf(::CreateFileW(fileSystemPath(path).c_str(), GENERIC_READ, kNoSharing, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 FileHandle createReadWrite(const char* path) {
-    return fileOf(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, kNoSharing, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return fileOf(::CreateFileW(fileSystemPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                kNoSharing, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
 }
 
 FileHandle createTempFileAt(const char* path) { return createReadWrite(path); }
@@ -110,16 +113,19 @@ int64_t fileSize(FileHandle file) {
     return size.QuadPart;
 }
 
-bool fileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool fileExists(const char* path) {
+    return ::GetFileAttributesW(fileSystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-bool deleteFile(const char* path) { return ::DeleteFileA(path) != 0; }
+bool deleteFile(const char* path) { return ::DeleteFileW(fileSystemPath(path).c_str()) != 0; }
 
 bool isSameFile(FileHandle file, const char* path) {
     if (file == kInvalidFile) return false;
     // Asking for no access at all is allowed even while another handle shares nothing, so the
     // identity of the file can be compared without disturbing the open archive.
-    HANDLE probe = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE probe = ::CreateFileW(fileSystemPath(path).c_str(), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION openInfo;
     BY_HANDLE_FILE_INFORMATION pathInfo;
