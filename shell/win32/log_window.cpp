@@ -2,12 +2,13 @@
 #include "shell/win32/log_window.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "shell/win32/password_dialog.h"
 #include "shell/win32/shell_state.h"
+#include "shell/win32/shown_names.h"
 
 namespace zipsalvage {
 namespace {
@@ -24,30 +25,29 @@ void runProgress(void*, int thousandths) { postProgress(thousandths); }
 bool runMessage(void*, const char* text, const char* caption, MessageKind kind) {
     UINT style =
         kind == MessageKind::kQuestion ? MB_YESNO | MB_ICONINFORMATION : MB_OK | MB_ICONERROR;
-    return ::MessageBoxA(logWindow, text, caption, style) == IDYES;
+    return ::MessageBoxW(logWindow, wideFromUtf8(text).c_str(), wideFromUtf8(caption).c_str(),
+                         style) == IDYES;
 }
 
-// Entry names are stored in the OEM code page; the list box shows ANSI text.
+// The log's texts are UTF-8, so a name reaches the list box whatever its writer's script.
 void runDisplayName(void*, const char* rawName, std::string& shown) {
-    size_t length = std::strlen(rawName);
-    shown.assign(length, '\0');
-    ::OemToCharBuffA(rawName, shown.data(), static_cast<DWORD>(length));
+    shown = shownEntryName(rawName, false);
 }
 
 // A list box scrolls sideways only as far as it is told; without this its horizontal scroll bar
 // never appears and the end of a long line (a deep path, a long name) cannot be read.
-void widenLogFor(HWND list, const char* text) {
+void widenLogFor(HWND list, const std::wstring& text) {
     if (list == nullptr) return;
     HDC dc = ::GetDC(list);
-    auto font = reinterpret_cast<HFONT>(::SendMessageA(list, WM_GETFONT, 0, 0));
+    auto font = reinterpret_cast<HFONT>(::SendMessageW(list, WM_GETFONT, 0, 0));
     HGDIOBJ previous = font != nullptr ? ::SelectObject(dc, font) : nullptr;
     SIZE extent = {};
-    ::GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     if (previous != nullptr) ::SelectObject(dc, previous);
     ::ReleaseDC(list, dc);
     int wanted = extent.cx + kLogTextMargin;
-    if (wanted > static_cast<int>(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0))) {
-        ::SendMessageA(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wanted), 0);
+    if (wanted > static_cast<int>(::SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0))) {
+        ::SendMessageW(list, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wanted), 0);
     }
 }
 
@@ -55,14 +55,15 @@ void widenLogFor(HWND list, const char* text) {
 
 void logLine(const char* text) {
     HWND list = ::GetDlgItem(logWindow, IDC_LOG_LIST);
-    ::SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-    widenLogFor(list, text);
+    std::wstring line = wideFromUtf8(text);
+    ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    widenLogFor(list, line);
     ::EnableWindow(::GetDlgItem(::GetParent(logWindow), kSheetFinishButton), FALSE);
     scrollLogToEnd(logWindow);
 }
 
 void postProgress(int thousandths) {
-    ::SendMessageA(logWindow, WM_SALVAGE_PROGRESS, static_cast<WPARAM>(thousandths), thousandths);
+    ::SendMessageW(logWindow, WM_SALVAGE_PROGRESS, static_cast<WPARAM>(thousandths), thousandths);
 }
 
 void scrollLogToEnd(HWND page) {

@@ -8,8 +8,8 @@
 
 namespace zipsalvage {
 
-// Appends a line to the log list of `logWindow`, disables the sheet's Finish button and keeps
-// the last line in view. Called on the worker thread; reaches the page by sent messages.
+// Appends a line (UTF-8) to the log list of `logWindow`, disables the sheet's Finish button and
+// keeps the last line in view. Called on the worker thread; reaches the page by sent messages.
 void logLine(const char* text);
 // Sends WM_SALVAGE_PROGRESS (0 to 1000) to `logWindow`.
 void postProgress(int thousandths);

@@ -1,13 +1,19 @@
 // The dialog "Decrypt File": the entry's name, a masked password box, OK and Skip. A wrong
-// password is answered with a message box and the dialog stays open.
+// password is answered with a message box and the dialog stays open; Escape or the close box
+// cancels the whole run, as the wizard's Cancel does.
 #include "shell/win32/password_dialog.h"
 
-#include <cstring>
+#include <commctrl.h>
 
+#include <cstring>
+#include <string>
+
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
 #include "shell/win32/shell_state.h"
+#include "shell/win32/shown_names.h"
 
 namespace zipsalvage {
 namespace {
@@ -18,19 +24,47 @@ struct PasswordQuestion {
     char* accepted;  // kPasswordBufferBytes
 };
 
-enum : INT_PTR { kDialogSkipped = 0, kDialogAccepted = 1 };
+enum : INT_PTR { kDialogSkipped = 0, kDialogAccepted = 1, kDialogCancelled = 2 };
+
+// The password as the bytes the cipher takes: the ANSI code page, as the program has always
+// read it. False when it does not fit the password buffer (the edit box's limit keeps typed
+// text below it, but a double-byte code page may need more bytes than characters).
+bool typedPassword(HWND dialog, std::string& password) {
+    HWND edit = ::GetDlgItem(dialog, IDC_PASSWORD_EDIT);
+    int length = ::GetWindowTextLengthW(edit);
+    std::wstring wide(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    int got = ::GetWindowTextW(edit, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    password.clear();
+    if (wide.empty()) return true;
+    int bytes = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0 || bytes > kPasswordBufferBytes - 1) return false;
+    password.assign(static_cast<size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), password.data(),
+                          bytes, nullptr, nullptr);
+    return true;
+}
+
+// Focus back in the password box with its text selected, so typing again replaces it.
+void selectPasswordText(HWND dialog) {
+    HWND edit = ::GetDlgItem(dialog, IDC_PASSWORD_EDIT);
+    ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+    ::SendMessageW(edit, EM_SETSEL, 0, -1);
+}
 
 void tryTypedPassword(HWND dialog, PasswordQuestion& question) {
-    char typed[kPasswordBufferBytes] = {};
-    ::GetDlgItemTextA(dialog, IDC_PASSWORD_EDIT, typed, kPasswordBufferBytes);
-    if (passwordPasses(*question.request, typed)) {
-        std::memcpy(question.accepted, typed, kPasswordBufferBytes);
+    std::string typed;
+    if (typedPassword(dialog, typed) && passwordPasses(*question.request, typed.c_str())) {
+        std::memset(question.accepted, 0, kPasswordBufferBytes);
+        std::memcpy(question.accepted, typed.data(), typed.size());
         ::EndDialog(dialog, kDialogAccepted);
         return;
     }
-    const char* text = loadText(kTextPasswordIncorrect);
-    ::MessageBoxA(dialog, text, loadText(kTextIncorrectPassword), MB_OK | MB_ICONERROR);
-    ::SetFocus(::GetDlgItem(dialog, IDC_PASSWORD_EDIT));
+    std::wstring text = wideFromUtf8(loadText(kTextPasswordIncorrect));
+    ::MessageBoxW(dialog, text.c_str(), wideFromUtf8(loadText(kTextIncorrectPassword)).c_str(),
+                  MB_OK | MB_ICONERROR);
+    selectPasswordText(dialog);
 }
 
 }  // namespace
@@ -38,17 +72,21 @@ void tryTypedPassword(HWND dialog, PasswordQuestion& question) {
 INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG: {
-            ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+            ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             auto* question = reinterpret_cast<PasswordQuestion*>(lParam);
             centerWindow(dialog, logWindow);
-            // The name is shown as stored, without the code page conversion of the log.
-            ::SetDlgItemTextA(dialog, IDC_ENCRYPTED_NAME, question->request->name);
+            bool utf8 = (question->request->flags & kUtf8NameFlag) != 0;
+            std::wstring name = wideFromUtf8(shownEntryName(question->request->name, utf8));
+            ::SetDlgItemTextW(dialog, IDC_ENCRYPTED_NAME, name.c_str());
+            // Longer text could not be kept whole: refuse it as it is typed, never cut it later.
+            ::SendDlgItemMessageW(dialog, IDC_PASSWORD_EDIT, EM_LIMITTEXT,
+                                  static_cast<WPARAM>(kPasswordBufferBytes - 1), 0);
             ::SetFocus(::GetDlgItem(dialog, IDC_PASSWORD_EDIT));
             return FALSE;  // the focus is set
         }
         case WM_COMMAND: {
             auto* question =
-                reinterpret_cast<PasswordQuestion*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+                reinterpret_cast<PasswordQuestion*>(::GetWindowLongPtrW(dialog, DWLP_USER));
             switch (LOWORD(wParam)) {
                 case IDOK:
                     tryTypedPassword(dialog, *question);
@@ -56,8 +94,14 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                 case IDC_SKIP:
                     ::EndDialog(dialog, kDialogSkipped);
                     return TRUE;
+                case IDCANCEL:
+                    // Escape and the close box: the user wants out of the whole run, not just
+                    // this entry. The flag is set before the dialog ends, so the run stops
+                    // without calling the entry undecryptable.
+                    requestCancel(salvageRun.flags);
+                    ::EndDialog(dialog, kDialogCancelled);
+                    return TRUE;
                 default:
-                    // Escape (IDCANCEL) does not end the dialog: only OK and Skip do.
                     return TRUE;
             }
         }
@@ -68,8 +112,13 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 int showPasswordDialog(void*, const PasswordRequest& request, char* accepted) {
     PasswordQuestion question{&request, accepted};
-    INT_PTR result = ::DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_DECRYPT_FILE), logWindow,
+    INT_PTR result = ::DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_DECRYPT_FILE), logWindow,
                                        passwordDialogProc, reinterpret_cast<LPARAM>(&question));
+    if (result == kDialogCancelled) {
+        // The wizard closes as after its own Cancel; the dialog has given the sheet back its
+        // input by now, so the press is not lost on a disabled window.
+        ::PostMessageW(::GetParent(logWindow), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+    }
     // -1 (the dialog could not be shown, e.g. the wizard is gone) counts as Skip.
     return result == kDialogAccepted ? 1 : 0;
 }

@@ -3,6 +3,20 @@
 
 namespace zipsalvage {
 
+std::wstring argumentsOf(const wchar_t* commandLine) {
+    if (commandLine == nullptr) return {};
+    const wchar_t* at = commandLine;
+    if (*at == L'"') {
+        ++at;
+        while (*at != L'\0' && *at != L'"') ++at;
+        if (*at == L'"') ++at;
+    } else {
+        while (*at != L'\0' && *at != L' ' && *at != L'\t') ++at;
+    }
+    while (*at == L' ' || *at == L'\t') ++at;
+    return at;
+}
+
 std::string archivePathFromCommandLine(const char* commandLine) {
     if (commandLine == nullptr) return {};
     std::string path = commandLine;

@@ -6,6 +6,11 @@
 
 namespace zipsalvage {
 
+// The text after the program name in the whole command line (GetCommandLineW): the name is
+// skipped as Windows reads it (up to the closing quote when quoted, else to the first blank),
+// then the blanks after it.
+std::wstring argumentsOf(const wchar_t* commandLine);
+
 // The archive path in the command line (the whole text after the program name). One pair of
 // quotes around all of it is removed: Explorer adds them when the path holds a space.
 std::string archivePathFromCommandLine(const char* commandLine);

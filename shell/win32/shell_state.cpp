@@ -8,5 +8,6 @@ HFONT titleFont = nullptr;
 HBITMAP sideBitmap = nullptr;
 HWND logWindow = nullptr;
 SalvageRun salvageRun;
+RunResult runResult = RunResult::kCompleted;
 
 }  // namespace zipsalvage

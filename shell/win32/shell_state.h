@@ -16,14 +16,13 @@ inline constexpr UINT WM_SALVAGE_PROGRESS = WM_USER + 1001;
 inline constexpr int kSheetCancelButton = IDCANCEL;
 inline constexpr int kSheetFinishButton = 12325;
 
-inline constexpr int kPathCharacters = 260;  // including the terminator
-
 extern HINSTANCE appInstance;
 extern HFONT titleFont;
 extern HBITMAP sideBitmap;
 // The wizard page on screen: it receives log lines and progress and owns every message box.
 extern HWND logWindow;
-// The one salvage run of the process.
+// The one salvage run of the process, and how it ended (set by the worker before it reports).
 extern SalvageRun salvageRun;
+extern RunResult runResult;
 
 }  // namespace zipsalvage

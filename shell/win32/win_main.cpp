@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "shell/win32/log_window.h"
 #include "shell/win32/shell_paths.h"
@@ -18,7 +19,7 @@
 namespace zipsalvage {
 namespace {
 
-constexpr const char* kMainClassName = "Kelvo Main";
+constexpr const wchar_t* kMainClassName = L"Kelvo Main";
 constexpr const char* kStartupMarker = "C:\\ZEVIROR";
 constexpr int kMainWindowExtraBytes = 4;
 
@@ -29,29 +30,34 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         ::PostQuitMessage(0);
         return 0;
     }
-    return ::DefWindowProcA(window, message, wParam, lParam);
+    return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-void fillPathsFromCommandLine(const char* commandLine) {
-    std::string path = archivePathFromCommandLine(commandLine);
+// The wide command line, so a path in any script arrives whole (the ANSI one that WinMain is
+// given turns what the code page lacks into "?").
+void fillPathsFromCommandLine() {
+    std::string path =
+        archivePathFromCommandLine(utf8FromWide(argumentsOf(::GetCommandLineW())).c_str());
     if (!path.empty()) {
         salvageRun.archivePath = path;
         salvageRun.browseFolder = browseFolderFor(path);
         return;
     }
     salvageRun.archivePath.clear();
-    char windowsFolder[kPathCharacters] = {};
-    UINT length = ::GetWindowsDirectoryA(windowsFolder, kPathCharacters);
-    salvageRun.browseFolder.assign(windowsFolder, length < kPathCharacters ? length : 0);
+    UINT needed = ::GetWindowsDirectoryW(nullptr, 0);
+    std::wstring windowsFolder(needed, L'\0');
+    UINT length = needed > 0 ? ::GetWindowsDirectoryW(windowsFolder.data(), needed) : 0;
+    windowsFolder.resize(length < needed ? length : 0);
+    salvageRun.browseFolder = utf8FromWide(windowsFolder);
     if (!salvageRun.browseFolder.empty() && salvageRun.browseFolder.back() == '\\') {
         salvageRun.browseFolder.pop_back();
     }
 }
 
 bool registerMainClass(HBRUSH background) {
-    HICON icon = ::LoadIconA(appInstance, MAKEINTRESOURCEA(IDI_APPLICATION_ICON));
-    HCURSOR arrow = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
-    WNDCLASSEXA extended = {};
+    HICON icon = ::LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+    HCURSOR arrow = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    WNDCLASSEXW extended = {};
     extended.cbSize = sizeof extended;
     extended.lpfnWndProc = mainWindowProc;
     extended.cbWndExtra = kMainWindowExtraBytes;
@@ -60,8 +66,8 @@ bool registerMainClass(HBRUSH background) {
     extended.hCursor = arrow;
     extended.hbrBackground = background;
     extended.lpszClassName = kMainClassName;
-    if (::RegisterClassExA(&extended) != 0) return true;
-    WNDCLASSA plain = {};
+    if (::RegisterClassExW(&extended) != 0) return true;
+    WNDCLASSW plain = {};
     plain.lpfnWndProc = mainWindowProc;
     plain.cbWndExtra = kMainWindowExtraBytes;
     plain.hInstance = appInstance;
@@ -69,7 +75,7 @@ bool registerMainClass(HBRUSH background) {
     plain.hCursor = arrow;
     plain.hbrBackground = background;
     plain.lpszClassName = kMainClassName;
-    return ::RegisterClassA(&plain) != 0;
+    return ::RegisterClassW(&plain) != 0;
 }
 
 // Waits for the worker while still answering the messages it sends: a log line sent just as
@@ -80,12 +86,12 @@ void waitForWorker() {
     while (::MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
         MSG message;
-        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     joinThread(salvageRun.workerThread);
 }
 
-int runProgram(HINSTANCE instance, const char* commandLine) {
+int runProgram(HINSTANCE instance) {
     ::InitCommonControls();
     ::OleInitialize(nullptr);
     appInstance = instance;
@@ -93,15 +99,15 @@ int runProgram(HINSTANCE instance, const char* commandLine) {
     // Opened and closed at once if it exists; nothing depends on the outcome.
     closeFile(openExistingForRead(kStartupMarker));
 
-    fillPathsFromCommandLine(commandLine);
+    fillPathsFromCommandLine();
     attachWindowUi(salvageRun);
 
     HBRUSH background = ::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE));
     if (!registerMainClass(background)) return kExitNoWindowClass;
     titleFont = createTitleFont();
-    sideBitmap = ::LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_SIDE_BITMAP));
+    sideBitmap = ::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SIDE_BITMAP));
     HWND mainWindow =
-        ::CreateWindowExA(0, kMainClassName, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+        ::CreateWindowExW(0, kMainClassName, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     ::UpdateWindow(mainWindow);  // never shown: the property sheet is the program's window
 
@@ -111,9 +117,10 @@ int runProgram(HINSTANCE instance, const char* commandLine) {
     ::DeleteObject(background);
     waitForWorker();
     closeRunFiles(salvageRun);
-    if (isCancelled(salvageRun.flags) && !salvageRun.outputPath.empty()) {
-        deleteFile(salvageRun.outputPath.c_str());
-    }
+    // A cancelled or failed run leaves no output: what was written is no valid archive.
+    bool unusable = isCancelled(salvageRun.flags) || runResult == RunResult::kOutputFailed;
+    if (unusable && !salvageRun.outputPath.empty()) deleteFile(salvageRun.outputPath.c_str());
+    removeRunTempFolder();
     if (sideBitmap != nullptr) ::DeleteObject(sideBitmap);
     ::OleUninitialize();
     return kExitNormal;
@@ -122,6 +129,6 @@ int runProgram(HINSTANCE instance, const char* commandLine) {
 }  // namespace
 }  // namespace zipsalvage
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-    return zipsalvage::runProgram(instance, commandLine);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    return zipsalvage::runProgram(instance);
 }

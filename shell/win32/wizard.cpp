@@ -5,8 +5,10 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <cwchar>
 #include <string>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
@@ -16,65 +18,92 @@
 namespace zipsalvage {
 namespace {
 
+// The longest path the wide functions take, in characters with the terminator.
+constexpr size_t kLongestPath = 32768;
+
+// Posted to the progress page once it is on screen: the sheet sets its own focus while it
+// activates a page, so the page's choice has to come after that.
+constexpr UINT WM_FOCUS_CANCEL = WM_APP + 1;
+
 // Set when the worker's WM_SALVAGE_DONE has been handled: from then on a close of the sheet
 // is no cancel, and the finished output is kept.
 bool runFinished = false;
 
 // A dialog procedure's answer to a notification goes in DWLP_MSGRESULT.
 INT_PTR notifyResult(HWND page, LONG_PTR result, INT_PTR handled) {
-    ::SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
+    ::SetWindowLongPtrW(page, DWLP_MSGRESULT, result);
     return handled;
 }
 
 std::string fullPathOf(const std::string& path) {
-    char full[kPathCharacters];
-    DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    if (length == 0 || length >= sizeof full) return path;
-    return std::string(full, length);
+    std::wstring wide = wideFromUtf8(path);
+    DWORD needed = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    DWORD length = ::GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    return utf8FromWide(full);
+}
+
+std::wstring controlTextOf(HWND page, int id) {
+    HWND control = ::GetDlgItem(page, id);
+    int length = ::GetWindowTextLengthW(control);
+    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    int got = ::GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+void setControlText(HWND page, int id, const std::string& text) {
+    ::SetDlgItemTextW(page, id, wideFromUtf8(text).c_str());
 }
 
 // The file-open dialog; true with the chosen path in `chosen`.
 bool browseForArchive(HWND page, std::string& chosen) {
-    char filter[kPathCharacters] = {};
-    const char* filterText = loadText(kTextOpenDialogFilter);
-    for (size_t index = 0; filterText[index] != '\0' && index + 2 < sizeof filter; ++index) {
-        filter[index] = filterText[index] == '#' ? '\0' : filterText[index];
+    std::wstring filter = wideFromUtf8(loadText(kTextOpenDialogFilter));
+    for (wchar_t& character : filter) {
+        if (character == L'#') character = L'\0';
     }
-    char title[kPathCharacters];
-    lstrcpynA(title, loadText(kTextOpenDialogTitle), sizeof title);
-    char file[kPathCharacters] = {};
+    filter += L'\0';  // the list ends with an empty string even if the text lost its last '#'
+    std::wstring title = wideFromUtf8(loadText(kTextOpenDialogTitle));
+    std::wstring startFolder = wideFromUtf8(salvageRun.browseFolder);
+    // Room for the longest path Windows knows, so a long name typed into the dialog fits.
+    std::wstring file(kLongestPath, L'\0');
 
-    OPENFILENAMEA dialog = {};
+    OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = page;
-    dialog.lpstrFilter = filter;
+    dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file;
-    dialog.nMaxFile = sizeof file;
-    dialog.lpstrInitialDir =
-        salvageRun.browseFolder.empty() ? nullptr : salvageRun.browseFolder.c_str();
-    dialog.lpstrTitle = title;
-    dialog.lpstrDefExt = "zip";
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrInitialDir = startFolder.empty() ? nullptr : startFolder.c_str();
+    dialog.lpstrTitle = title.c_str();
+    dialog.lpstrDefExt = L"zip";
     dialog.Flags =
         OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES;
-    if (!::GetOpenFileNameA(&dialog)) return false;
-    chosen = file;
+    if (!::GetOpenFileNameW(&dialog)) return false;
+    chosen = utf8FromWide(file.c_str(), std::wcslen(file.c_str()));
     return true;
 }
 
 void showArchivePath(HWND page) {
-    ::SetDlgItemTextA(page, IDC_ARCHIVE_EDIT, salvageRun.archivePath.c_str());
+    setControlText(page, IDC_ARCHIVE_EDIT, salvageRun.archivePath);
     ::SetFocus(::GetDlgItem(page, IDC_ARCHIVE_EDIT));
+}
+
+void showMessage(HWND page, int textId, int captionId) {
+    std::wstring text = wideFromUtf8(loadText(textId));
+    ::MessageBoxW(page, text.c_str(), wideFromUtf8(loadText(captionId)).c_str(),
+                  MB_OK | MB_ICONERROR);
 }
 
 // Next on the first page: true when both files are open and the wizard may move on.
 bool prepareRunFiles(HWND page) {
-    char typed[kPathCharacters] = {};
-    ::GetDlgItemTextA(page, IDC_ARCHIVE_EDIT, typed, kPathCharacters);
-    salvageRun.archivePath = typed;
+    salvageRun.archivePath = utf8FromWide(controlTextOf(page, IDC_ARCHIVE_EDIT));
     if (salvageRun.archivePath.empty()) {
-        const char* text = loadText(kTextSelectArchive);
-        ::MessageBoxA(page, text, loadText(kTextNoFileSelected), MB_OK | MB_ICONERROR);
+        showMessage(page, kTextSelectArchive, kTextNoFileSelected);
         return false;
     }
     if (!openArchive(salvageRun, salvageRun.archivePath.c_str())) return false;
@@ -88,24 +117,39 @@ bool prepareRunFiles(HWND page) {
     return true;
 }
 
-void showRunComplete(HWND page) {
+// Gives the keyboard focus to a button of the sheet and makes it the default, as the dialog
+// manager does when the user tabs to it.
+void focusSheetButton(HWND sheet, int id) {
+    HWND button = ::GetDlgItem(sheet, id);
+    ::SendMessageW(sheet, DM_SETDEFID, static_cast<WPARAM>(id), 0);
+    ::SendMessageW(sheet, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
+void showRunEnded(HWND page) {
     ::ShowWindow(::GetDlgItem(page, IDC_PROGRESS_BAR), SW_HIDE);
     HWND sheet = ::GetParent(page);
-    ::EnableWindow(::GetDlgItem(sheet, kSheetCancelButton), FALSE);
     ::EnableWindow(::GetDlgItem(sheet, kSheetFinishButton), TRUE);
-    std::string text(salvageRun.outputPath.size() + 100, '\0');
-    formatText(text.data(), static_cast<int>(text.size()), loadText(kTextStoredIn),
-               salvageRun.outputPath.c_str());
-    ::SetDlgItemTextA(page, IDC_COMPLETION_TEXT, text.c_str());
-    ::SetDlgItemTextA(page, IDC_PAGE_TITLE, loadText(kTextSalvageComplete));
-    ::ShowWindow(::GetDlgItem(page, IDC_COMPLETION_TEXT), SW_SHOW);
+    // Focus first: a disabled Cancel that still had it would leave the keyboard nowhere.
+    focusSheetButton(sheet, kSheetFinishButton);
+    ::EnableWindow(::GetDlgItem(sheet, kSheetCancelButton), FALSE);
     closeRunFiles(salvageRun);
+    bool failed = runResult == RunResult::kOutputFailed;
+    // A run whose writes failed left no valid archive: it goes now, so the page tells the truth.
+    if (failed) deleteFile(salvageRun.outputPath.c_str());
+    std::string text(salvageRun.outputPath.size() + 100, '\0');
+    formatText(text.data(), static_cast<int>(text.size()),
+               loadText(failed ? kTextNothingStored : kTextStoredIn),
+               salvageRun.outputPath.c_str());
+    setControlText(page, IDC_COMPLETION_TEXT, text.c_str());
+    setControlText(page, IDC_PAGE_TITLE,
+                   loadText(failed ? kTextSalvageFailed : kTextSalvageComplete));
+    ::ShowWindow(::GetDlgItem(page, IDC_COMPLETION_TEXT), SW_SHOW);
 }
 
 INT_PTR selectPageNotify(HWND page, const NMHDR& notice) {
     switch (notice.code) {
         case PSN_SETACTIVE:
-            ::PostMessageA(::GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
+            ::PostMessageW(::GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
             showArchivePath(page);
             ::InvalidateRect(page, nullptr, TRUE);
             return 0;
@@ -124,8 +168,10 @@ INT_PTR selectPageNotify(HWND page, const NMHDR& notice) {
 INT_PTR progressPageNotify(HWND page, const NMHDR& notice) {
     switch (notice.code) {
         case PSN_SETACTIVE:
-            // Finish is shown but stays disabled until the run has ended.
-            ::PostMessageA(::GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
+            // Finish is shown but stays disabled until the run has ended; meanwhile Cancel has
+            // the focus, so Escape stops the run.
+            ::PostMessageW(::GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_DISABLEDFINISH);
+            ::PostMessageW(page, WM_FOCUS_CANCEL, 0, 0);
             return TRUE;
         case PSN_KILLACTIVE:
             return notifyResult(page, FALSE, TRUE);
@@ -146,13 +192,13 @@ INT_PTR CALLBACK selectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
         case WM_INITDIALOG: {
             HWND sheet = ::GetParent(page);
-            ::SetWindowLongPtrA(
+            ::SetWindowLongPtrW(
                 sheet, GWL_STYLE,
-                ::GetWindowLongPtrA(sheet, GWL_STYLE) | WS_MINIMIZEBOX | WS_SYSMENU);
-            ::SetWindowLongPtrA(
+                ::GetWindowLongPtrW(sheet, GWL_STYLE) | WS_MINIMIZEBOX | WS_SYSMENU);
+            ::SetWindowLongPtrW(
                 sheet, GWL_EXSTYLE,
-                ::GetWindowLongPtrA(sheet, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_CONTEXTHELP});
-            ::SendDlgItemMessageA(page, IDC_PAGE_TITLE, WM_SETFONT,
+                ::GetWindowLongPtrW(sheet, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_CONTEXTHELP});
+            ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
                                   reinterpret_cast<WPARAM>(titleFont), FALSE);
             centerWindow(sheet, nullptr);
             logWindow = page;
@@ -170,9 +216,7 @@ INT_PTR CALLBACK selectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_BROWSE) {
                 std::string chosen;
-                if (browseForArchive(page, chosen)) {
-                    ::SetDlgItemTextA(page, IDC_ARCHIVE_EDIT, chosen.c_str());
-                }
+                if (browseForArchive(page, chosen)) setControlText(page, IDC_ARCHIVE_EDIT, chosen);
             }
             return 0;
         case WM_NOTIFY:
@@ -185,22 +229,25 @@ INT_PTR CALLBACK selectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
 INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
-            ::SendDlgItemMessageA(page, IDC_PAGE_TITLE, WM_SETFONT,
+            ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
                                   reinterpret_cast<WPARAM>(titleFont), FALSE);
             logWindow = page;
-            ::SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+            ::SendDlgItemMessageW(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
             if (!startThread(salvageRun.workerThread, workerMain, nullptr)) ::EndDialog(page, 1);
             return TRUE;
         case WM_NOTIFY:
             return progressPageNotify(page, *reinterpret_cast<const NMHDR*>(lParam));
+        case WM_FOCUS_CANCEL:
+            if (!runFinished) focusSheetButton(::GetParent(page), kSheetCancelButton);
+            return 0;
         case WM_SALVAGE_PROGRESS:
-            ::SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(lParam),
+            ::SendDlgItemMessageW(page, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(lParam),
                                   0);
             return 0;
         case WM_SALVAGE_DONE:
             if (!isCancelled(salvageRun.flags)) {
                 runFinished = true;
-                showRunComplete(page);
+                showRunEnded(page);
             }
             return 0;
         default:
@@ -209,33 +256,33 @@ INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam
 }
 
 void workerMain(void*) {
-    runSalvage(salvageRun);
+    runResult = runSalvage(salvageRun);
     HWND page = logWindow;
     // Sent, not posted: the page has finished with the files before the worker ends.
-    if (::IsWindow(page)) ::SendMessageA(page, WM_SALVAGE_DONE, 0, 0);
+    if (::IsWindow(page)) ::SendMessageW(page, WM_SALVAGE_DONE, 0, 0);
 }
 
 void runWizard(HWND mainWindow) {
-    PROPSHEETPAGEA pages[2] = {};
+    PROPSHEETPAGEW pages[2] = {};
     const WORD templates[2] = {IDD_SELECT_PAGE, IDD_PROGRESS_PAGE};
     const DLGPROC procedures[2] = {selectPageProc, progressPageProc};
     for (int index = 0; index < 2; ++index) {
         pages[index].dwSize = sizeof pages[index];
         pages[index].dwFlags = 0;  // the titles come from the templates' captions
         pages[index].hInstance = appInstance;
-        pages[index].pszTemplate = MAKEINTRESOURCEA(templates[index]);
+        pages[index].pszTemplate = MAKEINTRESOURCEW(templates[index]);
         pages[index].pfnDlgProc = procedures[index];
     }
-    PROPSHEETHEADERA sheet = {};
+    PROPSHEETHEADERW sheet = {};
     sheet.dwSize = sizeof sheet;
     sheet.dwFlags = PSH_PROPSHEETPAGE | PSH_WIZARD | PSH_USEICONID | PSH_NOAPPLYNOW;
     sheet.hwndParent = nullptr;
     sheet.hInstance = appInstance;
-    sheet.pszIcon = MAKEINTRESOURCEA(IDI_APPLICATION_ICON);
+    sheet.pszIcon = MAKEINTRESOURCEW(IDI_APPLICATION_ICON);
     sheet.nPages = 2;
     sheet.nStartPage = 0;
     sheet.ppsp = pages;
-    ::PropertySheetA(&sheet);
+    ::PropertySheetW(&sheet);
     ::DestroyWindow(mainWindow);
 }
 
