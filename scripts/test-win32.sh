@@ -63,6 +63,9 @@ work="$root/build/win32-test"
 rm -rf "$work"
 mkdir -p "$work/shots"
 export WINEPREFIX="$work/wine-prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+# Wine reads Unix file names and arguments in the locale's character set: UTF-8, so folders
+# named in any script reach the programs whole.
+export LC_ALL=C.UTF-8
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
 export DISPLAY=":$display"
@@ -86,6 +89,9 @@ timeout 300 "$wine_loader" wineboot -i >"$work/wineboot.log" 2>&1
 "$wine_loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
 "$wine_loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 "$wine_server" -w
+# One server for every test program, started here without the file-size limit that the
+# write-failure case puts on its programs.
+"$wine_server" -p
 echo "   ready after $((SECONDS - wine_start)) s"
 
 windows_path() { local path="$1"; echo "Z:${path//\//\\}"; }
@@ -103,11 +109,18 @@ windows_path() { local path="$1"; echo "Z:${path//\//\\}"; }
 ) &
 watcher_pid=$!
 
-# Runs a test program under Wine and counts its PASS and FAIL lines.
+# Runs a test program under Wine and counts its PASS and FAIL lines. With file_limit_kib set,
+# the programs may write no file beyond that size (a full disk, as the program sees it).
+file_limit_kib=""
 run_cases() {
   local label="$1"; shift
   local log="$work/$label.log"
-  timeout 180 "$wine_loader" "$@" >"$log" 2>&1
+  if [ -n "$file_limit_kib" ]; then
+    # SIGXFSZ ignored: the write then fails with EFBIG, which Wine reports as a failed write.
+    (ulimit -f "$file_limit_kib"; trap '' XFSZ; exec timeout 180 "$wine_loader" "$@") >"$log" 2>&1
+  else
+    timeout 180 "$wine_loader" "$@" >"$log" 2>&1
+  fi
   local status=$?
   grep -E '^(PASS|FAIL|    )' "$log" | tr -d '\r'
   passed=$((passed + $(grep -c '^PASS' "$log")))
@@ -121,7 +134,9 @@ echo "== window helpers"
 run_cases helpers "$build/tests/win32/win32_shell_test.exe"
 
 echo "== wizard"
-wrong_password="$(python3 tests/win32/make_fixtures.py "$work/fixtures")" || note_fail "making the test archives"
+fixture_facts="$(python3 tests/win32/make_fixtures.py "$work/fixtures")" || note_fail "making the test archives"
+wrong_password="$(echo "$fixture_facts" | sed -n 1p)"
+two_runs_entries="$(echo "$fixture_facts" | sed -n 2p)"
 driver="$build/tests/win32/wizard_driver.exe"
 shots="$(windows_path "$work/shots")"
 exe="$(windows_path "$program")"
@@ -153,6 +168,43 @@ if unzip -tq "$salvaged" >/dev/null 2>&1 && [ "$(unzip -Z1 "$salvaged" | tr '\n'
   note_pass "decrypted entries land unencrypted in Salvaged.zip; the skipped one is left out"
 else
   note_fail "Salvaged.zip of the encrypted archive is wrong"
+fi
+
+run_cases two-runs "$driver" two-runs "$exe" "$(fixture "two runs")" "$shots" "$two_runs_entries"
+for salvaged in "$work/fixtures/two runs/one/Salvaged.zip" "$work/fixtures/two runs/two/Salvaged.zip"; do
+  if unzip -tq "$salvaged" >/dev/null 2>&1 && [ "$(unzip -Z1 "$salvaged" | wc -l)" -eq "$two_runs_entries" ]; then
+    note_pass "two runs at once: ${salvaged#"$work/fixtures/"} holds all $two_runs_entries entries"
+  else
+    note_fail "two runs at once: ${salvaged#"$work/fixtures/"} is invalid or lacks entries"
+  fi
+done
+
+unicode_folder="$(ls -d "$work/fixtures/Gr"*)"
+run_cases unicode "$driver" unicode "$exe" "$(windows_path "$unicode_folder")" "$shots"
+salvaged="$unicode_folder/Salvaged.zip"
+if unzip -tq "$salvaged" >/dev/null 2>&1 && [ "$(unzip -Z1 "$salvaged" | wc -l)" -eq 2 ]; then
+  note_pass "Salvaged.zip in the Cyrillic and CJK folder is valid with both entries"
+else
+  note_fail "Salvaged.zip in the Cyrillic and CJK folder is missing, invalid or lacks entries"
+fi
+
+long_folder="$(find "$work/fixtures/long path" -name good.zip -printf '%h')"
+run_cases long-path "$driver" long-path "$exe" "$(windows_path "$long_folder")" "$shots"
+if unzip -tq "$long_folder/Salvaged.zip" >/dev/null 2>&1; then
+  note_pass "Salvaged.zip beside an archive path longer than MAX_PATH is valid"
+else
+  note_fail "Salvaged.zip beside the long-path archive is missing or invalid"
+fi
+
+run_cases password-escape "$driver" password-escape "$exe" "$(fixture "password escape")" "$shots"
+
+file_limit_kib=1024
+run_cases write-failure "$driver" write-failure "$exe" "$(fixture "write failure")" "$shots"
+file_limit_kib=""
+if [ "$(ls -A "$work/fixtures/write failure")" = "big.zip" ]; then
+  note_pass "a failed write leaves nothing beside the archive"
+else
+  note_fail "a failed write left: $(ls -A "$work/fixtures/write failure" | tr '\n' ' ')"
 fi
 
 echo "== screenshots in $work/shots"

@@ -1,10 +1,13 @@
 // Window access from outside the program: every text is read with WM_GETTEXT, which Windows
-// copies between processes, and every button is pressed with a posted message.
+// copies between processes, and every button is pressed with a posted message. Texts are UTF-8
+// on this side and UTF-16 at the windows.
 #include "tests/win32/driver_support.h"
 
 #include <commctrl.h>
 
 #include <cstdio>
+
+#include "platform/win32/wide_text.h"
 
 namespace zipsalvage::driver {
 namespace {
@@ -17,7 +20,7 @@ constexpr UINT kMessageTimeoutMs = 5000;
 
 LRESULT sendWithTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD_PTR result = 0;
-    if (!::SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+    if (!::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
                                &result)) {
         return -1;
     }
@@ -35,9 +38,10 @@ BOOL CALLBACK matchTopWindow(HWND window, LPARAM parameter) {
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
     if (owner != search->processId || !::IsWindowVisible(window)) return TRUE;
-    char caption[256] = {};
-    ::GetWindowTextA(window, caption, sizeof caption);
-    if (*search->caption != caption) return TRUE;
+    wchar_t caption[256] = {};
+    int length = ::GetWindowTextW(window, caption, 256);
+    if (*search->caption != utf8FromWide(caption, static_cast<size_t>(length > 0 ? length : 0)))
+        return TRUE;
     search->found = window;
     return FALSE;
 }
@@ -92,10 +96,12 @@ Program startProgram(const std::string& exe, const std::string& arguments) {
     Program program;
     std::string commandLine = "\"" + exe + "\"";
     if (!arguments.empty()) commandLine += " " + arguments;
-    STARTUPINFOA startup = {};
+    std::wstring wideExe = wideFromUtf8(exe);
+    std::wstring wideCommandLine = wideFromUtf8(commandLine);
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    program.running = ::CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                       nullptr, nullptr, &startup, &program.info) != 0;
+    program.running = ::CreateProcessW(wideExe.c_str(), wideCommandLine.data(), nullptr, nullptr,
+                                       FALSE, 0, nullptr, nullptr, &startup, &program.info) != 0;
     check(program.running, "could not start " + exe);
     return program;
 }
@@ -150,17 +156,17 @@ std::string windowText(HWND window) {
     if (window == nullptr) return "<no window>";
     LRESULT length = sendWithTimeout(window, WM_GETTEXTLENGTH, 0, 0);
     if (length < 0) return "<no answer>";
-    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     LRESULT got =
         sendWithTimeout(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return text;
+    return utf8FromWide(text.data(), got > 0 ? static_cast<size_t>(got) : 0);
 }
 
 std::string controlText(HWND root, int id) { return windowText(findControl(root, id)); }
 
 void setControlText(HWND root, int id, const std::string& text) {
-    sendWithTimeout(findControl(root, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    std::wstring wide = wideFromUtf8(text);
+    sendWithTimeout(findControl(root, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
 }
 
 std::string staticTexts(HWND dialog) {
@@ -180,10 +186,7 @@ std::vector<std::string> listLines(HWND list) {
         // The wide form: Wine copies LB_GETTEXT's text between processes only for it.
         std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
         ::SendMessageW(list, LB_GETTEXT, item, reinterpret_cast<LPARAM>(wide.data()));
-        std::string line;
-        for (size_t at = 0; at < static_cast<size_t>(length); ++at)
-            line += static_cast<char>(wide[at]);
-        lines.push_back(line);
+        lines.push_back(utf8FromWide(wide.data(), static_cast<size_t>(length)));
     }
     return lines;
 }
@@ -197,17 +200,45 @@ bool hasLine(const std::vector<std::string>& lines, const std::string& line) {
 
 void clickButton(HWND dialog, int id) {
     HWND button = ::GetDlgItem(dialog, id);
-    ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                    reinterpret_cast<LPARAM>(button));
 }
 
 void pressSheetButton(HWND sheet, int psbtn) {
-    ::PostMessageA(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(psbtn), 0);
+    ::PostMessageW(sheet, PSM_PRESSBUTTON, static_cast<WPARAM>(psbtn), 0);
+}
+
+HWND focusedWindow(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (window == nullptr ||
+        !::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+void pressKey(HWND window, WPARAM virtualKey) {
+    ::PostMessageW(window, WM_KEYDOWN, virtualKey, 1);
+    ::PostMessageW(window, WM_KEYUP, virtualKey, 1 | (3u << 30));
+}
+
+std::vector<std::string> tempFoldersOfRuns() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    std::vector<std::string> folders;
+    WIN32_FIND_DATAW item;
+    HANDLE search = ::FindFirstFileW((std::wstring(temp) + L"zipsalvage-*").c_str(), &item);
+    if (search == INVALID_HANDLE_VALUE) return folders;
+    do {
+        folders.push_back(utf8FromWide(item.cFileName, wcslen(item.cFileName)));
+    } while (::FindNextFileW(search, &item));
+    ::FindClose(search);
+    return folders;
 }
 
 std::string readWholeFile(const std::string& path) {
     std::string contents;
-    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    if (FILE* file = ::_wfopen(wideFromUtf8(path).c_str(), L"rb")) {
         char buffer[4096];
         size_t got = 0;
         while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, got);
@@ -217,7 +248,7 @@ std::string readWholeFile(const std::string& path) {
 }
 
 bool fileExists(const std::string& path) {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(fileSystemPath(path.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void setScreenshotFolder(const std::string& folder) { screenshotFolder = folder; }

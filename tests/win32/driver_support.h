@@ -1,5 +1,6 @@
 // Helpers of the wizard driver: starting the program, finding its windows from outside the
-// process, reading and setting control texts, pressing buttons, and recording checks.
+// process, reading and setting control texts (UTF-8 here), pressing buttons and keys, and
+// recording checks.
 #pragma once
 
 #include <windows.h>
@@ -47,6 +48,12 @@ bool hasLine(const std::vector<std::string>& lines, const std::string& line);
 // Sends WM_COMMAND for a button, as a click does.
 void clickButton(HWND dialog, int id);
 void pressSheetButton(HWND sheet, int psbtn);
+// The window with the keyboard focus in the thread that owns `window`, or null.
+HWND focusedWindow(HWND window);
+// Posts a key press to `window`, as the keyboard would deliver it to the focused control.
+void pressKey(HWND window, WPARAM virtualKey);
+// Names of the runs' private temporary folders in the user's temporary folder.
+std::vector<std::string> tempFoldersOfRuns();
 
 std::string readWholeFile(const std::string& path);
 bool fileExists(const std::string& path);

@@ -3,7 +3,9 @@
 space, so the command line is quoted as Explorer quotes it). Usage: make_fixtures.py ROOT
 
 Prints the wrong password for the encrypted scenario: one that fails the password test of
-a.txt (any given wrong password passes that one-byte test now and then)."""
+a.txt (any given wrong password passes that one-byte test now and then); then the number of
+entries in each archive of the two-runs scenario."""
+import binascii
 import os
 import random
 import struct
@@ -21,12 +23,87 @@ def zip_files(folder, archive, files, options=()):
         os.remove(os.path.join(folder, name))
 
 
+class TraditionalCipher:
+    """The traditional PKWARE encryption of APPNOTE 6.1, to encrypt a fixture's entry."""
+
+    def __init__(self, password):
+        self.keys = [0x12345678, 0x23456789, 0x34567890]
+        for byte in password:
+            self.update(byte)
+
+    @staticmethod
+    def crc_step(crc, byte):
+        return binascii.crc32(bytes([byte]), crc ^ 0xFFFFFFFF) ^ 0xFFFFFFFF
+
+    def update(self, byte):
+        self.keys[0] = self.crc_step(self.keys[0], byte)
+        self.keys[1] = ((self.keys[1] + (self.keys[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        self.keys[2] = self.crc_step(self.keys[2], self.keys[1] >> 24)
+
+    def encrypt(self, data):
+        out = bytearray()
+        for byte in data:
+            temp = (self.keys[2] | 2) & 0xFFFF
+            out.append(byte ^ (((temp * (temp ^ 1)) >> 8) & 0xFF))
+            self.update(byte)
+        return bytes(out)
+
+
+def write_encrypted_zip(path, name, data, password, flags):
+    """One stored, encrypted entry with the given flag word (bit 0 is added)."""
+    crc = binascii.crc32(data)
+    header = bytes(random.Random(11).randrange(256) for _ in range(11)) + bytes([crc >> 24])
+    body = TraditionalCipher(password).encrypt(header + data)
+    flags |= 1
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, 0, 0, 0, crc, len(body), len(data),
+                        len(name), 0) + name + body
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, 0, 0, 0, crc, len(body),
+                          len(data), len(name), 0, 0, 0, 0, 0, 0) + name
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
+    with open(path, "wb") as out:
+        out.write(local + central + end)
+
+
+def write_zip(path, files, compression=zipfile.ZIP_DEFLATED):
+    with zipfile.ZipFile(path, "w", compression) as archive:
+        for name, data in files.items():
+            archive.writestr(name, data)
+
+
 def main():
     root = sys.argv[1]
-    folders = {name: os.path.join(root, name) for name in
-               ("complete run", "first page", "closed run", "cancel run", "password run")}
+    names = ("complete run", "first page", "closed run", "cancel run", "password run",
+             "two runs", "unicode", "password escape", "write failure", "long path")
+    folders = {name: os.path.join(root, name) for name in names}
+    # Latin, Cyrillic and CJK in one folder name: none of one ANSI code page holds them all.
+    folders["unicode"] = os.path.join(root, "Gr\u00fc\u00dfe \u041e\u0440\u0434\u0435\u0440 \u6587\u4ef6\u5939")
+    # Three folders of 90 characters: the path passes MAX_PATH (260) on any test machine.
+    folders["long path"] = os.path.join(root, "long path", *(f"{level}" * 90 for level in "abc"))
     for folder in folders.values():
         os.makedirs(folder, exist_ok=True)
+
+    # Two archives for two wizards at once, each long enough that the runs overlap.
+    generator = random.Random(3)
+    for sub, archive in (("one", "first.zip"), ("two", "second.zip")):
+        os.makedirs(os.path.join(folders["two runs"], sub), exist_ok=True)
+        write_zip(os.path.join(folders["two runs"], sub, archive),
+                  {f"entry{index:04d}.txt": (f"{index} " * 2000).encode() + generator.randbytes(2000)
+                   for index in range(TWO_RUNS_ENTRIES)})
+
+    # Python's zipfile sets flag bit 11 for names that are not ASCII.
+    write_zip(os.path.join(folders["unicode"], "\u0444\u0430\u0439\u043b.zip"),
+              {"\u041f\u0440\u0438\u0432\u0435\u0442.txt": b"hello\n",
+               "\u65e5\u672c\u8a9e/\u540d\u524d.txt": b"world\n"}, zipfile.ZIP_STORED)
+    write_zip(os.path.join(folders["long path"], "good.zip"), {"one.txt": b"hello\n"},
+              zipfile.ZIP_STORED)
+    write_encrypted_zip(os.path.join(folders["password escape"], "secret.zip"),
+                        "\u041a\u043b\u044e\u0447/\u043f\u0430\u0440\u043e\u043b\u044c.txt".encode(),
+                        b"secret\n", b"right", 1 << 11)
+    # Random data that does not compress: the output passes the script's file-size limit
+    # (1 MiB) while every temporary file stays below it.
+    write_zip(os.path.join(folders["write failure"], "big.zip"),
+              {f"part{part}.bin": generator.randbytes(192 << 10) for part in range(12)},
+              zipfile.ZIP_STORED)
 
     two = "".join(f"{line}\n" for line in range(1, 2001)).encode()
     zip_files(folders["complete run"], "good.zip", {"one.txt": b"hello\n", "two.txt": two}, ["-0"])
@@ -67,8 +144,12 @@ def main():
         wrong = f"wrong{attempt}"
         if not passes(archive_path, "a.txt", wrong):
             print(wrong)
+            print(TWO_RUNS_ENTRIES)
             return
     sys.exit("no wrong password found")
+
+
+TWO_RUNS_ENTRIES = 600
 
 
 def passes(archive_path, name, password):

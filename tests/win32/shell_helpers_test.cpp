@@ -1,16 +1,20 @@
 // The window helpers of the wizard, in-process: the log list's scrolling, centring and its
 // clamping, the two loadText buffers and the string-table resource, the dialog templates, and
-// the path and font rules of start-up.
+// the path and font rules of start-up, names and paths in any script, the private temporary
+// folder.
 #include <windows.h>
 
 #include <cstring>
 #include <string>
 
+#include "platform/platform.h"
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
 #include "shell/win32/shell_paths.h"
 #include "shell/win32/shell_state.h"
+#include "shell/win32/shown_names.h"
 #include "shell/win32/title_font.h"
 #include "tests/win32/driver_support.h"
 
@@ -136,11 +140,14 @@ void dialogTemplatesHoldTheirControls() {
         ::CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_DECRYPT_FILE), nullptr, quietDialog, 0);
     check(decrypt != nullptr, "dialog 481 missing");
     check(windowText(decrypt) == "Decrypt File", "caption of 481");
-    check((::GetWindowLongPtrA(decrypt, GWL_STYLE) & WS_SYSMENU) == 0, "481 has a system menu");
+    // Its close box cancels the run, as Escape does.
+    check((::GetWindowLongPtrA(decrypt, GWL_STYLE) & WS_SYSMENU) != 0, "481 has no close box");
     check((styleOf(decrypt, IDC_PASSWORD_EDIT) & ES_PASSWORD) != 0, "password box not masked");
     check(windowText(::GetDlgItem(decrypt, IDC_SKIP)) == "&Skip", "Skip button");
     check((styleOf(decrypt, IDOK) & BS_DEFPUSHBUTTON) != 0, "OK is not the default button");
     check((styleOf(decrypt, IDC_ENCRYPTED_NAME) & SS_NOPREFIX) != 0, "an & in a name is a prefix");
+    check((styleOf(decrypt, IDC_ENCRYPTED_NAME) & SS_PATHELLIPSIS) != 0,
+          "a long name is cut instead of shortened in its middle");
     ::DestroyWindow(decrypt);
 
     HWND parent = makePopup(0, 0, 700, 500);
@@ -182,7 +189,45 @@ void startUpPathsAndFont() {
     check(outputPathBeside("C:\\broken.zip") == "C:\\Salvaged.zip", "output in a drive's root");
     check(outputPathBeside("broken.zip") == "Salvaged.zip", "output of a bare name");
     check(titleFontHeight(96) == -18 && titleFontHeight(120) == -23, "title font height");
+    check(argumentsOf(L"\"C:\\Program Files\\zs.exe\"  \"D:\\a b.zip\"") == L"\"D:\\a b.zip\"",
+          "arguments after a quoted program name");
+    check(argumentsOf(L"zs.exe D:\\x.zip") == L"D:\\x.zip", "arguments after a plain name");
+    check(argumentsOf(L"zs.exe").empty(), "no arguments");
     finishCase("start-up paths, output path and title font height");
+}
+
+void namesAndPathsInAnyScript() {
+    // CP437 0x81 is u-umlaut; the same name as UTF-8 (flag bit 11) is C3 BC.
+    check(shownEntryName("gr\x81n.txt", false) == "gr\xC3\xBCn.txt", "OEM name");
+    check(shownEntryName("gr\xC3\xBCn.txt", true) == "gr\xC3\xBCn.txt", "UTF-8 name");
+    check(shownEntryName("bad\xFF", true) == "bad\xEF\xBF\xBD", "invalid UTF-8 not replaced");
+    check(shownEntryName("", false).empty(), "empty name");
+
+    std::string cyrillic = "C:\\\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0\\x.zip";
+    check(fileSystemPath(cyrillic.c_str()) == L"C:\\\x043F\x0430\x043F\x043A\x0430\\x.zip",
+          "a Cyrillic path is not passed on as it is");
+    std::string longPath = "C:\\" + std::string(300, 'a') + "\\x.zip";
+    check(fileSystemPath(longPath.c_str()) == L"\\\\?\\" + wideFromUtf8(longPath),
+          "a path over MAX_PATH lacks the \\\\?\\ prefix");
+    std::string longShare = "\\\\server\\share\\" + std::string(300, 'b');
+    check(fileSystemPath(longShare.c_str()) ==
+              L"\\\\?\\UNC\\server\\share\\" + std::wstring(300, L'b'),
+          "a long share path lacks the \\\\?\\UNC\\ prefix");
+    std::string messy = "C:\\" + std::string(300, 'c') + "/d/../x.zip";
+    check(fileSystemPath(messy.c_str()) == L"\\\\?\\C:\\" + std::wstring(300, L'c') + L"\\x.zip",
+          "a long path is not made full before its prefix");
+    finishCase("names shown from OEM or UTF-8; paths in any script and of any length");
+
+    std::string folder = runTempFolder();
+    check(!folder.empty() && folder.find("zipsalvage-") != std::string::npos,
+          "no private temporary folder: \"" + folder + "\"");
+    check(runTempFolder() == folder, "a second call makes another folder");
+    FileHandle file = createTempFileAt((folder + "klv.tmp").c_str());
+    check(file != kInvalidFile, "no file in the private folder");
+    closeFile(file);
+    removeRunTempFolder();
+    check(!fileExists(folder.c_str()), "the private folder and its file outlive the run");
+    finishCase("the run's temporary folder is its own and is removed with what it holds");
 }
 
 }  // namespace
@@ -193,5 +238,6 @@ int main() {
     loadTextUsesTwoBuffers();
     dialogTemplatesHoldTheirControls();
     startUpPathsAndFont();
+    namesAndPathsInAnyScript();
     return failedCases() == 0 ? 0 : 1;
 }

@@ -1,18 +1,24 @@
 // Drives the real wizard from outside, as a person would: one scenario per run, each printing
-// PASS or FAIL lines. Usage: wizard_driver SCENARIO PROGRAM FOLDER [SHOTS [WRONG_PASSWORD]]
+// PASS or FAIL lines. Usage: wizard_driver SCENARIO PROGRAM FOLDER [SHOTS [EXTRA]], where EXTRA
+// is the wrong password of "password" and the entry count of "two-runs".
 // clang-format off
 #include <windows.h>  // first: the other Windows headers need its types
 // clang-format on
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
+#include <vector>
 
+#include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "tests/win32/driver_support.h"
 
 using namespace zipsalvage::driver;
+using zipsalvage::utf8FromWide;
 
 namespace {
 
@@ -73,6 +79,62 @@ void finishAndExit(Wizard& wizard) {
     check(code == 1, "exit code " + std::to_string(code) + " after Finish, expected 1");
 }
 
+// The sheet's button that has the keyboard focus, as a control id (0 when none has it).
+int focusedSheetButton(const Wizard& wizard) {
+    HWND focus = focusedWindow(wizard.sheet);
+    if (focus == nullptr || ::GetParent(focus) != wizard.sheet) return 0;
+    return ::GetDlgCtrlID(focus);
+}
+
+// After a run: Finish has the focus and is the default, so Enter ends the program.
+void enterFinishes(Wizard& wizard) {
+    bool focused = waitUntil([&] { return focusedSheetButton(wizard) == kFinishButton; }, 5000);
+    check(focused, "Finish lacks the focus after the run (focus on control " +
+                       std::to_string(focusedSheetButton(wizard)) + ")");
+    LRESULT defaultId = ::SendMessageW(wizard.sheet, DM_GETDEFID, 0, 0);
+    check(HIWORD(defaultId) == DC_HASDEFID && LOWORD(defaultId) == kFinishButton,
+          "Finish is not the default button");
+    if (!focused) {
+        finishAndExit(wizard);
+        return;
+    }
+    pressKey(focusedWindow(wizard.sheet), VK_RETURN);
+    int code = waitForExit(wizard.program, kWindowWaitMs);
+    check(code == 1, "exit code " + std::to_string(code) + " after Enter, expected 1");
+    if (code != 1) stopProgram(wizard.program);
+}
+
+// The new private temporary folders since `before` was listed.
+std::vector<std::string> newTempFolders(const std::vector<std::string>& before) {
+    std::vector<std::string> added;
+    for (const std::string& folder : tempFoldersOfRuns()) {
+        if (!hasLine(before, folder)) added.push_back(folder);
+    }
+    return added;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : ", ") + line;
+    return text;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+int countLinesStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& line : lines) count += startsWith(line, prefix) ? 1 : 0;
+    return count;
+}
+
+RECT windowRect(HWND window) {
+    RECT rect = {};
+    ::GetWindowRect(window, &rect);
+    return rect;
+}
+
 std::vector<std::string> logOf(const Wizard& wizard) {
     return listLines(findControl(wizard.sheet, IDC_LOG_LIST));
 }
@@ -99,15 +161,20 @@ void completeRun(const std::string& exe, const std::string& folder) {
         check(!lines.empty() && lines.front() == "Beginning salvage operations...",
               "first log line");
         check(hasLine(lines, "    one.txt: size = 6:  OK"), "no OK line for one.txt");
-        // The OEM name is shown in the ANSI code page: CP437 0x81 becomes Windows-1252 0xFC.
-        check(hasLine(lines, "    gr\xFCn.txt: size = 6:  OK"),
+        // A name without flag bit 11 is read in the OEM code page: CP437 0x81 is u-umlaut.
+        check(hasLine(lines, "    gr\xC3\xBCn.txt: size = 6:  OK"),
               "OEM name not converted for the log");
         check(hasLine(lines, "Salvage attempt complete") && hasLine(lines, "  3 files found"),
               "no summary with 3 files found");
+        RECT completion = windowRect(findControl(wizard.sheet, IDC_COMPLETION_TEXT));
+        RECT log = windowRect(findControl(wizard.sheet, IDC_LOG_LIST));
+        check(completion.left == log.left && completion.right == log.right,
+              "the completion line is not as wide as the log");
         requestScreenshot("3-complete-page");
     }
-    finishAndExit(wizard);
-    finishCase("Next runs the salvage to \"Salvage Complete\" and Finish ends the program");
+    enterFinishes(wizard);
+    finishCase(
+        "Next runs the salvage to \"Salvage Complete\" and Enter on Finish ends the program");
 }
 
 // The four ways of staying on the first page, one after the other in one wizard.
@@ -195,15 +262,9 @@ void closeAfterRun(const std::string& exe, const std::string& folder) {
     finishCase("closing the wizard after the run keeps Salvaged.zip");
 }
 
-std::string tempFolder() {
-    char folder[MAX_PATH + 1] = {};
-    ::GetTempPathA(sizeof folder, folder);
-    return folder;
-}
-
 void cancelDuringRun(const std::string& exe, const std::string& folder) {
     std::string output = folder + "\\Salvaged.zip";
-    std::string temp = tempFolder() + "klv.tmp";
+    std::vector<std::string> foldersBefore = tempFoldersOfRuns();
     Wizard wizard = openWizard(exe, "\"" + folder + "\\long.zip\"");
     if (abandoned(wizard)) return;
     pressSheetButton(wizard.sheet, PSBTN_NEXT);
@@ -217,15 +278,25 @@ void cancelDuringRun(const std::string& exe, const std::string& folder) {
     check(moving, "the progress bar did not move");
     check(::IsWindowEnabled(::GetDlgItem(wizard.sheet, kFinishButton)) == 0,
           "Finish enabled during the run");
+    check(newTempFolders(foldersBefore).size() == 1,
+          "the run has no private temporary folder of its own");
+    bool focused = waitUntil([&] { return focusedSheetButton(wizard) == IDCANCEL; }, 5000);
+    check(focused, "Cancel lacks the focus during the run (focus on control " +
+                       std::to_string(focusedSheetButton(wizard)) + ")");
     requestScreenshot("2-progress-page");
     check(pageTitle(wizard) == "Salvage in Progress",
           "run over before Cancel; make long.zip longer");
-    pressSheetButton(wizard.sheet, PSBTN_CANCEL);
+    if (focused) {
+        pressKey(focusedWindow(wizard.sheet), VK_ESCAPE);
+    } else {
+        pressSheetButton(wizard.sheet, PSBTN_CANCEL);
+    }
     int code = waitForExit(wizard.program, kRunWaitMs);
-    check(code == 1, "exit code " + std::to_string(code) + " after Cancel");
-    check(!fileExists(output), "Salvaged.zip remains after Cancel");
-    check(!fileExists(temp), temp + " remains after Cancel");
-    finishCase("Cancel during a run leaves no Salvaged.zip and no klv.tmp");
+    check(code == 1, "exit code " + std::to_string(code) + " after Escape");
+    check(!fileExists(output), "Salvaged.zip remains after Escape");
+    check(newTempFolders(foldersBefore).empty(),
+          "temporary folder left: " + joined(newTempFolders(foldersBefore)));
+    finishCase("Escape during a run cancels it: no Salvaged.zip, no temporary folder left");
 }
 
 void encryptedArchive(const std::string& exe, const std::string& folder, const std::string& wrong) {
@@ -245,10 +316,6 @@ void encryptedArchive(const std::string& exe, const std::string& folder, const s
         check(std::labs(dx) <= 1 && std::labs(dy) <= 1, "dialog not centred over the page");
         requestScreenshot("5-password-dialog");
 
-        clickButton(dialog, IDCANCEL);  // Escape
-        ::Sleep(300);
-        check(::IsWindow(dialog) != 0, "Escape closed the dialog");
-
         setControlText(dialog, IDC_PASSWORD_EDIT, wrong);
         clickButton(dialog, IDOK);
         HWND box = waitForTopWindow(wizard.program, "Incorrect Password", kWindowWaitMs);
@@ -260,7 +327,19 @@ void encryptedArchive(const std::string& exe, const std::string& folder, const s
                   kWindowWaitMs);
         check(::IsWindow(dialog) != 0, "the dialog closed after a wrong password");
         check(controlText(dialog, IDC_PASSWORD_EDIT) == wrong, "the typed text was not kept");
-        finishCase("a wrong password shows \"Incorrect Password\" and the dialog stays");
+        HWND edit = findControl(dialog, IDC_PASSWORD_EDIT);
+        DWORD selection = 0;
+        waitUntil(
+            [&] {
+                selection = static_cast<DWORD>(::SendMessageW(edit, EM_GETSEL, 0, 0));
+                return LOWORD(selection) == 0 && HIWORD(selection) == wrong.size();
+            },
+            5000);
+        check(LOWORD(selection) == 0 && HIWORD(selection) == wrong.size(),
+              "the wrong password is not selected for retyping");
+        check(focusedWindow(dialog) == edit, "the password box lacks the focus");
+        finishCase(
+            "a wrong password shows \"Incorrect Password\"; the dialog stays, text selected");
 
         setControlText(dialog, IDC_PASSWORD_EDIT, "right");
         clickButton(dialog, IDOK);
@@ -285,9 +364,157 @@ void encryptedArchive(const std::string& exe, const std::string& folder, const s
     finishCase("Skip counts the entry as undecryptable");
 }
 
+// Two wizards at once on two archives in two folders: each run has its own temporary folder,
+// so neither loses an entry to the other.
+void twoRunsAtOnce(const std::string& exe, const std::string& folder, int entries) {
+    const std::string archives[2] = {folder + "\\one\\first.zip", folder + "\\two\\second.zip"};
+    Wizard wizards[2];
+    for (int index = 0; index < 2; ++index) {
+        wizards[index] = openWizard(exe, "\"" + archives[index] + "\"");
+        if (abandoned(wizards[index])) {
+            if (index == 1) stopProgram(wizards[0].program);
+            return;
+        }
+    }
+    for (Wizard& wizard : wizards) pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    check(waitUntil(
+              [&] {
+                  return pageTitle(wizards[0]) == "Salvage in Progress" &&
+                         pageTitle(wizards[1]) == "Salvage in Progress";
+              },
+              kWindowWaitMs),
+          "the two runs were not under way together");
+    requestScreenshot("7-two-runs");
+    for (int index = 0; index < 2; ++index) {
+        Wizard& wizard = wizards[index];
+        std::string which = index == 0 ? "first run: " : "second run: ";
+        if (!waitForCompletion(wizard)) continue;
+        std::vector<std::string> lines = logOf(wizard);
+        check(countLinesStarting(lines, "ERROR") == 0 && countLinesStarting(lines, "Unable") == 0,
+              which + "error lines in the log");
+        int okLines = 0;
+        for (const std::string& line : lines) okLines += line.find(":  OK") != std::string::npos;
+        check(okLines == entries,
+              which + std::to_string(okLines) + " entries OK, expected " + std::to_string(entries));
+    }
+    for (Wizard& wizard : wizards) finishAndExit(wizard);
+    finishCase("two runs at once both salvage every entry");
+}
+
+// An archive in a folder named in Latin, Cyrillic and CJK script, given on the command line;
+// its entries' UTF-8 names (flag bit 11) read back from the log as they were written.
+void unicodeArchive(const std::string& exe, const std::string& folder) {
+    std::string archive = folder + "\\\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.zip";  // файл.zip
+    std::string output = folder + "\\Salvaged.zip";
+    Wizard wizard = openWizard(exe, "\"" + archive + "\"");
+    if (abandoned(wizard)) return;
+    check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT) == archive,
+          "archive box shows \"" + controlText(wizard.sheet, IDC_ARCHIVE_EDIT) + "\"");
+    requestScreenshot("8-unicode-select-page");
+    pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    if (waitForCompletion(wizard)) {
+        check(controlText(wizard.sheet, IDC_COMPLETION_TEXT) == "Salvaged data stored in " + output,
+              "completion text \"" + controlText(wizard.sheet, IDC_COMPLETION_TEXT) + "\"");
+        std::vector<std::string> lines = logOf(wizard);
+        // Привет.txt and 日本語/名前.txt
+        const char* names[] = {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt",
+                               "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E/\xE5\x90\x8D\xE5\x89\x8D.txt"};
+        for (const char* name : names) {
+            check(hasLine(lines, std::string("    ") + name + ": size = 6:  OK"),
+                  std::string("no OK line for ") + name + " in: " + joined(lines));
+        }
+        requestScreenshot("9-unicode-complete-page");
+    }
+    enterFinishes(wizard);
+    check(fileExists(output), "no Salvaged.zip beside the archive");
+    finishCase("an archive in a Cyrillic and CJK folder opens; UTF-8 names read as written");
+}
+
+// A path longer than MAX_PATH on the command line opens and gets its output beside it.
+void longPathArchive(const std::string& exe, const std::string& folder) {
+    std::string archive = folder + "\\good.zip";
+    Wizard wizard = openWizard(exe, "\"" + archive + "\"");
+    if (abandoned(wizard)) return;
+    check(archive.size() >= MAX_PATH, "the test path is not longer than MAX_PATH");
+    pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    if (waitForCompletion(wizard)) {
+        check(hasLine(logOf(wizard), "    one.txt: size = 6:  OK"), "one.txt not salvaged");
+    }
+    finishAndExit(wizard);
+    check(fileExists(folder + "\\Salvaged.zip"), "no Salvaged.zip beside the long-path archive");
+    finishCase("an archive path longer than MAX_PATH opens and gets its output beside it");
+}
+
+// Escape in "Decrypt File" ends the whole run: the wizard closes, nothing is left behind. The
+// dialog shows the entry's UTF-8 name decoded and has a close box.
+void escapeInPasswordDialog(const std::string& exe, const std::string& folder) {
+    std::string output = folder + "\\Salvaged.zip";
+    std::vector<std::string> foldersBefore = tempFoldersOfRuns();
+    Wizard wizard = openWizard(exe, "\"" + folder + "\\secret.zip\"");
+    if (abandoned(wizard)) return;
+    pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    HWND dialog = waitForTopWindow(wizard.program, "Decrypt File", kRunWaitMs);
+    if (dialog != nullptr) {
+        // Ключ/пароль.txt
+        std::string name =
+            "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87/\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C.txt";
+        check(controlText(dialog, IDC_ENCRYPTED_NAME) == name,
+              "dialog names \"" + controlText(dialog, IDC_ENCRYPTED_NAME) + "\"");
+        check((::GetWindowLongPtrW(dialog, GWL_STYLE) & WS_SYSMENU) != 0, "no close box");
+        requestScreenshot("10-password-dialog-utf8");
+        HWND focus = focusedWindow(dialog);
+        check(focus == findControl(dialog, IDC_PASSWORD_EDIT), "the password box lacks the focus");
+        pressKey(focus != nullptr ? focus : dialog, VK_ESCAPE);
+    }
+    int code = waitForExit(wizard.program, kRunWaitMs);
+    check(code == 1, "exit code " + std::to_string(code) + " after Escape in the dialog");
+    if (code != 1) stopProgram(wizard.program);
+    check(!fileExists(output), "Salvaged.zip remains after Escape in the dialog");
+    check(newTempFolders(foldersBefore).empty(),
+          "temporary folder left: " + joined(newTempFolders(foldersBefore)));
+    finishCase("Escape in \"Decrypt File\" ends the run and leaves nothing behind");
+}
+
+// The output cannot be written in full (the test script limits the size of files the program
+// may write): the page says the run failed, blames no entry, and no broken archive is left.
+void writeFailure(const std::string& exe, const std::string& folder) {
+    std::string output = folder + "\\Salvaged.zip";
+    Wizard wizard = openWizard(exe, "\"" + folder + "\\big.zip\"");
+    if (abandoned(wizard)) return;
+    pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    HWND box = waitForTopWindow(wizard.program, "Output Error", kRunWaitMs);
+    if (box != nullptr) {
+        check(staticTexts(box) == "Unable to write to output file",
+              "output error says \"" + staticTexts(box) + "\"");
+        clickButton(box, IDOK);
+    }
+    bool failed = waitUntil([&] { return pageTitle(wizard) == "Salvage Failed"; }, kRunWaitMs);
+    check(failed, "the page title is \"" + pageTitle(wizard) + "\" after a failed write");
+    if (failed) {
+        check(controlText(wizard.sheet, IDC_COMPLETION_TEXT) ==
+                  "Writing failed: nothing was stored in " + output,
+              "completion text \"" + controlText(wizard.sheet, IDC_COMPLETION_TEXT) + "\"");
+        std::vector<std::string> lines = logOf(wizard);
+        check(countLinesStarting(lines, "ERROR") == 0 && countLinesStarting(lines, "WARNING") == 0,
+              "the log blames the archive: " + joined(lines));
+        requestScreenshot("11-write-failed-page");
+        check(!fileExists(output), "the unusable Salvaged.zip is left");
+    }
+    enterFinishes(wizard);
+    check(!fileExists(output), "the unusable Salvaged.zip is left after Finish");
+    finishCase("a failed write is shown as \"Salvage Failed\" and leaves no broken output");
+}
+
 }  // namespace
 
-int main(int argumentCount, char** arguments) {
+int main() {
+    // The wide command line: folder names in any script arrive whole.
+    int argumentCount = 0;
+    wchar_t** wideArguments = ::CommandLineToArgvW(::GetCommandLineW(), &argumentCount);
+    std::vector<std::string> arguments;
+    for (int index = 0; index < argumentCount; ++index)
+        arguments.push_back(utf8FromWide(wideArguments[index], std::wcslen(wideArguments[index])));
+    ::LocalFree(wideArguments);
     if (argumentCount < 4) {
         std::fprintf(stderr, "usage: wizard_driver SCENARIO PROGRAM FOLDER [SHOTS [WRONG]]\n");
         return 2;
@@ -308,6 +535,16 @@ int main(int argumentCount, char** arguments) {
         cancelDuringRun(exe, folder);
     } else if (scenario == "password" && argumentCount > 5) {
         encryptedArchive(exe, folder, arguments[5]);
+    } else if (scenario == "two-runs" && argumentCount > 5) {
+        twoRunsAtOnce(exe, folder, std::atoi(arguments[5].c_str()));
+    } else if (scenario == "unicode") {
+        unicodeArchive(exe, folder);
+    } else if (scenario == "long-path") {
+        longPathArchive(exe, folder);
+    } else if (scenario == "password-escape") {
+        escapeInPasswordDialog(exe, folder);
+    } else if (scenario == "write-failure") {
+        writeFailure(exe, folder);
     } else {
         std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
         return 2;
