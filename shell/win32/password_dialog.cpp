@@ -12,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
+#include "shell/win32/path_text.h"
 #include "shell/win32/shell_state.h"
 #include "shell/win32/shown_names.h"
 
@@ -84,6 +85,10 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             ::SetFocus(::GetDlgItem(dialog, IDC_PASSWORD_EDIT));
             return FALSE;  // the focus is set
         }
+        case WM_DRAWITEM:
+            if (wParam != IDC_ENCRYPTED_NAME) return FALSE;
+            drawPathText(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
         case WM_COMMAND: {
             auto* question =
                 reinterpret_cast<PasswordQuestion*>(::GetWindowLongPtrW(dialog, DWLP_USER));

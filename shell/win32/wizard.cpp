@@ -12,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
+#include "shell/win32/path_text.h"
 #include "shell/win32/shell_paths.h"
 #include "shell/win32/shell_state.h"
 
@@ -226,7 +227,7 @@ INT_PTR CALLBACK selectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
     }
 }
 
-INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam) {
+INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_INITDIALOG:
             ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
@@ -237,6 +238,10 @@ INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM, LPARAM lParam
             return TRUE;
         case WM_NOTIFY:
             return progressPageNotify(page, *reinterpret_cast<const NMHDR*>(lParam));
+        case WM_DRAWITEM:
+            if (wParam != IDC_COMPLETION_TEXT) return FALSE;
+            drawPathText(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
         case WM_FOCUS_CANCEL:
             if (!runFinished) focusSheetButton(::GetParent(page), kSheetCancelButton);
             return 0;

@@ -12,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
+#include "shell/win32/path_text.h"
 #include "shell/win32/shell_paths.h"
 #include "shell/win32/shell_state.h"
 #include "shell/win32/shown_names.h"
@@ -145,9 +146,9 @@ void dialogTemplatesHoldTheirControls() {
     check((styleOf(decrypt, IDC_PASSWORD_EDIT) & ES_PASSWORD) != 0, "password box not masked");
     check(windowText(::GetDlgItem(decrypt, IDC_SKIP)) == "&Skip", "Skip button");
     check((styleOf(decrypt, IDOK) & BS_DEFPUSHBUTTON) != 0, "OK is not the default button");
-    check((styleOf(decrypt, IDC_ENCRYPTED_NAME) & SS_NOPREFIX) != 0, "an & in a name is a prefix");
-    check((styleOf(decrypt, IDC_ENCRYPTED_NAME) & SS_PATHELLIPSIS) != 0,
-          "a long name is cut instead of shortened in its middle");
+    // The program draws the name itself, shortened in its middle (fitPathText).
+    check((styleOf(decrypt, IDC_ENCRYPTED_NAME) & SS_TYPEMASK) == SS_OWNERDRAW,
+          "the name is not drawn by the program");
     ::DestroyWindow(decrypt);
 
     HWND parent = makePopup(0, 0, 700, 500);
@@ -166,9 +167,14 @@ void dialogTemplatesHoldTheirControls() {
           "log list style " + std::to_string(listStyle));
     LONG_PTR completionStyle = styleOf(progress, IDC_COMPLETION_TEXT);
     check((completionStyle & WS_VISIBLE) == 0, "completion text visible at start");
-    // A path holding "&" must be shown as it is, and a long one must not wrap out of sight.
-    check((completionStyle & SS_NOPREFIX) != 0 && (completionStyle & SS_PATHELLIPSIS) != 0,
-          "completion text treats & as a prefix or wraps");
+    // Drawn by the program: a path holding "&" is shown as it is, a long one is shortened.
+    check((completionStyle & SS_TYPEMASK) == SS_OWNERDRAW, "completion text is a plain static");
+    RECT completion;
+    RECT log;
+    ::GetWindowRect(::GetDlgItem(progress, IDC_COMPLETION_TEXT), &completion);
+    ::GetWindowRect(::GetDlgItem(progress, IDC_LOG_LIST), &log);
+    check(completion.left == log.left && completion.right == log.right,
+          "the completion line is not as wide as the log");
     char className[64] = {};
     ::GetClassNameA(::GetDlgItem(progress, IDC_PROGRESS_BAR), className, sizeof className);
     check(lstrcmpiA(className, "msctls_progress32") == 0, "1001 is not a progress bar");
@@ -217,6 +223,30 @@ void namesAndPathsInAnyScript() {
     check(fileSystemPath(messy.c_str()) == L"\\\\?\\C:\\" + std::wstring(300, L'c') + L"\\x.zip",
           "a long path is not made full before its prefix");
     finishCase("names shown from OEM or UTF-8; paths in any script and of any length");
+
+    HDC dc = ::GetDC(nullptr);
+    auto widthOf = [&](const std::wstring& text) {
+        SIZE extent = {};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        return static_cast<int>(extent.cx);
+    };
+    std::wstring path = L"Stored in C:\\" + std::wstring(200, L'x') + L"\\Salvaged.zip";
+    int width = widthOf(L"Stored in C:\\xxxxxxxxxx...\\Salvaged.zip");
+    std::wstring fitted = fitPathText(dc, path, width);
+    check(widthOf(fitted) <= width, "the shortened path is wider than its box");
+    check(fitted.rfind(L"Stored in C:\\xxx", 0) == 0 && fitted.size() > 13 &&
+              fitted.compare(fitted.size() - 16, 16, L"...\\Salvaged.zip") == 0,
+          "the start and the last part are not kept around the ellipsis");
+    check(fitPathText(dc, L"a/b.txt", 1000) == L"a/b.txt", "a line that fits was changed");
+    std::wstring name = std::wstring(100, L'd') + L"/deep/" + std::wstring(20, L'n') + L".txt";
+    std::wstring fittedName =
+        fitPathText(dc, name, widthOf(L"ddd.../" + std::wstring(20, L'n') + L".txt"));
+    check(fittedName.find(L".../") != std::wstring::npos,
+          "an entry name is not shortened at its last '/'");
+    check(widthOf(fitPathText(dc, path, 20)) <= 20 || fitPathText(dc, path, 20) == L"...",
+          "a box narrower than the last part overflows");
+    ::ReleaseDC(nullptr, dc);
+    finishCase("a long path or name is shortened in its middle to its box");
 
     std::string folder = runTempFolder();
     check(!folder.empty() && folder.find("zipsalvage-") != std::string::npos,
