@@ -60,6 +60,29 @@ void setControlText(HWND page, int id, const std::string& text) {
     ::SetDlgItemTextW(page, id, wideFromUtf8(text).c_str());
 }
 
+// The file-open dialog's file name box (cmb13 of <dlgs.h>).
+constexpr int kFileNameBox = 1148;
+
+HHOOK fileDialogHook = nullptr;
+
+// The box is an edit inside a combo box (inside a ComboBoxEx in newer dialogs), all with the
+// box's id: the limit is set on the edit itself, which enforces it.
+BOOL CALLBACK limitFileNameBox(HWND control, LPARAM) {
+    wchar_t className[16] = {};
+    ::GetClassNameW(control, className, 16);
+    if (::GetDlgCtrlID(control) == kFileNameBox && lstrcmpiW(className, L"Edit") == 0)
+        ::SendMessageW(control, EM_LIMITTEXT, MAX_PATH - 1, 0);
+    return TRUE;
+}
+
+// Some file dialogs copy the typed name into buffers of MAX_PATH characters (Wine's dies on a
+// longer one), so their name box takes no more than that; longer paths go in the archive box.
+LRESULT CALLBACK fileDialogCbt(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE)
+        ::EnumChildWindows(reinterpret_cast<HWND>(wParam), limitFileNameBox, 0);
+    return ::CallNextHookEx(fileDialogHook, code, wParam, lParam);
+}
+
 // The file-open dialog; true with the chosen path in `chosen`.
 bool browseForArchive(HWND page, std::string& chosen) {
     std::wstring filter = wideFromUtf8(loadText(kTextOpenDialogFilter));
@@ -79,12 +102,19 @@ bool browseForArchive(HWND page, std::string& chosen) {
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrInitialDir = startFolder.empty() ? nullptr : startFolder.c_str();
+    // A start folder of MAX_PATH characters or more overruns fixed buffers inside some file
+    // dialogs (Wine's dies in its start-up); the dialog then starts in its own default folder.
+    bool usableStart = !startFolder.empty() && startFolder.size() < MAX_PATH;
+    dialog.lpstrInitialDir = usableStart ? startFolder.c_str() : nullptr;
     dialog.lpstrTitle = title.c_str();
     dialog.lpstrDefExt = L"zip";
     dialog.Flags =
         OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES;
-    if (!::GetOpenFileNameW(&dialog)) return false;
+    fileDialogHook = ::SetWindowsHookExW(WH_CBT, fileDialogCbt, nullptr, ::GetCurrentThreadId());
+    bool chose = ::GetOpenFileNameW(&dialog) != 0;
+    if (fileDialogHook != nullptr) ::UnhookWindowsHookEx(fileDialogHook);
+    fileDialogHook = nullptr;
+    if (!chose) return false;
     chosen = utf8FromWide(file.c_str(), std::wcslen(file.c_str()));
     return true;
 }

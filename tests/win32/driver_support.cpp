@@ -138,6 +138,24 @@ HWND findTopWindow(const Program& program, const std::string& caption) {
     return search.found;
 }
 
+std::vector<HWND> topWindowsOf(const Program& program) {
+    struct Search {
+        DWORD processId;
+        std::vector<HWND> found;
+    } search{program.info.dwProcessId, {}};
+    ::EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* into = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(window, &owner);
+            if (owner == into->processId && ::IsWindowVisible(window))
+                into->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 HWND waitForTopWindow(const Program& program, const std::string& caption, DWORD milliseconds) {
     HWND found = nullptr;
     waitUntil([&] { return (found = findTopWindow(program, caption)) != nullptr; }, milliseconds);
@@ -220,6 +238,10 @@ HWND focusedWindow(HWND window) {
 void pressKey(HWND window, WPARAM virtualKey) {
     ::PostMessageW(window, WM_KEYDOWN, virtualKey, 1);
     ::PostMessageW(window, WM_KEYUP, virtualKey, 1 | (3u << 30));
+}
+
+void typeText(HWND window, const std::string& text) {
+    for (wchar_t character : wideFromUtf8(text)) ::PostMessageW(window, WM_CHAR, character, 1);
 }
 
 std::vector<std::string> tempFoldersOfRuns() {

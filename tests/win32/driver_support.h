@@ -34,6 +34,8 @@ bool waitUntil(const std::function<bool()>& condition, DWORD milliseconds);
 // A visible top-level window of the process with this caption, or null.
 HWND findTopWindow(const Program& program, const std::string& caption);
 HWND waitForTopWindow(const Program& program, const std::string& caption, DWORD milliseconds);
+// Every visible top-level window of the process.
+std::vector<HWND> topWindowsOf(const Program& program);
 
 // The visible descendant of `root` with control id `id`, or null.
 HWND findControl(HWND root, int id);
@@ -52,6 +54,8 @@ void pressSheetButton(HWND sheet, int psbtn);
 HWND focusedWindow(HWND window);
 // Posts a key press to `window`, as the keyboard would deliver it to the focused control.
 void pressKey(HWND window, WPARAM virtualKey);
+// Posts `text` to `window` one character at a time, as typing would (limits of the box apply).
+void typeText(HWND window, const std::string& text);
 // Names of the runs' private temporary folders in the user's temporary folder.
 std::vector<std::string> tempFoldersOfRuns();
 
