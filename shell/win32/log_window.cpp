@@ -30,8 +30,8 @@ bool runMessage(void*, const char* text, const char* caption, MessageKind kind) 
 }
 
 // The log's texts are UTF-8, so a name reaches the list box whatever its writer's script.
-void runDisplayName(void*, const char* rawName, std::string& shown) {
-    shown = shownEntryName(rawName, false);
+void runDisplayName(void*, const char* rawName, bool utf8, std::string& shown) {
+    shown = shownEntryName(rawName, utf8);
 }
 
 // A list box scrolls sideways only as far as it is told; without this its horizontal scroll bar

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/entry_names.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
@@ -76,7 +77,7 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             auto* question = reinterpret_cast<PasswordQuestion*>(lParam);
             centerWindow(dialog, logWindow);
-            bool utf8 = (question->request->flags & kUtf8NameFlag) != 0;
+            bool utf8 = (question->request->flags & kFlagUtf8Name) != 0;
             std::wstring name = wideFromUtf8(shownEntryName(question->request->name, utf8));
             ::SetDlgItemTextW(dialog, IDC_ENCRYPTED_NAME, name.c_str());
             // Longer text could not be kept whole: refuse it as it is typed, never cut it later.

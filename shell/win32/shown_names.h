@@ -3,12 +3,9 @@
 // the OEM code page otherwise, as DOS-era archivers stored them.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 namespace zipsalvage {
-
-inline constexpr uint16_t kUtf8NameFlag = 1u << 11;
 
 // The name in UTF-8; bytes that are not valid UTF-8 under bit 11 become U+FFFD.
 std::string shownEntryName(const char* rawName, bool utf8);
