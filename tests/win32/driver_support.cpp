@@ -46,6 +46,19 @@ BOOL CALLBACK matchTopWindow(HWND window, LPARAM parameter) {
     return FALSE;
 }
 
+struct TopWindows {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectTopWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<TopWindows*>(parameter);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && ::IsWindowVisible(window)) search->found.push_back(window);
+    return TRUE;
+}
+
 struct ControlSearch {
     int id;
     HWND found;
@@ -139,20 +152,8 @@ HWND findTopWindow(const Program& program, const std::string& caption) {
 }
 
 std::vector<HWND> topWindowsOf(const Program& program) {
-    struct Search {
-        DWORD processId;
-        std::vector<HWND> found;
-    } search{program.info.dwProcessId, {}};
-    ::EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* into = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(window, &owner);
-            if (owner == into->processId && ::IsWindowVisible(window))
-                into->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TopWindows search{program.info.dwProcessId, {}};
+    ::EnumWindows(collectTopWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
