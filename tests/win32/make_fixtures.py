@@ -73,7 +73,8 @@ def write_zip(path, files, compression=zipfile.ZIP_DEFLATED):
 def main():
     root = sys.argv[1]
     names = ("complete run", "first page", "closed run", "cancel run", "password run",
-             "two runs", "unicode", "password escape", "write failure", "long path")
+             "two runs", "unicode", "password escape", "write failure", "long path",
+             "long password")
     folders = {name: os.path.join(root, name) for name in names}
     # Latin, Cyrillic and CJK in one folder name: none of one ANSI code page holds them all.
     folders["unicode"] = os.path.join(root, "Gr\u00fc\u00dfe \u041e\u0440\u0434\u0435\u0440 \u6587\u4ef6\u5939")
@@ -99,6 +100,8 @@ def main():
     write_encrypted_zip(os.path.join(folders["password escape"], "secret.zip"),
                         "\u041a\u043b\u044e\u0447/\u043f\u0430\u0440\u043e\u043b\u044c.txt".encode(),
                         b"secret\n", b"right", 1 << 11)
+    write_encrypted_zip(os.path.join(folders["long password"], "secret.zip"), b"long.txt",
+                        b"opened\n", LONG_PASSWORD.encode(), 0)
     # Random data that does not compress: the output passes the script's file-size limit
     # (1 MiB) while every temporary file stays below it.
     write_zip(os.path.join(folders["write failure"], "big.zip"),
@@ -150,6 +153,8 @@ def main():
 
 
 TWO_RUNS_ENTRIES = 600
+# Longer than the 39 characters the dialog once kept, as a pass phrase may be.
+LONG_PASSWORD = "correct horse battery staple " * 7
 
 
 def passes(archive_path, name, password):

@@ -526,6 +526,34 @@ void writeFailure(const std::string& exe, const std::string& folder) {
     finishCase("a failed write is shown as \"Salvage Failed\" and leaves no broken output");
 }
 
+// A pass phrase of some 200 characters, typed into "Decrypt File", opens its entry.
+void longPassword(const std::string& exe, const std::string& folder) {
+    const std::string phrase = [] {
+        std::string text;
+        for (int copy = 0; copy < 7; ++copy) text += "correct horse battery staple ";
+        return text;
+    }();
+    Wizard wizard = openWizard(exe, "\"" + folder + "\\secret.zip\"");
+    if (abandoned(wizard)) return;
+    pressSheetButton(wizard.sheet, PSBTN_NEXT);
+    HWND dialog = waitForTopWindow(wizard.program, "Decrypt File", kRunWaitMs);
+    if (dialog != nullptr) {
+        typeText(findControl(dialog, IDC_PASSWORD_EDIT), phrase);
+        ::Sleep(500);
+        clickButton(dialog, IDOK);
+        check(waitUntil([&] { return !::IsWindow(dialog); }, kWindowWaitMs),
+              "the long password was refused");
+        HWND box = findTopWindow(wizard.program, "Incorrect Password");
+        if (box != nullptr) clickButton(box, IDOK);
+    }
+    if (waitForCompletion(wizard)) {
+        check(hasLine(logOf(wizard), "    long.txt: size = 7:  OK"),
+              "long.txt not salvaged: " + joined(logOf(wizard)));
+    }
+    finishAndExit(wizard);
+    finishCase("a 203-character pass phrase typed into \"Decrypt File\" opens its entry");
+}
+
 }  // namespace
 
 int main() {
@@ -564,6 +592,8 @@ int main() {
         longPathArchive(exe, folder);
     } else if (scenario == "password-escape") {
         escapeInPasswordDialog(exe, folder);
+    } else if (scenario == "long-password") {
+        longPassword(exe, folder);
     } else if (scenario == "write-failure") {
         writeFailure(exe, folder);
     } else {
