@@ -224,6 +224,11 @@ static RunResult scanArchive(SalvageRun& run) {
 RunResult runSalvage(SalvageRun& run) {
     RunResult result = scanArchive(run);
     discardTempFile();
+    if (result == RunResult::kCompleted && !commitOutput(run)) {
+        showOutputError(run);
+        result = RunResult::kOutputFailed;
+    }
+    if (result != RunResult::kCompleted) discardOutput(run);
     return result;
 }
 
