@@ -90,8 +90,8 @@ bool createOutput(SalvageRun& run, const char* path) {
 
 bool commitOutput(SalvageRun& run) {
     if (run.outputPartialPath.empty()) return true;
-    bool committed = commitPartialFile(run.outputHandle, run.outputPartialPath.c_str(),
-                                       run.outputPath.c_str());
+    bool committed =
+        commitPartialFile(run.outputHandle, run.outputPartialPath.c_str(), run.outputPath.c_str());
     if (committed) {
         run.outputPartialPath.clear();
     } else {

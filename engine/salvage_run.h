@@ -14,6 +14,28 @@ namespace zipsalvage {
 
 enum class MessageKind { kError, kQuestion };
 
+// How one entry came out, for machine-readable reports.
+enum class EntryVerdict {
+    kWhole,          // written with every recorded byte
+    kPartial,        // written with part of its data, or a size other than the recorded one
+    kUnrecoverable,  // written empty: nothing of its data could be decoded
+    kUndecryptable,  // left out: no password opened it
+    kSystemError,    // the system failed us (temporary file, memory), not the data
+    kNotWritten,     // left out: its re-encoding failed or the run stopped in it
+};
+
+// One entry as the run judged it. The recorded fields are the local header's; `recoveredBytes`
+// is what the output holds of it (0 when it was left out).
+struct EntryReport {
+    const char* rawName;  // the name's raw bytes (OEM code page), zero-terminated
+    uint16_t method;      // the compression method the header names
+    uint64_t recordedSize;
+    uint32_t recordedCrc32;
+    uint64_t recoveredBytes;
+    bool written;  // the entry is in the output
+    EntryVerdict verdict;
+};
+
 // How the run reaches the person using it: the log list, the progress bar, message boxes and
 // the display form of entry names. Every member may be null (then nothing is shown, questions
 // are answered No and names are shown as their raw bytes).
@@ -26,6 +48,10 @@ struct RunUi {
                         MessageKind kind) = nullptr;
     // Converts a raw name (OEM code page bytes) to the text shown in the log.
     void (*displayName)(void* context, const char* rawName, std::string& shown) = nullptr;
+    // Called once for every entry whose header and name were read, when its verdict is known.
+    // Its context is its own, so a report can be hooked in beside any interface.
+    void (*entryDone)(void* entryDoneContext, const EntryReport& report) = nullptr;
+    void* entryDoneContext = nullptr;
 };
 
 enum class RunResult {
@@ -39,7 +65,7 @@ struct SalvageRun {
     std::string browseFolder;
     std::string outputPath;         // the final name; set by createOutput
     std::string outputPartialPath;  // where the output is written until commitOutput
-    ArchiveReader reader;  // holds archiveHandle and archiveSize
+    ArchiveReader reader;           // holds archiveHandle and archiveSize
     FileHandle outputHandle = kInvalidFile;
     SalvagedEntry* entryList = nullptr;
     SalvagedEntry* entryTail = nullptr;  // appending is constant time
@@ -49,6 +75,8 @@ struct SalvageRun {
     int32_t undecryptableCount = 0;
     int32_t systemErrorCount = 0;
     RunFlags flags;
+    // A write to the output came up short: the run ends at once, and no entry is blamed for it.
+    bool outputFailed = false;
     WorkerThread workerThread;
     RunUi ui;
     PasswordBook passwords{};

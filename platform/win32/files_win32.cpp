@@ -119,7 +119,7 @@ PathKind pathKind(const char* path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
-                                                                               : PathKind::kOther;
+                                                                              : PathKind::kOther;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kSymbolicLink;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kOther;
@@ -133,9 +133,8 @@ bool isSeekable(FileHandle file) {
 std::string lastSystemError() {
     DWORD error = ::GetLastError();
     char text[512] = {};
-    DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                         0, text, sizeof text, nullptr);
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, text, sizeof text, nullptr);
     std::string result(text, length);
     // The system's text ends in a full stop and a line break; the message adds its own end.
     while (!result.empty() &&
