@@ -46,14 +46,15 @@ bool checkTempFolder(SalvageRun& run) {
         std::string reason = lastSystemError();
         return showError(run, kTextTempFolderUnusable, tempFolderParent().c_str(), reason);
     }
-    std::string probePath = folder + "probe.tmp";
-    FileHandle probe = createTempFileAt(probePath.c_str());
+    // A name of its own, made exclusively: on Win32 the folder is the user's shared one.
+    std::string probePath;
+    FileHandle probe = createPartialFile((folder + "zipsalvage-probe").c_str(), probePath);
     static constexpr uint32_t kProbeBytes = 4096;
     static const char zeros[kProbeBytes] = {};
     bool works = probe != kInvalidFile && writeFile(probe, zeros, kProbeBytes) == kProbeBytes;
     std::string reason = works ? std::string() : lastSystemError();
     closeFile(probe);
-    deleteFile(probePath.c_str());
+    if (!probePath.empty()) deleteFile(probePath.c_str());
     if (!works) return showError(run, kTextTempFolderUnusable, tempFolderParent().c_str(), reason);
     return true;
 }

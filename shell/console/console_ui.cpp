@@ -62,6 +62,8 @@ void consoleProgress(void* context, int thousandths) {
     auto& ui = *static_cast<ConsoleUi*>(context);
     if (!ui.progressOnTerminal) return;
     std::lock_guard<std::mutex> guard(ui.outputLock);
+    // The reader reports every 10,000 bytes; the line changes only with the thousandths.
+    if (thousandths == ui.lastProgress && ui.progressVisible) return;
     ui.lastProgress = thousandths;
     drawProgress(ui, thousandths);
 }
