@@ -72,14 +72,5 @@ TEST_F(FullDisk, AFullTemporaryFolderIsReportedOnceBeforeTheRun) {
     EXPECT_EQ(folderNames(small.path), std::vector<std::string>{"filler"});
 }
 
-TEST_F(FullDisk, AnEntryTooLargeForTheTemporaryFolderIsASystemErrorNotDamage) {
-    Outcome run = salvage(dir, "a.zip", "TMPDIR=" + testing::shellQuote(small.path));
-    EXPECT_EQ(run.status, 1) << run.output;
-    expectNoEntryBlamed(run);
-    EXPECT_TRUE(contains(run.output, "    small.txt: size = 3000:  OK")) << run.output;
-    EXPECT_TRUE(contains(run.output, "system errors")) << run.output;
-    EXPECT_TRUE(folderNames(small.path).empty()) << "the private folder is removed";
-}
-
 }  // namespace
 }  // namespace zipsalvage
