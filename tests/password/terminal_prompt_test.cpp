@@ -167,7 +167,8 @@ TEST_F(TerminalPrompt, InterruptAtThePromptGivesTheTerminalBack) {
         } else {
             ::kill(interrupted.pid, SIGTERM);
         }
-        EXPECT_EQ(testing::finishSession(interrupted), 130) << log();
+        EXPECT_EQ(testing::finishSession(interrupted), fromKeyboard ? 128 + SIGINT : 128 + SIGTERM)
+            << log();
         EXPECT_TRUE(testing::terminalEchoes(interrupted));
         EXPECT_FALSE(testing::pathExists(dir.file("Salvaged.zip")));
     }
