@@ -199,6 +199,17 @@ fi
 
 run_cases password-escape "$driver" password-escape "$exe" "$(fixture "password escape")" "$shots"
 
+run_cases long-password "$driver" long-password "$exe" "$(fixture "long password")" "$shots"
+
+file_limit_kib=1024
+run_cases write-failure "$driver" write-failure "$exe" "$(fixture "write failure")" "$shots"
+file_limit_kib=""
+if [ "$(ls -A "$work/fixtures/write failure")" = "big.zip" ]; then
+  note_pass "a failed write leaves nothing beside the archive"
+else
+  note_fail "a failed write left: $(ls -A "$work/fixtures/write failure" | tr '\n' ' ')"
+fi
+
 echo "== screenshots in $work/shots"
 ls "$work/shots" | grep '\.png$' | sed 's/^/   /'
 finish

@@ -2,6 +2,8 @@
 // Paths arrive in UTF-8 and reach Windows in their wide, long-capable form.
 #include <windows.h>
 
+#include <string>
+
 #include "platform/platform.h"
 #include "platform/win32/wide_text.h"
 
@@ -115,6 +117,72 @@ int64_t fileSize(FileHandle file) {
 
 bool fileExists(const char* path) {
     return ::GetFileAttributesW(fileSystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+PathKind pathKind(const char* path) {
+    DWORD attributes = ::GetFileAttributesW(fileSystemPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
+                                                                              : PathKind::kOther;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kSymbolicLink;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kOther;
+    return PathKind::kRegularFile;
+}
+
+bool isSeekable(FileHandle file) {
+    return file != kInvalidFile && ::GetFileType(handleOf(file)) == FILE_TYPE_DISK;
+}
+
+std::string lastSystemError() {
+    DWORD error = ::GetLastError();
+    wchar_t text[512] = {};
+    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, text, 512, nullptr);
+    std::string result = utf8FromWide(text, length);
+    // The system's text ends in a full stop and a line break; the message adds its own end.
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) {
+        result.pop_back();
+    }
+    if (result.empty()) result = "error " + std::to_string(error);
+    return result;
+}
+
+FileHandle createPartialFile(const char* finalPath, std::string& partialPath) {
+    // CREATE_NEW fails on any existing name, so a name in use is never opened; the counter and
+    // the process id make a free one likely at the first try.
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        ::wsprintfA(suffix, ".partial-%lx%02x", ::GetCurrentProcessId(), counter++ & 0xFF);
+        std::string candidate = std::string(finalPath) + suffix;
+        HANDLE handle =
+            ::CreateFileW(fileSystemPath(candidate.c_str()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                          kNoSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            partialPath = candidate;
+            return fileOf(handle);
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS) return kInvalidFile;
+    }
+    return kInvalidFile;
+}
+
+bool commitPartialFile(FileHandle& handle, const char* partialPath, const char* finalPath) {
+    bool flushed = handle != kInvalidFile && ::FlushFileBuffers(handleOf(handle)) != 0;
+    DWORD reason = ::GetLastError();
+    closeFile(handle);
+    handle = kInvalidFile;
+    if (!flushed) {
+        ::SetLastError(reason);
+        return false;
+    }
+    // The handle shared nothing, so it is closed before the move; the move replaces the file
+    // or link of the final name itself and returns once the change is on the disk.
+    return ::MoveFileExW(fileSystemPath(partialPath).c_str(), fileSystemPath(finalPath).c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool deleteFile(const char* path) { return ::DeleteFileW(fileSystemPath(path).c_str()) != 0; }

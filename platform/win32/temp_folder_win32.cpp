@@ -64,6 +64,8 @@ std::string runTempFolder() {
     return {};
 }
 
+std::string tempFolderParent() { return utf8FromWide(userTempFolder()); }
+
 void removeRunTempFolder() {
     std::lock_guard<std::mutex> guard(folderLock);
     if (privateFolder.empty()) return;

@@ -116,10 +116,9 @@ int runProgram(HINSTANCE instance) {
     ::DeleteObject(titleFont);
     ::DeleteObject(background);
     waitForWorker();
+    // A cancelled run's output was never put in place: closing removes its partial file, and
+    // an earlier file of the output's name stays as it was.
     closeRunFiles(salvageRun);
-    // A cancelled or failed run leaves no output: what was written is no valid archive.
-    bool unusable = isCancelled(salvageRun.flags) || runResult == RunResult::kOutputFailed;
-    if (unusable && !salvageRun.outputPath.empty()) deleteFile(salvageRun.outputPath.c_str());
     removeRunTempFolder();
     if (sideBitmap != nullptr) ::DeleteObject(sideBitmap);
     ::OleUninitialize();

@@ -138,6 +138,10 @@ bool prepareRunFiles(HWND page) {
         return false;
     }
     if (!openArchive(salvageRun, salvageRun.archivePath.c_str())) return false;
+    if (!checkTempFolder(salvageRun)) {
+        closeRunFiles(salvageRun);
+        return false;
+    }
     // From the full path, so a bare or relative name still puts the output beside the archive
     // and the completion text names the place in full.
     salvageRun.outputPath = outputPathBeside(fullPathOf(salvageRun.archivePath));
@@ -163,10 +167,10 @@ void showRunEnded(HWND page) {
     // Focus first: a disabled Cancel that still had it would leave the keyboard nowhere.
     focusSheetButton(sheet, kSheetFinishButton);
     ::EnableWindow(::GetDlgItem(sheet, kSheetCancelButton), FALSE);
+    // The run put a completed output in place itself and removed a failed one (an earlier file
+    // of the output's name then stays as it was).
     closeRunFiles(salvageRun);
     bool failed = runResult == RunResult::kOutputFailed;
-    // A run whose writes failed left no valid archive: it goes now, so the page tells the truth.
-    if (failed) deleteFile(salvageRun.outputPath.c_str());
     std::string text(salvageRun.outputPath.size() + 100, '\0');
     formatText(text.data(), static_cast<int>(text.size()),
                loadText(failed ? kTextNothingStored : kTextStoredIn),
