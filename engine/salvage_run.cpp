@@ -1,8 +1,10 @@
 // runSalvage: the byte-by-byte scan for local headers, then the new central directory.
 #include "engine/salvage_run.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "resources/strings.h"
 
@@ -14,12 +16,12 @@ constexpr uint32_t kCancelCheckBytes = 1u << 16;
 
 // Writes `count` bytes to the output; false when the write came up short.
 bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
-    return writeFile(run.outputHandle, bytes, count) == count;
+    return count == 0 || writeFile(run.outputHandle, bytes, count) == count;
 }
 
-void logCount(SalvageRun& run, int textId, int32_t count) {
+void logCount(SalvageRun& run, int textId, uint64_t count) {
     char line[256];
-    formatText(line, sizeof line, loadText(textId), count);
+    formatText(line, sizeof line, loadText(textId), static_cast<unsigned long long>(count));
     logText(run, line);
 }
 
@@ -48,28 +50,83 @@ void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) 
     if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
 }
 
+// An owned byte buffer of a header's name or extra field, with room for a terminating zero.
+struct NameBuffer {
+    char* bytes;
+    explicit NameBuffer(size_t length) : bytes(new (std::nothrow) char[length + 1]) {
+        if (bytes != nullptr) bytes[length] = '\0';
+    }
+    ~NameBuffer() { delete[] bytes; }
+    NameBuffer(const NameBuffer&) = delete;
+    NameBuffer& operator=(const NameBuffer&) = delete;
+    uint8_t* raw() const { return reinterpret_cast<uint8_t*>(bytes); }
+    char* release() {
+        char* owned = bytes;
+        bytes = nullptr;
+        return owned;
+    }
+};
+
+void freeEntry(SalvagedEntry* entry) {
+    delete[] entry->name;
+    delete entry;
+}
+
+// A candidate header passed over although its name reads like one: the log says so, with the
+// name's zero bytes shown as "?", since the entry may be real and is not in the output.
+void logImplausibleHeader(SalvageRun& run, const NameBuffer& name, size_t nameLength) {
+    std::string raw(name.bytes, nameLength);
+    for (char& letter : raw) {
+        if (letter == '\0') letter = '?';
+    }
+    std::string shown = shownName(run, raw.c_str());
+    std::string line(shown.size() + 256, '\0');
+    // The signature stood just before the resume mark.
+    int64_t headerAt = run.reader.resumePoint - 4;
+    formatText(line.data(), static_cast<int>(line.size()), loadText(kTextImplausibleHeader),
+               shown.c_str(), static_cast<unsigned long long>(headerAt < 0 ? 0 : headerAt));
+    logText(run, line.c_str());
+}
+
 // Cuts everything written for an entry from `headerOffset` on.
 bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
     return seekFile(run.outputHandle, headerOffset) && truncateFileHere(run.outputHandle);
 }
 
-// Central directory, end record, truncation. False when a write came up short.
+// Central directory, end record (with the Zip64 end record and locator before it when the
+// directory needs them), truncation. False when a write came up short.
 bool writeDirectory(SalvageRun& run) {
     int64_t start = filePosition(run.outputHandle);
     if (start < 0) return false;
-    uint32_t count = 0;
+    DirectoryExtent directory;
+    directory.offset = static_cast<uint64_t>(start);
     uint8_t image[kCentralHeaderSize];
+    uint8_t zip64Extra[kZip64CentralExtraMaxSize];
     for (SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) {
-        buildCentralHeader(*entry, image);
+        int extraLength = buildCentralZip64Extra(*entry, zip64Extra);
+        buildCentralHeader(*entry, static_cast<uint16_t>(extraLength), image);
         if (!writeOutput(run, image, kCentralHeaderSize)) return false;
-        if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength))) {
+        if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength)) ||
+            !writeOutput(run, zip64Extra, static_cast<uint32_t>(extraLength))) {
             return false;
         }
-        ++count;
+        ++directory.entryCount;
     }
     int64_t end = filePosition(run.outputHandle);
+    if (end < start) return false;
+    directory.size = static_cast<uint64_t>(end - start);
+    if (needsZip64End(directory)) {
+        uint8_t zip64End[kZip64EndRecordSize];
+        uint8_t locator[kZip64LocatorSize];
+        buildZip64EndRecord(directory, zip64End);
+        buildZip64Locator(static_cast<uint64_t>(end), locator);
+        if (!writeOutput(run, zip64End, kZip64EndRecordSize) ||
+            !writeOutput(run, locator, kZip64LocatorSize)) {
+            return false;
+        }
+    }
     uint8_t record[kEndRecordSize];
-    buildEndRecord(count, static_cast<uint32_t>(end - start), static_cast<uint32_t>(start), record);
+    buildEndRecord(directory, record);
     if (!writeOutput(run, record, kEndRecordSize)) return false;
     return truncateFileHere(run.outputHandle);
 }
@@ -100,65 +157,84 @@ std::string shownName(SalvageRun& run, const char* rawName) {
     return shown;
 }
 
+bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry) {
+    settleLocalSizes(entry);
+    uint8_t zip64Extra[kZip64LocalExtraSize];
+    int extraLength = buildLocalZip64Extra(entry, zip64Extra);
+    setHeaderField16(entry.header, kLocalExtraLength, static_cast<uint16_t>(extraLength));
+    uint16_t nameLength = headerField16(entry.header, kLocalNameLength);
+    return writeOutput(run, entry.header.bytes, kLocalHeaderSize) &&
+           writeOutput(run, entry.name, nameLength) &&
+           writeOutput(run, zip64Extra, static_cast<uint32_t>(extraLength));
+}
+
 int salvageHeaderAt(SalvageRun& run) {
     LocalHeader header;
     std::memcpy(header.bytes, kLocalSignature, 4);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
-    if (nameLength == 0 || nameLength > kMaxNameLength) return kHeaderRejected;
+    if (nameLength == 0) return kHeaderRejected;
+
+    NameBuffer name(nameLength);
+    if (name.bytes == nullptr) return kHeaderNotSalvaged;  // no memory: the entry cannot be listed
+    if (!readExact(run.reader, name.raw(), nameLength)) {
+        // A long name running into the archive's end is most likely a false signature's: the
+        // bytes it took are scanned again.
+        if (nameLength > kShortNameLength) return kHeaderRejected;
+        logText(run, loadText(kTextPrematureEnd));
+        return kHeaderNotSalvaged;
+    }
+    if (!headerIsPlausible(header, name.raw(), nameLength)) {
+        if (nameLooksReal(name.raw(), nameLength)) logImplausibleHeader(run, name, nameLength);
+        return kHeaderRejected;
+    }
+
+    // The extra field is read for the Zip64 sizes; a shortfall is not an error (the extraction
+    // then simply finds no input).
+    uint16_t extraLength = headerField16(header, kLocalExtraLength);
+    NameBuffer extra(extraLength);
+    int64_t extraRead = extra.bytes == nullptr
+                            ? static_cast<int64_t>(skipBytes(run.reader, extraLength))
+                            : readUpTo(run.reader, extra.raw(), extraLength);
+    EntrySizes recorded = recordedSizes(
+        header, extra.raw(), extra.bytes == nullptr ? 0 : static_cast<size_t>(extraRead));
+    setHeaderField16(header, kLocalExtraLength, 0);
 
     auto* entry = new (std::nothrow) SalvagedEntry{};
-    char* name = new (std::nothrow) char[nameLength + 1];
-    if (entry == nullptr || name == nullptr) {
-        // No memory for the node: the entry cannot be listed, so it is not salvaged.
-        delete entry;
-        delete[] name;
-        return kHeaderNotSalvaged;
-    }
-    if (!readExact(run.reader, reinterpret_cast<uint8_t*>(name), nameLength)) {
-        logText(run, loadText(kTextPrematureEnd));
-        delete entry;
-        delete[] name;
-        return kHeaderNotSalvaged;
-    }
-    name[nameLength] = '\0';
-    entry->name = name;
-    // A shortfall in the extra field is not an error: the extraction then finds no input.
-    skipBytes(run.reader, headerField16(header, kLocalExtraLength));
-    setHeaderField16(header, kLocalExtraLength, 0);
-    entry->header = header;
-
     int64_t headerOffset = filePosition(run.outputHandle);
-    entry->headerOffset = static_cast<uint32_t>(headerOffset);
-    if (headerOffset < 0 || !writeOutput(run, entry->header.bytes, kLocalHeaderSize) ||
-        !writeOutput(run, name, nameLength)) {
+    if (entry == nullptr) return kHeaderNotSalvaged;
+    if (headerOffset < 0) {
         delete entry;
-        delete[] name;
         return kHeaderOutputFailed;
     }
+    entry->header = header;
+    entry->name = name.release();
+    entry->headerOffset = static_cast<uint64_t>(headerOffset);
 
-    // Where the recorded data ends; a negative recorded size (as the extraction reads it) has none.
-    int64_t recordedData = static_cast<int32_t>(headerField32(header, kLocalCompressedSize));
-    int64_t recordedEnd = logicalPosition(run.reader) + (recordedData > 0 ? recordedData : 0);
-    bool salvaged = salvageEntryData(run, entry->header, name);
-    keepBytesAfterData(run.reader, recordedEnd, salvaged ? kRewindAfterEntry : 0);
+    // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
+    uint64_t dataStart = static_cast<uint64_t>(logicalPosition(run.reader));
+    uint64_t recordedEnd = dataStart + recorded.compressed;
+    if (recordedEnd < dataStart || recordedEnd > static_cast<uint64_t>(INT64_MAX)) {
+        recordedEnd = static_cast<uint64_t>(INT64_MAX);
+    }
+    bool salvaged = salvageEntryData(run, *entry, recorded);
+    keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
+                       salvaged ? kRewindAfterEntry : 0);
 
     if (!salvaged) {
         bool cut = cutOutputAt(run, headerOffset);
-        delete entry;
-        delete[] name;
+        freeEntry(entry);
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
     }
 
+    // The header again, now with the final method, CRC-32 and sizes; its length was fixed when
+    // it was first written, since whether it carries the Zip64 extra was settled then.
     setHeaderField16(entry->header, kLocalFlags, 0);
-    setHeaderField16(entry->header, kLocalVersionNeeded, kVersionWritten);
     int64_t dataEnd = filePosition(run.outputHandle);
     bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
-                     writeOutput(run, entry->header.bytes, kLocalHeaderSize) &&
-                     seekFile(run.outputHandle, dataEnd);
+                     writeEntryHead(run, *entry) && seekFile(run.outputHandle, dataEnd);
     if (!rewritten) {
-        delete entry;
-        delete[] name;
+        freeEntry(entry);
         return kHeaderOutputFailed;
     }
     appendEntry(run, entry);

@@ -61,7 +61,7 @@ std::vector<uint8_t> readBytes(const std::string& path) {
 }
 
 struct LogCounts {
-    int32_t wholeLines = 0;  // "    name: size = n:  OK"
+    uint64_t wholeLines = 0;  // "    name: size = n:  OK"
 };
 
 }  // namespace
@@ -96,11 +96,11 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
         FUZZ_CHECK(false, what.c_str());
     }
     // Every entry found is written, but for those it cannot decrypt or give a temporary file.
-    auto written = static_cast<int32_t>(entries.size());
+    auto written = static_cast<uint64_t>(entries.size());
     FUZZ_CHECK(written == run.filesFound - run.undecryptableCount - run.systemErrorCount,
                "entries written differ from entries found less those skipped");
     FUZZ_CHECK(run.systemErrorCount == 0, "system error on a healthy disk");
-    int32_t damaged = run.unrecoverableCount + run.partialCount;
+    uint64_t damaged = run.unrecoverableCount + run.partialCount;
     FUZZ_CHECK(counts.wholeLines == written - damaged,
                "an entry reported whole is counted damaged");
     std::string tempFolder = runTempFolder();
