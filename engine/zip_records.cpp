@@ -75,8 +75,9 @@ void settleLocalSizes(SalvagedEntry& entry) {
         setHeaderField32(header, kLocalUncompressedSize,
                          static_cast<uint32_t>(entry.sizes.uncompressed));
     }
-    setHeaderField16(header, kLocalVersionNeeded,
-                     entry.zip64Local ? kVersionZip64 : kVersionWritten);
+    // Version 4.5 in both headers of an entry that uses Zip64 anywhere, its offset included.
+    bool zip64 = entry.zip64Local || needsZip64(entry.headerOffset);
+    setHeaderField16(header, kLocalVersionNeeded, zip64 ? kVersionZip64 : kVersionWritten);
 }
 
 int buildLocalZip64Extra(const SalvagedEntry& entry, uint8_t* extra) {

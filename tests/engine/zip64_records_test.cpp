@@ -122,7 +122,8 @@ TEST(Zip64Write, FarOffsetAloneGoesInTheCentralExtra) {
     EXPECT_EQ(loadLE32(central + 20), 10u);
     EXPECT_EQ(loadLE32(central + 42), kZip64Marker32);
     EXPECT_EQ(loadLE16(central + 6), 45);
-    EXPECT_EQ(headerField16(entry.header, kLocalVersionNeeded), 20) << "the local header is small";
+    EXPECT_EQ(headerField32(entry.header, kLocalCompressedSize), 10u);
+    EXPECT_EQ(headerField16(entry.header, kLocalVersionNeeded), 45) << "the same in both headers";
 }
 
 TEST(Zip64Write, EndRecordsOnlyWhenTheDirectoryNeedsThem) {
