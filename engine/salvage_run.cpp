@@ -5,7 +5,11 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
+#include "engine/directory_witness.h"
+#include "engine/entry_copy.h"
+#include "engine/entry_names.h"
 #include "resources/strings.h"
 
 namespace zipsalvage {
@@ -13,10 +17,14 @@ namespace {
 
 constexpr int kRewindAfterEntry = 8;  // the scan looks again at the last 8 bytes an entry read
 constexpr uint32_t kCancelCheckBytes = 1u << 16;
+// Scan states after "PK\1" and "PK\5" (states 1 to 3 follow "P", "PK" and "PK\3").
+constexpr int kStateCentral = 4;
+constexpr int kStateEnd = 5;
 
 // Writes `count` bytes to the output; false when the write came up short.
 bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
-    return count == 0 || writeFile(run.outputHandle, bytes, count) == count;
+    if (count == 0) return true;  // empty extra fields and comments: nothing to write
+    return writeFile(run.outputHandle, bytes, count) == count;
 }
 
 void logCount(SalvageRun& run, int textId, uint64_t count) {
@@ -104,10 +112,18 @@ bool writeDirectory(SalvageRun& run) {
     uint8_t zip64Extra[kZip64CentralExtraMaxSize];
     for (SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) {
         int extraLength = buildCentralZip64Extra(*entry, zip64Extra);
-        buildCentralHeader(*entry, static_cast<uint16_t>(extraLength), image);
+        size_t allExtras = static_cast<size_t>(extraLength) + entry->metadata.centralExtra.size();
+        buildCentralHeader(*entry, static_cast<uint16_t>(allExtras), image);
         if (!writeOutput(run, image, kCentralHeaderSize)) return false;
         if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength)) ||
             !writeOutput(run, zip64Extra, static_cast<uint32_t>(extraLength))) {
+            return false;
+        }
+        const EntryMetadata& metadata = entry->metadata;
+        if (!writeOutput(run, metadata.centralExtra.data(),
+                         static_cast<uint32_t>(metadata.centralExtra.size())) ||
+            !writeOutput(run, metadata.comment.data(),
+                         static_cast<uint32_t>(metadata.comment.size()))) {
             return false;
         }
         ++directory.entryCount;
@@ -127,7 +143,13 @@ bool writeDirectory(SalvageRun& run) {
     }
     uint8_t record[kEndRecordSize];
     buildEndRecord(directory, record);
-    if (!writeOutput(run, record, kEndRecordSize)) return false;
+    // The archive comment of the damaged archive's end record, when one could be read whole.
+    const std::string& comment = run.directory.archiveComment;
+    storeLE16(record + kEndCommentLength, static_cast<uint16_t>(comment.size()));
+    if (!writeOutput(run, record, kEndRecordSize) ||
+        !writeOutput(run, comment.data(), static_cast<uint32_t>(comment.size()))) {
+        return false;
+    }
     return truncateFileHere(run.outputHandle);
 }
 
@@ -150,7 +172,7 @@ void logText(SalvageRun& run, const char* text) {
 std::string shownName(SalvageRun& run, const char* rawName) {
     std::string shown;
     if (run.ui.displayName != nullptr) {
-        run.ui.displayName(run.ui.context, rawName, shown);
+        run.ui.displayName(run.ui.context, rawName, run.nameIsUtf8, shown);
     } else {
         shown = rawName;
     }
@@ -159,16 +181,21 @@ std::string shownName(SalvageRun& run, const char* rawName) {
 
 bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry) {
     settleLocalSizes(entry);
+    // The Zip64 field first, then the fields kept from the damaged header.
     uint8_t zip64Extra[kZip64LocalExtraSize];
-    int extraLength = buildLocalZip64Extra(entry, zip64Extra);
+    int zip64Length = buildLocalZip64Extra(entry, zip64Extra);
+    const std::vector<uint8_t>& kept = entry.metadata.localExtra;
+    size_t extraLength = static_cast<size_t>(zip64Length) + kept.size();
     setHeaderField16(entry.header, kLocalExtraLength, static_cast<uint16_t>(extraLength));
     uint16_t nameLength = headerField16(entry.header, kLocalNameLength);
     return writeOutput(run, entry.header.bytes, kLocalHeaderSize) &&
            writeOutput(run, entry.name, nameLength) &&
-           writeOutput(run, zip64Extra, static_cast<uint32_t>(extraLength));
+           writeOutput(run, zip64Extra, static_cast<uint32_t>(zip64Length)) &&
+           writeOutput(run, kept.data(), static_cast<uint32_t>(kept.size()));
 }
 
 int salvageHeaderAt(SalvageRun& run) {
+    int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
     std::memcpy(header.bytes, kLocalSignature, 4);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
@@ -189,26 +216,28 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderRejected;
     }
 
-    // The extra field is read for the Zip64 sizes; a shortfall is not an error (the extraction
-    // then simply finds no input).
-    uint16_t extraLength = headerField16(header, kLocalExtraLength);
-    NameBuffer extra(extraLength);
-    int64_t extraRead = extra.bytes == nullptr
-                            ? static_cast<int64_t>(skipBytes(run.reader, extraLength))
-                            : readUpTo(run.reader, extra.raw(), extraLength);
-    EntrySizes recorded = recordedSizes(
-        header, extra.raw(), extra.bytes == nullptr ? 0 : static_cast<size_t>(extraRead));
-    setHeaderField16(header, kLocalExtraLength, 0);
-
     auto* entry = new (std::nothrow) SalvagedEntry{};
-    int64_t headerOffset = filePosition(run.outputHandle);
     if (entry == nullptr) return kHeaderNotSalvaged;
+    entry->name = name.release();
+    entry->header = header;
+    entry->metadata.archiveOffset = archiveOffset;
+    // A shortfall in the extra field is not an error: the extraction then finds no input, and
+    // the fields read whole (Zip64 sizes, kept fields) are still looked at.
+    std::vector<uint8_t> extra(headerField16(header, kLocalExtraLength));
+    extra.resize(static_cast<size_t>(
+        readUpTo(run.reader, extra.data(), static_cast<int64_t>(extra.size()))));
+    EntrySizes recorded = recordedSizes(header, extra.data(), extra.size());
+    if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
+        freeEntry(entry);
+        return kHeaderNotSalvaged;
+    }
+    run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
+
+    int64_t headerOffset = filePosition(run.outputHandle);
     if (headerOffset < 0) {
-        delete entry;
+        freeEntry(entry);
         return kHeaderOutputFailed;
     }
-    entry->header = header;
-    entry->name = name.release();
     entry->headerOffset = static_cast<uint64_t>(headerOffset);
 
     // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
@@ -217,7 +246,19 @@ int salvageHeaderAt(SalvageRun& run) {
     if (recordedEnd < dataStart || recordedEnd > static_cast<uint64_t>(INT64_MAX)) {
         recordedEnd = static_cast<uint64_t>(INT64_MAX);
     }
-    bool salvaged = salvageEntryData(run, *entry, recorded);
+    bool salvaged = false;
+    if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
+        // A copy keeps the recorded sizes, so its header can go first.
+        entry->sizes = recorded;
+        entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
+        if (!writeEntryHead(run, *entry)) {
+            freeEntry(entry);
+            return kHeaderOutputFailed;
+        }
+        salvaged = copyEntryAsIs(run, *entry);
+    } else {
+        salvaged = salvageEntryData(run, *entry, recorded);
+    }
     keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
                        salvaged ? kRewindAfterEntry : 0);
 
@@ -229,7 +270,7 @@ int salvageHeaderAt(SalvageRun& run) {
 
     // The header again, now with the final method, CRC-32 and sizes; its length was fixed when
     // it was first written, since whether it carries the Zip64 extra was settled then.
-    setHeaderField16(entry->header, kLocalFlags, 0);
+    finishOutputHeader(*entry);
     int64_t dataEnd = filePosition(run.outputHandle);
     bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
                      writeEntryHead(run, *entry) && seekFile(run.outputHandle, dataEnd);
@@ -268,7 +309,15 @@ static RunResult scanArchive(SalvageRun& run) {
             continue;
         }
         if (state == 2) {
-            state = byte == 0x03 ? 3 : 0;
+            state = byte == 0x03 ? 3 : byte == 0x01 ? kStateCentral : byte == 0x05 ? kStateEnd : 0;
+            continue;
+        }
+        // The damaged archive's own directory is read on the way as a second witness; the scan
+        // then goes on right after its signature, as if it had not looked.
+        if (state == kStateCentral || state == kStateEnd) {
+            if (state == kStateCentral && byte == 0x02) readCentralHeaderHere(run);
+            if (state == kStateEnd && byte == 0x06) readEndRecordHere(run);
+            state = 0;
             continue;
         }
         if (state != 3 || byte != 0x04) {
@@ -289,6 +338,7 @@ static RunResult scanArchive(SalvageRun& run) {
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
     if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
+    applyDirectoryWitness(run.entryList, run.directory);
     if (!writeDirectory(run)) {
         showOutputError(run);
         return RunResult::kOutputFailed;

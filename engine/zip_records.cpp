@@ -75,9 +75,11 @@ void settleLocalSizes(SalvagedEntry& entry) {
         setHeaderField32(header, kLocalUncompressedSize,
                          static_cast<uint32_t>(entry.sizes.uncompressed));
     }
-    // Version 4.5 in both headers of an entry that uses Zip64 anywhere, its offset included.
+    // Version 4.5 in both headers of an entry that uses Zip64 anywhere, its offset included;
+    // a higher version (a copied entry's method) stays.
     bool zip64 = entry.zip64Local || needsZip64(entry.headerOffset);
-    setHeaderField16(header, kLocalVersionNeeded, zip64 ? kVersionZip64 : kVersionWritten);
+    if (zip64 && headerField16(header, kLocalVersionNeeded) < kVersionZip64)
+        setHeaderField16(header, kLocalVersionNeeded, kVersionZip64);
 }
 
 int buildLocalZip64Extra(const SalvagedEntry& entry, uint8_t* extra) {
@@ -121,12 +123,15 @@ void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_
     std::memset(image, 0, kCentralHeaderSize);
     std::memcpy(image, kCentralSignature, 4);
     const LocalHeader& header = entry.header;
+    const EntryMetadata& metadata = entry.metadata;
     bool zip64Sizes = centralSizesNeedZip64(entry);
     bool zip64 = zip64Sizes || needsZip64(entry.headerOffset);
-    uint16_t version = zip64 ? kVersionZip64 : kVersionWritten;
-    storeLE16(image + 4, version);  // made by: MS-DOS, format 2.0 (4.5 with Zip64)
-    storeLE16(image + 6, version);
-    storeLE16(image + 8, 0);
+    // Made by: what the damaged archive's directory said (host system and its attributes), or
+    // MS-DOS, format 2.0 (4.5 with Zip64).
+    uint16_t ownVersion = zip64 ? kVersionZip64 : kVersionWritten;
+    storeLE16(image + 4, metadata.witnessed ? metadata.versionMadeBy : ownVersion);
+    storeLE16(image + 6, headerField16(header, kLocalVersionNeeded));
+    storeLE16(image + 8, headerField16(header, kLocalFlags));
     storeLE16(image + 10, headerField16(header, kLocalMethod));
     storeLE16(image + 12, headerField16(header, kLocalModTime));
     storeLE16(image + 14, headerField16(header, kLocalModDate));
@@ -138,10 +143,14 @@ void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     storeLE16(image + 28, nameLength);
     storeLE16(image + 30, extraLength);
-    // Comment, disk number and internal attributes stay 0.
+    storeLE16(image + 32, static_cast<uint16_t>(metadata.comment.size()));
+    // Disk number and internal attributes stay 0.
     bool isFolder =
         nameLength > 0 && entry.name[nameLength - 1] == '/' && entry.sizes.uncompressed == 0;
-    storeLE32(image + 38, isFolder ? kDirectoryAttribute : 0);
+    uint32_t attributes = isFolder ? kDirectoryAttribute : 0;
+    // A folder stays one even where the directory's attributes left the MS-DOS bit clear.
+    if (metadata.witnessed) attributes |= metadata.externalAttributes;
+    storeLE32(image + 38, attributes);
     storeLE32(image + 42, needsZip64(entry.headerOffset)
                               ? kZip64Marker32
                               : static_cast<uint32_t>(entry.headerOffset));

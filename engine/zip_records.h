@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/little_endian.h"
+#include "engine/entry_metadata.h"
 
 namespace zipsalvage {
 
@@ -15,9 +16,11 @@ inline constexpr int kCentralHeaderSize = 46;
 inline constexpr int kEndRecordSize = 22;
 inline constexpr int kZip64EndRecordSize = 56;
 inline constexpr int kZip64LocatorSize = 20;
+inline constexpr int kEndCommentLength = 20;  // offset of the end record's comment length
 // Names up to this length are taken on the length alone; longer ones must look like a header
 // (headerIsPlausible), since most false signatures give a length far above it.
 inline constexpr int kShortNameLength = 270;
+inline constexpr int kMaxNameLength = 65535;  // what the 16-bit name length field holds
 inline constexpr uint16_t kVersionWritten = 20;
 inline constexpr uint16_t kVersionZip64 = 45;          // APPNOTE 4.4.3.2: Zip64 format extensions
 inline constexpr uint32_t kDirectoryAttribute = 0x10;  // MS-DOS directory bit
@@ -104,13 +107,15 @@ struct SalvagedEntry {
     uint64_t headerOffset;
     EntrySizes sizes;  // as written; the header's 32-bit fields say 0xFFFFFFFF where they overflow
     bool zip64Local;   // the local header carries the Zip64 extra (decided before its data)
-    LocalHeader header;  // as last written: final method, CRC-32, sizes, flags 0
+    LocalHeader header;  // as last written: final method, CRC-32, sizes, flags
+    EntryMetadata metadata;
 };
 
 // True when a size needs the Zip64 extra field.
 inline bool needsZip64(uint64_t value) { return value >= kZip64Marker32; }
 
-// Sets the header's size fields and version for `entry.sizes` and `entry.zip64Local`.
+// Sets the header's size fields for `entry.sizes` and `entry.zip64Local`, and raises its
+// version needed to 4.5 when the entry uses Zip64 anywhere.
 void settleLocalSizes(SalvagedEntry& entry);
 // The Zip64 extra of the local header (kZip64LocalExtraSize bytes) when zip64Local is set;
 // returns the number of bytes written to `extra`, 0 otherwise.
@@ -120,8 +125,8 @@ int buildLocalZip64Extra(const SalvagedEntry& entry, uint8_t* extra);
 // offset when it does (APPNOTE 4.5.3). Returns its length (0 when none), at most
 // kZip64CentralExtraMaxSize.
 int buildCentralZip64Extra(const SalvagedEntry& entry, uint8_t* extra);
-// The central directory header for `entry` with `extraLength` bytes of extra fields (the name
-// and then the extra fields follow it in the file).
+// The central directory header for `entry` with `extraLength` bytes of extra fields (the name,
+// the extra fields and the comment follow it in the file).
 void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_t* image);
 
 // Where the central directory lies and how many headers it holds.

@@ -68,6 +68,7 @@ SalvagedEntry entryOf(uint64_t compressed, uint64_t uncompressed, uint64_t offse
     SalvagedEntry entry{};
     entry.name = name;
     setHeaderField16(entry.header, kLocalNameLength, 7);
+    setHeaderField16(entry.header, kLocalVersionNeeded, kVersionWritten);
     entry.sizes = EntrySizes{compressed, uncompressed};
     entry.zip64Local = needsZip64(uncompressed);
     entry.headerOffset = offset;
