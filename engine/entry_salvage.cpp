@@ -58,6 +58,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
     }
     bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name) ||
                   !kDeflateEncoderReady;
+    // Only the output is written from here on: a write failing now is the output's.
+    bool failedBefore = hasWriteFailed(run.flags);
     int copied = stored ? storeFile(stream) : deflateFile(stream);
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails
@@ -68,7 +70,11 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
             copied = 0;
         }
     }
-    if (!copied) {
+    if (!copied && !failedBefore && hasWriteFailed(run.flags)) {
+        // A full or failing output disk: the run ends with that message, not with a verdict
+        // on this entry.
+        run.outputFailed = true;
+    } else if (!copied) {
         logAboutName(run, kTextUnableToRecompress, shownName(run, name));
     } else {
         result.succeeded = true;
@@ -89,16 +95,13 @@ bool writeEntry(SalvageRun& run, SalvagedEntry& entry, const std::string& tempPa
                 uint64_t recovered, Recompressed& written) {
     entry.sizes = EntrySizes{0, recovered};
     entry.zip64Local = needsZip64(recovered);
-    if (!writeEntryHead(run, entry)) {
-        markWriteFailed(run.flags);
-        return false;
-    }
+    if (!writeEntryHead(run, entry)) return false;  // the run ends on run.outputFailed
     int64_t dataStart = filePosition(run.outputHandle);
     written = recompressEntry(run, entry.name, tempPath, recovered, false);
     if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
         if (dataStart < 0 || !seekFile(run.outputHandle, dataStart) ||
             !truncateFileHere(run.outputHandle)) {
-            markWriteFailed(run.flags);
+            run.outputFailed = true;
             return false;
         }
         written = recompressEntry(run, entry.name, tempPath, recovered, true);

@@ -24,7 +24,48 @@ constexpr int kStateEnd = 5;
 // Writes `count` bytes to the output; false when the write came up short.
 bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
     if (count == 0) return true;  // empty extra fields and comments: nothing to write
-    return writeFile(run.outputHandle, bytes, count) == count;
+    if (writeFile(run.outputHandle, bytes, count) == count) return true;
+    run.outputFailed = true;
+    return false;
+}
+
+struct CounterSnapshot {
+    uint64_t unrecoverable;
+    uint64_t partial;
+    uint64_t undecryptable;
+    uint64_t systemErrors;
+};
+
+CounterSnapshot countersOf(const SalvageRun& run) {
+    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount};
+}
+
+// The entry's verdict is read from the counter the entry salvage raised for it, so the report
+// says what the log and the summary say.
+void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
+                 const SalvagedEntry& written, bool salvaged, const CounterSnapshot& before) {
+    if (run.ui.entryDone == nullptr) return;
+    EntryReport report{};
+    report.rawName = written.name;
+    report.method = headerField16(recorded, kLocalMethod);
+    report.recordedSize = recordedSizes.uncompressed;
+    report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
+    report.written = salvaged;
+    report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
+    if (run.undecryptableCount > before.undecryptable) {
+        report.verdict = EntryVerdict::kUndecryptable;
+    } else if (run.systemErrorCount > before.systemErrors) {
+        report.verdict = EntryVerdict::kSystemError;
+    } else if (!salvaged) {
+        report.verdict = EntryVerdict::kNotWritten;
+    } else if (run.unrecoverableCount > before.unrecoverable) {
+        report.verdict = EntryVerdict::kUnrecoverable;
+    } else if (run.partialCount > before.partial) {
+        report.verdict = EntryVerdict::kPartial;
+    } else {
+        report.verdict = EntryVerdict::kWhole;
+    }
+    run.ui.entryDone(run.ui.entryDoneContext, report);
 }
 
 void logCount(SalvageRun& run, int textId, uint64_t count) {
@@ -246,6 +287,7 @@ int salvageHeaderAt(SalvageRun& run) {
     if (recordedEnd < dataStart || recordedEnd > static_cast<uint64_t>(INT64_MAX)) {
         recordedEnd = static_cast<uint64_t>(INT64_MAX);
     }
+    CounterSnapshot before = countersOf(run);
     bool salvaged = false;
     if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
         // A copy keeps the recorded sizes, so its header can go first.
@@ -259,6 +301,12 @@ int salvageHeaderAt(SalvageRun& run) {
     } else {
         salvaged = salvageEntryData(run, *entry, recorded);
     }
+    if (run.outputFailed) {
+        // The output is discarded whole: nothing is cut, and the entry is not judged.
+        freeEntry(entry);
+        return kHeaderOutputFailed;
+    }
+    if (!isCancelled(run.flags)) reportEntry(run, header, recorded, *entry, salvaged, before);
     keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
                        salvaged ? kRewindAfterEntry : 0);
 
@@ -350,6 +398,11 @@ static RunResult scanArchive(SalvageRun& run) {
 RunResult runSalvage(SalvageRun& run) {
     RunResult result = scanArchive(run);
     discardTempFile();
+    if (result == RunResult::kCompleted && !commitOutput(run)) {
+        showOutputError(run);
+        result = RunResult::kOutputFailed;
+    }
+    if (result != RunResult::kCompleted) discardOutput(run);
     return result;
 }
 
