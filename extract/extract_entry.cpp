@@ -35,6 +35,9 @@ int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const 
         case 8:
             result = inflate(context);
             break;
+        case 9:
+            result = inflateDeflate64(context);
+            break;
         default:
             result = 1;
             break;  // unknown methods: nothing written, judged by size

@@ -93,6 +93,48 @@ inline constexpr std::array<uint16_t, 32> kLengthExtraBits = makeLengthExtraBits
 inline constexpr std::array<uint16_t, 32> kDistanceBase = makeDistanceBase();
 inline constexpr std::array<uint16_t, 32> kDistanceExtraBits = makeDistanceExtraBits();
 
+// Deflate64 (Zip method 9, APPNOTE 4.4.5): the same format with a 64 KiB window. Length symbol
+// 285 is 3 plus 16 extra bits, so symbol 284 reaches 258, and distance symbols 30 and 31 are
+// 32769 and 49153 with 14 extra bits each.
+//
+// 16 extra bits do not fit a table entry's extra-bits field (values 16 and up mean other
+// things), so symbol 285's entry carries kDeflate64LongLengthOp, the op of a plain symbol
+// >= 256: the decoder tells it from end-of-block by its value, 3 instead of 256.
+inline constexpr uint16_t kDeflate64LongLengthOp = 15;
+inline constexpr uint32_t kDeflate64LongLengthExtraBits = 16;
+
+constexpr std::array<uint16_t, 32> makeDeflate64LengthExtraBits() {
+    std::array<uint16_t, 32> extra = makeLengthExtraBits();
+    extra[28] = kDeflate64LongLengthOp;
+    return extra;
+}
+
+constexpr std::array<uint16_t, 32> makeDeflate64LengthBase() {
+    std::array<uint16_t, 32> base = makeLengthBase();
+    base[28] = 3;
+    return base;
+}
+
+constexpr std::array<uint16_t, 32> makeDeflate64DistanceExtraBits() {
+    std::array<uint16_t, 32> extra = makeDistanceExtraBits();
+    extra[30] = extra[31] = 14;
+    return extra;
+}
+
+constexpr std::array<uint16_t, 32> makeDeflate64DistanceBase() {
+    std::array<uint16_t, 32> base = makeDistanceBase();
+    base[30] = 32769;
+    base[31] = 49153;
+    return base;
+}
+
+inline constexpr std::array<uint16_t, 32> kDeflate64LengthBase = makeDeflate64LengthBase();
+inline constexpr std::array<uint16_t, 32> kDeflate64LengthExtraBits =
+    makeDeflate64LengthExtraBits();
+inline constexpr std::array<uint16_t, 32> kDeflate64DistanceBase = makeDeflate64DistanceBase();
+inline constexpr std::array<uint16_t, 32> kDeflate64DistanceExtraBits =
+    makeDeflate64DistanceExtraBits();
+
 // The fixed Huffman code lengths (RFC 1951 3.2.6).
 constexpr std::array<uint8_t, kLitLenSymbols> makeFixedLitLenLengths() {
     std::array<uint8_t, kLitLenSymbols> lengths{};
@@ -103,6 +145,7 @@ constexpr std::array<uint8_t, kLitLenSymbols> makeFixedLitLenLengths() {
 }
 inline constexpr std::array<uint8_t, kLitLenSymbols> kFixedLitLenLengths = makeFixedLitLenLengths();
 inline constexpr int kFixedDistanceCodes = 30;
+inline constexpr int kDeflate64FixedDistanceCodes = 32;  // 30 and 31 are real distances there
 inline constexpr uint8_t kFixedDistanceLength = 5;
 
 // Root widths asked of the table builder; it may raise or lower them.

@@ -1,4 +1,5 @@
-// Method 8 (deflate, RFC 1951): the driver, the block header and stored blocks. On damage the
+// Methods 8 (deflate, RFC 1951) and 9 (Deflate64): the driver, the block header and stored
+// blocks. On damage the
 // window is put out up to where decoding stopped, so every byte decoded before it is kept.
 #include <cstring>
 
@@ -107,7 +108,9 @@ int copyStoredBlock(InflateWork& work) {
     return result;
 }
 
-int inflate(ExtractContext& context) {
+namespace {
+
+int inflateStream(ExtractContext& context, const InflateFormat& format) {
     OwnedWork owned;
     if (owned.work == nullptr) return 0;
     InflateWork& work = *owned.work;
@@ -119,10 +122,11 @@ int inflate(ExtractContext& context) {
     state.bitCount = 0;
     state.inByte = 0;
     work.fillerBits = 0;
-    work.longestDistance = kDeflateLongestDistance;
+    work.format = &format;
     // A distance reaching before the entry's first byte copies zeros, the same on every run.
     // Such a distance reads the ring's top; the rest is written before anything reads it.
-    std::memset(work.window + kInflateRingBytes - work.longestDistance, 0, work.longestDistance);
+    std::memset(work.window + kInflateRingBytes - format.longestDistance, 0,
+                format.longestDistance);
 
     const RunFlags& flags = *context.flags;
     bool lastBlock = false;
@@ -135,5 +139,11 @@ int inflate(ExtractContext& context) {
     flushWindowBytes(state, work.window, state.windowFill);
     return shouldStop(flags) ? 0 : 1;
 }
+
+}  // namespace
+
+int inflate(ExtractContext& context) { return inflateStream(context, kDeflateFormat); }
+
+int inflateDeflate64(ExtractContext& context) { return inflateStream(context, kDeflate64Format); }
 
 }  // namespace zipsalvage

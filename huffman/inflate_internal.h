@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "extract/extract_context.h"
+#include "huffman/deflate_format.h"
 #include "huffman/huffman_tables.h"
 
 namespace zipsalvage {
@@ -46,12 +47,32 @@ inline constexpr uint32_t kCopyOverrunBytes = 7;
 // no match can need it before it is written again: overrunning stores there destroy nothing.
 inline constexpr uint32_t kInflateRingBytes = kInflateLongestDistance + kCopyOverrunBytes + 1;
 
+// What tells deflate and Deflate64 apart: the window and the base and extra-bits tables.
+struct InflateFormat {
+    uint32_t longestDistance;
+    const uint16_t* lengthBase;
+    const uint16_t* lengthExtraBits;
+    const uint16_t* distanceBase;
+    const uint16_t* distanceExtraBits;
+    int fixedDistanceCodes;
+};
+
+inline constexpr InflateFormat kDeflateFormat = {kDeflateLongestDistance,   kLengthBase.data(),
+                                                 kLengthExtraBits.data(),   kDistanceBase.data(),
+                                                 kDistanceExtraBits.data(), kFixedDistanceCodes};
+inline constexpr InflateFormat kDeflate64Format = {kInflateLongestDistance,
+                                                   kDeflate64LengthBase.data(),
+                                                   kDeflate64LengthExtraBits.data(),
+                                                   kDeflate64DistanceBase.data(),
+                                                   kDeflate64DistanceExtraBits.data(),
+                                                   kDeflate64FixedDistanceCodes};
+
 // inflate's work area: the DecoderState of every method (its own `window` unused), the ring
 // window, and the filler count of its reader.
 struct InflateWork {
     DecoderState state;
     uint32_t fillerBits;
-    uint32_t longestDistance;  // of this stream's variant
+    const InflateFormat* format;
     // The fixed code's tables (RFC 1951 3.2.6), built at the stream's first fixed block and kept
     // to its end: a fixed block can be 10 bits long, and building the tables again for each one
     // would make a stream of empty blocks cost a table build per byte or so.

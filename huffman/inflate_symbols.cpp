@@ -1,5 +1,5 @@
 // The inner loop of inflate: literal/length and distance symbols of one Huffman block into the
-// 32 KiB window (RFC 1951 3.2.5). The hot path keeps the bit reader and window position in
+// ring window (RFC 1951 3.2.5). The hot path keeps the bit reader and window position in
 // locals and makes one table lookup per code on a buffer of up to 32 bits.
 #include <cstring>
 
@@ -53,11 +53,13 @@ inline void copyMatch(InflateWork& work, uint32_t& windowPos, uint32_t length, u
 }
 
 // The fast path runs while every byte one symbol can pull is sure to be in the context's block
-// (48 bits of codes and extra bits, plus up to 32 held: 10 bytes) and a longest match, with
-// the stores that overrun it, fits before the ring's end; then no read can fail or refill, no
-// filler can appear and no window write needs a check.
-constexpr int32_t kFastInputBytes = 10;
-constexpr uint32_t kFastWindowLimit = kInflateRingBytes - 258 - kCopyOverrunBytes;
+// (up to 60 bits of codes and extra bits in Deflate64, plus up to 32 held: 12 bytes) and a
+// match of up to kLongestInPlaceMatch bytes, with the stores that overrun it, fits before the
+// ring's end; then no read can fail or refill, no filler can appear and no window write needs
+// a check. Longer matches (Deflate64's symbol 285) take the chunked copy.
+constexpr int32_t kFastInputBytes = 12;
+constexpr uint32_t kLongestInPlaceMatch = 258;
+constexpr uint32_t kFastWindowLimit = kInflateRingBytes - kLongestInPlaceMatch - kCopyOverrunBytes;
 
 enum FastExit { kFastLeft, kFastEndOfBlock, kFastInvalid };
 
@@ -106,7 +108,11 @@ inline FastExit decodeFast(InflateWork& work, const HuffTable* litLenTable, uint
             }
             continue;
         }
-        if (op == kHuffOpPlainHigh) return kFastEndOfBlock;
+        if (op == kHuffOpPlainHigh) {
+            if (entry->value == kEndOfBlock) return kFastEndOfBlock;
+            op = kDeflate64LongLengthExtraBits;
+            needBits(bits, context, op);
+        }
         uint32_t length = entry->value + peekBits(bits, op);
         dropBits(bits, op);
         if (distanceTable == nullptr) return kFastInvalid;
@@ -123,7 +129,7 @@ inline FastExit decodeFast(InflateWork& work, const HuffTable* litLenTable, uint
         needBits(bits, context, op);
         uint32_t distance = entry->value + peekBits(bits, op);
         dropBits(bits, op);
-        if (distance <= windowPos) {
+        if (distance <= windowPos && length <= kLongestInPlaceMatch) {
             copyMatchInPlace(window, windowPos, length, distance);
             windowPos += length;
         } else {
@@ -176,9 +182,12 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
             flushFullWindow(work, windowPos);
             continue;
         }
-        if (op == kHuffOpPlainHigh) {  // end of block, unless made of filler
-            if (usedFiller(bits)) result = kBlockBadData;
-            break;
+        if (op == kHuffOpPlainHigh) {
+            if (entry->value == kEndOfBlock) {  // unless made of filler
+                if (usedFiller(bits)) result = kBlockBadData;
+                break;
+            }
+            op = kDeflate64LongLengthExtraBits;
         }
 
         needBits(bits, context, op);

@@ -1,11 +1,12 @@
-// The built program over deflated archives written by 7-Zip, whose encoder reaches back the
-// whole 32 KiB window (zlib stops at 32506): text, machine code, already-compressed data and
+// The built program over archives written by 7-Zip, deflate and Deflate64, whose encoder reaches
+// back the whole window (zlib stops at 32506): text, machine code, already-compressed data and
 // long repeats must come out byte-identical. Skips with a message when 7z is not installed.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "core/little_endian.h"
 #include "tests/huffman/inflate_test_support.h"
 
 namespace zipsalvage::testing {
@@ -64,6 +65,17 @@ struct Fixture {
     }
 };
 
+// How many local headers (APPNOTE 4.3.7) name `method`.
+int countMethod(const Bytes& archive, uint16_t method) {
+    int count = 0;
+    for (size_t at = 0; at + 30 <= archive.size(); ++at) {
+        if (loadLE32(archive.data() + at) == 0x04034b50u &&
+            loadLE16(archive.data() + at + 8) == method)
+            ++count;
+    }
+    return count;
+}
+
 bool haveTools() { return haveCommand("7z") && haveCommand("unzip"); }
 
 // Salvages `archive` and expects every file back whole: exit 0, and unzip (which checks each
@@ -98,6 +110,16 @@ TEST(Salvage7z, DeflatedArchivesComeThroughByteIdentical) {
         ASSERT_TRUE(fixture.make7z(archive, std::string("-mm=Deflate ") + level));
         expectAllWhole(fixture, archive);
     }
+}
+
+// Deflate64 (method 9) entries decode with the 64 KiB window and come out re-encoded as deflate.
+TEST(Salvage7z, Deflate64ArchivesComeThroughByteIdentical) {
+    if (!haveTools()) GTEST_SKIP() << "7z or unzip is not installed (package p7zip-full)";
+    Fixture fixture;
+    std::string archive = fixture.dir.file("deflate64.zip");
+    ASSERT_TRUE(fixture.make7z(archive, "-mm=Deflate64 -mx=9"));
+    EXPECT_GE(countMethod(readWholeFile(archive), 9), 5) << "7z wrote no Deflate64 entries";
+    expectAllWhole(fixture, archive);
 }
 
 }  // namespace
