@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "core/memory_blocks.h"
-#include "huffman/deflate_format.h"
 #include "huffman/huffman_decoders.h"
 #include "huffman/inflate_internal.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 namespace {

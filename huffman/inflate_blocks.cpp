@@ -4,13 +4,13 @@
 #include <utility>
 
 #include "core/memory_blocks.h"
-#include "huffman/deflate_format.h"
 #include "huffman/inflate_internal.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 namespace {
 
-constexpr int kCodeLengthListEntries = kLitLenSymbols + kDistanceSymbols;  // 320
+constexpr int kCodeLengthListEntries = kMaxLitLenCodes + kMaxDistanceCodes;  // 320
 
 constexpr std::array<uint8_t, kDeflate64FixedDistanceCodes> makeFixedDistanceLengths() {
     std::array<uint8_t, kDeflate64FixedDistanceCodes> lengths{};
@@ -32,9 +32,9 @@ struct OwnedLengths {
 
 int buildLitLenTable(const InflateFormat& format, const uint8_t* lengths, int count,
                      OwnedTables& tables) {
-    int result = buildHuffTables(lengths, count, kFirstLengthSymbol, format.lengthBase,
-                                 format.lengthExtraBits, static_cast<int>(kLengthBase.size()),
-                                 tables.root, tables.lookupBits);
+    int result = buildHuffTables(
+        lengths, count, kFirstLengthSymbol, format.lengthBase, format.lengthExtraBits,
+        static_cast<int>(kInflateLengthBase.size()), tables.root, tables.lookupBits);
     // An incomplete literal/length code, or none at all, is damage.
     if (result == kHuffComplete && tables.root == nullptr) return kBlockBadData;
     return result;
@@ -43,9 +43,9 @@ int buildLitLenTable(const InflateFormat& format, const uint8_t* lengths, int co
 // An incomplete distance code is accepted (a single used distance is common), and so is none.
 int buildDistanceTable(const InflateFormat& format, const uint8_t* lengths, int count,
                        OwnedTables& tables) {
-    int result =
-        buildHuffTables(lengths, count, 0, format.distanceBase, format.distanceExtraBits,
-                        static_cast<int>(kDistanceBase.size()), tables.root, tables.lookupBits);
+    int result = buildHuffTables(lengths, count, 0, format.distanceBase, format.distanceExtraBits,
+                                 static_cast<int>(kInflateDistanceBase.size()), tables.root,
+                                 tables.lookupBits);
     return result == kHuffIncomplete ? kHuffComplete : result;
 }
 
@@ -100,8 +100,8 @@ int decodeFixedBlock(InflateWork& work) {
     if (work.fixedLitLen == nullptr) {
         OwnedTables litLen;
         litLen.lookupBits = kFixedLitLenLookupBits;
-        int result =
-            buildLitLenTable(*work.format, kFixedLitLenLengths.data(), kLitLenSymbols, litLen);
+        int result = buildLitLenTable(*work.format, kFixedLitLenLengths.data(),
+                                      kFixedLiteralSymbols, litLen);
         if (result != kHuffComplete) return result;
         OwnedTables distance;
         distance.lookupBits = kFixedDistanceLookupBits;

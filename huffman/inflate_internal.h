@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "extract/extract_context.h"
-#include "huffman/deflate_format.h"
 #include "huffman/huffman_tables.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 
@@ -37,9 +37,8 @@ struct InflateBits {
     uint16_t inByte;  // readEntryByte's destination; keeps its value when no byte comes
 };
 
-// The farthest a match can reach back: 32768 in deflate (RFC 1951 3.2.5), 65536 in Deflate64.
-inline constexpr uint32_t kDeflateLongestDistance = 32768;
-inline constexpr uint32_t kInflateLongestDistance = 65536;
+// The farthest a match can reach back in either format (Deflate64's).
+inline constexpr uint32_t kInflateLongestDistance = kDeflate64WindowBytes;
 // How far the fast match copy may store past a match's end: it moves 8 bytes per step.
 inline constexpr uint32_t kCopyOverrunBytes = 7;
 // The window is a ring a little larger than the farthest distance. A byte within
@@ -57,10 +56,10 @@ struct InflateFormat {
     int fixedDistanceCodes;
 };
 
-inline constexpr InflateFormat kDeflateFormat = {kDeflateLongestDistance,   kLengthBase.data(),
-                                                 kLengthExtraBits.data(),   kDistanceBase.data(),
-                                                 kDistanceExtraBits.data(), kFixedDistanceCodes};
-inline constexpr InflateFormat kDeflate64Format = {kInflateLongestDistance,
+inline constexpr InflateFormat kDeflateFormat = {
+    kDeflateWindowBytes,         kInflateLengthBase.data(),        kInflateLengthExtraBits.data(),
+    kInflateDistanceBase.data(), kInflateDistanceExtraBits.data(), kDeflateFixedDistanceCodes};
+inline constexpr InflateFormat kDeflate64Format = {kDeflate64WindowBytes,
                                                    kDeflate64LengthBase.data(),
                                                    kDeflate64LengthExtraBits.data(),
                                                    kDeflate64DistanceBase.data(),

@@ -113,16 +113,16 @@ void startMatcher(DeflateState& state) {
     state.chainLimit = kChainLimit;
     state.position = 0;
     state.blockOrigin = 0;
-    state.aheadCount = readInput(*state.stream, state.window, kWindowBytes);
+    state.aheadCount = readInput(*state.stream, state.window, kSlidingWindowBytes);
     // The search may look up to 257 bytes past the last input byte. What it finds there only
     // decides between candidates, but it must be the same on every run: zeros, never leftovers
     // of an earlier entry. Later slides leave earlier input there, which is just as fixed.
     uint32_t clearEnd = state.aheadCount + kWindowSpareBytes;
-    if (clearEnd > kWindowBytes) clearEnd = kWindowBytes;
+    if (clearEnd > kSlidingWindowBytes) clearEnd = kSlidingWindowBytes;
     if (clearEnd > state.aheadCount) {
         std::memset(state.window + state.aheadCount, 0, clearEnd - state.aheadCount);
     }
-    std::memset(state.window + kWindowBytes, 0, kWindowSpareBytes);
+    std::memset(state.window + kSlidingWindowBytes, 0, kWindowSpareBytes);
     if (state.aheadCount == 0) {
         state.inputEnded = 1;
         return;
@@ -135,7 +135,7 @@ void startMatcher(DeflateState& state) {
 }
 
 void refillWindow(DeflateState& state) {
-    uint32_t room = kWindowBytes - state.aheadCount - state.position;
+    uint32_t room = kSlidingWindowBytes - state.aheadCount - state.position;
     if (room <= 1) {
         slideWindow(state);
         room += kWindowHalf;
