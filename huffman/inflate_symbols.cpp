@@ -1,6 +1,21 @@
 // The inner loop of inflate: literal/length and distance symbols of one Huffman block into the
-// ring window (RFC 1951 3.2.5). The hot path keeps the bit reader and window position in
-// locals and makes one table lookup per code on a buffer of up to 32 bits.
+// ring window (RFC 1951 3.2.5).
+//
+// Why it is fast: decodeFast runs while the context's current block holds enough bytes for a
+// whole symbol pair and the ring has room for a longest match, so its loop carries no input,
+// filler or window checks. The bit reader and window position live in locals (registers) for
+// the whole loop. The buffer is topped up to at least 25 bits once per symbol, which covers a
+// root lookup (at most 9 bits for dynamic codes) and the longest code (15 bits), so most codes
+// cost one table lookup whose entry gives everything: bits to drop, extra-bit count and base.
+// Literals come in runs and are taken two per refill when the bits held allow. Matches are
+// copied in 8-byte steps; the ring's slack makes the overrun harmless (see kInflateRingBytes).
+//
+// What it assumes: the tables come from buildHuffTables with codes of at most 15 bits and
+// extra-bit counts of at most 14 in the leaves (Deflate64's 16-bit length extra comes as its
+// own op); every table was built for this block; and distances never exceed the ring's
+// longest distance (the tables cannot produce more). Everything else (block ends, the ring's
+// end, input running out, filler bits) falls to the careful loop in decodeSymbols, one symbol
+// at a time.
 #include <cstring>
 
 #include "huffman/inflate_internal.h"

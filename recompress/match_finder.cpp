@@ -1,5 +1,14 @@
 // The match finder and compression loop: a 64 KiB sliding window, hash chains over 3-byte
 // strings, and a greedy choice at each position between a literal and the longest match.
+//
+// Why it is fast: the hash of the next 3 bytes is rolled forward one byte at a time; heads and
+// chain links are 16-bit window indexes in two 32768-entry tables; a candidate is rejected on
+// three single-byte compares before any long compare; commonLength compares 8 bytes per step
+// with one XOR and a count of trailing zeros; input arrives a buffer at a time, not a byte.
+// What it assumes: the window has kWindowSpareBytes readable bytes past its end (zeroed), so
+// the 8-byte compares may read past the data. Chains are cut at kChainLimit candidates and at
+// kMaxDistance (32506) back; the salvaged archives' bytes depend on those cuts and on the
+// greedy choice, so changing one changes every output.
 #include <bit>
 #include <cstring>
 
