@@ -3,7 +3,11 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
+#include "engine/directory_witness.h"
+#include "engine/entry_copy.h"
+#include "engine/entry_names.h"
 #include "resources/strings.h"
 
 namespace zipsalvage {
@@ -11,9 +15,13 @@ namespace {
 
 constexpr int kRewindAfterEntry = 8;  // the scan looks again at the last 8 bytes an entry read
 constexpr uint32_t kCancelCheckBytes = 1u << 16;
+// Scan states after "PK\1" and "PK\5" (states 1 to 3 follow "P", "PK" and "PK\3").
+constexpr int kStateCentral = 4;
+constexpr int kStateEnd = 5;
 
 // Writes `count` bytes to the output; false when the write came up short.
 bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
+    if (count == 0) return true;  // empty extra fields and comments: nothing to write
     return writeFile(run.outputHandle, bytes, count) == count;
 }
 
@@ -65,12 +73,25 @@ bool writeDirectory(SalvageRun& run) {
         if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength))) {
             return false;
         }
+        const EntryMetadata& metadata = entry->metadata;
+        if (!writeOutput(run, metadata.centralExtra.data(),
+                         static_cast<uint32_t>(metadata.centralExtra.size())) ||
+            !writeOutput(run, metadata.comment.data(),
+                         static_cast<uint32_t>(metadata.comment.size()))) {
+            return false;
+        }
         ++count;
     }
     int64_t end = filePosition(run.outputHandle);
     uint8_t record[kEndRecordSize];
     buildEndRecord(count, static_cast<uint32_t>(end - start), static_cast<uint32_t>(start), record);
-    if (!writeOutput(run, record, kEndRecordSize)) return false;
+    // The archive comment of the damaged archive's end record, when one could be read whole.
+    const std::string& comment = run.directory.archiveComment;
+    storeLE16(record + kEndCommentLength, static_cast<uint16_t>(comment.size()));
+    if (!writeOutput(run, record, kEndRecordSize) ||
+        !writeOutput(run, comment.data(), static_cast<uint32_t>(comment.size()))) {
+        return false;
+    }
     return truncateFileHere(run.outputHandle);
 }
 
@@ -93,7 +114,7 @@ void logText(SalvageRun& run, const char* text) {
 std::string shownName(SalvageRun& run, const char* rawName) {
     std::string shown;
     if (run.ui.displayName != nullptr) {
-        run.ui.displayName(run.ui.context, rawName, shown);
+        run.ui.displayName(run.ui.context, rawName, run.nameIsUtf8, shown);
     } else {
         shown = rawName;
     }
@@ -101,6 +122,7 @@ std::string shownName(SalvageRun& run, const char* rawName) {
 }
 
 int salvageHeaderAt(SalvageRun& run) {
+    int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
     std::memcpy(header.bytes, kLocalSignature, 4);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
@@ -123,15 +145,28 @@ int salvageHeaderAt(SalvageRun& run) {
     }
     name[nameLength] = '\0';
     entry->name = name;
-    // A shortfall in the extra field is not an error: the extraction then finds no input.
-    skipBytes(run.reader, headerField16(header, kLocalExtraLength));
-    setHeaderField16(header, kLocalExtraLength, 0);
     entry->header = header;
+    entry->metadata.archiveOffset = archiveOffset;
+    // A shortfall in the extra field is not an error: the extraction then finds no input, and
+    // the fields read whole are still looked at.
+    std::vector<uint8_t> extra(headerField16(header, kLocalExtraLength));
+    extra.resize(static_cast<size_t>(
+        readUpTo(run.reader, extra.data(), static_cast<int64_t>(extra.size()))));
+    if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
+        delete[] entry->name;
+        delete entry;
+        return kHeaderNotSalvaged;
+    }
+    name = entry->name;
+    nameLength = headerField16(entry->header, kLocalNameLength);
+    run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
+    const std::vector<uint8_t>& keptExtra = entry->metadata.localExtra;
 
     int64_t headerOffset = filePosition(run.outputHandle);
     entry->headerOffset = static_cast<uint32_t>(headerOffset);
     if (headerOffset < 0 || !writeOutput(run, entry->header.bytes, kLocalHeaderSize) ||
-        !writeOutput(run, name, nameLength)) {
+        !writeOutput(run, name, nameLength) ||
+        !writeOutput(run, keptExtra.data(), static_cast<uint32_t>(keptExtra.size()))) {
         delete entry;
         delete[] name;
         return kHeaderOutputFailed;
@@ -140,7 +175,9 @@ int salvageHeaderAt(SalvageRun& run) {
     // Where the recorded data ends; a negative recorded size (as the extraction reads it) has none.
     int64_t recordedData = static_cast<int32_t>(headerField32(header, kLocalCompressedSize));
     int64_t recordedEnd = logicalPosition(run.reader) + (recordedData > 0 ? recordedData : 0);
-    bool salvaged = salvageEntryData(run, entry->header, name);
+    bool salvaged = keepsMethodAsIs(headerField16(header, kLocalMethod))
+                        ? copyEntryAsIs(run, *entry)
+                        : salvageEntryData(run, entry->header, name);
     keepBytesAfterData(run.reader, recordedEnd, salvaged ? kRewindAfterEntry : 0);
 
     if (!salvaged) {
@@ -150,8 +187,7 @@ int salvageHeaderAt(SalvageRun& run) {
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
     }
 
-    setHeaderField16(entry->header, kLocalFlags, 0);
-    setHeaderField16(entry->header, kLocalVersionNeeded, kVersionWritten);
+    finishOutputHeader(*entry);
     int64_t dataEnd = filePosition(run.outputHandle);
     bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
                      writeOutput(run, entry->header.bytes, kLocalHeaderSize) &&
@@ -192,7 +228,15 @@ static RunResult scanArchive(SalvageRun& run) {
             continue;
         }
         if (state == 2) {
-            state = byte == 0x03 ? 3 : 0;
+            state = byte == 0x03 ? 3 : byte == 0x01 ? kStateCentral : byte == 0x05 ? kStateEnd : 0;
+            continue;
+        }
+        // The damaged archive's own directory is read on the way as a second witness; the scan
+        // then goes on right after its signature, as if it had not looked.
+        if (state == kStateCentral || state == kStateEnd) {
+            if (state == kStateCentral && byte == 0x02) readCentralHeaderHere(run);
+            if (state == kStateEnd && byte == 0x06) readEndRecordHere(run);
+            state = 0;
             continue;
         }
         if (state != 3 || byte != 0x04) {
@@ -213,6 +257,7 @@ static RunResult scanArchive(SalvageRun& run) {
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
     if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
+    applyDirectoryWitness(run.entryList, run.directory);
     if (!writeDirectory(run)) {
         showOutputError(run);
         return RunResult::kOutputFailed;

@@ -6,6 +6,7 @@
 
 #include "core/run_flags.h"
 #include "engine/archive_reader.h"
+#include "engine/central_directory.h"
 #include "engine/zip_records.h"
 #include "extract/password_prompt.h"
 #include "platform/platform.h"
@@ -24,8 +25,10 @@ struct RunUi {
     // Returns true for Yes on a question; the result of an error box is ignored.
     bool (*showMessage)(void* context, const char* text, const char* caption,
                         MessageKind kind) = nullptr;
-    // Converts a raw name (OEM code page bytes) to the text shown in the log.
-    void (*displayName)(void* context, const char* rawName, std::string& shown) = nullptr;
+    // Converts a raw name to the text shown in the log: UTF-8 bytes when `utf8` (the entry is
+    // written with flag bit 11), OEM code page bytes otherwise.
+    void (*displayName)(void* context, const char* rawName, bool utf8,
+                        std::string& shown) = nullptr;
 };
 
 enum class RunResult {
@@ -51,6 +54,9 @@ struct SalvageRun {
     WorkerThread workerThread;
     RunUi ui;
     PasswordBook passwords{};
+    // What survives of the damaged archive's own central directory and end record.
+    CentralDirectory directory;
+    bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
 };
 
 // Opens the damaged archive read-only; shows "Unable to open" on failure.
@@ -84,6 +90,7 @@ void discardTempFile();
 
 // The run's log: a string-table text with its arguments, through the interface.
 void logText(SalvageRun& run, const char* text);
+// The display form of the name of the entry being salvaged (UTF-8 as run.nameIsUtf8 says).
 std::string shownName(SalvageRun& run, const char* rawName);
 
 // The output path the first page builds: the archive's folder plus "Salvaged.zip".

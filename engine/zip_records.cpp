@@ -9,9 +9,12 @@ void buildCentralHeader(const SalvagedEntry& entry, uint8_t* image) {
     std::memset(image, 0, kCentralHeaderSize);
     std::memcpy(image, kCentralSignature, 4);
     const LocalHeader& header = entry.header;
-    storeLE16(image + 4, kVersionWritten);  // made by: MS-DOS, format 2.0
-    storeLE16(image + 6, kVersionWritten);
-    storeLE16(image + 8, 0);
+    const EntryMetadata& metadata = entry.metadata;
+    // Made by: what the damaged archive's directory said (host system and its attributes), or
+    // MS-DOS, format 2.0.
+    storeLE16(image + 4, metadata.witnessed ? metadata.versionMadeBy : kVersionWritten);
+    storeLE16(image + 6, headerField16(header, kLocalVersionNeeded));
+    storeLE16(image + 8, headerField16(header, kLocalFlags));
     storeLE16(image + 10, headerField16(header, kLocalMethod));
     storeLE16(image + 12, headerField16(header, kLocalModTime));
     storeLE16(image + 14, headerField16(header, kLocalModDate));
@@ -20,10 +23,15 @@ void buildCentralHeader(const SalvagedEntry& entry, uint8_t* image) {
     storeLE32(image + 24, headerField32(header, kLocalUncompressedSize));
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     storeLE16(image + 28, nameLength);
-    // Extra, comment, disk number and internal attributes stay 0.
+    storeLE16(image + 30, static_cast<uint16_t>(metadata.centralExtra.size()));
+    storeLE16(image + 32, static_cast<uint16_t>(metadata.comment.size()));
+    // Disk number and internal attributes stay 0.
     bool isFolder = nameLength > 0 && entry.name[nameLength - 1] == '/' &&
                     headerField32(header, kLocalUncompressedSize) == 0;
-    storeLE32(image + 38, isFolder ? kDirectoryAttribute : 0);
+    uint32_t attributes = isFolder ? kDirectoryAttribute : 0;
+    // A folder stays one even where the directory's attributes left the MS-DOS bit clear.
+    if (metadata.witnessed) attributes |= metadata.externalAttributes;
+    storeLE32(image + 38, attributes);
     storeLE32(image + 42, entry.headerOffset);
 }
 

@@ -5,13 +5,15 @@
 #include <cstdint>
 
 #include "core/little_endian.h"
+#include "engine/entry_metadata.h"
 
 namespace zipsalvage {
 
 inline constexpr int kLocalHeaderSize = 30;
 inline constexpr int kCentralHeaderSize = 46;
 inline constexpr int kEndRecordSize = 22;
-inline constexpr int kMaxNameLength = 270;  // longer (or empty) names reject the header
+inline constexpr int kEndCommentLength = 20;  // offset of the end record's comment length
+inline constexpr int kMaxNameLength = 270;    // longer (or empty) names reject the header
 inline constexpr uint16_t kVersionWritten = 20;
 inline constexpr uint32_t kDirectoryAttribute = 0x10;  // MS-DOS directory bit
 
@@ -55,10 +57,12 @@ struct SalvagedEntry {
     SalvagedEntry* next;
     char* name;  // raw name bytes plus a terminating zero
     uint32_t headerOffset;
-    LocalHeader header;  // as last written: final method, CRC-32, sizes, flags 0
+    LocalHeader header;  // as last written: final method, CRC-32, sizes, flags
+    EntryMetadata metadata;
 };
 
-// The central directory header for `entry` (its name follows it in the file).
+// The central directory header for `entry` (its name, central extra fields and comment follow
+// it in the file).
 void buildCentralHeader(const SalvagedEntry& entry, uint8_t* image);
 
 // The end record for `entryCount` central headers of `directorySize` bytes at `directoryOffset`.

@@ -101,6 +101,9 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint32_t com
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags);
 
+// True for the methods extractEntry decodes; entries in any other method are not handed to it.
+bool decodesMethod(uint16_t method);
+
 // Runs the method the local header names; 1 when it ran to its end, 0 when it failed.
 // `header` is the 30-byte local header image.
 int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const char* password,

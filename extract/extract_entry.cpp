@@ -5,6 +5,11 @@
 
 namespace zipsalvage {
 
+bool decodesMethod(uint16_t method) {
+    // Keep in step with the dispatch below: 7 (tokenizing) was never defined for Zip.
+    return method <= 6 || method == 8;
+}
+
 int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const char* password,
                  const uint8_t* encryptionHeader, const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.

@@ -20,6 +20,30 @@ std::string entryProblem(const std::string& what, uint32_t index) {
     return what + " (entry " + std::to_string(index) + ")";
 }
 
+// An extra field list of whole fields, each of a kind the program carries over: extended
+// timestamp, Unix UID/GID, NTFS times, WinZip AES.
+bool carriedExtraList(const uint8_t* list, size_t size) {
+    size_t at = 0;
+    while (at < size) {
+        if (size - at < 4) return false;
+        uint32_t id = get16(list + at);
+        uint32_t length = get16(list + at + 2);
+        if (length > size - at - 4) return false;
+        if (id != 0x5455 && id != 0x7875 && id != 0x000A && id != 0x9901) return false;
+        at += 4 + length;
+    }
+    return true;
+}
+
+// The end record: the last 22 bytes, or earlier by the length of the comment that follows it.
+size_t findEndRecord(const uint8_t* archive, size_t size) {
+    for (size_t comment = 0; comment <= 0xFFFF && comment + kEndSize <= size; ++comment) {
+        const uint8_t* end = archive + size - kEndSize - comment;
+        if (get32(end) == 0x06054B50 && get16(end + 20) == comment) return size - kEndSize - comment;
+    }
+    return SIZE_MAX;
+}
+
 }  // namespace
 
 uint32_t zlibCrc32(const uint8_t* data, size_t size) {
@@ -80,34 +104,35 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
                                  std::vector<CheckedEntry>* entries) {
     if (entries != nullptr) entries->clear();
     if (size < kEndSize) return "shorter than an end record";
-    const uint8_t* end = archive + size - kEndSize;
-    if (get32(end) != 0x06054B50) return "no end record in the last 22 bytes";
+    size_t endAt = findEndRecord(archive, size);
+    if (endAt == SIZE_MAX) return "no end record followed by exactly its comment";
+    const uint8_t* end = archive + endAt;
     if (get16(end + 4) != 0 || get16(end + 6) != 0) return "disk numbers not 0";
     uint32_t count = get16(end + 8);
     if (get16(end + 10) != count) return "entry counts of the end record differ";
     uint32_t directorySize = get32(end + 12);
     uint32_t directoryStart = get32(end + 16);
-    if (get16(end + 20) != 0) return "end record comment";
-    if (static_cast<uint64_t>(directoryStart) + directorySize != size - kEndSize) {
+    if (static_cast<uint64_t>(directoryStart) + directorySize != endAt) {
         return "central directory does not end where the end record starts";
     }
 
     size_t central = directoryStart;
     size_t nextLocal = 0;  // records follow one another from offset 0
     for (uint32_t index = 0; index < count; ++index) {
-        if (central + kCentralSize > size - kEndSize)
+        if (central + kCentralSize > endAt)
             return entryProblem("central header cut", index);
         const uint8_t* header = archive + central;
         if (get32(header) != 0x02014B50) return entryProblem("central signature", index);
         uint32_t nameLength = get16(header + 28);
         if (nameLength == 0 || nameLength > kMaxNameBytes)
             return entryProblem("name length", index);
-        if (get16(header + 30) != 0 || get16(header + 32) != 0) {
-            return entryProblem("central extra field or comment", index);
+        uint32_t centralExtraLength = get16(header + 30);
+        uint32_t commentLength = get16(header + 32);
+        if (central + kCentralSize + nameLength + centralExtraLength + commentLength > endAt) {
+            return entryProblem("central name, extra field or comment cut", index);
         }
-        if (central + kCentralSize + nameLength > size - kEndSize) {
-            return entryProblem("central name cut", index);
-        }
+        if (!carriedExtraList(header + kCentralSize + nameLength, centralExtraLength))
+            return entryProblem("central extra field", index);
         uint32_t localAt = get32(header + 42);
         if (localAt != nextLocal) return entryProblem("local record not where expected", index);
         if (localAt + kLocalSize + nameLength > directoryStart) {
@@ -119,9 +144,13 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         if (std::memcmp(local + 4, header + 6, 22) != 0) {
             return entryProblem("local and central headers differ", index);
         }
-        if (get16(local + 26) != nameLength || get16(local + 28) != 0) {
+        uint32_t localExtraLength = get16(local + 28);
+        if (get16(local + 26) != nameLength ||
+            localAt + kLocalSize + nameLength + localExtraLength > directoryStart) {
             return entryProblem("local name or extra length", index);
         }
+        if (!carriedExtraList(local + kLocalSize + nameLength, localExtraLength))
+            return entryProblem("local extra field", index);
         if (std::memcmp(local + kLocalSize, header + kCentralSize, nameLength) != 0) {
             return entryProblem("local and central names differ", index);
         }
@@ -130,9 +159,15 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         uint32_t crc = get32(local + 14);
         uint32_t compressedSize = get32(local + 18);
         uint32_t uncompressedSize = get32(local + 22);
-        if (get16(local + 4) != 20) return entryProblem("version needed", index);
-        if (flags != 0) return entryProblem("general purpose flags", index);
-        size_t dataAt = localAt + kLocalSize + nameLength;
+        // Stored and deflated data is written fresh: unencrypted, sizes in the header, only the
+        // UTF-8 name flag (bit 11). Other methods are copied with their own flags, but never
+        // with a data descriptor behind them (bit 3).
+        bool reencoded = method == 0 || method == 8;
+        if (reencoded ? get16(local + 4) != 20 : get16(local + 4) < 20)
+            return entryProblem("version needed", index);
+        if ((flags & (reencoded ? ~0x0800u : 0x0008u)) != 0)
+            return entryProblem("general purpose flags", index);
+        size_t dataAt = localAt + kLocalSize + nameLength + localExtraLength;
         if (dataAt + compressedSize > directoryStart) {
             return entryProblem("data runs into the directory", index);
         }
@@ -156,17 +191,17 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
                 return entryProblem("inflated size differs from the recorded one", index);
             }
         } else {
-            return entryProblem("method neither stored nor deflated", index);
+            entry.content.assign(data, data + compressedSize);  // copied as it was
         }
-        if (zlibCrc32(entry.content.data(), entry.content.size()) != crc) {
+        if (reencoded && zlibCrc32(entry.content.data(), entry.content.size()) != crc) {
             return entryProblem("CRC-32 does not match the data", index);
         }
         if (entries != nullptr) entries->push_back(std::move(entry));
         nextLocal = dataAt + compressedSize;
-        central += kCentralSize + nameLength;
+        central += kCentralSize + nameLength + centralExtraLength + commentLength;
     }
     if (nextLocal != directoryStart) return "bytes between the last entry and the directory";
-    if (central != size - kEndSize) return "bytes after the last central header";
+    if (central != endAt) return "bytes after the last central header";
     return {};
 }
 

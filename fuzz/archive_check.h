@@ -12,13 +12,16 @@ namespace zipsalvage::fuzz {
 struct CheckedEntry {
     std::string name;
     uint16_t method = 0;
-    std::vector<uint8_t> content;  // the entry's bytes, inflated when it is deflated
+    std::vector<uint8_t> content;  // the entry's bytes, inflated when it is deflated; the data
+                                   // itself for a method copied as it was
 };
 
 // Empty when `archive` is a complete output archive: local records one after another from
 // offset 0, then one central header per record that agrees with it field by field, then the
-// end record as the last 22 bytes; every entry stored or deflated, unencrypted, its data
-// decoding to exactly its recorded size with its recorded CRC-32. Otherwise what is wrong.
+// end record followed by exactly its comment; extra fields only of the kinds carried over;
+// every stored or deflated entry unencrypted, its data decoding to exactly its recorded size
+// with its recorded CRC-32 (entries in other methods are copies, checked for shape only).
+// Otherwise what is wrong.
 // `entries` (optional) receives the entries in order.
 std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
                                  std::vector<CheckedEntry>* entries = nullptr);

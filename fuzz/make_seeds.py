@@ -203,6 +203,30 @@ def whole_run_seeds():
     legacy += local_record(b"method7", b"xxxx", 7, 4)
     legacy += local_record(b"method12", b"", 12, 500)
     write("whole_run", "every-method.zip", bytes(legacy))
+    write("whole_run", "names-and-witness.zip", names_and_witness())
+
+
+def names_and_witness():
+    """UTF-8 names, kept extra fields, modes and comments in the directory, an archive comment,
+    and entries in methods that are copied as they were (bzip2, LZMA)."""
+    buffer = io.BytesIO()
+    timestamp = struct.pack("<HHBI", 0x5455, 5, 1, 1577934246)
+    with zipfile.ZipFile(buffer, "w") as archive:
+        for name, data, compression, mode in (
+                ("R\u00e9sum\u00e9.txt", text(700, 2), zipfile.ZIP_DEFLATED, 0o100644),
+                ("run.sh", b"#!/bin/sh\necho hi\n", zipfile.ZIP_STORED, 0o100755),
+                ("latest", b"run.sh", zipfile.ZIP_STORED, 0o120777),
+                ("notes.bz2.txt", text(900, 4), zipfile.ZIP_BZIP2, 0o100600),
+                ("notes.lzma.txt", text(900, 6), zipfile.ZIP_LZMA, 0o100644)):
+            info = zipfile.ZipInfo(name, date_time=(2020, 1, 2, 3, 4, 6))
+            info.compress_type = compression
+            info.create_system = 3
+            info.external_attr = mode << 16
+            info.extra = timestamp
+            info.comment = b"comment of " + name.encode("utf-8")
+            archive.writestr(info, data)
+        archive.comment = b"the archive's own comment"
+    return buffer.getvalue()
 
 
 def decoder_seeds():

@@ -56,7 +56,9 @@ bool consoleMessage(void* context, const char* text, const char* caption, Messag
     return false;
 }
 
-void consoleName(void*, const char* rawName, std::string& shown) { shown = cp437ToUtf8(rawName); }
+void consoleName(void*, const char* rawName, bool utf8, std::string& shown) {
+    shown = utf8 ? utf8ForTerminal(rawName) : cp437ToUtf8(rawName);
+}
 
 int openTerminal() { return ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
 

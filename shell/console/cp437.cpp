@@ -32,7 +32,45 @@ void appendUtf8(std::string& out, uint32_t codePoint) {
     }
 }
 
+// The length of the well-formed UTF-8 sequence at `cursor` (RFC 3629), or 0.
+int sequenceLength(const uint8_t* cursor) {
+    uint8_t lead = cursor[0];
+    int length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (lead >= 0xF5) return 0;
+    for (int index = 1; index < length; ++index) {
+        if ((cursor[index] & 0xC0) != 0x80) return 0;  // also stops at the terminating zero
+    }
+    // Overlong three- and four-byte forms, surrogates and code points above U+10FFFF.
+    if (lead == 0xE0 && cursor[1] < 0xA0) return 0;
+    if (lead == 0xED && cursor[1] >= 0xA0) return 0;
+    if (lead == 0xF0 && cursor[1] < 0x90) return 0;
+    if (lead == 0xF4 && cursor[1] >= 0x90) return 0;
+    return length;
+}
+
 }  // namespace
+
+std::string utf8ForTerminal(const char* raw) {
+    std::string out;
+    const auto* cursor = reinterpret_cast<const uint8_t*>(raw);
+    while (*cursor != 0) {
+        if (*cursor < 0x80) {
+            out += *cursor < 0x20 || *cursor == 0x7F ? '?' : static_cast<char>(*cursor);
+            ++cursor;
+            continue;
+        }
+        int length = sequenceLength(cursor);
+        // C1 controls (U+0080 to U+009F, "\xC2\x80" to "\xC2\x9F") include the terminal's CSI.
+        if (length == 0 || (cursor[0] == 0xC2 && cursor[1] < 0xA0)) {
+            out += '?';
+            cursor += length == 0 ? 1 : length;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(cursor), static_cast<size_t>(length));
+        cursor += length;
+    }
+    return out;
+}
 
 std::string cp437ToUtf8(const char* raw) {
     std::string out;

@@ -28,7 +28,8 @@ bool runMessage(void*, const char* text, const char* caption, MessageKind kind) 
 }
 
 // Entry names are stored in the OEM code page; the list box shows ANSI text.
-void runDisplayName(void*, const char* rawName, std::string& shown) {
+// `utf8` says the name is UTF-8 (flag bit 11) rather than OEM code page bytes.
+void runDisplayName(void*, const char* rawName, bool /*utf8*/, std::string& shown) {
     size_t length = std::strlen(rawName);
     shown.assign(length, '\0');
     ::OemToCharBuffA(rawName, shown.data(), static_cast<DWORD>(length));

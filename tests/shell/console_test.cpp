@@ -220,17 +220,22 @@ TEST(Console, UsageAndRefusals) {
     EXPECT_TRUE(contains(garbage.output, "No files found in archive."));
 }
 
-TEST(Console, NamesAreShownFromTheOemCodePage) {
+TEST(Console, NamesAreShownInTheEncodingTheOutputRecords) {
     TempDir dir;
-    std::string raw = "caf\x82.txt";  // CP437 0x82 is e-acute
-    testing::writeWholeFile(dir.file("n.zip"), testing::buildArchive({{raw, Bytes{'x'}}}));
+    std::string raw = "caf\x82.txt";  // CP437 0x82 is e-acute; not UTF-8
+    // UTF-8, with an escape sequence and the one-character CSI (U+009B) a terminal would obey.
+    std::string utf8 = "na\xC3\xAFve\x1B[2J\xC2\x9B.txt";
+    testing::writeWholeFile(dir.file("n.zip"),
+                            testing::buildArchive({{raw, Bytes{'x'}}, {utf8, Bytes{'y'}}}));
     Outcome run = salvage(dir, "n.zip");
     EXPECT_TRUE(contains(run.output, "    caf\xC3\xA9.txt: size = 1:  OK")) << run.output;
+    EXPECT_TRUE(contains(run.output, "    na\xC3\xAFve?[2J?.txt: size = 1:  OK")) << run.output;
     std::vector<testing::ListedEntry> listed;
     std::string problem;
     ASSERT_TRUE(
         testing::readArchive(testing::readWholeFile(dir.file("Salvaged.zip")), listed, problem));
     EXPECT_EQ(listed[0].name, raw) << "names inside the archive stay the raw bytes";
+    EXPECT_EQ(listed[1].name, utf8);
 }
 
 TEST(Console, InterruptCancelsAndRemovesTheOutput) {

@@ -66,7 +66,7 @@ Bytes encryptTraditional(const Bytes& data, const std::string& password, uint16_
     return encrypted;
 }
 
-Bytes buildArchive(const std::vector<TestEntry>& entries) {
+Bytes buildArchive(const std::vector<TestEntry>& entries, const std::string& archiveComment) {
     Bytes out;
     Bytes directory;
     for (const TestEntry& entry : entries) {
@@ -74,15 +74,16 @@ Bytes buildArchive(const std::vector<TestEntry>& entries) {
         Bytes record = localRecord(entry);
         out.insert(out.end(), record.begin(), record.end());
         Bytes central{0x50, 0x4B, 0x01, 0x02};
-        put16(central, 20);
+        put16(central, entry.versionMadeBy);
         central.insert(central.end(), record.begin() + 4, record.begin() + 30);
-        put16(central, 0);  // comment
+        put16(central, static_cast<uint32_t>(entry.comment.size()));
         put16(central, 0);  // disk
         put16(central, 0);  // internal attributes
-        put32(central, 0);  // external attributes
+        put32(central, entry.externalAttributes);
         put32(central, offset);
         central.insert(central.end(), entry.name.begin(), entry.name.end());
         central.insert(central.end(), entry.extra.begin(), entry.extra.end());
+        central.insert(central.end(), entry.comment.begin(), entry.comment.end());
         directory.insert(directory.end(), central.begin(), central.end());
     }
     auto directoryOffset = static_cast<uint32_t>(out.size());
@@ -92,16 +93,28 @@ Bytes buildArchive(const std::vector<TestEntry>& entries) {
     put16(end, static_cast<uint32_t>(entries.size()));
     put32(end, static_cast<uint32_t>(directory.size()));
     put32(end, directoryOffset);
-    put16(end, 0);
+    put16(end, static_cast<uint32_t>(archiveComment.size()));
     out.insert(out.end(), end.begin(), end.end());
+    out.insert(out.end(), archiveComment.begin(), archiveComment.end());
     return out;
 }
 
-bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::string& problem) {
+bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::string& problem,
+                 std::string* archiveComment) {
     entries.clear();
     if (archive.size() < 22) return problem = "shorter than an end record", false;
+    // The end record is the last one whose comment reaches exactly to the archive's end.
     size_t end = archive.size() - 22;
-    if (get32(archive, end) != 0x06054B50) return problem = "no end record at the end", false;
+    while (true) {
+        if (get32(archive, end) == 0x06054B50 &&
+            end + 22 + get16(archive, end + 20) == archive.size())
+            break;
+        if (end == 0 || archive.size() - end > 22 + 65535)
+            return problem = "no end record at the end", false;
+        --end;
+    }
+    if (archiveComment != nullptr)
+        archiveComment->assign(archive.begin() + static_cast<long>(end + 22), archive.end());
     uint32_t count = get16(archive, end + 10);
     uint32_t directorySize = get32(archive, end + 12);
     uint32_t at = get32(archive, end + 16);
@@ -111,6 +124,7 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
         if (at + 46 > end || get32(archive, at) != 0x02014B50)
             return problem = "central header", false;
         ListedEntry entry;
+        entry.versionMadeBy = static_cast<uint16_t>(get16(archive, at + 4));
         entry.flags = static_cast<uint16_t>(get16(archive, at + 8));
         entry.method = static_cast<uint16_t>(get16(archive, at + 10));
         entry.modTime = static_cast<uint16_t>(get16(archive, at + 12));
@@ -125,6 +139,10 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
         uint32_t local = get32(archive, at + 42);
         size_t centralAt = at;
         entry.name.assign(archive.begin() + at + 46, archive.begin() + at + 46 + nameLength);
+        auto extraAt = archive.begin() + at + 46 + nameLength;
+        uint32_t centralExtraLength = get16(archive, at + 30);
+        entry.centralExtra.assign(extraAt, extraAt + centralExtraLength);
+        entry.comment.assign(extraAt + centralExtraLength, extraAt + entry.extraLength);
         at += 46 + nameLength + entry.extraLength;
         if (local + 30 > archive.size() || get32(archive, local) != 0x04034B50) {
             return problem = "local header of " + entry.name, false;
@@ -136,7 +154,11 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
                 return problem = "local and central headers differ for " + entry.name, false;
             }
         }
-        size_t dataAt = local + 30 + get16(archive, local + 26) + get16(archive, local + 28);
+        size_t localExtraAt = local + 30 + get16(archive, local + 26);
+        size_t dataAt = localExtraAt + get16(archive, local + 28);
+        if (dataAt > archive.size()) return problem = "local extra field beyond the end", false;
+        entry.localExtra.assign(archive.begin() + static_cast<long>(localExtraAt),
+                                archive.begin() + static_cast<long>(dataAt));
         if (dataAt + entry.compressedSize > archive.size())
             return problem = "data beyond the end", false;
         entry.data.assign(archive.begin() + static_cast<long>(dataAt),

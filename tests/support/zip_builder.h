@@ -20,6 +20,10 @@ struct TestEntry {
     int64_t compressedSize = -1;    // -1: data.size()
     int64_t uncompressedSize = -1;  // -1: data.size()
     int64_t crc32 = -1;             // -1: CRC-32 of data
+    // Central directory only.
+    uint16_t versionMadeBy = 20;
+    uint32_t externalAttributes = 0;
+    std::string comment;
 };
 
 // A local header, name, extra field and data for `entry`.
@@ -32,7 +36,7 @@ Bytes localRecord(const TestEntry& entry);
 Bytes encryptTraditional(const Bytes& data, const std::string& password, uint16_t checkWord);
 
 // Local records for every entry, then a central directory and end record.
-Bytes buildArchive(const std::vector<TestEntry>& entries);
+Bytes buildArchive(const std::vector<TestEntry>& entries, const std::string& archiveComment = "");
 
 // The entries of an archive's central directory, as read back by an independent parser.
 struct ListedEntry {
@@ -45,7 +49,11 @@ struct ListedEntry {
     uint32_t compressedSize = 0;
     uint32_t uncompressedSize = 0;
     uint32_t externalAttributes = 0;
-    uint16_t extraLength = 0;
+    uint16_t extraLength = 0;  // central extra field and comment
+    uint16_t versionMadeBy = 0;
+    Bytes localExtra;
+    Bytes centralExtra;
+    std::string comment;
     uint32_t localOffset = 0;
     Bytes localRecord;  // header, name, extra field and data as they lie in the archive
     Bytes data;         // the stored data, or the deflated bytes
@@ -54,7 +62,9 @@ struct ListedEntry {
 
 // Parses a whole archive through its end record and central directory, checking that each
 // local header agrees with its central header and that each stored or deflated entry's content
-// has its recorded CRC-32. Returns false (with `problem` set) otherwise.
-bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::string& problem);
+// has its recorded CRC-32. Returns false (with `problem` set) otherwise. Entries in other
+// methods list their data as their content.
+bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::string& problem,
+                 std::string* archiveComment = nullptr);
 
 }  // namespace zipsalvage::testing

@@ -1,0 +1,113 @@
+// Parsing central directory headers and keeping them for matching with salvaged entries.
+#include "engine/central_directory.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/little_endian.h"
+#include "engine/extra_fields.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr uint32_t kCentralSignatureWord = 0x02014B50;
+constexpr uint32_t kZip64Marker32 = 0xFFFFFFFFu;
+
+// Zip64 extended information (APPNOTE 4.5.3): the 8-byte values present are those whose
+// 32-bit fields hold 0xFFFFFFFF, in the order uncompressed size, compressed size, offset.
+void resolveZip64(const uint8_t* extra, size_t extraSize, uint32_t compressed32,
+                  uint32_t uncompressed32, uint32_t offset32, CentralRecord& record) {
+    size_t cursor = 0;
+    ExtraField field{};
+    while (nextExtraField(extra, extraSize, cursor, field)) {
+        if (field.id != kExtraZip64) continue;
+        size_t at = 0;
+        auto take = [&](uint64_t& value) {
+            if (field.size - at < 8) return;
+            value = loadLE32(field.data + at) | uint64_t{loadLE32(field.data + at + 4)} << 32;
+            at += 8;
+        };
+        if (uncompressed32 == kZip64Marker32) take(record.uncompressedSize);
+        if (compressed32 == kZip64Marker32) take(record.compressedSize);
+        if (offset32 == kZip64Marker32) take(record.localHeaderOffset);
+        return;
+    }
+}
+
+bool recordBefore(const CentralRecord& left, const CentralRecord& right) {
+    return left.localHeaderOffset < right.localHeaderOffset;
+}
+
+}  // namespace
+
+size_t centralVariableSize(const uint8_t* fixed) {
+    return size_t{loadLE16(fixed + 28)} + loadLE16(fixed + 30) + loadLE16(fixed + 32);
+}
+
+bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record) {
+    if (size < kCentralFixedSize || loadLE32(bytes) != kCentralSignatureWord) return false;
+    if (size != kCentralFixedSize + centralVariableSize(bytes)) return false;
+    size_t nameLength = loadLE16(bytes + 28);
+    size_t extraLength = loadLE16(bytes + 30);
+    size_t commentLength = loadLE16(bytes + 32);
+    if (nameLength == 0) return false;
+    record = CentralRecord{};
+    record.versionMadeBy = loadLE16(bytes + 4);
+    record.versionNeeded = loadLE16(bytes + 6);
+    record.flags = loadLE16(bytes + 8);
+    record.method = loadLE16(bytes + 10);
+    record.crc32 = loadLE32(bytes + 16);
+    uint32_t compressed32 = loadLE32(bytes + 20);
+    uint32_t uncompressed32 = loadLE32(bytes + 24);
+    uint32_t offset32 = loadLE32(bytes + 42);
+    record.compressedSize = compressed32;
+    record.uncompressedSize = uncompressed32;
+    record.localHeaderOffset = offset32;
+    record.externalAttributes = loadLE32(bytes + 38);
+    const uint8_t* name = bytes + kCentralFixedSize;
+    record.name.assign(reinterpret_cast<const char*>(name), nameLength);
+    resolveZip64(name + nameLength, extraLength, compressed32, uncompressed32, offset32, record);
+    record.comment.assign(reinterpret_cast<const char*>(name + nameLength + extraLength),
+                          commentLength);
+    return true;
+}
+
+size_t endRecordCommentSize(const uint8_t* fixed) { return loadLE16(fixed + 20); }
+
+bool addCentralRecord(CentralDirectory& directory, CentralRecord&& record) {
+    size_t text = record.name.size() + record.comment.size();
+    if (directory.records.size() >= kMaxCentralRecords ||
+        text > kMaxCentralTextBytes - directory.textBytes) {
+        return false;
+    }
+    directory.textBytes += text;
+    if (!directory.records.empty() &&
+        record.localHeaderOffset < directory.records.back().localHeaderOffset) {
+        directory.sorted = false;
+    }
+    directory.records.push_back(std::move(record));
+    return true;
+}
+
+const CentralRecord* findCentralRecord(CentralDirectory& directory, uint64_t localHeaderOffset,
+                                       const char* name, size_t nameLength) {
+    if (!directory.sorted) {
+        // Stable: of two records for one offset, the one found first is tried first.
+        std::stable_sort(directory.records.begin(), directory.records.end(), recordBefore);
+        directory.sorted = true;
+    }
+    CentralRecord probe;
+    probe.localHeaderOffset = localHeaderOffset;
+    auto match =
+        std::lower_bound(directory.records.begin(), directory.records.end(), probe, recordBefore);
+    for (; match != directory.records.end() && match->localHeaderOffset == localHeaderOffset;
+         ++match) {
+        if (match->name.size() == nameLength &&
+            std::memcmp(match->name.data(), name, nameLength) == 0) {
+            return &*match;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace zipsalvage

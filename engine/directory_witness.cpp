@@ -1,0 +1,56 @@
+// Reading central headers and end records where the scan meets them.
+#include "engine/directory_witness.h"
+
+#include <cstring>
+#include <vector>
+
+#include "engine/central_directory.h"
+#include "engine/salvage_run.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr int kSignatureBytes = 4;
+
+}  // namespace
+
+void readCentralHeaderHere(SalvageRun& run) {
+    ArchiveReader& reader = run.reader;
+    markResume(reader);
+    uint8_t fixed[kCentralFixedSize];
+    std::memcpy(fixed, kCentralSignature, kSignatureBytes);
+    if (readExact(reader, fixed + kSignatureBytes, kCentralFixedSize - kSignatureBytes)) {
+        std::vector<uint8_t> record(kCentralFixedSize + centralVariableSize(fixed));
+        std::memcpy(record.data(), fixed, kCentralFixedSize);
+        CentralRecord parsed;
+        if (readExact(reader, record.data() + kCentralFixedSize,
+                      static_cast<int64_t>(record.size() - kCentralFixedSize)) &&
+            parseCentralRecord(record.data(), record.size(), parsed)) {
+            addCentralRecord(run.directory, std::move(parsed));
+        }
+    }
+    rewindToMark(reader);
+}
+
+void readEndRecordHere(SalvageRun& run) {
+    ArchiveReader& reader = run.reader;
+    markResume(reader);
+    int64_t recordStart = logicalPosition(reader) - kSignatureBytes;
+    // An end record inside the comment of one already read is part of that comment.
+    if (run.directory.haveEndRecord && recordStart < run.directory.archiveCommentEnd) return;
+    uint8_t fixed[kEndFixedSize];
+    std::memcpy(fixed, kEndSignature, kSignatureBytes);
+    if (readExact(reader, fixed + kSignatureBytes, kEndFixedSize - kSignatureBytes)) {
+        std::string comment(endRecordCommentSize(fixed), '\0');
+        // A comment cut short by the archive's end is not kept: its tail is unknown.
+        if (readExact(reader, reinterpret_cast<uint8_t*>(comment.data()),
+                      static_cast<int64_t>(comment.size()))) {
+            run.directory.haveEndRecord = true;
+            run.directory.archiveComment = std::move(comment);
+            run.directory.archiveCommentEnd = logicalPosition(reader);
+        }
+    }
+    rewindToMark(reader);
+}
+
+}  // namespace zipsalvage

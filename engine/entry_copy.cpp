@@ -1,0 +1,112 @@
+// Copying an entry whose method zipsalvage cannot decode, byte for byte.
+#include "engine/entry_copy.h"
+
+#include <string>
+#include <vector>
+
+#include "engine/entry_names.h"
+#include "engine/salvage_run.h"
+#include "extract/extract_context.h"
+#include "resources/strings.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr int64_t kCopyPieceBytes = 65536;
+constexpr int kRescanFromDataStart = 8;           // the scan steps back this far after an entry
+constexpr uint32_t kSize32Unknown = 0xFFFFFFFFu;  // Zip64 keeps the real size elsewhere
+
+void logCopyOutcome(SalvageRun& run, int textId, const char* name, uint16_t method) {
+    std::string shown = shownName(run, name);
+    std::string line(shown.size() + 256, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), loadText(textId), shown.c_str(),
+               static_cast<int>(method));
+    logText(run, line.c_str());
+}
+
+// What may follow an entry's data: another record's signature, a data descriptor (signed, or
+// starting with the entry's CRC-32), or the end of the archive.
+bool looksLikeDataEnd(const uint8_t* next, int64_t available, uint32_t crc32) {
+    if (available < 4) return true;
+    if (loadLE32(next) == crc32) return true;
+    if (next[0] != 0x50 || next[1] != 0x4B) return false;
+    uint8_t kind = next[2];
+    uint8_t part = next[3];
+    return (kind == 3 && part == 4) || (kind == 1 && part == 2) || (kind == 5 && part == 6) ||
+           (kind == 6 && (part == 6 || part == 7)) || (kind == 7 && part == 8);
+}
+
+// Moves the reader to `offset`, where the scan goes on.
+void moveReaderTo(ArchiveReader& reader, int64_t offset) {
+    reader.resumePoint = offset;
+    rewindToMark(reader);
+}
+
+}  // namespace
+
+bool keepsMethodAsIs(uint16_t method) { return !decodesMethod(method); }
+
+bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size) {
+    uint32_t recorded = headerField32(header, kLocalCompressedSize);
+    uint16_t flags = headerField16(header, kLocalFlags);
+    // With bit 3 the local sizes are zero and the real ones follow the data (APPNOTE 4.4.4);
+    // a streamed entry's size is known only where its descriptor is found.
+    if ((flags & kFlagDataDescriptor) != 0 && recorded == 0) return false;
+    if (recorded == kSize32Unknown) return false;
+    size = recorded;
+    return true;
+}
+
+bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
+    ++run.filesFound;
+    LocalHeader& header = entry.header;
+    uint16_t method = headerField16(header, kLocalMethod);
+    entry.metadata.keptAsIs = true;
+    uint64_t size = 0;
+    if (!knownCompressedSize(run, header, size)) {
+        logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
+        ++run.unrecoverableCount;
+        return false;
+    }
+
+    ArchiveReader& reader = run.reader;
+    int64_t dataStart = logicalPosition(reader);
+    std::vector<uint8_t> piece(
+        static_cast<size_t>(size < kCopyPieceBytes ? size : kCopyPieceBytes));
+    uint64_t copied = 0;
+    while (copied < size) {
+        if (isCancelled(run.flags)) return false;
+        uint64_t left = size - copied;
+        int64_t want =
+            left < piece.size() ? static_cast<int64_t>(left) : static_cast<int64_t>(piece.size());
+        int64_t got = readUpTo(reader, piece.data(), want);
+        if (got > 0 && writeFile(run.outputHandle, piece.data(), static_cast<uint32_t>(got)) !=
+                           static_cast<uint32_t>(got)) {
+            markWriteFailed(run.flags);
+            logCopyOutcome(run, kTextUnableToRecompress, entry.name, method);
+            return false;
+        }
+        copied += static_cast<uint64_t>(got);
+        if (got < want) break;
+    }
+    if (copied < size) {
+        // Half a bzip2 or AES stream is of no use to its reader. The data may instead be
+        // whole and its size damaged, so the scan looks again from the data's start.
+        logCopyOutcome(run, kTextKeptCutShort, entry.name, method);
+        ++run.unrecoverableCount;
+        moveReaderTo(reader, dataStart);
+        return false;
+    }
+
+    uint8_t next[4];
+    int64_t available = readUpTo(reader, next, sizeof next);
+    if (available > 0) stepBack(reader, static_cast<int32_t>(available));
+    // A recorded size too large would swallow the entries behind it: when the data does not
+    // end at a record, the scan also looks through it, so they are still found.
+    if (!looksLikeDataEnd(next, available, headerField32(header, kLocalCrc32)))
+        moveReaderTo(reader, dataStart + kRescanFromDataStart);  // less the scan's step back
+    logCopyOutcome(run, kTextKeptAsIs, entry.name, method);
+    return true;
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,27 @@
+// Entries in a method zipsalvage cannot decode (bzip2, LZMA, zstd, xz, PPMd, WinZip AES and any
+// other number) are copied into the output as they are, compressed bytes and all, so their own
+// reader can still open them.
+#pragma once
+
+#include <cstdint>
+
+namespace zipsalvage {
+
+struct SalvageRun;
+struct SalvagedEntry;
+struct LocalHeader;
+
+// True for a method that is copied rather than decoded.
+bool keepsMethodAsIs(uint16_t method);
+
+// The entry's compressed size, when it is known: from its local header, unless flag bit 3 left
+// the sizes there empty. A size a data descriptor records would be found here too.
+bool knownCompressedSize(SalvageRun& run, const LocalHeader& header, uint64_t& size);
+
+// Copies the entry's data (the reader stands right after its extra field; the output right
+// after its local header, name and extra fields) and logs the outcome. True when the whole
+// data was copied; false when the entry is left out (data cut short, size unknown, cancelled,
+// or a failed write).
+bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry);
+
+}  // namespace zipsalvage

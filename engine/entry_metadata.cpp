@@ -1,0 +1,83 @@
+// Names, kept extra fields and the directory's second word on each output entry.
+#include "engine/entry_metadata.h"
+
+#include <cstring>
+#include <new>
+
+#include "engine/central_directory.h"
+#include "engine/entry_names.h"
+#include "engine/extra_fields.h"
+#include "engine/zip_records.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr uint16_t kMethodWinZipAes = 99;
+
+}  // namespace
+
+bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extraSize) {
+    LocalHeader& header = entry.header;
+    uint16_t nameLength = headerField16(header, kLocalNameLength);
+    uint16_t flags = headerField16(header, kLocalFlags);
+    const auto* rawName = reinterpret_cast<const uint8_t*>(entry.name);
+    entry.metadata.recordedName.assign(entry.name, nameLength);
+    ChosenName chosen =
+        chooseEntryName(rawName, nameLength, flags, extra, extraSize, kMaxNameLength);
+    if (chosen.name.size() != nameLength ||
+        std::memcmp(chosen.name.data(), entry.name, nameLength) != 0) {
+        char* name = new (std::nothrow) char[chosen.name.size() + 1];
+        if (name == nullptr) return false;
+        std::memcpy(name, chosen.name.data(), chosen.name.size());
+        name[chosen.name.size()] = '\0';
+        delete[] entry.name;
+        entry.name = name;
+        setHeaderField16(header, kLocalNameLength, static_cast<uint16_t>(chosen.name.size()));
+    }
+    flags = static_cast<uint16_t>(chosen.utf8 ? flags | kFlagUtf8Name : flags & ~kFlagUtf8Name);
+    setHeaderField16(header, kLocalFlags, flags);
+
+    // The AES field tells a reader how the copied data is encrypted; only such entries keep it.
+    bool keepAes = headerField16(header, kLocalMethod) == kMethodWinZipAes;
+    KeptExtraFields kept = keepExtraFields(extra, extraSize, keepAes);
+    entry.metadata.localExtra = std::move(kept.local);
+    entry.metadata.centralExtra = std::move(kept.central);
+    setHeaderField16(header, kLocalExtraLength,
+                     static_cast<uint16_t>(entry.metadata.localExtra.size()));
+    return true;
+}
+
+void finishOutputHeader(SalvagedEntry& entry) {
+    LocalHeader& header = entry.header;
+    uint16_t flags = headerField16(header, kLocalFlags);
+    if (entry.metadata.keptAsIs) {
+        // The copy keeps its flags (encryption, method options); its sizes now stand in the
+        // header and no data descriptor follows.
+        setHeaderField16(header, kLocalFlags, static_cast<uint16_t>(flags & ~kFlagDataDescriptor));
+        if (headerField16(header, kLocalVersionNeeded) < kVersionWritten)
+            setHeaderField16(header, kLocalVersionNeeded, kVersionWritten);
+        return;
+    }
+    // Re-encoded data is neither encrypted nor streamed: only the name's flag stays.
+    setHeaderField16(header, kLocalFlags, static_cast<uint16_t>(flags & kFlagUtf8Name));
+    setHeaderField16(header, kLocalVersionNeeded, kVersionWritten);
+}
+
+void applyDirectoryWitness(SalvagedEntry* list, CentralDirectory& directory) {
+    if (directory.records.empty()) return;
+    for (SalvagedEntry* entry = list; entry != nullptr; entry = entry->next) {
+        if (entry->metadata.archiveOffset < 0) continue;
+        // The record names the entry as its local header did, before any Unicode Path name.
+        const std::string& name = entry->metadata.recordedName;
+        const CentralRecord* record =
+            findCentralRecord(directory, static_cast<uint64_t>(entry->metadata.archiveOffset),
+                              name.data(), name.size());
+        if (record == nullptr) continue;
+        entry->metadata.witnessed = true;
+        entry->metadata.versionMadeBy = record->versionMadeBy;
+        entry->metadata.externalAttributes = record->externalAttributes;
+        entry->metadata.comment = record->comment;
+    }
+}
+
+}  // namespace zipsalvage

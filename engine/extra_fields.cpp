@@ -1,0 +1,127 @@
+// Which extra fields of a damaged local header are well-formed enough to carry over.
+#include "engine/extra_fields.h"
+
+#include "core/crc32.h"
+#include "core/little_endian.h"
+
+namespace zipsalvage {
+namespace {
+
+// The largest NTFS field kept: the reserved word and a few attributes. Windows writes 32 bytes.
+constexpr uint16_t kMaxNtfsBytes = 256;
+constexpr uint16_t kNtfsTimesTag = 1;
+constexpr uint16_t kNtfsTimesSize = 24;  // mod, access and creation time, 8 bytes each
+constexpr uint8_t kTimestampModTime = 1;
+constexpr uint16_t kAesDataSize = 7;  // APPNOTE 4.6.4 (WinZip AE-x)
+
+int timesFlagged(uint8_t flags) { return (flags & 1) + ((flags >> 1) & 1) + ((flags >> 2) & 1); }
+
+// Info-ZIP extended timestamp: a flag byte, then a 4-byte time per flag bit (bits 0-2) set, in
+// that order. A local header may carry fewer times than flagged, never more.
+bool wellFormedTimestamp(const ExtraField& field) {
+    if (field.size < 1 || (field.size - 1) % 4 != 0) return false;
+    return (field.size - 1) / 4 <= timesFlagged(field.data[0]);
+}
+
+// Info-ZIP Unix UID/GID: version 1, then a sized UID and a sized GID filling the field exactly.
+bool wellFormedUnixIds(const ExtraField& field) {
+    if (field.size < 3 || field.data[0] != 1) return false;
+    size_t uidSize = field.data[1];
+    if (2 + uidSize + 1 > field.size) return false;
+    size_t gidSize = field.data[2 + uidSize];
+    return 3 + uidSize + gidSize == field.size;
+}
+
+// NTFS: 4 reserved bytes, then tagged attributes filling the field exactly; the times
+// attribute (tag 1) is 24 bytes long.
+bool wellFormedNtfs(const ExtraField& field) {
+    if (field.size < 4 || field.size > kMaxNtfsBytes) return false;
+    size_t cursor = 4;
+    while (cursor < field.size) {
+        if (field.size - cursor < 4) return false;
+        uint16_t tag = loadLE16(field.data + cursor);
+        uint16_t size = loadLE16(field.data + cursor + 2);
+        if (size > field.size - cursor - 4) return false;
+        if (tag == kNtfsTimesTag && size != kNtfsTimesSize) return false;
+        cursor += 4 + size;
+    }
+    return true;
+}
+
+// WinZip AES: vendor version 1 or 2, vendor "AE", strength 1 to 3, then the real method.
+bool wellFormedAes(const ExtraField& field) {
+    if (field.size != kAesDataSize) return false;
+    uint16_t version = loadLE16(field.data);
+    return (version == 1 || version == 2) && field.data[2] == 'A' && field.data[3] == 'E' &&
+           field.data[4] >= 1 && field.data[4] <= 3;
+}
+
+void appendField(std::vector<uint8_t>& out, uint16_t id, const uint8_t* data, uint16_t size) {
+    uint8_t head[kExtraFieldHeaderSize];
+    storeLE16(head, id);
+    storeLE16(head + 2, size);
+    out.insert(out.end(), head, head + kExtraFieldHeaderSize);
+    out.insert(out.end(), data, data + size);
+}
+
+}  // namespace
+
+bool nextExtraField(const uint8_t* list, size_t listSize, size_t& cursor, ExtraField& field) {
+    if (cursor > listSize || listSize - cursor < kExtraFieldHeaderSize) return false;
+    uint16_t size = loadLE16(list + cursor + 2);
+    if (size > listSize - cursor - kExtraFieldHeaderSize) return false;
+    field.id = loadLE16(list + cursor);
+    field.data = list + cursor + kExtraFieldHeaderSize;
+    field.size = size;
+    cursor += kExtraFieldHeaderSize + size;
+    return true;
+}
+
+KeptExtraFields keepExtraFields(const uint8_t* list, size_t listSize, bool keepAes) {
+    KeptExtraFields kept;
+    bool haveTimestamp = false;
+    bool haveUnixIds = false;
+    bool haveNtfs = false;
+    bool haveAes = false;
+    size_t cursor = 0;
+    ExtraField field{};
+    while (nextExtraField(list, listSize, cursor, field)) {
+        if (field.id == kExtraExtendedTimestamp && !haveTimestamp && wellFormedTimestamp(field)) {
+            haveTimestamp = true;
+            appendField(kept.local, field.id, field.data, field.size);
+            // The central form holds the flag byte and the mod time only (as Info-ZIP writes it).
+            bool hasModTime = (field.data[0] & kTimestampModTime) != 0 && field.size >= 5;
+            appendField(kept.central, field.id, field.data, hasModTime ? 5 : 1);
+        } else if (field.id == kExtraUnixIds && !haveUnixIds && wellFormedUnixIds(field)) {
+            haveUnixIds = true;
+            appendField(kept.local, field.id, field.data, field.size);
+            appendField(kept.central, field.id, field.data, field.size);
+        } else if (field.id == kExtraNtfsTimes && !haveNtfs && wellFormedNtfs(field)) {
+            haveNtfs = true;
+            appendField(kept.local, field.id, field.data, field.size);
+            appendField(kept.central, field.id, field.data, field.size);
+        } else if (field.id == kExtraWinZipAes && keepAes && !haveAes && wellFormedAes(field)) {
+            haveAes = true;
+            appendField(kept.local, field.id, field.data, field.size);
+            appendField(kept.central, field.id, field.data, field.size);
+        }
+    }
+    return kept;
+}
+
+bool unicodePathName(const uint8_t* list, size_t listSize, const uint8_t* rawName,
+                     size_t rawNameLength, std::string& utf8Name) {
+    size_t cursor = 0;
+    ExtraField field{};
+    while (nextExtraField(list, listSize, cursor, field)) {
+        // Version 1, the CRC-32 of the header's name, then the UTF-8 name (Info-ZIP's field).
+        if (field.id != kExtraUnicodePath || field.size < 6 || field.data[0] != 1) continue;
+        uint32_t nameCrc = ~crc32Update(0xFFFFFFFFu, rawName, rawNameLength);
+        if (loadLE32(field.data + 1) != nameCrc) continue;
+        utf8Name.assign(reinterpret_cast<const char*>(field.data + 5), field.size - 5u);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,50 @@
+// The extra fields of a local header (APPNOTE 4.5): which ones an output entry keeps, the
+// Info-ZIP Unicode Path field, and the walk over a field list that may be damaged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zipsalvage {
+
+// Header IDs (APPNOTE 4.5.2, 4.6).
+inline constexpr uint16_t kExtraZip64 = 0x0001;
+inline constexpr uint16_t kExtraNtfsTimes = 0x000A;
+inline constexpr uint16_t kExtraExtendedTimestamp = 0x5455;
+inline constexpr uint16_t kExtraUnicodePath = 0x7075;
+inline constexpr uint16_t kExtraUnixIds = 0x7875;
+inline constexpr uint16_t kExtraWinZipAes = 0x9901;
+
+inline constexpr int kExtraFieldHeaderSize = 4;  // header ID and data size
+
+// One field of an extra field list: its ID and its data inside the list.
+struct ExtraField {
+    uint16_t id;
+    const uint8_t* data;
+    uint16_t size;
+};
+
+// The next complete field at `cursor`, which then moves past it. False at the end of the list,
+// and at a field whose data would run past the list's end: a damaged length hides everything
+// behind it, so the walk stops there.
+bool nextExtraField(const uint8_t* list, size_t listSize, size_t& cursor, ExtraField& field);
+
+// The fields of one local header that an output entry carries, in both of its headers.
+struct KeptExtraFields {
+    std::vector<uint8_t> local;
+    std::vector<uint8_t> central;  // the extended timestamp holds only its mod time here
+};
+
+// Keeps the well-formed extended timestamp (0x5455), Unix UID/GID (0x7875) and NTFS times
+// (0x000A) fields, the first of each; with `keepAes`, the WinZip AES field (0x9901) as well.
+// Every other field is dropped (Zip64 fields are rebuilt by the writer, not copied).
+KeptExtraFields keepExtraFields(const uint8_t* list, size_t listSize, bool keepAes);
+
+// The name carried by a well-formed Unicode Path field (version 1) whose CRC-32 matches
+// `rawName`, the name in the header: true with `utf8Name` set when there is one.
+bool unicodePathName(const uint8_t* list, size_t listSize, const uint8_t* rawName,
+                     size_t rawNameLength, std::string& utf8Name);
+
+}  // namespace zipsalvage
