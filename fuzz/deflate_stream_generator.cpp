@@ -182,6 +182,8 @@ class Generator {
         : choices_(choices), variant_(variant), shape_(variantOf(variant)) {}
 
     GeneratedStream run(size_t contentTarget) {
+        // Blocks stop growing past twice the target, so that a run's size follows the target.
+        contentLimit_ = 2 * contentTarget + 1024;
         bool last = false;
         while (!last) {
             last = out_.content.size() >= contentTarget;
@@ -208,6 +210,7 @@ class Generator {
     void storedBlock(bool last) {
         out_.blockTypesUsed |= 1u << 0;
         uint32_t length = choices_.oneIn(8) ? choices_.below(65536) : choices_.below(1500);
+        length = static_cast<uint32_t>(std::min<size_t>(length, room()));
         sink_.bits(last ? 1 : 0, 1);
         sink_.bits(0, 2);
         sink_.alignToByte();
@@ -284,7 +287,7 @@ class Generator {
         // Some blocks are mostly literals, some mostly matches.
         uint32_t matchShare = choices_.below(9);
         std::vector<uint8_t>& content = out_.content;
-        for (uint32_t index = 0; index < count; ++index) {
+        for (uint32_t index = 0; index < count && room() > 0; ++index) {
             auto reachable =
                 static_cast<uint32_t>(std::min<size_t>(content.size(), shape_.windowBytes));
             if (reachable == 0 || choices_.below(8) >= matchShare) {
@@ -429,7 +432,12 @@ class Generator {
         }
     }
 
+    size_t room() const {
+        return out_.content.size() < contentLimit_ ? contentLimit_ - out_.content.size() : 0;
+    }
+
     ChoiceSource& choices_;
+    size_t contentLimit_ = 0;
     DeflateVariant variant_;
     Variant shape_;
     BitSink sink_;
