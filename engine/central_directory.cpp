@@ -38,6 +38,22 @@ bool recordBefore(const CentralRecord& left, const CentralRecord& right) {
     return left.localHeaderOffset < right.localHeaderOffset;
 }
 
+const CentralRecord* findAtOffset(const CentralDirectory& directory, uint64_t localHeaderOffset,
+                                  const char* name, size_t nameLength) {
+    CentralRecord probe;
+    probe.localHeaderOffset = localHeaderOffset;
+    auto match =
+        std::lower_bound(directory.records.begin(), directory.records.end(), probe, recordBefore);
+    for (; match != directory.records.end() && match->localHeaderOffset == localHeaderOffset;
+         ++match) {
+        if (match->name.size() == nameLength &&
+            std::memcmp(match->name.data(), name, nameLength) == 0) {
+            return &*match;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 size_t centralVariableSize(const uint8_t* fixed) {
@@ -74,6 +90,12 @@ bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record
 
 size_t endRecordCommentSize(const uint8_t* fixed) { return loadLE16(fixed + 20); }
 
+int64_t endRecordShift(const uint8_t* fixed, int64_t recordStart) {
+    int64_t directoryStart = recordStart - int64_t{loadLE32(fixed + 12)};
+    int64_t shift = directoryStart - int64_t{loadLE32(fixed + 16)};
+    return shift > 0 ? shift : 0;
+}
+
 bool addCentralRecord(CentralDirectory& directory, CentralRecord&& record) {
     size_t text = record.name.size() + record.comment.size();
     if (directory.records.size() >= kMaxCentralRecords ||
@@ -96,18 +118,11 @@ const CentralRecord* findCentralRecord(CentralDirectory& directory, uint64_t loc
         std::stable_sort(directory.records.begin(), directory.records.end(), recordBefore);
         directory.sorted = true;
     }
-    CentralRecord probe;
-    probe.localHeaderOffset = localHeaderOffset;
-    auto match =
-        std::lower_bound(directory.records.begin(), directory.records.end(), probe, recordBefore);
-    for (; match != directory.records.end() && match->localHeaderOffset == localHeaderOffset;
-         ++match) {
-        if (match->name.size() == nameLength &&
-            std::memcmp(match->name.data(), name, nameLength) == 0) {
-            return &*match;
-        }
-    }
-    return nullptr;
+    const CentralRecord* found = findAtOffset(directory, localHeaderOffset, name, nameLength);
+    auto shift = static_cast<uint64_t>(directory.offsetShift);
+    if (found == nullptr && shift > 0 && localHeaderOffset >= shift)
+        found = findAtOffset(directory, localHeaderOffset - shift, name, nameLength);
+    return found;
 }
 
 }  // namespace zipsalvage

@@ -52,13 +52,21 @@ struct CentralDirectory {
     bool haveEndRecord = false;
     std::string archiveComment;
     int64_t archiveCommentEnd = 0;  // archive offset right after that comment
+    // How far that end record's directory lies behind where the record says it starts: the
+    // length of whatever precedes the archive (a self-extractor's program, an earlier archive)
+    // when its offsets count from the archive's own start.
+    int64_t offsetShift = 0;
 };
+
+// The shift an end record whose fixed 22 bytes lie at `recordStart` implies (see offsetShift).
+int64_t endRecordShift(const uint8_t* fixed, int64_t recordStart);
 
 // Keeps `record` unless the bounds are reached; false when it was not kept.
 bool addCentralRecord(CentralDirectory& directory, CentralRecord&& record);
 
-// The record that describes the local header at `localHeaderOffset` named `name`, or null.
-// Sorts the records on first use.
+// The record that describes the local header at `localHeaderOffset` named `name`, or null:
+// first by that offset, then by the offset less the directory's offsetShift. Sorts the records
+// on first use.
 const CentralRecord* findCentralRecord(CentralDirectory& directory, uint64_t localHeaderOffset,
                                        const char* name, size_t nameLength);
 

@@ -48,6 +48,7 @@ void readEndRecordHere(SalvageRun& run) {
             run.directory.haveEndRecord = true;
             run.directory.archiveComment = std::move(comment);
             run.directory.archiveCommentEnd = logicalPosition(reader);
+            run.directory.offsetShift = endRecordShift(fixed, recordStart);
         }
     }
     rewindToMark(reader);

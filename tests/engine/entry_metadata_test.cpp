@@ -192,6 +192,18 @@ TEST(DirectoryWitness, ASurvivingStretchWitnessesOnlyTheEntriesItNames) {
         EXPECT_EQ(listed[index].content, entries[index].data);
 }
 
+TEST(DirectoryWitness, OffsetsCountedFromBehindAPrefixStillMatch) {
+    // A self-extractor's program before the archive, whose offsets count from its own start.
+    TestEntry entry{"tool", testing::makeText(400, 20)};
+    entry.versionMadeBy = 0x031E;
+    entry.externalAttributes = 0100755u << 16;
+    Bytes archive = concat({testing::makeRandom(1500, 21), testing::buildArchive({entry})});
+    RunBench bench;
+    auto listed = salvaged(bench, archive);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].externalAttributes, 0100755u << 16);
+}
+
 TEST(KeptAsItWas, AesEntryKeepsItsFlagsAndFieldAndAsksForNoPassword) {
     TestEntry aes{"secret.bin", testing::makeRandom(500, 11)};
     aes.method = 99;
