@@ -56,6 +56,7 @@ struct CentralDirectory {
     // length of whatever precedes the archive (a self-extractor's program, an earlier archive)
     // when its offsets count from the archive's own start.
     int64_t offsetShift = 0;
+    uint64_t bytesRead = 0;  // what reading the records has cost so far (see the witness)
 };
 
 // The shift an end record whose fixed 22 bytes lie at `recordStart` implies (see offsetShift).

@@ -11,6 +11,19 @@ namespace zipsalvage {
 namespace {
 
 constexpr int kSignatureBytes = 4;
+constexpr uint64_t kReadAllowanceBytes = 1u << 20;
+
+// Every record is read and then read again by the scan, and records may overlap: a crafted
+// file of signatures, each claiming 192 KiB behind it, would make the witness read the file
+// thousands of times over. Its reading is held to twice the archive (plus 1 MiB), which a real
+// directory, read once, never comes near; past that the scan simply goes on without it.
+bool mayRead(SalvageRun& run, size_t bytes) {
+    uint64_t allowed = 2 * run.reader.archiveSize + kReadAllowanceBytes;
+    if (run.directory.bytesRead > allowed || bytes > allowed - run.directory.bytesRead)
+        return false;
+    run.directory.bytesRead += bytes;
+    return true;
+}
 
 }  // namespace
 
@@ -19,7 +32,8 @@ void readCentralHeaderHere(SalvageRun& run) {
     markResume(reader);
     uint8_t fixed[kCentralFixedSize];
     std::memcpy(fixed, kCentralSignature, kSignatureBytes);
-    if (readExact(reader, fixed + kSignatureBytes, kCentralFixedSize - kSignatureBytes)) {
+    if (readExact(reader, fixed + kSignatureBytes, kCentralFixedSize - kSignatureBytes) &&
+        mayRead(run, kCentralFixedSize + centralVariableSize(fixed))) {
         std::vector<uint8_t> record(kCentralFixedSize + centralVariableSize(fixed));
         std::memcpy(record.data(), fixed, kCentralFixedSize);
         CentralRecord parsed;
@@ -43,7 +57,8 @@ void readEndRecordHere(SalvageRun& run) {
     if (readExact(reader, fixed + kSignatureBytes, kEndFixedSize - kSignatureBytes)) {
         std::string comment(endRecordCommentSize(fixed), '\0');
         // A comment cut short by the archive's end is not kept: its tail is unknown.
-        if (readExact(reader, reinterpret_cast<uint8_t*>(comment.data()),
+        if (mayRead(run, kEndFixedSize + comment.size()) &&
+            readExact(reader, reinterpret_cast<uint8_t*>(comment.data()),
                       static_cast<int64_t>(comment.size()))) {
             run.directory.haveEndRecord = true;
             run.directory.archiveComment = std::move(comment);

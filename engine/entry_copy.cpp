@@ -82,8 +82,9 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
         int64_t got = readUpTo(reader, piece.data(), want);
         if (got > 0 && writeFile(run.outputHandle, piece.data(), static_cast<uint32_t>(got)) !=
                            static_cast<uint32_t>(got)) {
+            // A full or failing output disk ends the run; the entry is not blamed for it.
             markWriteFailed(run.flags);
-            logCopyOutcome(run, kTextUnableToRecompress, entry.name, method);
+            run.outputFailed = true;
             return false;
         }
         copied += static_cast<uint64_t>(got);

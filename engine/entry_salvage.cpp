@@ -57,6 +57,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
     }
     bool stored =
         recoveredSize < kStoreBelowBytes || isPrecompressedName(name) || !kDeflateEncoderReady;
+    // Only the output is written from here on: a write failing now is the output's.
+    bool failedBefore = hasWriteFailed(run.flags);
     int copied = stored ? storeFile(stream) : deflateFile(stream);
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails
@@ -67,7 +69,11 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
             copied = 0;
         }
     }
-    if (!copied) {
+    if (!copied && !failedBefore && hasWriteFailed(run.flags)) {
+        // A full or failing output disk: the run ends with that message, not with a verdict
+        // on this entry.
+        run.outputFailed = true;
+    } else if (!copied) {
         logAboutName(run, kTextUnableToRecompress, shownName(run, name));
     } else {
         result.succeeded = true;

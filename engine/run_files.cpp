@@ -1,4 +1,7 @@
 // Opening the damaged archive and creating the output, with the user's say on overwriting.
+//
+// The output is written under a partial name beside its final one and renamed into place only
+// when the run completes, so a cancelled or failed run leaves any earlier output untouched.
 #include <string>
 
 #include "engine/salvage_run.h"
@@ -7,9 +10,9 @@
 namespace zipsalvage {
 namespace {
 
-bool showError(SalvageRun& run, int textId, const char* argument) {
-    std::string text(4096, '\0');
-    formatText(text.data(), static_cast<int>(text.size()), loadText(textId), argument);
+bool showError(SalvageRun& run, int textId, const char* path, const std::string& reason) {
+    std::string text(std::string(path).size() + reason.size() + 256, '\0');
+    formatText(text.data(), static_cast<int>(text.size()), textOf(textId), path, reason.c_str());
     if (run.ui.showMessage != nullptr) {
         run.ui.showMessage(run.ui.context, text.c_str(), loadText(kTextFileError),
                            MessageKind::kError);
@@ -21,37 +24,94 @@ bool showError(SalvageRun& run, int textId, const char* argument) {
 
 bool openArchive(SalvageRun& run, const char* path) {
     FileHandle handle = openExistingForRead(path);
-    if (handle == kInvalidFile) return showError(run, kTextUnableToOpen, path);
+    if (handle == kInvalidFile)
+        return showError(run, kTextUnableToOpenBecause, path, lastSystemError());
+    // The scan steps back after every entry and the extraction may read past one: a pipe
+    // would lose those bytes, and the entries after them with them.
+    if (!isSeekable(handle)) {
+        closeFile(handle);
+        return showError(run, kTextUnableToOpenBecause, path, textOf(kTextNotSeekable));
+    }
     int64_t size = fileSize(handle);
     run.reader.archiveHandle = handle;
     run.reader.archiveSize = size > 0 ? static_cast<uint64_t>(size) : 1;
     return true;
 }
 
+bool checkTempFolder(SalvageRun& run) {
+    // A folder that cannot be made, or a file in it that cannot take a block, would fail every
+    // entry one by one; it is said once, before anything else happens.
+    std::string folder = runTempFolder();
+    if (folder.empty()) {
+        std::string reason = lastSystemError();
+        return showError(run, kTextTempFolderUnusable, tempFolderParent().c_str(), reason);
+    }
+    // A name of its own, made exclusively: on Win32 the folder is the user's shared one.
+    std::string probePath;
+    FileHandle probe = createPartialFile((folder + "zipsalvage-probe").c_str(), probePath);
+    static constexpr uint32_t kProbeBytes = 4096;
+    static const char zeros[kProbeBytes] = {};
+    bool works = probe != kInvalidFile && writeFile(probe, zeros, kProbeBytes) == kProbeBytes;
+    std::string reason = works ? std::string() : lastSystemError();
+    closeFile(probe);
+    if (!probePath.empty()) deleteFile(probePath.c_str());
+    if (!works) return showError(run, kTextTempFolderUnusable, tempFolderParent().c_str(), reason);
+    return true;
+}
+
 bool createOutput(SalvageRun& run, const char* path) {
+    std::string finalPath = path;
     // The archive is only ever read: an output naming it, by any path or link, is refused
-    // before anything is created or truncated.
+    // before anything is created.
     if (isSameFile(run.reader.archiveHandle, path))
-        return showError(run, kTextUnableToCreate, path);
-    if (fileExists(path)) {
-        std::string text(4096, '\0');
-        formatText(text.data(), static_cast<int>(text.size()), loadText(kTextAlreadyExists), path);
+        return showError(run, kTextUnableToCreateBecause, path, textOf(kTextIsTheArchive));
+    PathKind kind = pathKind(path);
+    // A device, FIFO or folder is never replaced (nor, as before, written through).
+    if (kind == PathKind::kOther)
+        return showError(run, kTextUnableToCreateBecause, path, textOf(kTextNotRegularFile));
+    if (kind != PathKind::kMissing) {
+        // The rename replaces a link itself, so the question says so rather than naming a file.
+        int question = kind == PathKind::kSymbolicLink ? kTextReplaceLink : kTextAlreadyExists;
+        std::string text(finalPath.size() + 256, '\0');
+        formatText(text.data(), static_cast<int>(text.size()), textOf(question), path);
         bool yes = run.ui.showMessage != nullptr &&
                    run.ui.showMessage(run.ui.context, text.c_str(), loadText(kTextFileExists),
                                       MessageKind::kQuestion);
         if (!yes) return false;
     }
-    FileHandle handle = createReadWrite(path);
-    if (handle == kInvalidFile) return showError(run, kTextUnableToCreate, path);
+    std::string partialPath;
+    FileHandle handle = createPartialFile(finalPath.c_str(), partialPath);
+    if (handle == kInvalidFile)
+        return showError(run, kTextUnableToCreateBecause, finalPath.c_str(), lastSystemError());
+    run.outputPath = finalPath;
+    run.outputPartialPath = partialPath;
     run.outputHandle = handle;
     return true;
+}
+
+bool commitOutput(SalvageRun& run) {
+    if (run.outputPartialPath.empty()) return true;
+    bool committed =
+        commitPartialFile(run.outputHandle, run.outputPartialPath.c_str(), run.outputPath.c_str());
+    if (committed) {
+        run.outputPartialPath.clear();
+    } else {
+        discardOutput(run);
+    }
+    return committed;
+}
+
+void discardOutput(SalvageRun& run) {
+    closeFile(run.outputHandle);
+    run.outputHandle = kInvalidFile;
+    if (!run.outputPartialPath.empty()) deleteFile(run.outputPartialPath.c_str());
+    run.outputPartialPath.clear();
 }
 
 void closeRunFiles(SalvageRun& run) {
     closeFile(run.reader.archiveHandle);
     run.reader.archiveHandle = kInvalidFile;
-    closeFile(run.outputHandle);
-    run.outputHandle = kInvalidFile;
+    discardOutput(run);
 }
 
 void freeEntryList(SalvageRun& run) {

@@ -22,7 +22,48 @@ constexpr int kStateEnd = 5;
 // Writes `count` bytes to the output; false when the write came up short.
 bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
     if (count == 0) return true;  // empty extra fields and comments: nothing to write
-    return writeFile(run.outputHandle, bytes, count) == count;
+    if (writeFile(run.outputHandle, bytes, count) == count) return true;
+    run.outputFailed = true;
+    return false;
+}
+
+struct CounterSnapshot {
+    int32_t unrecoverable;
+    int32_t partial;
+    int32_t undecryptable;
+    int32_t systemErrors;
+};
+
+CounterSnapshot countersOf(const SalvageRun& run) {
+    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount};
+}
+
+// The entry's verdict is read from the counter the entry salvage raised for it, so the report
+// says what the log and the summary say.
+void reportEntry(SalvageRun& run, const LocalHeader& recorded, const LocalHeader& written,
+                 const char* name, bool salvaged, const CounterSnapshot& before) {
+    if (run.ui.entryDone == nullptr) return;
+    EntryReport report{};
+    report.rawName = name;
+    report.method = headerField16(recorded, kLocalMethod);
+    report.recordedSize = headerField32(recorded, kLocalUncompressedSize);
+    report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
+    report.written = salvaged;
+    report.recoveredBytes = salvaged ? headerField32(written, kLocalUncompressedSize) : 0;
+    if (run.undecryptableCount > before.undecryptable) {
+        report.verdict = EntryVerdict::kUndecryptable;
+    } else if (run.systemErrorCount > before.systemErrors) {
+        report.verdict = EntryVerdict::kSystemError;
+    } else if (!salvaged) {
+        report.verdict = EntryVerdict::kNotWritten;
+    } else if (run.unrecoverableCount > before.unrecoverable) {
+        report.verdict = EntryVerdict::kUnrecoverable;
+    } else if (run.partialCount > before.partial) {
+        report.verdict = EntryVerdict::kPartial;
+    } else {
+        report.verdict = EntryVerdict::kWhole;
+    }
+    run.ui.entryDone(run.ui.entryDoneContext, report);
 }
 
 void logCount(SalvageRun& run, int textId, int32_t count) {
@@ -175,9 +216,18 @@ int salvageHeaderAt(SalvageRun& run) {
     // Where the recorded data ends; a negative recorded size (as the extraction reads it) has none.
     int64_t recordedData = static_cast<int32_t>(headerField32(header, kLocalCompressedSize));
     int64_t recordedEnd = logicalPosition(run.reader) + (recordedData > 0 ? recordedData : 0);
+    LocalHeader recorded = entry->header;
+    CounterSnapshot before = countersOf(run);
     bool salvaged = keepsMethodAsIs(headerField16(header, kLocalMethod))
                         ? copyEntryAsIs(run, *entry)
                         : salvageEntryData(run, entry->header, name);
+    if (run.outputFailed) {
+        // The output is discarded whole: nothing is cut, and the entry is not judged.
+        delete entry;
+        delete[] name;
+        return kHeaderOutputFailed;
+    }
+    if (!isCancelled(run.flags)) reportEntry(run, recorded, entry->header, name, salvaged, before);
     keepBytesAfterData(run.reader, recordedEnd, salvaged ? kRewindAfterEntry : 0);
 
     if (!salvaged) {
@@ -269,6 +319,11 @@ static RunResult scanArchive(SalvageRun& run) {
 RunResult runSalvage(SalvageRun& run) {
     RunResult result = scanArchive(run);
     discardTempFile();
+    if (result == RunResult::kCompleted && !commitOutput(run)) {
+        showOutputError(run);
+        result = RunResult::kOutputFailed;
+    }
+    if (result != RunResult::kCompleted) discardOutput(run);
     return result;
 }
 

@@ -15,6 +15,28 @@ namespace zipsalvage {
 
 enum class MessageKind { kError, kQuestion };
 
+// How one entry came out, for machine-readable reports.
+enum class EntryVerdict {
+    kWhole,          // written with every recorded byte
+    kPartial,        // written with part of its data, or a size other than the recorded one
+    kUnrecoverable,  // written empty: nothing of its data could be decoded
+    kUndecryptable,  // left out: no password opened it
+    kSystemError,    // the system failed us (temporary file, memory), not the data
+    kNotWritten,     // left out: its re-encoding failed or the run stopped in it
+};
+
+// One entry as the run judged it. The recorded fields are the local header's; `recoveredBytes`
+// is what the output holds of it (0 when it was left out).
+struct EntryReport {
+    const char* rawName;  // the name's raw bytes (OEM code page), zero-terminated
+    uint16_t method;      // the compression method the header names
+    uint64_t recordedSize;
+    uint32_t recordedCrc32;
+    uint64_t recoveredBytes;
+    bool written;  // the entry is in the output
+    EntryVerdict verdict;
+};
+
 // How the run reaches the person using it: the log list, the progress bar, message boxes and
 // the display form of entry names. Every member may be null (then nothing is shown, questions
 // are answered No and names are shown as their raw bytes).
@@ -29,6 +51,10 @@ struct RunUi {
     // written with flag bit 11), OEM code page bytes otherwise.
     void (*displayName)(void* context, const char* rawName, bool utf8,
                         std::string& shown) = nullptr;
+    // Called once for every entry whose header and name were read, when its verdict is known.
+    // Its context is its own, so a report can be hooked in beside any interface.
+    void (*entryDone)(void* entryDoneContext, const EntryReport& report) = nullptr;
+    void* entryDoneContext = nullptr;
 };
 
 enum class RunResult {
@@ -40,8 +66,9 @@ enum class RunResult {
 struct SalvageRun {
     std::string archivePath;
     std::string browseFolder;
-    std::string outputPath;
-    ArchiveReader reader;  // holds archiveHandle and archiveSize
+    std::string outputPath;         // the final name; set by createOutput
+    std::string outputPartialPath;  // where the output is written until commitOutput
+    ArchiveReader reader;           // holds archiveHandle and archiveSize
     FileHandle outputHandle = kInvalidFile;
     SalvagedEntry* entryList = nullptr;
     SalvagedEntry* entryTail = nullptr;  // appending is constant time
@@ -51,6 +78,8 @@ struct SalvageRun {
     int32_t undecryptableCount = 0;
     int32_t systemErrorCount = 0;
     RunFlags flags;
+    // A write to the output came up short: the run ends at once, and no entry is blamed for it.
+    bool outputFailed = false;
     WorkerThread workerThread;
     RunUi ui;
     PasswordBook passwords{};
@@ -59,17 +88,44 @@ struct SalvageRun {
     bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
 };
 
-// Opens the damaged archive read-only; shows "Unable to open" on failure.
+// The two files of a run, in the order a shell calls them:
+//
+//   openArchive -> checkTempFolder -> createOutput -> runSalvage -> closeRunFiles
+//
+// runSalvage puts the output in place itself when the run completes (commitOutput) and removes
+// it otherwise; closeRunFiles removes an output that was never put in place (a run that did not
+// start or did not complete). No step deletes or changes a file of the final name: an earlier
+// output survives every run that does not complete, so a shell must not delete `outputPath`
+// after a cancel.
+
+// Opens the damaged archive read-only; refuses one that cannot be read from an earlier offset
+// again (a pipe, FIFO or terminal). Shows "Unable to open %s: <reason>" on failure.
 bool openArchive(SalvageRun& run, const char* path);
-// Creates the output, asking before an existing file is replaced; refuses the open archive
-// itself. Shows "Unable to create" on failure.
+// Makes sure the temporary folder can be created and can take a block of data, so that a full
+// or unusable one is reported once, before the run, rather than as a failure of every entry.
+// Shows "Unable to use the temporary folder" on failure.
+bool checkTempFolder(SalvageRun& run);
+// Refuses a path that is the open archive (by any name or link) or an existing non-regular
+// file; asks before an existing file or link of that name would be replaced; then creates the
+// output under a partial name in the same folder (createPartialFile) and sets `outputPath`,
+// `outputPartialPath` and `outputHandle`. Nothing of the final name is touched. Shows "Unable
+// to create %s: <reason>" on failure.
 bool createOutput(SalvageRun& run, const char* path);
-// Closes both files; calling it again does nothing.
+// Flushes the completed output and renames it over `outputPath` (replacing a file or link of
+// that name); the handle is closed. False, with the partial file removed, when that fails.
+// Does nothing (true) when no partial file is pending.
+bool commitOutput(SalvageRun& run);
+// Closes the output and removes its partial file; `outputPath` is not touched.
+void discardOutput(SalvageRun& run);
+// Closes both files and removes an output that was not committed; calling it again does
+// nothing.
 void closeRunFiles(SalvageRun& run);
 // Releases the list of written entries.
 void freeEntryList(SalvageRun& run);
 
-// The whole scan, entry by entry, then the central directory, end record and summary.
+// The whole scan, entry by entry, then the central directory, end record and summary. A
+// completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
+// one discards it.
 RunResult runSalvage(SalvageRun& run);
 
 // Results of salvageHeaderAt.

@@ -8,7 +8,9 @@
 namespace zipsalvage {
 
 inline constexpr int kEncryptionHeaderBytes = 12;
-inline constexpr int kPasswordBufferBytes = 40;  // at most 39 characters and the terminator
+// Traditional encryption puts no limit on a password's length (APPNOTE 6.1.5 feeds it byte by
+// byte); 1024 bytes and the terminator is more than any typed or scripted password needs.
+inline constexpr int kPasswordBufferBytes = 1025;
 
 struct CipherKeys {
     uint32_t key0;

@@ -40,7 +40,7 @@ int askPassword(PasswordBook& book, const PasswordRequest& request) {
     char accepted[kPasswordBufferBytes] = {};
     bool found = false;
     for (const std::string& given : book.given) {
-        // Tested as it will be used: cut to 39 characters like a typed one.
+        // Tested as it will be used: cut to the buffer like a typed one.
         copyPassword(accepted, given.c_str());
         if (passwordPasses(request, accepted)) {
             found = true;

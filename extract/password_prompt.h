@@ -24,8 +24,8 @@ struct PasswordRequest {
 int passwordPasses(const PasswordRequest& request, const char* password);
 
 // Asks the user for the password of one entry. Returns 1 with the accepted password (at most
-// 39 characters) in `accepted`, 0 when the user skips the entry. The dialog itself tests what is
-// typed with passwordPasses and asks again after a wrong one.
+// kPasswordBufferBytes - 1 bytes) in `accepted`, 0 when the user skips the entry. The dialog itself
+// tests what is typed with passwordPasses and asks again after a wrong one.
 using PasswordDialog = int (*)(void* dialogContext, const PasswordRequest& request, char* accepted);
 
 struct PasswordBook {
@@ -33,7 +33,8 @@ struct PasswordBook {
     char remembered[kRememberedSlots][kPasswordBufferBytes];  // oldest first
     int rememberedCount;
     // Passwords given in advance (the command line), tried in order after the remembered ones
-    // and before the dialog. Only their first 39 characters count, as with a typed password.
+    // and before the dialog. Only their first kPasswordBufferBytes - 1 bytes count, as with a typed
+    // password.
     std::vector<std::string> given;
     PasswordDialog dialog;  // nullptr: nobody to ask, every new password is a skip
     void* dialogContext;

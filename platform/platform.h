@@ -41,6 +41,34 @@ int64_t fileSize(FileHandle file);
 
 // GetFileAttributesA != INVALID_FILE_ATTRIBUTES.
 bool fileExists(const char* path);
+
+// What a path names, without following a final symbolic link (lstat; GetFileAttributesA with
+// FILE_ATTRIBUTE_REPARSE_POINT for a link). kOther is a folder, device, FIFO or socket.
+enum class PathKind { kMissing, kRegularFile, kSymbolicLink, kOther };
+PathKind pathKind(const char* path);
+
+// True when the open file can be read again from an earlier offset (a regular file or disk
+// device; GetFileType == FILE_TYPE_DISK on Win32). A pipe, FIFO or terminal cannot.
+bool isSeekable(FileHandle file);
+
+// The operating system's own words for why the last failed call of this layer failed on this
+// thread (strerror of errno; FormatMessageA of GetLastError), e.g. "No space left on device".
+std::string lastSystemError();
+
+// A new output is written under a private name in its final folder and put in place only when
+// it is complete, so that an earlier file of the final name survives every run that is not.
+//
+// createPartialFile makes "<finalPath>.partial-XXXXXX", a name no other file has, exclusively
+// (O_CREAT | O_EXCL, or CREATE_NEW), read/write, with the permissions of an ordinary new file;
+// `partialPath` receives its name. kInvalidFile on failure (lastSystemError says why).
+FileHandle createPartialFile(const char* finalPath, std::string& partialPath);
+// Puts a complete partial file in place: flushes it to the disk (fsync; FlushFileBuffers),
+// closes it, renames it over `finalPath` and flushes the folder's entry (POSIX). The rename
+// replaces whatever `finalPath` names, a symbolic link included, and never writes through a
+// link (rename; MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). `handle`
+// is closed and set to kInvalidFile whatever the result; on failure the partial file is left
+// for the caller to delete.
+bool commitPartialFile(FileHandle& handle, const char* partialPath, const char* finalPath);
 // DeleteFileA.
 bool deleteFile(const char* path);
 // True when `path` names the very file that `file` has open (same device and inode, through
@@ -53,6 +81,9 @@ bool isSameFile(FileHandle file, const char* path);
 std::string runTempFolder();
 // Removes the private folder of runTempFolder, if one was made (and whatever is left in it).
 void removeRunTempFolder();
+// The folder runTempFolder makes its private folder in ($TMPDIR or /tmp; GetTempPathA), for
+// messages about a temporary folder that does not work.
+std::string tempFolderParent();
 
 // CreateThread / WaitForSingleObject(INFINITE).
 struct WorkerThread {

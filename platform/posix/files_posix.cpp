@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <system_error>
 
 #include "platform/platform.h"
 
@@ -142,6 +145,61 @@ int64_t fileSize(FileHandle file) {
 bool fileExists(const char* path) {
     struct stat info {};
     return ::lstat(path, &info) == 0;
+}
+
+PathKind pathKind(const char* path) {
+    struct stat info {};
+    if (::lstat(path, &info) != 0) return errno == ENOENT ? PathKind::kMissing : PathKind::kOther;
+    if (S_ISREG(info.st_mode)) return PathKind::kRegularFile;
+    if (S_ISLNK(info.st_mode)) return PathKind::kSymbolicLink;
+    return PathKind::kOther;
+}
+
+bool isSeekable(FileHandle file) {
+    struct stat info {};
+    if (file == kInvalidFile || ::fstat(descriptorOf(file), &info) != 0) return false;
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) return false;
+    return ::lseek(descriptorOf(file), 0, SEEK_CUR) >= 0;
+}
+
+std::string lastSystemError() { return std::generic_category().message(errno); }
+
+FileHandle createPartialFile(const char* finalPath, std::string& partialPath) {
+    std::string pattern = std::string(finalPath) + ".partial-XXXXXX";
+    // mkostemp opens with O_CREAT | O_EXCL and mode 0600: nothing that already has the name,
+    // a planted link included, is opened or followed.
+    int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (descriptor < 0) return kInvalidFile;
+    // The finished archive is an ordinary file of its owner's: 0666 less the umask, as an open
+    // with O_CREAT would have made it. Reading the umask means setting it; this runs before
+    // the worker starts, when no other thread creates files.
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    ::fchmod(descriptor, static_cast<mode_t>(0666 & ~mask));
+    partialPath = pattern;
+    return opened(descriptor, partialPath.c_str());
+}
+
+bool commitPartialFile(FileHandle& handle, const char* partialPath, const char* finalPath) {
+    bool synced = handle != kInvalidFile && ::fsync(descriptorOf(handle)) == 0;
+    int reason = errno;
+    closeFile(handle);
+    handle = kInvalidFile;
+    if (!synced || ::rename(partialPath, finalPath) != 0) {
+        if (synced) reason = errno;
+        errno = reason;
+        return false;
+    }
+    // The rename itself reaches the disk only with the folder's own entry list.
+    std::string folder = finalPath;
+    size_t slash = folder.find_last_of('/');
+    folder = slash == std::string::npos ? "." : folder.substr(0, slash == 0 ? 1 : slash);
+    int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderDescriptor >= 0) {
+        ::fsync(folderDescriptor);
+        ::close(folderDescriptor);
+    }
+    return true;
 }
 
 bool deleteFile(const char* path) { return ::unlink(path) == 0; }

@@ -24,6 +24,11 @@ std::string privateFolder;  // with trailing '/', empty until made
 
 }  // namespace
 
+std::string tempFolderParent() {
+    const char* base = std::getenv("TMPDIR");
+    return (base != nullptr && base[0] != '\0') ? base : "/tmp";
+}
+
 std::string runTempFolder() {
 #ifdef ZIPSALVAGE_FAULT_INJECTION
     if (faults::tempFolderFails()) return {};
@@ -35,8 +40,7 @@ std::string runTempFolder() {
             return privateFolder;
         privateFolder.clear();
     }
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = (base != nullptr && base[0] != '\0') ? base : "/tmp";
+    std::string pattern = tempFolderParent();
     if (pattern.back() != '/') pattern += '/';
     pattern += "zipsalvage-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) return {};

@@ -1,6 +1,8 @@
 // Win32 files for the platform layer: CreateFileA handles opened without sharing, 64-bit offsets.
 #include <windows.h>
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -111,6 +113,71 @@ int64_t fileSize(FileHandle file) {
 }
 
 bool fileExists(const char* path) { return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+PathKind pathKind(const char* path) {
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kMissing
+                                                                              : PathKind::kOther;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::kSymbolicLink;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kOther;
+    return PathKind::kRegularFile;
+}
+
+bool isSeekable(FileHandle file) {
+    return file != kInvalidFile && ::GetFileType(handleOf(file)) == FILE_TYPE_DISK;
+}
+
+std::string lastSystemError() {
+    DWORD error = ::GetLastError();
+    char text[512] = {};
+    DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                    nullptr, error, 0, text, sizeof text, nullptr);
+    std::string result(text, length);
+    // The system's text ends in a full stop and a line break; the message adds its own end.
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) {
+        result.pop_back();
+    }
+    if (result.empty()) result = "error " + std::to_string(error);
+    return result;
+}
+
+FileHandle createPartialFile(const char* finalPath, std::string& partialPath) {
+    // CREATE_NEW fails on any existing name, so a name in use is never opened; the counter and
+    // the process id make a free one likely at the first try.
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        ::wsprintfA(suffix, ".partial-%lx%02x", ::GetCurrentProcessId(), counter++ & 0xFF);
+        std::string candidate = std::string(finalPath) + suffix;
+        HANDLE handle = ::CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, kNoSharing,
+                                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            partialPath = candidate;
+            return fileOf(handle);
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS) return kInvalidFile;
+    }
+    return kInvalidFile;
+}
+
+bool commitPartialFile(FileHandle& handle, const char* partialPath, const char* finalPath) {
+    bool flushed = handle != kInvalidFile && ::FlushFileBuffers(handleOf(handle)) != 0;
+    DWORD reason = ::GetLastError();
+    closeFile(handle);
+    handle = kInvalidFile;
+    if (!flushed) {
+        ::SetLastError(reason);
+        return false;
+    }
+    // The handle shared nothing, so it is closed before the move; the move replaces the file
+    // or link of the final name itself and returns once the change is on the disk.
+    return ::MoveFileExA(partialPath, finalPath,
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
 
 bool deleteFile(const char* path) { return ::DeleteFileA(path) != 0; }
 

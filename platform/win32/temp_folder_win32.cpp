@@ -16,6 +16,8 @@ std::string runTempFolder() {
     return result;
 }
 
+std::string tempFolderParent() { return runTempFolder(); }
+
 // The folder belongs to the user, not to the run: there is nothing of ours to remove.
 void removeRunTempFolder() {}
 

@@ -2,6 +2,8 @@
 // "Caption: text" lines, questions as y/N prompts.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -11,9 +13,12 @@ namespace zipsalvage {
 
 struct ConsoleUi {
     bool assumeYes = false;
+    bool quiet = false;  // only ERROR and WARNING lines and the summary reach stdout
     bool progressVisible = false;
     bool progressOnTerminal = false;  // stderr is a terminal
     int lastProgress = -1;
+    uint64_t totalBytes = 0;  // the archive's size, for "done of total", rate and time left
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::mutex outputLock;  // log lines, progress and prompts come from two threads
 };
 
@@ -23,8 +28,17 @@ void attachConsoleUi(SalvageRun& run, ConsoleUi& ui);
 // Clears the progress bar line, if one is shown.
 void clearProgress(ConsoleUi& ui);
 
+// True for a log line that -q keeps: everything but the opening line and the indented line of
+// an entry that came through whole.
+bool keptWhenQuiet(const char* line);
+
+// The progress line after the bar: "12.0 MiB of 40.0 MiB  3.1 MiB/s  0:09 left". The rate and
+// time left appear once a little time has passed.
+std::string progressDetails(uint64_t doneBytes, uint64_t totalBytes, double elapsedSeconds);
+
 // Asks a yes/no question on the controlling terminal; false without one (or on end of input).
-bool askYesNo(const char* question);
+// `noTerminal` is set when there was no terminal to ask on.
+bool askYesNo(const char* question, bool* noTerminal = nullptr);
 
 // Reads one line from the controlling terminal after showing `prompt`; false without one.
 bool readTerminalLine(const char* prompt, std::string& line);

@@ -1,15 +1,20 @@
 // zipsalvage: the console program. Follows the wizard's flow in a terminal: open the archive,
 // create the output (asking before replacing one), salvage on a worker thread, report.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "engine/salvage_run.h"
 #include "resources/strings.h"
 #include "shell/console/console_ui.h"
+#include "shell/console/entry_report.h"
 #include "shell/console/options.h"
 #include "shell/console/password_prompt_tty.h"
 
@@ -21,26 +26,47 @@ enum ExitStatus : int {
     kExitDamaged = 1,
     kExitNoRun = 2,
     kExitWriteFailed = 3,
-    kExitCancelled = 130,
+    kExitSignalBase = 128,  // plus the signal's number
 };
 
 SalvageRun* signalledRun = nullptr;
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "used inside a signal handler");
 
-extern "C" void onInterrupt(int) {
-    // Only an atomic store and tcsetattr: safe inside a signal handler. A password prompt may
+extern "C" void onStopSignal(int signalNumber) {
+    // Only atomic stores and tcsetattr: safe inside a signal handler. A password prompt may
     // have echo off; the terminal gets it back now rather than when the worker notices.
+    int none = 0;
+    stopSignal.compare_exchange_strong(none, signalNumber);
     if (signalledRun != nullptr) requestCancel(signalledRun->flags);
     restoreTerminalNow();
 }
 
-void installInterruptHandlers(SalvageRun& run) {
+// Ctrl-C, kill, a closed terminal (SIGHUP) and a log reader that went away (SIGPIPE, as in
+// `zipsalvage x.zip | head`) all cancel the run the same way: the partial output and the
+// private temporary folder, which may hold decrypted data, are removed before the exit.
+void installStopHandlers(SalvageRun& run) {
     signalledRun = &run;
     struct sigaction action {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a prompt waiting for input is interrupted too
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+// A program started with standard input, output or error closed would hand that number to
+// the first file it opens, and the log would then be written into it (the output archive).
+void occupyClosedStandardDescriptors() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (::fcntl(descriptor, F_GETFD) >= 0 || errno != EBADF) continue;
+        int placeholder = ::open("/dev/null", O_RDWR);
+        if (placeholder >= 0 && placeholder != descriptor) {
+            ::dup2(placeholder, descriptor);
+            ::close(placeholder);
+        }
+    }
 }
 
 struct WorkerJob {
@@ -73,8 +99,7 @@ void preparePasswords(SalvageRun& run, const ConsoleOptions& options,
                       TerminalPromptContext& promptContext) {
     for (const std::string& password : options.passwords) {
         if (password.size() > kPasswordBufferBytes - 1) {
-            std::fprintf(stderr,
-                         "zipsalvage: only the first %d characters of a password are used\n",
+            std::fprintf(stderr, "zipsalvage: only the first %d bytes of a password are used\n",
                          kPasswordBufferBytes - 1);
             break;
         }
@@ -84,16 +109,33 @@ void preparePasswords(SalvageRun& run, const ConsoleOptions& options,
     run.passwords.dialogContext = &promptContext;
 }
 
+int stoppedStatus() {
+    int signalNumber = stopSignal.load();
+    return kExitSignalBase + (signalNumber != 0 ? signalNumber : SIGINT);
+}
+
 int cancelled(SalvageRun& run, ConsoleUi& ui) {
-    closeRunFiles(run);
-    if (!run.outputPath.empty()) deleteFile(run.outputPath.c_str());
+    closeRunFiles(run);  // removes the partial output; an earlier output stays as it was
     removeRunTempFolder();
-    clearProgress(ui);
-    std::fprintf(stderr, "Salvage cancelled; nothing was written.\n");
-    return kExitCancelled;
+    {
+        std::lock_guard<std::mutex> guard(ui.outputLock);
+        clearProgress(ui);
+    }
+    std::fprintf(stderr, "%s\n", textOf(kTextCancelled));
+    return stoppedStatus();
+}
+
+// An archive itself named like the default output is refused as the output; say what helps.
+void hintWhenArchiveIsTheOutput(const SalvageRun& run, const ConsoleOptions& options) {
+    if (!options.outputPath.empty()) return;
+    if (!isSameFile(run.reader.archiveHandle, defaultOutputPath(run.archivePath).c_str())) return;
+    char line[512];
+    formatText(line, sizeof line, textOf(kTextArchiveIsDefaultOutput), "Salvaged.zip");
+    std::fprintf(stderr, "%s\n", line);
 }
 
 int runConsole(int argumentCount, char** arguments) {
+    occupyClosedStandardDescriptors();
     ConsoleOptions options = parseOptions(argumentCount, arguments);
     if (!options.error.empty()) {
         std::fprintf(stderr, "zipsalvage: %s\n%s\n", options.error.c_str(), kUsageLine);
@@ -111,30 +153,42 @@ int runConsole(int argumentCount, char** arguments) {
     static SalvageRun run;  // one run per process, as the design has it
     ConsoleUi ui;
     ui.assumeYes = options.assumeYes;
+    ui.quiet = options.quiet;
     attachConsoleUi(run, ui);
-    TerminalPromptContext promptContext{&ui, &run.flags, false};
+    TerminalPromptContext promptContext{&ui, &run.flags, false, !options.passwords.empty()};
     preparePasswords(run, options, promptContext);
-    installInterruptHandlers(run);
+    installStopHandlers(run);
 
     run.archivePath = options.archivePath;
     if (run.archivePath.empty()) {
         bool interactive = ::isatty(STDIN_FILENO) != 0;
         if (!interactive || !readTerminalLine("Archive: ", run.archivePath) ||
             run.archivePath.empty()) {
-            if (isCancelled(run.flags)) return kExitCancelled;
+            if (isCancelled(run.flags)) return stoppedStatus();
             std::fprintf(stderr, "%s\n", kUsageLine);
             return kExitNoRun;
         }
     }
     if (!openArchive(run, run.archivePath.c_str())) return kExitNoRun;
-    run.outputPath =
-        options.outputPath.empty() ? defaultOutputPath(run.archivePath) : options.outputPath;
-    if (!createOutput(run, run.outputPath.c_str())) {
+    ui.totalBytes = run.reader.archiveSize;
+    EntryReportFile report;
+    if (!checkTempFolder(run) ||
+        (!options.reportPath.empty() && !openEntryReport(report, options.reportPath, run))) {
         closeRunFiles(run);
-        return isCancelled(run.flags) ? kExitCancelled : kExitNoRun;
+        removeRunTempFolder();
+        return kExitNoRun;
+    }
+    std::string outputPath =
+        options.outputPath.empty() ? defaultOutputPath(run.archivePath) : options.outputPath;
+    if (!createOutput(run, outputPath.c_str())) {
+        hintWhenArchiveIsTheOutput(run, options);
+        closeRunFiles(run);
+        removeRunTempFolder();
+        return isCancelled(run.flags) ? stoppedStatus() : kExitNoRun;
     }
     if (isCancelled(run.flags)) return cancelled(run, ui);
 
+    ui.started = std::chrono::steady_clock::now();
     WorkerJob job{&run, RunResult::kCompleted};
     if (!startThread(run.workerThread, workerMain, &job)) {
         workerMain(&job);
@@ -142,20 +196,22 @@ int runConsole(int argumentCount, char** arguments) {
     joinThread(run.workerThread);
     releasePromptTerminal();
 
-    if (job.result == RunResult::kCancelled || isCancelled(run.flags)) return cancelled(run, ui);
+    // A signal after the output was put in place does not undo a completed run.
+    if (job.result == RunResult::kCancelled) return cancelled(run, ui);
     closeRunFiles(run);
     removeRunTempFolder();
     {
         std::lock_guard<std::mutex> guard(ui.outputLock);
         clearProgress(ui);
     }
+    bool reportWritten = closeEntryReport(report);
     if (job.result == RunResult::kOutputFailed) return kExitWriteFailed;
 
     char line[8192];
     formatText(line, sizeof line, loadText(kTextStoredIn), absolutePath(run.outputPath).c_str());
     std::printf("%s\n", line);
     std::fflush(stdout);
-    if (hasWriteFailed(run.flags)) return kExitWriteFailed;
+    if (!reportWritten) return kExitWriteFailed;
     bool whole = run.filesFound > 0 && entriesWritten(run) == run.filesFound &&
                  run.unrecoverableCount == 0 && run.partialCount == 0 &&
                  run.undecryptableCount == 0 && run.systemErrorCount == 0;

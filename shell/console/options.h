@@ -9,13 +9,16 @@ namespace zipsalvage {
 struct ConsoleOptions {
     std::string archivePath;
     std::string outputPath;  // empty: the archive's folder plus "Salvaged.zip"
+    std::string reportPath;  // empty: no per-entry report
     std::vector<std::string> passwords;
     bool assumeYes = false;
+    bool quiet = false;  // only ERROR and WARNING lines and the summary
     bool showHelp = false;
     bool showVersion = false;
     std::string error;  // non-empty: the command line was not understood
 };
 
+// Short options take their value as the next argument; long ones also as "--name=value".
 ConsoleOptions parseOptions(int argumentCount, char** arguments);
 
 extern const char* const kUsageLine;

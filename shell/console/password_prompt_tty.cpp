@@ -23,8 +23,9 @@ namespace {
 // How often a waiting prompt looks at cancelRequested. The interrupt may be delivered to the
 // main thread (waiting for the worker), so the worker's read cannot rely on being interrupted.
 constexpr int kCancelPollMilliseconds = 100;
-// A typed line longer than this is not stored further; only 39 characters count anyway.
-constexpr size_t kLongestKeptLine = 256;
+// A typed line longer than this is not stored further; only kPasswordBufferBytes - 1 bytes
+// count anyway.
+constexpr size_t kLongestKeptLine = kPasswordBufferBytes;
 
 // The terminal is opened on the first prompt and kept until releasePromptTerminal: the signal
 // handler may restore it at any moment, so the descriptor must not be closed under it.
@@ -115,8 +116,9 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
     clearProgress(*context.ui);
     if (terminal < 0) {
         if (!context.toldNoTerminal) {
-            std::fputs("zipsalvage: no terminal to ask for passwords on; give them with -p\n",
-                       stderr);
+            std::fprintf(stderr, "zipsalvage: %s\n",
+                         textOf(context.passwordsGiven ? kTextGivenPasswordsFail
+                                                       : kTextNoTerminalForPasswords));
             context.toldNoTerminal = true;
         }
         return 0;
@@ -133,7 +135,6 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
         LineEnd end = readSecretLine(terminal, *context.flags, line);
         writeAll(terminal, "\n");  // the Enter key was not echoed
         if (end != LineEnd::kRead) break;
-        // The dialog's edit control gives at most 39 characters (bytes of the typed text).
         if (line.size() > kPasswordBufferBytes - 1) line.resize(kPasswordBufferBytes - 1);
         if (passwordPasses(request, line.c_str())) {
             std::memcpy(accepted, line.c_str(), line.size() + 1);

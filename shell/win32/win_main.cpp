@@ -110,10 +110,9 @@ int runProgram(HINSTANCE instance, const char* commandLine) {
     ::DeleteObject(titleFont);
     ::DeleteObject(background);
     waitForWorker();
+    // A cancelled run's output was never put in place: closing removes its partial file, and
+    // an earlier file of the output's name stays as it was.
     closeRunFiles(salvageRun);
-    if (isCancelled(salvageRun.flags) && !salvageRun.outputPath.empty()) {
-        deleteFile(salvageRun.outputPath.c_str());
-    }
     if (sideBitmap != nullptr) ::DeleteObject(sideBitmap);
     ::OleUninitialize();
     return kExitNormal;

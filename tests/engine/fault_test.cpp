@@ -46,6 +46,32 @@ TEST(Faults, FullDiskOnTheOutputNeverPassesForSuccess) {
     }
 }
 
+// The first write the output disk refuses ends the run: the new archive is removed, an earlier
+// one of the same name stays, and no entry is blamed for the disk.
+TEST(Faults, AFailedOutputWriteEndsTheRunAndKeepsTheEarlierOutput) {
+    Bytes archive = testing::buildArchive(someEntries());
+    int64_t writes = callsOfACleanRun(archive, "Salvaged.zip").writes;
+    for (int64_t failing : {int64_t{1}, writes / 2, writes}) {
+        ScopedFaultPlan guard(FaultPlan{
+            .failWriteNumber = failing, .stickyWrites = false, .pathContains = "Salvaged.zip"});
+        RunBench bench;
+        bench.answerYes = true;
+        testing::writeWholeFile(bench.outputPath(), std::string("earlier"));
+        ASSERT_TRUE(bench.salvage(archive));
+        std::string where = "write " + std::to_string(failing);
+        EXPECT_EQ(bench.result, RunResult::kOutputFailed) << where;
+        EXPECT_EQ(bench.output(), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r'})) << where;
+        EXPECT_EQ(testing::folderNames(bench.dir.path),
+                  (std::vector<std::string>{"Salvaged.zip", "damaged.zip"}))
+            << where << ": the partial output is removed";
+        for (const std::string& line : bench.log) {
+            EXPECT_EQ(line.find("corrupt"), std::string::npos) << where << ": " << line;
+            EXPECT_EQ(line.find("Unable to re-compress"), std::string::npos)
+                << where << ": " << line;
+        }
+    }
+}
+
 TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
     ScopedFaultPlan guard(FaultPlan{.failWriteNumber = 3, .pathContains = "klv.tmp"});
     RunBench bench;

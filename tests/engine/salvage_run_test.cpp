@@ -217,12 +217,14 @@ TEST(SalvageRun, OutputFilesAreGuarded) {
     EXPECT_FALSE(createOutput(same.run, same.archivePath().c_str()));
     EXPECT_EQ(testing::readWholeFile(same.archivePath()), archive) << "the archive is only read";
     ASSERT_FALSE(same.messages.empty());
-    EXPECT_EQ(same.messages.back(), "File Error: Unable to create " + same.archivePath());
+    EXPECT_EQ(same.messages.back(), "File Error: Unable to create " + same.archivePath() +
+                                        ": it is the damaged archive itself");
 
     RunBench missing;
     EXPECT_FALSE(openArchive(missing.run, missing.dir.file("nope.zip").c_str()));
-    EXPECT_EQ(missing.messages.back(),
-              "File Error: Unable to open " + missing.dir.file("nope.zip"));
+    EXPECT_EQ(missing.messages.back(), "File Error: Unable to open " +
+                                           missing.dir.file("nope.zip") +
+                                           ": No such file or directory");
 }
 
 TEST(SalvageRun, CancelDuringALargeEntryLeavesNoTempFile) {

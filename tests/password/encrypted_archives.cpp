@@ -31,8 +31,8 @@ bool anyForeignPasswordPasses(const Bytes& archive, const std::vector<EntrySpec>
         EntryCheck check = readEntryCheck(archive, entry.name);
         if (!check.found) return true;
         for (const std::string& candidate : candidates) {
-            // Only the first 39 characters of a password are ever tested.
-            if (candidate.substr(0, 39) != entry.password.substr(0, 39) &&
+            // Only the first 1024 bytes of a password are ever tested.
+            if (candidate.substr(0, 1024) != entry.password.substr(0, 1024) &&
                 passesCheck(check, candidate)) {
                 return true;
             }

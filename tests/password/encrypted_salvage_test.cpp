@@ -63,27 +63,39 @@ TEST_F(EncryptedSalvage, EntryNoPasswordOpensIsSkippedCountedAndTheScanGoesOn) {
     EXPECT_TRUE(has(run.output, "ERROR (SKIPPING FILE): Cannot decrypt locked.bin")) << run.output;
     EXPECT_TRUE(has(run.output, "  4 files found")) << run.output;
     EXPECT_TRUE(has(run.output, "  1 undecryptable files")) << run.output;
-    EXPECT_EQ(testing::countOf(run.output, "no terminal to ask for passwords"), 1) << run.output;
+    EXPECT_EQ(testing::countOf(run.output, "no password given with -p opens"), 1) << run.output;
     expectSalvagedExactly(dir.file("Salvaged.zip"), {entries[0], entries[2], entries[3]});
 }
 
-TEST_F(EncryptedSalvage, GivenPasswordIsCutTo39CharactersAndEmptyOneCanPass) {
+// Traditional encryption has no length limit: a long password counts in full (it used to be
+// cut to 39 characters, and the entry was lost), up to 1024 bytes.
+TEST_F(EncryptedSalvage, LongGivenPasswordsCountInFullAndTheEmptyOneCanPass) {
     std::string given45 = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHI";
-    Bytes cut = testing::makeText(800, 8);
+    std::string given1024(1024, 'p');
+    given1024[1023] = 'q';
+    Bytes long45 = testing::makeText(800, 8);
     Bytes empty = testing::makeText(900, 9);
-    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", {{"cut.txt", cut, given45.substr(0, 39)}},
-                                        {"", given45}));
+    Bytes long1024 = testing::makeText(300, 10);
+    ASSERT_TRUE(testing::makeZipArchive(dir, "e.zip", {{"long45.txt", long45, given45}},
+                                        {"", given45.substr(0, 39), given1024}));
     Bytes archive = testing::readWholeFile(dir.file("e.zip"));
     Bytes handMade = testing::handMadeEncryptedEntry("empty.txt", empty, "");
     archive.insert(archive.begin(), handMade.begin(), handMade.end());
-    testing::writeWholeFile(dir.file("both.zip"), archive);
+    handMade = testing::handMadeEncryptedEntry("long1024.txt", long1024, given1024);
+    archive.insert(archive.end(), handMade.begin(), handMade.end());
+    testing::writeWholeFile(dir.file("all.zip"), archive);
 
-    ProgramRun run =
-        testing::runWithoutTerminal({"-y", "-p", "", "-p", given45, dir.file("both.zip")});
+    ProgramRun run = testing::runWithoutTerminal(
+        {"-y", "-p", "", "-p", given45, "-p", given1024, dir.file("all.zip")});
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_TRUE(has(run.output, "only the first 39 characters")) << run.output;
-    expectSalvagedExactly(dir.file("Salvaged.zip"),
-                          {{"empty.txt", empty, ""}, {"cut.txt", cut, ""}});
+    EXPECT_FALSE(has(run.output, "only the first")) << run.output;
+    expectSalvagedExactly(
+        dir.file("Salvaged.zip"),
+        {{"empty.txt", empty, ""}, {"long45.txt", long45, ""}, {"long1024.txt", long1024, ""}});
+
+    ProgramRun tooLong =
+        testing::runWithoutTerminal({"-y", "-p", given1024 + "x", dir.file("all.zip")});
+    EXPECT_TRUE(has(tooLong.output, "only the first 1024 bytes")) << tooLong.output;
 }
 
 // A wrong password that passes the one-byte check is taken; the stored copy then comes out

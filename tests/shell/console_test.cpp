@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include "tests/password/encrypted_archives.h"
+#include "tests/shell/console_run.h"
 #include "tests/support/test_files.h"
 #include "tests/support/zip_builder.h"
 
@@ -17,29 +19,14 @@ namespace zipsalvage {
 namespace {
 
 using testing::Bytes;
+using testing::contains;
+using testing::Outcome;
 using testing::runCommand;
+using testing::salvage;
 using testing::shellQuote;
 using testing::TempDir;
 
 const std::string kProgram = ZIPSALVAGE_BINARY;
-
-struct Outcome {
-    int status = -1;
-    std::string output;
-};
-
-// Runs zipsalvage with `arguments` in `dir`, no terminal on stdin.
-Outcome salvage(const TempDir& dir, const std::string& arguments) {
-    Outcome outcome;
-    outcome.status = runCommand("cd " + shellQuote(dir.path) + " && " + shellQuote(kProgram) + " " +
-                                    arguments + " </dev/null",
-                                &outcome.output);
-    return outcome;
-}
-
-bool contains(const std::string& haystack, const std::string& needle) {
-    return haystack.find(needle) != std::string::npos;
-}
 
 // A folder of files of every kind the salvage must keep whole.
 void makeSourceTree(const TempDir& dir) {
@@ -238,46 +225,116 @@ TEST(Console, NamesAreShownInTheEncodingTheOutputRecords) {
     EXPECT_EQ(listed[1].name, utf8);
 }
 
-TEST(Console, InterruptCancelsAndRemovesTheOutput) {
+// Each refusal says why, and what would help.
+TEST(ConsoleMessages, RefusalsSayWhyAndWhatHelps) {
     TempDir dir;
-    std::string fifo = dir.file("slow.zip");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::chdir(dir.path.c_str());
-        int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::execl(kProgram.c_str(), kProgram.c_str(), "slow.zip", static_cast<char*>(nullptr));
-        ::_exit(99);
+    Bytes archive = testing::buildArchive({{"a.txt", Bytes{'a'}}});
+    testing::writeWholeFile(dir.file("a.zip"), archive);
+
+    Outcome missing = salvage(dir, "missing.zip");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(contains(missing.output, "Unable to open missing.zip: No such file or directory"))
+        << missing.output;
+
+    testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("old"));
+    Outcome exists = salvage(dir, "a.zip");
+    EXPECT_EQ(exists.status, 2);
+    EXPECT_TRUE(contains(exists.output, "give -y to replace it, or -o")) << exists.output;
+
+    Outcome noFolder = salvage(dir, "-o no/such/folder.zip a.zip");
+    EXPECT_EQ(noFolder.status, 2);
+    EXPECT_TRUE(
+        contains(noFolder.output, "Unable to create no/such/folder.zip: No such file or directory"))
+        << noFolder.output;
+
+    testing::writeWholeFile(dir.file("Salvaged.zip"), archive);
+    Outcome itself = salvage(dir, "Salvaged.zip");
+    EXPECT_EQ(itself.status, 2);
+    EXPECT_TRUE(contains(itself.output, "it is the damaged archive itself")) << itself.output;
+    EXPECT_TRUE(contains(itself.output, "give -o to write the salvage elsewhere")) << itself.output;
+
+    // Stepping back after an entry is impossible in a pipe: the entries after it would be lost.
+    Outcome fromPipe = [&] {
+        Outcome outcome;
+        outcome.status = testing::runCommand("cd " + shellQuote(dir.path) + " && cat a.zip | " +
+                                                 shellQuote(kProgram) + " -o p.zip /dev/stdin",
+                                             &outcome.output);
+        return outcome;
+    }();
+    EXPECT_EQ(fromPipe.status, 2);
+    EXPECT_TRUE(contains(fromPipe.output, "it cannot be read twice")) << fromPipe.output;
+    EXPECT_FALSE(testing::pathExists(dir.file("p.zip")));
+}
+
+TEST(ConsoleMessages, WithoutATerminalTheHintAboutPasswordsFitsWhatWasGiven) {
+    TempDir dir;
+    Bytes archive = testing::handMadeEncryptedEntry("locked.txt", Bytes{'x', 'y'}, "right");
+    testing::writeWholeFile(dir.file("e.zip"), archive);
+    Outcome none = salvage(dir, "-y e.zip");
+    EXPECT_TRUE(contains(none.output, "give them with -p")) << none.output;
+    Outcome wrong = salvage(dir, "-y -p wrong e.zip");
+    EXPECT_FALSE(contains(wrong.output, "give them with -p")) << wrong.output;
+    EXPECT_TRUE(contains(wrong.output, "no password given with -p opens")) << wrong.output;
+    EXPECT_EQ(wrong.status, 1);
+}
+
+// Traditional encryption has no length limit; a long password used to be cut to 39 bytes.
+TEST(ConsoleOptions, LongPasswordsAndLongOptionsWithValues) {
+    if (!testing::haveCommand("zip")) GTEST_SKIP() << "zip is needed";
+    TempDir dir;
+    const std::string password(45, 'k');
+    testing::writeWholeFile(dir.file("plain.txt"), testing::makeText(4000, 7));
+    ASSERT_EQ(testing::runCommand("cd " + shellQuote(dir.path) + " && zip -q -P " + password +
+                                  " long.zip plain.txt"),
+              0);
+    Outcome shortForm = salvage(dir, "-y -p " + password + " long.zip");
+    EXPECT_EQ(shortForm.status, 0) << shortForm.output;
+    Outcome longForm = salvage(dir, "--password=" + password + " --output=out.zip long.zip");
+    EXPECT_EQ(longForm.status, 0) << longForm.output;
+    std::vector<testing::ListedEntry> listed;
+    std::string problem;
+    ASSERT_TRUE(testing::readArchive(testing::readWholeFile(dir.file("out.zip")), listed, problem));
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].content, testing::makeText(4000, 7));
+
+    std::string help = salvage(dir, "--help").output;
+    for (const char* option : {"--output=PATH", "--password=TEXT", "--report", "--quiet"}) {
+        EXPECT_TRUE(contains(help, option)) << option;
     }
-    // Feed an entry that never ends: the worker is inside it when the interrupt arrives.
-    int writer = ::open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(writer, 0);
-    Bytes record = testing::localRecord(
-        {"endless.bin", testing::makeRandom(100, 5), 0, 0, 0, 0, {}, 50000000});
-    record.resize(record.size() - 100);
-    ASSERT_EQ(::write(writer, record.data(), record.size()), static_cast<ssize_t>(record.size()));
-    Bytes chunk = testing::makeRandom(65536, 6);
-    for (int round = 0; round < 20; ++round) {
-        ASSERT_GT(::write(writer, chunk.data(), chunk.size()), 0);
-    }
-    for (int tries = 0; tries < 100 && !testing::pathExists(dir.file("Salvaged.zip")); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(child, SIGINT);
-    // Keep the pipe flowing so that the stopped worker is not stuck in a read.
-    ::signal(SIGPIPE, SIG_IGN);
-    for (int round = 0; round < 50 && ::write(writer, chunk.data(), chunk.size()) > 0; ++round) {
-    }
-    ::close(writer);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_FALSE(testing::pathExists(dir.file("Salvaged.zip")));
+}
+
+TEST(ConsoleOptions, QuietKeepsProblemsAndTheSummaryAndTheReportJudgesEachEntry) {
+    if (!testing::haveCommand("python3")) GTEST_SKIP() << "python3 is needed";
+    TempDir dir;
+    Bytes archive = testing::buildArchive({{"whole.txt", testing::makeText(500, 1)}});
+    Bytes cut = testing::localRecord({"cut.txt", testing::makeText(900, 2)});
+    cut.resize(cut.size() - 400);  // the archive ends inside the entry's data
+    archive.insert(archive.end(), cut.begin(), cut.end());
+    testing::writeWholeFile(dir.file("d.zip"), archive);
+
+    Outcome run = salvage(dir, "-q --report=r.json d.zip");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(contains(run.output, "whole.txt: size")) << run.output;
+    EXPECT_FALSE(contains(run.output, "Beginning salvage")) << run.output;
+    EXPECT_TRUE(contains(run.output, "cut.txt")) << run.output;
+    EXPECT_TRUE(contains(run.output, "  2 files found")) << run.output;
+
+    std::string fields;
+    ASSERT_EQ(testing::runCommand(
+                  "python3 -c \"import json, sys\n"
+                  "for line in open(sys.argv[1]):\n"
+                  "  e = json.loads(line)\n"
+                  "  print(e['name'], e['method'], e['recordedSize'], e['recoveredBytes'], "
+                  "e['written'], e['verdict'])\" " +
+                      shellQuote(dir.file("r.json")),
+                  &fields),
+              0)
+        << fields;
+    // How much of a cut stored entry is kept is the stored method's business; the report
+    // must agree with the log either way: damaged, written, and not whole.
+    EXPECT_TRUE(contains(fields, "whole.txt 0 500 500 True whole\ncut.txt 0 900 ")) << fields;
+    EXPECT_TRUE(contains(fields, " True unrecoverable\n") || contains(fields, " True partial\n"))
+        << fields;
 }
 
 }  // namespace

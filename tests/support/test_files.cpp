@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,16 @@ void writeWholeFile(const std::string& path, const std::string& text) {
 bool pathExists(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> folderNames(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& item : std::filesystem::directory_iterator(path, ignored)) {
+        names.push_back(item.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 int runCommand(const std::string& command, std::string* output, bool mergeStderr) {

@@ -23,6 +23,8 @@ Bytes readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const Bytes& bytes);
 void writeWholeFile(const std::string& path, const std::string& text);
 bool pathExists(const std::string& path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> folderNames(const std::string& path);
 
 // Runs a shell command; returns its exit status and fills `output` with stdout (and stderr
 // when `mergeStderr`).

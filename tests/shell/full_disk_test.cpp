@@ -1,0 +1,76 @@
+// Full disks, on small tmpfs mounts (root only; skipped otherwise): a full output folder ends
+// the run with "Unable to write to output file" and leaves nothing behind, and a full or too
+// small temporary folder is a system error, never damage in the archive.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "tests/shell/console_run.h"
+#include "tests/support/zip_builder.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::contains;
+using testing::folderNames;
+using testing::Outcome;
+using testing::salvage;
+using testing::TempDir;
+
+constexpr const char* kSmallMount = "size=256k,mode=0700";
+constexpr size_t kLargerThanTheMount = 600 * 1024;
+
+class FullDisk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+        if (::mount("zipsalvage-test", small.path.c_str(), "tmpfs", 0, kSmallMount) != 0)
+            GTEST_SKIP() << "tmpfs cannot be mounted here";
+        mounted = true;
+        // Random data does not shrink: stored or deflated, the big entry overflows the mount.
+        testing::writeWholeFile(
+            dir.file("a.zip"),
+            testing::buildArchive({{"small.txt", testing::makeText(3000, 1)},
+                                   {"big.bin", testing::makeRandom(kLargerThanTheMount, 2)},
+                                   {"after.txt", testing::makeText(3000, 3)}}));
+    }
+    void TearDown() override {
+        if (mounted) ::umount(small.path.c_str());
+    }
+    void expectNoEntryBlamed(const Outcome& run) {
+        EXPECT_FALSE(contains(run.output, "corrupt")) << run.output;
+        EXPECT_FALSE(contains(run.output, "Unable to re-compress")) << run.output;
+    }
+    TempDir dir;
+    TempDir small;
+    bool mounted = false;
+};
+
+TEST_F(FullDisk, AFullOutputFolderEndsTheRunAndKeepsTheEarlierOutput) {
+    testing::writeWholeFile(small.file("Salvaged.zip"), std::string("earlier"));
+    Outcome run =
+        salvage(dir, "-y -o " + testing::shellQuote(small.file("Salvaged.zip")) + " a.zip");
+    EXPECT_EQ(run.status, 3) << run.output;
+    EXPECT_TRUE(contains(run.output, "Output Error: Unable to write to output file")) << run.output;
+    expectNoEntryBlamed(run);
+    EXPECT_FALSE(contains(run.output, "Salvage attempt complete")) << run.output;
+    EXPECT_EQ(folderNames(small.path), std::vector<std::string>{"Salvaged.zip"});
+    EXPECT_EQ(testing::readText(small.file("Salvaged.zip")), "earlier");
+}
+
+TEST_F(FullDisk, AFullTemporaryFolderIsReportedOnceBeforeTheRun) {
+    // Fill the mount to the last block.
+    testing::runCommand("dd if=/dev/zero of=" + testing::shellQuote(small.file("filler")) +
+                        " bs=4k 2>/dev/null");
+    Outcome run = salvage(dir, "a.zip", "TMPDIR=" + testing::shellQuote(small.path));
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_TRUE(contains(run.output, "Unable to use the temporary folder " + small.path))
+        << run.output;
+    EXPECT_FALSE(contains(run.output, "Beginning salvage")) << run.output;
+    EXPECT_EQ(folderNames(dir.path), std::vector<std::string>{"a.zip"});
+    EXPECT_EQ(folderNames(small.path), std::vector<std::string>{"filler"});
+}
+
+}  // namespace
+}  // namespace zipsalvage
