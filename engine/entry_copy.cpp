@@ -63,7 +63,11 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     uint16_t method = headerField16(header, kLocalMethod);
     entry.metadata.keptAsIs = true;
     uint64_t size = 0;
-    if (!knownCompressedSize(run, header, size)) {
+    // A Zip64 size was read from the extra field into entry.sizes.
+    bool zip64Size = headerField32(header, kLocalCompressedSize) == kSize32Unknown &&
+                     entry.sizes.compressed != kSize32Unknown;
+    if (zip64Size) size = entry.sizes.compressed;
+    if (!zip64Size && !knownCompressedSize(run, header, size)) {
         logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
         ++run.unrecoverableCount;
         return false;

@@ -1,4 +1,5 @@
 // salvageEntryData: password, extraction into the temporary file, judging, re-encoding.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -16,12 +17,12 @@ bool readFromArchive(void* owner, uint8_t* destination, int32_t count) {
     return readExact(*static_cast<ArchiveReader*>(owner), destination, count);
 }
 
-// Logs a string-table text whose first placeholder is the entry's name.
-void logAboutName(SalvageRun& run, int textId, const std::string& name, int first = 0,
-                  int second = 0) {
+// Logs a string-table text whose first placeholder is the entry's name; sizes follow it.
+void logAboutName(SalvageRun& run, int textId, const std::string& name, uint64_t first = 0,
+                  uint64_t second = 0) {
     std::string line(name.size() + 256, '\0');
-    formatText(line.data(), static_cast<int>(line.size()), loadText(textId), name.c_str(), first,
-               second);
+    formatText(line.data(), static_cast<int>(line.size()), loadText(textId), name.c_str(),
+               static_cast<unsigned long long>(first), static_cast<unsigned long long>(second));
     logText(run, line.c_str());
 }
 
@@ -37,11 +38,11 @@ struct Recompressed {
     bool succeeded = false;
     uint16_t method = 0;
     uint32_t crc = 0;
-    uint32_t compressedSize = 0;
+    uint64_t compressedSize = 0;
 };
 
 Recompressed recompressEntry(SalvageRun& run, const char* name, const std::string& tempPath,
-                             uint32_t recoveredSize) {
+                             uint64_t recoveredSize, bool storeAnyway) {
     Recompressed result;
     FileHandle input = openExistingForRead(tempPath.c_str());
     if (input == kInvalidFile) {
@@ -55,8 +56,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
         closeFile(input);
         return result;
     }
-    bool stored =
-        recoveredSize < kStoreBelowBytes || isPrecompressedName(name) || !kDeflateEncoderReady;
+    bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name) ||
+                  !kDeflateEncoderReady;
     // Only the output is written from here on: a write failing now is the output's.
     bool failedBefore = hasWriteFailed(run.flags);
     int copied = stored ? storeFile(stream) : deflateFile(stream);
@@ -79,11 +80,33 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
         result.succeeded = true;
         result.method = stored ? 0 : 8;
         result.crc = stream.crc;
-        result.compressedSize = static_cast<uint32_t>(stream.bytesWritten);
+        result.compressedSize = stream.bytesWritten;
     }
     closeFile(input);
     freeRecompressStream(stream);
     return result;
+}
+
+// Writes the entry's local header and then its data. Whether the header carries the Zip64
+// extra is settled by the recovered size before any data is written; deflate output that would
+// reach 4 GiB from less (incompressible data just under 4 GiB) is replaced by a stored copy,
+// which fits the header as written.
+bool writeEntry(SalvageRun& run, SalvagedEntry& entry, const std::string& tempPath,
+                uint64_t recovered, Recompressed& written) {
+    entry.sizes = EntrySizes{0, recovered};
+    entry.zip64Local = needsZip64(recovered);
+    if (!writeEntryHead(run, entry)) return false;  // the run ends on run.outputFailed
+    int64_t dataStart = filePosition(run.outputHandle);
+    written = recompressEntry(run, entry.name, tempPath, recovered, false);
+    if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
+        if (dataStart < 0 || !seekFile(run.outputHandle, dataStart) ||
+            !truncateFileHere(run.outputHandle)) {
+            run.outputFailed = true;
+            return false;
+        }
+        written = recompressEntry(run, entry.name, tempPath, recovered, true);
+    }
+    return written.succeeded;
 }
 
 }  // namespace
@@ -93,13 +116,15 @@ void discardTempFile() {
     if (!folder.empty()) deleteFile((folder + kTempFileName).c_str());
 }
 
-bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
+bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded) {
     ++run.filesFound;
     bool damaged = false;
+    LocalHeader& header = entry.header;
+    const char* name = entry.name;
     uint16_t flags = headerField16(header, kLocalFlags);
     int encrypted = (flags & 1) != 0 ? 1 : 0;
     uint8_t encryptionHeader[kEncryptionHeaderBytes] = {};
-    uint32_t recordedSize = headerField32(header, kLocalUncompressedSize);
+    uint64_t recordedSize = recorded.uncompressed;
     std::string shown = shownName(run, name);
 
     if (encrypted) {
@@ -123,9 +148,18 @@ bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
         return false;
     }
 
+    // The extraction reads the sizes from a header image: the recorded ones, as far as 32 bits
+    // hold them.
+    LocalHeader extractionHeader = header;
+    setHeaderField32(
+        extractionHeader, kLocalCompressedSize,
+        static_cast<uint32_t>(std::min<uint64_t>(recorded.compressed, kZip64Marker32)));
+    setHeaderField32(extractionHeader, kLocalUncompressedSize,
+                     static_cast<uint32_t>(std::min<uint64_t>(recordedSize, kZip64Marker32)));
     EntryByteSource source{&run.reader, readFromArchive};
-    int extracted = extractEntry(header.bytes, temp, encrypted, run.passwords.currentPassword,
-                                 encryptionHeader, source, run.flags);
+    int extracted =
+        extractEntry(extractionHeader.bytes, temp, encrypted, run.passwords.currentPassword,
+                     encryptionHeader, source, run.flags);
     if (!extracted) {
         if (isCancelled(run.flags)) {
             closeFile(temp);
@@ -133,8 +167,8 @@ bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
             return false;
         }
         int64_t salvaged = fileSize(temp);
-        logAboutName(run, kTextFileCorrupt, shown, static_cast<int>(salvaged),
-                     static_cast<int>(recordedSize));
+        logAboutName(run, kTextFileCorrupt, shown,
+                     static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged), recordedSize);
         if (salvaged <= 0) {
             ++run.unrecoverableCount;
         } else {
@@ -144,24 +178,22 @@ bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name) {
     }
 
     int64_t size = fileSize(temp);
-    auto recovered = static_cast<uint32_t>(size < 0 ? 0 : size);
+    uint64_t recovered = static_cast<uint64_t>(size < 0 ? 0 : size);
     if (!damaged && recovered != recordedSize) {
-        logAboutName(run, kTextSizeWarning, shown, static_cast<int>(recovered),
-                     static_cast<int>(recordedSize));
+        logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
         damaged = true;
         ++run.partialCount;
     }
-    setHeaderField32(header, kLocalUncompressedSize, recovered);
     closeFile(temp);
 
     // The file stays for the next entry to empty and reuse; the run deletes it at its end.
-    Recompressed written = recompressEntry(run, name, tempPath, recovered);
-    if (!written.succeeded) return false;
+    Recompressed written;
+    if (!writeEntry(run, entry, tempPath, recovered, written)) return false;
 
     setHeaderField16(header, kLocalMethod, written.method);
-    setHeaderField32(header, kLocalCompressedSize, written.compressedSize);
     setHeaderField32(header, kLocalCrc32, written.crc);
-    if (!damaged) logAboutName(run, kTextFileOk, shown, static_cast<int>(recovered));
+    entry.sizes.compressed = written.compressedSize;
+    if (!damaged) logAboutName(run, kTextFileOk, shown, recovered);
     return true;
 }
 

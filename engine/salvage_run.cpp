@@ -1,8 +1,10 @@
 // runSalvage: the byte-by-byte scan for local headers, then the new central directory.
 #include "engine/salvage_run.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "engine/directory_witness.h"
@@ -28,10 +30,10 @@ bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
 }
 
 struct CounterSnapshot {
-    int32_t unrecoverable;
-    int32_t partial;
-    int32_t undecryptable;
-    int32_t systemErrors;
+    uint64_t unrecoverable;
+    uint64_t partial;
+    uint64_t undecryptable;
+    uint64_t systemErrors;
 };
 
 CounterSnapshot countersOf(const SalvageRun& run) {
@@ -40,16 +42,16 @@ CounterSnapshot countersOf(const SalvageRun& run) {
 
 // The entry's verdict is read from the counter the entry salvage raised for it, so the report
 // says what the log and the summary say.
-void reportEntry(SalvageRun& run, const LocalHeader& recorded, const LocalHeader& written,
-                 const char* name, bool salvaged, const CounterSnapshot& before) {
+void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
+                 const SalvagedEntry& written, bool salvaged, const CounterSnapshot& before) {
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
-    report.rawName = name;
+    report.rawName = written.name;
     report.method = headerField16(recorded, kLocalMethod);
-    report.recordedSize = headerField32(recorded, kLocalUncompressedSize);
+    report.recordedSize = recordedSizes.uncompressed;
     report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
     report.written = salvaged;
-    report.recoveredBytes = salvaged ? headerField32(written, kLocalUncompressedSize) : 0;
+    report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
     if (run.undecryptableCount > before.undecryptable) {
         report.verdict = EntryVerdict::kUndecryptable;
     } else if (run.systemErrorCount > before.systemErrors) {
@@ -66,9 +68,9 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const LocalHeader
     run.ui.entryDone(run.ui.entryDoneContext, report);
 }
 
-void logCount(SalvageRun& run, int textId, int32_t count) {
+void logCount(SalvageRun& run, int textId, uint64_t count) {
     char line[256];
-    formatText(line, sizeof line, loadText(textId), count);
+    formatText(line, sizeof line, loadText(textId), static_cast<unsigned long long>(count));
     logText(run, line);
 }
 
@@ -97,21 +99,65 @@ void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) 
     if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
 }
 
+// An owned byte buffer of a header's name or extra field, with room for a terminating zero.
+struct NameBuffer {
+    char* bytes;
+    explicit NameBuffer(size_t length) : bytes(new (std::nothrow) char[length + 1]) {
+        if (bytes != nullptr) bytes[length] = '\0';
+    }
+    ~NameBuffer() { delete[] bytes; }
+    NameBuffer(const NameBuffer&) = delete;
+    NameBuffer& operator=(const NameBuffer&) = delete;
+    uint8_t* raw() const { return reinterpret_cast<uint8_t*>(bytes); }
+    char* release() {
+        char* owned = bytes;
+        bytes = nullptr;
+        return owned;
+    }
+};
+
+void freeEntry(SalvagedEntry* entry) {
+    delete[] entry->name;
+    delete entry;
+}
+
+// A candidate header passed over although its name reads like one: the log says so, with the
+// name's zero bytes shown as "?", since the entry may be real and is not in the output.
+void logImplausibleHeader(SalvageRun& run, const NameBuffer& name, size_t nameLength) {
+    std::string raw(name.bytes, nameLength);
+    for (char& letter : raw) {
+        if (letter == '\0') letter = '?';
+    }
+    std::string shown = shownName(run, raw.c_str());
+    std::string line(shown.size() + 256, '\0');
+    // The signature stood just before the resume mark.
+    int64_t headerAt = run.reader.resumePoint - 4;
+    formatText(line.data(), static_cast<int>(line.size()), loadText(kTextImplausibleHeader),
+               shown.c_str(), static_cast<unsigned long long>(headerAt < 0 ? 0 : headerAt));
+    logText(run, line.c_str());
+}
+
 // Cuts everything written for an entry from `headerOffset` on.
 bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
     return seekFile(run.outputHandle, headerOffset) && truncateFileHere(run.outputHandle);
 }
 
-// Central directory, end record, truncation. False when a write came up short.
+// Central directory, end record (with the Zip64 end record and locator before it when the
+// directory needs them), truncation. False when a write came up short.
 bool writeDirectory(SalvageRun& run) {
     int64_t start = filePosition(run.outputHandle);
     if (start < 0) return false;
-    uint32_t count = 0;
+    DirectoryExtent directory;
+    directory.offset = static_cast<uint64_t>(start);
     uint8_t image[kCentralHeaderSize];
+    uint8_t zip64Extra[kZip64CentralExtraMaxSize];
     for (SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) {
-        buildCentralHeader(*entry, image);
+        int extraLength = buildCentralZip64Extra(*entry, zip64Extra);
+        size_t allExtras = static_cast<size_t>(extraLength) + entry->metadata.centralExtra.size();
+        buildCentralHeader(*entry, static_cast<uint16_t>(allExtras), image);
         if (!writeOutput(run, image, kCentralHeaderSize)) return false;
-        if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength))) {
+        if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength)) ||
+            !writeOutput(run, zip64Extra, static_cast<uint32_t>(extraLength))) {
             return false;
         }
         const EntryMetadata& metadata = entry->metadata;
@@ -121,11 +167,23 @@ bool writeDirectory(SalvageRun& run) {
                          static_cast<uint32_t>(metadata.comment.size()))) {
             return false;
         }
-        ++count;
+        ++directory.entryCount;
     }
     int64_t end = filePosition(run.outputHandle);
+    if (end < start) return false;
+    directory.size = static_cast<uint64_t>(end - start);
+    if (needsZip64End(directory)) {
+        uint8_t zip64End[kZip64EndRecordSize];
+        uint8_t locator[kZip64LocatorSize];
+        buildZip64EndRecord(directory, zip64End);
+        buildZip64Locator(static_cast<uint64_t>(end), locator);
+        if (!writeOutput(run, zip64End, kZip64EndRecordSize) ||
+            !writeOutput(run, locator, kZip64LocatorSize)) {
+            return false;
+        }
+    }
     uint8_t record[kEndRecordSize];
-    buildEndRecord(count, static_cast<uint32_t>(end - start), static_cast<uint32_t>(start), record);
+    buildEndRecord(directory, record);
     // The archive comment of the damaged archive's end record, when one could be read whole.
     const std::string& comment = run.directory.archiveComment;
     storeLE16(record + kEndCommentLength, static_cast<uint16_t>(comment.size()));
@@ -162,89 +220,110 @@ std::string shownName(SalvageRun& run, const char* rawName) {
     return shown;
 }
 
+bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry) {
+    settleLocalSizes(entry);
+    // The Zip64 field first, then the fields kept from the damaged header.
+    uint8_t zip64Extra[kZip64LocalExtraSize];
+    int zip64Length = buildLocalZip64Extra(entry, zip64Extra);
+    const std::vector<uint8_t>& kept = entry.metadata.localExtra;
+    size_t extraLength = static_cast<size_t>(zip64Length) + kept.size();
+    setHeaderField16(entry.header, kLocalExtraLength, static_cast<uint16_t>(extraLength));
+    uint16_t nameLength = headerField16(entry.header, kLocalNameLength);
+    return writeOutput(run, entry.header.bytes, kLocalHeaderSize) &&
+           writeOutput(run, entry.name, nameLength) &&
+           writeOutput(run, zip64Extra, static_cast<uint32_t>(zip64Length)) &&
+           writeOutput(run, kept.data(), static_cast<uint32_t>(kept.size()));
+}
+
 int salvageHeaderAt(SalvageRun& run) {
     int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
     std::memcpy(header.bytes, kLocalSignature, 4);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
-    if (nameLength == 0 || nameLength > kMaxNameLength) return kHeaderRejected;
+    if (nameLength == 0) return kHeaderRejected;
+
+    NameBuffer name(nameLength);
+    if (name.bytes == nullptr) return kHeaderNotSalvaged;  // no memory: the entry cannot be listed
+    if (!readExact(run.reader, name.raw(), nameLength)) {
+        // A long name running into the archive's end is most likely a false signature's: the
+        // bytes it took are scanned again.
+        if (nameLength > kShortNameLength) return kHeaderRejected;
+        logText(run, loadText(kTextPrematureEnd));
+        return kHeaderNotSalvaged;
+    }
+    if (!headerIsPlausible(header, name.raw(), nameLength)) {
+        if (nameLooksReal(name.raw(), nameLength)) logImplausibleHeader(run, name, nameLength);
+        return kHeaderRejected;
+    }
 
     auto* entry = new (std::nothrow) SalvagedEntry{};
-    char* name = new (std::nothrow) char[nameLength + 1];
-    if (entry == nullptr || name == nullptr) {
-        // No memory for the node: the entry cannot be listed, so it is not salvaged.
-        delete entry;
-        delete[] name;
-        return kHeaderNotSalvaged;
-    }
-    if (!readExact(run.reader, reinterpret_cast<uint8_t*>(name), nameLength)) {
-        logText(run, loadText(kTextPrematureEnd));
-        delete entry;
-        delete[] name;
-        return kHeaderNotSalvaged;
-    }
-    name[nameLength] = '\0';
-    entry->name = name;
+    if (entry == nullptr) return kHeaderNotSalvaged;
+    entry->name = name.release();
     entry->header = header;
     entry->metadata.archiveOffset = archiveOffset;
     // A shortfall in the extra field is not an error: the extraction then finds no input, and
-    // the fields read whole are still looked at.
+    // the fields read whole (Zip64 sizes, kept fields) are still looked at.
     std::vector<uint8_t> extra(headerField16(header, kLocalExtraLength));
     extra.resize(static_cast<size_t>(
         readUpTo(run.reader, extra.data(), static_cast<int64_t>(extra.size()))));
+    EntrySizes recorded = recordedSizes(header, extra.data(), extra.size());
     if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
-        delete[] entry->name;
-        delete entry;
+        freeEntry(entry);
         return kHeaderNotSalvaged;
     }
-    name = entry->name;
-    nameLength = headerField16(entry->header, kLocalNameLength);
     run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
-    const std::vector<uint8_t>& keptExtra = entry->metadata.localExtra;
 
     int64_t headerOffset = filePosition(run.outputHandle);
-    entry->headerOffset = static_cast<uint32_t>(headerOffset);
-    if (headerOffset < 0 || !writeOutput(run, entry->header.bytes, kLocalHeaderSize) ||
-        !writeOutput(run, name, nameLength) ||
-        !writeOutput(run, keptExtra.data(), static_cast<uint32_t>(keptExtra.size()))) {
-        delete entry;
-        delete[] name;
+    if (headerOffset < 0) {
+        freeEntry(entry);
         return kHeaderOutputFailed;
     }
+    entry->headerOffset = static_cast<uint64_t>(headerOffset);
 
-    // Where the recorded data ends; a negative recorded size (as the extraction reads it) has none.
-    int64_t recordedData = static_cast<int32_t>(headerField32(header, kLocalCompressedSize));
-    int64_t recordedEnd = logicalPosition(run.reader) + (recordedData > 0 ? recordedData : 0);
-    LocalHeader recorded = entry->header;
+    // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
+    uint64_t dataStart = static_cast<uint64_t>(logicalPosition(run.reader));
+    uint64_t recordedEnd = dataStart + recorded.compressed;
+    if (recordedEnd < dataStart || recordedEnd > static_cast<uint64_t>(INT64_MAX)) {
+        recordedEnd = static_cast<uint64_t>(INT64_MAX);
+    }
     CounterSnapshot before = countersOf(run);
-    bool salvaged = keepsMethodAsIs(headerField16(header, kLocalMethod))
-                        ? copyEntryAsIs(run, *entry)
-                        : salvageEntryData(run, entry->header, name);
+    bool salvaged = false;
+    if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
+        // A copy keeps the recorded sizes, so its header can go first.
+        entry->sizes = recorded;
+        entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
+        if (!writeEntryHead(run, *entry)) {
+            freeEntry(entry);
+            return kHeaderOutputFailed;
+        }
+        salvaged = copyEntryAsIs(run, *entry);
+    } else {
+        salvaged = salvageEntryData(run, *entry, recorded);
+    }
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
-        delete entry;
-        delete[] name;
+        freeEntry(entry);
         return kHeaderOutputFailed;
     }
-    if (!isCancelled(run.flags)) reportEntry(run, recorded, entry->header, name, salvaged, before);
-    keepBytesAfterData(run.reader, recordedEnd, salvaged ? kRewindAfterEntry : 0);
+    if (!isCancelled(run.flags)) reportEntry(run, header, recorded, *entry, salvaged, before);
+    keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
+                       salvaged ? kRewindAfterEntry : 0);
 
     if (!salvaged) {
         bool cut = cutOutputAt(run, headerOffset);
-        delete entry;
-        delete[] name;
+        freeEntry(entry);
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
     }
 
+    // The header again, now with the final method, CRC-32 and sizes; its length was fixed when
+    // it was first written, since whether it carries the Zip64 extra was settled then.
     finishOutputHeader(*entry);
     int64_t dataEnd = filePosition(run.outputHandle);
     bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
-                     writeOutput(run, entry->header.bytes, kLocalHeaderSize) &&
-                     seekFile(run.outputHandle, dataEnd);
+                     writeEntryHead(run, *entry) && seekFile(run.outputHandle, dataEnd);
     if (!rewritten) {
-        delete entry;
-        delete[] name;
+        freeEntry(entry);
         return kHeaderOutputFailed;
     }
     appendEntry(run, entry);

@@ -72,11 +72,11 @@ struct SalvageRun {
     FileHandle outputHandle = kInvalidFile;
     SalvagedEntry* entryList = nullptr;
     SalvagedEntry* entryTail = nullptr;  // appending is constant time
-    int32_t filesFound = 0;
-    int32_t unrecoverableCount = 0;
-    int32_t partialCount = 0;
-    int32_t undecryptableCount = 0;
-    int32_t systemErrorCount = 0;
+    uint64_t filesFound = 0;
+    uint64_t unrecoverableCount = 0;
+    uint64_t partialCount = 0;
+    uint64_t undecryptableCount = 0;
+    uint64_t systemErrorCount = 0;
     RunFlags flags;
     // A write to the output came up short: the run ends at once, and no entry is blamed for it.
     bool outputFailed = false;
@@ -137,9 +137,14 @@ enum : int {
 };
 int salvageHeaderAt(SalvageRun& run);
 
-// Everything for one entry between its name and the next scan (extraction, judging, logging,
-// re-encoding). True when the entry's data was written and `header` updated.
-bool salvageEntryData(SalvageRun& run, LocalHeader& header, const char* name);
+// Everything for one entry between its extra field and the next scan (extraction, judging,
+// logging, its local header, re-encoding). `recorded` are the sizes its header records. True
+// when the entry's header and data were written and `entry` updated (header fields, sizes).
+bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded);
+
+// Writes the entry's local header, name and extra field at the output's current position;
+// false when a write came up short.
+bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry);
 
 // Deletes the temporary file that entries share; every way out of runSalvage calls it.
 void discardTempFile();

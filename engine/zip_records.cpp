@@ -1,48 +1,197 @@
-// Building the central directory header and the end record from what the entries recorded.
+// Reading the sizes and plausibility of a found header; building the central directory header,
+// the end record and their Zip64 companions from what the entries recorded.
 #include "engine/zip_records.h"
 
 #include <cstring>
 
 namespace zipsalvage {
+namespace {
 
-void buildCentralHeader(const SalvagedEntry& entry, uint8_t* image) {
+bool methodIsListed(uint16_t method) {
+    // APPNOTE 4.4.5: 0..20 (some reserved) and 93..99.
+    return method <= 20 || (method >= 93 && method <= 99);
+}
+
+bool isControlByte(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
+
+}  // namespace
+
+EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t extraLength) {
+    EntrySizes sizes{headerField32(header, kLocalCompressedSize),
+                     headerField32(header, kLocalUncompressedSize)};
+    bool wantUncompressed = sizes.uncompressed == kZip64Marker32;
+    bool wantCompressed = sizes.compressed == kZip64Marker32;
+    if (!wantUncompressed && !wantCompressed) return sizes;
+    size_t at = 0;
+    while (at + kExtraBlockHeaderSize <= extraLength) {
+        uint16_t id = loadLE16(extra + at);
+        size_t dataSize = loadLE16(extra + at + 2);
+        const uint8_t* data = extra + at + kExtraBlockHeaderSize;
+        size_t available = extraLength - at - kExtraBlockHeaderSize;
+        if (dataSize > available) dataSize = available;  // a cut extra field: take what is there
+        if (id == kZip64ExtraId) {
+            // The local header's Zip64 extra holds the uncompressed then the compressed size,
+            // both of them (APPNOTE 4.5.3). Leniency: a shorter one holds the marked fields in
+            // that order.
+            size_t next = 0;
+            bool holdsBoth = dataSize >= 16;
+            if (wantUncompressed && next + 8 <= dataSize) sizes.uncompressed = loadLE64(data);
+            if (wantUncompressed || holdsBoth) next += 8;
+            if (wantCompressed && next + 8 <= dataSize) sizes.compressed = loadLE64(data + next);
+            return sizes;
+        }
+        at += kExtraBlockHeaderSize + dataSize;
+    }
+    return sizes;
+}
+
+bool headerIsPlausible(const LocalHeader& header, const uint8_t* name, size_t nameLength) {
+    if (nameLength == 0) return false;
+    if (nameLength <= static_cast<size_t>(kShortNameLength)) return true;
+    bool anyControl = false;
+    for (size_t index = 0; index < nameLength; ++index) {
+        if (name[index] == 0) return false;
+        anyControl = anyControl || isControlByte(name[index]);
+    }
+    return !anyControl || methodIsListed(headerField16(header, kLocalMethod));
+}
+
+bool nameLooksReal(const uint8_t* name, size_t nameLength) {
+    if (nameLength == 0) return false;
+    for (size_t index = 0; index < nameLength; ++index) {
+        if (name[index] != 0 && isControlByte(name[index])) return false;
+    }
+    return true;
+}
+
+void settleLocalSizes(SalvagedEntry& entry) {
+    LocalHeader& header = entry.header;
+    if (entry.zip64Local) {
+        setHeaderField32(header, kLocalCompressedSize, kZip64Marker32);
+        setHeaderField32(header, kLocalUncompressedSize, kZip64Marker32);
+    } else {
+        setHeaderField32(header, kLocalCompressedSize,
+                         static_cast<uint32_t>(entry.sizes.compressed));
+        setHeaderField32(header, kLocalUncompressedSize,
+                         static_cast<uint32_t>(entry.sizes.uncompressed));
+    }
+    // Version 4.5 in both headers of an entry that uses Zip64 anywhere, its offset included;
+    // a higher version (a copied entry's method) stays.
+    bool zip64 = entry.zip64Local || needsZip64(entry.headerOffset);
+    if (zip64 && headerField16(header, kLocalVersionNeeded) < kVersionZip64)
+        setHeaderField16(header, kLocalVersionNeeded, kVersionZip64);
+}
+
+int buildLocalZip64Extra(const SalvagedEntry& entry, uint8_t* extra) {
+    if (!entry.zip64Local) return 0;
+    storeLE16(extra, kZip64ExtraId);
+    storeLE16(extra + 2, kZip64LocalExtraSize - kExtraBlockHeaderSize);
+    storeLE64(extra + 4, entry.sizes.uncompressed);
+    storeLE64(extra + 12, entry.sizes.compressed);
+    return kZip64LocalExtraSize;
+}
+
+namespace {
+
+// A local header with the Zip64 extra makes its central header carry the sizes the same way.
+bool centralSizesNeedZip64(const SalvagedEntry& entry) {
+    return entry.zip64Local || needsZip64(entry.sizes.compressed) ||
+           needsZip64(entry.sizes.uncompressed);
+}
+
+}  // namespace
+
+int buildCentralZip64Extra(const SalvagedEntry& entry, uint8_t* extra) {
+    int length = kExtraBlockHeaderSize;
+    if (centralSizesNeedZip64(entry)) {
+        // Both sizes, as the local header has them, so the two headers tell the same story.
+        storeLE64(extra + length, entry.sizes.uncompressed);
+        storeLE64(extra + length + 8, entry.sizes.compressed);
+        length += 16;
+    }
+    if (needsZip64(entry.headerOffset)) {
+        storeLE64(extra + length, entry.headerOffset);
+        length += 8;
+    }
+    if (length == kExtraBlockHeaderSize) return 0;
+    storeLE16(extra, kZip64ExtraId);
+    storeLE16(extra + 2, static_cast<uint16_t>(length - kExtraBlockHeaderSize));
+    return length;
+}
+
+void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_t* image) {
     std::memset(image, 0, kCentralHeaderSize);
     std::memcpy(image, kCentralSignature, 4);
     const LocalHeader& header = entry.header;
     const EntryMetadata& metadata = entry.metadata;
+    bool zip64Sizes = centralSizesNeedZip64(entry);
+    bool zip64 = zip64Sizes || needsZip64(entry.headerOffset);
     // Made by: what the damaged archive's directory said (host system and its attributes), or
-    // MS-DOS, format 2.0.
-    storeLE16(image + 4, metadata.witnessed ? metadata.versionMadeBy : kVersionWritten);
+    // MS-DOS, format 2.0 (4.5 with Zip64).
+    uint16_t ownVersion = zip64 ? kVersionZip64 : kVersionWritten;
+    storeLE16(image + 4, metadata.witnessed ? metadata.versionMadeBy : ownVersion);
     storeLE16(image + 6, headerField16(header, kLocalVersionNeeded));
     storeLE16(image + 8, headerField16(header, kLocalFlags));
     storeLE16(image + 10, headerField16(header, kLocalMethod));
     storeLE16(image + 12, headerField16(header, kLocalModTime));
     storeLE16(image + 14, headerField16(header, kLocalModDate));
     storeLE32(image + 16, headerField32(header, kLocalCrc32));
-    storeLE32(image + 20, headerField32(header, kLocalCompressedSize));
-    storeLE32(image + 24, headerField32(header, kLocalUncompressedSize));
+    storeLE32(image + 20,
+              zip64Sizes ? kZip64Marker32 : static_cast<uint32_t>(entry.sizes.compressed));
+    storeLE32(image + 24,
+              zip64Sizes ? kZip64Marker32 : static_cast<uint32_t>(entry.sizes.uncompressed));
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     storeLE16(image + 28, nameLength);
-    storeLE16(image + 30, static_cast<uint16_t>(metadata.centralExtra.size()));
+    storeLE16(image + 30, extraLength);
     storeLE16(image + 32, static_cast<uint16_t>(metadata.comment.size()));
     // Disk number and internal attributes stay 0.
-    bool isFolder = nameLength > 0 && entry.name[nameLength - 1] == '/' &&
-                    headerField32(header, kLocalUncompressedSize) == 0;
+    bool isFolder =
+        nameLength > 0 && entry.name[nameLength - 1] == '/' && entry.sizes.uncompressed == 0;
     uint32_t attributes = isFolder ? kDirectoryAttribute : 0;
     // A folder stays one even where the directory's attributes left the MS-DOS bit clear.
     if (metadata.witnessed) attributes |= metadata.externalAttributes;
     storeLE32(image + 38, attributes);
-    storeLE32(image + 42, entry.headerOffset);
+    storeLE32(image + 42, needsZip64(entry.headerOffset)
+                              ? kZip64Marker32
+                              : static_cast<uint32_t>(entry.headerOffset));
 }
 
-void buildEndRecord(uint32_t entryCount, uint32_t directorySize, uint32_t directoryOffset,
-                    uint8_t* image) {
+bool needsZip64End(const DirectoryExtent& directory) {
+    // A count of exactly 0xFFFF would read as the marker, so it takes Zip64 too.
+    return directory.entryCount >= kZip64Marker16 || needsZip64(directory.size) ||
+           needsZip64(directory.offset) || needsZip64(directory.offset + directory.size);
+}
+
+void buildEndRecord(const DirectoryExtent& directory, uint8_t* image) {
     std::memset(image, 0, kEndRecordSize);
     std::memcpy(image, kEndSignature, 4);
-    storeLE16(image + 8, static_cast<uint16_t>(entryCount));
-    storeLE16(image + 10, static_cast<uint16_t>(entryCount));
-    storeLE32(image + 12, directorySize);
-    storeLE32(image + 16, directoryOffset);
+    bool zip64 = needsZip64End(directory);
+    auto count = zip64 ? kZip64Marker16 : static_cast<uint16_t>(directory.entryCount);
+    storeLE16(image + 8, count);
+    storeLE16(image + 10, count);
+    storeLE32(image + 12, zip64 ? kZip64Marker32 : static_cast<uint32_t>(directory.size));
+    storeLE32(image + 16, zip64 ? kZip64Marker32 : static_cast<uint32_t>(directory.offset));
+}
+
+void buildZip64EndRecord(const DirectoryExtent& directory, uint8_t* image) {
+    std::memset(image, 0, kZip64EndRecordSize);
+    std::memcpy(image, kZip64EndSignature, 4);
+    storeLE64(image + 4, kZip64EndRecordSize - 12);  // the record's size after this field
+    storeLE16(image + 12, kVersionZip64);            // made by
+    storeLE16(image + 14, kVersionZip64);            // needed
+    // Disk numbers (image + 16, + 20) stay 0.
+    storeLE64(image + 24, directory.entryCount);
+    storeLE64(image + 32, directory.entryCount);
+    storeLE64(image + 40, directory.size);
+    storeLE64(image + 48, directory.offset);
+}
+
+void buildZip64Locator(uint64_t zip64EndOffset, uint8_t* image) {
+    std::memset(image, 0, kZip64LocatorSize);
+    std::memcpy(image, kZip64LocatorSignature, 4);
+    // Disk of the Zip64 end record (image + 4) stays 0.
+    storeLE64(image + 8, zip64EndOffset);
+    storeLE32(image + 16, 1);  // total number of disks
 }
 
 }  // namespace zipsalvage

@@ -1,7 +1,9 @@
 // The Zip records the engine reads and writes, as packed little-endian byte images
-// (APPNOTE 4.3.7 local file header, 4.3.12 central directory header, 4.3.16 end record).
+// (APPNOTE 4.3.7 local file header, 4.3.12 central directory header, 4.3.16 end record, and
+// their Zip64 companions: 4.5.3 extended information extra field, 4.3.14 and 4.3.15).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/little_endian.h"
@@ -12,14 +14,33 @@ namespace zipsalvage {
 inline constexpr int kLocalHeaderSize = 30;
 inline constexpr int kCentralHeaderSize = 46;
 inline constexpr int kEndRecordSize = 22;
+inline constexpr int kZip64EndRecordSize = 56;
+inline constexpr int kZip64LocatorSize = 20;
 inline constexpr int kEndCommentLength = 20;  // offset of the end record's comment length
-inline constexpr int kMaxNameLength = 270;    // longer (or empty) names reject the header
+// Names up to this length are taken on the length alone; longer ones must look like a header
+// (headerIsPlausible), since most false signatures give a length far above it.
+inline constexpr int kShortNameLength = 270;
+inline constexpr int kMaxNameLength = 65535;  // what the 16-bit name length field holds
 inline constexpr uint16_t kVersionWritten = 20;
+inline constexpr uint16_t kVersionZip64 = 45;          // APPNOTE 4.4.3.2: Zip64 format extensions
 inline constexpr uint32_t kDirectoryAttribute = 0x10;  // MS-DOS directory bit
+
+// A 32-bit field holding 0xFFFFFFFF (a 16-bit one 0xFFFF) says "the value is in the Zip64
+// record" (APPNOTE 4.4.1.4), so it is also the first value that needs Zip64.
+inline constexpr uint32_t kZip64Marker32 = 0xFFFFFFFFu;
+inline constexpr uint16_t kZip64Marker16 = 0xFFFFu;
+inline constexpr uint16_t kZip64ExtraId = 0x0001;
+inline constexpr int kExtraBlockHeaderSize = 4;  // header ID and data size
+// The Zip64 extra of a local header holds both sizes (APPNOTE 4.5.3).
+inline constexpr int kZip64LocalExtraSize = kExtraBlockHeaderSize + 16;
+// At most both sizes and the local header's offset in a central header.
+inline constexpr int kZip64CentralExtraMaxSize = kExtraBlockHeaderSize + 24;
 
 inline constexpr uint8_t kLocalSignature[4] = {0x50, 0x4B, 0x03, 0x04};
 inline constexpr uint8_t kCentralSignature[4] = {0x50, 0x4B, 0x01, 0x02};
 inline constexpr uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
+inline constexpr uint8_t kZip64EndSignature[4] = {0x50, 0x4B, 0x06, 0x06};
+inline constexpr uint8_t kZip64LocatorSignature[4] = {0x50, 0x4B, 0x06, 0x07};
 
 // Field offsets of the local file header.
 enum LocalField : int {
@@ -52,21 +73,76 @@ inline void setHeaderField32(LocalHeader& header, LocalField field, uint32_t val
     storeLE32(header.bytes + field, value);
 }
 
+inline uint64_t loadLE64(const uint8_t* bytes) {
+    return loadLE32(bytes) | (static_cast<uint64_t>(loadLE32(bytes + 4)) << 32);
+}
+inline void storeLE64(uint8_t* bytes, uint64_t value) {
+    storeLE32(bytes, static_cast<uint32_t>(value));
+    storeLE32(bytes + 4, static_cast<uint32_t>(value >> 32));
+}
+
+// An entry's sizes, whatever field they came from.
+struct EntrySizes {
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
+};
+
+// The sizes a local header records: its 32-bit fields, or, where a field holds 0xFFFFFFFF, the
+// value in the Zip64 extended information extra field among `extra` (APPNOTE 4.5.3). A field
+// whose value is missing from the extra keeps 0xFFFFFFFF.
+EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t extraLength);
+
+// True when a candidate header found by its signature may be taken for an entry. Names of
+// 1..kShortNameLength bytes pass on their length; a longer name passes when it holds no zero
+// byte and either the method is one APPNOTE 4.4.5 lists or no name byte is a control character.
+bool headerIsPlausible(const LocalHeader& header, const uint8_t* name, size_t nameLength);
+// True when a rejected candidate's name still reads like one: no control characters apart from
+// zero bytes (a name damaged by a few zeroed bytes). Such a rejection is worth a log line.
+bool nameLooksReal(const uint8_t* name, size_t nameLength);
+
 // One entry written to the output, kept for the central directory.
 struct SalvagedEntry {
     SalvagedEntry* next;
     char* name;  // raw name bytes plus a terminating zero
-    uint32_t headerOffset;
+    uint64_t headerOffset;
+    EntrySizes sizes;  // as written; the header's 32-bit fields say 0xFFFFFFFF where they overflow
+    bool zip64Local;   // the local header carries the Zip64 extra (decided before its data)
     LocalHeader header;  // as last written: final method, CRC-32, sizes, flags
     EntryMetadata metadata;
 };
 
-// The central directory header for `entry` (its name, central extra fields and comment follow
-// it in the file).
-void buildCentralHeader(const SalvagedEntry& entry, uint8_t* image);
+// True when a size needs the Zip64 extra field.
+inline bool needsZip64(uint64_t value) { return value >= kZip64Marker32; }
 
-// The end record for `entryCount` central headers of `directorySize` bytes at `directoryOffset`.
-void buildEndRecord(uint32_t entryCount, uint32_t directorySize, uint32_t directoryOffset,
-                    uint8_t* image);
+// Sets the header's size fields for `entry.sizes` and `entry.zip64Local`, and raises its
+// version needed to 4.5 when the entry uses Zip64 anywhere.
+void settleLocalSizes(SalvagedEntry& entry);
+// The Zip64 extra of the local header (kZip64LocalExtraSize bytes) when zip64Local is set;
+// returns the number of bytes written to `extra`, 0 otherwise.
+int buildLocalZip64Extra(const SalvagedEntry& entry, uint8_t* extra);
+
+// The Zip64 extra of the central header: the sizes when either needs it, the local header's
+// offset when it does (APPNOTE 4.5.3). Returns its length (0 when none), at most
+// kZip64CentralExtraMaxSize.
+int buildCentralZip64Extra(const SalvagedEntry& entry, uint8_t* extra);
+// The central directory header for `entry` with `extraLength` bytes of extra fields (the name,
+// the extra fields and the comment follow it in the file).
+void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_t* image);
+
+// Where the central directory lies and how many headers it holds.
+struct DirectoryExtent {
+    uint64_t entryCount = 0;
+    uint64_t size = 0;
+    uint64_t offset = 0;
+};
+// True when the end record cannot hold the directory's count, size or offset, or the directory
+// ends beyond 4 GiB: the Zip64 end record and its locator are then written.
+bool needsZip64End(const DirectoryExtent& directory);
+// The end record; with Zip64 every field that Zip64 records says so (0xFFFF, 0xFFFFFFFF).
+void buildEndRecord(const DirectoryExtent& directory, uint8_t* image);
+// The Zip64 end of central directory record (APPNOTE 4.3.14), version 4.5, one disk.
+void buildZip64EndRecord(const DirectoryExtent& directory, uint8_t* image);
+// Its locator (APPNOTE 4.3.15) for a Zip64 end record at `zip64EndOffset`.
+void buildZip64Locator(uint64_t zip64EndOffset, uint8_t* image);
 
 }  // namespace zipsalvage

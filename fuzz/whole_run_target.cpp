@@ -61,8 +61,8 @@ std::vector<uint8_t> readBytes(const std::string& path) {
 }
 
 struct LogCounts {
-    int32_t wholeLines = 0;  // "    name: size = n:  OK" or "    name: kept as it was ..."
-    int32_t copiesLeftOut = 0;  // entries in a method that is copied, cut short or unsized
+    uint64_t wholeLines = 0;     // "    name: size = n:  OK" or "    name: kept as it was ..."
+    uint64_t copiesLeftOut = 0;  // entries in a method that is copied, cut short or unsized
 };
 
 }  // namespace
@@ -103,12 +103,12 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     }
     // Every entry found is written, but for those it cannot decrypt or give a temporary file,
     // and copies whose data is cut short or has no known size (counted unrecoverable).
-    auto written = static_cast<int32_t>(entries.size());
+    auto written = static_cast<uint64_t>(entries.size());
     FUZZ_CHECK(written == run.filesFound - run.undecryptableCount - run.systemErrorCount -
                               counts.copiesLeftOut,
                "entries written differ from entries found less those skipped");
     FUZZ_CHECK(run.systemErrorCount == 0, "system error on a healthy disk");
-    int32_t damaged = run.unrecoverableCount + run.partialCount - counts.copiesLeftOut;
+    uint64_t damaged = run.unrecoverableCount + run.partialCount - counts.copiesLeftOut;
     FUZZ_CHECK(counts.wholeLines == written - damaged,
                "an entry reported whole is counted damaged");
     std::string tempFolder = runTempFolder();

@@ -17,8 +17,8 @@ FileHandle openExistingForRead(const char* path);
 // CreateFileA(GENERIC_READ | GENERIC_WRITE, no sharing, CREATE_ALWAYS): created or truncated.
 FileHandle createReadWrite(const char* path);
 // The empty temporary file of one entry, read/write: on POSIX inside the run's private folder,
-// the previous entry's file emptied (O_TRUNC | O_NOFOLLOW) or else a new one made with
-// O_CREAT | O_EXCL | O_NOFOLLOW and mode 0600; on Win32 as createReadWrite.
+// the previous entry's file (our own regular file, never a link) removed and a new one made
+// with O_CREAT | O_EXCL | O_NOFOLLOW and mode 0600; on Win32 as createReadWrite.
 FileHandle createTempFileAt(const char* path);
 // CloseHandle; kInvalidFile is ignored.
 void closeFile(FileHandle file);

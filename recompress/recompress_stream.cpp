@@ -59,7 +59,7 @@ int storeFile(RecompressStream& stream) {
         stream.crc = stream.crcRegister ^ 0xFFFFFFFFu;
         stream.inPos += run;
         stream.outFill += run;
-        stream.bytesWritten += run;
+        stream.bytesWritten += static_cast<uint64_t>(run);
         if (shouldStop(*stream.flags)) return 0;
     }
     return 1;

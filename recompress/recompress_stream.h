@@ -21,8 +21,8 @@ struct RecompressStream {
     int32_t inFill;
     int32_t inPos;
     int32_t outFill;
-    int32_t bytesWritten;  // includes what still waits in outBuffer
-    uint32_t crc;          // CRC-32 of all bytes handed out: the complement of crcRegister
+    uint64_t bytesWritten;  // includes what still waits in outBuffer
+    uint32_t crc;           // CRC-32 of all bytes handed out: the complement of crcRegister
     uint32_t crcRegister;
     RunFlags* flags;
 };

@@ -18,7 +18,8 @@ const char* textOf(int id);
 const char* loadText(int id);
 
 // printf-style formatting of a string-table text into `out` (at most `capacity` - 1 bytes).
-// %s takes a const char*, %d an int; nothing else is used by the table.
+// %s takes a const char*, %d an int, %llu an unsigned long long (every size, offset and count);
+// nothing else is used by the table.
 void formatText(char* out, int capacity, const char* pattern, ...);
 
 }  // namespace zipsalvage

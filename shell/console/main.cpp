@@ -87,8 +87,8 @@ std::string absolutePath(const std::string& path) {
     return result;
 }
 
-int entriesWritten(const SalvageRun& run) {
-    int count = 0;
+uint64_t entriesWritten(const SalvageRun& run) {
+    uint64_t count = 0;
     for (const SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) ++count;
     return count;
 }

@@ -36,7 +36,7 @@ TEST(RecompressStream, StoredCopyLeavesAFullBufferForTheCaller) {
         Bytes data = testing::makeRandom(size, static_cast<uint32_t>(size) + 1);
         StreamBench bench(data);
         ASSERT_EQ(storeFile(bench.stream), 1);
-        EXPECT_EQ(bench.stream.bytesWritten, static_cast<int32_t>(size));
+        EXPECT_EQ(bench.stream.bytesWritten, size);
         EXPECT_EQ(bench.stream.crc, size == 0 ? 0u : testing::crc32Of(data));
         // 1024 bytes: nothing written yet, all pending; 1025: one write of 1024, one pending.
         int64_t pending = size == 0 ? 0 : (size - 1) % 1024 + 1;

@@ -80,15 +80,6 @@ TEST(SalvageRun, RejectedHeaderIsRescannedFromBehindItsSignature) {
     EXPECT_EQ(bench.log.back(), "  1 files found");
 }
 
-TEST(SalvageRun, NameLengthLimits) {
-    for (size_t length : {270u, 271u}) {
-        TestEntry entry{std::string(length, 'n'), text("x")};
-        RunBench bench;
-        ASSERT_TRUE(bench.salvage(testing::localRecord(entry)));
-        EXPECT_EQ(bench.entries().size(), length == 270 ? 1u : 0u) << length;
-    }
-}
-
 TEST(SalvageRun, DataEndingInsideAHeaderOrANameEndsTheRunCleanly) {
     Bytes record = testing::localRecord({"truncated-name.txt", text("abc")});
     Bytes insideHeader(record.begin(), record.begin() + 20);

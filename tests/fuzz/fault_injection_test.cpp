@@ -90,7 +90,7 @@ std::vector<fuzz::CheckedEntry> checkOutcome(const RunBench& bench, const std::s
         countLinesStarting(bench, "ERROR: File ") + countLinesStarting(bench, "WARNING: ");
     EXPECT_EQ(damaged, run.unrecoverableCount + run.partialCount) << where;
     // Every entry found ends whole, damaged, or skipped; skipped ones are not in the output.
-    EXPECT_LE(static_cast<int32_t>(salvaged.size()), run.filesFound) << where;
+    EXPECT_LE(salvaged.size(), run.filesFound) << where;
     EXPECT_LE(whole, static_cast<int>(salvaged.size())) << where;
     EXPECT_FALSE(testing::pathExists(runTempFolder() + "klv.tmp")) << where;
     return salvaged;
@@ -151,7 +151,7 @@ TEST(FaultInjection, FullDiskOnTheTempFileAtEveryWrite) {
         std::string where = "temp write " + std::to_string(failing);
         checkOutcome(bench, where);
         EXPECT_EQ(bench.result, RunResult::kCompleted) << where;
-        EXPECT_EQ(bench.run.filesFound, static_cast<int32_t>(entries.size())) << where;
+        EXPECT_EQ(bench.run.filesFound, entries.size()) << where;
     }
 }
 

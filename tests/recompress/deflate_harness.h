@@ -14,7 +14,7 @@ struct DeflateRun {
     int result = -1;
     Bytes output;  // written by the encoder plus what it left in outBuffer
     uint32_t crc = 0;
-    int32_t bytesWritten = 0;
+    uint64_t bytesWritten = 0;
     int32_t inputConsumed = 0;  // bytes handed out by streamReadByte (via the file position)
 };
 

@@ -87,7 +87,7 @@ void expectRoundTrip(const Bytes& input, const std::string& what) {
     SCOPED_TRACE(what + ", " + std::to_string(input.size()) + " bytes");
     DeflateRun run = deflateBytes(input);
     ASSERT_EQ(run.result, 1);
-    EXPECT_EQ(run.bytesWritten, static_cast<int32_t>(run.output.size()));
+    EXPECT_EQ(run.bytesWritten, run.output.size());
     EXPECT_EQ(run.crc, zlibCrc(input));
 
     bool complete = false;

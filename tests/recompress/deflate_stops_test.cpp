@@ -26,7 +26,7 @@ TEST(DeflateStops, CancelBeforeTheFirstItemWritesNothing) {
     requestCancel(flags);
     DeflateRun run = deflateBytes(makeText(100000, 1), &flags);
     EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.bytesWritten, 0);
+    EXPECT_EQ(run.bytesWritten, 0u);
     EXPECT_TRUE(run.output.empty());
 }
 
@@ -70,7 +70,7 @@ TEST(DeflateStops, ShortWriteStopsAtTheNextItem) {
     EXPECT_TRUE(hasWriteFailed(flags));
     // The third write happens inside the first stored block (32767 items); that block is
     // completed, and the loop stops before the next item: about one block of the input read.
-    EXPECT_LT(run.bytesWritten, 33000 + 1024);
+    EXPECT_LT(run.bytesWritten, 33000u + 1024u);
     EXPECT_LT(run.inputConsumed, 65536 + 33000);
 }
 
@@ -100,7 +100,7 @@ TEST(DeflateStops, NoMemoryMeansNothingReadOrWritten) {
         SCOPED_TRACE(failing);
         DeflateRun run = deflateBytes(input, nullptr, failing);
         EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.bytesWritten, 0);
+        EXPECT_EQ(run.bytesWritten, 0u);
         EXPECT_EQ(run.inputConsumed, 0);
     }
     EXPECT_EQ(deflateBytes(input, nullptr, 7).result, 1);  // six allocations only

@@ -40,7 +40,7 @@ TEST(DeflateVectors, ThousandEqualBytesGiveTheKnownElevenBytes) {
     ASSERT_EQ(run.result, 1);
     EXPECT_EQ(run.output,
               (Bytes{0x4B, 0x4C, 0x1C, 0x05, 0xA3, 0x60, 0x14, 0x0C, 0x77, 0x00, 0x00}));
-    EXPECT_EQ(run.bytesWritten, 11);
+    EXPECT_EQ(run.bytesWritten, 11u);
     EXPECT_EQ(run.crc, crc32Of(Bytes(1000, 0x61)));
 
     // Two literals, then distance 1 with 258 three times (symbol 285) and 224.
