@@ -60,9 +60,13 @@ uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t po
 }
 
 uint32_t flushWindow(DecoderState& state, uint32_t count) {
+    return flushWindowBytes(state, state.window, count);
+}
+
+uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t count) {
     uint32_t written = 0;
     if (state.context->outputEnabled) {
-        written = writeOutputAt(*state.context, state.window, state.outputPos, count);
+        written = writeOutputAt(*state.context, bytes, state.outputPos, count);
     }
     state.outputPos += count;
     return written;

@@ -91,6 +91,8 @@ uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t po
 
 // Writes the first `count` window bytes at outputPos and advances outputPos either way.
 uint32_t flushWindow(DecoderState& state, uint32_t count);
+// The same for a method whose window is its own (inflate's is larger than `window`).
+uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t count);
 
 // Sets up a context as extractEntry does: output enabled, sizes, password and keys (the
 // 12-byte header is run through decryption and dataLength reduced by 12 when encrypted).

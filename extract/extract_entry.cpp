@@ -7,7 +7,7 @@ namespace zipsalvage {
 
 bool decodesMethod(uint16_t method) {
     // Keep in step with the dispatch below: 7 (tokenizing) was never defined for Zip.
-    return method <= 6 || method == 8;
+    return method <= 6 || method == 8 || method == 9;
 }
 
 int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const char* password,
@@ -39,6 +39,9 @@ int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const 
             break;  // tokenizing: never defined for Zip, nothing to run
         case 8:
             result = inflate(context);
+            break;
+        case 9:
+            result = inflateDeflate64(context);
             break;
         default:
             result = 1;

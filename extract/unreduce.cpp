@@ -1,5 +1,9 @@
 // Methods 2 to 5 (reducing with factor 1 to 4, APPNOTE 5.2): a follower-set stage, then the
 // run-length and copy stage introduced by 0x90. Counts its output against the recorded size.
+//
+// Each byte costs one follower-set lookup and a few bits from the shared bit reader; copies
+// move whole pieces with copyWithinWindow (exact, never past the copy's end) in chunks that end
+// at the window's end. It assumes the follower sets sit behind the window in the same block.
 #include <cstring>
 
 #include "extract/legacy_bits.h"

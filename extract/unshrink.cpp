@@ -1,6 +1,11 @@
 // Method 1 (shrinking, APPNOTE 5.1): dynamic LZW with codes of 9 to 13 bits, control code 256
 // and partial clearing. Decodes until the data is used up or the recorded size is reached;
 // damaged streams yield bytes, not errors, and the method succeeds however decoding ended.
+//
+// A code's string is rebuilt backwards on a stack (prefix links lead from its last byte to its
+// first) and copied into the output window in one piece; the window is written out before a
+// string would overflow it, so no copy needs a bound check per byte. Only damaged tables make
+// a string longer than the stack; decodeString catches that where it walks the links.
 #include <algorithm>
 #include <cstring>
 

@@ -20,6 +20,8 @@ int fuzzUnreduce(const uint8_t* data, size_t size);
 int fuzzHuffTables(const uint8_t* data, size_t size);
 // readEntryByte and takeBlockBytes, plain and encrypted, against a model of the byte source.
 int fuzzEntryBytes(const uint8_t* data, size_t size);
+// inflate over valid streams whose every choice the input makes, against what they encode.
+int fuzzGeneratedStream(const uint8_t* data, size_t size);
 
 struct NamedTarget {
     const char* name;  // also the folder of its corpus under fuzz/regressions/
@@ -27,9 +29,10 @@ struct NamedTarget {
 };
 
 inline constexpr NamedTarget kFuzzTargets[] = {
-    {"whole_run", fuzzWholeRun},     {"inflate", fuzzInflate},   {"explode", fuzzExplode},
-    {"unshrink", fuzzUnshrink},      {"unreduce", fuzzUnreduce}, {"huff_tables", fuzzHuffTables},
-    {"entry_bytes", fuzzEntryBytes},
+    {"whole_run", fuzzWholeRun},     {"inflate", fuzzInflate},
+    {"explode", fuzzExplode},        {"unshrink", fuzzUnshrink},
+    {"unreduce", fuzzUnreduce},      {"huff_tables", fuzzHuffTables},
+    {"entry_bytes", fuzzEntryBytes}, {"generated_stream", fuzzGeneratedStream},
 };
 
 }  // namespace zipsalvage::fuzz

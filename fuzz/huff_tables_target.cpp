@@ -10,9 +10,9 @@
 #include "core/memory_blocks.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
-#include "huffman/deflate_format.h"
 #include "huffman/huffman_tables.h"
 #include "huffman/implode_format.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage::fuzz {
 namespace {
@@ -27,9 +27,10 @@ struct Alphabet {
 Alphabet pickAlphabet(uint8_t choice, int symbolCount) {
     switch (choice % 4) {
         case 1:
-            return {kFirstLengthSymbol, kLengthBase.data(), kLengthExtraBits.data(), 32};
+            return {kFirstLengthSymbol, kInflateLengthBase.data(), kInflateLengthExtraBits.data(),
+                    32};
         case 2:
-            return {0, kDistanceBase.data(), kDistanceExtraBits.data(), 32};
+            return {0, kInflateDistanceBase.data(), kInflateDistanceExtraBits.data(), 32};
         case 3:
             return {0, kImplodeLengthBase2.data(), kImplodeExtraBits.data(), kImplodeTreeSymbols};
         default:

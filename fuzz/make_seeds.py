@@ -287,8 +287,20 @@ def entry_bytes_seeds():
                                                        archive))
 
 
+def generated_stream_seeds():
+    # A mode byte (bit 0: a long stream, past the window's size; bit 1: Deflate64) and the
+    # generator's choices;
+    # choices past the input's end continue from a sequence seeded by the input.
+    write("generated_stream", "short", bytes([0]) + noise(64, 3))
+    write("generated_stream", "long", bytes([1]) + noise(64, 4))
+    write("generated_stream", "long-few-choices", bytes([1, 9]))
+    write("generated_stream", "deflate64-short", bytes([2]) + noise(64, 5))
+    write("generated_stream", "deflate64-long", bytes([3]) + noise(64, 6))
+
+
 def main():
     whole_run_seeds()
+    generated_stream_seeds()
     decoder_seeds()
     table_seeds()
     entry_bytes_seeds()

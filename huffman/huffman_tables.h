@@ -6,7 +6,14 @@
 
 namespace zipsalvage {
 
-// One table entry. `op` says what it is:
+// One table entry, 16 bytes on 64-bit builds, 8 on 32-bit ones:
+//
+//    byte 0   byte 1   (padding)   bytes 8-15 (4-7 on 32-bit builds)
+//   +--------+--------+----------+--------------------------------------+
+//   |   op   |  bits  |          | value (uint16, leaves) | next (links) |
+//   +--------+--------+----------+--------------------------------------+
+//
+// `op` says what it is:
 //   0..15   a leaf whose `value` is a base; `op` extra bits follow in the stream
 //   15      also a plain symbol >= 256 (inflate's end-of-block 256; extra-bits tables stop at 13)
 //   16      a plain symbol < 256 (literal byte, code-length symbol, explode literal)

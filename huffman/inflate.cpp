@@ -1,11 +1,12 @@
-// Method 8 (deflate, RFC 1951): the driver, the block header and stored blocks. On damage the
+// Methods 8 (deflate, RFC 1951) and 9 (Deflate64): the driver, the block header and stored
+// blocks. On damage the
 // window is put out up to where decoding stopped, so every byte decoded before it is kept.
 #include <cstring>
 
 #include "core/memory_blocks.h"
-#include "huffman/deflate_format.h"
 #include "huffman/huffman_decoders.h"
 #include "huffman/inflate_internal.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 namespace {
@@ -74,7 +75,7 @@ int copyStoredBlock(InflateWork& work) {
     dropBits(bits, 16);
     if (usedFiller(bits)) return kBlockBadData;
 
-    uint8_t* window = state.window;
+    uint8_t* window = work.window;
     uint32_t windowPos = state.windowFill;
     int result = kBlockOk;
     // Whole bytes the reader already holds come first, then bytes straight from the entry.
@@ -85,12 +86,13 @@ int copyStoredBlock(InflateWork& work) {
         }
         window[windowPos++] = static_cast<uint8_t>(bits.buffer);
         dropBits(bits, 8);
-        flushFullWindow(state, windowPos);
+        flushFullWindow(work, windowPos);
     }
     // Runs up to the window's end, so the byte loop carries no window check.
     uint16_t byte = bits.inByte;
     while (length > 0 && result == kBlockOk) {
-        uint32_t run = kWindowBytes - windowPos < length ? kWindowBytes - windowPos : length;
+        uint32_t run =
+            kInflateRingBytes - windowPos < length ? kInflateRingBytes - windowPos : length;
         uint8_t* to = window + windowPos;
         uint32_t copied = 0;
         while (copied < run && readEntryByte(context, byte) == kByteDelivered)
@@ -98,7 +100,7 @@ int copyStoredBlock(InflateWork& work) {
         if (copied < run) result = kBlockBadData;
         windowPos += copied;
         length -= copied;
-        flushFullWindow(state, windowPos);
+        flushFullWindow(work, windowPos);
     }
     bits.inByte = byte;
     state.windowFill = windowPos;
@@ -106,7 +108,9 @@ int copyStoredBlock(InflateWork& work) {
     return result;
 }
 
-int inflate(ExtractContext& context) {
+namespace {
+
+int inflateStream(ExtractContext& context, const InflateFormat& format) {
     OwnedWork owned;
     if (owned.work == nullptr) return 0;
     InflateWork& work = *owned.work;
@@ -118,19 +122,28 @@ int inflate(ExtractContext& context) {
     state.bitCount = 0;
     state.inByte = 0;
     work.fillerBits = 0;
+    work.format = &format;
     // A distance reaching before the entry's first byte copies zeros, the same on every run.
-    std::memset(state.window, 0, sizeof state.window);
+    // Such a distance reads the ring's top; the rest is written before anything reads it.
+    std::memset(work.window + kInflateRingBytes - format.longestDistance, 0,
+                format.longestDistance);
 
     const RunFlags& flags = *context.flags;
     bool lastBlock = false;
     while (!lastBlock && !shouldStop(flags)) {
         if (decodeBlock(work, lastBlock) != kBlockOk) {
-            flushWindow(state, state.windowFill);
+            flushWindowBytes(state, work.window, state.windowFill);
             return 0;
         }
     }
-    flushWindow(state, state.windowFill);
+    flushWindowBytes(state, work.window, state.windowFill);
     return shouldStop(flags) ? 0 : 1;
 }
+
+}  // namespace
+
+int inflate(ExtractContext& context) { return inflateStream(context, kDeflateFormat); }
+
+int inflateDeflate64(ExtractContext& context) { return inflateStream(context, kDeflate64Format); }
 
 }  // namespace zipsalvage

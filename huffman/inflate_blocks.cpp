@@ -4,20 +4,21 @@
 #include <utility>
 
 #include "core/memory_blocks.h"
-#include "huffman/deflate_format.h"
 #include "huffman/inflate_internal.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 namespace {
 
-constexpr int kCodeLengthListEntries = kLitLenSymbols + kDistanceSymbols;  // 320
+constexpr int kCodeLengthListEntries = kMaxLitLenCodes + kMaxDistanceCodes;  // 320
 
-constexpr std::array<uint8_t, kFixedDistanceCodes> makeFixedDistanceLengths() {
-    std::array<uint8_t, kFixedDistanceCodes> lengths{};
+constexpr std::array<uint8_t, kDeflate64FixedDistanceCodes> makeFixedDistanceLengths() {
+    std::array<uint8_t, kDeflate64FixedDistanceCodes> lengths{};
     lengths.fill(kFixedDistanceLength);
     return lengths;
 }
-constexpr std::array<uint8_t, kFixedDistanceCodes> kFixedDistanceLengths =
+// Deflate uses the first kFixedDistanceCodes of them.
+constexpr std::array<uint8_t, kDeflate64FixedDistanceCodes> kFixedDistanceLengths =
     makeFixedDistanceLengths();
 
 // Owns the list of code lengths of one dynamic block.
@@ -29,20 +30,22 @@ struct OwnedLengths {
     OwnedLengths& operator=(const OwnedLengths&) = delete;
 };
 
-int buildLitLenTable(const uint8_t* lengths, int count, OwnedTables& tables) {
-    int result = buildHuffTables(lengths, count, kFirstLengthSymbol, kLengthBase.data(),
-                                 kLengthExtraBits.data(), static_cast<int>(kLengthBase.size()),
-                                 tables.root, tables.lookupBits);
+int buildLitLenTable(const InflateFormat& format, const uint8_t* lengths, int count,
+                     OwnedTables& tables) {
+    int result = buildHuffTables(
+        lengths, count, kFirstLengthSymbol, format.lengthBase, format.lengthExtraBits,
+        static_cast<int>(kInflateLengthBase.size()), tables.root, tables.lookupBits);
     // An incomplete literal/length code, or none at all, is damage.
     if (result == kHuffComplete && tables.root == nullptr) return kBlockBadData;
     return result;
 }
 
 // An incomplete distance code is accepted (a single used distance is common), and so is none.
-int buildDistanceTable(const uint8_t* lengths, int count, OwnedTables& tables) {
-    int result =
-        buildHuffTables(lengths, count, 0, kDistanceBase.data(), kDistanceExtraBits.data(),
-                        static_cast<int>(kDistanceBase.size()), tables.root, tables.lookupBits);
+int buildDistanceTable(const InflateFormat& format, const uint8_t* lengths, int count,
+                       OwnedTables& tables) {
+    int result = buildHuffTables(lengths, count, 0, format.distanceBase, format.distanceExtraBits,
+                                 static_cast<int>(kInflateDistanceBase.size()), tables.root,
+                                 tables.lookupBits);
     return result == kHuffIncomplete ? kHuffComplete : result;
 }
 
@@ -97,11 +100,13 @@ int decodeFixedBlock(InflateWork& work) {
     if (work.fixedLitLen == nullptr) {
         OwnedTables litLen;
         litLen.lookupBits = kFixedLitLenLookupBits;
-        int result = buildLitLenTable(kFixedLitLenLengths.data(), kLitLenSymbols, litLen);
+        int result = buildLitLenTable(*work.format, kFixedLitLenLengths.data(),
+                                      kFixedLiteralSymbols, litLen);
         if (result != kHuffComplete) return result;
         OwnedTables distance;
         distance.lookupBits = kFixedDistanceLookupBits;
-        result = buildDistanceTable(kFixedDistanceLengths.data(), kFixedDistanceCodes, distance);
+        result = buildDistanceTable(*work.format, kFixedDistanceLengths.data(),
+                                    work.format->fixedDistanceCodes, distance);
         if (result != kHuffComplete) return result;
         // Handed to the work area, which frees them when the stream ends.
         work.fixedLitLen = std::exchange(litLen.root, nullptr);
@@ -153,11 +158,11 @@ int decodeDynamicBlock(InflateWork& work) {
 
     OwnedTables litLen;
     litLen.lookupBits = kDynamicLitLenLookupBits;
-    result = buildLitLenTable(list.lengths, litLenCount, litLen);
+    result = buildLitLenTable(*work.format, list.lengths, litLenCount, litLen);
     if (result != kHuffComplete) return result;
     OwnedTables distance;
     distance.lookupBits = kDynamicDistanceLookupBits;
-    result = buildDistanceTable(list.lengths + litLenCount, distanceCount, distance);
+    result = buildDistanceTable(*work.format, list.lengths + litLenCount, distanceCount, distance);
     if (result != kHuffComplete) return result;
     return decodeSymbols(work, litLen.root, litLen.lookupBits, distance.root, distance.lookupBits);
 }

@@ -5,6 +5,7 @@
 
 #include "extract/extract_context.h"
 #include "huffman/huffman_tables.h"
+#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 
@@ -36,10 +37,41 @@ struct InflateBits {
     uint16_t inByte;  // readEntryByte's destination; keeps its value when no byte comes
 };
 
-// inflate's work area: the DecoderState of every method, plus the filler count of its reader.
+// The farthest a match can reach back in either format (Deflate64's).
+inline constexpr uint32_t kInflateLongestDistance = kDeflate64WindowBytes;
+// How far the fast match copy may store past a match's end: it moves 8 bytes per step.
+inline constexpr uint32_t kCopyOverrunBytes = 7;
+// The window is a ring a little larger than the farthest distance. A byte within
+// kCopyOverrunBytes after the write position lies more than kInflateLongestDistance back, so
+// no match can need it before it is written again: overrunning stores there destroy nothing.
+inline constexpr uint32_t kInflateRingBytes = kInflateLongestDistance + kCopyOverrunBytes + 1;
+
+// What tells deflate and Deflate64 apart: the window and the base and extra-bits tables.
+struct InflateFormat {
+    uint32_t longestDistance;
+    const uint16_t* lengthBase;
+    const uint16_t* lengthExtraBits;
+    const uint16_t* distanceBase;
+    const uint16_t* distanceExtraBits;
+    int fixedDistanceCodes;
+};
+
+inline constexpr InflateFormat kDeflateFormat = {
+    kDeflateWindowBytes,         kInflateLengthBase.data(),        kInflateLengthExtraBits.data(),
+    kInflateDistanceBase.data(), kInflateDistanceExtraBits.data(), kDeflateFixedDistanceCodes};
+inline constexpr InflateFormat kDeflate64Format = {kDeflate64WindowBytes,
+                                                   kDeflate64LengthBase.data(),
+                                                   kDeflate64LengthExtraBits.data(),
+                                                   kDeflate64DistanceBase.data(),
+                                                   kDeflate64DistanceExtraBits.data(),
+                                                   kDeflate64FixedDistanceCodes};
+
+// inflate's work area: the DecoderState of every method (its own `window` unused), the ring
+// window, and the filler count of its reader.
 struct InflateWork {
     DecoderState state;
     uint32_t fillerBits;
+    const InflateFormat* format;
     // The fixed code's tables (RFC 1951 3.2.6), built at the stream's first fixed block and kept
     // to its end: a fixed block can be 10 bits long, and building the tables again for each one
     // would make a stream of empty blocks cost a table build per byte or so.
@@ -47,6 +79,7 @@ struct InflateWork {
     int fixedLitLenBits;
     HuffTable* fixedDistance;
     int fixedDistanceBits;
+    uint8_t window[kInflateRingBytes];
 };
 
 inline InflateBits loadBits(const InflateWork& work) {
@@ -111,9 +144,9 @@ struct OwnedTables {
 };
 
 // Puts the window out when it is full and starts it again at 0.
-inline void flushFullWindow(DecoderState& state, uint32_t& windowPos) {
-    if (windowPos == kWindowBytes) {
-        flushWindow(state, kWindowBytes);
+inline void flushFullWindow(InflateWork& work, uint32_t& windowPos) {
+    if (windowPos == kInflateRingBytes) {
+        flushWindowBytes(work.state, work.window, kInflateRingBytes);
         windowPos = 0;
     }
 }

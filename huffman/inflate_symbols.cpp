@@ -1,6 +1,21 @@
 // The inner loop of inflate: literal/length and distance symbols of one Huffman block into the
-// 32 KiB window (RFC 1951 3.2.5). The hot path keeps the bit reader and window position in
-// locals and makes one table lookup per code on a buffer of up to 32 bits.
+// ring window (RFC 1951 3.2.5).
+//
+// Why it is fast: decodeFast runs while the context's current block holds enough bytes for a
+// whole symbol pair and the ring has room for a longest match, so its loop carries no input,
+// filler or window checks. The bit reader and window position live in locals (registers) for
+// the whole loop. The buffer is topped up to at least 25 bits once per symbol, which covers a
+// root lookup (at most 9 bits for dynamic codes) and the longest code (15 bits), so most codes
+// cost one table lookup whose entry gives everything: bits to drop, extra-bit count and base.
+// Literals come in runs and are taken two per refill when the bits held allow. Matches are
+// copied in 8-byte steps; the ring's slack makes the overrun harmless (see kInflateRingBytes).
+//
+// What it assumes: the tables come from buildHuffTables with codes of at most 15 bits and
+// extra-bit counts of at most 14 in the leaves (Deflate64's 16-bit length extra comes as its
+// own op); every table was built for this block; and distances never exceed the ring's
+// longest distance (the tables cannot produce more). Everything else (block ends, the ring's
+// end, input running out, filler bits) falls to the careful loop in decodeSymbols, one symbol
+// at a time.
 #include <cstring>
 
 #include "huffman/inflate_internal.h"
@@ -23,17 +38,17 @@ inline const HuffEntry* walkToLeaf(const HuffEntry* entry, InflateBits& bits,
     return entry;
 }
 
-// Copies `length` bytes from `distance` back (1..32768), in chunks that end where either the
-// source or the destination reaches the end of the window; a full window is put out between
-// chunks. Overlapping copies go byte by byte so that a distance shorter than the length
-// repeats the bytes just written (RFC 1951 3.2.3).
-inline void copyMatch(DecoderState& state, uint32_t& windowPos, uint32_t length,
-                      uint32_t distance) {
-    uint8_t* window = state.window;
-    uint32_t source = (windowPos - distance) & (kWindowBytes - 1);
+// Copies `length` bytes from `distance` back, in chunks that end where either the source or
+// the destination reaches the end of the ring; a full ring is put out between chunks.
+// Overlapping copies go byte by byte so that a distance shorter than the length repeats the
+// bytes just written (RFC 1951 3.2.3). Every store is exact: nothing past the match is touched.
+inline void copyMatch(InflateWork& work, uint32_t& windowPos, uint32_t length, uint32_t distance) {
+    uint8_t* window = work.window;
+    uint32_t source =
+        windowPos >= distance ? windowPos - distance : windowPos + kInflateRingBytes - distance;
     while (length > 0) {
         uint32_t furthest = source > windowPos ? source : windowPos;
-        uint32_t chunk = kWindowBytes - furthest;
+        uint32_t chunk = kInflateRingBytes - furthest;
         if (chunk > length) chunk = length;
         if (source < windowPos && windowPos - source < chunk) {
             uint8_t* to = window + windowPos;
@@ -47,23 +62,26 @@ inline void copyMatch(DecoderState& state, uint32_t& windowPos, uint32_t length,
         windowPos += chunk;
         source += chunk;
         length -= chunk;
-        flushFullWindow(state, windowPos);
-        if (source == kWindowBytes) source = 0;
+        flushFullWindow(work, windowPos);
+        if (source == kInflateRingBytes) source = 0;
     }
 }
 
 // The fast path runs while every byte one symbol can pull is sure to be in the context's block
-// (48 bits of codes and extra bits, plus up to 32 held: 10 bytes) and a longest match fits
-// before the window's end with room for 8-byte stores; then no read can fail or refill, no
-// filler can appear and no window write needs a check.
-constexpr int32_t kFastInputBytes = 10;
-constexpr uint32_t kFastWindowLimit = kWindowBytes - 258 - 8;
+// (up to 60 bits of codes and extra bits in Deflate64, plus up to 32 held: 12 bytes) and a
+// match of up to kLongestInPlaceMatch bytes, with the stores that overrun it, fits before the
+// ring's end; then no read can fail or refill, no filler can appear and no window write needs
+// a check. Longer matches (Deflate64's symbol 285) take the chunked copy.
+constexpr int32_t kFastInputBytes = 12;
+constexpr uint32_t kLongestInPlaceMatch = 258;
+constexpr uint32_t kFastWindowLimit = kInflateRingBytes - kLongestInPlaceMatch - kCopyOverrunBytes;
 
 enum FastExit { kFastLeft, kFastEndOfBlock, kFastInvalid };
 
-// A match that neither wraps nor reaches the window's end. A distance of 8 or more is copied in
-// 8-byte steps, each reading only bytes already in place; shorter distances repeat a pattern
-// byte by byte (RFC 1951 3.2.3).
+// A match that neither wraps nor reaches the ring's end. A distance of 8 or more is copied in
+// 8-byte steps, each reading only bytes already in place; the last step may store up to
+// kCopyOverrunBytes past the match, into bytes no distance can reach (see kInflateRingBytes).
+// Shorter distances repeat a pattern byte by byte (RFC 1951 3.2.3).
 inline void copyMatchInPlace(uint8_t* window, uint32_t windowPos, uint32_t length,
                              uint32_t distance) {
     uint8_t* to = window + windowPos;
@@ -75,12 +93,12 @@ inline void copyMatchInPlace(uint8_t* window, uint32_t windowPos, uint32_t lengt
     }
 }
 
-inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, uint32_t litLenWidth,
+inline FastExit decodeFast(InflateWork& work, const HuffTable* litLenTable, uint32_t litLenWidth,
                            const HuffTable* distanceTable, uint32_t distanceMask, InflateBits& bits,
                            uint32_t& windowPos) {
     const uint32_t litLenMask = lowBitMask(litLenWidth);
-    ExtractContext& context = *state.context;
-    uint8_t* window = state.window;
+    ExtractContext& context = *work.state.context;
+    uint8_t* window = work.window;
     while (context.blockFill - context.blockPos >= kFastInputBytes &&
            windowPos <= kFastWindowLimit && bits.fillerBits == 0) {
         while (bits.count <= 24) pullByte(bits, context);
@@ -105,7 +123,11 @@ inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, ui
             }
             continue;
         }
-        if (op == kHuffOpPlainHigh) return kFastEndOfBlock;
+        if (op == kHuffOpPlainHigh) {
+            if (entry->value == kEndOfBlock) return kFastEndOfBlock;
+            op = kDeflate64LongLengthExtraBits;
+            needBits(bits, context, op);
+        }
         uint32_t length = entry->value + peekBits(bits, op);
         dropBits(bits, op);
         if (distanceTable == nullptr) return kFastInvalid;
@@ -122,11 +144,11 @@ inline FastExit decodeFast(DecoderState& state, const HuffTable* litLenTable, ui
         needBits(bits, context, op);
         uint32_t distance = entry->value + peekBits(bits, op);
         dropBits(bits, op);
-        if (distance <= windowPos) {
+        if (distance <= windowPos && length <= kLongestInPlaceMatch) {
             copyMatchInPlace(window, windowPos, length, distance);
             windowPos += length;
         } else {
-            copyMatch(state, windowPos, length, distance);
+            copyMatch(work, windowPos, length, distance);
         }
     }
     return kFastLeft;
@@ -140,12 +162,12 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
     ExtractContext& context = *state.context;
     InflateBits bits = loadBits(work);
     uint32_t windowPos = state.windowFill;
-    uint8_t* window = state.window;
+    uint8_t* window = work.window;
     auto litLenWidth = static_cast<uint32_t>(litLenBits);
     auto distanceWidth = static_cast<uint32_t>(distanceBits);
     int result = kBlockOk;
     for (;;) {
-        FastExit exit = decodeFast(state, litLenTable, litLenWidth, distanceTable,
+        FastExit exit = decodeFast(work, litLenTable, litLenWidth, distanceTable,
                                    lowBitMask(distanceWidth), bits, windowPos);
         if (exit == kFastEndOfBlock) break;
         if (exit == kFastInvalid) {
@@ -172,12 +194,15 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
                 break;
             }
             window[windowPos++] = static_cast<uint8_t>(entry->value);
-            flushFullWindow(state, windowPos);
+            flushFullWindow(work, windowPos);
             continue;
         }
-        if (op == kHuffOpPlainHigh) {  // end of block, unless made of filler
-            if (usedFiller(bits)) result = kBlockBadData;
-            break;
+        if (op == kHuffOpPlainHigh) {
+            if (entry->value == kEndOfBlock) {  // unless made of filler
+                if (usedFiller(bits)) result = kBlockBadData;
+                break;
+            }
+            op = kDeflate64LongLengthExtraBits;
         }
 
         needBits(bits, context, op);
@@ -205,7 +230,7 @@ int decodeSymbols(InflateWork& work, const HuffTable* litLenTable, int litLenBit
             result = kBlockBadData;
             break;
         }
-        copyMatch(state, windowPos, length, distance);
+        copyMatch(work, windowPos, length, distance);
     }
     state.windowFill = windowPos;
     storeBits(work, bits);

@@ -157,13 +157,13 @@ void endBlock(DeflateState& state, const uint8_t* input, int32_t inputBytes, boo
     // that visible here.
     if (input != nullptr && inputBytes <= 0xFFFF &&
         static_cast<uint32_t>(inputBytes) + 4 <= bestBytes) {
-        bits.put(kBlockStored + lastBit, 3);
+        bits.put(kBlockStored << 1 | lastBit, 3);
         emitStoredBlock(bits, input, static_cast<uint32_t>(inputBytes));
     } else if (fixedBytes <= dynamicBytes) {
-        bits.put(kBlockFixed + lastBit, 3);
+        bits.put(kBlockFixed << 1 | lastBit, 3);
         emitItems(bits, state, kFixedLiteralCodes.data(), kFixedDistanceCodes.data());
     } else {
-        bits.put(kBlockDynamic + lastBit, 3);
+        bits.put(kBlockDynamic << 1 | lastBit, 3);
         emitTreeHeader(bits, state, literal.maxCode + 1, distance.maxCode + 1,
                        lastCodeLengthCode + 1);
         emitItems(bits, state, state.literalTree, state.distanceTree);

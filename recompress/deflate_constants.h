@@ -1,49 +1,18 @@
-// RFC 1951 facts the encoder needs (alphabets, extra bits, the fixed codes) and the sizes of its
-// window and block buffers, with the lookup tables built from them at compile time.
+// The encoder's window, matching and block-buffer sizes, and the lookup tables it builds at
+// compile time from the RFC 1951 facts of core/deflate_format.h (length and distance codes by
+// value, the fixed codes ready to send).
 #pragma once
 
 #include <array>
 #include <cstdint>
 
+#include "core/deflate_format.h"
+
 namespace zipsalvage {
-// Its own (inline) namespace: the encoder and the decoders each have tables of these RFC 1951
-// names with different shapes, and one program must not see two definitions of one name.
-inline namespace encoder_tables {
-
-// --- RFC 1951 3.2.5: alphabets and extra bits -------------------------------------------------
-inline constexpr int kLiteralSymbols = 286;  // 0-255 literals, 256 end of block, 257-285 lengths
-inline constexpr int kFixedLiteralSymbols = 288;  // the fixed code also assigns 286 and 287
-inline constexpr int kDistanceSymbols = 30;
-inline constexpr int kCodeLengthSymbols = 19;
-inline constexpr int kLengthCodes = 29;
-inline constexpr int kEndOfBlock = 256;
-inline constexpr int kFirstLengthSymbol = 257;
-inline constexpr int kMaxCodeBits = 15;           // literal/length and distance codes
-inline constexpr int kMaxCodeLengthCodeBits = 7;  // RFC 1951 3.2.7: 3-bit code lengths
-inline constexpr int kRepeatPrevious = 16;        // previous length 3-6 times, 2 extra bits
-inline constexpr int kRepeatZeroShort = 17;       // zero length 3-10 times, 3 extra bits
-inline constexpr int kRepeatZeroLong = 18;        // zero length 11-138 times, 7 extra bits
-
-// Block header BTYPE values (RFC 1951 3.2.3), already shifted past BFINAL.
-inline constexpr uint32_t kBlockStored = 0;
-inline constexpr uint32_t kBlockFixed = 2;
-inline constexpr uint32_t kBlockDynamic = 4;
-
-// clang-format off
-inline constexpr std::array<uint8_t, kLengthCodes> kLengthExtraBits = {
-    0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-inline constexpr std::array<uint8_t, kDistanceSymbols> kDistanceExtraBits = {
-    0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-inline constexpr std::array<uint8_t, kCodeLengthSymbols> kCodeLengthExtraBits = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
-// RFC 1951 3.2.7: the order in which the code-length code lengths are sent.
-inline constexpr std::array<uint8_t, kCodeLengthSymbols> kCodeLengthOrder = {
-    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-// clang-format on
 
 // --- Window and matching ----------------------------------------------------------------------
-inline constexpr uint32_t kWindowBytes = 65536;  // two halves of 32768
-inline constexpr uint32_t kWindowHalf = 32768;
+inline constexpr uint32_t kSlidingWindowBytes = 65536;  // two halves of 32768
+inline constexpr uint32_t kWindowHalf = kDeflateWindowBytes;
 // The match search compares up to 257 bytes beyond the current position, and position can come
 // within one byte of the window's end; the spare tail keeps those reads inside the buffer.
 inline constexpr uint32_t kWindowSpareBytes = 258;
@@ -52,8 +21,6 @@ inline constexpr uint32_t kHashSize = 1u << kHashBits;
 inline constexpr uint32_t kHashMask = kHashSize - 1;
 inline constexpr uint32_t kHashShift = 5;
 inline constexpr uint32_t kChainMask = kWindowHalf - 1;
-inline constexpr uint32_t kMinMatch = 3;
-inline constexpr uint32_t kMaxMatch = 258;
 inline constexpr uint32_t kMinLookahead = kMaxMatch + kMinMatch + 1;   // 262
 inline constexpr uint32_t kMaxDistance = kWindowHalf - kMinLookahead;  // 32506
 inline constexpr uint32_t kChainLimit = 128;
@@ -68,7 +35,7 @@ inline constexpr int kDistanceTreeNodes = 2 * kDistanceSymbols + 1;      // 61
 inline constexpr int kCodeLengthTreeNodes = 2 * kCodeLengthSymbols + 1;  // 39
 inline constexpr int kHeapSize = kLiteralTreeNodes;
 
-// --- Tables built from the facts above --------------------------------------------------------
+// --- Tables built from RFC 1951's facts -------------------------------------------------------
 
 // Per match length − 3: its length code 0-28 (a length of 258 is code 28, symbol 285).
 // Per length code: the smallest length − 3 it covers.
@@ -151,7 +118,7 @@ constexpr std::array<CodeEntry, kFixedLiteralSymbols> makeFixedLiteralCodes() {
     std::array<CodeEntry, kFixedLiteralSymbols> codes{};
     std::array<int, kMaxCodeBits + 1> counts{};
     for (int symbol = 0; symbol < kFixedLiteralSymbols; ++symbol) {
-        int length = symbol < 144 ? 8 : symbol < 256 ? 9 : symbol < 280 ? 7 : 8;
+        int length = fixedLiteralLength(symbol);
         codes[symbol].parentOrLength = static_cast<uint16_t>(length);
         ++counts[length];
     }
@@ -170,7 +137,8 @@ constexpr std::array<CodeEntry, kFixedLiteralSymbols> makeFixedLiteralCodes() {
 constexpr std::array<CodeEntry, kDistanceSymbols> makeFixedDistanceCodes() {
     std::array<CodeEntry, kDistanceSymbols> codes{};
     for (int symbol = 0; symbol < kDistanceSymbols; ++symbol) {
-        codes[symbol] = CodeEntry{reverseBits(static_cast<uint32_t>(symbol), 5), 5};
+        codes[symbol] = CodeEntry{reverseBits(static_cast<uint32_t>(symbol), kFixedDistanceLength),
+                                  kFixedDistanceLength};
     }
     return codes;
 }
@@ -180,5 +148,4 @@ inline constexpr std::array<CodeEntry, kFixedLiteralSymbols> kFixedLiteralCodes 
 inline constexpr std::array<CodeEntry, kDistanceSymbols> kFixedDistanceCodes =
     makeFixedDistanceCodes();
 
-}  // namespace encoder_tables
 }  // namespace zipsalvage

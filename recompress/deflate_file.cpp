@@ -34,7 +34,7 @@ struct DeflateWorkspace {
         state = static_cast<DeflateState*>(allocBlock(sizeof(DeflateState)));
         if (state == nullptr) return false;
         std::memset(static_cast<void*>(state), 0, sizeof(DeflateState));
-        state->window = static_cast<uint8_t*>(allocBlock(kWindowBytes + kWindowSpareBytes));
+        state->window = static_cast<uint8_t*>(allocBlock(kSlidingWindowBytes + kWindowSpareBytes));
         if (state->window == nullptr) return false;
         state->chainLinks = static_cast<uint16_t*>(allocBlock(kTableBytes));
         if (state->chainLinks == nullptr) return false;

@@ -16,7 +16,7 @@ struct DeflateState {
     RecompressStream* stream;
 
     // Match finder (match_finder.cpp).
-    uint8_t* window;       // kWindowBytes + kWindowSpareBytes; the upper half slides down
+    uint8_t* window;       // kSlidingWindowBytes + kWindowSpareBytes; the upper half slides down
     uint16_t* chainLinks;  // per window index & 0x7FFF: previous index with the same hash, 0 none
     uint16_t* hashHeads;   // per hash: most recent window index with that hash, 0 none
     uint32_t chainLimit;   // most candidates one search examines

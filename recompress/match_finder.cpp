@@ -1,5 +1,14 @@
 // The match finder and compression loop: a 64 KiB sliding window, hash chains over 3-byte
 // strings, and a greedy choice at each position between a literal and the longest match.
+//
+// Why it is fast: the hash of the next 3 bytes is rolled forward one byte at a time; heads and
+// chain links are 16-bit window indexes in two 32768-entry tables; a candidate is rejected on
+// three single-byte compares before any long compare; commonLength compares 8 bytes per step
+// with one XOR and a count of trailing zeros; input arrives a buffer at a time, not a byte.
+// What it assumes: the window has kWindowSpareBytes readable bytes past its end (zeroed), so
+// the 8-byte compares may read past the data. Chains are cut at kChainLimit candidates and at
+// kMaxDistance (32506) back; the salvaged archives' bytes depend on those cuts and on the
+// greedy choice, so changing one changes every output.
 #include <bit>
 #include <cstring>
 
@@ -113,16 +122,16 @@ void startMatcher(DeflateState& state) {
     state.chainLimit = kChainLimit;
     state.position = 0;
     state.blockOrigin = 0;
-    state.aheadCount = readInput(*state.stream, state.window, kWindowBytes);
+    state.aheadCount = readInput(*state.stream, state.window, kSlidingWindowBytes);
     // The search may look up to 257 bytes past the last input byte. What it finds there only
     // decides between candidates, but it must be the same on every run: zeros, never leftovers
     // of an earlier entry. Later slides leave earlier input there, which is just as fixed.
     uint32_t clearEnd = state.aheadCount + kWindowSpareBytes;
-    if (clearEnd > kWindowBytes) clearEnd = kWindowBytes;
+    if (clearEnd > kSlidingWindowBytes) clearEnd = kSlidingWindowBytes;
     if (clearEnd > state.aheadCount) {
         std::memset(state.window + state.aheadCount, 0, clearEnd - state.aheadCount);
     }
-    std::memset(state.window + kWindowBytes, 0, kWindowSpareBytes);
+    std::memset(state.window + kSlidingWindowBytes, 0, kWindowSpareBytes);
     if (state.aheadCount == 0) {
         state.inputEnded = 1;
         return;
@@ -135,7 +144,7 @@ void startMatcher(DeflateState& state) {
 }
 
 void refillWindow(DeflateState& state) {
-    uint32_t room = kWindowBytes - state.aheadCount - state.position;
+    uint32_t room = kSlidingWindowBytes - state.aheadCount - state.position;
     if (room <= 1) {
         slideWindow(state);
         room += kWindowHalf;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/memory_blocks.h"
-#include "huffman/deflate_format.h"
+#include "huffman/inflate_tables.h"
 #include "tests/support/canonical_codes.h"
 
 namespace zipsalvage {
@@ -163,7 +163,8 @@ TEST(HuffTables, ResultsRootWidthsAndLevels) {
 
 TEST(HuffTables, FixedLiteralLengthCodeIsCompleteWithSubTablesForLongCodes) {
     Lengths lengths(kFixedLitLenLengths.begin(), kFixedLitLenLengths.end());
-    Build build(lengths, kFirstLengthSymbol, 7, kLengthBase.data(), kLengthExtraBits.data(), 32);
+    Build build(lengths, kFirstLengthSymbol, 7, kInflateLengthBase.data(),
+                kInflateLengthExtraBits.data(), 32);
     ASSERT_EQ(build.result, kHuffComplete);
     EXPECT_EQ(build.lookupBits, 7);
     int widest = 0;
@@ -182,7 +183,7 @@ TEST(HuffTables, FixedLiteralLengthCodeIsCompleteWithSubTablesForLongCodes) {
     EXPECT_EQ(linksToTwoBits, 28);
 
     std::vector<uint32_t> codes = canonicalStreamCodes(lengths);
-    for (int symbol = 0; symbol < kLitLenSymbols; ++symbol) {
+    for (int symbol = 0; symbol < kFixedLiteralSymbols; ++symbol) {
         Decoded decoded = lookup(build.root, build.lookupBits, codes[symbol]);
         ASSERT_EQ(decoded.bitsUsed, lengths[symbol]) << symbol;
         if (symbol < kLiteralCount) {
@@ -194,8 +195,8 @@ TEST(HuffTables, FixedLiteralLengthCodeIsCompleteWithSubTablesForLongCodes) {
         } else if (symbol >= 286) {
             EXPECT_EQ(decoded.op, kHuffOpInvalid) << symbol;
         } else {
-            EXPECT_EQ(decoded.op, kLengthExtraBits[symbol - 257]) << symbol;
-            EXPECT_EQ(decoded.value, kLengthBase[symbol - 257]) << symbol;
+            EXPECT_EQ(decoded.op, kInflateLengthExtraBits[symbol - 257]) << symbol;
+            EXPECT_EQ(decoded.value, kInflateLengthBase[symbol - 257]) << symbol;
         }
     }
 }
@@ -225,8 +226,8 @@ TEST(HuffTables, SymbolsOutsideTheBaseTablesAreRefused) {
     Lengths lengths(40, 6);
     HuffTable* root = nullptr;
     int lookupBits = 6;
-    EXPECT_EQ(buildHuffTables(lengths.data(), 40, 0, kDistanceBase.data(),
-                              kDistanceExtraBits.data(), 32, root, lookupBits),
+    EXPECT_EQ(buildHuffTables(lengths.data(), 40, 0, kInflateDistanceBase.data(),
+                              kInflateDistanceExtraBits.data(), 32, root, lookupBits),
               kHuffBadLengths);
     EXPECT_EQ(root, nullptr);
     EXPECT_EQ(buildHuffTables(lengths.data(), 40, 30, nullptr, nullptr, 0, root, lookupBits),
@@ -235,8 +236,8 @@ TEST(HuffTables, SymbolsOutsideTheBaseTablesAreRefused) {
     // A symbol without a code needs no table entry.
     for (int symbol = 32; symbol < 40; ++symbol) lengths[symbol] = 0;
     lookupBits = 6;
-    EXPECT_EQ(buildHuffTables(lengths.data(), 40, 0, kDistanceBase.data(),
-                              kDistanceExtraBits.data(), 32, root, lookupBits),
+    EXPECT_EQ(buildHuffTables(lengths.data(), 40, 0, kInflateDistanceBase.data(),
+                              kInflateDistanceExtraBits.data(), 32, root, lookupBits),
               kHuffIncomplete);
     freeHuffTables(root);
 }
@@ -249,9 +250,9 @@ TEST(HuffTables, AllocationFailureAtAnyTableReleasesEverything) {
         failAllocationAfter(failing);
         HuffTable* root = nullptr;
         int lookupBits = 7;
-        int result =
-            buildHuffTables(lengths.data(), kLitLenSymbols, kFirstLengthSymbol, kLengthBase.data(),
-                            kLengthExtraBits.data(), 32, root, lookupBits);
+        int result = buildHuffTables(lengths.data(), kFixedLiteralSymbols, kFirstLengthSymbol,
+                                     kInflateLengthBase.data(), kInflateLengthExtraBits.data(), 32,
+                                     root, lookupBits);
         failAllocationAfter(0);
         if (result == kHuffComplete) {
             freeHuffTables(root);
