@@ -123,6 +123,11 @@ int64_t logicalPosition(const ArchiveReader& reader) {
     return position < 0 ? 0 : position;
 }
 
+void moveTo(ArchiveReader& reader, int64_t offset) {
+    if (reader.archiveHandle == kInvalidFile) return;
+    loadBufferAt(reader, offset < 0 ? 0 : offset);
+}
+
 void markResume(ArchiveReader& reader) { reader.resumePoint = logicalPosition(reader); }
 
 void rewindToMark(ArchiveReader& reader) {

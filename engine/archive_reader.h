@@ -55,6 +55,8 @@ bool skipBytes(ArchiveReader& reader, int64_t count);
 // Moves the logical position back `count` bytes (at most the buffer size).
 void stepBack(ArchiveReader& reader, int32_t count);
 void markResume(ArchiveReader& reader);
+// Makes `offset` the logical position, re-reading from the file: exact at any distance.
+void moveTo(ArchiveReader& reader, int64_t offset);
 void rewindToMark(ArchiveReader& reader);
 // File offset of the next byte the reader delivers.
 int64_t logicalPosition(const ArchiveReader& reader);

@@ -1,8 +1,11 @@
 // salvageEntryData: password, extraction into the temporary file, judging, re-encoding.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "core/crc32.h"
+#include "engine/entry_names.h"
 #include "engine/salvage_run.h"
 #include "extract/extract_context.h"
 #include "recompress/deflate.h"
@@ -32,6 +35,45 @@ FileHandle createTempFile(std::string& path) {
     if (folder.empty()) return kInvalidFile;
     path = folder + kTempFileName;
     return createTempFileAt(path.c_str());
+}
+
+struct RecordedCrc {
+    uint32_t value;
+    bool known;  // false: the header does not record it
+};
+
+// CRC-32 of the whole temporary file, read back from its start; false when it cannot be read.
+bool crcOfFile(FileHandle file, uint32_t& crc) {
+    if (!seekFile(file, 0)) return false;
+    uint8_t buffer[16384];
+    uint32_t state = 0xFFFFFFFFu;
+    while (uint32_t count = readFile(file, buffer, sizeof buffer)) {
+        state = crc32Update(state, buffer, count);
+    }
+    crc = ~state;
+    return true;
+}
+
+// Endings the data decides; a system failure or a cancel says nothing about a password.
+bool judgedByData(const DecodeResult& result) {
+    return result.end == DecodeEnd::kDone || result.end == DecodeEnd::kCorruptData ||
+           result.end == DecodeEnd::kInputEnded;
+}
+
+// True when the decoded bytes are shown to be the entry's: the method ran to its end and,
+// where a CRC-32 is recorded, they match it.
+bool outputMatches(const DecodeResult& result, FileHandle temp, const RecordedCrc& recorded) {
+    if (!ranToEnd(result)) return false;
+    if (!recorded.known) return true;
+    uint32_t crc = 0;
+    return crcOfFile(temp, crc) && crc == recorded.value;
+}
+
+void logCrcMismatch(SalvageRun& run, const std::string& name, uint32_t found, uint32_t expected) {
+    std::string line(name.size() + 256, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), loadText(kTextCrcMismatch), name.c_str(),
+               found, expected);
+    logText(run, line.c_str());
 }
 
 struct Recompressed {
@@ -122,16 +164,22 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     LocalHeader& header = entry.header;
     const char* name = entry.name;
     uint16_t flags = headerField16(header, kLocalFlags);
-    int encrypted = (flags & 1) != 0 ? 1 : 0;
+    int encrypted = (flags & kFlagEncrypted) != 0 ? 1 : 0;
     uint8_t encryptionHeader[kEncryptionHeaderBytes] = {};
     uint64_t recordedSize = recorded.uncompressed;
+    RecordedCrc recordedCrc{headerField32(header, kLocalCrc32), true};
+    // A streaming writer leaves the field 0 and puts the CRC-32 after the data (APPNOTE 4.4.4).
+    if ((flags & kFlagDataDescriptor) != 0 && recordedCrc.value == 0) recordedCrc.known = false;
     std::string shown = shownName(run, name);
 
+    PasswordRequest request{name, encryptionHeader, recordedCrc.value,
+                            headerField16(header, kLocalModTime), flags};
+    PasswordSearch search;
+    int64_t dataStart = 0;
     if (encrypted) {
         readUpTo(run.reader, encryptionHeader, kEncryptionHeaderBytes);
-        PasswordRequest request{name, encryptionHeader, headerField32(header, kLocalCrc32),
-                                headerField16(header, kLocalModTime), flags};
-        if (!askPassword(run.passwords, request)) {
+        dataStart = logicalPosition(run.reader);
+        if (!nextPassword(run.passwords, request, search)) {
             // A prompt ended by a cancel is no verdict on the entry: say nothing.
             if (isCancelled(run.flags)) return false;
             logAboutName(run, kTextCannotDecrypt, shown);
@@ -157,22 +205,69 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     setHeaderField32(extractionHeader, kLocalUncompressedSize,
                      static_cast<uint32_t>(std::min<uint64_t>(recordedSize, kZip64Marker32)));
     EntryByteSource source{&run.reader, readFromArchive};
-    int extracted =
-        extractEntry(extractionHeader.bytes, temp, encrypted, run.passwords.currentPassword,
-                     encryptionHeader, source, run.flags);
-    if (!extracted) {
-        if (isCancelled(run.flags)) {
-            closeFile(temp);
-            deleteFile(tempPath.c_str());
-            return false;
+    DecodeResult extracted;
+    while (true) {
+        extracted =
+            extractEntry(extractionHeader.bytes, temp, encrypted, run.passwords.currentPassword,
+                         encryptionHeader, source, run.flags);
+        if (!encrypted || !judgedByData(extracted) || outputMatches(extracted, temp, recordedCrc)) {
+            break;
         }
+        // One wrong password in 256 passes the check byte: the decrypted data has the last word.
+        // The next candidate starts again at the entry's first data byte, read anew from the
+        // archive, so an entry of any size is tried whole.
+        search.provenWrong.emplace_back(run.passwords.currentPassword);
+        request.typedWasWrong = search.source == PasswordSource::kTyped;
+        PasswordSource triedSource = search.source;
+        std::string tried = run.passwords.currentPassword;
+        if (!nextPassword(run.passwords, request, search)) {
+            if (isCancelled(run.flags)) {
+                extracted.end = DecodeEnd::kCancelled;
+                break;
+            }
+            // No candidate left: the last attempt's bytes stay, judged like any others.
+            std::snprintf(run.passwords.currentPassword, kPasswordBufferBytes, "%s", tried.c_str());
+            search.source = triedSource;
+            break;
+        }
+        moveTo(run.reader, dataStart);
+        if (!seekFile(temp, 0) || !truncateFileHere(temp)) {
+            extracted.end = DecodeEnd::kOutputFailed;
+            break;
+        }
+    }
+    // A password that opened an entry is tried first on the later ones.
+    if (encrypted && search.source != PasswordSource::kRemembered) {
+        rememberPassword(run.passwords, run.passwords.currentPassword);
+    }
+    if (extracted.end == DecodeEnd::kCancelled) {
+        closeFile(temp);
+        deleteFile(tempPath.c_str());
+        return false;
+    }
+    if (extracted.end == DecodeEnd::kOutputFailed) {
+        // The temporary file did not take what was decoded: what it holds is not the entry's
+        // data, so nothing of it is kept. The system failed, not the data.
+        logAboutName(run, kTextTempWriteFailed, shown);
+        ++run.systemErrorCount;
+        closeFile(temp);
+        return false;
+    }
+    if (!ranToEnd(extracted)) {
         int64_t salvaged = fileSize(temp);
-        logAboutName(run, kTextFileCorrupt, shown,
-                     static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged), recordedSize);
-        if (salvaged <= 0) {
-            ++run.unrecoverableCount;
+        if (extracted.end == DecodeEnd::kNoMemory) {
+            // Not the data's fault: counted as a system error, and what was decoded is kept.
+            logAboutName(run, kTextNoMemoryForEntry, shown,
+                         static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged), recordedSize);
+            ++run.systemErrorCount;
         } else {
-            ++run.partialCount;
+            logAboutName(run, kTextFileCorrupt, shown,
+                         static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged), recordedSize);
+            if (salvaged <= 0) {
+                ++run.unrecoverableCount;
+            } else {
+                ++run.partialCount;
+            }
         }
         damaged = true;
     }
@@ -193,6 +288,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     setHeaderField16(header, kLocalMethod, written.method);
     setHeaderField32(header, kLocalCrc32, written.crc);
     entry.sizes.compressed = written.compressedSize;
+    if (!damaged && recordedCrc.known && written.crc != recordedCrc.value) {
+        // The bytes are kept (they may still serve), but they are not what was stored.
+        logCrcMismatch(run, shown, written.crc, recordedCrc.value);
+        ++run.partialCount;
+        damaged = true;
+    }
     if (!damaged) logAboutName(run, kTextFileOk, shown, recovered);
     return true;
 }

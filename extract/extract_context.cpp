@@ -6,9 +6,9 @@
 namespace zipsalvage {
 
 uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
-    int32_t remaining = context.dataLength - context.delivered;
-    int32_t count =
-        remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining);
+    int64_t remaining = context.dataLength - static_cast<int64_t>(context.delivered);
+    auto count = static_cast<int32_t>(
+        remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining));
     if (context.source.readExact == nullptr ||
         !context.source.readExact(context.source.owner, context.block, count)) {
         // A block the archive cannot fill is not delivered at all (a truncated archive).
@@ -27,10 +27,11 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
 
 int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t count) {
     int32_t inBlock = context.blockFill - context.blockPos;
-    int64_t allowed = int64_t{context.dataLength} + kDataAllowanceBytes - context.delivered;
+    if (context.delivered >= context.readLimit) return 0;
+    uint64_t allowed = context.readLimit - context.delivered;
     int32_t take = count < inBlock ? count : inBlock;
-    if (take > allowed) take = static_cast<int32_t>(allowed);
     if (take <= 0) return 0;
+    if (static_cast<uint64_t>(take) > allowed) take = static_cast<int32_t>(allowed);
     const uint8_t* source = context.block + context.blockPos;
     if (context.encrypted) {
         for (int32_t index = 0; index < take; ++index) {
@@ -40,15 +41,19 @@ int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t co
         std::memcpy(destination, source, static_cast<size_t>(take));
     }
     context.blockPos += take;
-    context.delivered += take;
+    context.delivered += static_cast<uint64_t>(take);
     return take;
 }
 
 int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
     const ExtractContext& context = *state.context;
     if (bitsNeeded < 0) return 1;
-    if (context.dataLength < context.delivered) return 1;
-    int64_t available = bitsHeld + 8 * static_cast<int64_t>(context.dataLength - context.delivered);
+    auto delivered = static_cast<int64_t>(context.delivered);
+    if (context.dataLength < delivered) return 1;
+    // So many bytes left settle it without the product, which a huge length would overflow.
+    int64_t bytesLeft = context.dataLength - delivered;
+    if (bytesLeft >= (int64_t{1} << 40)) return 0;
+    int64_t available = bitsHeld + 8 * bytesLeft;
     return available < bitsNeeded ? 1 : 0;
 }
 
@@ -66,21 +71,23 @@ uint32_t flushWindow(DecoderState& state, uint32_t count) {
 uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t count) {
     uint32_t written = 0;
     if (state.context->outputEnabled) {
-        written = writeOutputAt(*state.context, bytes, state.outputPos, count);
+        written = writeOutputAt(*state.context, bytes, static_cast<int64_t>(state.outputPos), count);
     }
     state.outputPos += count;
     return written;
 }
 
-void initExtractContext(ExtractContext& context, FileHandle output, uint32_t compressedSize,
-                        uint32_t uncompressedSize, int encrypted, const char* password,
+void initExtractContext(ExtractContext& context, FileHandle output, uint64_t compressedSize,
+                        uint64_t uncompressedSize, int encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags) {
     std::memset(&context, 0, sizeof context);
     context.outputEnabled = 1;
     context.output = output;
     context.uncompressedSize = uncompressedSize;
-    context.dataLength = static_cast<int32_t>(compressedSize);
+    // Sizes beyond what a signed 64-bit count can hold mean the same as the largest one.
+    context.dataLength = static_cast<int64_t>(
+        compressedSize > kLargestDataLength ? kLargestDataLength : compressedSize);
     context.source = source;
     context.flags = &flags;
     if (password != nullptr) {
@@ -91,11 +98,10 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint32_t com
         // The check byte was tested when the password was accepted; here the keys only need
         // to stand where the first data byte expects them.
         prepareDecryption(context.keys, context.password, encryptionHeader);
-        // Saturating: a recorded size near -2 GiB would wrap to a huge one. Every length of -10
-        // or less delivers nothing, so the saturated one means the same.
-        int64_t dataLength = int64_t{context.dataLength} - kEncryptionHeaderBytes;
-        context.dataLength = static_cast<int32_t>(dataLength < INT32_MIN ? INT32_MIN : dataLength);
+        context.dataLength -= kEncryptionHeaderBytes;
     }
+    int64_t readLimit = context.dataLength + kDataAllowanceBytes;
+    context.readLimit = readLimit < 0 ? 0 : static_cast<uint64_t>(readLimit);
 }
 
 }  // namespace zipsalvage

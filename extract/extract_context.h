@@ -7,6 +7,7 @@
 #include "core/memory_blocks.h"
 #include "core/run_flags.h"
 #include "extract/cipher.h"
+#include "extract/decode_result.h"
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -14,6 +15,8 @@ namespace zipsalvage {
 inline constexpr int kEntryBlockBytes = 1024;
 inline constexpr int kDataAllowanceBytes = 10;  // bytes a method may read past its data
 inline constexpr uint32_t kWindowBytes = 32768;
+// The largest data length a context counts with; the allowance still fits above it.
+inline constexpr int64_t kLargestDataLength = INT64_MAX / 2;
 
 // Where an entry's compressed bytes come from: the archive reader of the salvage engine, or a
 // memory buffer in tests. `readExact` succeeds only when all `count` bytes were delivered.
@@ -28,9 +31,14 @@ struct ExtractContext {
     uint8_t block[kEntryBlockBytes];
     int32_t blockFill;
     int32_t blockPos;
-    int32_t delivered;
-    uint32_t uncompressedSize;
-    int32_t dataLength;  // compressed size, less the encryption header; may be negative
+    uint64_t delivered;
+    uint64_t uncompressedSize;
+    // The compressed size, less the encryption header: negative for a damaged encrypted entry
+    // whose recorded size is below 12.
+    int64_t dataLength;
+    // dataLength plus the 10-byte allowance, never below 0: readEntryByte delivers nothing
+    // once `delivered` reaches it.
+    uint64_t readLimit;
     int encrypted;
     CipherKeys keys;
     char password[kPasswordBufferBytes];
@@ -45,7 +53,7 @@ struct DecoderState {
     uint16_t* prefixCodes;
     uint8_t* suffixBytes;
     uint8_t* scratch;
-    uint32_t outputPos;  // bytes already written, and the file offset of the next flushWindow
+    uint64_t outputPos;  // bytes already written, and the file offset of the next flushWindow
     uint32_t windowFill;
     uint32_t bitBuffer;
     uint32_t bitCount;
@@ -63,8 +71,7 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination);
 // single bytes of whatever follows. Returns kByteDelivered, or kNoByte with endOfData set
 // (destination unchanged once the allowance is used up; 0 when the archive cannot fill a block).
 inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
-    // In 64 bits: a recorded size just under 2 GiB would overflow with the allowance added.
-    if (context.delivered >= int64_t{context.dataLength} + kDataAllowanceBytes) {
+    if (context.delivered >= context.readLimit) {
         context.endOfData = 1;
         return kNoByte;
     }
@@ -96,17 +103,18 @@ uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t co
 
 // Sets up a context as extractEntry does: output enabled, sizes, password and keys (the
 // 12-byte header is run through decryption and dataLength reduced by 12 when encrypted).
-void initExtractContext(ExtractContext& context, FileHandle output, uint32_t compressedSize,
-                        uint32_t uncompressedSize, int encrypted, const char* password,
+void initExtractContext(ExtractContext& context, FileHandle output, uint64_t compressedSize,
+                        uint64_t uncompressedSize, int encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags);
 
 // True for the methods extractEntry decodes; entries in any other method are not handed to it.
 bool decodesMethod(uint16_t method);
 
-// Runs the method the local header names; 1 when it ran to its end, 0 when it failed.
-// `header` is the 30-byte local header image.
-int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const char* password,
-                 const uint8_t* encryptionHeader, const EntryByteSource& source, RunFlags& flags);
+// Runs the method the local header names and says how it ended. `header` is the 30-byte
+// local header image.
+DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypted,
+                          const char* password, const uint8_t* encryptionHeader,
+                          const EntryByteSource& source, RunFlags& flags);
 
 }  // namespace zipsalvage

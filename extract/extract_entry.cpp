@@ -10,44 +10,37 @@ bool decodesMethod(uint16_t method) {
     return method <= 6 || method == 8 || method == 9;
 }
 
-int extractEntry(const uint8_t* header, FileHandle output, int encrypted, const char* password,
-                 const uint8_t* encryptionHeader, const EntryByteSource& source, RunFlags& flags) {
+DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypted,
+                          const char* password, const uint8_t* encryptionHeader,
+                          const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
     initExtractContext(context, output, loadLE32(header + 18), loadLE32(header + 22), encrypted,
                        password, encryptionHeader, source, flags);
     uint16_t method = loadLE16(header + 8);
-    int result = 1;
     switch (method) {
         case 0:
-            result = extractStored(context);
-            break;
+            return extractStored(context);
         case 1:
-            result = unshrink(context);
-            break;
+            return unshrink(context);
         case 2:
         case 3:
         case 4:
         case 5:
-            result = unreduce(context, method - 1);
-            break;
+            return unreduce(context, method - 1);
         case 6:
-            result = explode(context, loadLE16(header + 6));
-            break;
+            return explode(context, loadLE16(header + 6));
         case 7:
-            result = 0;
-            break;  // tokenizing: never defined for Zip, nothing to run
+            // Tokenizing: never defined for Zip, nothing to run.
+            return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
         case 8:
-            result = inflate(context);
-            break;
+            return inflate(context);
         case 9:
-            result = inflateDeflate64(context);
-            break;
+            return inflateDeflate64(context);
         default:
-            result = 1;
-            break;  // unknown methods: nothing written, judged by size
+            // Unknown methods: nothing written, judged by size.
+            return DecodeResult{DecodeEnd::kDone, 0, 0};
     }
-    return result != 0 ? 1 : 0;
 }
 
 }  // namespace zipsalvage

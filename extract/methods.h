@@ -1,5 +1,5 @@
-// The decompression methods of the extraction core, as the dispatch calls them. Each returns 1
-// when it ran to its end and 0 when it failed; each writes what it decoded through flushWindow.
+// The decompression methods of the extraction core, as the dispatch calls them. Each says how
+// it ended (DecodeResult); each writes what it decoded through flushWindow.
 #pragma once
 
 #include "extract/extract_context.h"
@@ -7,12 +7,12 @@
 namespace zipsalvage {
 
 // Method 0: copies the data through a 1000-byte staging area from the buffer pool.
-int extractStored(ExtractContext& context);
+DecodeResult extractStored(ExtractContext& context);
 // Method 1: dynamic LZW, 9 to 13 bits, partial clearing (APPNOTE 5.1).
-int unshrink(ExtractContext& context);
+DecodeResult unshrink(ExtractContext& context);
 // Methods 2 to 5: probabilistic follower sets and a 4 KiB-class window, factor 1 to 4
 // (APPNOTE 5.2).
-int unreduce(ExtractContext& context, int factor);
+DecodeResult unreduce(ExtractContext& context, int factor);
 
 // The staging buffers of extractStored: 8192-byte blocks, at most 3 kept idle.
 uint8_t* takePoolBuffer();

@@ -13,6 +13,8 @@ void copyPassword(char* destination, const char* source) {
     destination[length] = '\0';
 }
 
+}  // namespace
+
 void rememberPassword(PasswordBook& book, const char* password) {
     if (book.rememberedCount < kRememberedSlots) {
         copyPassword(book.remembered[book.rememberedCount++], password);
@@ -23,38 +25,55 @@ void rememberPassword(PasswordBook& book, const char* password) {
     copyPassword(book.remembered[kRememberedSlots - 1], password);
 }
 
-}  // namespace
-
 int passwordPasses(const PasswordRequest& request, const char* password) {
+    if (request.provenWrong != nullptr) {
+        // Compared as it is used: cut to 39 characters.
+        char cut[kPasswordBufferBytes];
+        copyPassword(cut, password);
+        for (const std::string& wrong : *request.provenWrong) {
+            if (wrong == cut) return 0;
+        }
+    }
     return testPasswordForEntry(password, request.crc, request.modTime, request.flags,
                                 request.header);
 }
 
-int askPassword(PasswordBook& book, const PasswordRequest& request) {
-    for (int slot = 0; slot < book.rememberedCount; ++slot) {
-        if (passwordPasses(request, book.remembered[slot])) {
-            copyPassword(book.currentPassword, book.remembered[slot]);
+int nextPassword(PasswordBook& book, const PasswordRequest& asked, PasswordSearch& search) {
+    PasswordRequest request = asked;
+    request.provenWrong = &search.provenWrong;
+    while (search.nextRemembered < book.rememberedCount) {
+        const char* candidate = book.remembered[search.nextRemembered++];
+        if (passwordPasses(request, candidate)) {
+            copyPassword(book.currentPassword, candidate);
+            search.source = PasswordSource::kRemembered;
             return 1;
         }
     }
     char accepted[kPasswordBufferBytes] = {};
-    bool found = false;
-    for (const std::string& given : book.given) {
-        // Tested as it will be used: cut to the buffer like a typed one.
-        copyPassword(accepted, given.c_str());
+    while (search.nextGiven < book.given.size()) {
+        copyPassword(accepted, book.given[search.nextGiven++].c_str());
         if (passwordPasses(request, accepted)) {
-            found = true;
-            break;
+            copyPassword(book.currentPassword, accepted);
+            search.source = PasswordSource::kGiven;
+            return 1;
         }
     }
-    if (!found) {
-        if (book.dialog == nullptr) return 0;
-        std::memset(accepted, 0, sizeof accepted);
-        if (!book.dialog(book.dialogContext, request, accepted)) return 0;
-        accepted[kPasswordBufferBytes - 1] = '\0';
-    }
+    search.source = PasswordSource::kNone;
+    if (book.dialog == nullptr) return 0;
+    std::memset(accepted, 0, sizeof accepted);
+    if (!book.dialog(book.dialogContext, request, accepted)) return 0;
+    accepted[kPasswordBufferBytes - 1] = '\0';
     copyPassword(book.currentPassword, accepted);
-    rememberPassword(book, book.currentPassword);
+    search.source = PasswordSource::kTyped;
+    return 1;
+}
+
+int askPassword(PasswordBook& book, const PasswordRequest& request) {
+    PasswordSearch search;
+    if (!nextPassword(book, request, search)) return 0;
+    if (search.source != PasswordSource::kRemembered) {
+        rememberPassword(book, book.currentPassword);
+    }
     return 1;
 }
 

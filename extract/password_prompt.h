@@ -18,9 +18,15 @@ struct PasswordRequest {
     uint32_t crc;           // CRC-32 field of the local header
     uint16_t modTime;       // last-mod file time field of the local header
     uint16_t flags;         // general purpose bit flag
+    // Passwords that passed the check byte but whose output failed the entry's CRC-32 (or its
+    // method): they never pass again for this entry. nullptr: none.
+    const std::vector<std::string>* provenWrong = nullptr;
+    // Set when the password typed last for this entry was proven wrong that way: the dialog
+    // says "Incorrect Password" before it asks again.
+    bool typedWasWrong = false;
 };
 
-// 1 when `password` passes the entry's check byte.
+// 1 when `password` passes the entry's check byte and is not proven wrong for it.
 int passwordPasses(const PasswordRequest& request, const char* password);
 
 // Asks the user for the password of one entry. Returns 1 with the accepted password (at most
@@ -44,5 +50,25 @@ struct PasswordBook {
 // remembered passwords (oldest first), then the given ones, then the dialog; a given or typed
 // password that passes is remembered, the oldest of five dropped.
 int askPassword(PasswordBook& book, const PasswordRequest& request);
+
+enum class PasswordSource { kNone, kRemembered, kGiven, kTyped };
+
+// Where one entry's search through the candidates stands. One wrong password in 256 passes the
+// one-byte check, so the output's CRC-32 has the last word: a candidate it disproves goes into
+// `provenWrong` and the search goes on from where it stood.
+struct PasswordSearch {
+    int nextRemembered = 0;
+    size_t nextGiven = 0;
+    PasswordSource source = PasswordSource::kNone;  // of the password in currentPassword
+    std::vector<std::string> provenWrong;
+};
+
+// The next candidate, in askPassword's order, that passes the check byte and is not proven
+// wrong: 1 with it in book.currentPassword and its source in `search`, 0 when none is left (or
+// the user skipped). Remembers nothing; see rememberPassword.
+int nextPassword(PasswordBook& book, const PasswordRequest& request, PasswordSearch& search);
+
+// Puts `password` into the newest slot, dropping the oldest of five.
+void rememberPassword(PasswordBook& book, const char* password);
 
 }  // namespace zipsalvage

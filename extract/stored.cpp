@@ -8,34 +8,36 @@ constexpr uint32_t kStagingBytes = 1000;
 
 }  // namespace
 
-int extractStored(ExtractContext& context) {
+DecodeResult extractStored(ExtractContext& context) {
     uint8_t* staging = takePoolBuffer();
-    if (staging == nullptr) return 0;  // no memory: a failed entry, like any other failure
+    if (staging == nullptr) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     RunFlags& flags = *context.flags;
     uint32_t pending = 0;
-    int64_t writeOffset = 0;
-    int32_t read = 0;
+    uint64_t writeOffset = 0;
+    int64_t read = 0;
+    DecodeEnd dataEnd = DecodeEnd::kDone;
     while (read < context.dataLength) {
-        if (isCancelled(flags)) {
-            returnPoolBuffer(staging);
-            return 0;
-        }
+        if (isCancelled(flags)) break;
         if (pending == kStagingBytes) {
-            if (context.outputEnabled) writeOutputAt(context, staging, writeOffset, pending);
+            if (context.outputEnabled) {
+                writeOutputAt(context, staging, static_cast<int64_t>(writeOffset), pending);
+            }
             writeOffset += kStagingBytes;
             pending = 0;
             if (hasWriteFailed(flags)) break;
         }
         // Whole runs of the current block at once; readEntryByte only to refill.
-        int32_t wanted = static_cast<int32_t>(kStagingBytes - pending);
-        if (wanted > context.dataLength - read) wanted = context.dataLength - read;
+        int64_t left = context.dataLength - read;
+        auto wanted = static_cast<int32_t>(kStagingBytes - pending);
+        if (wanted > left) wanted = static_cast<int32_t>(left);
         int32_t taken = takeBlockBytes(context, staging + pending, wanted);
         if (taken == 0) {
             uint16_t byte = 0;
             if (readEntryByte(context, byte) == kNoByte) {
                 // The archive ended inside the data: the bytes since the last piece are dropped.
-                returnPoolBuffer(staging);
-                return 0;
+                dataEnd = DecodeEnd::kInputEnded;
+                pending = 0;
+                break;
             }
             staging[pending] = static_cast<uint8_t>(byte);
             taken = 1;
@@ -43,11 +45,14 @@ int extractStored(ExtractContext& context) {
         pending += static_cast<uint32_t>(taken);
         read += taken;
     }
-    if (!shouldStop(flags) && pending > 0 && context.outputEnabled) {
-        writeOutputAt(context, staging, writeOffset, pending);
+    if (dataEnd == DecodeEnd::kDone && !shouldStop(flags) && pending > 0) {
+        if (context.outputEnabled) {
+            writeOutputAt(context, staging, static_cast<int64_t>(writeOffset), pending);
+        }
+        writeOffset += pending;
     }
     returnPoolBuffer(staging);
-    return shouldStop(flags) ? 0 : 1;
+    return DecodeResult{endUnlessStopped(flags, dataEnd), static_cast<uint64_t>(read), writeOffset};
 }
 
 }  // namespace zipsalvage

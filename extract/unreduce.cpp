@@ -172,12 +172,13 @@ ReduceEnd expand(Reducer& reducer) {
 
 }  // namespace
 
-int unreduce(ExtractContext& context, int factor) {
-    if (factor < 1 || factor > 4) return 0;
+DecodeResult unreduce(ExtractContext& context, int factor) {
+    if (factor < 1 || factor > 4) return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
+    const DecodeResult noMemory{DecodeEnd::kNoMemory, 0, 0};
     OwnedBlock<DecoderState> state(sizeof(DecoderState));
-    if (!state) return 0;
+    if (!state) return noMemory;
     OwnedBlock<uint8_t> followerCounts(kReduceByteValues);
-    if (!followerCounts) return 0;
+    if (!followerCounts) return noMemory;
     state->context = &context;
     state->scratch = followerCounts.get();
     state->outputPos = 0;
@@ -207,8 +208,11 @@ int unreduce(ExtractContext& context, int factor) {
         case ReduceEnd::kStopped:
             break;
     }
-    if (end == ReduceEnd::kArchiveEnded) return 0;
-    return shouldStop(*context.flags) ? 0 : 1;
+    // Data used up before the recorded size is this method's regular end (the shortfall shows
+    // in the size); only an archive that could not supply the data is missing input.
+    DecodeEnd dataEnd = end == ReduceEnd::kArchiveEnded ? DecodeEnd::kInputEnded : DecodeEnd::kDone;
+    return DecodeResult{endUnlessStopped(*context.flags, dataEnd),
+                        context.delivered - reducer.bits.held / 8, state->outputPos};
 }
 
 }  // namespace zipsalvage

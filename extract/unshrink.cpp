@@ -133,7 +133,7 @@ bool readDataCode(Lzw& lzw, uint32_t& code) {
 
 void decodeCodes(Lzw& lzw) {
     DecoderState& state = lzw.state;
-    const uint32_t recordedSize = state.context->uncompressedSize;
+    const uint64_t recordedSize = state.context->uncompressedSize;
     uint32_t code = 0;
     if (takeBits(state, lzw.bits, kShrinkFirstCodeBits, code) != BitsRead::kTaken) return;
     state.window[0] = static_cast<uint8_t>(code);
@@ -142,7 +142,7 @@ void decodeCodes(Lzw& lzw) {
     lzw.previousFirstByte = static_cast<uint8_t>(code);
     // Stopping at the recorded size bounds the output of damaged data to that size plus one
     // string; an intact stream ends there anyway.
-    while (static_cast<uint64_t>(state.outputPos) + state.windowFill < recordedSize) {
+    while (state.outputPos + state.windowFill < recordedSize) {
         if (!readDataCode(lzw, code)) return;
         uint32_t position = decodeString(lzw, code);
         // A walk that would not end: decoding ends, what was written stays.
@@ -157,15 +157,16 @@ void decodeCodes(Lzw& lzw) {
 
 }  // namespace
 
-int unshrink(ExtractContext& context) {
+DecodeResult unshrink(ExtractContext& context) {
+    const DecodeResult noMemory{DecodeEnd::kNoMemory, 0, 0};
     OwnedBlock<DecoderState> state(sizeof(DecoderState));
-    if (!state) return 0;
+    if (!state) return noMemory;
     OwnedBlock<uint16_t> prefixCodes(kShrinkTableEntries * sizeof(uint16_t));
-    if (!prefixCodes) return 0;
+    if (!prefixCodes) return noMemory;
     OwnedBlock<uint8_t> suffixBytes(kShrinkTableEntries);
-    if (!suffixBytes) return 0;
+    if (!suffixBytes) return noMemory;
     OwnedBlock<uint8_t> stack(kShrinkTableEntries);
-    if (!stack) return 0;
+    if (!stack) return noMemory;
     state->context = &context;
     state->prefixCodes = prefixCodes.get();
     state->suffixBytes = suffixBytes.get();
@@ -187,7 +188,10 @@ int unshrink(ExtractContext& context) {
     Lzw lzw{*state.get(), prefixCodes.get(), suffixBytes.get(), stack.get(), {}};
     decodeCodes(lzw);
     if (state->windowFill != 0) flushWindow(*state.get(), state->windowFill);
-    return 1;
+    // Unshrink has no end of its own but the data's: however decoding stopped, it ran to its
+    // end, and the size of what it wrote tells the rest.
+    return DecodeResult{endUnlessStopped(*context.flags, DecodeEnd::kDone),
+                        context.delivered - lzw.bits.held / 8, state->outputPos};
 }
 
 }  // namespace zipsalvage

@@ -68,7 +68,8 @@ DecoderCase parseCase(const uint8_t* bytes, size_t size) {
 }
 
 struct DecoderRun {
-    int result = 0;
+    int result = 0;  // 1 when the method ran to its end
+    DecodeResult ending;
     int64_t outputSize = 0;
     int64_t delivered = 0;
     int64_t dataLength = 0;
@@ -84,9 +85,10 @@ DecoderRun runDecoder(const DecoderCase& parsed, Method method) {
     ExtractContext context;
     initExtractContext(context, emptyScratchOutput(), parsed.compressedSize, parsed.recordedSize, 0,
                        "", nullptr, run.input.source(), flags);
-    run.result = method(context);
+    run.ending = method(context);
+    run.result = ranToEnd(run.ending) ? 1 : 0;
     run.outputSize = scratchOutputSize();
-    run.delivered = context.delivered;
+    run.delivered = static_cast<int64_t>(context.delivered);
     run.dataLength = context.dataLength;
     return run;
 }
@@ -94,7 +96,14 @@ DecoderRun runDecoder(const DecoderCase& parsed, Method method) {
 // What every decoder must keep to, whatever its input.
 void checkCommon(const DecoderCase& parsed, const DecoderRun& run, uint64_t longestCopy,
                  uint64_t bitsPerCopy, int64_t failedReadsAllowed = kFailedReadsAllowed) {
-    FUZZ_CHECK(run.result == 0 || run.result == 1, "result is neither 0 nor 1");
+    FUZZ_CHECK(
+        run.ending.end != DecodeEnd::kCancelled && run.ending.end != DecodeEnd::kOutputFailed,
+        "a run that was neither cancelled nor short of disk says it was");
+    FUZZ_CHECK(run.ending.consumed <= static_cast<uint64_t>(run.delivered),
+               "more bytes consumed than delivered");
+    FUZZ_CHECK(run.ending.produced == static_cast<uint64_t>(run.outputSize) ||
+                   run.ending.end != DecodeEnd::kDone,
+               "bytes produced differ from the output's size");
     FUZZ_CHECK(run.delivered >= 0 && run.delivered <= run.dataLength + kDataAllowanceBytes,
                "bytes delivered beyond the data and its 10-byte allowance");
     FUZZ_CHECK(run.input.offset <= parsed.available, "read beyond the archive");
@@ -137,7 +146,8 @@ bool inflateIsImplemented() {
         initExtractContext(context, emptyScratchOutput(), static_cast<uint32_t>(stream.size()),
                            static_cast<uint32_t>(text.size()), 0, "", nullptr, input.source(),
                            flags);
-        return inflate(context) == 1 && scratchOutputSize() == static_cast<int64_t>(text.size());
+        return ranToEnd(inflate(context)) &&
+               scratchOutputSize() == static_cast<int64_t>(text.size());
     }();
     return implemented;
 }
@@ -199,6 +209,8 @@ int fuzzInflate(const uint8_t* data, size_t size) {
     if (ended && consumed <= parsed.compressedSize && parsed.compressedSize <= parsed.available) {
         FUZZ_CHECK(run.result == 1, "inflate failed on a stream zlib decodes");
         FUZZ_CHECK(produced == expected, "inflate output differs from zlib's");
+        // Where a stream of unknown size ends is where the final block's last bit lies.
+        FUZZ_CHECK(run.ending.consumed == consumed, "inflate's data end differs from zlib's");
     }
     return 0;
 }

@@ -191,7 +191,7 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
     // Out of data, what was decoded is written; an invalid code above drops the part window.
     flushWindow(state, position);
     if (ranOut) return kExplodeDataRanOut;
-    int32_t unread = context.delivered - context.dataLength;
+    int64_t unread = static_cast<int64_t>(context.delivered) - context.dataLength;
     return unread > kDataAllowanceBytes || unread < -kDataAllowanceBytes ? kExplodeDataLeft
                                                                          : kExplodeOk;
 }
@@ -266,16 +266,22 @@ int explodeTrees(DecoderState& state, uint16_t generalFlags) {
 
 }  // namespace
 
-int explode(ExtractContext& context, uint16_t generalFlags) {
+DecodeResult explode(ExtractContext& context, uint16_t generalFlags) {
     OwnedBlock<DecoderState> state(sizeof(DecoderState));
-    if (!state) return 0;
+    if (!state) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     state->context = &context;
     state->outputPos = 0;
     state->windowFill = 0;
     state->bitBuffer = 0;
     state->bitCount = 0;
     int result = explodeTrees(*state.get(), generalFlags);
-    return result == kExplodeOk && !shouldStop(*context.flags) ? 1 : 0;
+    DecodeEnd dataEnd = DecodeEnd::kCorruptData;
+    if (result == kExplodeOk) dataEnd = DecodeEnd::kDone;
+    if (result == kExplodeNoMemory) dataEnd = DecodeEnd::kNoMemory;
+    if (result == kExplodeDataRanOut) dataEnd = DecodeEnd::kInputEnded;
+    // The bit reader takes a byte only when a code needs it, so no whole byte is held unused.
+    return DecodeResult{endUnlessStopped(*context.flags, dataEnd), context.delivered,
+                        state->outputPos};
 }
 
 }  // namespace zipsalvage

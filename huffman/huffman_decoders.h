@@ -8,14 +8,14 @@
 
 namespace zipsalvage {
 
-// Decodes a deflate stream; on damage, everything decoded before it stays written. 1 when the
-// final block ended, else 0.
-int inflate(ExtractContext& context);
+// Decodes a deflate stream; on damage, everything decoded before it stays written. Done when
+// the final block ended; `consumed` then counts the bytes up to the one holding its last bit.
+DecodeResult inflate(ExtractContext& context);
 // The same for Deflate64 (method 9): a 64 KiB window, longer lengths and distances.
-int inflateDeflate64(ExtractContext& context);
+DecodeResult inflateDeflate64(ExtractContext& context);
 
 // Decodes an imploded entry; `generalFlags` bit 1 selects the 8 KiB dictionary, bit 2 the
 // literal tree.
-int explode(ExtractContext& context, uint16_t generalFlags);
+DecodeResult explode(ExtractContext& context, uint16_t generalFlags);
 
 }  // namespace zipsalvage

@@ -52,6 +52,30 @@ int decodeBlock(InflateWork& work, bool& lastBlock) {
     }
 }
 
+// How the stream ended, from the last block's result: a block that failed after the entry's
+// data ran out was missing input, not wrong input.
+DecodeEnd inflateEnd(const InflateWork& work, int blockResult) {
+    switch (blockResult) {
+        case kBlockOk:
+            return DecodeEnd::kDone;
+        case kBlockNoMemory:
+            return DecodeEnd::kNoMemory;
+        default:
+            return work.state.context->endOfData ? DecodeEnd::kInputEnded : DecodeEnd::kCorruptData;
+    }
+}
+
+// The bytes delivered, less the whole bytes the bit reader read ahead and never used; after the
+// final block this is where the deflate data ends (RFC 1951 3.2.3: the next block or the end
+// of the data begins after the last bit used).
+uint64_t bytesConsumed(const InflateWork& work) {
+    const DecoderState& state = work.state;
+    uint32_t realBits = state.bitCount > work.fillerBits ? state.bitCount - work.fillerBits : 0;
+    uint64_t unused = realBits / 8;
+    uint64_t delivered = state.context->delivered;
+    return delivered > unused ? delivered - unused : 0;
+}
+
 }  // namespace
 
 InflateBits pullBitsSlow(InflateBits bits, ExtractContext& context, uint32_t wanted) {
@@ -110,9 +134,9 @@ int copyStoredBlock(InflateWork& work) {
 
 namespace {
 
-int inflateStream(ExtractContext& context, const InflateFormat& format) {
+DecodeResult inflateStream(ExtractContext& context, const InflateFormat& format) {
     OwnedWork owned;
-    if (owned.work == nullptr) return 0;
+    if (owned.work == nullptr) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     InflateWork& work = *owned.work;
     DecoderState& state = work.state;
     state.context = &context;
@@ -130,20 +154,19 @@ int inflateStream(ExtractContext& context, const InflateFormat& format) {
 
     const RunFlags& flags = *context.flags;
     bool lastBlock = false;
-    while (!lastBlock && !shouldStop(flags)) {
-        if (decodeBlock(work, lastBlock) != kBlockOk) {
-            flushWindowBytes(state, work.window, state.windowFill);
-            return 0;
-        }
+    int blockResult = kBlockOk;
+    while (!lastBlock && !shouldStop(flags) && blockResult == kBlockOk) {
+        blockResult = decodeBlock(work, lastBlock);
     }
     flushWindowBytes(state, work.window, state.windowFill);
-    return shouldStop(flags) ? 0 : 1;
+    return DecodeResult{endUnlessStopped(flags, inflateEnd(work, blockResult)), bytesConsumed(work),
+                        state.outputPos};
 }
 
 }  // namespace
 
-int inflate(ExtractContext& context) { return inflateStream(context, kDeflateFormat); }
+DecodeResult inflate(ExtractContext& context) { return inflateStream(context, kDeflateFormat); }
 
-int inflateDeflate64(ExtractContext& context) { return inflateStream(context, kDeflate64Format); }
+DecodeResult inflateDeflate64(ExtractContext& context) { return inflateStream(context, kDeflate64Format); }
 
 }  // namespace zipsalvage

@@ -156,7 +156,7 @@ double timeOurs(const std::vector<Stream>& streams, zipsalvage::FileHandle outpu
             *context, output, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize,
             0, "", nullptr, zipsalvage::EntryByteSource{&input, readMemory}, flags);
         context->outputEnabled = outputEnabled ? 1 : 0;
-        if (zipsalvage::inflate(*context) != 1) {
+        if (!ranToEnd(zipsalvage::inflate(*context))) {
             std::fprintf(stderr, "inflate failed on a stream\n");
             std::exit(1);
         }
@@ -177,7 +177,7 @@ void verifyOurs(const std::vector<Stream>& streams) {
         zipsalvage::initExtractContext(
             *context, file, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize, 0,
             "", nullptr, zipsalvage::EntryByteSource{&input, readMemory}, flags);
-        int result = zipsalvage::inflate(*context);
+        int result = ranToEnd(zipsalvage::inflate(*context)) ? 1 : 0;
         zipsalvage::closeFile(file);
         Bytes produced = readFileBytes(path);
         if (result != 1 || produced.size() != stream.originalSize ||

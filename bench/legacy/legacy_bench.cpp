@@ -96,9 +96,9 @@ int decodeEntry(const Entry& entry, FileHandle output) {
     initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, 0, "",
                        nullptr, EntryByteSource{&input, readMemory}, flags);
     context.outputEnabled = output != kInvalidFile ? 1 : 0;
-    if (entry.method == 1) return unshrink(context);
-    if (entry.method == 6) return explode(context, entry.flags);
-    return unreduce(context, entry.method - 1);
+    if (entry.method == 1) return ranToEnd(unshrink(context)) ? 1 : 0;
+    if (entry.method == 6) return ranToEnd(explode(context, entry.flags)) ? 1 : 0;
+    return ranToEnd(unreduce(context, entry.method - 1)) ? 1 : 0;
 }
 
 // Decodes once into a file, to check the content and hand it to zlib.

@@ -130,6 +130,10 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
                            "\n(Enter alone tries the empty password; Ctrl-D skips this file.)\n");
     int result = 0;
     std::string line;
+    std::string incorrect = std::string(loadText(kTextIncorrectPassword)) + ": " +
+                            loadText(kTextPasswordIncorrect) + "\n";
+    // The password typed before decrypted the entry to bytes that failed its CRC-32.
+    if (request.typedWasWrong) writeAll(terminal, incorrect);
     while (true) {
         writeAll(terminal, "Enter Decryption Password: ");
         LineEnd end = readSecretLine(terminal, *context.flags, line);
@@ -141,8 +145,7 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
             result = 1;
             break;
         }
-        std::string caption = loadText(kTextIncorrectPassword);
-        writeAll(terminal, caption + ": " + loadText(kTextPasswordIncorrect) + "\n");
+        writeAll(terminal, incorrect);
     }
     std::fill(line.begin(), line.end(), '\0');
     restoreEcho(terminal);

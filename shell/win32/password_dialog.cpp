@@ -55,6 +55,16 @@ void selectPasswordText(HWND dialog) {
     ::SendMessageW(edit, EM_SETSEL, 0, -1);
 }
 
+// Posted to itself at creation, so the message box stands over a dialog already on screen.
+constexpr UINT WM_SHOW_INCORRECT = WM_APP + 1;
+
+void showIncorrectPassword(HWND dialog) {
+    std::wstring text = wideFromUtf8(loadText(kTextPasswordIncorrect));
+    ::MessageBoxW(dialog, text.c_str(), wideFromUtf8(loadText(kTextIncorrectPassword)).c_str(),
+                  MB_OK | MB_ICONERROR);
+    selectPasswordText(dialog);
+}
+
 void tryTypedPassword(HWND dialog, PasswordQuestion& question) {
     std::string typed;
     if (typedPassword(dialog, typed) && passwordPasses(*question.request, typed.c_str())) {
@@ -63,10 +73,7 @@ void tryTypedPassword(HWND dialog, PasswordQuestion& question) {
         ::EndDialog(dialog, kDialogAccepted);
         return;
     }
-    std::wstring text = wideFromUtf8(loadText(kTextPasswordIncorrect));
-    ::MessageBoxW(dialog, text.c_str(), wideFromUtf8(loadText(kTextIncorrectPassword)).c_str(),
-                  MB_OK | MB_ICONERROR);
-    selectPasswordText(dialog);
+    showIncorrectPassword(dialog);
 }
 
 }  // namespace
@@ -84,6 +91,8 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
             ::SendDlgItemMessageW(dialog, IDC_PASSWORD_EDIT, EM_LIMITTEXT,
                                   static_cast<WPARAM>(kPasswordBufferBytes - 1), 0);
             ::SetFocus(::GetDlgItem(dialog, IDC_PASSWORD_EDIT));
+            // The password typed before decrypted the entry to bytes that failed its CRC-32.
+            if (question->request->typedWasWrong) ::PostMessageW(dialog, WM_SHOW_INCORRECT, 0, 0);
             return FALSE;  // the focus is set
         }
         case WM_DRAWITEM:
@@ -111,6 +120,9 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                     return TRUE;
             }
         }
+        case WM_SHOW_INCORRECT:
+            showIncorrectPassword(dialog);
+            return TRUE;
         default:
             return FALSE;
     }

@@ -43,7 +43,8 @@ TEST(Crc32, BlockUpdateEqualsTheByteStepAtEveryLengthAndAlignment) {
     for (size_t start = 0; start < 9; ++start) {
         for (size_t length = 0; length + start <= data.size(); length += 7) {
             uint32_t byteWise = 0xFFFFFFFFu;
-            for (size_t index = 0; index < length; ++index) byteWise = crc32Byte(byteWise, data[start + index]);
+            for (size_t index = 0; index < length; ++index)
+                byteWise = crc32Byte(byteWise, data[start + index]);
             EXPECT_EQ(crc32Update(0xFFFFFFFFu, data.data() + start, length), byteWise);
         }
     }
@@ -82,7 +83,8 @@ TEST(Cipher, EncryptedStoredEntryDecryptsThroughTheByteSource) {
     storeLE32(local + 22, static_cast<uint32_t>(plain.size()));
     testing::MemorySource memory{data};
     RunFlags flags;
-    EXPECT_EQ(extractEntry(local, output, 1, "pw", header.data(), memory.source(), flags), 1);
+    EXPECT_TRUE(
+        ranToEnd(extractEntry(local, output, 1, "pw", header.data(), memory.source(), flags)));
     closeFile(output);
     EXPECT_EQ(testing::readWholeFile(dir.file("out")), plain);
 }

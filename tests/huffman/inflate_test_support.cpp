@@ -37,7 +37,7 @@ InflateRun runInflate(const Bytes& stream, int64_t compressedSize, size_t availa
     DecoderBench bench(stream, 0, compressedSize);
     bench.input.available = available;
     InflateRun run;
-    run.result = zipsalvage::inflate(bench.context);
+    run.result = ranToEnd(zipsalvage::inflate(bench.context)) ? 1 : 0;
     run.output = bench.output();
     return run;
 }

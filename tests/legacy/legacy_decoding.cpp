@@ -14,11 +14,11 @@ MethodRun runEntryMethod(const Bytes& archive, const DirectoryEntry& entry, size
     bench.input.available = available;
     MethodRun run;
     if (entry.method == 1) {
-        run.result = unshrink(bench.context);
+        run.result = ranToEnd(unshrink(bench.context)) ? 1 : 0;
     } else if (entry.method == 6) {
-        run.result = explode(bench.context, entry.flags);
+        run.result = ranToEnd(explode(bench.context, entry.flags)) ? 1 : 0;
     } else {
-        run.result = unreduce(bench.context, entry.method - 1);
+        run.result = ranToEnd(unreduce(bench.context, entry.method - 1)) ? 1 : 0;
     }
     run.output = bench.output();
     return run;

@@ -34,7 +34,7 @@ struct Unshrunk {
 Unshrunk runUnshrink(const Bytes& data, uint32_t recordedSize, size_t available = SIZE_MAX) {
     DecoderBench bench(data, recordedSize);
     bench.input.available = available;
-    int result = unshrink(bench.context);
+    int result = ranToEnd(unshrink(bench.context)) ? 1 : 0;
     return {result, bench.output()};
 }
 
