@@ -11,7 +11,8 @@ namespace {
 constexpr size_t kLocalSize = 30;
 constexpr size_t kCentralSize = 46;
 constexpr size_t kEndSize = 22;
-constexpr uint32_t kMaxNameBytes = 270;  // the longest name the scan accepts
+constexpr uint32_t kMaxNameBytes = 65535;  // the longest name a header can record
+constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
 
 uint32_t get16(const uint8_t* at) { return at[0] | static_cast<uint32_t>(at[1]) << 8; }
 uint32_t get32(const uint8_t* at) { return get16(at) | get16(at + 2) << 16; }
@@ -21,25 +22,52 @@ std::string entryProblem(const std::string& what, uint32_t index) {
 }
 
 // An extra field list of whole fields, each of a kind the program carries over: extended
-// timestamp, Unix UID/GID, NTFS times, WinZip AES.
-bool carriedExtraList(const uint8_t* list, size_t size) {
+// timestamp, Unix UID/GID, NTFS times, WinZip AES; and the Zip64 field (APPNOTE 4.5.3), only
+// in a header where `zip64Fields` 32-bit fields hold the marker, with 8 bytes for each of them.
+bool carriedExtraList(const uint8_t* list, size_t size, uint32_t zip64Fields) {
     size_t at = 0;
+    bool zip64Seen = false;
     while (at < size) {
         if (size - at < 4) return false;
         uint32_t id = get16(list + at);
         uint32_t length = get16(list + at + 2);
         if (length > size - at - 4) return false;
-        if (id != 0x5455 && id != 0x7875 && id != 0x000A && id != 0x9901) return false;
+        if (id == 0x0001) {
+            if (zip64Seen || zip64Fields == 0 || length != 8 * zip64Fields) return false;
+            zip64Seen = true;
+        } else if (id != 0x5455 && id != 0x7875 && id != 0x000A && id != 0x9901) {
+            return false;
+        }
         at += 4 + length;
     }
-    return true;
+    return zip64Seen == (zip64Fields != 0);
+}
+
+uint64_t get64(const uint8_t* at) { return get32(at) | static_cast<uint64_t>(get32(at + 4)) << 32; }
+
+// The Zip64 field's data in a well-formed extra field list, or null.
+const uint8_t* zip64FieldData(const uint8_t* list, size_t size) {
+    for (size_t at = 0; at + 4 <= size; at += 4 + get16(list + at + 2)) {
+        if (get16(list + at) == 0x0001) return list + at + 4;
+    }
+    return nullptr;
+}
+
+// How many of the 32-bit fields at `fields` (`count` of them) hold the Zip64 marker.
+uint32_t markedFields(const uint8_t* fields, uint32_t count) {
+    uint32_t marked = 0;
+    for (uint32_t index = 0; index < count; ++index) {
+        if (get32(fields + 4 * index) == kZip64Marker) ++marked;
+    }
+    return marked;
 }
 
 // The end record: the last 22 bytes, or earlier by the length of the comment that follows it.
 size_t findEndRecord(const uint8_t* archive, size_t size) {
     for (size_t comment = 0; comment <= 0xFFFF && comment + kEndSize <= size; ++comment) {
         const uint8_t* end = archive + size - kEndSize - comment;
-        if (get32(end) == 0x06054B50 && get16(end + 20) == comment) return size - kEndSize - comment;
+        if (get32(end) == 0x06054B50 && get16(end + 20) == comment)
+            return size - kEndSize - comment;
     }
     return SIZE_MAX;
 }
@@ -119,8 +147,7 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
     size_t central = directoryStart;
     size_t nextLocal = 0;  // records follow one another from offset 0
     for (uint32_t index = 0; index < count; ++index) {
-        if (central + kCentralSize > endAt)
-            return entryProblem("central header cut", index);
+        if (central + kCentralSize > endAt) return entryProblem("central header cut", index);
         const uint8_t* header = archive + central;
         if (get32(header) != 0x02014B50) return entryProblem("central signature", index);
         uint32_t nameLength = get16(header + 28);
@@ -131,7 +158,11 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         if (central + kCentralSize + nameLength + centralExtraLength + commentLength > endAt) {
             return entryProblem("central name, extra field or comment cut", index);
         }
-        if (!carriedExtraList(header + kCentralSize + nameLength, centralExtraLength))
+        // Sizes (offsets 20 and 24) and the local header's offset (42), in the Zip64 field's
+        // order: uncompressed size, compressed size, offset.
+        uint32_t centralMarked = markedFields(header + 20, 2) + markedFields(header + 42, 1);
+        if (!carriedExtraList(header + kCentralSize + nameLength, centralExtraLength,
+                              centralMarked))
             return entryProblem("central extra field", index);
         uint32_t localAt = get32(header + 42);
         if (localAt != nextLocal) return entryProblem("local record not where expected", index);
@@ -149,7 +180,9 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
             localAt + kLocalSize + nameLength + localExtraLength > directoryStart) {
             return entryProblem("local name or extra length", index);
         }
-        if (!carriedExtraList(local + kLocalSize + nameLength, localExtraLength))
+        // A local Zip64 field holds both sizes whenever either is marked (APPNOTE 4.5.3).
+        uint32_t localMarked = markedFields(local + 18, 2) != 0 ? 2 : 0;
+        if (!carriedExtraList(local + kLocalSize + nameLength, localExtraLength, localMarked))
             return entryProblem("local extra field", index);
         if (std::memcmp(local + kLocalSize, header + kCentralSize, nameLength) != 0) {
             return entryProblem("local and central names differ", index);
@@ -157,13 +190,19 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         uint32_t flags = get16(local + 6);
         uint32_t method = get16(local + 8);
         uint32_t crc = get32(local + 14);
-        uint32_t compressedSize = get32(local + 18);
-        uint32_t uncompressedSize = get32(local + 22);
+        uint64_t compressedSize = get32(local + 18);
+        uint64_t uncompressedSize = get32(local + 22);
+        if (localMarked != 0) {
+            const uint8_t* sizes =
+                zip64FieldData(local + kLocalSize + nameLength, localExtraLength);
+            uncompressedSize = get64(sizes);
+            compressedSize = get64(sizes + 8);
+        }
         // Stored and deflated data is written fresh: unencrypted, sizes in the header, only the
         // UTF-8 name flag (bit 11). Other methods are copied with their own flags, but never
         // with a data descriptor behind them (bit 3).
         bool reencoded = method == 0 || method == 8;
-        if (reencoded ? get16(local + 4) != 20 : get16(local + 4) < 20)
+        if (reencoded ? get16(local + 4) != (localMarked != 0 ? 45u : 20u) : get16(local + 4) < 20)
             return entryProblem("version needed", index);
         if ((flags & (reencoded ? ~0x0800u : 0x0008u)) != 0)
             return entryProblem("general purpose flags", index);
