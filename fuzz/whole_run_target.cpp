@@ -61,8 +61,16 @@ std::vector<uint8_t> readBytes(const std::string& path) {
 }
 
 struct LogCounts {
-    uint64_t wholeLines = 0;     // "    name: size = n:  OK" or "    name: kept as it was ..."
-    uint64_t copiesLeftOut = 0;  // entries in a method that is copied, cut short or unsized
+    uint64_t wholeLines = 0;  // "    name: size = n:  OK" or "    name: kept as it was ..."
+};
+
+// What the run said of each entry through its reports, which (unlike log lines) no name can
+// imitate.
+struct ReportCounts {
+    uint64_t reports = 0;
+    uint64_t written = 0;
+    uint64_t writtenWhole = 0;
+    uint64_t leftOut[6] = {};  // by verdict, entries not in the output
 };
 
 }  // namespace
@@ -80,9 +88,17 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     run.ui.logLine = [](void* context, const char* text) {
         auto& seen = *static_cast<LogCounts*>(context);
         if (std::strncmp(text, "    ", 4) == 0) ++seen.wholeLines;
-        if (std::strncmp(text, "ERROR (SKIPPING FILE): ", 23) == 0 &&
-            std::strstr(text, " (compression method ") != nullptr) {
-            ++seen.copiesLeftOut;
+    };
+    ReportCounts reports;
+    run.ui.entryDoneContext = &reports;
+    run.ui.entryDone = [](void* context, const EntryReport& report) {
+        auto& seen = *static_cast<ReportCounts*>(context);
+        ++seen.reports;
+        if (report.written) {
+            ++seen.written;
+            if (report.verdict == EntryVerdict::kWhole) ++seen.writtenWhole;
+        } else {
+            ++seen.leftOut[static_cast<size_t>(report.verdict)];
         }
     };
     run.passwords.given.emplace_back(kSeedPassword);
@@ -101,15 +117,25 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
         std::string what = "output is not a valid archive: " + problem;
         FUZZ_CHECK(false, what.c_str());
     }
-    // Every entry found is written, but for those it cannot decrypt or give a temporary file,
-    // and copies whose data is cut short or has no known size (counted unrecoverable).
+    // Every entry found is reported once, and every one reported written is in the output.
     auto written = static_cast<uint64_t>(entries.size());
-    FUZZ_CHECK(written == run.filesFound - run.undecryptableCount - run.systemErrorCount -
-                              counts.copiesLeftOut,
-               "entries written differ from entries found less those skipped");
+    FUZZ_CHECK(reports.reports == run.filesFound, "an entry found was not reported once");
+    FUZZ_CHECK(reports.written == written, "entries reported written differ from the output's");
     FUZZ_CHECK(run.systemErrorCount == 0, "system error on a healthy disk");
-    uint64_t damaged = run.unrecoverableCount + run.partialCount - counts.copiesLeftOut;
-    FUZZ_CHECK(counts.wholeLines == written - damaged,
+    // Left out only for a reason the summary counts: no password, or a copy whose data is cut
+    // short or has no known size (counted unrecoverable or partial).
+    const uint64_t* leftOut = reports.leftOut;
+    FUZZ_CHECK(
+        leftOut[static_cast<size_t>(EntryVerdict::kUndecryptable)] == run.undecryptableCount &&
+            leftOut[static_cast<size_t>(EntryVerdict::kWhole)] == 0 &&
+            leftOut[static_cast<size_t>(EntryVerdict::kNotWritten)] == 0,
+        "an entry was left out for no counted reason");
+    uint64_t copiesLeftOut = leftOut[static_cast<size_t>(EntryVerdict::kUnrecoverable)] +
+                             leftOut[static_cast<size_t>(EntryVerdict::kPartial)];
+    FUZZ_CHECK(written == run.filesFound - run.undecryptableCount - copiesLeftOut,
+               "entries written differ from entries found less those skipped");
+    uint64_t damaged = run.unrecoverableCount + run.partialCount - copiesLeftOut;
+    FUZZ_CHECK(counts.wholeLines == written - damaged && reports.writtenWhole == written - damaged,
                "an entry reported whole is counted damaged");
     std::string tempFolder = runTempFolder();
     FUZZ_CHECK(!tempFolder.empty() && !fileExists((tempFolder + "klv.tmp").c_str()),
