@@ -1,7 +1,7 @@
 // Method dispatch: one context per entry, the method its header names.
 #include "core/little_endian.h"
+#include "extract/huffman_decoders.h"
 #include "extract/methods.h"
-#include "huffman/huffman_decoders.h"
 
 namespace zipsalvage {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "extract/huffman_decoders.h"
 #include "extract/methods.h"
 #include "fuzz/archive_check.h"
 #include "fuzz/fuzz_bench.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
-#include "huffman/huffman_decoders.h"
 
 namespace zipsalvage::fuzz {
 namespace {

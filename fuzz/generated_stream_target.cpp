@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "extract/huffman_decoders.h"
 #include "fuzz/archive_check.h"
 #include "fuzz/deflate_stream_generator.h"
 #include "fuzz/fuzz_bench.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
-#include "huffman/huffman_decoders.h"
 
 namespace zipsalvage::fuzz {
 namespace {

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "core/memory_blocks.h"
+#include "extract/implode_format.h"
+#include "extract/inflate_tables.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
 #include "huffman/huffman_tables.h"
-#include "huffman/implode_format.h"
-#include "huffman/inflate_tables.h"
 
 namespace zipsalvage::fuzz {
 namespace {

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the suite twice (an optimised build and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build), a link-time one-definition check, the
-# fuzz targets' corpus replay and short runs, then the Windows program's builds and its tests
-# under Wine.
+# Sets up, builds and runs every test: the check of the folders' dependencies, the suite twice
+# (an optimised build and an AddressSanitizer + UndefinedBehaviorSanitizer build), a link-time
+# one-definition check, the fuzz targets' corpus replay and short runs, then the Windows
+# program's builds and its tests under Wine.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 scripts/install-deps.sh
 jobs="$(nproc)"
+echo "== folder dependencies against the README's table"
+python3 scripts/check-includes.py
 for preset in release asan; do
   echo "== $preset build"
   cmake --preset "$preset" >/dev/null

@@ -19,7 +19,7 @@
 
 #include "core/crc32.h"
 #include "extract/extract_context.h"
-#include "huffman/huffman_decoders.h"
+#include "extract/huffman_decoders.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 
 #include "core/crc32.h"
 #include "core/little_endian.h"
+#include "extract/huffman_decoders.h"
 #include "extract/methods.h"
-#include "huffman/huffman_decoders.h"
 
 namespace zipsalvage {
 namespace {

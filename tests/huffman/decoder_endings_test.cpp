@@ -2,8 +2,8 @@
 // stream are told apart, and a finished deflate stream knows where its data ends.
 #include <gtest/gtest.h>
 
+#include "extract/huffman_decoders.h"
 #include "extract/methods.h"
-#include "huffman/huffman_decoders.h"
 #include "tests/huffman/inflate_test_support.h"
 #include "tests/support/memory_source.h"
 

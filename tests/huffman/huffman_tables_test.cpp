@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/memory_blocks.h"
-#include "huffman/inflate_tables.h"
+#include "extract/inflate_tables.h"
 #include "tests/support/canonical_codes.h"
 
 namespace zipsalvage {

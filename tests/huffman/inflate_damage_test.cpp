@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/memory_blocks.h"
-#include "huffman/huffman_decoders.h"
+#include "extract/huffman_decoders.h"
 #include "tests/huffman/inflate_test_support.h"
 
 namespace zipsalvage::testing {

@@ -1,7 +1,7 @@
 // The RFC 1951 tables, and what inflate derives from them for the table builder: each base
 // follows from the one before and its extra bits (RFC 1951 3.2.5), and the entries beyond the
 // RFC's alphabets are what damaged and Deflate64 data need.
-#include "huffman/inflate_tables.h"
+#include "extract/inflate_tables.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "huffman/huffman_decoders.h"
+#include "extract/huffman_decoders.h"
 #include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/little_endian.h"
-#include "huffman/huffman_decoders.h"
+#include "extract/huffman_decoders.h"
 #include "tests/huffman/inflate_test_support.h"
 
 namespace zipsalvage::testing {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "huffman/huffman_decoders.h"
+#include "extract/huffman_decoders.h"
 #include "tests/legacy/bit_writer.h"
 #include "tests/support/canonical_codes.h"
 #include "tests/support/memory_source.h"

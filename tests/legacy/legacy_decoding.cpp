@@ -1,8 +1,8 @@
 // runEntryMethod: one of unshrink, unreduce or explode over an entry held in memory.
 #include "tests/legacy/legacy_decoding.h"
 
+#include "extract/huffman_decoders.h"
 #include "extract/methods.h"
-#include "huffman/huffman_decoders.h"
 
 namespace zipsalvage::testing {
 

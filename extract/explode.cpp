@@ -9,11 +9,11 @@
 // destination never meet within one chunk, and copies are exact (copyWithinWindow).
 #include <cstring>
 
+#include "extract/huffman_decoders.h"
+#include "extract/implode_format.h"
 #include "extract/owned_block.h"
 #include "extract/window_copy.h"
-#include "huffman/huffman_decoders.h"
 #include "huffman/huffman_tables.h"
-#include "huffman/implode_format.h"
 
 namespace zipsalvage {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "extract/extract_context.h"
+#include "extract/inflate_tables.h"
 #include "huffman/huffman_tables.h"
-#include "huffman/inflate_tables.h"
 
 namespace zipsalvage {
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "core/memory_blocks.h"
-#include "huffman/inflate_internal.h"
-#include "huffman/inflate_tables.h"
+#include "extract/inflate_internal.h"
+#include "extract/inflate_tables.h"
 
 namespace zipsalvage {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "core/memory_blocks.h"
-#include "huffman/huffman_decoders.h"
-#include "huffman/inflate_internal.h"
-#include "huffman/inflate_tables.h"
+#include "extract/huffman_decoders.h"
+#include "extract/inflate_internal.h"
+#include "extract/inflate_tables.h"
 
 namespace zipsalvage {
 namespace {
@@ -167,6 +167,8 @@ DecodeResult inflateStream(ExtractContext& context, const InflateFormat& format)
 
 DecodeResult inflate(ExtractContext& context) { return inflateStream(context, kDeflateFormat); }
 
-DecodeResult inflateDeflate64(ExtractContext& context) { return inflateStream(context, kDeflate64Format); }
+DecodeResult inflateDeflate64(ExtractContext& context) {
+    return inflateStream(context, kDeflate64Format);
+}
 
 }  // namespace zipsalvage

@@ -18,7 +18,7 @@
 // at a time.
 #include <cstring>
 
-#include "huffman/inflate_internal.h"
+#include "extract/inflate_internal.h"
 
 namespace zipsalvage {
 namespace {

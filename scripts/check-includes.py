@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""Fails when a product file includes a header from a folder that the README's dependency
+table does not allow for its own folder, so the table stays true as the code changes.
+
+Reads the table under "## Layout and dependencies": each row names a folder, and its last
+column the folders it may use ("nothing", "all of the above", "everything" or a list of
+`folder/` names). Every "#include "folder/..."" in that folder's .h and .cpp files must name the
+folder itself or one the row allows."""
+import pathlib
+import re
+import sys
+
+root = pathlib.Path(__file__).resolve().parent.parent
+readme = (root / "README.md").read_text(encoding="utf-8")
+section = readme.split("## Layout and dependencies", 1)[1].split("\n## ", 1)[0]
+
+rows = []  # (folder, allowed folders or None for everything)
+for line in section.splitlines():
+    cells = [cell.strip() for cell in line.strip().strip("|").split("|")]
+    if len(cells) < 3 or not cells[0].startswith("`"):
+        continue
+    folders = re.findall(r"`([a-z0-9_]+)/`", cells[0])
+    uses = cells[-1]
+    if "everything" in uses:
+        allowed = None
+    elif "all of the above" in uses:
+        allowed = {folder for earlier, _ in rows for folder in earlier}
+    else:
+        allowed = set(re.findall(r"`([a-z0-9_]+)/`", uses))
+    rows.append((folders, allowed))
+
+if not rows:
+    sys.exit("check-includes: no dependency table found in README.md")
+
+include = re.compile(r'^\s*#\s*include\s+"([a-z0-9_]+)/')
+problems = []
+checked = 0
+for folders, allowed in rows:
+    if allowed is None:
+        continue
+    for folder in folders:
+        for path in sorted((root / folder).rglob("*")):
+            if path.suffix not in (".h", ".cpp"):
+                continue
+            checked += 1
+            for number, text in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
+                match = include.match(text)
+                if match and match.group(1) != folder and match.group(1) not in allowed:
+                    where = path.relative_to(root)
+                    problems.append(f"{where}:{number}: {folder}/ may not include {match.group(1)}/")
+
+for problem in problems:
+    print(problem)
+print(f"check-includes: {checked} files, {len(problems)} includes the README's table does not allow")
+sys.exit(1 if problems else 0)
