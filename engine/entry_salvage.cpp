@@ -98,8 +98,7 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
         closeFile(input);
         return result;
     }
-    bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name) ||
-                  !kDeflateEncoderReady;
+    bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name);
     // Only the output is written from here on: a write failing now is the output's.
     bool failedBefore = hasWriteFailed(run.flags);
     int copied = stored ? storeFile(stream) : deflateFile(stream);

@@ -5,9 +5,6 @@
 
 namespace zipsalvage {
 
-// Callers store every entry while this is false.
-inline constexpr bool kDeflateEncoderReady = true;
-
 // Compresses the whole input and hands the final block to the stream. 1 on success; 0 when
 // memory cannot be had or when writeFailed or cancelRequested was set.
 int deflateFile(RecompressStream& stream);

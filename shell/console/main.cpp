@@ -150,7 +150,8 @@ int runConsole(int argumentCount, char** arguments) {
         return kExitWhole;
     }
 
-    static SalvageRun run;  // one run per process, as the design has it
+    // Static: the stop-signal handler reaches it through signalledRun until the process ends.
+    static SalvageRun run;
     ConsoleUi ui;
     ui.assumeYes = options.assumeYes;
     ui.quiet = options.quiet;
