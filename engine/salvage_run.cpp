@@ -56,12 +56,14 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
         report.verdict = EntryVerdict::kUndecryptable;
     } else if (run.systemErrorCount > before.systemErrors) {
         report.verdict = EntryVerdict::kSystemError;
-    } else if (!salvaged) {
-        report.verdict = EntryVerdict::kNotWritten;
     } else if (run.unrecoverableCount > before.unrecoverable) {
+        // Also a copy left out because its data is cut short or unsized: the summary counts
+        // it unrecoverable, and so does the report.
         report.verdict = EntryVerdict::kUnrecoverable;
     } else if (run.partialCount > before.partial) {
         report.verdict = EntryVerdict::kPartial;
+    } else if (!salvaged) {
+        report.verdict = EntryVerdict::kNotWritten;
     } else {
         report.verdict = EntryVerdict::kWhole;
     }
