@@ -73,14 +73,6 @@ inline void setHeaderField32(LocalHeader& header, LocalField field, uint32_t val
     storeLE32(header.bytes + field, value);
 }
 
-inline uint64_t loadLE64(const uint8_t* bytes) {
-    return loadLE32(bytes) | (static_cast<uint64_t>(loadLE32(bytes + 4)) << 32);
-}
-inline void storeLE64(uint8_t* bytes, uint64_t value) {
-    storeLE32(bytes, static_cast<uint32_t>(value));
-    storeLE32(bytes + 4, static_cast<uint32_t>(value >> 32));
-}
-
 // An entry's sizes, whatever field they came from.
 struct EntrySizes {
     uint64_t compressed = 0;

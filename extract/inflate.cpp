@@ -112,6 +112,9 @@ int copyStoredBlock(InflateWork& work) {
         dropBits(bits, 8);
         flushFullWindow(work, windowPos);
     }
+    // The bytes below are taken past the reader: what it may hold of them above `count` (see
+    // InflateBits) would be put in again after them.
+    if (length > 0 && result == kBlockOk) bits.buffer = 0;
     // Runs up to the window's end, so the byte loop carries no window check.
     uint16_t byte = bits.inByte;
     while (length > 0 && result == kBlockOk) {
@@ -144,6 +147,7 @@ DecodeResult inflateStream(ExtractContext& context, const InflateFormat& format)
     state.windowFill = 0;
     state.bitBuffer = 0;
     state.bitCount = 0;
+    work.bitBuffer = 0;
     state.inByte = 0;
     work.fillerBits = 0;
     work.format = &format;

@@ -30,8 +30,13 @@ enum InflateBlockResult : int {
 // so that reading always ends; `fillerBits` counts them, from the top of the buffer. Once one
 // read has failed every later one fails too, so the filler always lies above the real bits, and
 // a symbol that leaves `count` below `fillerBits` was made of filler and is not kept.
+//
+// The bits above `count` are either 0 or the bits of the next bytes of the block, each in its
+// place: the fast loop's word refill loads 8 bytes and counts only the whole bytes that fit.
+// Putting one of those bytes in again (pullByte) ORs in the same bits, so it changes nothing;
+// only a routine that takes bytes past the reader (a stored block) must clear them first.
 struct InflateBits {
-    uint32_t buffer;
+    uint64_t buffer;
     uint32_t count;
     uint32_t fillerBits;
     uint16_t inByte;  // readEntryByte's destination; keeps its value when no byte comes
@@ -79,16 +84,16 @@ struct InflateWork {
     int fixedLitLenBits;
     HuffTable* fixedDistance;
     int fixedDistanceBits;
+    uint64_t bitBuffer;  // wider than the DecoderState's, for the word refill
     uint8_t window[kInflateRingBytes];
 };
 
 inline InflateBits loadBits(const InflateWork& work) {
-    return InflateBits{work.state.bitBuffer, work.state.bitCount, work.fillerBits,
-                       work.state.inByte};
+    return InflateBits{work.bitBuffer, work.state.bitCount, work.fillerBits, work.state.inByte};
 }
 
 inline void storeBits(InflateWork& work, const InflateBits& bits) {
-    work.state.bitBuffer = bits.buffer;
+    work.bitBuffer = bits.buffer;
     work.state.bitCount = bits.count;
     work.fillerBits = bits.fillerBits;
     work.state.inByte = bits.inByte;
@@ -104,7 +109,7 @@ inline void pullByte(InflateBits& bits, ExtractContext& context) {
     uint16_t byte = bits.inByte;
     if (readEntryByte(context, byte) == kNoByte) bits.fillerBits += 8;
     bits.inByte = byte;
-    bits.buffer |= static_cast<uint32_t>(byte) << bits.count;
+    bits.buffer |= static_cast<uint64_t>(byte) << bits.count;
     bits.count += 8;
 }
 
@@ -130,7 +135,7 @@ inline void dropBits(InflateBits& bits, uint32_t count) {
 }
 
 inline uint32_t peekBits(const InflateBits& bits, uint32_t count) {
-    return bits.buffer & lowBitMask(count);
+    return static_cast<uint32_t>(bits.buffer) & lowBitMask(count);
 }
 
 // Owns the tables of one build until the routine that made them ends.

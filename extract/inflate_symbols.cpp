@@ -18,6 +18,7 @@
 // at a time.
 #include <cstring>
 
+#include "core/little_endian.h"
 #include "extract/inflate_internal.h"
 
 namespace zipsalvage {
@@ -68,11 +69,32 @@ inline void copyMatch(InflateWork& work, uint32_t& windowPos, uint32_t length, u
 }
 
 // The fast path runs while every byte one symbol can pull is sure to be in the context's block
-// (up to 60 bits of codes and extra bits in Deflate64, plus up to 32 held: 12 bytes) and a
-// match of up to kLongestInPlaceMatch bytes, with the stores that overrun it, fits before the
-// ring's end; then no read can fail or refill, no filler can appear and no window write needs
-// a check. Longer matches (Deflate64's symbol 285) take the chunked copy.
-constexpr int32_t kFastInputBytes = 12;
+// (two refills of at most 8 bytes each, the word loads included: 16 bytes) and a match of up
+// to kLongestInPlaceMatch bytes, with the stores that overrun it, fits before the ring's end;
+// then no read can fail or refill, no filler can appear and no window write needs a check.
+// Longer matches (Deflate64's symbol 285) take the chunked copy.
+constexpr int32_t kFastInputBytes = 16;
+// Bits a refill leaves held, at least: enough for a literal/length code with its extra bits
+// (at most 15 + 16 in Deflate64) and a distance code with its extra bits (15 + 14) after a
+// second refill that runs only when fewer than kDistanceBits are left.
+constexpr uint32_t kRefilledBits = 56;
+constexpr uint32_t kDistanceBits = 32;
+
+// Fills the reader to more than kRefilledBits from the block, which holds at least 8 bytes.
+// Plain data is loaded a word at a time: the bytes that fit whole are counted, the rest of the
+// word stays above `count` as the next bytes' own bits (see InflateBits). Encrypted data is
+// decrypted byte by byte.
+inline void refillFast(InflateBits& bits, ExtractContext& context) {
+    if (context.encrypted) {
+        while (bits.count <= kRefilledBits) pullByte(bits, context);
+        return;
+    }
+    bits.buffer |= loadLE64(context.block + context.blockPos) << bits.count;
+    uint32_t bytes = (63 - bits.count) >> 3;
+    context.blockPos += static_cast<int32_t>(bytes);
+    context.delivered += bytes;
+    bits.count += bytes * 8;
+}
 constexpr uint32_t kLongestInPlaceMatch = 258;
 constexpr uint32_t kFastWindowLimit = kInflateRingBytes - kLongestInPlaceMatch - kCopyOverrunBytes;
 
@@ -101,7 +123,7 @@ inline FastExit decodeFast(InflateWork& work, const HuffTable* litLenTable, uint
     uint8_t* window = work.window;
     while (context.blockFill - context.blockPos >= kFastInputBytes &&
            windowPos <= kFastWindowLimit && bits.fillerBits == 0) {
-        while (bits.count <= 24) pullByte(bits, context);
+        if (bits.count <= kRefilledBits) refillFast(bits, context);
         const HuffEntry* entry = &litLenTable[bits.buffer & litLenMask];
         while (entry->op > kHuffOpLinkBase) {
             if (entry->op == kHuffOpInvalid) return kFastInvalid;
@@ -132,7 +154,7 @@ inline FastExit decodeFast(InflateWork& work, const HuffTable* litLenTable, uint
         dropBits(bits, op);
         if (distanceTable == nullptr) return kFastInvalid;
 
-        topUpBits(bits, context);
+        if (bits.count < kDistanceBits) refillFast(bits, context);
         entry = &distanceTable[bits.buffer & distanceMask];
         while (entry->op > kHuffOpLinkBase) {
             if (entry->op == kHuffOpInvalid) return kFastInvalid;
