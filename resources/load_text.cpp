@@ -1,4 +1,5 @@
-// loadText: the two buffers handed out in turn.
+// loadText: the two buffers handed out in turn, one pair per thread, so that the worker and
+// the interface thread never write into a text the other is reading.
 #include "resources/copy_text.h"
 #include "resources/strings.h"
 
@@ -8,8 +9,8 @@ namespace {
 constexpr int kLoadBufferBytes = 200;
 constexpr int kLoadLimit = 100;  // characters kept, terminator included
 
-char loadBuffers[2][kLoadBufferBytes];
-int nextBuffer = 0;
+thread_local char loadBuffers[2][kLoadBufferBytes];
+thread_local int nextBuffer = 0;
 
 }  // namespace
 

@@ -13,8 +13,8 @@ enum TextId : int {
 const char* textOf(int id);
 
 // Loads text `id` into one of two 200-byte buffers used in turn (at most 99 characters are
-// kept), so a message and its caption can be held at once; the third call reuses the first
-// buffer. An unknown id gives the empty text.
+// kept), so a message and its caption can be held at once; the third call on the same thread
+// reuses the first buffer (each thread has its own two). An unknown id gives the empty text.
 const char* loadText(int id);
 
 // printf-style formatting of a string-table text into `out` (at most `capacity` - 1 bytes).
