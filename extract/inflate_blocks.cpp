@@ -6,6 +6,7 @@
 #include "core/memory_blocks.h"
 #include "extract/inflate_internal.h"
 #include "extract/inflate_tables.h"
+#include "extract/owned_block.h"
 
 namespace zipsalvage {
 namespace {
@@ -20,15 +21,6 @@ constexpr std::array<uint8_t, kDeflate64FixedDistanceCodes> makeFixedDistanceLen
 // Deflate uses the first kFixedDistanceCodes of them.
 constexpr std::array<uint8_t, kDeflate64FixedDistanceCodes> kFixedDistanceLengths =
     makeFixedDistanceLengths();
-
-// Owns the list of code lengths of one dynamic block.
-struct OwnedLengths {
-    uint8_t* lengths = static_cast<uint8_t*>(allocBlock(kCodeLengthListEntries));
-    OwnedLengths() = default;
-    ~OwnedLengths() { freeBlock(lengths); }
-    OwnedLengths(const OwnedLengths&) = delete;
-    OwnedLengths& operator=(const OwnedLengths&) = delete;
-};
 
 int buildLitLenTable(const InflateFormat& format, const uint8_t* lengths, int count,
                      OwnedTables& tables) {
@@ -133,8 +125,9 @@ int decodeDynamicBlock(InflateWork& work) {
     int codeLengthCount = kMinCodeLengthCodes + static_cast<int>(peekBits(bits, 4));
     dropBits(bits, 4);
 
-    OwnedLengths list;
-    if (list.lengths == nullptr) return kBlockNoMemory;
+    // The code lengths of this block.
+    OwnedBlock<uint8_t> list(kCodeLengthListEntries);
+    if (!list) return kBlockNoMemory;
     uint8_t codeLengthLengths[kCodeLengthSymbols] = {};
     for (int index = 0; index < codeLengthCount; ++index) {
         needBits(bits, context, kCodeLengthBits);
@@ -152,17 +145,17 @@ int decodeDynamicBlock(InflateWork& work) {
                                  nullptr, 0, codeLengthCode.root, codeLengthCode.lookupBits);
         if (result != kHuffComplete) return result;
         if (codeLengthCode.root == nullptr) return kBlockBadData;
-        result = readCodeLengths(work, codeLengthCode, list.lengths, litLenCount + distanceCount);
+        result = readCodeLengths(work, codeLengthCode, list.get(), litLenCount + distanceCount);
         if (result != kBlockOk) return result;
     }
 
     OwnedTables litLen;
     litLen.lookupBits = kDynamicLitLenLookupBits;
-    result = buildLitLenTable(*work.format, list.lengths, litLenCount, litLen);
+    result = buildLitLenTable(*work.format, list.get(), litLenCount, litLen);
     if (result != kHuffComplete) return result;
     OwnedTables distance;
     distance.lookupBits = kDynamicDistanceLookupBits;
-    result = buildDistanceTable(*work.format, list.lengths + litLenCount, distanceCount, distance);
+    result = buildDistanceTable(*work.format, list.get() + litLenCount, distanceCount, distance);
     if (result != kHuffComplete) return result;
     return decodeSymbols(work, litLen.root, litLen.lookupBits, distance.root, distance.lookupBits);
 }

@@ -6,16 +6,12 @@
 
 namespace zipsalvage {
 
-// Method 0: copies the data through a 1000-byte staging area from the buffer pool.
+// Method 0: copies the data through a 1000-byte staging area.
 DecodeResult extractStored(ExtractContext& context);
 // Method 1: dynamic LZW, 9 to 13 bits, partial clearing (APPNOTE 5.1).
 DecodeResult unshrink(ExtractContext& context);
 // Methods 2 to 5: probabilistic follower sets and a 4 KiB-class window, factor 1 to 4
 // (APPNOTE 5.2).
 DecodeResult unreduce(ExtractContext& context, int factor);
-
-// The staging buffers of extractStored: 8192-byte blocks, at most 3 kept idle.
-uint8_t* takePoolBuffer();
-void returnPoolBuffer(uint8_t* buffer);
 
 }  // namespace zipsalvage

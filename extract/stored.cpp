@@ -1,5 +1,6 @@
 // Method 0: the entry's data is copied unchanged, in pieces of exactly 1000 bytes.
 #include "extract/methods.h"
+#include "extract/owned_block.h"
 
 namespace zipsalvage {
 namespace {
@@ -9,8 +10,10 @@ constexpr uint32_t kStagingBytes = 1000;
 }  // namespace
 
 DecodeResult extractStored(ExtractContext& context) {
-    uint8_t* staging = takePoolBuffer();
-    if (staging == nullptr) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
+    // From the block cache, which hands the same warm block to one stored entry after another.
+    OwnedBlock<uint8_t> ownedStaging(kStagingBytes);
+    if (!ownedStaging) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
+    uint8_t* staging = ownedStaging.get();
     RunFlags& flags = *context.flags;
     uint32_t pending = 0;
     uint64_t writeOffset = 0;
@@ -51,7 +54,6 @@ DecodeResult extractStored(ExtractContext& context) {
         }
         writeOffset += pending;
     }
-    returnPoolBuffer(staging);
     return DecodeResult{endUnlessStopped(flags, dataEnd), static_cast<uint64_t>(read), writeOffset};
 }
 
