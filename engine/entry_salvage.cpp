@@ -1,5 +1,4 @@
 // salvageEntryData: password, extraction into the temporary file, judging, re-encoding.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -196,20 +195,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         return false;
     }
 
-    // The extraction reads the sizes from a header image: the recorded ones, as far as 32 bits
-    // hold them.
-    LocalHeader extractionHeader = header;
-    setHeaderField32(
-        extractionHeader, kLocalCompressedSize,
-        static_cast<uint32_t>(std::min<uint64_t>(recorded.compressed, kZip64Marker32)));
-    setHeaderField32(extractionHeader, kLocalUncompressedSize,
-                     static_cast<uint32_t>(std::min<uint64_t>(recordedSize, kZip64Marker32)));
     EntryByteSource source{&run.reader, readFromArchive};
     DecodeResult extracted;
     while (true) {
-        extracted =
-            extractEntry(extractionHeader.bytes, temp, encrypted, run.passwords.currentPassword,
-                         encryptionHeader, source, run.flags);
+        extracted = extractEntry(header.bytes, RecordedSizes{recorded.compressed, recordedSize},
+                                 temp, encrypted, run.passwords.currentPassword, encryptionHeader,
+                                 source, run.flags);
         if (!encrypted || !judgedByData(extracted) || outputMatches(extracted, temp, recordedCrc)) {
             break;
         }

@@ -134,11 +134,12 @@ TEST(Dispatch, MethodSevenFailsAndUnknownMethodsSucceedEmpty) {
         FileHandle output = createReadWrite(dir.file("out").c_str());
         uint8_t header[30] = {};
         header[8] = static_cast<uint8_t>(method);
-        header[18] = 50;  // compressed size
         testing::MemorySource memory{testing::makeRandom(50, 6)};
         RunFlags flags;
-        int result =
-            ranToEnd(extractEntry(header, output, 0, "", nullptr, memory.source(), flags)) ? 1 : 0;
+        int result = ranToEnd(extractEntry(header, RecordedSizes{50, 0}, output, 0, "", nullptr,
+                                           memory.source(), flags))
+                         ? 1
+                         : 0;
         EXPECT_EQ(result, method == 7 ? 0 : 1);
         EXPECT_EQ(fileSize(output), 0);
         EXPECT_EQ(memory.offset, 0u) << "nothing is read for these methods";
