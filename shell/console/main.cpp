@@ -150,7 +150,7 @@ int runConsole(int argumentCount, char** arguments) {
         return kExitWhole;
     }
 
-    static SalvageRun run;  // one run per process, as the design has it
+    static SalvageRun run;  // one run per process
     ConsoleUi ui;
     ui.assumeYes = options.assumeYes;
     ui.quiet = options.quiet;
