@@ -5,9 +5,11 @@
 
 namespace zipsalvage {
 
-// Both start at 0, are only ever set to 1 and never cleared during a run. They are atomics
-// because the interface thread sets `cancelRequested` while the worker polls it; relaxed order
-// suffices, since nothing else is published through them.
+// Both start at 0. `cancelRequested` is only ever set; `writeFailed` is cleared by the worker
+// alone, after a failed write to an entry's temporary file has been dealt with (that failure is
+// the entry's, not the run's). They are atomics because the interface thread sets
+// `cancelRequested` while the worker polls it; relaxed order suffices, since nothing else is
+// published through them.
 struct RunFlags {
     std::atomic<int> cancelRequested{0};
     std::atomic<int> writeFailed{0};
@@ -24,6 +26,9 @@ inline void requestCancel(RunFlags& flags) {
 }
 inline void markWriteFailed(RunFlags& flags) {
     flags.writeFailed.store(1, std::memory_order_relaxed);
+}
+inline void clearWriteFailed(RunFlags& flags) {
+    flags.writeFailed.store(0, std::memory_order_relaxed);
 }
 // The decoders and the compressor stop on either flag.
 inline bool shouldStop(const RunFlags& flags) {

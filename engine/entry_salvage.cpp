@@ -1,5 +1,4 @@
 // salvageEntryData: password, extraction into the temporary file, judging, re-encoding.
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -67,6 +66,16 @@ bool outputMatches(const DecodeResult& result, FileHandle temp, const RecordedCr
     if (!recorded.known) return true;
     uint32_t crc = 0;
     return crcOfFile(temp, crc) && crc == recorded.value;
+}
+
+// A write to the temporary file failed: the folder and the system's reason are named, since
+// the remedy (room in $TMPDIR) is the user's and the archive is not at fault.
+void logTempWriteFailed(SalvageRun& run, const std::string& name, const std::string& reason) {
+    std::string folder = tempFolderParent();
+    std::string line(name.size() + folder.size() + reason.size() + 256, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), loadText(kTextTempFolderWriteFailed),
+               name.c_str(), folder.c_str(), reason.c_str());
+    logText(run, line.c_str());
 }
 
 void logCrcMismatch(SalvageRun& run, const std::string& name, uint32_t found, uint32_t expected) {
@@ -195,20 +204,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         return false;
     }
 
-    // The extraction reads the sizes from a header image: the recorded ones, as far as 32 bits
-    // hold them.
-    LocalHeader extractionHeader = header;
-    setHeaderField32(
-        extractionHeader, kLocalCompressedSize,
-        static_cast<uint32_t>(std::min<uint64_t>(recorded.compressed, kZip64Marker32)));
-    setHeaderField32(extractionHeader, kLocalUncompressedSize,
-                     static_cast<uint32_t>(std::min<uint64_t>(recordedSize, kZip64Marker32)));
     EntryByteSource source{&run.reader, readFromArchive};
     DecodeResult extracted;
     while (true) {
-        extracted =
-            extractEntry(extractionHeader.bytes, temp, encrypted, run.passwords.currentPassword,
-                         encryptionHeader, source, run.flags);
+        extracted = extractEntry(header.bytes, RecordedSizes{recorded.compressed, recordedSize},
+                                 temp, encrypted, run.passwords.currentPassword, encryptionHeader,
+                                 source, run.flags);
         if (!encrypted || !judgedByData(extracted) || outputMatches(extracted, temp, recordedCrc)) {
             break;
         }
@@ -235,6 +236,10 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
             break;
         }
     }
+    // Only the temporary file is written while extracting; its failure's reason is taken
+    // before any later call can replace it.
+    std::string tempFailure =
+        extracted.end == DecodeEnd::kOutputFailed ? lastSystemError() : std::string();
     // A password that opened an entry is tried first on the later ones.
     if (encrypted && search.source != PasswordSource::kRemembered) {
         rememberPassword(run.passwords, run.passwords.currentPassword);
@@ -245,11 +250,15 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         return false;
     }
     if (extracted.end == DecodeEnd::kOutputFailed) {
-        // The temporary file did not take what was decoded: what it holds is not the entry's
-        // data, so nothing of it is kept. The system failed, not the data.
-        logAboutName(run, kTextTempWriteFailed, shown);
+        // The temporary file did not take what was decoded (a full or failing temporary
+        // folder): what it holds is not the entry's data, so nothing of it is kept. The system
+        // failed, not the data. Only this entry is lost: its file is removed to give the room
+        // back and the flag is cleared, so that later entries, which may well fit, are salvaged.
+        logTempWriteFailed(run, shown, tempFailure);
         ++run.systemErrorCount;
         closeFile(temp);
+        deleteFile(tempPath.c_str());
+        clearWriteFailed(run.flags);
         return false;
     }
     if (!ranToEnd(extracted)) {

@@ -71,7 +71,8 @@ uint32_t flushWindow(DecoderState& state, uint32_t count) {
 uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t count) {
     uint32_t written = 0;
     if (state.context->outputEnabled) {
-        written = writeOutputAt(*state.context, bytes, static_cast<int64_t>(state.outputPos), count);
+        written =
+            writeOutputAt(*state.context, bytes, static_cast<int64_t>(state.outputPos), count);
     }
     state.outputPos += count;
     return written;
@@ -84,8 +85,10 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint64_t com
     std::memset(&context, 0, sizeof context);
     context.outputEnabled = 1;
     context.output = output;
-    context.uncompressedSize = uncompressedSize;
-    // Sizes beyond what a signed 64-bit count can hold mean the same as the largest one.
+    // Sizes beyond what a signed 64-bit count can hold mean the same as the largest one: a
+    // damaged Zip64 field may hold anything, and explode and unreduce count down from it signed.
+    constexpr auto kLargestSize = static_cast<uint64_t>(kLargestDataLength);
+    context.uncompressedSize = uncompressedSize > kLargestSize ? kLargestSize : uncompressedSize;
     context.dataLength = static_cast<int64_t>(
         compressedSize > kLargestDataLength ? kLargestDataLength : compressedSize);
     context.source = source;

@@ -111,10 +111,17 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint64_t com
 // True for the methods extractEntry decodes; entries in any other method are not handed to it.
 bool decodesMethod(uint16_t method);
 
+// The sizes an entry's headers record, 64-bit: the local header's own fields, or the Zip64
+// extended information extra field's where those hold 0xFFFFFFFF (APPNOTE 4.5.3).
+struct RecordedSizes {
+    uint64_t compressed;
+    uint64_t uncompressed;
+};
+
 // Runs the method the local header names and says how it ended. `header` is the 30-byte
-// local header image.
-DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypted,
-                          const char* password, const uint8_t* encryptionHeader,
+// local header image, read for the method and the flags only; the sizes are `sizes`.
+DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
+                          int encrypted, const char* password, const uint8_t* encryptionHeader,
                           const EntryByteSource& source, RunFlags& flags);
 
 }  // namespace zipsalvage

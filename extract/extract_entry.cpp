@@ -10,13 +10,13 @@ bool decodesMethod(uint16_t method) {
     return method <= 6 || method == 8 || method == 9;
 }
 
-DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypted,
-                          const char* password, const uint8_t* encryptionHeader,
+DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
+                          int encrypted, const char* password, const uint8_t* encryptionHeader,
                           const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
-    initExtractContext(context, output, loadLE32(header + 18), loadLE32(header + 22), encrypted,
-                       password, encryptionHeader, source, flags);
+    initExtractContext(context, output, sizes.compressed, sizes.uncompressed, encrypted, password,
+                       encryptionHeader, source, flags);
     uint16_t method = loadLE16(header + 8);
     switch (method) {
         case 0:

@@ -7,7 +7,7 @@ namespace zipsalvage {
 
 struct FaultPlan {
     // The write (counted from 1 over all files) that comes up short, and every one after it
-    // when `stickyWrites` is set (a full disk). 0 = none.
+    // when `stickyWrites` is set (a full disk: errno says ENOSPC). 0 = none.
     int64_t failWriteNumber = 0;
     bool stickyWrites = true;
     // The read that returns 0 bytes (an I/O error), and every later one when `stickyReads`.

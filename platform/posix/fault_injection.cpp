@@ -1,6 +1,7 @@
 // Fault seam of the POSIX platform build used by the fault-injection tests.
 #include "platform/fault_injection.h"
 
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -65,7 +66,10 @@ uint32_t allowedWrite(int descriptor, uint32_t count) {
     if (plan.failWriteNumber == 0) return count;
     bool fails =
         plan.stickyWrites ? writes >= plan.failWriteNumber : writes == plan.failWriteNumber;
-    return fails ? count / 2 : count;
+    if (!fails) return count;
+    // As a full disk says it: the caller asks the platform layer why the write came up short.
+    errno = ENOSPC;
+    return count / 2;
 }
 
 bool readFails(int descriptor) {

@@ -72,21 +72,46 @@ TEST(Faults, AFailedOutputWriteEndsTheRunAndKeepsTheEarlierOutput) {
     }
 }
 
+std::string tempFolderFullLine(const std::string& name) {
+    return "ERROR (SKIPPING FILE): Unable to write " + name + " to the temporary folder " +
+           tempFolderParent() + ": No space left on device";
+}
+
 TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
     ScopedFaultPlan guard(FaultPlan{.failWriteNumber = 3, .pathContains = "klv.tmp"});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
     EXPECT_EQ(bench.result, RunResult::kCompleted);
-    EXPECT_TRUE(hasWriteFailed(bench.run.flags));
     EXPECT_TRUE(bench.logHas("  6 files found"));
-    // A disk that will not take the decoded bytes is the system's failure, not the entry's.
-    EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Unable to write temp file for entry2"));
+    // A disk that will not take the decoded bytes is the system's failure, not the entry's:
+    // the log names the folder and the system's reason.
+    EXPECT_TRUE(bench.logHas(tempFolderFullLine("entry2")));
     EXPECT_FALSE(bench.logHas("ERROR: File entry2 is corrupt.  Salvaged 0 of 1300"));
-    EXPECT_GT(bench.run.systemErrorCount, 0);
+    EXPECT_EQ(bench.run.systemErrorCount, 4u) << "entries 2 to 5 meet the full disk";
     // The entries before the failure are whole; the output is a valid archive either way.
     auto listed = bench.entries();
-    ASSERT_GE(listed.size(), 2u);
+    ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[0].uncompressedSize, 300u);
+}
+
+// One entry the temporary folder cannot hold loses that entry only: the write-failed flag it
+// raised does not stop the entries after it, which fit.
+TEST(Faults, AFailedTempFileWriteLosesOnlyThatEntry) {
+    ScopedFaultPlan guard(
+        FaultPlan{.failWriteNumber = 3, .stickyWrites = false, .pathContains = "klv.tmp"});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
+    EXPECT_EQ(bench.result, RunResult::kCompleted);
+    EXPECT_FALSE(hasWriteFailed(bench.run.flags));
+    EXPECT_TRUE(bench.logHas(tempFolderFullLine("entry2")));
+    EXPECT_EQ(bench.run.systemErrorCount, 1u);
+    std::vector<std::string> names;
+    for (const auto& entry : bench.entries()) {
+        names.push_back(entry.name);
+        EXPECT_TRUE(bench.logHas("    " + entry.name +
+                                 ": size = " + std::to_string(entry.uncompressedSize) + ":  OK"));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"entry0", "entry1", "entry3", "entry4", "entry5"}));
 }
 
 TEST(Faults, ReadErrorInTheMiddleOfTheArchive) {

@@ -79,12 +79,11 @@ TEST(Cipher, EncryptedStoredEntryDecryptsThroughTheByteSource) {
     testing::TempDir dir;
     FileHandle output = createReadWrite(dir.file("out").c_str());
     uint8_t local[30] = {};
-    storeLE32(local + 18, static_cast<uint32_t>(encrypted.size()));  // includes the 12 bytes
-    storeLE32(local + 22, static_cast<uint32_t>(plain.size()));
+    RecordedSizes sizes{encrypted.size(), plain.size()};  // compressed includes the 12 bytes
     testing::MemorySource memory{data};
     RunFlags flags;
-    EXPECT_TRUE(
-        ranToEnd(extractEntry(local, output, 1, "pw", header.data(), memory.source(), flags)));
+    EXPECT_TRUE(ranToEnd(
+        extractEntry(local, sizes, output, 1, "pw", header.data(), memory.source(), flags)));
     closeFile(output);
     EXPECT_EQ(testing::readWholeFile(dir.file("out")), plain);
 }

@@ -134,16 +134,34 @@ TEST(Dispatch, MethodSevenFailsAndUnknownMethodsSucceedEmpty) {
         FileHandle output = createReadWrite(dir.file("out").c_str());
         uint8_t header[30] = {};
         header[8] = static_cast<uint8_t>(method);
-        header[18] = 50;  // compressed size
         testing::MemorySource memory{testing::makeRandom(50, 6)};
         RunFlags flags;
-        int result =
-            ranToEnd(extractEntry(header, output, 0, "", nullptr, memory.source(), flags)) ? 1 : 0;
+        int result = ranToEnd(extractEntry(header, RecordedSizes{50, 0}, output, 0, "", nullptr,
+                                           memory.source(), flags))
+                         ? 1
+                         : 0;
         EXPECT_EQ(result, method == 7 ? 0 : 1);
         EXPECT_EQ(fileSize(output), 0);
         EXPECT_EQ(memory.offset, 0u) << "nothing is read for these methods";
         closeFile(output);
     }
+}
+
+// The sizes reach the method as recorded: cut to 32 bits, the compressed size below would say
+// the 3000 bytes are the whole entry, and a truncated entry would pass as complete.
+TEST(Dispatch, ASizePast4GiBReachesTheMethodWhole) {
+    testing::TempDir dir;
+    FileHandle output = createReadWrite(dir.file("out").c_str());
+    uint8_t header[30] = {};  // method 0, stored
+    Bytes data = testing::makeRandom(3000, 8);
+    testing::MemorySource memory{data};
+    RunFlags flags;
+    const uint64_t recorded = (uint64_t{1} << 32) + data.size();
+    DecodeResult result = extractEntry(header, RecordedSizes{recorded, recorded}, output, 0, "",
+                                       nullptr, memory.source(), flags);
+    EXPECT_EQ(result.end, DecodeEnd::kInputEnded);
+    EXPECT_LE(result.consumed, data.size());
+    closeFile(output);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Full disks, on small tmpfs mounts (root only; skipped otherwise): a full output folder ends
 // the run with "Unable to write to output file" and leaves nothing behind, and a full or too
-// small temporary folder is a system error, never damage in the archive.
+// small temporary folder is a system error, never damage in the archive, that costs only the
+// entries it cannot hold.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -70,6 +71,30 @@ TEST_F(FullDisk, AFullTemporaryFolderIsReportedOnceBeforeTheRun) {
     EXPECT_FALSE(contains(run.output, "Beginning salvage")) << run.output;
     EXPECT_EQ(folderNames(dir.path), std::vector<std::string>{"a.zip"});
     EXPECT_EQ(folderNames(small.path), std::vector<std::string>{"filler"});
+}
+
+// An entry the temporary folder cannot hold is a system error that names the folder and the
+// system's reason; the entries after it, which fit, are salvaged, and nothing is left behind.
+TEST_F(FullDisk, AnEntryTooBigForTheTemporaryFolderIsLostAloneAndNotCalledCorrupt) {
+    Outcome run = salvage(dir, "a.zip", "TMPDIR=" + testing::shellQuote(small.path));
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(contains(run.output,
+                         "ERROR (SKIPPING FILE): Unable to write big.bin to the "
+                         "temporary folder " +
+                             small.path + ": No space left on device\n"))
+        << run.output;
+    expectNoEntryBlamed(run);
+    EXPECT_TRUE(contains(run.output, "    small.txt: size = 3000:  OK\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, "    after.txt: size = 3000:  OK\n")) << run.output;
+    EXPECT_TRUE(contains(run.output, "  1 system errors\n")) << run.output;
+    if (testing::haveCommand("unzip")) {
+        std::string listing;
+        std::string test = "unzip -t " + testing::shellQuote(dir.file("Salvaged.zip"));
+        EXPECT_EQ(testing::runCommand(test, &listing), 0) << listing;
+        EXPECT_TRUE(contains(listing, "testing: after.txt")) << listing;
+        EXPECT_FALSE(contains(listing, "big.bin")) << listing;
+    }
+    EXPECT_TRUE(folderNames(small.path).empty()) << "the private temporary folder is removed";
 }
 
 }  // namespace
