@@ -6,11 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace zipsalvage {
+#include "core/zip_format.h"
 
-inline constexpr uint16_t kFlagEncrypted = 1u << 0;
-inline constexpr uint16_t kFlagDataDescriptor = 1u << 3;
-inline constexpr uint16_t kFlagUtf8Name = 1u << 11;
+namespace zipsalvage {
 
 // Well-formed UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(const uint8_t* bytes, size_t size);

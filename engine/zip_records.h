@@ -7,11 +7,11 @@
 #include <cstdint>
 
 #include "core/little_endian.h"
+#include "core/zip_format.h"
 #include "engine/entry_metadata.h"
 
 namespace zipsalvage {
 
-inline constexpr int kLocalHeaderSize = 30;
 inline constexpr int kCentralHeaderSize = 46;
 inline constexpr int kEndRecordSize = 22;
 inline constexpr int kZip64EndRecordSize = 56;
@@ -41,20 +41,6 @@ inline constexpr uint8_t kCentralSignature[4] = {0x50, 0x4B, 0x01, 0x02};
 inline constexpr uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 inline constexpr uint8_t kZip64EndSignature[4] = {0x50, 0x4B, 0x06, 0x06};
 inline constexpr uint8_t kZip64LocatorSignature[4] = {0x50, 0x4B, 0x06, 0x07};
-
-// Field offsets of the local file header.
-enum LocalField : int {
-    kLocalVersionNeeded = 4,
-    kLocalFlags = 6,
-    kLocalMethod = 8,
-    kLocalModTime = 10,
-    kLocalModDate = 12,
-    kLocalCrc32 = 14,
-    kLocalCompressedSize = 18,
-    kLocalUncompressedSize = 22,
-    kLocalNameLength = 26,
-    kLocalExtraLength = 28,
-};
 
 struct LocalHeader {
     uint8_t bytes[kLocalHeaderSize];

@@ -1,13 +1,14 @@
 // Method dispatch: one context per entry, the method its header names.
 #include "core/little_endian.h"
+#include "core/zip_format.h"
 #include "extract/huffman_decoders.h"
 #include "extract/methods.h"
 
 namespace zipsalvage {
 
 bool decodesMethod(uint16_t method) {
-    // Keep in step with the dispatch below: 7 (tokenizing) was never defined for Zip.
-    return method <= 6 || method == 8 || method == 9;
+    // Keep in step with the dispatch below: tokenizing was never defined for Zip.
+    return method <= kMethodImploded || method == kMethodDeflated || method == kMethodDeflate64;
 }
 
 DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
@@ -17,25 +18,25 @@ DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, Fil
     ExtractContext context;
     initExtractContext(context, output, sizes.compressed, sizes.uncompressed, encrypted, password,
                        encryptionHeader, source, flags);
-    uint16_t method = loadLE16(header + 8);
+    uint16_t method = loadLE16(header + kLocalMethod);
     switch (method) {
-        case 0:
+        case kMethodStored:
             return extractStored(context);
-        case 1:
+        case kMethodShrunk:
             return unshrink(context);
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-            return unreduce(context, method - 1);
-        case 6:
-            return explode(context, loadLE16(header + 6));
-        case 7:
+        case kMethodReducedFactor1:
+        case kMethodReducedFactor1 + 1:
+        case kMethodReducedFactor1 + 2:
+        case kMethodReducedFactor4:
+            return unreduce(context, method - kMethodReducedFactor1 + 1);
+        case kMethodImploded:
+            return explode(context, loadLE16(header + kLocalFlags));
+        case kMethodTokenized:
             // Tokenizing: never defined for Zip, nothing to run.
             return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
-        case 8:
+        case kMethodDeflated:
             return inflate(context);
-        case 9:
+        case kMethodDeflate64:
             return inflateDeflate64(context);
         default:
             // Unknown methods: nothing written, judged by size.
