@@ -10,14 +10,19 @@ bool decodesMethod(uint16_t method) {
     return method <= 6 || method == 8 || method == 9;
 }
 
-DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypted,
-                          const char* password, const uint8_t* encryptionHeader,
-                          const EntryByteSource& source, RunFlags& flags) {
+DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
+                              const char* password, const uint8_t* encryptionHeader,
+                              const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
-    initExtractContext(context, output, loadLE32(header + 18), loadLE32(header + 22), encrypted,
+    initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, encrypted,
                        password, encryptionHeader, source, flags);
-    uint16_t method = loadLE16(header + 8);
+    if (entry.lengthUnknown) {
+        context.lengthUnknown = 1;
+        context.dataLength = kLargestDataLength;
+        context.readLimit = static_cast<uint64_t>(kLargestDataLength);
+    }
+    const uint16_t method = entry.method;
     switch (method) {
         case 0:
             return extractStored(context);
@@ -29,7 +34,7 @@ DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypte
         case 5:
             return unreduce(context, method - 1);
         case 6:
-            return explode(context, loadLE16(header + 6));
+            return explode(context, entry.generalFlags);
         case 7:
             // Tokenizing: never defined for Zip, nothing to run.
             return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
@@ -41,6 +46,17 @@ DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypte
             // Unknown methods: nothing written, judged by size.
             return DecodeResult{DecodeEnd::kDone, 0, 0};
     }
+}
+
+DecodeResult extractEntry(const uint8_t* header, FileHandle output, int encrypted,
+                          const char* password, const uint8_t* encryptionHeader,
+                          const EntryByteSource& source, RunFlags& flags) {
+    EntryData entry;
+    entry.method = loadLE16(header + 8);
+    entry.generalFlags = loadLE16(header + 6);
+    entry.compressedSize = loadLE32(header + 18);
+    entry.uncompressedSize = loadLE32(header + 22);
+    return extractEntryData(entry, output, encrypted, password, encryptionHeader, source, flags);
 }
 
 }  // namespace zipsalvage
