@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/crc32.h"
+#include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/salvage_run.h"
 #include "extract/data_descriptor.h"
@@ -108,7 +109,23 @@ struct Attempt {
     DataDescriptor descriptor;
     bool positioned = false;      // the reader stands behind the entry's data descriptor
     bool usedLocalSizes = false;  // no descriptor: judged by the local header after all
+    // The size the bytes are judged by, when one is recorded anywhere.
+    bool sizeKnown = false;
+    uint64_t recordedSize = 0;
 };
+
+// True when the attempt's bytes are shown to be the entry's: the method ran to its end, and
+// the size and CRC-32 it is judged by agree.
+bool attemptIntact(const Attempt& attempt, FileHandle temp) {
+    if (!ranToEnd(attempt.result) || !attempt.sizeKnown) return false;
+    int64_t size = fileSize(temp);
+    if (size < 0 || static_cast<uint64_t>(size) != attempt.recordedSize) return false;
+    if (!attempt.crc.known) return true;
+    uint32_t crc = 0;
+    return crcOfFile(temp, crc) && crc == attempt.crc.value;
+}
+
+bool emptyTemp(FileHandle temp) { return seekFile(temp, 0) && truncateFileHere(temp); }
 
 // Reads the descriptor right behind self-terminated data that ended at `dataEnd`, and leaves
 // the reader behind it. A signed descriptor whose sizes disagree is still taken as this
@@ -133,9 +150,9 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
 
 // Extracts the entry once with the current password. A streamed entry's data end is found
 // first: deflate ends itself and its descriptor follows; other methods' ends are searched for.
-Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
-                       int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
-                       const RecordedCrc& headerCrc) {
+Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
+                    int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
+                    const RecordedCrc& headerCrc) {
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
     const char* password = run.passwords.currentPassword;
     Attempt attempt;
@@ -143,6 +160,8 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, F
         attempt.result =
             extractEntryData(entry, temp, encrypted, password, encryptionHeader, source, run.flags);
         attempt.crc = headerCrc;
+        attempt.sizeKnown = true;
+        attempt.recordedSize = entry.uncompressedSize;
         return attempt;
     }
     const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
@@ -187,12 +206,14 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, F
     }
     if (attempt.descriptorFound) {
         attempt.crc = RecordedCrc{attempt.descriptor.crc, true};
+        attempt.sizeKnown = true;
+        attempt.recordedSize = attempt.descriptor.uncompressedSize;
     } else if (!sizesMissing(EntrySizes{entry.compressedSize, entry.uncompressedSize}) &&
                judgedByData(attempt.result)) {
         // No descriptor behind the data, but the local header has sizes: they are the witness
         // left, so the entry is read again by them.
         moveTo(run.reader, dataStart);
-        if (!seekFile(temp, 0) || !truncateFileHere(temp)) {
+        if (!emptyTemp(temp)) {
             attempt.result.end = DecodeEnd::kOutputFailed;
             return attempt;
         }
@@ -200,8 +221,60 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, F
             extractEntryData(entry, temp, encrypted, password, encryptionHeader, source, run.flags);
         attempt.crc = headerCrc;
         attempt.usedLocalSizes = true;
+        attempt.sizeKnown = true;
+        attempt.recordedSize = entry.uncompressedSize;
     }
     return attempt;
+}
+
+// Extracts the entry with the current password, by its local header (and descriptor) first.
+// When that does not give intact bytes and the archive's directory has a record for this
+// header with other sizes, the entry is read again by the record; the record's reading is kept
+// only when its bytes are intact, so a damaged directory never costs what the local data gave.
+Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
+                       int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
+                       const RecordedCrc& headerCrc, const CentralRecord* witness) {
+    Attempt attempt =
+        extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart, headerCrc);
+    if (witness == nullptr || !judgedByData(attempt.result) || attemptIntact(attempt, temp)) {
+        return attempt;
+    }
+    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    bool sameSizes =
+        attempt.sizeKnown && witness->uncompressedSize == attempt.recordedSize &&
+        witness->compressedSize ==
+            (attempt.descriptorFound ? attempt.descriptor.compressedSize : entry.compressedSize);
+    if (witness->method != entry.method || sameSizes || witness->compressedSize < headerBytes) {
+        return attempt;
+    }
+    moveTo(run.reader, dataStart);
+    if (!emptyTemp(temp)) {
+        attempt.result.end = DecodeEnd::kOutputFailed;
+        return attempt;
+    }
+    EntryData sized = entry;
+    sized.compressedSize = witness->compressedSize;
+    sized.uncompressedSize = witness->uncompressedSize;
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    Attempt second;
+    second.result = extractEntryData(sized, temp, encrypted, run.passwords.currentPassword,
+                                     encryptionHeader, source, run.flags);
+    second.crc = RecordedCrc{witness->crc32, true};
+    second.sizeKnown = true;
+    second.recordedSize = witness->uncompressedSize;
+    if (attemptIntact(second, temp)) {
+        // The scan goes on where the record says the data ends.
+        moveTo(run.reader, dataStart + static_cast<int64_t>(witness->compressedSize - headerBytes));
+        second.positioned = true;
+        return second;
+    }
+    moveTo(run.reader, dataStart);
+    if (!emptyTemp(temp)) {
+        attempt.result.end = DecodeEnd::kOutputFailed;
+        return attempt;
+    }
+    return extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart,
+                       headerCrc);
 }
 
 struct Recompressed {
@@ -322,6 +395,8 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         }
     }
     const int64_t dataStart = logicalPosition(run.reader);
+    const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset, name,
+                                                      headerField16(header, kLocalNameLength));
 
     std::string tempPath;
     FileHandle temp = createTempFile(tempPath);
@@ -334,7 +409,7 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     Attempt attempt;
     while (true) {
         attempt = extractAttempt(run, data, streamed, temp, encrypted, encryptionHeader, dataStart,
-                                 recordedCrc);
+                                 recordedCrc, witness);
         if (!encrypted || !judgedByData(attempt.result) ||
             outputMatches(attempt.result, temp, attempt.crc)) {
             break;
@@ -382,9 +457,8 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         return false;
     }
     // A streamed entry's size is known from its descriptor only.
-    const bool sizeKnown = !streamed || attempt.descriptorFound || attempt.usedLocalSizes;
-    const uint64_t recordedSize =
-        attempt.descriptorFound ? attempt.descriptor.uncompressedSize : recorded.uncompressed;
+    const bool sizeKnown = attempt.sizeKnown;
+    const uint64_t recordedSize = attempt.recordedSize;
     outcome.sizeKnown = sizeKnown;
     outcome.recordedSize = sizeKnown ? recordedSize : 0;
     outcome.recordedCrc = attempt.crc.known ? attempt.crc.value : 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/directory_ahead.h"
 #include "engine/directory_witness.h"
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
@@ -345,6 +346,7 @@ int salvageHeaderAt(SalvageRun& run) {
 // The scan and the directory; runSalvage adds the clean-up every way out needs.
 static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
+    readDirectoryAhead(run);
     bool noSignatureYet = true;
     int state = 0;
     uint32_t sinceCancelCheck = 0;

@@ -85,6 +85,8 @@ struct SalvageRun {
     PasswordBook passwords{};
     // What survives of the damaged archive's own central directory and end record.
     CentralDirectory directory;
+    // The directory the end record points to, read before the scan (directory_ahead.h).
+    CentralDirectory directoryAhead;
     bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
 };
 

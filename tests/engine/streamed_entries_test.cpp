@@ -169,6 +169,47 @@ TEST(StreamedEntries, ASizeFieldChangedInAnOrdinaryArchiveHidesNothing) {
     EXPECT_TRUE(bench.logHas("  10 files found"));
 }
 
+TEST(StreamedEntries, TheSurvivingDirectoryGivesSizesTheLocalDataCannot) {
+    Bytes first = makeText(3000, 21);
+    Bytes second = makeRandom(5000, 22);
+    Bytes third = makeText(800, 23);
+    // A stored entry whose local sizes were changed: the directory's record is right.
+    std::vector<TestEntry> entries{{"first", first}, {"second", second}, {"third", third}};
+    Bytes archive = buildArchive(entries);
+    size_t secondHeader = localRecord(entries[0]).size();
+    archive[secondHeader + 19] ^= 0x04;  // compressed size
+    archive[secondHeader + 23] ^= 0x04;  // uncompressed size
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_FALSE(hasDamageLine(bench)) << bench.log[2];
+    auto byName = contents(bench);
+    EXPECT_EQ(byName["second"], second);
+    EXPECT_EQ(byName["third"], third);
+    EXPECT_TRUE(bench.logHas("  3 files found"));
+
+    // A streamed stored entry whose signature-less descriptor was zeroed: only the directory
+    // still knows where it ends.
+    Bytes streamed = streamedRecord("streamed", 0, second, second, false);
+    std::fill(streamed.end() - 12, streamed.end(), 0);
+    TestEntry inDirectory{"streamed", second};
+    inDirectory.flags = 0x0008;
+    Bytes after = localRecord(TestEntry{"after", third});
+    Bytes withDirectory = concat2(streamed, after);
+    // The directory of an archive of the same entries, its offsets pointing at these records.
+    Bytes reference = buildArchive({inDirectory, TestEntry{"after", third}});
+    size_t referenceRecords = localRecord(inDirectory).size() + after.size();
+    Bytes directory(reference.begin() + static_cast<long>(referenceRecords), reference.end());
+    // (Everything behind the first record lies 12 bytes later here, for the descriptor: the
+    // first record's offset, 0, is the one that matters.)
+    withDirectory.insert(withDirectory.end(), directory.begin(), directory.end());
+    RunBench witnessed;
+    ASSERT_TRUE(witnessed.salvage(withDirectory));
+    EXPECT_FALSE(hasDamageLine(witnessed)) << witnessed.log[1];
+    byName = contents(witnessed);
+    EXPECT_EQ(byName["streamed"], second);
+    EXPECT_EQ(byName["after"], third);
+}
+
 // The machine's own streaming writers, end to end through the program.
 //
 // The judge, in Python: the intact archive's central directory gives each entry's span (its
