@@ -52,8 +52,8 @@ int fuzzGeneratedStream(const uint8_t* data, size_t size) {
     initExtractContext(
         context, emptyScratchOutput(), static_cast<uint32_t>(generated.stream.size()),
         static_cast<uint32_t>(generated.content.size()), 0, "", nullptr, input.source(), flags);
-    int result = deflate64 ? inflateDeflate64(context) : inflate(context);
-    FUZZ_CHECK(result == 1, "inflate failed on a valid stream");
+    DecodeResult result = deflate64 ? inflateDeflate64(context) : inflate(context);
+    FUZZ_CHECK(ranToEnd(result), "inflate failed on a valid stream");
     FUZZ_CHECK(scratchOutputBytes() == generated.content,
                "inflate decoded a valid stream to other bytes");
     return 0;
