@@ -236,7 +236,12 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, F
                        const RecordedCrc& headerCrc, const CentralRecord* witness) {
     Attempt attempt =
         extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart, headerCrc);
-    if (witness == nullptr || !judgedByData(attempt.result) || attemptIntact(attempt, temp)) {
+    if (witness == nullptr || !judgedByData(attempt.result)) return attempt;
+    // The method ran to its end with the size it is judged by: the CRC-32 judges it later, and
+    // the record (with these sizes or others) could not do better.
+    int64_t produced = fileSize(temp);
+    if (ranToEnd(attempt.result) && attempt.sizeKnown && produced >= 0 &&
+        static_cast<uint64_t>(produced) == attempt.recordedSize) {
         return attempt;
     }
     const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "core/crc32.h"
 #include "core/little_endian.h"
 #include "extract/owned_block.h"
 
@@ -47,20 +46,18 @@ bool sizesAgree(const DataDescriptor& form, const DescriptorExpectation& expecte
 constexpr size_t kSearchBlockBytes = 65536;
 constexpr size_t kSearchBufferBytes = kSearchBlockBytes + kDescriptorLookahead;
 
-// The search's state over its buffer: bytes before `checked` are decrypted and in the CRC-32,
-// bytes before `unwritten` are in the output.
+// The search's state over its buffer: bytes before `checked` are decrypted, bytes before
+// `unwritten` are in the output.
 struct SearchBuffer {
     uint8_t* bytes;
     size_t fill = 0;
     size_t position = 0;
     size_t checked = 0;
     size_t unwritten = 0;
-    uint32_t crc = 0xFFFFFFFFu;
 };
 
-// Brings decryption and the CRC-32 up to `position`. Decryption runs byte after byte (each key
-// update needs the byte before), so it catches up here with the CRC-32 rather than at every
-// position the search looks at.
+// Brings decryption up to `position`. It runs byte after byte (each key update needs the byte
+// before), so it catches up in runs rather than at every position the search looks at.
 void catchUp(ExtractContext& context, SearchBuffer& search) {
     uint8_t* from = search.bytes + search.checked;
     size_t count = search.position - search.checked;
@@ -69,7 +66,6 @@ void catchUp(ExtractContext& context, SearchBuffer& search) {
             from[index] = decryptByte(context.keys, from[index]);
         }
     }
-    search.crc = crc32Update(search.crc, from, count);
     search.checked = search.position;
 }
 
@@ -97,10 +93,9 @@ bool matchDescriptor(const uint8_t* bytes, size_t available, bool endAfter,
             bool followed =
                 (available >= form.length + 4 && startsZipSignature(bytes + form.length)) ||
                 (endAfter && available == form.length);
-            bool crcAgrees = expected.crcKnown && form.crc == expected.crc;
-            // Without a signature, agreeing sizes could still be data: what follows decides, or
-            // a CRC-32 that agrees as well.
-            if (!withSignature && !followed && !crcAgrees) continue;
+            // Without a signature, agreeing sizes could still be data: what follows decides. (A
+            // CRC-32 that agrees is no proof: twelve zero bytes agree with an empty entry.)
+            if (!withSignature && !followed) continue;
             if (followed) {
                 found = form;
                 return true;
@@ -159,11 +154,6 @@ DecodeResult searchDescriptor(ExtractContext& context, bool copyStored, DataDesc
                                 loadLE32(at + 4) == static_cast<uint32_t>(count + headerBytes))) {
             expected.compressedSize = count + headerBytes;
             expected.uncompressedSize = count;
-            if (copyStored) {
-                catchUp(context, search);
-                expected.crc = ~search.crc;
-                expected.crcKnown = true;
-            }
             bool endAfter = sourceEnded && available == left;
             if (matchDescriptor(at, available, endAfter, expected, found)) {
                 result.end = DecodeEnd::kDone;

@@ -25,19 +25,15 @@ struct DescriptorExpectation {
     uint64_t compressedSize = 0;  // bytes in front of it, encryption header included
     uint64_t uncompressedSize = 0;
     bool uncompressedKnown = false;
-    uint32_t crc = 0;
-    bool crcKnown = false;
 };
 
 // Reads the descriptor at `bytes` whose sizes agree with `expected`; `endAfter` says that the
 // archive ends after the `available` bytes. The signature is optional (APPNOTE 4.3.9.3) and
 // the sizes are 4 or 8 bytes (8 for Zip64 entries); 4.3.9 leaves the reader to tell the forms
-// apart, so a form is taken when its sizes agree and:
-//   - it carries the signature, or
-//   - a Zip signature or the archive's end follows it, or
-//   - the archive ends right there or its CRC-32 agrees with a known one and nothing else fits.
-// Among agreeing forms, one followed by a Zip signature or the end is preferred. The CRC-32 is
-// otherwise judged afterwards, so damaged data still finds its end. False when no form agrees.
+// apart, so a form is taken when its sizes agree and it carries the signature, or a Zip
+// signature or the archive's end follows it. Among agreeing forms, one followed by a Zip
+// signature or the end is preferred. The CRC-32 is judged afterwards, by the caller, so that
+// damaged data still finds its end. False when no form agrees.
 bool matchDescriptor(const uint8_t* bytes, size_t available, bool endAfter,
                      const DescriptorExpectation& expected, DataDescriptor& found);
 
@@ -46,15 +42,17 @@ bool readSignedDescriptor(const uint8_t* bytes, size_t available, DataDescriptor
 
 // Where the data of a stored (or other length-needing) entry of unknown size ends: reads the
 // context's source forward from the data's first byte (behind the encryption header) until a
-// descriptor agrees with the bytes before it. Each position costs a constant amount of work (a
-// signature and a size compared; the CRC-32 and decryption catch up only at a candidate) and
-// memory is one 64 KiB buffer, so the search is linear in the entry's size.
+// descriptor agrees with the count of bytes before it. Each position costs a constant amount of
+// work (a signature and a size compared; decryption catches up in runs) and memory is one
+// 64 KiB buffer, so the search is linear in the entry's size. The bytes' CRC-32 is not needed to
+// find the end (sizes and what follows decide) and is judged afterwards against the
+// descriptor's, so that damaged bytes cost the entry its verdict but not its end.
 //
 // With `copyStored`, the bytes in front of it are the entry's content: they are decrypted (when
-// the context is encrypted), written to the output, and their CRC-32 and count must agree with
-// a signature-less descriptor that ends the archive. Without it, only the compressed size can
-// agree, and nothing is written. `found` is set when the result is done; `consumed` counts the
-// data bytes in front of the descriptor. The source must offer readUpTo.
+// the context is encrypted) and written to the output, and the descriptor's uncompressed size
+// must agree too. Without it, only the compressed size can agree, and nothing is written.
+// `found` is set when the result is done; `consumed` counts the data bytes in front of the
+// descriptor. The source must offer readUpTo.
 DecodeResult searchDescriptor(ExtractContext& context, bool copyStored, DataDescriptor& found);
 
 }  // namespace zipsalvage
