@@ -55,7 +55,7 @@ InflateRun runDeflate64(const Bytes& stream, size_t available = SIZE_MAX) {
     DecoderBench bench(stream, 0);
     bench.input.available = available;
     InflateRun run;
-    run.result = inflateDeflate64(bench.context);
+    run.result = ranToEnd(inflateDeflate64(bench.context)) ? 1 : 0;
     run.output = bench.output();
     return run;
 }
