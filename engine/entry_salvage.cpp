@@ -4,8 +4,10 @@
 #include <string>
 
 #include "core/crc32.h"
+#include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/salvage_run.h"
+#include "extract/data_descriptor.h"
 #include "extract/extract_context.h"
 #include "recompress/deflate.h"
 #include "resources/strings.h"
@@ -17,6 +19,10 @@ constexpr const char* kTempFileName = "klv.tmp";
 
 bool readFromArchive(void* owner, uint8_t* destination, int32_t count) {
     return readExact(*static_cast<ArchiveReader*>(owner), destination, count);
+}
+
+int32_t readUpToFromArchive(void* owner, uint8_t* destination, int32_t count) {
+    return static_cast<int32_t>(readUpTo(*static_cast<ArchiveReader*>(owner), destination, count));
 }
 
 // Logs a string-table text whose first placeholder is the entry's name; sizes follow it.
@@ -83,6 +89,206 @@ void logCrcMismatch(SalvageRun& run, const std::string& name, uint32_t found, ui
     formatText(line.data(), static_cast<int>(line.size()), loadText(kTextCrcMismatch), name.c_str(),
                found, expected);
     logText(run, line.c_str());
+}
+
+// Deflate and Deflate64 end themselves (RFC 1951 3.2.3: the block with BFINAL set).
+bool endsItself(uint16_t method) { return method == 8 || method == 9; }
+
+// The local header records no sizes: a streaming writer sets flag bit 3 and leaves them 0
+// (APPNOTE 4.4.4), or 0xFFFFFFFF when the entry may need Zip64 (zeros in its Zip64 field).
+bool sizesMissing(const EntrySizes& recorded) {
+    return recorded.compressed == 0 || recorded.compressed == kZip64Marker32;
+}
+
+// Entries whose data is ended by a data descriptor, which then records the CRC-32 and sizes.
+// Stored and deflated entries with flag bit 3 go by the descriptor even where the local header
+// has sizes: some writers put wrong ones there (zip -P on a pipe records a stored entry's size
+// without its encryption header, and its check word as the CRC-32). Other methods need a
+// length to decode, so their recorded one is used when there is one.
+bool isStreamed(uint16_t flags, uint16_t method, const EntrySizes& recorded) {
+    if ((flags & kFlagDataDescriptor) == 0) return false;
+    return sizesMissing(recorded) || method == 0 || endsItself(method);
+}
+
+// One extraction of an entry's data, with the CRC-32 and size it is to be judged by.
+struct Attempt {
+    DecodeResult result;
+    RecordedCrc crc{0, false};
+    bool descriptorFound = false;
+    DataDescriptor descriptor;
+    bool positioned = false;      // the reader stands behind the entry's data descriptor
+    bool usedLocalSizes = false;  // no descriptor: judged by the local header after all
+    // The size the bytes are judged by, when one is recorded anywhere.
+    bool sizeKnown = false;
+    uint64_t recordedSize = 0;
+};
+
+// True when the attempt's bytes are shown to be the entry's: the method ran to its end, and
+// the size and CRC-32 it is judged by agree.
+bool attemptIntact(const Attempt& attempt, FileHandle temp) {
+    if (!ranToEnd(attempt.result) || !attempt.sizeKnown) return false;
+    int64_t size = fileSize(temp);
+    if (size < 0 || static_cast<uint64_t>(size) != attempt.recordedSize) return false;
+    if (!attempt.crc.known) return true;
+    uint32_t crc = 0;
+    return crcOfFile(temp, crc) && crc == attempt.crc.value;
+}
+
+bool emptyTemp(FileHandle temp) { return seekFile(temp, 0) && truncateFileHere(temp); }
+
+// Reads the descriptor right behind self-terminated data that ended at `dataEnd`, and leaves
+// the reader behind it. A signed descriptor whose sizes disagree is still taken as this
+// entry's (its sizes then judge the data); without a signature, only agreeing sizes make one.
+void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compressedSize,
+                          uint64_t produced, Attempt& attempt) {
+    moveTo(reader, dataEnd);
+    uint8_t bytes[kDescriptorLookahead];
+    auto got = static_cast<size_t>(readUpTo(reader, bytes, kDescriptorLookahead));
+    DescriptorExpectation expected;
+    expected.compressedSize = compressedSize;
+    expected.uncompressedSize = produced;
+    expected.uncompressedKnown = true;
+    bool endAfter = got < kDescriptorLookahead;
+    attempt.descriptorFound = matchDescriptor(bytes, got, endAfter, expected, attempt.descriptor) ||
+                              readSignedDescriptor(bytes, got, attempt.descriptor);
+    if (attempt.descriptorFound) {
+        moveTo(reader, dataEnd + attempt.descriptor.length);
+        attempt.positioned = true;
+    }
+}
+
+// Extracts the entry once with the current password. A streamed entry's data end is found
+// first: deflate ends itself and its descriptor follows; other methods' ends are searched for.
+Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
+                    int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
+                    const RecordedCrc& headerCrc) {
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    const char* password = run.passwords.currentPassword;
+    Attempt attempt;
+    if (!streamed) {
+        attempt.result =
+            extractEntryData(entry, temp, encrypted, password, encryptionHeader, source, run.flags);
+        attempt.crc = headerCrc;
+        attempt.sizeKnown = true;
+        attempt.recordedSize = entry.uncompressedSize;
+        return attempt;
+    }
+    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    if (endsItself(entry.method)) {
+        EntryData unknown = entry;
+        unknown.lengthUnknown = true;
+        attempt.result = extractEntryData(unknown, temp, encrypted, password, encryptionHeader,
+                                          source, run.flags);
+        if (ranToEnd(attempt.result)) {
+            int64_t dataEnd = dataStart + static_cast<int64_t>(attempt.result.consumed);
+            readDescriptorBehind(run.reader, dataEnd, attempt.result.consumed + headerBytes,
+                                 attempt.result.produced, attempt);
+        }
+    } else {
+        ExtractContext context;
+        initExtractContext(context, temp, 0, 0, encrypted, password, encryptionHeader, source,
+                           run.flags);
+        const bool stored = entry.method == 0;
+        DecodeResult searched = searchDescriptor(context, stored, attempt.descriptor);
+        attempt.descriptorFound = ranToEnd(searched);
+        int64_t dataEnd = dataStart + static_cast<int64_t>(searched.consumed);
+        if (stored || !attempt.descriptorFound) {
+            attempt.result = searched;
+            // Without a descriptor nothing marks where the data ends: there is nothing the
+            // method could be given to decode.
+            if (!stored && searched.end == DecodeEnd::kInputEnded) {
+                attempt.result.end = DecodeEnd::kCorruptData;
+                attempt.result.produced = 0;
+            }
+        } else {
+            moveTo(run.reader, dataStart);
+            EntryData sized = entry;
+            sized.compressedSize = searched.consumed + headerBytes;
+            sized.uncompressedSize = attempt.descriptor.uncompressedSize;
+            attempt.result = extractEntryData(sized, temp, encrypted, password, encryptionHeader,
+                                              source, run.flags);
+        }
+        if (attempt.descriptorFound) {
+            moveTo(run.reader, dataEnd + attempt.descriptor.length);
+            attempt.positioned = true;
+        }
+    }
+    if (attempt.descriptorFound) {
+        attempt.crc = RecordedCrc{attempt.descriptor.crc, true};
+        attempt.sizeKnown = true;
+        attempt.recordedSize = attempt.descriptor.uncompressedSize;
+    } else if (!sizesMissing(EntrySizes{entry.compressedSize, entry.uncompressedSize}) &&
+               judgedByData(attempt.result)) {
+        // No descriptor behind the data, but the local header has sizes: they are the witness
+        // left, so the entry is read again by them.
+        moveTo(run.reader, dataStart);
+        if (!emptyTemp(temp)) {
+            attempt.result.end = DecodeEnd::kOutputFailed;
+            return attempt;
+        }
+        attempt.result =
+            extractEntryData(entry, temp, encrypted, password, encryptionHeader, source, run.flags);
+        attempt.crc = headerCrc;
+        attempt.usedLocalSizes = true;
+        attempt.sizeKnown = true;
+        attempt.recordedSize = entry.uncompressedSize;
+    }
+    return attempt;
+}
+
+// Extracts the entry with the current password, by its local header (and descriptor) first.
+// When that does not give intact bytes and the archive's directory has a record for this
+// header with other sizes, the entry is read again by the record; the record's reading is kept
+// only when its bytes are intact, so a damaged directory never costs what the local data gave.
+Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
+                       int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
+                       const RecordedCrc& headerCrc, const CentralRecord* witness) {
+    Attempt attempt =
+        extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart, headerCrc);
+    if (witness == nullptr || !judgedByData(attempt.result)) return attempt;
+    // The method ran to its end with the size it is judged by: the CRC-32 judges it later, and
+    // the record (with these sizes or others) could not do better.
+    int64_t produced = fileSize(temp);
+    if (ranToEnd(attempt.result) && attempt.sizeKnown && produced >= 0 &&
+        static_cast<uint64_t>(produced) == attempt.recordedSize) {
+        return attempt;
+    }
+    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    bool sameSizes =
+        attempt.sizeKnown && witness->uncompressedSize == attempt.recordedSize &&
+        witness->compressedSize ==
+            (attempt.descriptorFound ? attempt.descriptor.compressedSize : entry.compressedSize);
+    if (witness->method != entry.method || sameSizes || witness->compressedSize < headerBytes) {
+        return attempt;
+    }
+    moveTo(run.reader, dataStart);
+    if (!emptyTemp(temp)) {
+        attempt.result.end = DecodeEnd::kOutputFailed;
+        return attempt;
+    }
+    EntryData sized = entry;
+    sized.compressedSize = witness->compressedSize;
+    sized.uncompressedSize = witness->uncompressedSize;
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    Attempt second;
+    second.result = extractEntryData(sized, temp, encrypted, run.passwords.currentPassword,
+                                     encryptionHeader, source, run.flags);
+    second.crc = RecordedCrc{witness->crc32, true};
+    second.sizeKnown = true;
+    second.recordedSize = witness->uncompressedSize;
+    if (attemptIntact(second, temp)) {
+        // The scan goes on where the record says the data ends.
+        moveTo(run.reader, dataStart + static_cast<int64_t>(witness->compressedSize - headerBytes));
+        second.positioned = true;
+        return second;
+    }
+    moveTo(run.reader, dataStart);
+    if (!emptyTemp(temp)) {
+        attempt.result.end = DecodeEnd::kOutputFailed;
+        return attempt;
+    }
+    return extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart,
+                       headerCrc);
 }
 
 struct Recompressed {
@@ -166,7 +372,8 @@ void discardTempFile() {
     if (!folder.empty()) deleteFile((folder + kTempFileName).c_str());
 }
 
-bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded) {
+bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded,
+                      EntryOutcome& outcome) {
     ++run.filesFound;
     bool damaged = false;
     LocalHeader& header = entry.header;
@@ -174,19 +381,24 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     uint16_t flags = headerField16(header, kLocalFlags);
     int encrypted = (flags & kFlagEncrypted) != 0 ? 1 : 0;
     uint8_t encryptionHeader[kEncryptionHeaderBytes] = {};
-    uint64_t recordedSize = recorded.uncompressed;
     RecordedCrc recordedCrc{headerField32(header, kLocalCrc32), true};
     // A streaming writer leaves the field 0 and puts the CRC-32 after the data (APPNOTE 4.4.4).
     if ((flags & kFlagDataDescriptor) != 0 && recordedCrc.value == 0) recordedCrc.known = false;
+    const bool streamed = isStreamed(flags, headerField16(header, kLocalMethod), recorded);
+    outcome.streamed = streamed;
     std::string shown = shownName(run, name);
+
+    EntryData data;
+    data.method = headerField16(header, kLocalMethod);
+    data.generalFlags = flags;
+    data.compressedSize = recorded.compressed;
+    data.uncompressedSize = recorded.uncompressed;
 
     PasswordRequest request{name, encryptionHeader, recordedCrc.value,
                             headerField16(header, kLocalModTime), flags};
     PasswordSearch search;
-    int64_t dataStart = 0;
     if (encrypted) {
         readUpTo(run.reader, encryptionHeader, kEncryptionHeaderBytes);
-        dataStart = logicalPosition(run.reader);
         if (!nextPassword(run.passwords, request, search)) {
             // A prompt ended by a cancel is no verdict on the entry: say nothing.
             if (isCancelled(run.flags)) return false;
@@ -195,6 +407,9 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
             return false;
         }
     }
+    const int64_t dataStart = logicalPosition(run.reader);
+    const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset, name,
+                                                      headerField16(header, kLocalNameLength));
 
     std::string tempPath;
     FileHandle temp = createTempFile(tempPath);
@@ -204,13 +419,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         return false;
     }
 
-    EntryByteSource source{&run.reader, readFromArchive};
-    DecodeResult extracted;
+    Attempt attempt;
     while (true) {
-        extracted = extractEntry(header.bytes, RecordedSizes{recorded.compressed, recordedSize},
-                                 temp, encrypted, run.passwords.currentPassword, encryptionHeader,
-                                 source, run.flags);
-        if (!encrypted || !judgedByData(extracted) || outputMatches(extracted, temp, recordedCrc)) {
+        attempt = extractAttempt(run, data, streamed, temp, encrypted, encryptionHeader, dataStart,
+                                 recordedCrc, witness);
+        if (!encrypted || !judgedByData(attempt.result) ||
+            outputMatches(attempt.result, temp, attempt.crc)) {
             break;
         }
         // One wrong password in 256 passes the check byte: the decrypted data has the last word.
@@ -222,7 +436,7 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         std::string tried = run.passwords.currentPassword;
         if (!nextPassword(run.passwords, request, search)) {
             if (isCancelled(run.flags)) {
-                extracted.end = DecodeEnd::kCancelled;
+                attempt.result.end = DecodeEnd::kCancelled;
                 break;
             }
             // No candidate left: the last attempt's bytes stay, judged like any others.
@@ -232,10 +446,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         }
         moveTo(run.reader, dataStart);
         if (!seekFile(temp, 0) || !truncateFileHere(temp)) {
-            extracted.end = DecodeEnd::kOutputFailed;
+            attempt.result.end = DecodeEnd::kOutputFailed;
             break;
         }
     }
+    const DecodeResult& extracted = attempt.result;
+    outcome.positioned = attempt.positioned;
     // Only the temporary file is written while extracting; its failure's reason is taken
     // before any later call can replace it.
     std::string tempFailure =
@@ -261,16 +477,29 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         clearWriteFailed(run.flags);
         return false;
     }
+    // A streamed entry's size is known from its descriptor only.
+    const bool sizeKnown = attempt.sizeKnown;
+    const uint64_t recordedSize = attempt.recordedSize;
+    outcome.sizeKnown = sizeKnown;
+    outcome.recordedSize = sizeKnown ? recordedSize : 0;
+    outcome.recordedCrc = attempt.crc.known ? attempt.crc.value : 0;
     if (!ranToEnd(extracted)) {
         int64_t salvaged = fileSize(temp);
+        uint64_t kept = static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged);
         if (extracted.end == DecodeEnd::kNoMemory) {
             // Not the data's fault: counted as a system error, and what was decoded is kept.
-            logAboutName(run, kTextNoMemoryForEntry, shown,
-                         static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged), recordedSize);
+            if (sizeKnown) {
+                logAboutName(run, kTextNoMemoryForEntry, shown, kept, recordedSize);
+            } else {
+                logAboutName(run, kTextNoMemorySizeUnknown, shown, kept);
+            }
             ++run.systemErrorCount;
         } else {
-            logAboutName(run, kTextFileCorrupt, shown,
-                         static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged), recordedSize);
+            if (sizeKnown) {
+                logAboutName(run, kTextFileCorrupt, shown, kept, recordedSize);
+            } else {
+                logAboutName(run, kTextFileCorruptSizeUnknown, shown, kept);
+            }
             if (salvaged <= 0) {
                 ++run.unrecoverableCount;
             } else {
@@ -282,6 +511,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
 
     int64_t size = fileSize(temp);
     uint64_t recovered = static_cast<uint64_t>(size < 0 ? 0 : size);
+    if (!damaged && !sizeKnown) {
+        // Nothing to check the bytes against: they may be whole, but the log must not say so.
+        logAboutName(run, kTextNoDescriptor, shown, recovered);
+        damaged = true;
+        ++run.partialCount;
+    }
     if (!damaged && recovered != recordedSize) {
         logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
         damaged = true;
@@ -296,13 +531,14 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     setHeaderField16(header, kLocalMethod, written.method);
     setHeaderField32(header, kLocalCrc32, written.crc);
     entry.sizes.compressed = written.compressedSize;
-    if (!damaged && recordedCrc.known && written.crc != recordedCrc.value) {
+    if (!damaged && attempt.crc.known && written.crc != attempt.crc.value) {
         // The bytes are kept (they may still serve), but they are not what was stored.
-        logCrcMismatch(run, shown, written.crc, recordedCrc.value);
+        logCrcMismatch(run, shown, written.crc, attempt.crc.value);
         ++run.partialCount;
         damaged = true;
     }
     if (!damaged) logAboutName(run, kTextFileOk, shown, recovered);
+    outcome.intact = !damaged;
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/directory_ahead.h"
 #include "engine/directory_witness.h"
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
@@ -43,13 +44,19 @@ CounterSnapshot countersOf(const SalvageRun& run) {
 // The entry's verdict is read from the counter the entry salvage raised for it, so the report
 // says what the log and the summary say.
 void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
-                 const SalvagedEntry& written, bool salvaged, const CounterSnapshot& before) {
+                 const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
+                 const CounterSnapshot& before) {
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
     report.rawName = written.name;
     report.method = headerField16(recorded, kLocalMethod);
     report.recordedSize = recordedSizes.uncompressed;
     report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
+    if (outcome.streamed) {
+        // What the data descriptor records (0 when none was found).
+        report.recordedSize = outcome.recordedSize;
+        report.recordedCrc32 = outcome.recordedCrc;
+    }
     report.written = salvaged;
     report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
     if (run.undecryptableCount > before.undecryptable) {
@@ -290,6 +297,7 @@ int salvageHeaderAt(SalvageRun& run) {
         recordedEnd = static_cast<uint64_t>(INT64_MAX);
     }
     CounterSnapshot before = countersOf(run);
+    EntryOutcome outcome;
     bool salvaged = false;
     if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
         // A copy keeps the recorded sizes, so its header can go first.
@@ -300,17 +308,22 @@ int salvageHeaderAt(SalvageRun& run) {
             return kHeaderOutputFailed;
         }
         salvaged = copyEntryAsIs(run, *entry);
+        outcome.intact = true;  // copied, not judged: its bytes are taken as its own
     } else {
-        salvaged = salvageEntryData(run, *entry, recorded);
+        salvaged = salvageEntryData(run, *entry, recorded, outcome);
     }
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
         freeEntry(entry);
         return kHeaderOutputFailed;
     }
-    if (!isCancelled(run.flags)) reportEntry(run, header, recorded, *entry, salvaged, before);
-    keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
-                       salvaged ? kRewindAfterEntry : 0);
+    if (!isCancelled(run.flags)) {
+        reportEntry(run, header, recorded, outcome, *entry, salvaged, before);
+    }
+    if (!outcome.positioned) {
+        keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
+                           salvaged ? kRewindAfterEntry : 0);
+    }
 
     if (!salvaged) {
         bool cut = cutOutputAt(run, headerOffset);
@@ -329,12 +342,13 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderOutputFailed;
     }
     appendEntry(run, entry);
-    return kHeaderEntryWritten;
+    return outcome.intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
 
 // The scan and the directory; runSalvage adds the clean-up every way out needs.
 static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
+    readDirectoryAhead(run);
     bool noSignatureYet = true;
     int state = 0;
     uint32_t sinceCancelCheck = 0;
@@ -384,7 +398,11 @@ static RunResult scanArchive(SalvageRun& run) {
             return RunResult::kOutputFailed;
         }
         if (result == kHeaderEntryWritten) stepBack(run.reader, kRewindAfterEntry);
-        if (result == kHeaderRejected) rewindToMark(run.reader);
+        // A damaged entry may have taken bytes that are not its own (a wrong size, a stream
+        // that lost its end): the next header may lie among them, so the scan looks again at
+        // everything behind this entry's signature. An intact entry's bytes are its own, so a
+        // stored archive inside one stays a single entry.
+        if (result == kHeaderRejected || result == kHeaderEntryDamaged) rewindToMark(run.reader);
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
     if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));

@@ -85,6 +85,8 @@ struct SalvageRun {
     PasswordBook passwords{};
     // What survives of the damaged archive's own central directory and end record.
     CentralDirectory directory;
+    // The directory the end record points to, read before the scan (directory_ahead.h).
+    CentralDirectory directoryAhead;
     bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
 };
 
@@ -134,13 +136,30 @@ enum : int {
     kHeaderRejected = 1,
     kHeaderNotSalvaged = 2,
     kHeaderOutputFailed = 3,  // a write to the output came up short; the run must end
+    kHeaderEntryDamaged = 4,  // written, but damaged: the scan looks again inside its bytes
 };
 int salvageHeaderAt(SalvageRun& run);
+
+// How one entry ended, as far as the scan after it and its report care.
+struct EntryOutcome {
+    // The method ran to its end and the bytes match the recorded CRC-32 and size: the bytes
+    // the entry consumed are its own and need no second look.
+    bool intact = false;
+    // The reader already stands where the scan goes on (behind a data descriptor).
+    bool positioned = false;
+    // Flag bit 3 with no sizes in the local header: what is recorded comes from the
+    // descriptor, when one was found (sizeKnown).
+    bool streamed = false;
+    bool sizeKnown = true;
+    uint64_t recordedSize = 0;
+    uint32_t recordedCrc = 0;
+};
 
 // Everything for one entry between its extra field and the next scan (extraction, judging,
 // logging, its local header, re-encoding). `recorded` are the sizes its header records. True
 // when the entry's header and data were written and `entry` updated (header fields, sizes).
-bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded);
+bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded,
+                      EntryOutcome& outcome);
 
 // Writes the entry's local header, name and extra field at the output's current position;
 // false when a write came up short.

@@ -23,6 +23,9 @@ inline constexpr int64_t kLargestDataLength = INT64_MAX / 2;
 struct EntryByteSource {
     void* owner;
     bool (*readExact)(void* owner, uint8_t* destination, int32_t count);
+    // Delivers up to `count` bytes and says how many (0 at the archive's end). Needed by data
+    // of unknown length, which may end with the archive; nullptr where none is offered.
+    int32_t (*readUpTo)(void* owner, uint8_t* destination, int32_t count);
 };
 
 struct ExtractContext {
@@ -43,6 +46,9 @@ struct ExtractContext {
     CipherKeys keys;
     char password[kPasswordBufferBytes];
     int endOfData;  // set whenever a byte could not be delivered; never cleared
+    // The data's length is not recorded (a streamed entry): it is read in whole blocks as far
+    // as the archive goes, and the method's own end marks where it ends.
+    int lengthUnknown;
     EntryByteSource source;
     RunFlags* flags;
 };
@@ -111,6 +117,20 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint64_t com
 // True for the methods extractEntry decodes; entries in any other method are not handed to it.
 bool decodesMethod(uint16_t method);
 
+// What extraction needs of an entry's record.
+struct EntryData {
+    uint16_t method = 0;
+    uint16_t generalFlags = 0;
+    uint64_t compressedSize = 0;  // as recorded: the encryption header included
+    uint64_t uncompressedSize = 0;
+    bool lengthUnknown = false;  // read until the method's own end (deflate)
+};
+
+// Runs the entry's method and says how it ended.
+DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
+                              const char* password, const uint8_t* encryptionHeader,
+                              const EntryByteSource& source, RunFlags& flags);
+
 // The sizes an entry's headers record, 64-bit: the local header's own fields, or the Zip64
 // extended information extra field's where those hold 0xFFFFFFFF (APPNOTE 4.5.3).
 struct RecordedSizes {
@@ -118,8 +138,7 @@ struct RecordedSizes {
     uint64_t uncompressed;
 };
 
-// Runs the method the local header names and says how it ended. `header` is the 30-byte
-// local header image, read for the method and the flags only; the sizes are `sizes`.
+// The same for the method and flags of a 30-byte local header image and the sizes `sizes`.
 DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
                           int encrypted, const char* password, const uint8_t* encryptionHeader,
                           const EntryByteSource& source, RunFlags& flags);

@@ -11,14 +11,19 @@ bool decodesMethod(uint16_t method) {
     return method <= kMethodImploded || method == kMethodDeflated || method == kMethodDeflate64;
 }
 
-DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
-                          int encrypted, const char* password, const uint8_t* encryptionHeader,
-                          const EntryByteSource& source, RunFlags& flags) {
+DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
+                              const char* password, const uint8_t* encryptionHeader,
+                              const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
-    initExtractContext(context, output, sizes.compressed, sizes.uncompressed, encrypted, password,
-                       encryptionHeader, source, flags);
-    uint16_t method = loadLE16(header + kLocalMethod);
+    initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, encrypted,
+                       password, encryptionHeader, source, flags);
+    if (entry.lengthUnknown) {
+        context.lengthUnknown = 1;
+        context.dataLength = kLargestDataLength;
+        context.readLimit = static_cast<uint64_t>(kLargestDataLength);
+    }
+    const uint16_t method = entry.method;
     switch (method) {
         case kMethodStored:
             return extractStored(context);
@@ -30,7 +35,7 @@ DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, Fil
         case kMethodReducedFactor4:
             return unreduce(context, method - kMethodReducedFactor1 + 1);
         case kMethodImploded:
-            return explode(context, loadLE16(header + kLocalFlags));
+            return explode(context, entry.generalFlags);
         case kMethodTokenized:
             // Tokenizing: never defined for Zip, nothing to run.
             return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
@@ -42,6 +47,17 @@ DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, Fil
             // Unknown methods: nothing written, judged by size.
             return DecodeResult{DecodeEnd::kDone, 0, 0};
     }
+}
+
+DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
+                          int encrypted, const char* password, const uint8_t* encryptionHeader,
+                          const EntryByteSource& source, RunFlags& flags) {
+    EntryData entry;
+    entry.method = loadLE16(header + kLocalMethod);
+    entry.generalFlags = loadLE16(header + kLocalFlags);
+    entry.compressedSize = sizes.compressed;
+    entry.uncompressedSize = sizes.uncompressed;
+    return extractEntryData(entry, output, encrypted, password, encryptionHeader, source, flags);
 }
 
 }  // namespace zipsalvage

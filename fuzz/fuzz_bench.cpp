@@ -24,9 +24,18 @@ bool readFromMemory(void* owner, uint8_t* destination, int32_t count) {
 
 FileHandle scratchFile = kInvalidFile;
 
+int32_t readUpToFromMemory(void* owner, uint8_t* destination, int32_t count) {
+    auto& input = *static_cast<MemoryInput*>(owner);
+    size_t before = input.offset;
+    readFromMemory(owner, destination, count);
+    return static_cast<int32_t>(input.offset - before);
+}
+
 }  // namespace
 
-EntryByteSource MemoryInput::source() { return EntryByteSource{this, readFromMemory}; }
+EntryByteSource MemoryInput::source() {
+    return EntryByteSource{this, readFromMemory, readUpToFromMemory};
+}
 
 FileHandle emptyScratchOutput() {
     if (scratchFile == kInvalidFile) {

@@ -163,6 +163,85 @@ def machine_zip(files, options):
             return handle.read()
 
 
+def streamed_record(name, data, method, content, signature=True, wide=False, flags=0x0008):
+    """A streamed entry: flag bit 3, CRC-32 and sizes 0 in the local header, then the data and
+    a data descriptor (APPNOTE 4.3.9) with or without its signature, 4- or 8-byte sizes."""
+    header = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, 0x6A21, 0x5987, 0, 0, 0,
+                         len(name), 0)
+    size_format = "<QQ" if wide else "<II"
+    descriptor = (struct.pack("<I", 0x08074B50) if signature else b"") + \
+        struct.pack("<I", zlib.crc32(content)) + struct.pack(size_format, len(data), len(content))
+    return header + name + data + descriptor
+
+
+class Unseekable(io.RawIOBase):
+    """A write-only stream without tell or seek, so that zipfile writes data descriptors."""
+    def __init__(self):
+        super().__init__()
+        self.buffer = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        self.buffer += data
+        return len(data)
+
+
+def zipfile_streamed(entries):
+    """zipfile on an unseekable stream: stored and deflated entries, each with a descriptor."""
+    target = Unseekable()
+    with zipfile.ZipFile(target, "w") as archive:
+        for name, data, compression in entries:
+            info = zipfile.ZipInfo(name, date_time=(2020, 1, 2, 3, 4, 6))
+            info.compress_type = compression
+            with archive.open(info, "w") as handle:
+                handle.write(data)
+    return bytes(target.buffer)
+
+
+def machine_zip_piped(files, options):
+    """The machine's zip writing to a pipe (streamed entries), or None without zip."""
+    if shutil.which("zip") is None:
+        return None
+    with tempfile.TemporaryDirectory() as folder:
+        for name, data in files:
+            with open(os.path.join(folder, name), "wb") as handle:
+                handle.write(data)
+            os.utime(os.path.join(folder, name), (1577934246, 1577934246))
+        result = subprocess.run(["zip", "-q", "-X"] + options + ["-"] +
+                                [name for name, _ in files], cwd=folder, check=True,
+                                stdout=subprocess.PIPE)
+        return result.stdout
+
+
+def streamed_seeds():
+    sample = text(2000, 8)
+    streamed = zipfile_streamed([("notes.txt", text(3000, 1), zipfile.ZIP_DEFLATED),
+                                 ("photo.jpg", noise(400), zipfile.ZIP_STORED),
+                                 ("empty", b"", zipfile.ZIP_STORED),
+                                 ("tiny.txt", b"short entry", zipfile.ZIP_DEFLATED)])
+    write("whole_run", "streamed-zipfile.zip", streamed)
+    write("whole_run", "streamed-cut.zip", streamed[:len(streamed) * 2 // 3])
+    hand = streamed_record(b"bare-stored.txt", sample, 0, sample, signature=False)
+    hand += streamed_record(b"wide-deflated.txt", raw_deflate(sample), 8, sample, wide=True)
+    hand += streamed_record(b"shrunk.txt", shrink(sample[:600]), 1, sample[:600])
+    hand += streamed_record(b"bare-empty", b"", 0, b"", signature=False)
+    write("whole_run", "streamed-hand-made.zip", hand)
+    for options, name in (([], "streamed-zip.zip"), (["-0"], "streamed-zip-stored.zip"),
+                          (["-P", PASSWORD.decode()], "streamed-zip-encrypted.zip"),
+                          (["-0", "-P", PASSWORD.decode()], "streamed-zip-encrypted-stored.zip")):
+        archive = machine_zip_piped([("a.txt", text(2500, 5)), ("b.bin", noise(150, 9))], options)
+        if archive is not None:
+            write("whole_run", name, archive)
+    # An ordinary archive whose first entry, a folder, claims 64 KiB: the entries it swallows
+    # are found by scanning its bytes again.
+    folder = bytearray(zipfile_archive([("folder/", b""), ("a.txt", text(900, 2)),
+                                        ("b.txt", text(700, 3))], zipfile.ZIP_DEFLATED))
+    folder[20] = 0x01
+    write("whole_run", "size-field-changed.zip", bytes(folder))
+
+
 def decoder_seed(stream, recorded, mode=0, delta=0, available=0):
     return bytes([mode]) + struct.pack("<I", recorded)[:3] + bytes([delta]) + \
         struct.pack("<H", available) + stream
@@ -300,6 +379,7 @@ def generated_stream_seeds():
 
 def main():
     whole_run_seeds()
+    streamed_seeds()
     generated_stream_seeds()
     decoder_seeds()
     table_seeds()

@@ -9,6 +9,7 @@ command -v zip >/dev/null || need+=(zip)
 command -v unzip >/dev/null || need+=(unzip)
 command -v python3 >/dev/null || need+=(python3)
 command -v 7z >/dev/null || need+=(p7zip-full)
+command -v bsdtar >/dev/null || need+=(libarchive-tools)  # a streaming Zip writer for the tests
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 for extra in "$@"; do need+=("$extra"); done

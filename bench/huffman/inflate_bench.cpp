@@ -154,7 +154,7 @@ double timeOurs(const std::vector<Stream>& streams, zipsalvage::FileHandle outpu
         MemoryInput input{&stream.compressed, 0};
         zipsalvage::initExtractContext(
             *context, output, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize,
-            0, "", nullptr, zipsalvage::EntryByteSource{&input, readMemory}, flags);
+            0, "", nullptr, zipsalvage::EntryByteSource{&input, readMemory, nullptr}, flags);
         context->outputEnabled = outputEnabled ? 1 : 0;
         if (!ranToEnd(zipsalvage::inflate(*context))) {
             std::fprintf(stderr, "inflate failed on a stream\n");
@@ -176,7 +176,7 @@ void verifyOurs(const std::vector<Stream>& streams) {
         MemoryInput input{&stream.compressed, 0};
         zipsalvage::initExtractContext(
             *context, file, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize, 0,
-            "", nullptr, zipsalvage::EntryByteSource{&input, readMemory}, flags);
+            "", nullptr, zipsalvage::EntryByteSource{&input, readMemory, nullptr}, flags);
         int result = ranToEnd(zipsalvage::inflate(*context)) ? 1 : 0;
         zipsalvage::closeFile(file);
         Bytes produced = readFileBytes(path);

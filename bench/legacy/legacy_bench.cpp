@@ -94,7 +94,7 @@ int decodeEntry(const Entry& entry, FileHandle output) {
     RunFlags flags;
     ExtractContext context;
     initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, 0, "",
-                       nullptr, EntryByteSource{&input, readMemory}, flags);
+                       nullptr, EntryByteSource{&input, readMemory, nullptr}, flags);
     context.outputEnabled = output != kInvalidFile ? 1 : 0;
     if (entry.method == 1) return ranToEnd(unshrink(context)) ? 1 : 0;
     if (entry.method == 6) return ranToEnd(explode(context, entry.flags)) ? 1 : 0;

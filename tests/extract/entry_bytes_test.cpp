@@ -32,7 +32,7 @@ struct CountingSource {
 ExtractContext contextOver(CountingSource& source, RunFlags& flags, uint32_t compressedSize) {
     ExtractContext context;
     initExtractContext(context, kInvalidFile, compressedSize, 0, 0, "", nullptr,
-                       EntryByteSource{&source, CountingSource::read}, flags);
+                       EntryByteSource{&source, CountingSource::read, nullptr}, flags);
     return context;
 }
 
@@ -84,7 +84,7 @@ TEST(EntryBytes, NegativeDataLengthOfAnEncryptedEntry) {
     ExtractContext context;
     uint8_t header[12] = {};
     initExtractContext(context, kInvalidFile, 5, 0, 1, "pw", header,
-                       EntryByteSource{&source, CountingSource::read}, flags);
+                       EntryByteSource{&source, CountingSource::read, nullptr}, flags);
     EXPECT_EQ(context.dataLength, -7);
     DecoderState state;
     state.context = &context;

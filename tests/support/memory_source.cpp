@@ -16,9 +16,18 @@ bool readFromMemory(void* owner, uint8_t* destination, int32_t count) {
     return take == static_cast<size_t>(count);
 }
 
+int32_t readUpToFromMemory(void* owner, uint8_t* destination, int32_t count) {
+    auto& memory = *static_cast<MemorySource*>(owner);
+    size_t before = memory.offset;
+    readFromMemory(owner, destination, count);
+    return static_cast<int32_t>(memory.offset - before);
+}
+
 }  // namespace
 
-EntryByteSource MemorySource::source() { return EntryByteSource{this, readFromMemory}; }
+EntryByteSource MemorySource::source() {
+    return EntryByteSource{this, readFromMemory, readUpToFromMemory};
+}
 
 DecoderBench::DecoderBench(const Bytes& data, uint32_t uncompressedSize, int64_t compressedSize) {
     input.bytes = data;

@@ -1,0 +1,82 @@
+// Reading the central directory the end record points to (APPNOTE 4.3.12, 4.3.16).
+#include "engine/directory_ahead.h"
+
+#include <cstring>
+#include <vector>
+
+#include "core/little_endian.h"
+#include "engine/central_directory.h"
+#include "engine/salvage_run.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr int64_t kLongestEndRecord = kEndFixedSize + 65535;  // with the longest comment
+
+// The start of the last end record in `tail` whose comment reaches no further than the
+// archive's end; -1 when there is none.
+int64_t findEndRecord(const std::vector<uint8_t>& tail) {
+    for (size_t at = tail.size() >= kEndFixedSize ? tail.size() - kEndFixedSize + 1 : 0;
+         at-- > 0;) {
+        if (loadLE32(tail.data() + at) != 0x06054B50u) continue;
+        if (at + kEndFixedSize + endRecordCommentSize(tail.data() + at) <= tail.size()) {
+            return static_cast<int64_t>(at);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+void readDirectoryAhead(SalvageRun& run) {
+    ArchiveReader& reader = run.reader;
+    // Reading the tail first must not move the progress bar there and back.
+    auto* progress = reader.progress;
+    reader.progress = nullptr;
+    auto size = static_cast<int64_t>(reader.archiveSize);
+    int64_t tailStart = size > kLongestEndRecord ? size - kLongestEndRecord : 0;
+    std::vector<uint8_t> tail(static_cast<size_t>(size - tailStart));
+    moveTo(reader, tailStart);
+    tail.resize(
+        static_cast<size_t>(readUpTo(reader, tail.data(), static_cast<int64_t>(tail.size()))));
+    int64_t found = findEndRecord(tail);
+    if (found >= 0) {
+        const uint8_t* fixed = tail.data() + found;
+        int64_t recordStart = tailStart + found;
+        // The directory lies right in front of its end record (a Zip64 end record and locator
+        // would stand between them: such a directory is not read here).
+        int64_t directoryStart = recordStart - int64_t{loadLE32(fixed + 12)};
+        CentralDirectory& directory = run.directoryAhead;
+        directory.offsetShift = endRecordShift(fixed, recordStart);
+        if (directoryStart >= 0 && loadLE32(fixed + 16) != kZip64Marker32) {
+            moveTo(reader, directoryStart);
+            std::vector<uint8_t> record;
+            uint8_t fixedRecord[kCentralFixedSize];
+            while (logicalPosition(reader) + static_cast<int64_t>(kCentralFixedSize) <=
+                       recordStart &&
+                   readExact(reader, fixedRecord, kCentralFixedSize) &&
+                   loadLE32(fixedRecord) == 0x02014B50u) {
+                record.assign(fixedRecord, fixedRecord + kCentralFixedSize);
+                record.resize(kCentralFixedSize + centralVariableSize(fixedRecord));
+                CentralRecord parsed;
+                if (!readExact(reader, record.data() + kCentralFixedSize,
+                               static_cast<int64_t>(record.size() - kCentralFixedSize)) ||
+                    !parseCentralRecord(record.data(), record.size(), parsed) ||
+                    !addCentralRecord(directory, std::move(parsed))) {
+                    break;
+                }
+            }
+        }
+    }
+    moveTo(reader, 0);
+    reader.progress = progress;
+}
+
+const CentralRecord* directoryRecordFor(SalvageRun& run, int64_t archiveOffset, const char* name,
+                                        size_t nameLength) {
+    if (run.directoryAhead.records.empty() || archiveOffset < 0) return nullptr;
+    return findCentralRecord(run.directoryAhead, static_cast<uint64_t>(archiveOffset), name,
+                             nameLength);
+}
+
+}  // namespace zipsalvage
