@@ -345,10 +345,27 @@ int salvageHeaderAt(SalvageRun& run) {
     return outcome.intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
 
+// How many times over the archive's size the scan may look again behind damaged entries.
+constexpr uint64_t kLookAgainPasses = 4;
+
+// True when the bytes behind the damaged entry just read (from its signature to where the
+// reader stands) may be scanned again, and counts them in `lookedAgain`. The bound keeps a
+// crafted nest of damaged entries, each claiming the rest of the archive, from costing one pass
+// over the rest per entry (quadratic time and output); real damage stays far below it, since
+// entries that do not nest give the archive's size at most.
+static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
+    int64_t behind = logicalPosition(reader) - reader.resumePoint;
+    auto bytes = static_cast<uint64_t>(behind > 0 ? behind : 0);
+    if (lookedAgain + bytes > kLookAgainPasses * reader.archiveSize) return false;
+    lookedAgain += bytes;
+    return true;
+}
+
 // The scan and the directory; runSalvage adds the clean-up every way out needs.
 static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
     readDirectoryAhead(run);
+    uint64_t lookedAgain = 0;  // bytes scanned again behind damaged entries
     bool noSignatureYet = true;
     int state = 0;
     uint32_t sinceCancelCheck = 0;
@@ -402,7 +419,10 @@ static RunResult scanArchive(SalvageRun& run) {
         // that lost its end): the next header may lie among them, so the scan looks again at
         // everything behind this entry's signature. An intact entry's bytes are its own, so a
         // stored archive inside one stays a single entry.
-        if (result == kHeaderRejected || result == kHeaderEntryDamaged) rewindToMark(run.reader);
+        if (result == kHeaderRejected) rewindToMark(run.reader);
+        if (result == kHeaderEntryDamaged && mayLookAgain(run.reader, lookedAgain)) {
+            rewindToMark(run.reader);
+        }
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
     if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
