@@ -114,11 +114,15 @@ void closeRunFiles(SalvageRun& run) {
     discardOutput(run);
 }
 
+void freeEntry(SalvagedEntry* entry) {
+    delete[] entry->name;
+    delete entry;
+}
+
 void freeEntryList(SalvageRun& run) {
     while (run.entryList != nullptr) {
         SalvagedEntry* next = run.entryList->next;
-        delete[] run.entryList->name;
-        delete run.entryList;
+        freeEntry(run.entryList);
         run.entryList = next;
     }
     run.entryTail = nullptr;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -125,10 +126,12 @@ struct NameBuffer {
     }
 };
 
-void freeEntry(SalvagedEntry* entry) {
-    delete[] entry->name;
-    delete entry;
-}
+// Owns an entry until it joins the run's list, so that every way out of salvageHeaderAt that
+// leaves it out releases it.
+struct EntryRelease {
+    void operator()(SalvagedEntry* entry) const { freeEntry(entry); }
+};
+using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
@@ -266,7 +269,8 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderRejected;
     }
 
-    auto* entry = new (std::nothrow) SalvagedEntry{};
+    OwnedEntry owned(new (std::nothrow) SalvagedEntry{});
+    SalvagedEntry* entry = owned.get();
     if (entry == nullptr) return kHeaderNotSalvaged;
     entry->name = name.release();
     entry->header = header;
@@ -278,14 +282,12 @@ int salvageHeaderAt(SalvageRun& run) {
         readUpTo(run.reader, extra.data(), static_cast<int64_t>(extra.size()))));
     EntrySizes recorded = recordedSizes(header, extra.data(), extra.size());
     if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
-        freeEntry(entry);
         return kHeaderNotSalvaged;
     }
     run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
 
     int64_t headerOffset = filePosition(run.outputHandle);
     if (headerOffset < 0) {
-        freeEntry(entry);
         return kHeaderOutputFailed;
     }
     entry->headerOffset = static_cast<uint64_t>(headerOffset);
@@ -304,7 +306,6 @@ int salvageHeaderAt(SalvageRun& run) {
         entry->sizes = recorded;
         entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
         if (!writeEntryHead(run, *entry)) {
-            freeEntry(entry);
             return kHeaderOutputFailed;
         }
         salvaged = copyEntryAsIs(run, *entry);
@@ -314,7 +315,6 @@ int salvageHeaderAt(SalvageRun& run) {
     }
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
-        freeEntry(entry);
         return kHeaderOutputFailed;
     }
     if (!isCancelled(run.flags)) {
@@ -327,7 +327,6 @@ int salvageHeaderAt(SalvageRun& run) {
 
     if (!salvaged) {
         bool cut = cutOutputAt(run, headerOffset);
-        freeEntry(entry);
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
     }
 
@@ -338,10 +337,9 @@ int salvageHeaderAt(SalvageRun& run) {
     bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
                      writeEntryHead(run, *entry) && seekFile(run.outputHandle, dataEnd);
     if (!rewritten) {
-        freeEntry(entry);
         return kHeaderOutputFailed;
     }
-    appendEntry(run, entry);
+    appendEntry(run, owned.release());
     return outcome.intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
 

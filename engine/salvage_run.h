@@ -124,6 +124,8 @@ void discardOutput(SalvageRun& run);
 void closeRunFiles(SalvageRun& run);
 // Releases the list of written entries.
 void freeEntryList(SalvageRun& run);
+// Releases one entry and its name.
+void freeEntry(SalvagedEntry* entry);
 
 // The whole scan, entry by entry, then the central directory, end record and summary. A
 // completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
