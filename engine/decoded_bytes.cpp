@@ -40,7 +40,7 @@ void copyToBlocks(DecodedBytes& bytes, uint64_t position, const uint8_t* source,
     while (count > 0) {
         uint8_t* block = bytes.blocks[position / kDecodedBlockBytes];
         uint64_t offset = position % kDecodedBlockBytes;
-        uint64_t piece = std::min<uint64_t>(count, kDecodedBlockBytes - offset);
+        auto piece = static_cast<size_t>(std::min<uint64_t>(count, kDecodedBlockBytes - offset));
         if (source != nullptr) {
             std::memcpy(block + offset, source, piece);
             source += piece;
@@ -145,8 +145,9 @@ bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
     if (!bytes.spilled) {
         uint32_t state = 0xFFFFFFFFu;
         for (uint64_t position = 0; position < bytes.size; position += kDecodedBlockBytes) {
-            state = crc32Update(state, bytes.blocks[position / kDecodedBlockBytes],
-                                std::min<uint64_t>(bytes.size - position, kDecodedBlockBytes));
+            auto piece =
+                static_cast<size_t>(std::min<uint64_t>(bytes.size - position, kDecodedBlockBytes));
+            state = crc32Update(state, bytes.blocks[position / kDecodedBlockBytes], piece);
         }
         crc = ~state;
         return true;
