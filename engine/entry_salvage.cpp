@@ -1,9 +1,10 @@
-// salvageEntryData: password, extraction into the temporary file, judging, re-encoding.
+// salvageEntryData: password, extraction into memory (or the temporary file for a big entry),
+// judging, re-encoding.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "core/crc32.h"
+#include "engine/decoded_bytes.h"
 #include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/salvage_run.h"
@@ -14,8 +15,6 @@
 
 namespace zipsalvage {
 namespace {
-
-constexpr const char* kTempFileName = "klv.tmp";
 
 bool readFromArchive(void* owner, uint8_t* destination, int32_t count) {
     return readExact(*static_cast<ArchiveReader*>(owner), destination, count);
@@ -34,30 +33,10 @@ void logAboutName(SalvageRun& run, int textId, const std::string& name, uint64_t
     logText(run, line.c_str());
 }
 
-FileHandle createTempFile(std::string& path) {
-    path.clear();
-    std::string folder = runTempFolder();
-    if (folder.empty()) return kInvalidFile;
-    path = folder + kTempFileName;
-    return createTempFileAt(path.c_str());
-}
-
 struct RecordedCrc {
     uint32_t value;
     bool known;  // false: the header does not record it
 };
-
-// CRC-32 of the whole temporary file, read back from its start; false when it cannot be read.
-bool crcOfFile(FileHandle file, uint32_t& crc) {
-    if (!seekFile(file, 0)) return false;
-    uint8_t buffer[16384];
-    uint32_t state = 0xFFFFFFFFu;
-    while (uint32_t count = readFile(file, buffer, sizeof buffer)) {
-        state = crc32Update(state, buffer, count);
-    }
-    crc = ~state;
-    return true;
-}
 
 // Endings the data decides; a system failure or a cancel says nothing about a password.
 bool judgedByData(const DecodeResult& result) {
@@ -67,11 +46,11 @@ bool judgedByData(const DecodeResult& result) {
 
 // True when the decoded bytes are shown to be the entry's: the method ran to its end and,
 // where a CRC-32 is recorded, they match it.
-bool outputMatches(const DecodeResult& result, FileHandle temp, const RecordedCrc& recorded) {
+bool outputMatches(const DecodeResult& result, DecodedBytes& decoded, const RecordedCrc& recorded) {
     if (!ranToEnd(result)) return false;
     if (!recorded.known) return true;
     uint32_t crc = 0;
-    return crcOfFile(temp, crc) && crc == recorded.value;
+    return crcOfDecoded(decoded, crc) && crc == recorded.value;
 }
 
 // A write to the temporary file failed: the folder and the system's reason are named, since
@@ -125,16 +104,14 @@ struct Attempt {
 
 // True when the attempt's bytes are shown to be the entry's: the method ran to its end, and
 // the size and CRC-32 it is judged by agree.
-bool attemptIntact(const Attempt& attempt, FileHandle temp) {
+bool attemptIntact(const Attempt& attempt, DecodedBytes& decoded) {
     if (!ranToEnd(attempt.result) || !attempt.sizeKnown) return false;
-    int64_t size = fileSize(temp);
+    int64_t size = decodedSize(decoded);
     if (size < 0 || static_cast<uint64_t>(size) != attempt.recordedSize) return false;
     if (!attempt.crc.known) return true;
     uint32_t crc = 0;
-    return crcOfFile(temp, crc) && crc == attempt.crc.value;
+    return crcOfDecoded(decoded, crc) && crc == attempt.crc.value;
 }
-
-bool emptyTemp(FileHandle temp) { return seekFile(temp, 0) && truncateFileHere(temp); }
 
 // Reads the descriptor right behind self-terminated data that ended at `dataEnd`, and leaves
 // the reader behind it. A signed descriptor whose sizes disagree is still taken as this
@@ -159,15 +136,16 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
 
 // Extracts the entry once with the current password. A streamed entry's data end is found
 // first: deflate ends itself and its descriptor follows; other methods' ends are searched for.
-Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
+Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, DecodedBytes& decoded,
                     int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
                     const RecordedCrc& headerCrc) {
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
     const char* password = run.passwords.currentPassword;
+    const EntryOutput output = decodedOutput(decoded);
     Attempt attempt;
     if (!streamed) {
-        attempt.result =
-            extractEntryData(entry, temp, encrypted, password, encryptionHeader, source, run.flags);
+        attempt.result = extractEntryData(entry, output, encrypted, password, encryptionHeader,
+                                          source, run.flags);
         attempt.crc = headerCrc;
         attempt.sizeKnown = true;
         attempt.recordedSize = entry.uncompressedSize;
@@ -177,7 +155,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, File
     if (endsItself(entry.method)) {
         EntryData unknown = entry;
         unknown.lengthUnknown = true;
-        attempt.result = extractEntryData(unknown, temp, encrypted, password, encryptionHeader,
+        attempt.result = extractEntryData(unknown, output, encrypted, password, encryptionHeader,
                                           source, run.flags);
         if (ranToEnd(attempt.result)) {
             int64_t dataEnd = dataStart + static_cast<int64_t>(attempt.result.consumed);
@@ -186,7 +164,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, File
         }
     } else {
         ExtractContext context;
-        initExtractContext(context, temp, 0, 0, encrypted, password, encryptionHeader, source,
+        initExtractContext(context, output, 0, 0, encrypted, password, encryptionHeader, source,
                            run.flags);
         const bool stored = entry.method == 0;
         DecodeResult searched = searchDescriptor(context, stored, attempt.descriptor);
@@ -205,7 +183,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, File
             EntryData sized = entry;
             sized.compressedSize = searched.consumed + headerBytes;
             sized.uncompressedSize = attempt.descriptor.uncompressedSize;
-            attempt.result = extractEntryData(sized, temp, encrypted, password, encryptionHeader,
+            attempt.result = extractEntryData(sized, output, encrypted, password, encryptionHeader,
                                               source, run.flags);
         }
         if (attempt.descriptorFound) {
@@ -222,12 +200,12 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, File
         // No descriptor behind the data, but the local header has sizes: they are the witness
         // left, so the entry is read again by them.
         moveTo(run.reader, dataStart);
-        if (!emptyTemp(temp)) {
+        if (!emptyDecoded(decoded)) {
             attempt.result.end = DecodeEnd::kOutputFailed;
             return attempt;
         }
-        attempt.result =
-            extractEntryData(entry, temp, encrypted, password, encryptionHeader, source, run.flags);
+        attempt.result = extractEntryData(entry, output, encrypted, password, encryptionHeader,
+                                          source, run.flags);
         attempt.crc = headerCrc;
         attempt.usedLocalSizes = true;
         attempt.sizeKnown = true;
@@ -240,15 +218,16 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, File
 // When that does not give intact bytes and the archive's directory has a record for this
 // header with other sizes, the entry is read again by the record; the record's reading is kept
 // only when its bytes are intact, so a damaged directory never costs what the local data gave.
-Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, FileHandle temp,
-                       int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
-                       const RecordedCrc& headerCrc, const CentralRecord* witness) {
-    Attempt attempt =
-        extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart, headerCrc);
+Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
+                       DecodedBytes& decoded, int encrypted, const uint8_t* encryptionHeader,
+                       int64_t dataStart, const RecordedCrc& headerCrc,
+                       const CentralRecord* witness) {
+    Attempt attempt = extractOnce(run, entry, streamed, decoded, encrypted, encryptionHeader,
+                                  dataStart, headerCrc);
     if (witness == nullptr || !judgedByData(attempt.result)) return attempt;
     // The method ran to its end with the size it is judged by: the CRC-32 judges it later, and
     // the record (with these sizes or others) could not do better.
-    int64_t produced = fileSize(temp);
+    int64_t produced = decodedSize(decoded);
     if (ranToEnd(attempt.result) && attempt.sizeKnown && produced >= 0 &&
         static_cast<uint64_t>(produced) == attempt.recordedSize) {
         return attempt;
@@ -262,7 +241,7 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, F
         return attempt;
     }
     moveTo(run.reader, dataStart);
-    if (!emptyTemp(temp)) {
+    if (!emptyDecoded(decoded)) {
         attempt.result.end = DecodeEnd::kOutputFailed;
         return attempt;
     }
@@ -271,23 +250,24 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed, F
     sized.uncompressedSize = witness->uncompressedSize;
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
     Attempt second;
-    second.result = extractEntryData(sized, temp, encrypted, run.passwords.currentPassword,
-                                     encryptionHeader, source, run.flags);
+    second.result =
+        extractEntryData(sized, decodedOutput(decoded), encrypted, run.passwords.currentPassword,
+                         encryptionHeader, source, run.flags);
     second.crc = RecordedCrc{witness->crc32, true};
     second.sizeKnown = true;
     second.recordedSize = witness->uncompressedSize;
-    if (attemptIntact(second, temp)) {
+    if (attemptIntact(second, decoded)) {
         // The scan goes on where the record says the data ends.
         moveTo(run.reader, dataStart + static_cast<int64_t>(witness->compressedSize - headerBytes));
         second.positioned = true;
         return second;
     }
     moveTo(run.reader, dataStart);
-    if (!emptyTemp(temp)) {
+    if (!emptyDecoded(decoded)) {
         attempt.result.end = DecodeEnd::kOutputFailed;
         return attempt;
     }
-    return extractOnce(run, entry, streamed, temp, encrypted, encryptionHeader, dataStart,
+    return extractOnce(run, entry, streamed, decoded, encrypted, encryptionHeader, dataStart,
                        headerCrc);
 }
 
@@ -298,19 +278,18 @@ struct Recompressed {
     uint64_t compressedSize = 0;
 };
 
-Recompressed recompressEntry(SalvageRun& run, const char* name, const std::string& tempPath,
+Recompressed recompressEntry(SalvageRun& run, const char* name, DecodedBytes& decoded,
                              uint64_t recoveredSize, bool storeAnyway) {
     Recompressed result;
-    FileHandle input = openExistingForRead(tempPath.c_str());
-    if (input == kInvalidFile) {
-        logAboutName(run, kTextCannotOpen, tempPath);
+    StreamInput input{};
+    if (!startReadingDecoded(decoded, input)) {
+        logAboutName(run, kTextCannotOpen, decoded.path);
         return result;
     }
     RecompressStream stream;
     if (!initRecompressStream(stream, input, run.outputHandle, run.flags)) {
         // No memory for the stream's buffers: the entry is lost, and the log says which.
         logAboutName(run, kTextUnableToRecompress, shownName(run, name));
-        closeFile(input);
         return result;
     }
     bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name);
@@ -338,7 +317,6 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
         result.crc = stream.crc;
         result.compressedSize = stream.bytesWritten;
     }
-    closeFile(input);
     freeRecompressStream(stream);
     return result;
 }
@@ -347,20 +325,20 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
 // extra is settled by the recovered size before any data is written; deflate output that would
 // reach 4 GiB from less (incompressible data just under 4 GiB) is replaced by a stored copy,
 // which fits the header as written.
-bool writeEntry(SalvageRun& run, SalvagedEntry& entry, const std::string& tempPath,
-                uint64_t recovered, Recompressed& written) {
+bool writeEntry(SalvageRun& run, SalvagedEntry& entry, DecodedBytes& decoded, uint64_t recovered,
+                Recompressed& written) {
     entry.sizes = EntrySizes{0, recovered};
     entry.zip64Local = needsZip64(recovered);
     if (!writeEntryHead(run, entry)) return false;  // the run ends on run.outputFailed
     int64_t dataStart = filePosition(run.outputHandle);
-    written = recompressEntry(run, entry.name, tempPath, recovered, false);
+    written = recompressEntry(run, entry.name, decoded, recovered, false);
     if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
         if (dataStart < 0 || !seekFile(run.outputHandle, dataStart) ||
             !truncateFileHere(run.outputHandle)) {
             run.outputFailed = true;
             return false;
         }
-        written = recompressEntry(run, entry.name, tempPath, recovered, true);
+        written = recompressEntry(run, entry.name, decoded, recovered, true);
     }
     return written.succeeded;
 }
@@ -369,7 +347,7 @@ bool writeEntry(SalvageRun& run, SalvagedEntry& entry, const std::string& tempPa
 
 void discardTempFile() {
     std::string folder = runTempFolder();
-    if (!folder.empty()) deleteFile((folder + kTempFileName).c_str());
+    if (!folder.empty()) deleteFile((folder + kEntryTempFileName).c_str());
 }
 
 bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded,
@@ -411,20 +389,15 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset, name,
                                                       headerField16(header, kLocalNameLength));
 
-    std::string tempPath;
-    FileHandle temp = createTempFile(tempPath);
-    if (temp == kInvalidFile) {
-        logAboutName(run, kTextNoTempFile, tempPath);
-        ++run.systemErrorCount;
-        return false;
-    }
-
+    // Memory holds the decoded bytes; the temporary file is made only when they outgrow it,
+    // and is closed and deleted with `decoded`.
+    DecodedBytes decoded;
     Attempt attempt;
     while (true) {
-        attempt = extractAttempt(run, data, streamed, temp, encrypted, encryptionHeader, dataStart,
-                                 recordedCrc, witness);
+        attempt = extractAttempt(run, data, streamed, decoded, encrypted, encryptionHeader,
+                                 dataStart, recordedCrc, witness);
         if (!encrypted || !judgedByData(attempt.result) ||
-            outputMatches(attempt.result, temp, attempt.crc)) {
+            outputMatches(attempt.result, decoded, attempt.crc)) {
             break;
         }
         // One wrong password in 256 passes the check byte: the decrypted data has the last word.
@@ -445,7 +418,7 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
             break;
         }
         moveTo(run.reader, dataStart);
-        if (!seekFile(temp, 0) || !truncateFileHere(temp)) {
+        if (!emptyDecoded(decoded)) {
             attempt.result.end = DecodeEnd::kOutputFailed;
             break;
         }
@@ -460,9 +433,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     if (encrypted && search.source != PasswordSource::kRemembered) {
         rememberPassword(run.passwords, run.passwords.currentPassword);
     }
-    if (extracted.end == DecodeEnd::kCancelled) {
-        closeFile(temp);
-        deleteFile(tempPath.c_str());
+    if (extracted.end == DecodeEnd::kCancelled) return false;
+    if (extracted.end == DecodeEnd::kOutputFailed && decoded.noFile) {
+        // The entry outgrew memory and no temporary file could be made for the rest.
+        logAboutName(run, kTextNoTempFile, decoded.path);
+        ++run.systemErrorCount;
+        clearWriteFailed(run.flags);
         return false;
     }
     if (extracted.end == DecodeEnd::kOutputFailed) {
@@ -472,8 +448,6 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         // back and the flag is cleared, so that later entries, which may well fit, are salvaged.
         logTempWriteFailed(run, shown, tempFailure);
         ++run.systemErrorCount;
-        closeFile(temp);
-        deleteFile(tempPath.c_str());
         clearWriteFailed(run.flags);
         return false;
     }
@@ -484,7 +458,7 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     outcome.recordedSize = sizeKnown ? recordedSize : 0;
     outcome.recordedCrc = attempt.crc.known ? attempt.crc.value : 0;
     if (!ranToEnd(extracted)) {
-        int64_t salvaged = fileSize(temp);
+        int64_t salvaged = decodedSize(decoded);
         uint64_t kept = static_cast<uint64_t>(salvaged < 0 ? 0 : salvaged);
         if (extracted.end == DecodeEnd::kNoMemory) {
             // Not the data's fault: counted as a system error, and what was decoded is kept.
@@ -509,7 +483,7 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         damaged = true;
     }
 
-    int64_t size = fileSize(temp);
+    int64_t size = decodedSize(decoded);
     uint64_t recovered = static_cast<uint64_t>(size < 0 ? 0 : size);
     if (!damaged && !sizeKnown) {
         // Nothing to check the bytes against: they may be whole, but the log must not say so.
@@ -522,11 +496,9 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         damaged = true;
         ++run.partialCount;
     }
-    closeFile(temp);
 
-    // The file stays for the next entry to empty and reuse; the run deletes it at its end.
     Recompressed written;
-    if (!writeEntry(run, entry, tempPath, recovered, written)) return false;
+    if (!writeEntry(run, entry, decoded, recovered, written)) return false;
 
     setHeaderField16(header, kLocalMethod, written.method);
     setHeaderField32(header, kLocalCrc32, written.crc);

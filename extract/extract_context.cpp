@@ -4,6 +4,17 @@
 #include <cstring>
 
 namespace zipsalvage {
+namespace {
+
+uint32_t writeToFile(void* owner, int64_t position, const uint8_t* bytes, uint32_t count) {
+    return writeFileAt(reinterpret_cast<FileHandle>(owner), position, bytes, count);
+}
+
+}  // namespace
+
+EntryOutput fileOutput(FileHandle file) {
+    return EntryOutput{reinterpret_cast<void*>(file), writeToFile};
+}
 
 uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     int64_t remaining = context.dataLength - static_cast<int64_t>(context.delivered);
@@ -66,7 +77,7 @@ int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
 
 uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
                        uint32_t count) {
-    uint32_t written = writeFileAt(context.output, position, bytes, count);
+    uint32_t written = context.output.writeAt(context.output.owner, position, bytes, count);
     if (written != count) markWriteFailed(*context.flags);
     return written;
 }
@@ -86,6 +97,14 @@ uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t co
 }
 
 void initExtractContext(ExtractContext& context, FileHandle output, uint64_t compressedSize,
+                        uint64_t uncompressedSize, int encrypted, const char* password,
+                        const uint8_t* encryptionHeader, const EntryByteSource& source,
+                        RunFlags& flags) {
+    initExtractContext(context, fileOutput(output), compressedSize, uncompressedSize, encrypted,
+                       password, encryptionHeader, source, flags);
+}
+
+void initExtractContext(ExtractContext& context, const EntryOutput& output, uint64_t compressedSize,
                         uint64_t uncompressedSize, int encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags) {

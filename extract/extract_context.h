@@ -28,9 +28,20 @@ struct EntryByteSource {
     int32_t (*readUpTo)(void* owner, uint8_t* destination, int32_t count);
 };
 
+// Where an entry's decoded bytes go: a file (written with writeFileAt), or a holder of the
+// engine's that keeps small entries in memory. `writeAt` stores `count` bytes at `position`
+// and says how many it took; fewer than `count` is a failed write.
+struct EntryOutput {
+    void* owner;
+    uint32_t (*writeAt)(void* owner, int64_t position, const uint8_t* bytes, uint32_t count);
+};
+
+// The output that writes to `file` at the given offsets.
+EntryOutput fileOutput(FileHandle file);
+
 struct ExtractContext {
     int outputEnabled;
-    FileHandle output;
+    EntryOutput output;
     uint8_t block[kEntryBlockBytes];
     int32_t blockFill;
     int32_t blockPos;
@@ -98,7 +109,7 @@ int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t co
 // 10-byte allowance does not count), else 0.
 int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded);
 
-// Writes `count` bytes at file offset `position` of the output; sets writeFailed when short.
+// Writes `count` bytes at offset `position` of the output; sets writeFailed when short.
 uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
                        uint32_t count);
 
@@ -109,6 +120,11 @@ uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t co
 
 // Sets up a context as extractEntry does: output enabled, sizes, password and keys (the
 // 12-byte header is run through decryption and dataLength reduced by 12 when encrypted).
+void initExtractContext(ExtractContext& context, const EntryOutput& output, uint64_t compressedSize,
+                        uint64_t uncompressedSize, int encrypted, const char* password,
+                        const uint8_t* encryptionHeader, const EntryByteSource& source,
+                        RunFlags& flags);
+// The same with a file as the output.
 void initExtractContext(ExtractContext& context, FileHandle output, uint64_t compressedSize,
                         uint64_t uncompressedSize, int encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
@@ -127,6 +143,10 @@ struct EntryData {
 };
 
 // Runs the entry's method and says how it ended.
+DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output, int encrypted,
+                              const char* password, const uint8_t* encryptionHeader,
+                              const EntryByteSource& source, RunFlags& flags);
+// The same with a file as the output.
 DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
                               const char* password, const uint8_t* encryptionHeader,
                               const EntryByteSource& source, RunFlags& flags);

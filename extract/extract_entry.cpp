@@ -14,6 +14,13 @@ bool decodesMethod(uint16_t method) {
 DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
                               const char* password, const uint8_t* encryptionHeader,
                               const EntryByteSource& source, RunFlags& flags) {
+    return extractEntryData(entry, fileOutput(output), encrypted, password, encryptionHeader,
+                            source, flags);
+}
+
+DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output, int encrypted,
+                              const char* password, const uint8_t* encryptionHeader,
+                              const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
     initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, encrypted,

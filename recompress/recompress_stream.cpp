@@ -6,9 +6,20 @@
 #include "core/memory_blocks.h"
 
 namespace zipsalvage {
+namespace {
+
+uint32_t readFromFile(void* owner, uint8_t* destination, uint32_t count) {
+    return readFile(reinterpret_cast<FileHandle>(owner), destination, count);
+}
+
+}  // namespace
+
+StreamInput fileInput(FileHandle file) {
+    return StreamInput{reinterpret_cast<void*>(file), readFromFile};
+}
 
 int refillStreamInput(RecompressStream& stream) {
-    uint32_t got = readFile(stream.inputHandle, stream.inBuffer, kStreamBufferBytes);
+    uint32_t got = stream.input.read(stream.input.owner, stream.inBuffer, kStreamBufferBytes);
     if (got == 0) return 0;
     stream.inPos = 0;
     stream.inFill = static_cast<int32_t>(got);
@@ -23,8 +34,13 @@ void drainStreamOutput(RecompressStream& stream) {
 
 bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle output,
                           RunFlags& flags) {
+    return initRecompressStream(stream, fileInput(input), output, flags);
+}
+
+bool initRecompressStream(RecompressStream& stream, const StreamInput& input, FileHandle output,
+                          RunFlags& flags) {
     std::memset(&stream, 0, sizeof stream);
-    stream.inputHandle = input;
+    stream.input = input;
     stream.outputHandle = output;
     stream.flags = &flags;
     stream.inBuffer = static_cast<uint8_t*>(allocBlock(kStreamBufferBytes));

@@ -1,5 +1,5 @@
-// The byte stream of one re-encoded entry: the temporary file in, the output archive out,
-// 1024-byte buffers both ways and the CRC-32 of every byte handed out.
+// The byte stream of one re-encoded entry: the decoded bytes in (from memory or a file), the
+// output archive out, 1024-byte buffers both ways and the CRC-32 of every byte handed out.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,18 @@ namespace zipsalvage {
 inline constexpr int kStreamBufferBytes = 1024;
 inline constexpr uint32_t kStoreBelowBytes = 100;  // smaller recovered files are stored
 
+// Where the bytes to re-encode come from. `read` delivers up to `count` bytes into
+// `destination` and says how many: 0 at the end of the input or on a failed read.
+struct StreamInput {
+    void* owner;
+    uint32_t (*read)(void* owner, uint8_t* destination, uint32_t count);
+};
+
+// The input that reads `file` from its current position.
+StreamInput fileInput(FileHandle file);
+
 struct RecompressStream {
-    FileHandle inputHandle;
+    StreamInput input;
     FileHandle outputHandle;
     uint8_t* inBuffer;
     uint8_t* outBuffer;
@@ -50,7 +60,11 @@ inline int streamWriteByte(RecompressStream& stream, uint8_t byte) {
     return 1;
 }
 
-// All fields zero, both buffers obtained, handles set; false when a buffer cannot be had.
+// All fields zero, both buffers obtained, input and output set; false when a buffer cannot be
+// had.
+bool initRecompressStream(RecompressStream& stream, const StreamInput& input, FileHandle output,
+                          RunFlags& flags);
+// The same with a file as the input.
 bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle output,
                           RunFlags& flags);
 void freeRecompressStream(RecompressStream& stream);

@@ -15,6 +15,7 @@ using testing::Bytes;
 using testing::callsOfACleanRun;
 using testing::RunBench;
 using testing::ScopedFaultPlan;
+using testing::ScopedMemoryBound;
 using testing::TestEntry;
 
 std::vector<TestEntry> someEntries() {
@@ -77,7 +78,10 @@ std::string tempFolderFullLine(const std::string& name) {
            tempFolderParent() + ": No space left on device";
 }
 
+// The temporary file holds only entries that outgrow memory: with no memory for any, every
+// entry meets the failing folder.
 TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
+    ScopedMemoryBound noMemory(0);
     ScopedFaultPlan guard(FaultPlan{.failWriteNumber = 3, .pathContains = "klv.tmp"});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
@@ -97,6 +101,7 @@ TEST(Faults, FullDiskOnTheTempFileFailsTheEntriesFromThenOn) {
 // One entry the temporary folder cannot hold loses that entry only: the write-failed flag it
 // raised does not stop the entries after it, which fit.
 TEST(Faults, AFailedTempFileWriteLosesOnlyThatEntry) {
+    ScopedMemoryBound noMemory(0);
     ScopedFaultPlan guard(
         FaultPlan{.failWriteNumber = 3, .stickyWrites = false, .pathContains = "klv.tmp"});
     RunBench bench;
@@ -125,6 +130,7 @@ TEST(Faults, ReadErrorInTheMiddleOfTheArchive) {
 }
 
 TEST(Faults, NoTemporaryFolder) {
+    ScopedMemoryBound noMemory(0);
     ScopedFaultPlan guard(FaultPlan{.noTempFolder = true});
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
@@ -133,12 +139,41 @@ TEST(Faults, NoTemporaryFolder) {
     EXPECT_TRUE(bench.entries().empty());
 }
 
+// Entries that fit in memory never touch the temporary folder: a folder that stopped working
+// after the run's start costs only the entry that outgrows memory (entry3, 9000 bytes).
+TEST(Faults, OnlyAnEntryThatOutgrowsMemoryNeedsTheTemporaryFolder) {
+    ScopedMemoryBound bound(5000);
+    ScopedFaultPlan guard(FaultPlan{.noTempFolder = true});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
+    EXPECT_EQ(bench.result, RunResult::kCompleted);
+    EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Unable to create temp file "));
+    EXPECT_TRUE(bench.logHas("  1 system errors"));
+    std::vector<std::string> names;
+    for (const auto& entry : bench.entries()) names.push_back(entry.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"entry0", "entry1", "entry2", "entry4", "entry5"}));
+}
+
+// The temporary file fills up while it takes what memory held: the entry is lost as a
+// system error, the others are whole.
+TEST(Faults, AFullTemporaryFolderWhileAnEntrySpillsLosesOnlyThatEntry) {
+    ScopedMemoryBound bound(5000);
+    ScopedFaultPlan guard(FaultPlan{.failWriteNumber = 1, .pathContains = "klv.tmp"});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(someEntries())));
+    EXPECT_EQ(bench.result, RunResult::kCompleted);
+    EXPECT_TRUE(bench.logHas(tempFolderFullLine("entry3")));
+    EXPECT_EQ(bench.run.systemErrorCount, 1u);
+    EXPECT_EQ(bench.entries().size(), 5u);
+}
+
 TEST(Faults, NoMemoryForTheReencodingStreamCutsTheEntryAndSaysSo) {
     Bytes archive = testing::buildArchive(someEntries());
-    // The first entry's allocations: pool node and buffer, then the stream's two buffers.
-    // Whichever fails must cut at most that entry, never corrupt the output, and an entry that
-    // is not written must be named in the log.
-    for (int failing = 1; failing <= 4; ++failing) {
+    // The first entry's allocations: pool node and buffer, the block its decoded bytes go to
+    // (without it they go to the temporary file), then the stream's two buffers. Whichever
+    // fails must cut at most that entry, never corrupt the output, and an entry that is not
+    // written must be named in the log.
+    for (int failing = 1; failing <= 5; ++failing) {
         RunBench bench;
         failAllocationAfter(failing);
         ASSERT_TRUE(bench.salvage(archive));

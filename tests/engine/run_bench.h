@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/decoded_bytes.h"
 #include "engine/salvage_run.h"
 #include "tests/support/zip_builder.h"
 
@@ -33,6 +34,15 @@ struct RunBench {
     // The output read back; fails the test when it is not a valid archive.
     std::vector<ListedEntry> entries() const;
     bool logHas(const std::string& line) const;
+};
+
+// Keeps entries larger than `bytes` out of memory for one scope (0: every decoded byte goes to
+// the temporary file, as the paths that handle its failures need).
+struct ScopedMemoryBound {
+    explicit ScopedMemoryBound(uint64_t bytes) { setDecodedMemoryBound(bytes); }
+    ~ScopedMemoryBound() { setDecodedMemoryBound(kDecodedMemoryBound); }
+    ScopedMemoryBound(const ScopedMemoryBound&) = delete;
+    ScopedMemoryBound& operator=(const ScopedMemoryBound&) = delete;
 };
 
 }  // namespace zipsalvage::testing

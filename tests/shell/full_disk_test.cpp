@@ -20,7 +20,9 @@ using testing::salvage;
 using testing::TempDir;
 
 constexpr const char* kSmallMount = "size=256k,mode=0700";
-constexpr size_t kLargerThanTheMount = 600 * 1024;
+// Larger than the mount and than what an entry may hold in memory (32 MiB), so that it goes
+// to the temporary folder.
+constexpr size_t kLargerThanTheMount = 33 * 1024 * 1024;
 
 class FullDisk : public ::testing::Test {
   protected:

@@ -1,0 +1,173 @@
+// DecodedBytes: 1 MiB blocks from the block cache, and the temporary file past the bound.
+//
+// The decoders write at increasing offsets from 0 (and from 0 again when a password is tried
+// anew), but any offset is taken: a gap reads as zeros, as it would in a file.
+#include "engine/decoded_bytes.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/crc32.h"
+#include "core/memory_blocks.h"
+
+namespace zipsalvage {
+namespace {
+
+uint64_t memoryBound = kDecodedMemoryBound;
+
+void freeBlocks(DecodedBytes& bytes) {
+    for (int index = 0; index < bytes.blockCount; ++index) {
+        freeBlock(bytes.blocks[index]);
+        bytes.blocks[index] = nullptr;
+    }
+    bytes.blockCount = 0;
+    bytes.size = 0;
+}
+
+// Blocks for the first `end` bytes; false when memory runs out.
+bool haveBlocksFor(DecodedBytes& bytes, uint64_t end) {
+    while (uint64_t{kDecodedBlockBytes} * static_cast<uint64_t>(bytes.blockCount) < end) {
+        void* block = allocBlock(kDecodedBlockBytes);
+        if (block == nullptr) return false;
+        bytes.blocks[bytes.blockCount++] = static_cast<uint8_t*>(block);
+    }
+    return true;
+}
+
+// Copies `count` bytes to memory offset `position`, within blocks already had; a null `source`
+// writes zeros.
+void copyToBlocks(DecodedBytes& bytes, uint64_t position, const uint8_t* source, uint64_t count) {
+    while (count > 0) {
+        uint8_t* block = bytes.blocks[position / kDecodedBlockBytes];
+        uint64_t offset = position % kDecodedBlockBytes;
+        auto piece = static_cast<size_t>(std::min<uint64_t>(count, kDecodedBlockBytes - offset));
+        if (source != nullptr) {
+            std::memcpy(block + offset, source, piece);
+            source += piece;
+        } else {
+            std::memset(block + offset, 0, piece);
+        }
+        position += piece;
+        count -= piece;
+    }
+}
+
+// Moves what memory holds into the temporary file, made now if the entry has none yet, and
+// gives the blocks back. False when the file cannot be made or does not take the bytes.
+bool spill(DecodedBytes& bytes) {
+    if (bytes.file == kInvalidFile) {
+        std::string folder = runTempFolder();
+        bytes.path = folder.empty() ? std::string() : folder + kEntryTempFileName;
+        if (!folder.empty()) bytes.file = createTempFileAt(bytes.path.c_str());
+        if (bytes.file == kInvalidFile) {
+            bytes.noFile = true;
+            return false;
+        }
+    }
+    uint64_t position = 0;
+    for (int index = 0; index < bytes.blockCount && position < bytes.size; ++index) {
+        auto piece =
+            static_cast<uint32_t>(std::min<uint64_t>(bytes.size - position, kDecodedBlockBytes));
+        if (writeFileAt(bytes.file, static_cast<int64_t>(position), bytes.blocks[index], piece) !=
+            piece) {
+            return false;
+        }
+        position += piece;
+    }
+    freeBlocks(bytes);
+    bytes.spilled = true;
+    return true;
+}
+
+uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, uint32_t count) {
+    auto& bytes = *static_cast<DecodedBytes*>(owner);
+    if (position < 0) return 0;
+    auto start = static_cast<uint64_t>(position);
+    uint64_t end = start + count;
+    if (!bytes.spilled) {
+        if (end <= memoryBound && haveBlocksFor(bytes, end)) {
+            if (start > bytes.size) copyToBlocks(bytes, bytes.size, nullptr, start - bytes.size);
+            copyToBlocks(bytes, start, source, count);
+            bytes.size = std::max(bytes.size, end);
+            return count;
+        }
+        // Past the bound, or no memory for another block: the file takes over.
+        if (!spill(bytes)) return 0;
+    }
+    return writeFileAt(bytes.file, position, source, count);
+}
+
+uint32_t readDecoded(void* owner, uint8_t* destination, uint32_t count) {
+    auto& bytes = *static_cast<DecodedBytes*>(owner);
+    if (bytes.spilled) return readFile(bytes.file, destination, count);
+    uint64_t left = bytes.size - std::min(bytes.readPosition, bytes.size);
+    auto take = static_cast<uint32_t>(std::min<uint64_t>(count, left));
+    uint32_t done = 0;
+    while (done < take) {
+        const uint8_t* block = bytes.blocks[bytes.readPosition / kDecodedBlockBytes];
+        uint64_t offset = bytes.readPosition % kDecodedBlockBytes;
+        auto piece =
+            static_cast<uint32_t>(std::min<uint64_t>(take - done, kDecodedBlockBytes - offset));
+        std::memcpy(destination + done, block + offset, piece);
+        done += piece;
+        bytes.readPosition += piece;
+    }
+    return take;
+}
+
+}  // namespace
+
+void setDecodedMemoryBound(uint64_t bytes) { memoryBound = std::min(bytes, kDecodedMemoryBound); }
+
+uint64_t decodedMemoryBound() { return memoryBound; }
+
+DecodedBytes::~DecodedBytes() {
+    freeBlocks(*this);
+    if (file != kInvalidFile) {
+        closeFile(file);
+        deleteFile(path.c_str());
+    }
+}
+
+EntryOutput decodedOutput(DecodedBytes& bytes) { return EntryOutput{&bytes, writeDecodedAt}; }
+
+bool emptyDecoded(DecodedBytes& bytes) {
+    freeBlocks(bytes);
+    bytes.spilled = false;
+    return bytes.file == kInvalidFile || (seekFile(bytes.file, 0) && truncateFileHere(bytes.file));
+}
+
+int64_t decodedSize(const DecodedBytes& bytes) {
+    return bytes.spilled ? fileSize(bytes.file) : static_cast<int64_t>(bytes.size);
+}
+
+bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
+    if (!bytes.spilled) {
+        uint32_t state = 0xFFFFFFFFu;
+        for (uint64_t position = 0; position < bytes.size; position += kDecodedBlockBytes) {
+            auto piece =
+                static_cast<size_t>(std::min<uint64_t>(bytes.size - position, kDecodedBlockBytes));
+            state = crc32Update(state, bytes.blocks[position / kDecodedBlockBytes], piece);
+        }
+        crc = ~state;
+        return true;
+    }
+    StreamInput input{};
+    if (!startReadingDecoded(bytes, input)) return false;
+    uint8_t buffer[16384];
+    uint32_t state = 0xFFFFFFFFu;
+    while (uint32_t count = input.read(input.owner, buffer, sizeof buffer)) {
+        state = crc32Update(state, buffer, count);
+    }
+    crc = ~state;
+    return true;
+}
+
+bool startReadingDecoded(DecodedBytes& bytes, StreamInput& input) {
+    if (bytes.spilled && !seekFile(bytes.file, 0)) return false;
+    bytes.readPosition = 0;
+    input = StreamInput{&bytes, readDecoded};
+    return true;
+}
+
+}  // namespace zipsalvage
