@@ -192,18 +192,16 @@ size_t pickOffset(size_t size, uint32_t seed) {
     return static_cast<size_t>((uint64_t{seed} * 2654435761u) % (size == 0 ? 1 : size));
 }
 
-TEST(DamagedArchives, EveryKindOfDamageKeepsWhatSurvived) {
-    Original original = buildOriginal();
+// Every kind of damage from the generator, `seeds` times each at offsets spread by `spread`,
+// over `original`.
+void damageEveryWay(const Original& original, const std::vector<DamageKind>& kinds, uint32_t seeds,
+                    uint32_t spread) {
     const size_t size = original.archive.size();
-    const DamageKind kinds[] = {
-        DamageKind::kTruncate,  DamageKind::kOverwrite,    DamageKind::kInsert,
-        DamageKind::kDelete,    DamageKind::kBitFlips,     DamageKind::kJunkBefore,
-        DamageKind::kJunkAfter, DamageKind::kConcatenated, DamageKind::kDestroyLocalHeader};
     size_t runs = 0;
     size_t expectedWhole = 0;
     for (DamageKind kind : kinds) {
-        for (uint32_t seed = 1; seed <= 12; ++seed) {
-            Damage damage{kind, pickOffset(size, seed * 7 + static_cast<uint32_t>(kind)),
+        for (uint32_t seed = 1; seed <= seeds; ++seed) {
+            Damage damage{kind, pickOffset(size, seed * spread + static_cast<uint32_t>(kind)),
                           1 + (seed * 13) % 64, seed};
             if (kind == DamageKind::kBitFlips) damage.length = 1 + seed % 8;
             if (kind == DamageKind::kDestroyLocalHeader) {
@@ -218,30 +216,22 @@ TEST(DamagedArchives, EveryKindOfDamageKeepsWhatSurvived) {
     EXPECT_GT(expectedWhole, runs * 3);
 }
 
+TEST(DamagedArchives, EveryKindOfDamageKeepsWhatSurvived) {
+    damageEveryWay(
+        buildOriginal(),
+        {DamageKind::kTruncate, DamageKind::kOverwrite, DamageKind::kInsert, DamageKind::kDelete,
+         DamageKind::kBitFlips, DamageKind::kJunkBefore, DamageKind::kJunkAfter,
+         DamageKind::kConcatenated, DamageKind::kDestroyLocalHeader},
+        12, 7);
+}
+
 // The same damage over entries whose sizes are known only from their descriptors.
 TEST(DamagedArchives, EveryKindOfDamageKeepsWhatSurvivedOfStreamedEntries) {
-    Original original = buildOriginal(0, true);
-    const size_t size = original.archive.size();
-    const DamageKind kinds[] = {DamageKind::kTruncate,  DamageKind::kOverwrite,
-                                DamageKind::kInsert,    DamageKind::kDelete,
-                                DamageKind::kBitFlips,  DamageKind::kJunkBefore,
-                                DamageKind::kJunkAfter, DamageKind::kDestroyLocalHeader};
-    size_t runs = 0;
-    size_t expectedWhole = 0;
-    for (DamageKind kind : kinds) {
-        for (uint32_t seed = 1; seed <= 8; ++seed) {
-            Damage damage{kind, pickOffset(size, seed * 11 + static_cast<uint32_t>(kind)),
-                          1 + (seed * 13) % 64, seed};
-            if (kind == DamageKind::kBitFlips) damage.length = 1 + seed % 8;
-            if (kind == DamageKind::kDestroyLocalHeader) {
-                damage.offset = original.entries[seed % original.entries.size()].offset;
-            }
-            DamagedRun outcome = salvageDamaged(original, applyDamage(original.archive, damage));
-            expectedWhole += outcome.expectedWhole;
-            ++runs;
-        }
-    }
-    EXPECT_GT(expectedWhole, runs * 3);
+    damageEveryWay(buildOriginal(0, true),
+                   {DamageKind::kTruncate, DamageKind::kOverwrite, DamageKind::kInsert,
+                    DamageKind::kDelete, DamageKind::kBitFlips, DamageKind::kJunkBefore,
+                    DamageKind::kJunkAfter, DamageKind::kDestroyLocalHeader},
+                   8, 11);
 }
 
 TEST(DamagedArchives, JunkAroundAndASecondCopyLoseNothing) {
