@@ -99,7 +99,11 @@ uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, ui
 
 uint32_t readDecoded(void* owner, uint8_t* destination, uint32_t count) {
     auto& bytes = *static_cast<DecodedBytes*>(owner);
-    if (bytes.spilled) return readFile(bytes.file, destination, count);
+    if (bytes.spilled) {
+        uint32_t got = readFile(bytes.file, destination, count);
+        bytes.readPosition += got;
+        return got;
+    }
     uint64_t left = bytes.size - std::min(bytes.readPosition, bytes.size);
     auto take = static_cast<uint32_t>(std::min<uint64_t>(count, left));
     uint32_t done = 0;

@@ -296,6 +296,9 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, DecodedBytes& de
     // Only the output is written from here on: a write failing now is the output's.
     bool failedBefore = hasWriteFailed(run.flags);
     int copied = stored ? storeFile(stream) : deflateFile(stream);
+    // A read of the temporary file that fails looks like its end: an entry read back short is
+    // not written (its header would promise bytes it does not hold), and the log names it.
+    if (copied && decoded.readPosition != recoveredSize) copied = 0;
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails
         // the entry like any other short write.

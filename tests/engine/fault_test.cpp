@@ -167,6 +167,37 @@ TEST(Faults, AFullTemporaryFolderWhileAnEntrySpillsLosesOnlyThatEntry) {
     EXPECT_EQ(bench.entries().size(), 5u);
 }
 
+// Every read of the temporary file in turn fails (an I/O error, not the end of the file): an
+// entry whose bytes cannot be read back whole is left out, never written shorter than its
+// header says.
+bool hasLineStarting(const RunBench& bench, const std::string& start) {
+    return std::any_of(bench.log.begin(), bench.log.end(),
+                       [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+}
+
+// Every read of the temporary file in turn fails (an I/O error, not the end of the file): an
+// entry whose bytes cannot be read back whole is left out and named, never written shorter
+// than its header says nor blamed on the archive.
+TEST(Faults, AFailedReadOfTheTemporaryFileNeverWritesAShortEntry) {
+    Bytes archive = testing::buildArchive(someEntries());
+    ScopedMemoryBound noMemory(0);
+    int64_t reads = callsOfACleanRun(archive, "klv.tmp").reads;
+    ASSERT_GT(reads, 6);
+    for (int64_t failing = 1; failing <= reads; ++failing) {
+        ScopedFaultPlan guard(FaultPlan{.failReadNumber = failing, .pathContains = "klv.tmp"});
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_EQ(bench.result, RunResult::kCompleted) << "read " << failing;
+        size_t written = bench.entries().size();
+        EXPECT_GE(written, someEntries().size() - 1) << "read " << failing;
+        EXPECT_FALSE(hasLineStarting(bench, "ERROR: CRC-32 of ")) << "read " << failing;
+        if (written < someEntries().size()) {
+            EXPECT_TRUE(hasLineStarting(bench, "Unable to re-compress entry"))
+                << "read " << failing;
+        }
+    }
+}
+
 TEST(Faults, NoMemoryForTheReencodingStreamCutsTheEntryAndSaysSo) {
     Bytes archive = testing::buildArchive(someEntries());
     // The first entry's allocations: pool node and buffer, the block its decoded bytes go to
