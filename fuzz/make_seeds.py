@@ -148,8 +148,9 @@ def zipfile_archive(entries, compression):
     return buffer.getvalue()
 
 
-def machine_zip(files, options):
-    """An archive from the machine's zip, or None when it is not installed."""
+def run_machine_zip(files, options, output):
+    """Runs the machine's zip over `files` written into a scratch folder, its archive going to
+    `output` ("-" for standard output); returns the archive, or None when zip is not installed."""
     if shutil.which("zip") is None:
         return None
     with tempfile.TemporaryDirectory() as folder:
@@ -157,10 +158,18 @@ def machine_zip(files, options):
             with open(os.path.join(folder, name), "wb") as handle:
                 handle.write(data)
             os.utime(os.path.join(folder, name), (1577934246, 1577934246))
-        subprocess.run(["zip", "-q", "-X"] + options + ["out.zip"] + [name for name, _ in files],
-                       cwd=folder, check=True)
-        with open(os.path.join(folder, "out.zip"), "rb") as handle:
+        result = subprocess.run(["zip", "-q", "-X"] + options + [output] +
+                                [name for name, _ in files], cwd=folder, check=True,
+                                stdout=subprocess.PIPE)
+        if output == "-":
+            return result.stdout
+        with open(os.path.join(folder, output), "rb") as handle:
             return handle.read()
+
+
+def machine_zip(files, options):
+    """An archive from the machine's zip, or None when it is not installed."""
+    return run_machine_zip(files, options, "out.zip")
 
 
 def streamed_record(name, data, method, content, signature=True, wide=False, flags=0x0008):
@@ -202,17 +211,7 @@ def zipfile_streamed(entries):
 
 def machine_zip_piped(files, options):
     """The machine's zip writing to a pipe (streamed entries), or None without zip."""
-    if shutil.which("zip") is None:
-        return None
-    with tempfile.TemporaryDirectory() as folder:
-        for name, data in files:
-            with open(os.path.join(folder, name), "wb") as handle:
-                handle.write(data)
-            os.utime(os.path.join(folder, name), (1577934246, 1577934246))
-        result = subprocess.run(["zip", "-q", "-X"] + options + ["-"] +
-                                [name for name, _ in files], cwd=folder, check=True,
-                                stdout=subprocess.PIPE)
-        return result.stdout
+    return run_machine_zip(files, options, "-")
 
 
 def streamed_seeds():

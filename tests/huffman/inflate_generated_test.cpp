@@ -20,12 +20,31 @@ constexpr uint32_t kAllLengthSymbols = (1u << 29) - 1;    // 257..285
 constexpr uint32_t kAllDistanceSymbols = (1u << 30) - 1;  // 0..29
 constexpr uint32_t kAllBlockTypes = 0x7;
 
-TEST(GeneratedDeflate, EveryStreamDecodesToWhatItEncodes) {
+// What a run of generated streams reached between them: symbols, block types, the farthest
+// distance and the longest match.
+struct StreamsReach {
     uint32_t lengthSymbols = 0;
     uint32_t distanceSymbols = 0;
     uint32_t blockTypes = 0;
     uint32_t longestDistance = 0;
     uint32_t longestMatch = 0;
+    void add(const GeneratedStream& generated) {
+        lengthSymbols |= generated.lengthSymbolsUsed;
+        distanceSymbols |= generated.distanceSymbolsUsed;
+        blockTypes |= generated.blockTypesUsed;
+        longestDistance = std::max(longestDistance, generated.longestDistance);
+        longestMatch = std::max(longestMatch, generated.longestMatch);
+    }
+};
+
+void expectDecodedWhole(const InflateRun& run, const GeneratedStream& generated, uint64_t seed) {
+    EXPECT_EQ(run.result, 1) << "stream " << seed;
+    ASSERT_EQ(run.output.size(), generated.content.size()) << "stream " << seed;
+    EXPECT_TRUE(run.output == generated.content) << "stream " << seed << " decoded wrongly";
+}
+
+TEST(GeneratedDeflate, EveryStreamDecodesToWhatItEncodes) {
+    StreamsReach reach;
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         ChoiceSource choices(seed);
         GeneratedStream generated =
@@ -33,22 +52,15 @@ TEST(GeneratedDeflate, EveryStreamDecodesToWhatItEncodes) {
         ZlibInflated reference = zlibInflateRaw(generated.stream);
         ASSERT_TRUE(reference.complete && reference.content == generated.content)
             << "the generator's stream " << seed << " is not valid deflate";
-        InflateRun run = runInflate(generated.stream);
-        EXPECT_EQ(run.result, 1) << "stream " << seed;
-        ASSERT_EQ(run.output.size(), generated.content.size()) << "stream " << seed;
-        EXPECT_TRUE(run.output == generated.content) << "stream " << seed << " decoded wrongly";
-        lengthSymbols |= generated.lengthSymbolsUsed;
-        distanceSymbols |= generated.distanceSymbolsUsed;
-        blockTypes |= generated.blockTypesUsed;
-        longestDistance = std::max(longestDistance, generated.longestDistance);
-        longestMatch = std::max(longestMatch, generated.longestMatch);
+        expectDecodedWhole(runInflate(generated.stream), generated, seed);
+        reach.add(generated);
     }
     // What the streams above must have reached for their passing to mean something.
-    EXPECT_EQ(lengthSymbols, kAllLengthSymbols);
-    EXPECT_EQ(distanceSymbols, kAllDistanceSymbols);
-    EXPECT_EQ(blockTypes, kAllBlockTypes);
-    EXPECT_EQ(longestDistance, 32768u);
-    EXPECT_EQ(longestMatch, 258u);
+    EXPECT_EQ(reach.lengthSymbols, kAllLengthSymbols);
+    EXPECT_EQ(reach.distanceSymbols, kAllDistanceSymbols);
+    EXPECT_EQ(reach.blockTypes, kAllBlockTypes);
+    EXPECT_EQ(reach.longestDistance, 32768u);
+    EXPECT_EQ(reach.longestMatch, 258u);
 }
 
 InflateRun runDeflate64(const Bytes& stream, size_t available = SIZE_MAX) {
@@ -63,30 +75,19 @@ InflateRun runDeflate64(const Bytes& stream, size_t available = SIZE_MAX) {
 // Deflate64 has no outside decoder here: the generator's own record of what it encoded is the
 // reference.
 TEST(GeneratedDeflate64, EveryStreamDecodesToWhatItEncodes) {
-    uint32_t lengthSymbols = 0;
-    uint32_t distanceSymbols = 0;
-    uint32_t blockTypes = 0;
-    uint32_t longestDistance = 0;
-    uint32_t longestMatch = 0;
+    StreamsReach reach;
     for (uint64_t seed = 1; seed <= 30; ++seed) {
         ChoiceSource choices(seed);
         GeneratedStream generated =
             generateDeflateStream(choices, DeflateVariant::kDeflate64, 250000);
-        InflateRun run = runDeflate64(generated.stream);
-        EXPECT_EQ(run.result, 1) << "stream " << seed;
-        ASSERT_EQ(run.output.size(), generated.content.size()) << "stream " << seed;
-        EXPECT_TRUE(run.output == generated.content) << "stream " << seed << " decoded wrongly";
-        lengthSymbols |= generated.lengthSymbolsUsed;
-        distanceSymbols |= generated.distanceSymbolsUsed;
-        blockTypes |= generated.blockTypesUsed;
-        longestDistance = std::max(longestDistance, generated.longestDistance);
-        longestMatch = std::max(longestMatch, generated.longestMatch);
+        expectDecodedWhole(runDeflate64(generated.stream), generated, seed);
+        reach.add(generated);
     }
-    EXPECT_EQ(lengthSymbols, kAllLengthSymbols);
-    EXPECT_EQ(distanceSymbols, 0xFFFFFFFFu);  // 30 and 31 too
-    EXPECT_EQ(blockTypes, kAllBlockTypes);
-    EXPECT_EQ(longestDistance, 65536u);
-    EXPECT_GT(longestMatch, 60000u);  // symbol 285 with most of its 16 extra bits
+    EXPECT_EQ(reach.lengthSymbols, kAllLengthSymbols);
+    EXPECT_EQ(reach.distanceSymbols, 0xFFFFFFFFu);  // 30 and 31 too
+    EXPECT_EQ(reach.blockTypes, kAllBlockTypes);
+    EXPECT_EQ(reach.longestDistance, 65536u);
+    EXPECT_GT(reach.longestMatch, 60000u);  // symbol 285 with most of its 16 extra bits
 }
 
 // The two formats differ in symbol 285 and distance codes 30 and 31: a stream that uses them

@@ -8,14 +8,10 @@
 
 #include "core/little_endian.h"
 #include "tests/huffman/inflate_test_support.h"
+#include "tests/huffman/source_folder.h"
 
 namespace zipsalvage::testing {
 namespace {
-
-struct SourceFile {
-    std::string name;
-    Bytes bytes;
-};
 
 constexpr size_t kLargestBinary = 1u << 20;
 
@@ -41,19 +37,8 @@ std::vector<SourceFile> sourceFiles() {
     return files;
 }
 
-struct Fixture {
-    TempDir dir;
-    std::vector<SourceFile> files = sourceFiles();
-    Fixture() {
-        runCommand("mkdir -p " + shellQuote(dir.file("in")));
-        for (const SourceFile& file : files)
-            writeWholeFile(dir.file("in/" + file.name), file.bytes);
-    }
-    std::string names() const {
-        std::string list;
-        for (const SourceFile& file : files) list += " " + shellQuote(file.name);
-        return list;
-    }
+struct Fixture : SourceFolder {
+    Fixture() : SourceFolder(sourceFiles()) {}
     // Writes an archive with 7z and `switches`; false when 7z failed.
     bool make7z(const std::string& archive, const std::string& switches) const {
         std::string log;

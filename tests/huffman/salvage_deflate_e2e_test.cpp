@@ -11,14 +11,10 @@
 #include "core/little_endian.h"
 #include "extract/huffman_decoders.h"
 #include "tests/huffman/inflate_test_support.h"
+#include "tests/huffman/source_folder.h"
 
 namespace zipsalvage::testing {
 namespace {
-
-struct SourceFile {
-    std::string name;
-    Bytes bytes;
-};
 
 std::vector<SourceFile> sourceFiles() {
     std::vector<SourceFile> files;
@@ -39,19 +35,8 @@ std::vector<SourceFile> sourceFiles() {
     return files;
 }
 
-struct Fixture {
-    TempDir dir;
-    std::vector<SourceFile> files = sourceFiles();
-    Fixture() {
-        runCommand("mkdir -p " + shellQuote(dir.file("in")));
-        for (const SourceFile& file : files)
-            writeWholeFile(dir.file("in/" + file.name), file.bytes);
-    }
-    std::string names() const {
-        std::string list;
-        for (const SourceFile& file : files) list += " " + shellQuote(file.name);
-        return list;
-    }
+struct Fixture : SourceFolder {
+    Fixture() : SourceFolder(sourceFiles()) {}
 };
 
 bool haveTools() { return haveCommand("zip") && haveCommand("unzip") && haveCommand("python3"); }
