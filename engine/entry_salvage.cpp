@@ -7,6 +7,7 @@
 #include "engine/decoded_bytes.h"
 #include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
+#include "engine/entry_pipeline.h"
 #include "engine/salvage_run.h"
 #include "extract/data_descriptor.h"
 #include "extract/extract_context.h"
@@ -71,7 +72,7 @@ void logCrcMismatch(SalvageRun& run, const std::string& name, uint32_t found, ui
 }
 
 // Deflate and Deflate64 end themselves (RFC 1951 3.2.3: the block with BFINAL set).
-bool endsItself(uint16_t method) { return method == 8 || method == 9; }
+bool endsItself(uint16_t method) { return method == kMethodDeflated || method == kMethodDeflate64; }
 
 // The local header records no sizes: a streaming writer sets flag bit 3 and leaves them 0
 // (APPNOTE 4.4.4), or 0xFFFFFFFF when the entry may need Zip64 (zeros in its Zip64 field).
@@ -86,7 +87,7 @@ bool sizesMissing(const EntrySizes& recorded) {
 // length to decode, so their recorded one is used when there is one.
 bool isStreamed(uint16_t flags, uint16_t method, const EntrySizes& recorded) {
     if ((flags & kFlagDataDescriptor) == 0) return false;
-    return sizesMissing(recorded) || method == 0 || endsItself(method);
+    return sizesMissing(recorded) || method == kMethodStored || endsItself(method);
 }
 
 // One extraction of an entry's data, with the CRC-32 and size it is to be judged by.
@@ -166,7 +167,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, Deco
         ExtractContext context;
         initExtractContext(context, output, 0, 0, encrypted, password, encryptionHeader, source,
                            run.flags);
-        const bool stored = entry.method == 0;
+        const bool stored = entry.method == kMethodStored;
         DecodeResult searched = searchDescriptor(context, stored, attempt.descriptor);
         attempt.descriptorFound = ranToEnd(searched);
         int64_t dataEnd = dataStart + static_cast<int64_t>(searched.consumed);
@@ -271,30 +272,18 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
                        headerCrc);
 }
 
-struct Recompressed {
-    bool succeeded = false;
-    uint16_t method = 0;
-    uint32_t crc = 0;
-    uint64_t compressedSize = 0;
-};
-
-Recompressed recompressEntry(SalvageRun& run, const char* name, DecodedBytes& decoded,
-                             uint64_t recoveredSize, bool storeAnyway) {
-    Recompressed result;
-    StreamInput input{};
-    if (!startReadingDecoded(decoded, input)) {
-        logAboutName(run, kTextCannotOpen, decoded.path);
-        return result;
-    }
+// Re-encodes what `input` delivers into `output`, the stream's last pending bytes included:
+// stored when small, already compressed or `storeAnyway`, deflated otherwise. `streamMade` is
+// false when no memory was left for the stream's buffers (nothing was written then).
+void encodeStream(const StreamInput& input, DecodedBytes& decoded, const char* name,
+                  uint64_t recoveredSize, bool storeAnyway, const StreamOutput& output,
+                  RunFlags& flags, const RunFlags& cancel, Recompressed& result, bool& streamMade) {
+    result = Recompressed{};
     RecompressStream stream;
-    if (!initRecompressStream(stream, input, run.outputHandle, run.flags)) {
-        // No memory for the stream's buffers: the entry is lost, and the log says which.
-        logAboutName(run, kTextUnableToRecompress, shownName(run, name));
-        return result;
-    }
+    streamMade = initRecompressStream(stream, input, output, flags);
+    if (!streamMade) return;
+    stream.cancelFlags = &cancel;
     bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name);
-    // Only the output is written from here on: a write failing now is the output's.
-    bool failedBefore = hasWriteFailed(run.flags);
     int copied = stored ? storeFile(stream) : deflateFile(stream);
     // A read of the temporary file that fails looks like its end: an entry read back short is
     // not written (its header would promise bytes it does not hold), and the log names it.
@@ -303,24 +292,41 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, DecodedBytes& de
         // The pending bytes are part of the entry: a short write here loses data, so it fails
         // the entry like any other short write.
         uint32_t pending = static_cast<uint32_t>(stream.outFill);
-        if (writeFile(run.outputHandle, stream.outBuffer, pending) != pending) {
-            markWriteFailed(run.flags);
+        if (output.write(output.owner, stream.outBuffer, pending) != pending) {
+            markWriteFailed(flags);
             copied = 0;
         }
     }
-    if (!copied && !failedBefore && hasWriteFailed(run.flags)) {
-        // A full or failing output disk: the run ends with that message, not with a verdict
-        // on this entry.
-        run.outputFailed = true;
-    } else if (!copied) {
-        logAboutName(run, kTextUnableToRecompress, shownName(run, name));
-    } else {
+    if (copied) {
         result.succeeded = true;
-        result.method = stored ? 0 : 8;
+        result.method = stored ? kMethodStored : kMethodDeflated;
         result.crc = stream.crc;
         result.compressedSize = stream.bytesWritten;
     }
     freeRecompressStream(stream);
+}
+
+Recompressed recompressEntry(SalvageRun& run, const char* name, const std::string& shown,
+                             DecodedBytes& decoded, uint64_t recoveredSize, bool storeAnyway) {
+    Recompressed result;
+    StreamInput input{};
+    if (!startReadingDecoded(decoded, input)) {
+        logAboutName(run, kTextCannotOpen, decoded.path);
+        return result;
+    }
+    // Only the output is written from here on: a write failing now is the output's.
+    bool failedBefore = hasWriteFailed(run.flags);
+    bool streamMade = false;
+    encodeStream(input, decoded, name, recoveredSize, storeAnyway,
+                 fileStreamOutput(run.outputHandle), run.flags, run.flags, result, streamMade);
+    if (streamMade && !result.succeeded && !failedBefore && hasWriteFailed(run.flags)) {
+        // A full or failing output disk: the run ends with that message, not with a verdict
+        // on this entry.
+        run.outputFailed = true;
+    } else if (!result.succeeded) {
+        // Also no memory for the stream's buffers: the entry is lost, and the log says which.
+        logAboutName(run, kTextUnableToRecompress, shown);
+    }
     return result;
 }
 
@@ -328,34 +334,111 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, DecodedBytes& de
 // extra is settled by the recovered size before any data is written; deflate output that would
 // reach 4 GiB from less (incompressible data just under 4 GiB) is replaced by a stored copy,
 // which fits the header as written.
-bool writeEntry(SalvageRun& run, SalvagedEntry& entry, DecodedBytes& decoded, uint64_t recovered,
-                Recompressed& written) {
-    entry.sizes = EntrySizes{0, recovered};
-    entry.zip64Local = needsZip64(recovered);
+bool writeEntry(SalvageRun& run, QueuedItem& item, Recompressed& written) {
+    SalvagedEntry& entry = *item.entry;
     if (!writeEntryHead(run, entry)) return false;  // the run ends on run.outputFailed
     int64_t dataStart = filePosition(run.outputHandle);
-    written = recompressEntry(run, entry.name, decoded, recovered, false);
+    written = recompressEntry(run, entry.name, item.shownName, item.decoded, item.recovered, false);
     if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
         if (dataStart < 0 || !seekFile(run.outputHandle, dataStart) ||
             !truncateFileHere(run.outputHandle)) {
             run.outputFailed = true;
             return false;
         }
-        written = recompressEntry(run, entry.name, decoded, recovered, true);
+        written =
+            recompressEntry(run, entry.name, item.shownName, item.decoded, item.recovered, true);
     }
     return written.succeeded;
 }
 
+// The entry's header fields from its re-encoding, and the verdict the written bytes' CRC-32
+// gives: a mismatch is logged (the bytes are kept, they may still serve), and an entry not
+// found damaged before is logged OK.
+void finishWrittenEntry(SalvageRun& run, QueuedItem& item, const Recompressed& written) {
+    SalvagedEntry& entry = *item.entry;
+    setHeaderField16(entry.header, kLocalMethod, written.method);
+    setHeaderField32(entry.header, kLocalCrc32, written.crc);
+    entry.sizes.compressed = written.compressedSize;
+    if (!item.damaged && item.crcKnown && written.crc != item.expectedCrc) {
+        logCrcMismatch(run, item.shownName, written.crc, item.expectedCrc);
+        ++run.partialCount;
+        item.damaged = true;
+    }
+    if (!item.damaged) logAboutName(run, kTextFileOk, item.shownName, item.recovered);
+    item.outcome.intact = !item.damaged;
+}
+
 }  // namespace
+
+void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
+    // The stream's own flags: a write that fails is this entry's memory running out, which
+    // must not stop what the scan or the other workers do.
+    RunFlags own;
+    bool storeAnyway = false;
+    while (true) {
+        StreamInput input{};
+        if (!startReadingDecoded(item.decoded, input)) return;
+        bool streamMade = false;
+        encodeStream(input, item.decoded, item.entry->name, item.recovered, storeAnyway,
+                     encodedOutput(item.encoded), own, cancel, item.written, streamMade);
+        // As writeEntry does: deflate output that would need Zip64 where the header has none
+        // is replaced by a stored copy.
+        if (storeAnyway || !item.written.succeeded || item.entry->zip64Local ||
+            !needsZip64(item.written.compressedSize)) {
+            return;
+        }
+        clearEncoded(item.encoded);
+        storeAnyway = true;
+    }
+}
+
+bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
+    SalvagedEntry& entry = *item.entry;
+    if (!item.written.succeeded) {
+        // Cancelled, or no memory: a cancel ends the run without a word on the entry.
+        if (!isCancelled(run.flags)) logAboutName(run, kTextUnableToRecompress, item.shownName);
+        return false;
+    }
+    // The header goes out once, already with the final method, CRC-32 and sizes: the same
+    // bytes a one-thread run leaves after rewriting it.
+    finishWrittenEntry(run, item, item.written);
+    finishOutputHeader(entry);
+    if (!writeEntryHead(run, entry)) return false;
+    uint64_t left = item.encoded.size;
+    for (uint8_t* block : item.encoded.blocks) {
+        auto piece = static_cast<uint32_t>(left < kEncodedBlockBytes ? left : kEncodedBlockBytes);
+        if (writeFile(run.outputHandle, block, piece) != piece) {
+            run.outputFailed = true;
+            return false;
+        }
+        left -= piece;
+    }
+    return true;
+}
+
+bool writeJudgedEntry(SalvageRun& run, QueuedItem& item) {
+    Recompressed written;
+    if (!writeEntry(run, item, written)) return false;
+    finishWrittenEntry(run, item, written);
+    return true;
+}
+
+bool judgedEntryIntact(QueuedItem& item) {
+    if (item.damaged) return false;
+    if (!item.crcKnown) return true;
+    uint32_t crc = 0;
+    return crcOfDecoded(item.decoded, crc) && crc == item.expectedCrc;
+}
 
 void discardTempFile() {
     std::string folder = runTempFolder();
     if (!folder.empty()) deleteFile((folder + kEntryTempFileName).c_str());
 }
 
-bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded,
-                      EntryOutcome& outcome) {
+bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     ++run.filesFound;
+    SalvagedEntry& entry = *item.entry;
+    EntryOutcome& outcome = item.outcome;
     bool damaged = false;
     LocalHeader& header = entry.header;
     const char* name = entry.name;
@@ -367,7 +450,8 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
     if ((flags & kFlagDataDescriptor) != 0 && recordedCrc.value == 0) recordedCrc.known = false;
     const bool streamed = isStreamed(flags, headerField16(header, kLocalMethod), recorded);
     outcome.streamed = streamed;
-    std::string shown = shownName(run, name);
+    item.shownName = shownName(run, name);
+    const std::string& shown = item.shownName;
 
     EntryData data;
     data.method = headerField16(header, kLocalMethod);
@@ -394,7 +478,7 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
 
     // Memory holds the decoded bytes; the temporary file is made only when they outgrow it,
     // and is closed and deleted with `decoded`.
-    DecodedBytes decoded;
+    DecodedBytes& decoded = item.decoded;
     Attempt attempt;
     while (true) {
         attempt = extractAttempt(run, data, streamed, decoded, encrypted, encryptionHeader,
@@ -500,20 +584,12 @@ bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& r
         ++run.partialCount;
     }
 
-    Recompressed written;
-    if (!writeEntry(run, entry, decoded, recovered, written)) return false;
-
-    setHeaderField16(header, kLocalMethod, written.method);
-    setHeaderField32(header, kLocalCrc32, written.crc);
-    entry.sizes.compressed = written.compressedSize;
-    if (!damaged && attempt.crc.known && written.crc != attempt.crc.value) {
-        // The bytes are kept (they may still serve), but they are not what was stored.
-        logCrcMismatch(run, shown, written.crc, attempt.crc.value);
-        ++run.partialCount;
-        damaged = true;
-    }
-    if (!damaged) logAboutName(run, kTextFileOk, shown, recovered);
-    outcome.intact = !damaged;
+    item.recovered = recovered;
+    item.damaged = damaged;
+    item.crcKnown = attempt.crc.known;
+    item.expectedCrc = attempt.crc.value;
+    entry.sizes = EntrySizes{0, recovered};
+    entry.zip64Local = needsZip64(recovered);
     return true;
 }
 

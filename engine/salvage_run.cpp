@@ -12,6 +12,7 @@
 #include "engine/directory_witness.h"
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
+#include "engine/entry_pipeline.h"
 #include "resources/strings.h"
 
 namespace zipsalvage {
@@ -31,22 +32,24 @@ bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
     return false;
 }
 
-struct CounterSnapshot {
-    uint64_t unrecoverable;
-    uint64_t partial;
-    uint64_t undecryptable;
-    uint64_t systemErrors;
-};
-
 CounterSnapshot countersOf(const SalvageRun& run) {
     return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount};
+}
+
+// Adds what the counters gained since `before` to `raised`.
+void addRaised(const SalvageRun& run, const CounterSnapshot& before, CounterSnapshot& raised) {
+    CounterSnapshot now = countersOf(run);
+    raised.unrecoverable += now.unrecoverable - before.unrecoverable;
+    raised.partial += now.partial - before.partial;
+    raised.undecryptable += now.undecryptable - before.undecryptable;
+    raised.systemErrors += now.systemErrors - before.systemErrors;
 }
 
 // The entry's verdict is read from the counter the entry salvage raised for it, so the report
 // says what the log and the summary say.
 void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
                  const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
-                 const CounterSnapshot& before) {
+                 const CounterSnapshot& raised) {
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
     report.rawName = written.name;
@@ -60,15 +63,15 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
     }
     report.written = salvaged;
     report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
-    if (run.undecryptableCount > before.undecryptable) {
+    if (raised.undecryptable > 0) {
         report.verdict = EntryVerdict::kUndecryptable;
-    } else if (run.systemErrorCount > before.systemErrors) {
+    } else if (raised.systemErrors > 0) {
         report.verdict = EntryVerdict::kSystemError;
-    } else if (run.unrecoverableCount > before.unrecoverable) {
+    } else if (raised.unrecoverable > 0) {
         // Also a copy left out because its data is cut short or unsized: the summary counts
         // it unrecoverable, and so does the report.
         report.verdict = EntryVerdict::kUnrecoverable;
-    } else if (run.partialCount > before.partial) {
+    } else if (raised.partial > 0) {
         report.verdict = EntryVerdict::kPartial;
     } else if (!salvaged) {
         report.verdict = EntryVerdict::kNotWritten;
@@ -125,13 +128,6 @@ struct NameBuffer {
         return owned;
     }
 };
-
-// Owns an entry until it joins the run's list, so that every way out of salvageHeaderAt that
-// leaves it out releases it.
-struct EntryRelease {
-    void operator()(SalvagedEntry* entry) const { freeEntry(entry); }
-};
-using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
@@ -219,6 +215,17 @@ void logSummary(SalvageRun& run) {
 }  // namespace
 
 void logText(SalvageRun& run, const char* text) {
+    // Behind entries still being encoded, a line waits its turn; one that belongs to the entry
+    // being put out of the queue goes out at once.
+    if (run.pipeline != nullptr && !run.puttingOutQueued && !pipelineIdle(*run.pipeline)) {
+        std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
+        if (item != nullptr) {
+            item->isLine = true;
+            item->line = text;
+            queueItem(*run.pipeline, std::move(item));
+            return;
+        }
+    }
     if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
 }
 
@@ -245,6 +252,88 @@ bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry) {
            writeOutput(run, entry.name, nameLength) &&
            writeOutput(run, zip64Extra, static_cast<uint32_t>(zip64Length)) &&
            writeOutput(run, kept.data(), static_cast<uint32_t>(kept.size()));
+}
+
+// Shows or writes one item taken from the queue, as a one-thread run would have at its turn.
+// False when the output failed.
+static bool putOutItem(SalvageRun& run, QueuedItem& item) {
+    if (item.isLine) {
+        if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, item.line.c_str());
+        return true;
+    }
+    run.puttingOutQueued = true;
+    bool salvaged = false;
+    if (item.toWrite) {
+        CounterSnapshot before = countersOf(run);
+        int64_t headerOffset = filePosition(run.outputHandle);
+        if (headerOffset >= 0) {
+            item.entry->headerOffset = static_cast<uint64_t>(headerOffset);
+            salvaged = writeQueuedEntry(run, item);
+            ++run.encodedOnThreads;
+        } else {
+            run.outputFailed = true;
+        }
+        addRaised(run, before, item.raised);
+    }
+    if (!run.outputFailed && !isCancelled(run.flags)) {
+        reportEntry(run, item.recordedHeader, item.recordedSizes, item.outcome, *item.entry,
+                    salvaged, item.raised);
+    }
+    if (salvaged && !run.outputFailed) appendEntry(run, item.entry.release());
+    run.puttingOutQueued = false;
+    return !run.outputFailed;
+}
+
+// Shows and writes the items at the queue's front that are ready; with `waitForAll`, every
+// item, waiting for the encoders. False when the output failed or the run was cancelled.
+static bool putOutQueued(SalvageRun& run, bool waitForAll) {
+    if (run.pipeline == nullptr) return true;
+    while (!pipelineIdle(*run.pipeline)) {
+        if (isCancelled(run.flags)) return false;
+        std::unique_ptr<QueuedItem> item = takeReadyItem(*run.pipeline, waitForAll);
+        if (item == nullptr) {
+            if (!waitForAll) return true;
+            continue;
+        }
+        if (!putOutItem(run, *item)) return false;
+    }
+    return true;
+}
+
+// What salvageHeaderAt returns when putting out the queue stopped.
+static int queueStopped(const SalvageRun& run) {
+    return run.outputFailed ? kHeaderOutputFailed : kHeaderNotSalvaged;
+}
+
+// The report of an entry left out: at once, or behind the entries still being encoded.
+static void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
+    if (run.pipeline == nullptr || pipelineIdle(*run.pipeline)) {
+        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
+                    false, item->raised);
+        return;
+    }
+    item->toWrite = false;
+    queueItem(*run.pipeline, std::move(item));
+}
+
+// Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
+// written entry. Whether the entry is intact, which decides where the scan goes on, is known
+// from its decoded bytes already; the queue is kept within its bounds.
+static int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
+                            const CounterSnapshot& before, int64_t recordedEnd) {
+    item->outcome.intact = judgedEntryIntact(*item);
+    item->toWrite = true;
+    addRaised(run, before, item->raised);
+    const bool intact = item->outcome.intact;
+    if (!item->outcome.positioned) keepBytesAfterData(run.reader, recordedEnd, kRewindAfterEntry);
+    while (pipelineFull(*run.pipeline)) {
+        if (isCancelled(run.flags)) return kHeaderNotSalvaged;
+        std::unique_ptr<QueuedItem> oldest = takeReadyItem(*run.pipeline, true);
+        if (oldest != nullptr && !putOutItem(run, *oldest)) return kHeaderOutputFailed;
+    }
+    queueItem(*run.pipeline, std::move(item));
+    if (!putOutQueued(run, false)) return queueStopped(run);
+    return intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
 
 int salvageHeaderAt(SalvageRun& run) {
@@ -286,22 +375,30 @@ int salvageHeaderAt(SalvageRun& run) {
     }
     run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
 
-    int64_t headerOffset = filePosition(run.outputHandle);
-    if (headerOffset < 0) {
-        return kHeaderOutputFailed;
-    }
-    entry->headerOffset = static_cast<uint64_t>(headerOffset);
-
     // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
     uint64_t dataStart = static_cast<uint64_t>(logicalPosition(run.reader));
     uint64_t recordedEnd = dataStart + recorded.compressed;
     if (recordedEnd < dataStart || recordedEnd > static_cast<uint64_t>(INT64_MAX)) {
         recordedEnd = static_cast<uint64_t>(INT64_MAX);
     }
+    std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
+    if (item == nullptr) return kHeaderNotSalvaged;
+    item->entry = std::move(owned);
+    item->recordedHeader = header;
+    item->recordedSizes = recorded;
+    EntryOutcome& outcome = item->outcome;
+    // What the entry itself counts, for its report; entries put out of the queue meanwhile
+    // count their own.
     CounterSnapshot before = countersOf(run);
-    EntryOutcome outcome;
     bool salvaged = false;
+    int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
     if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
+        // A copy goes straight to the output, behind every entry before it.
+        if (!putOutQueued(run, true)) return queueStopped(run);
+        before = countersOf(run);
+        headerOffset = filePosition(run.outputHandle);
+        if (headerOffset < 0) return kHeaderOutputFailed;
+        entry->headerOffset = static_cast<uint64_t>(headerOffset);
         // A copy keeps the recorded sizes, so its header can go first.
         entry->sizes = recorded;
         entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
@@ -310,24 +407,42 @@ int salvageHeaderAt(SalvageRun& run) {
         }
         salvaged = copyEntryAsIs(run, *entry);
         outcome.intact = true;  // copied, not judged: its bytes are taken as its own
-    } else {
-        salvaged = salvageEntryData(run, *entry, recorded, outcome);
+    } else if (judgeEntry(run, *item, recorded)) {
+        if (run.pipeline != nullptr && !item->decoded.spilled &&
+            item->decoded.file == kInvalidFile) {
+            return queueJudgedEntry(run, std::move(item), before,
+                                    static_cast<int64_t>(recordedEnd));
+        }
+        // An entry too big for memory is re-encoded here, from its temporary file.
+        addRaised(run, before, item->raised);
+        if (!putOutQueued(run, true)) return queueStopped(run);
+        before = countersOf(run);
+        headerOffset = filePosition(run.outputHandle);
+        if (headerOffset < 0) return kHeaderOutputFailed;
+        entry->headerOffset = static_cast<uint64_t>(headerOffset);
+        salvaged = writeJudgedEntry(run, *item);
     }
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
         return kHeaderOutputFailed;
     }
-    if (!isCancelled(run.flags)) {
-        reportEntry(run, header, recorded, outcome, *entry, salvaged, before);
-    }
     if (!outcome.positioned) {
         keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
                            salvaged ? kRewindAfterEntry : 0);
     }
-
     if (!salvaged) {
+        if (!isCancelled(run.flags)) {
+            addRaised(run, before, item->raised);
+            reportOrQueue(run, std::move(item));
+        }
+        // Only an entry whose header went out has anything to cut.
+        if (headerOffset < 0) return kHeaderNotSalvaged;
         bool cut = cutOutputAt(run, headerOffset);
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
+    }
+    if (!isCancelled(run.flags)) {
+        addRaised(run, before, item->raised);
+        reportEntry(run, header, recorded, outcome, *entry, true, item->raised);
     }
 
     // The header again, now with the final method, CRC-32 and sizes; its length was fixed when
@@ -339,7 +454,7 @@ int salvageHeaderAt(SalvageRun& run) {
     if (!rewritten) {
         return kHeaderOutputFailed;
     }
-    appendEntry(run, owned.release());
+    appendEntry(run, item->entry.release());
     return outcome.intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
 
@@ -422,6 +537,11 @@ static RunResult scanArchive(SalvageRun& run) {
             rewindToMark(run.reader);
         }
     }
+    if (!putOutQueued(run, true) && !run.outputFailed) return RunResult::kCancelled;
+    if (run.outputFailed) {
+        showOutputError(run);
+        return RunResult::kOutputFailed;
+    }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
     if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
     applyDirectoryWitness(run.entryList, run.directory);
@@ -433,8 +553,33 @@ static RunResult scanArchive(SalvageRun& run) {
     return RunResult::kCompleted;
 }
 
+// The password dialog of a run with encoder threads: the person asked first sees the log of
+// every entry before this one.
+struct DialogAfterQueue {
+    SalvageRun* run;
+    PasswordDialog dialog;
+    void* dialogContext;
+};
+
+static int askAfterQueue(void* context, const PasswordRequest& request, char* accepted) {
+    auto& wrapped = *static_cast<DialogAfterQueue*>(context);
+    if (!putOutQueued(*wrapped.run, true)) return 0;
+    return wrapped.dialog(wrapped.dialogContext, request, accepted);
+}
+
 RunResult runSalvage(SalvageRun& run) {
+    run.pipeline = startEntryPipeline(run.flags, encoderThreadsFor(run.threads));
+    DialogAfterQueue wrapped{&run, run.passwords.dialog, run.passwords.dialogContext};
+    if (run.pipeline != nullptr && wrapped.dialog != nullptr) {
+        run.passwords.dialog = askAfterQueue;
+        run.passwords.dialogContext = &wrapped;
+    }
     RunResult result = scanArchive(run);
+    // The workers stop (on a cancel, within the entry in hand) and what is queued is dropped.
+    stopEntryPipeline(run.pipeline);
+    run.pipeline = nullptr;
+    run.passwords.dialog = wrapped.dialog;
+    run.passwords.dialogContext = wrapped.dialogContext;
     discardTempFile();
     if (result == RunResult::kCompleted && !commitOutput(run)) {
         showOutputError(run);

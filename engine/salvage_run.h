@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "core/run_flags.h"
@@ -63,6 +64,9 @@ enum class RunResult {
     kOutputFailed,  // a write to the output came up short: the output is not a valid archive
 };
 
+struct EntryPipeline;
+struct QueuedItem;
+
 struct SalvageRun {
     std::string archivePath;
     std::string browseFolder;
@@ -77,6 +81,7 @@ struct SalvageRun {
     uint64_t partialCount = 0;
     uint64_t undecryptableCount = 0;
     uint64_t systemErrorCount = 0;
+    uint64_t encodedOnThreads = 0;  // entries the encoder threads re-encoded (for measurements)
     RunFlags flags;
     // A write to the output came up short: the run ends at once, and no entry is blamed for it.
     bool outputFailed = false;
@@ -88,6 +93,11 @@ struct SalvageRun {
     // The directory the end record points to, read before the scan (directory_ahead.h).
     CentralDirectory directoryAhead;
     bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
+    // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
+    // beside it (entry_pipeline.h); 0 asks for one per processor.
+    int threads = 1;
+    EntryPipeline* pipeline = nullptr;  // while runSalvage runs with encoder threads
+    bool puttingOutQueued = false;      // the log lines of an entry taken from the queue go out
 };
 
 // The two files of a run, in the order a shell calls them:
@@ -127,6 +137,13 @@ void freeEntryList(SalvageRun& run);
 // Releases one entry and its name.
 void freeEntry(SalvagedEntry* entry);
 
+// Owns an entry until it joins the run's list, so that every way that leaves it out releases
+// it.
+struct EntryRelease {
+    void operator()(SalvagedEntry* entry) const { freeEntry(entry); }
+};
+using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
+
 // The whole scan, entry by entry, then the central directory, end record and summary. A
 // completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
 // one discards it.
@@ -157,11 +174,23 @@ struct EntryOutcome {
     uint32_t recordedCrc = 0;
 };
 
-// Everything for one entry between its extra field and the next scan (extraction, judging,
-// logging, its local header, re-encoding). `recorded` are the sizes its header records. True
-// when the entry's header and data were written and `entry` updated (header fields, sizes).
-bool salvageEntryData(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded,
-                      EntryOutcome& outcome);
+// The first half of an entry between its extra field and the next scan: password, extraction,
+// judging and the log lines about its data. `item.entry` is the entry, `recorded` the sizes its
+// header records. True when the entry is to be written: `item` then holds its decoded bytes,
+// its recovered size and what is still to be checked (sizes and Zip64 are settled in the
+// entry). False when it is left out (the log says why, unless the run was cancelled).
+bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded);
+// The second half on the worker's own: writes the judged entry's local header and re-encodes
+// its bytes into the output, then logs its verdict and sets the header fields. True when the
+// entry is written (its header then still to be rewritten with the final fields).
+bool writeJudgedEntry(SalvageRun& run, QueuedItem& item);
+// The second half for an entry re-encoded by an encoder thread: writes its final local header
+// and its encoded bytes at the output's position (the entry's headerOffset must be set), and
+// logs its verdict. True when the entry is written.
+bool writeQueuedEntry(SalvageRun& run, QueuedItem& item);
+// True when a judged entry's bytes are intact: not found damaged, and their CRC-32 is the one
+// recorded. What writeJudgedEntry and writeQueuedEntry conclude, known before either runs.
+bool judgedEntryIntact(QueuedItem& item);
 
 // Writes the entry's local header, name and extra field at the output's current position;
 // false when a write came up short.

@@ -62,7 +62,7 @@ int deflateFile(RecompressStream& stream) {
     stream.crc = 0;
     startMatcher(state);
     compressLoop(state);
-    return shouldStop(*stream.flags) ? 0 : 1;
+    return streamShouldStop(stream) ? 0 : 1;
 }
 
 }  // namespace zipsalvage

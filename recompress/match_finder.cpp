@@ -158,10 +158,10 @@ void refillWindow(DeflateState& state) {
 }
 
 void compressLoop(DeflateState& state) {
-    const RunFlags& flags = *state.stream->flags;
+    const RecompressStream& stream = *state.stream;
     uint32_t length = 0;  // below kMinMatch between steps unless a search just found a match
     while (state.aheadCount != 0) {
-        if (shouldStop(flags)) return;  // no end of block, no last block
+        if (streamShouldStop(stream)) return;  // no end of block, no last block
         uint32_t candidate = insertString(state);
         if (candidate != 0 && state.position - candidate <= kMaxDistance) {
             length = searchChain(state, candidate);

@@ -12,7 +12,15 @@ uint32_t readFromFile(void* owner, uint8_t* destination, uint32_t count) {
     return readFile(reinterpret_cast<FileHandle>(owner), destination, count);
 }
 
+uint32_t writeToFile(void* owner, const uint8_t* bytes, uint32_t count) {
+    return writeFile(reinterpret_cast<FileHandle>(owner), bytes, count);
+}
+
 }  // namespace
+
+StreamOutput fileStreamOutput(FileHandle file) {
+    return StreamOutput{reinterpret_cast<void*>(file), writeToFile};
+}
 
 StreamInput fileInput(FileHandle file) {
     return StreamInput{reinterpret_cast<void*>(file), readFromFile};
@@ -27,7 +35,8 @@ int refillStreamInput(RecompressStream& stream) {
 }
 
 void drainStreamOutput(RecompressStream& stream) {
-    uint32_t written = writeFile(stream.outputHandle, stream.outBuffer, kStreamBufferBytes);
+    uint32_t written =
+        stream.output.write(stream.output.owner, stream.outBuffer, kStreamBufferBytes);
     if (written < kStreamBufferBytes) markWriteFailed(*stream.flags);
     stream.outFill = 0;
 }
@@ -39,10 +48,16 @@ bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle
 
 bool initRecompressStream(RecompressStream& stream, const StreamInput& input, FileHandle output,
                           RunFlags& flags) {
+    return initRecompressStream(stream, input, fileStreamOutput(output), flags);
+}
+
+bool initRecompressStream(RecompressStream& stream, const StreamInput& input,
+                          const StreamOutput& output, RunFlags& flags) {
     std::memset(&stream, 0, sizeof stream);
     stream.input = input;
-    stream.outputHandle = output;
+    stream.output = output;
     stream.flags = &flags;
+    stream.cancelFlags = &flags;
     stream.inBuffer = static_cast<uint8_t*>(allocBlock(kStreamBufferBytes));
     stream.outBuffer = static_cast<uint8_t*>(allocBlock(kStreamBufferBytes));
     if (stream.inBuffer == nullptr || stream.outBuffer == nullptr) {
@@ -76,7 +91,7 @@ int storeFile(RecompressStream& stream) {
         stream.inPos += run;
         stream.outFill += run;
         stream.bytesWritten += static_cast<uint64_t>(run);
-        if (shouldStop(*stream.flags)) return 0;
+        if (streamShouldStop(stream)) return 0;
     }
     return 1;
 }

@@ -23,9 +23,19 @@ struct StreamInput {
 // The input that reads `file` from its current position.
 StreamInput fileInput(FileHandle file);
 
+// Where the re-encoded bytes go. `write` takes `count` bytes and says how many it took: fewer
+// on a full disk, a failed write or no memory.
+struct StreamOutput {
+    void* owner;
+    uint32_t (*write)(void* owner, const uint8_t* bytes, uint32_t count);
+};
+
+// The output that writes to `file` at its current position.
+StreamOutput fileStreamOutput(FileHandle file);
+
 struct RecompressStream {
     StreamInput input;
-    FileHandle outputHandle;
+    StreamOutput output;
     uint8_t* inBuffer;
     uint8_t* outBuffer;
     int32_t inFill;
@@ -34,8 +44,16 @@ struct RecompressStream {
     uint64_t bytesWritten;  // includes what still waits in outBuffer
     uint32_t crc;           // CRC-32 of all bytes handed out: the complement of crcRegister
     uint32_t crcRegister;
-    RunFlags* flags;
+    RunFlags* flags;  // a short write is marked here; its writeFailed stops the stream
+    // Where a cancel is looked for: `flags` unless set apart (an encoder on its own thread
+    // writes into memory of its own, so only the run's cancel, not its write failures, stop it).
+    const RunFlags* cancelFlags;
 };
+
+// The encoders stop on a cancel or on a short write of their own stream.
+inline bool streamShouldStop(const RecompressStream& stream) {
+    return isCancelled(*stream.cancelFlags) || hasWriteFailed(*stream.flags);
+}
 
 // Refills inBuffer; the slow half of streamReadByte.
 int refillStreamInput(RecompressStream& stream);
@@ -60,8 +78,11 @@ inline int streamWriteByte(RecompressStream& stream, uint8_t byte) {
     return 1;
 }
 
-// All fields zero, both buffers obtained, input and output set; false when a buffer cannot be
-// had.
+// All fields zero, both buffers obtained, input and output set, `flags` for both stops; false
+// when a buffer cannot be had.
+bool initRecompressStream(RecompressStream& stream, const StreamInput& input,
+                          const StreamOutput& output, RunFlags& flags);
+// The same with a file as the output.
 bool initRecompressStream(RecompressStream& stream, const StreamInput& input, FileHandle output,
                           RunFlags& flags);
 // The same with a file as the input.
@@ -69,8 +90,7 @@ bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle
                           RunFlags& flags);
 void freeRecompressStream(RecompressStream& stream);
 
-// Copies the whole input unchanged (method 0). 1 on success; 0 when writeFailed or
-// cancelRequested was found set.
+// Copies the whole input unchanged (method 0). 1 on success; 0 when streamShouldStop.
 int storeFile(RecompressStream& stream);
 
 // True when the name's last four characters are ".zip", ".cab", ".jpg" or ".gif" (ASCII case

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the check of the folders' dependencies, the suite twice
-# (an optimised build and an AddressSanitizer + UndefinedBehaviorSanitizer build), a link-time
+# (an optimised build and an AddressSanitizer + UndefinedBehaviorSanitizer build), the tests
+# that run encoder threads under ThreadSanitizer, a link-time
 # one-definition check, the fuzz targets' corpus replay and short runs, then the Windows
 # program's builds and its tests under Wine.
 set -euo pipefail
@@ -17,6 +18,11 @@ for preset in release asan; do
   echo "== $preset tests"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "== tsan build and the threaded tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs"
 
 echo "== link-time check of the one-definition rule"
 cmake --preset lto >/dev/null

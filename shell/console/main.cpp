@@ -161,6 +161,7 @@ int runConsole(int argumentCount, char** arguments) {
     installStopHandlers(run);
 
     run.archivePath = options.archivePath;
+    run.threads = options.threads;
     if (run.archivePath.empty()) {
         bool interactive = ::isatty(STDIN_FILENO) != 0;
         if (!interactive || !readTerminalLine("Archive: ", run.archivePath) ||

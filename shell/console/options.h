@@ -13,6 +13,7 @@ struct ConsoleOptions {
     std::vector<std::string> passwords;
     bool assumeYes = false;
     bool quiet = false;  // only ERROR and WARNING lines and the summary
+    int threads = 0;     // 0: one per processor
     bool showHelp = false;
     bool showVersion = false;
     std::string error;  // non-empty: the command line was not understood

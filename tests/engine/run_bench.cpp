@@ -4,10 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace zipsalvage::testing {
 
+int benchThreads() {
+    const char* text = std::getenv("ZIPSALVAGE_TEST_THREADS");
+    return text == nullptr ? 1 : std::atoi(text);
+}
+
 RunBench::RunBench() {
+    run.threads = benchThreads();
     run.ui.context = this;
     run.ui.logLine = [](void* context, const char* text) {
         static_cast<RunBench*>(context)->log.emplace_back(text);
@@ -22,6 +29,15 @@ RunBench::RunBench() {
         static_cast<RunBench*>(context)->progress.push_back(value);
     };
     run.reader.progressContext = this;
+    run.ui.entryDoneContext = this;
+    run.ui.entryDone = [](void* context, const EntryReport& report) {
+        static_cast<RunBench*>(context)->reports.push_back(
+            std::string(report.rawName) + " method " + std::to_string(report.method) + " size " +
+            std::to_string(report.recordedSize) + " crc " + std::to_string(report.recordedCrc32) +
+            " recovered " + std::to_string(report.recoveredBytes) + " written " +
+            std::to_string(report.written) + " verdict " +
+            std::to_string(static_cast<int>(report.verdict)));
+    };
 }
 
 RunBench::~RunBench() {

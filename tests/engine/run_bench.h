@@ -16,6 +16,7 @@ struct RunBench {
     std::vector<std::string> log;
     std::vector<std::string> messages;  // "caption: text"
     std::vector<int> progress;
+    std::vector<std::string> reports;  // one line per entry report, in the order given
     bool answerYes = false;
     RunResult result = RunResult::kCompleted;
 
@@ -35,6 +36,10 @@ struct RunBench {
     std::vector<ListedEntry> entries() const;
     bool logHas(const std::string& line) const;
 };
+
+// The thread count every RunBench starts with: ZIPSALVAGE_TEST_THREADS when set (the suite runs
+// once more with several, and every expectation must hold alike), 1 otherwise.
+int benchThreads();
 
 // Keeps entries larger than `bytes` out of memory for one scope (0: every decoded byte goes to
 // the temporary file, as the paths that handle its failures need).

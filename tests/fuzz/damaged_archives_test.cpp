@@ -184,6 +184,16 @@ DamagedRun salvageDamaged(const Original& original, const DamagedArchive& damage
     for (const auto& [name, missing] : owed) {
         EXPECT_EQ(missing, 0) << name << " survived untouched but did not come out whole";
     }
+
+    // Encoder threads change nothing of what the run writes, logs or reports.
+    RunBench threaded;
+    threaded.run.threads = bench.run.threads == 1 ? 3 : 1;
+    threaded.run.passwords.given = {kPassword};
+    EXPECT_TRUE(threaded.salvage(damaged.bytes));
+    EXPECT_EQ(threaded.result, bench.result);
+    EXPECT_TRUE(threaded.output() == output) << "the output differs with other threads";
+    EXPECT_EQ(threaded.log, bench.log);
+    EXPECT_EQ(threaded.reports, bench.reports);
     return outcome;
 }
 

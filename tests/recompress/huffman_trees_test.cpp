@@ -24,7 +24,7 @@ struct BlockFixture {
     BlockFixture() {
         stream.outBuffer = out;
         stream.flags = &flags;
-        stream.outputHandle = kInvalidFile;
+        stream.output = fileStreamOutput(kInvalidFile);
         state->stream = &stream;
         state->literalBuffer = literals.data();
         state->distanceBuffer = distances.data();
