@@ -114,6 +114,11 @@ void closeRunFiles(SalvageRun& run) {
     discardOutput(run);
 }
 
+SalvageRun::~SalvageRun() {
+    closeRunFiles(*this);
+    freeEntryList(*this);
+}
+
 void freeEntry(SalvagedEntry* entry) {
     delete[] entry->name;
     delete entry;

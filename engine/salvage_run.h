@@ -98,6 +98,13 @@ struct SalvageRun {
     int threads = 1;
     EntryPipeline* pipeline = nullptr;  // while runSalvage runs with encoder threads
     bool puttingOutQueued = false;      // the log lines of an entry taken from the queue go out
+
+    SalvageRun() = default;
+    // Whatever way a shell leaves, the run's files are closed (an output never put in place is
+    // removed, as closeRunFiles does) and its entries released.
+    ~SalvageRun();
+    SalvageRun(const SalvageRun&) = delete;
+    SalvageRun& operator=(const SalvageRun&) = delete;
 };
 
 // The two files of a run, in the order a shell calls them:

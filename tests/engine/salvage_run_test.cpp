@@ -232,6 +232,20 @@ TEST(SalvageRun, OutputFilesAreGuarded) {
                                            ": No such file or directory");
 }
 
+// A shell that drops a run between createOutput and runSalvage (an error, an early return)
+// leaves no partial output behind: the run closes and removes what it holds.
+TEST(SalvageRun, ARunDroppedBeforeItsScanLeavesNoPartialOutput) {
+    testing::TempDir dir;
+    testing::writeWholeFile(dir.file("damaged.zip"), testing::makeRandom(100, 3));
+    {
+        SalvageRun run;
+        ASSERT_TRUE(openArchive(run, dir.file("damaged.zip").c_str()));
+        ASSERT_TRUE(createOutput(run, dir.file("Salvaged.zip").c_str()));
+        EXPECT_EQ(testing::folderNames(dir.path).size(), 2u) << "the partial output exists";
+    }
+    EXPECT_EQ(testing::folderNames(dir.path), std::vector<std::string>{"damaged.zip"});
+}
+
 TEST(SalvageRun, CancelDuringALargeEntryLeavesNoTempFile) {
     RunBench bench;
     bench.run.reader.progress = [](void* context, int) {
