@@ -1,9 +1,10 @@
 // The window helpers of the wizard, in-process: the log list's scrolling, centring and its
 // clamping, the two loadText buffers and the string-table resource, the dialog templates, and
 // the path and font rules of start-up, names and paths in any script, the private temporary
-// folder.
+// folder, the processor count.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -260,6 +261,20 @@ void namesAndPathsInAnyScript() {
     finishCase("the run's temporary folder is its own and is removed with what it holds");
 }
 
+void processorCountMatchesTheSystem() {
+    int count = processorCount();
+    check(count >= 1, "processorCount() is " + std::to_string(count));
+    // Windows sets NUMBER_OF_PROCESSORS for every process; it counts the processors of one
+    // group, which is all of them up to 64.
+    char variable[32] = {};
+    DWORD length = ::GetEnvironmentVariableA("NUMBER_OF_PROCESSORS", variable, sizeof variable);
+    if (length > 0 && length < sizeof variable && std::atoi(variable) < 64) {
+        check(count == std::atoi(variable), "processorCount() is " + std::to_string(count) +
+                                                ", NUMBER_OF_PROCESSORS " + variable);
+    }
+    finishCase("processorCount counts the processors Windows reports, at least one");
+}
+
 }  // namespace
 
 int main() {
@@ -269,5 +284,6 @@ int main() {
     dialogTemplatesHoldTheirControls();
     startUpPathsAndFont();
     namesAndPathsInAnyScript();
+    processorCountMatchesTheSystem();
     return failedCases() == 0 ? 0 : 1;
 }
