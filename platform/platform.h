@@ -1,4 +1,5 @@
-// The narrow operating-system layer: files through handles, the temporary folder, one thread.
+// The narrow operating-system layer: files through handles, the temporary folder, one thread,
+// the processor count.
 //
 // Each operation maps onto one Win32 call (named beside it) and has a POSIX counterpart. Handles
 // are opened without sharing; offsets and sizes are 64-bit so archives over 2 GiB work. Paths
@@ -94,5 +95,10 @@ struct WorkerThread {
 };
 bool startThread(WorkerThread& thread, void (*routine)(void* argument), void* argument);
 void joinThread(WorkerThread& thread);
+
+// How many processors the system has online, at least 1 (sysconf(_SC_NPROCESSORS_ONLN);
+// GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)). Neither counts what an affinity mask or a
+// container's quota holds back.
+int processorCount();
 
 }  // namespace zipsalvage

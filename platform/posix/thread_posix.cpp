@@ -1,5 +1,8 @@
-// The worker thread on POSIX: one pthread, joined without a time limit.
+// The worker thread on POSIX: one pthread, joined without a time limit; the processor count.
 #include <pthread.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include "platform/platform.h"
 
@@ -36,6 +39,12 @@ void joinThread(WorkerThread& thread) {
     if (!thread.started) return;
     ::pthread_join(static_cast<pthread_t>(thread.handle), nullptr);
     thread.started = false;
+}
+
+int processorCount() {
+    long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    if (online < 1) return 1;  // -1: the system cannot say
+    return online > INT_MAX ? INT_MAX : static_cast<int>(online);
 }
 
 }  // namespace zipsalvage

@@ -29,24 +29,48 @@ enum ExitStatus : int {
     kExitSignalBase = 128,  // plus the signal's number
 };
 
-SalvageRun* signalledRun = nullptr;
+// The first stop signal, for the exit status.
 std::atomic<int> stopSignal{0};
+// The flags of the run that a stop signal cancels; null outside the run's lifetime, so a
+// signal during start-up or shutdown reaches nothing that is not there. The handler may run on
+// either thread: on the main thread it cannot overlap the run's end, and the worker, the only
+// other thread, has been joined before the run goes.
+std::atomic<RunFlags*> signalledFlags{nullptr};
 static_assert(std::atomic<int>::is_always_lock_free, "used inside a signal handler");
+static_assert(std::atomic<RunFlags*>::is_always_lock_free, "used inside a signal handler");
 
 extern "C" void onStopSignal(int signalNumber) {
-    // Only atomic stores and tcsetattr: safe inside a signal handler. A password prompt may
-    // have echo off; the terminal gets it back now rather than when the worker notices.
+    // Only atomic loads and stores and tcsetattr: safe inside a signal handler. A password
+    // prompt may have echo off; the terminal gets it back now rather than when the worker
+    // notices.
     int none = 0;
     stopSignal.compare_exchange_strong(none, signalNumber);
-    if (signalledRun != nullptr) requestCancel(signalledRun->flags);
+    if (RunFlags* flags = signalledFlags.load(); flags != nullptr) requestCancel(*flags);
     restoreTerminalNow();
 }
+
+// While it lives, a stop signal cancels the run of `flags`; declared after the run, so it
+// goes first.
+struct SignalledRun {
+    explicit SignalledRun(RunFlags& flags) { signalledFlags.store(&flags); }
+    ~SignalledRun() { signalledFlags.store(nullptr); }
+    SignalledRun(const SignalledRun&) = delete;
+    SignalledRun& operator=(const SignalledRun&) = delete;
+};
+
+// The run of the program, whose list of written entries goes with it.
+struct OwnedRun {
+    SalvageRun run;
+    OwnedRun() = default;
+    ~OwnedRun() { freeEntryList(run); }
+    OwnedRun(const OwnedRun&) = delete;
+    OwnedRun& operator=(const OwnedRun&) = delete;
+};
 
 // Ctrl-C, kill, a closed terminal (SIGHUP) and a log reader that went away (SIGPIPE, as in
 // `zipsalvage x.zip | head`) all cancel the run the same way: the partial output and the
 // private temporary folder, which may hold decrypted data, are removed before the exit.
-void installStopHandlers(SalvageRun& run) {
-    signalledRun = &run;
+void installStopHandlers() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -150,15 +174,16 @@ int runConsole(int argumentCount, char** arguments) {
         return kExitWhole;
     }
 
-    // Static: the stop-signal handler reaches it through signalledRun until the process ends.
-    static SalvageRun run;
+    OwnedRun owned;
+    SalvageRun& run = owned.run;
     ConsoleUi ui;
     ui.assumeYes = options.assumeYes;
     ui.quiet = options.quiet;
     attachConsoleUi(run, ui);
     TerminalPromptContext promptContext{&ui, &run.flags, false, !options.passwords.empty()};
     preparePasswords(run, options, promptContext);
-    installStopHandlers(run);
+    SignalledRun signalled(run.flags);
+    installStopHandlers();
 
     run.archivePath = options.archivePath;
     run.threads = options.threads;
@@ -191,11 +216,14 @@ int runConsole(int argumentCount, char** arguments) {
     if (isCancelled(run.flags)) return cancelled(run, ui);
 
     ui.started = std::chrono::steady_clock::now();
+    // The run is the worker's until it is joined; meanwhile this thread and the signal
+    // handlers touch only its flags.
     WorkerJob job{&run, RunResult::kCompleted};
-    if (!startThread(run.workerThread, workerMain, &job)) {
+    WorkerThread worker;
+    if (!startThread(worker, workerMain, &job)) {
         workerMain(&job);
     }
-    joinThread(run.workerThread);
+    joinThread(worker);
     releasePromptTerminal();
 
     // A signal after the output was put in place does not undo a completed run.

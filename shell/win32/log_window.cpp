@@ -18,14 +18,16 @@ constexpr int kSideBitmapHeight = 250;
 constexpr int kSideBitmapInset = 2;
 constexpr int kLogTextMargin = 8;  // pixels beyond the widest line, so its end is not flush
 
-void runLogLine(void*, const char* text) { logLine(text); }
+HWND pageOf(void* context) { return static_cast<const WindowUi*>(context)->page; }
 
-void runProgress(void*, int thousandths) { postProgress(thousandths); }
+void runLogLine(void* context, const char* text) { logLine(pageOf(context), text); }
 
-bool runMessage(void*, const char* text, const char* caption, MessageKind kind) {
+void runProgress(void* context, int thousandths) { postProgress(pageOf(context), thousandths); }
+
+bool runMessage(void* context, const char* text, const char* caption, MessageKind kind) {
     UINT style =
         kind == MessageKind::kQuestion ? MB_YESNO | MB_ICONINFORMATION : MB_OK | MB_ICONERROR;
-    return ::MessageBoxW(logWindow, wideFromUtf8(text).c_str(), wideFromUtf8(caption).c_str(),
+    return ::MessageBoxW(pageOf(context), wideFromUtf8(text).c_str(), wideFromUtf8(caption).c_str(),
                          style) == IDYES;
 }
 
@@ -53,17 +55,17 @@ void widenLogFor(HWND list, const std::wstring& text) {
 
 }  // namespace
 
-void logLine(const char* text) {
-    HWND list = ::GetDlgItem(logWindow, IDC_LOG_LIST);
+void logLine(HWND page, const char* text) {
+    HWND list = ::GetDlgItem(page, IDC_LOG_LIST);
     std::wstring line = wideFromUtf8(text);
     ::SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
     widenLogFor(list, line);
-    ::EnableWindow(::GetDlgItem(::GetParent(logWindow), kSheetFinishButton), FALSE);
-    scrollLogToEnd(logWindow);
+    ::EnableWindow(::GetDlgItem(::GetParent(page), kSheetFinishButton), FALSE);
+    scrollLogToEnd(page);
 }
 
-void postProgress(int thousandths) {
-    ::SendMessageW(logWindow, WM_SALVAGE_PROGRESS, static_cast<WPARAM>(thousandths), thousandths);
+void postProgress(HWND page, int thousandths) {
+    ::SendMessageW(page, WM_SALVAGE_PROGRESS, static_cast<WPARAM>(thousandths), thousandths);
 }
 
 void scrollLogToEnd(HWND page) {
@@ -114,10 +116,10 @@ void centerWindow(HWND window, HWND reference) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void drawSideBitmap(HDC dc) {
-    if (sideBitmap == nullptr) return;
+void drawSideBitmap(HDC dc, HBITMAP bitmap) {
+    if (bitmap == nullptr) return;
     HDC memory = ::CreateCompatibleDC(dc);
-    HGDIOBJ previous = ::SelectObject(memory, sideBitmap);
+    HGDIOBJ previous = ::SelectObject(memory, bitmap);
     ::BitBlt(dc, kSideBitmapInset, kSideBitmapInset, kSideBitmapWidth, kSideBitmapHeight, memory, 0,
              0, SRCCOPY);
     ::SelectObject(memory, previous);
@@ -127,16 +129,16 @@ void drawSideBitmap(HDC dc) {
     ::DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
 }
 
-void attachWindowUi(SalvageRun& run) {
-    run.ui.context = nullptr;
+void attachWindowUi(SalvageRun& run, WindowUi& ui) {
+    run.ui.context = &ui;
     run.ui.logLine = runLogLine;
     run.ui.postProgress = runProgress;
     run.ui.showMessage = runMessage;
     run.ui.displayName = runDisplayName;
     run.reader.progress = runProgress;
-    run.reader.progressContext = nullptr;
+    run.reader.progressContext = &ui;
     run.passwords.dialog = showPasswordDialog;
-    run.passwords.dialogContext = nullptr;
+    run.passwords.dialogContext = &ui;
 }
 
 }  // namespace zipsalvage

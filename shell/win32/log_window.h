@@ -8,11 +8,13 @@
 
 namespace zipsalvage {
 
-// Appends a line (UTF-8) to the log list of `logWindow`, disables the sheet's Finish button and
+struct WindowUi;
+
+// Appends a line (UTF-8) to the log list of `page`, disables the sheet's Finish button and
 // keeps the last line in view. Called on the worker thread; reaches the page by sent messages.
-void logLine(const char* text);
-// Sends WM_SALVAGE_PROGRESS (0 to 1000) to `logWindow`.
-void postProgress(int thousandths);
+void logLine(HWND page, const char* text);
+// Sends WM_SALVAGE_PROGRESS (0 to 1000) to `page`.
+void postProgress(HWND page, int thousandths);
 // Scrolls the page's log list so that its last line is the last fully visible one.
 void scrollLogToEnd(HWND page);
 
@@ -22,11 +24,11 @@ POINT centeredOrigin(const RECT& window, const RECT& reference, int screenWidth,
 // Centres `window` over `reference` (the desktop when null), keeping it on the screen.
 void centerWindow(HWND window, HWND reference);
 
-// Paints `sideBitmap` at (2, 2) inside a sunken edge from (0, 0) to (104, 254).
-void drawSideBitmap(HDC dc);
+// Paints `bitmap` (nothing when null) at (2, 2) inside a sunken edge from (0, 0) to (104, 254).
+void drawSideBitmap(HDC dc, HBITMAP bitmap);
 
 // Points the run's log, progress, message boxes, name display and password dialog at the
-// wizard.
-void attachWindowUi(SalvageRun& run);
+// wizard through `ui`, which must outlive their use and not change while a thread uses them.
+void attachWindowUi(SalvageRun& run, WindowUi& ui);
 
 }  // namespace zipsalvage

@@ -22,6 +22,7 @@ namespace {
 
 // What the open dialog works on; it lives on the worker's stack while the dialog is shown.
 struct PasswordQuestion {
+    const WindowUi* ui;  // the worker's: the page to stand over, the run's flags
     const PasswordRequest* request;
     char* accepted;  // kPasswordBufferBytes
 };
@@ -83,7 +84,7 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         case WM_INITDIALOG: {
             ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
             auto* question = reinterpret_cast<PasswordQuestion*>(lParam);
-            centerWindow(dialog, logWindow);
+            centerWindow(dialog, question->ui->page);
             bool utf8 = (question->request->flags & kFlagUtf8Name) != 0;
             std::wstring name = wideFromUtf8(shownEntryName(question->request->name, utf8));
             ::SetDlgItemTextW(dialog, IDC_ENCRYPTED_NAME, name.c_str());
@@ -113,7 +114,7 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
                     // Escape and the close box: the user wants out of the whole run, not just
                     // this entry. The flag is set before the dialog ends, so the run stops
                     // without calling the entry undecryptable.
-                    requestCancel(salvageRun.flags);
+                    requestCancel(*question->ui->flags);
                     ::EndDialog(dialog, kDialogCancelled);
                     return TRUE;
                 default:
@@ -128,14 +129,15 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     }
 }
 
-int showPasswordDialog(void*, const PasswordRequest& request, char* accepted) {
-    PasswordQuestion question{&request, accepted};
-    INT_PTR result = ::DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_DECRYPT_FILE), logWindow,
+int showPasswordDialog(void* dialogContext, const PasswordRequest& request, char* accepted) {
+    const auto& ui = *static_cast<const WindowUi*>(dialogContext);
+    PasswordQuestion question{&ui, &request, accepted};
+    INT_PTR result = ::DialogBoxParamW(ui.instance, MAKEINTRESOURCEW(IDD_DECRYPT_FILE), ui.page,
                                        passwordDialogProc, reinterpret_cast<LPARAM>(&question));
     if (result == kDialogCancelled) {
         // The wizard closes as after its own Cancel; the dialog has given the sheet back its
         // input by now, so the press is not lost on a disabled window.
-        ::PostMessageW(::GetParent(logWindow), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        ::PostMessageW(::GetParent(ui.page), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
     }
     // -1 (the dialog could not be shown, e.g. the wizard is gone) counts as Skip.
     return result == kDialogAccepted ? 1 : 0;

@@ -10,7 +10,6 @@
 
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
-#include "shell/win32/log_window.h"
 #include "shell/win32/shell_paths.h"
 #include "shell/win32/shell_state.h"
 #include "shell/win32/title_font.h"
@@ -35,33 +34,33 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 // The wide command line, so a path in any script arrives whole (the ANSI one that WinMain is
 // given turns what the code page lacks into "?").
-void fillPathsFromCommandLine() {
+void fillPathsFromCommandLine(SalvageRun& run) {
     std::string path =
         archivePathFromCommandLine(utf8FromWide(argumentsOf(::GetCommandLineW())).c_str());
     if (!path.empty()) {
-        salvageRun.archivePath = path;
-        salvageRun.browseFolder = browseFolderFor(path);
+        run.archivePath = path;
+        run.browseFolder = browseFolderFor(path);
         return;
     }
-    salvageRun.archivePath.clear();
+    run.archivePath.clear();
     UINT needed = ::GetWindowsDirectoryW(nullptr, 0);
     std::wstring windowsFolder(needed, L'\0');
     UINT length = needed > 0 ? ::GetWindowsDirectoryW(windowsFolder.data(), needed) : 0;
     windowsFolder.resize(length < needed ? length : 0);
-    salvageRun.browseFolder = utf8FromWide(windowsFolder);
-    if (!salvageRun.browseFolder.empty() && salvageRun.browseFolder.back() == '\\') {
-        salvageRun.browseFolder.pop_back();
+    run.browseFolder = utf8FromWide(windowsFolder);
+    if (!run.browseFolder.empty() && run.browseFolder.back() == '\\') {
+        run.browseFolder.pop_back();
     }
 }
 
-bool registerMainClass(HBRUSH background) {
-    HICON icon = ::LoadIconW(appInstance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
+bool registerMainClass(HINSTANCE instance, HBRUSH background) {
+    HICON icon = ::LoadIconW(instance, MAKEINTRESOURCEW(IDI_APPLICATION_ICON));
     HCURSOR arrow = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     WNDCLASSEXW extended = {};
     extended.cbSize = sizeof extended;
     extended.lpfnWndProc = mainWindowProc;
     extended.cbWndExtra = kMainWindowExtraBytes;
-    extended.hInstance = appInstance;
+    extended.hInstance = instance;
     extended.hIcon = icon;
     extended.hCursor = arrow;
     extended.hbrBackground = background;
@@ -70,7 +69,7 @@ bool registerMainClass(HBRUSH background) {
     WNDCLASSW plain = {};
     plain.lpfnWndProc = mainWindowProc;
     plain.cbWndExtra = kMainWindowExtraBytes;
-    plain.hInstance = appInstance;
+    plain.hInstance = instance;
     plain.hIcon = icon;
     plain.hCursor = arrow;
     plain.hbrBackground = background;
@@ -80,47 +79,47 @@ bool registerMainClass(HBRUSH background) {
 
 // Waits for the worker while still answering the messages it sends: a log line sent just as
 // the wizard closed would otherwise never be answered, and neither thread would go on.
-void waitForWorker() {
-    if (!salvageRun.workerThread.started) return;
-    HANDLE worker = reinterpret_cast<HANDLE>(salvageRun.workerThread.handle);
+void waitForWorker(WorkerThread& workerThread) {
+    if (!workerThread.started) return;
+    HANDLE worker = reinterpret_cast<HANDLE>(workerThread.handle);
     while (::MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
         MSG message;
         ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
-    joinThread(salvageRun.workerThread);
+    joinThread(workerThread);
 }
 
 int runProgram(HINSTANCE instance) {
     ::InitCommonControls();
     ::OleInitialize(nullptr);
-    appInstance = instance;
+    // The whole state of the program; the wizard's pages and the worker reach it from here.
+    ShellState state;
+    state.instance = instance;
 
     // Opened and closed at once if it exists; nothing depends on the outcome.
     closeFile(openExistingForRead(kStartupMarker));
 
-    fillPathsFromCommandLine();
-    attachWindowUi(salvageRun);
+    fillPathsFromCommandLine(state.run);
 
-    HBRUSH background = ::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE));
-    if (!registerMainClass(background)) return kExitNoWindowClass;
-    titleFont = createTitleFont();
-    sideBitmap = ::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SIDE_BITMAP));
+    GdiObject<HBRUSH> background(::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE)));
+    if (!registerMainClass(instance, background.handle)) return kExitNoWindowClass;
+    GdiObject<HFONT> titleFont(createTitleFont());
+    GdiObject<HBITMAP> sideBitmap(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SIDE_BITMAP)));
+    state.titleFont = titleFont.handle;
+    state.sideBitmap = sideBitmap.handle;
     HWND mainWindow =
         ::CreateWindowExW(0, kMainClassName, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     ::UpdateWindow(mainWindow);  // never shown: the property sheet is the program's window
 
-    runWizard(mainWindow);
+    runWizard(mainWindow, state);
 
-    ::DeleteObject(titleFont);
-    ::DeleteObject(background);
-    waitForWorker();
-    // A cancelled run's output was never put in place: closing removes its partial file, and
-    // an earlier file of the output's name stays as it was.
-    closeRunFiles(salvageRun);
+    waitForWorker(state.workerThread);
+    // The run is this thread's again. A cancelled run's output was never put in place: closing
+    // removes its partial file, and an earlier file of the output's name stays as it was.
+    closeRunFiles(state.run);
     removeRunTempFolder();
-    if (sideBitmap != nullptr) ::DeleteObject(sideBitmap);
     ::OleUninitialize();
     return kExitNormal;
 }

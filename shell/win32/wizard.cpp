@@ -26,9 +26,19 @@ constexpr size_t kLongestPath = 32768;
 // activates a page, so the page's choice has to come after that.
 constexpr UINT WM_FOCUS_CANCEL = WM_APP + 1;
 
-// Set when the worker's WM_SALVAGE_DONE has been handled: from then on a close of the sheet
-// is no cancel, and the finished output is kept.
-bool runFinished = false;
+// The state a page keeps in its DWLP_USER; null before its WM_INITDIALOG.
+ShellState* stateOf(HWND page) {
+    return reinterpret_cast<ShellState*>(::GetWindowLongPtrW(page, DWLP_USER));
+}
+
+// At a page's WM_INITDIALOG, whose lParam is the page's PROPSHEETPAGE: keeps the state that
+// runWizard put there in the page's DWLP_USER.
+ShellState& keepState(HWND page, LPARAM initParam) {
+    auto* state =
+        reinterpret_cast<ShellState*>(reinterpret_cast<const PROPSHEETPAGEW*>(initParam)->lParam);
+    ::SetWindowLongPtrW(page, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+    return *state;
+}
 
 // A dialog procedure's answer to a notification goes in DWLP_MSGRESULT.
 INT_PTR notifyResult(HWND page, LONG_PTR result, INT_PTR handled) {
@@ -84,14 +94,14 @@ LRESULT CALLBACK fileDialogCbt(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 // The file-open dialog; true with the chosen path in `chosen`.
-bool browseForArchive(HWND page, std::string& chosen) {
+bool browseForArchive(HWND page, const std::string& browseFolder, std::string& chosen) {
     std::wstring filter = wideFromUtf8(loadText(kTextOpenDialogFilter));
     for (wchar_t& character : filter) {
         if (character == L'#') character = L'\0';
     }
     filter += L'\0';  // the list ends with an empty string even if the text lost its last '#'
     std::wstring title = wideFromUtf8(loadText(kTextOpenDialogTitle));
-    std::wstring startFolder = wideFromUtf8(salvageRun.browseFolder);
+    std::wstring startFolder = wideFromUtf8(browseFolder);
     // Room for the longest path Windows knows, so a long name typed into the dialog fits.
     std::wstring file(kLongestPath, L'\0');
 
@@ -119,8 +129,8 @@ bool browseForArchive(HWND page, std::string& chosen) {
     return true;
 }
 
-void showArchivePath(HWND page) {
-    setControlText(page, IDC_ARCHIVE_EDIT, salvageRun.archivePath);
+void showArchivePath(HWND page, const SalvageRun& run) {
+    setControlText(page, IDC_ARCHIVE_EDIT, run.archivePath);
     ::SetFocus(::GetDlgItem(page, IDC_ARCHIVE_EDIT));
 }
 
@@ -131,22 +141,22 @@ void showMessage(HWND page, int textId, int captionId) {
 }
 
 // Next on the first page: true when both files are open and the wizard may move on.
-bool prepareRunFiles(HWND page) {
-    salvageRun.archivePath = utf8FromWide(controlTextOf(page, IDC_ARCHIVE_EDIT));
-    if (salvageRun.archivePath.empty()) {
+bool prepareRunFiles(HWND page, SalvageRun& run) {
+    run.archivePath = utf8FromWide(controlTextOf(page, IDC_ARCHIVE_EDIT));
+    if (run.archivePath.empty()) {
         showMessage(page, kTextSelectArchive, kTextNoFileSelected);
         return false;
     }
-    if (!openArchive(salvageRun, salvageRun.archivePath.c_str())) return false;
-    if (!checkTempFolder(salvageRun)) {
-        closeRunFiles(salvageRun);
+    if (!openArchive(run, run.archivePath.c_str())) return false;
+    if (!checkTempFolder(run)) {
+        closeRunFiles(run);
         return false;
     }
     // From the full path, so a bare or relative name still puts the output beside the archive
     // and the completion text names the place in full.
-    salvageRun.outputPath = outputPathBeside(fullPathOf(salvageRun.archivePath));
-    if (!createOutput(salvageRun, salvageRun.outputPath.c_str())) {
-        closeRunFiles(salvageRun);
+    run.outputPath = outputPathBeside(fullPathOf(run.archivePath));
+    if (!createOutput(run, run.outputPath.c_str())) {
+        closeRunFiles(run);
         return false;
     }
     return true;
@@ -160,7 +170,7 @@ void focusSheetButton(HWND sheet, int id) {
     ::SendMessageW(sheet, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
 }
 
-void showRunEnded(HWND page) {
+void showRunEnded(HWND page, ShellState& state) {
     ::ShowWindow(::GetDlgItem(page, IDC_PROGRESS_BAR), SW_HIDE);
     HWND sheet = ::GetParent(page);
     ::EnableWindow(::GetDlgItem(sheet, kSheetFinishButton), TRUE);
@@ -169,27 +179,26 @@ void showRunEnded(HWND page) {
     ::EnableWindow(::GetDlgItem(sheet, kSheetCancelButton), FALSE);
     // The run put a completed output in place itself and removed a failed one (an earlier file
     // of the output's name then stays as it was).
-    closeRunFiles(salvageRun);
-    bool failed = runResult == RunResult::kOutputFailed;
-    std::string text(salvageRun.outputPath.size() + 100, '\0');
+    closeRunFiles(state.run);
+    bool failed = state.runResult == RunResult::kOutputFailed;
+    std::string text(state.run.outputPath.size() + 100, '\0');
     formatText(text.data(), static_cast<int>(text.size()),
-               loadText(failed ? kTextNothingStored : kTextStoredIn),
-               salvageRun.outputPath.c_str());
+               loadText(failed ? kTextNothingStored : kTextStoredIn), state.run.outputPath.c_str());
     setControlText(page, IDC_COMPLETION_TEXT, text.c_str());
     setControlText(page, IDC_PAGE_TITLE,
                    loadText(failed ? kTextSalvageFailed : kTextSalvageComplete));
     ::ShowWindow(::GetDlgItem(page, IDC_COMPLETION_TEXT), SW_SHOW);
 }
 
-INT_PTR selectPageNotify(HWND page, const NMHDR& notice) {
+INT_PTR selectPageNotify(HWND page, ShellState& state, const NMHDR& notice) {
     switch (notice.code) {
         case PSN_SETACTIVE:
             ::PostMessageW(::GetParent(page), PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
-            showArchivePath(page);
+            showArchivePath(page, state.run);
             ::InvalidateRect(page, nullptr, TRUE);
             return 0;
         case PSN_KILLACTIVE:
-            return notifyResult(page, prepareRunFiles(page) ? FALSE : TRUE, TRUE);
+            return notifyResult(page, prepareRunFiles(page, state.run) ? FALSE : TRUE, TRUE);
         case PSN_WIZNEXT:
             return 0;
         case PSN_QUERYCANCEL:
@@ -200,7 +209,7 @@ INT_PTR selectPageNotify(HWND page, const NMHDR& notice) {
     }
 }
 
-INT_PTR progressPageNotify(HWND page, const NMHDR& notice) {
+INT_PTR progressPageNotify(HWND page, ShellState& state, const NMHDR& notice) {
     switch (notice.code) {
         case PSN_SETACTIVE:
             // Finish is shown but stays disabled until the run has ended; meanwhile Cancel has
@@ -212,7 +221,7 @@ INT_PTR progressPageNotify(HWND page, const NMHDR& notice) {
             return notifyResult(page, FALSE, TRUE);
         case PSN_QUERYCANCEL:
             // Closing after the run has ended (the close box) must not delete its output.
-            if (!runFinished) requestCancel(salvageRun.flags);
+            if (!state.runFinished) requestCancel(state.run.flags);
             return notifyResult(page, FALSE, TRUE);
         case PSN_WIZFINISH:
             return notifyResult(page, FALSE, 0);
@@ -224,69 +233,82 @@ INT_PTR progressPageNotify(HWND page, const NMHDR& notice) {
 }  // namespace
 
 INT_PTR CALLBACK selectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ShellState& state = keepState(page, lParam);
+        HWND sheet = ::GetParent(page);
+        ::SetWindowLongPtrW(sheet, GWL_STYLE,
+                            ::GetWindowLongPtrW(sheet, GWL_STYLE) | WS_MINIMIZEBOX | WS_SYSMENU);
+        ::SetWindowLongPtrW(sheet, GWL_EXSTYLE,
+                            ::GetWindowLongPtrW(sheet, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_CONTEXTHELP});
+        ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
+                              reinterpret_cast<WPARAM>(state.titleFont), FALSE);
+        centerWindow(sheet, nullptr);
+        // The checks of Next run on this thread: their message boxes stand over this page.
+        state.selectUi = WindowUi{state.instance, page, &state.run.flags};
+        attachWindowUi(state.run, state.selectUi);
+        showArchivePath(page, state.run);
+        return FALSE;
+    }
+    ShellState* state = stateOf(page);
+    if (state == nullptr) return 0;
     switch (message) {
-        case WM_INITDIALOG: {
-            HWND sheet = ::GetParent(page);
-            ::SetWindowLongPtrW(
-                sheet, GWL_STYLE,
-                ::GetWindowLongPtrW(sheet, GWL_STYLE) | WS_MINIMIZEBOX | WS_SYSMENU);
-            ::SetWindowLongPtrW(
-                sheet, GWL_EXSTYLE,
-                ::GetWindowLongPtrW(sheet, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_CONTEXTHELP});
-            ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
-                                  reinterpret_cast<WPARAM>(titleFont), FALSE);
-            centerWindow(sheet, nullptr);
-            logWindow = page;
-            showArchivePath(page);
-            return FALSE;
-        }
         case WM_PAINT:
             if (::GetUpdateRect(page, nullptr, FALSE)) {
                 PAINTSTRUCT paint;
                 HDC dc = ::BeginPaint(page, &paint);
-                drawSideBitmap(dc);
+                drawSideBitmap(dc, state->sideBitmap);
                 ::EndPaint(page, &paint);
             }
             return 0;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_BROWSE) {
                 std::string chosen;
-                if (browseForArchive(page, chosen)) setControlText(page, IDC_ARCHIVE_EDIT, chosen);
+                if (browseForArchive(page, state->run.browseFolder, chosen)) {
+                    setControlText(page, IDC_ARCHIVE_EDIT, chosen);
+                }
             }
             return 0;
         case WM_NOTIFY:
-            return selectPageNotify(page, *reinterpret_cast<const NMHDR*>(lParam));
+            return selectPageNotify(page, *state, *reinterpret_cast<const NMHDR*>(lParam));
         default:
             return 0;
     }
 }
 
 INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ShellState& state = keepState(page, lParam);
+        ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
+                              reinterpret_cast<WPARAM>(state.titleFont), FALSE);
+        ::SendDlgItemMessageW(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
+        // The worker's own view of the wizard, made before it starts and not changed after.
+        state.worker.run = &state.run;
+        state.worker.ui = WindowUi{state.instance, page, &state.run.flags};
+        attachWindowUi(state.run, state.worker.ui);
+        if (!startThread(state.workerThread, workerMain, &state.worker)) ::EndDialog(page, 1);
+        return TRUE;
+    }
+    ShellState* state = stateOf(page);
+    if (state == nullptr) return 0;
     switch (message) {
-        case WM_INITDIALOG:
-            ::SendDlgItemMessageW(page, IDC_PAGE_TITLE, WM_SETFONT,
-                                  reinterpret_cast<WPARAM>(titleFont), FALSE);
-            logWindow = page;
-            ::SendDlgItemMessageW(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 1000));
-            if (!startThread(salvageRun.workerThread, workerMain, nullptr)) ::EndDialog(page, 1);
-            return TRUE;
         case WM_NOTIFY:
-            return progressPageNotify(page, *reinterpret_cast<const NMHDR*>(lParam));
+            return progressPageNotify(page, *state, *reinterpret_cast<const NMHDR*>(lParam));
         case WM_DRAWITEM:
             if (wParam != IDC_COMPLETION_TEXT) return FALSE;
             drawPathText(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             return TRUE;
         case WM_FOCUS_CANCEL:
-            if (!runFinished) focusSheetButton(::GetParent(page), kSheetCancelButton);
+            if (!state->runFinished) focusSheetButton(::GetParent(page), kSheetCancelButton);
             return 0;
         case WM_SALVAGE_PROGRESS:
             ::SendDlgItemMessageW(page, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(lParam),
                                   0);
             return 0;
         case WM_SALVAGE_DONE:
-            if (!isCancelled(salvageRun.flags)) {
-                runFinished = true;
-                showRunEnded(page);
+            state->runResult = static_cast<RunResult>(wParam);
+            if (!isCancelled(state->run.flags)) {
+                state->runFinished = true;
+                showRunEnded(page, *state);
             }
             return 0;
         default:
@@ -294,29 +316,33 @@ INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-void workerMain(void*) {
-    runResult = runSalvage(salvageRun);
-    HWND page = logWindow;
-    // Sent, not posted: the page has finished with the files before the worker ends.
-    if (::IsWindow(page)) ::SendMessageW(page, WM_SALVAGE_DONE, 0, 0);
+void workerMain(void* argument) {
+    const WorkerJob& job = *static_cast<const WorkerJob*>(argument);
+    RunResult result = runSalvage(*job.run);
+    // Sent, not posted: the page has finished with the files before the worker ends. The
+    // worker touches nothing after this.
+    if (::IsWindow(job.ui.page)) {
+        ::SendMessageW(job.ui.page, WM_SALVAGE_DONE, static_cast<WPARAM>(result), 0);
+    }
 }
 
-void runWizard(HWND mainWindow) {
+void runWizard(HWND mainWindow, ShellState& state) {
     PROPSHEETPAGEW pages[2] = {};
     const WORD templates[2] = {IDD_SELECT_PAGE, IDD_PROGRESS_PAGE};
     const DLGPROC procedures[2] = {selectPageProc, progressPageProc};
     for (int index = 0; index < 2; ++index) {
         pages[index].dwSize = sizeof pages[index];
         pages[index].dwFlags = 0;  // the titles come from the templates' captions
-        pages[index].hInstance = appInstance;
+        pages[index].hInstance = state.instance;
         pages[index].pszTemplate = MAKEINTRESOURCEW(templates[index]);
         pages[index].pfnDlgProc = procedures[index];
+        pages[index].lParam = reinterpret_cast<LPARAM>(&state);
     }
     PROPSHEETHEADERW sheet = {};
     sheet.dwSize = sizeof sheet;
     sheet.dwFlags = PSH_PROPSHEETPAGE | PSH_WIZARD | PSH_USEICONID | PSH_NOAPPLYNOW;
     sheet.hwndParent = nullptr;
-    sheet.hInstance = appInstance;
+    sheet.hInstance = state.instance;
     sheet.pszIcon = MAKEINTRESOURCEW(IDI_APPLICATION_ICON);
     sheet.nPages = 2;
     sheet.nStartPage = 0;

@@ -7,8 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "tests/password/encrypted_archives.h"
 #include "tests/password/pty_session.h"
@@ -88,6 +91,21 @@ TEST_F(StoppedRun, InterruptTerminateAndHangupCancelAndKeepTheEarlierOutput) {
     }
 }
 
+// Before the run starts: the question about replacing the earlier output is interrupted, and
+// the program ends as a cancelled run does, with nothing made.
+TEST_F(StoppedRun, ASignalAtTheQuestionBeforeTheRunEndsTheProgramWithNothingMade) {
+    testing::PtySession session;
+    {
+        ScopedTempFolder tempFolder(temp.path);
+        ASSERT_TRUE(
+            testing::startOnTerminal(session, {dir.file("blocked.zip")}, dir.file("log.txt")));
+    }
+    ASSERT_TRUE(testing::expectText(session, "[y/N] "));
+    ::kill(session.pid, SIGTERM);
+    EXPECT_EQ(testing::finishSession(session), 128 + SIGTERM);
+    expectNothingChanged();
+}
+
 // `zipsalvage x.zip | head`: the log's reader goes away; the run stops as if interrupted.
 TEST_F(StoppedRun, ALogReaderThatWentAwayStopsTheRunWithSigpipe) {
     int pipeEnds[2];
@@ -115,6 +133,83 @@ TEST_F(StoppedRun, ALogReaderThatWentAwayStopsTheRunWithSigpipe) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGPIPE);
     expectNothingChanged();
+}
+
+// The program with -y on `archive`, stdin from /dev/null, both outputs into `logPath`.
+pid_t startWithoutTerminal(const std::string& tempFolder, const std::string& archive,
+                           const std::string& logPath) {
+    pid_t child = ::fork();
+    if (child != 0) return child;
+    ::setenv("TMPDIR", tempFolder.c_str(), 1);
+    int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int nothing = ::open("/dev/null", O_RDONLY);
+    ::dup2(nothing, STDIN_FILENO);
+    ::dup2(log, STDOUT_FILENO);
+    ::dup2(log, STDERR_FILENO);
+    const char* program = ZIPSALVAGE_BINARY;
+    ::execl(program, program, "-y", archive.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+}
+
+// A stop signal at any moment of the program's life either cancels the run (128 + N, the
+// earlier output kept), or comes after the run completed and undoes nothing (0), or comes before
+// the handlers are in place and ends the program by the signal, nothing made yet. Never a crash:
+// the handler must not reach a run that is not there yet, or not any more.
+TEST(StopSignalAtAnyMoment, EndsTheProgramInOneOfItsOrdinaryWays) {
+    TempDir dir;
+    TempDir temp;
+    std::vector<testing::TestEntry> entries;
+    for (uint32_t index = 0; index < 200; ++index) {
+        entries.push_back(
+            {"file" + std::to_string(index) + ".txt", testing::makeText(3000, index)});
+    }
+    testing::writeWholeFile(dir.file("many.zip"), testing::buildArchive(entries));
+    const std::string archive = dir.file("many.zip");
+    const std::string log = dir.file("log.txt");
+    const Bytes earlier(kEarlierOutput.begin(), kEarlierOutput.end());
+
+    // One undisturbed run sets the time scale, so the signals fall from before the start to
+    // after the end on any machine and build.
+    auto started = std::chrono::steady_clock::now();
+    pid_t child = startWithoutTerminal(temp.path, archive, log);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testing::readText(log);
+    auto wholeRun = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - started)
+                        .count();
+
+    constexpr int kRuns = 24;
+    int outcomes[3] = {};  // before the handlers, cancelled, completed
+    for (int run = 0; run < kRuns; ++run) {
+        SCOPED_TRACE("signal after " + std::to_string(run) + "/" + std::to_string(kRuns - 4) +
+                     " of a whole run");
+        testing::writeWholeFile(dir.file("Salvaged.zip"), kEarlierOutput);
+        child = startWithoutTerminal(temp.path, archive, log);
+        ASSERT_GT(child, 0);
+        ::usleep(static_cast<useconds_t>(wholeRun * run / (kRuns - 4)));
+        ::kill(child, SIGTERM);
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (WIFSIGNALED(status)) {
+            EXPECT_EQ(WTERMSIG(status), SIGTERM) << "ended by " << strsignal(WTERMSIG(status));
+            EXPECT_EQ(testing::readWholeFile(dir.file("Salvaged.zip")), earlier);
+            ++outcomes[0];
+        } else if (WEXITSTATUS(status) == 128 + SIGTERM) {
+            EXPECT_EQ(testing::readWholeFile(dir.file("Salvaged.zip")), earlier);
+            ++outcomes[1];
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << testing::readText(log);
+            EXPECT_NE(testing::readWholeFile(dir.file("Salvaged.zip")), earlier);
+            ++outcomes[2];
+        }
+        EXPECT_EQ(folderNames(dir.path),
+                  (std::vector<std::string>{"Salvaged.zip", "log.txt", "many.zip"}))
+            << "no partial output is left";
+        EXPECT_TRUE(folderNames(temp.path).empty()) << "the private temporary folder is gone";
+    }
+    std::printf("signals before the handlers %d, cancelled runs %d, completed runs %d\n",
+                outcomes[0], outcomes[1], outcomes[2]);
 }
 
 // Started with standard input and output closed, the program must not hand their numbers to

@@ -1,9 +1,10 @@
-// The window helpers of the wizard, in-process: the log list's scrolling, centring and its
-// clamping, the two loadText buffers and the string-table resource, the dialog templates, and
-// the path and font rules of start-up, names and paths in any script, the private temporary
-// folder.
+// The window helpers of the wizard, in-process: the log list's scrolling and the page each
+// run's log reaches, centring and its clamping, the two loadText buffers and the string-table
+// resource, the dialog templates, and the path and font rules of start-up, names and paths in
+// any script, the private temporary folder, the processor count.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -56,23 +57,85 @@ void logListKeepsLastLineInView() {
     int frame = 100 - client.bottom;
     ::SetWindowPos(list, nullptr, 0, 0, 300, frame + 7 * itemHeight + itemHeight / 2,
                    SWP_NOMOVE | SWP_NOZORDER);
-    logWindow = page;
-    for (int line = 0; line < 5; ++line) logLine(("line " + std::to_string(line)).c_str());
+    for (int line = 0; line < 5; ++line) logLine(page, ("line " + std::to_string(line)).c_str());
     check(::SendMessageA(list, LB_GETTOPINDEX, 0, 0) == 0, "5 lines in 7.5 rows scrolled");
-    for (int line = 5; line < 20; ++line) logLine(("line " + std::to_string(line)).c_str());
+    for (int line = 5; line < 20; ++line) logLine(page, ("line " + std::to_string(line)).c_str());
     LRESULT top = ::SendMessageA(list, LB_GETTOPINDEX, 0, 0);
     check(top == 13, "20 lines in 7.5 rows: top line " + std::to_string(top) + ", expected 13");
     RECT last;
     ::SendMessageA(list, LB_GETITEMRECT, 19, reinterpret_cast<LPARAM>(&last));
     ::GetClientRect(list, &client);
     check(last.bottom <= client.bottom, "the last line is not fully visible");
-    logLine(std::string(200, 'W').c_str());
+    logLine(page, std::string(200, 'W').c_str());
     ::GetClientRect(list, &client);
     check(::SendMessageA(list, LB_GETHORIZONTALEXTENT, 0, 0) > client.right,
           "a line wider than the list gives it no horizontal scrolling");
     ::DestroyWindow(page);
-    logWindow = nullptr;
     finishCase("scrollLogToEnd: 20 lines with 7 full rows visible put line 13 on top");
+}
+
+// A page with a log list, standing in for a wizard page.
+HWND makeLogPage(int x) {
+    HWND page = makePopup(x, 10, 300, 200);
+    ::CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | LBS_NOSEL, 0, 0, 280, 180, page,
+                      reinterpret_cast<HMENU>(IDC_LOG_LIST), ::GetModuleHandleA(nullptr), nullptr);
+    return page;
+}
+
+std::string lastLogLine(HWND page) {
+    HWND list = ::GetDlgItem(page, IDC_LOG_LIST);
+    auto count = static_cast<int>(::SendMessageA(list, LB_GETCOUNT, 0, 0));
+    if (count <= 0) return {};
+    char text[256] = {};
+    ::SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(count - 1),
+                   reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// Each thread's WindowUi decides where the run's lines go: two runs, each with its own, never
+// write into each other's page, and no page is reached through anything but the run itself.
+void eachRunLogsIntoItsOwnPage() {
+    HWND firstPage = makeLogPage(10);
+    HWND secondPage = makeLogPage(320);
+    SalvageRun first;
+    SalvageRun second;
+    WindowUi firstUi{::GetModuleHandleA(nullptr), firstPage, &first.flags};
+    WindowUi secondUi{::GetModuleHandleA(nullptr), secondPage, &second.flags};
+    attachWindowUi(first, firstUi);
+    attachWindowUi(second, secondUi);
+    first.ui.logLine(first.ui.context, "first run");
+    second.ui.logLine(second.ui.context, "second run");
+    check(lastLogLine(firstPage) == "first run",
+          "the first page shows \"" + lastLogLine(firstPage) + "\"");
+    check(lastLogLine(secondPage) == "second run",
+          "the second page shows \"" + lastLogLine(secondPage) + "\"");
+
+    // The same from a worker thread: its lines reach the page by sent messages, which this
+    // thread answers while it waits.
+    struct Job {
+        SalvageRun* run;
+    } job{&second};
+    WorkerThread worker;
+    check(startThread(
+              worker,
+              [](void* argument) {
+                  SalvageRun& run = *static_cast<Job*>(argument)->run;
+                  run.ui.logLine(run.ui.context, "from the worker");
+              },
+              &job),
+          "no worker thread");
+    HANDLE handle = reinterpret_cast<HANDLE>(worker.handle);
+    while (::MsgWaitForMultipleObjects(1, &handle, FALSE, 10000, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG message;
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    joinThread(worker);
+    check(lastLogLine(secondPage) == "from the worker", "the worker's line went elsewhere");
+    check(lastLogLine(firstPage) == "first run", "the worker wrote into the other run's page");
+    ::DestroyWindow(firstPage);
+    ::DestroyWindow(secondPage);
+    finishCase("the run's log reaches the page of its own WindowUi, from any thread");
 }
 
 void centringClampsToTheScreen() {
@@ -260,14 +323,30 @@ void namesAndPathsInAnyScript() {
     finishCase("the run's temporary folder is its own and is removed with what it holds");
 }
 
+void processorCountMatchesTheSystem() {
+    int count = processorCount();
+    check(count >= 1, "processorCount() is " + std::to_string(count));
+    // Windows sets NUMBER_OF_PROCESSORS for every process; it counts the processors of one
+    // group, which is all of them up to 64.
+    char variable[32] = {};
+    DWORD length = ::GetEnvironmentVariableA("NUMBER_OF_PROCESSORS", variable, sizeof variable);
+    if (length > 0 && length < sizeof variable && std::atoi(variable) < 64) {
+        check(count == std::atoi(variable), "processorCount() is " + std::to_string(count) +
+                                                ", NUMBER_OF_PROCESSORS " + variable);
+    }
+    finishCase("processorCount counts the processors Windows reports, at least one");
+}
+
 }  // namespace
 
 int main() {
     logListKeepsLastLineInView();
+    eachRunLogsIntoItsOwnPage();
     centringClampsToTheScreen();
     loadTextUsesTwoBuffers();
     dialogTemplatesHoldTheirControls();
     startUpPathsAndFont();
     namesAndPathsInAnyScript();
+    processorCountMatchesTheSystem();
     return failedCases() == 0 ? 0 : 1;
 }
