@@ -12,7 +12,6 @@
 #include <deque>
 #include <mutex>
 #include <new>
-#include <thread>
 
 #include "core/memory_blocks.h"
 #include "platform/platform.h"
@@ -113,7 +112,7 @@ bool readyToGo(const QueuedItem& item) { return item.isLine || !item.toWrite || 
 }  // namespace
 
 int encoderThreadsFor(int threads) {
-    if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+    if (threads <= 0) threads = processorCount();
     return threads <= 1 ? 0 : threads;
 }
 

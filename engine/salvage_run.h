@@ -85,7 +85,6 @@ struct SalvageRun {
     RunFlags flags;
     // A write to the output came up short: the run ends at once, and no entry is blamed for it.
     bool outputFailed = false;
-    WorkerThread workerThread;
     RunUi ui;
     PasswordBook passwords{};
     // What survives of the damaged archive's own central directory and end record.

@@ -96,9 +96,10 @@ struct WorkerThread {
 bool startThread(WorkerThread& thread, void (*routine)(void* argument), void* argument);
 void joinThread(WorkerThread& thread);
 
-// How many processors the system has online, at least 1 (sysconf(_SC_NPROCESSORS_ONLN);
-// GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)). Neither counts what an affinity mask or a
-// container's quota holds back.
+// How many processors the process may run on, at least 1: on Linux its affinity mask
+// (sched_getaffinity; taskset, a container's cpuset), elsewhere the processors online
+// (sysconf(_SC_NPROCESSORS_ONLN); GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)). A
+// container's CPU quota is not counted.
 int processorCount();
 
 }  // namespace zipsalvage

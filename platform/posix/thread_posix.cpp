@@ -1,5 +1,6 @@
 // The worker thread on POSIX: one pthread, joined without a time limit; the processor count.
 #include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <climits>
@@ -42,6 +43,15 @@ void joinThread(WorkerThread& thread) {
 }
 
 int processorCount() {
+#ifdef __linux__
+    // The processors this process may run on (taskset, a container's cpuset), when the system
+    // says.
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) >= 1) {
+        return CPU_COUNT(&allowed);
+    }
+#endif
     long online = ::sysconf(_SC_NPROCESSORS_ONLN);
     if (online < 1) return 1;  // -1: the system cannot say
     return online > INT_MAX ? INT_MAX : static_cast<int>(online);

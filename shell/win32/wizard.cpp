@@ -285,6 +285,7 @@ INT_PTR CALLBACK progressPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         state.worker.run = &state.run;
         state.worker.ui = WindowUi{state.instance, page, &state.run.flags};
         attachWindowUi(state.run, state.worker.ui);
+        state.run.threads = 0;  // entries re-encoded on every processor the machine has
         if (!startThread(state.workerThread, workerMain, &state.worker)) ::EndDialog(page, 1);
         return TRUE;
     }

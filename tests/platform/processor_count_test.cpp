@@ -1,4 +1,4 @@
-// processorCount against the kernel's own list of online processors.
+// processorCount against the kernel's own lists of the processors this process may use.
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -33,13 +33,31 @@ int countCpuList(const std::string& list) {
     return count > 0 ? count : -1;
 }
 
-TEST(ProcessorCount, IsAtLeastOneAndMatchesTheOnlineProcessors) {
+// The process's allowed processors ("Cpus_allowed_list:" of /proc/self/status): what taskset
+// or a container's cpuset leaves it. Empty when there is no such line.
+std::string allowedCpuList() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = "Cpus_allowed_list:";
+    while (std::getline(status, line)) {
+        if (line.compare(0, key.size(), key) != 0) continue;
+        size_t start = line.find_first_not_of(" \t", key.size());
+        return start == std::string::npos ? std::string() : line.substr(start);
+    }
+    return {};
+}
+
+TEST(ProcessorCount, IsAtLeastOneAndTheProcessorsThisProcessMayUse) {
     int count = processorCount();
     EXPECT_GE(count, 1);
     std::ifstream online("/sys/devices/system/cpu/online");
     std::string list;
     if (!std::getline(online, list)) GTEST_SKIP() << "no /sys/devices/system/cpu/online here";
-    EXPECT_EQ(count, countCpuList(list)) << "online: " << list;
+    EXPECT_LE(count, countCpuList(list)) << "online: " << list;
+    std::string allowed = allowedCpuList();
+    if (!allowed.empty()) {
+        EXPECT_EQ(count, countCpuList(allowed)) << "allowed: " << allowed;
+    }
 }
 
 }  // namespace
