@@ -2,8 +2,11 @@
 #include "shell/console/console_ui.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -154,6 +157,31 @@ void attachConsoleUi(SalvageRun& run, ConsoleUi& ui) {
     run.reader.progressContext = &ui;
 }
 
+namespace {
+
+std::atomic<int> stopArrived{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set inside a signal handler");
+constexpr int kStopPollMilliseconds = 100;
+
+// Waits until the terminal has input; false when a stop signal arrived first. The wait goes in
+// short slices: a signal that lands between the prompt and the wait interrupts no call, and
+// would otherwise leave the program waiting for a line nobody types.
+bool waitForInput(int terminal) {
+    while (stopArrived.load() == 0) {
+        struct pollfd waiting {
+            terminal, POLLIN, 0
+        };
+        int ready = ::poll(&waiting, 1, kStopPollMilliseconds);
+        if (ready > 0) return true;
+        if (ready < 0 && errno != EINTR) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+void noteStopSignalArrived() { stopArrived.store(1); }
+
 bool readTerminalLine(const char* prompt, std::string& line) {
     int terminal = openTerminal();
     if (terminal < 0) return false;
@@ -161,7 +189,7 @@ bool readTerminalLine(const char* prompt, std::string& line) {
     line.clear();
     char character = 0;
     bool gotAny = false;
-    while (true) {
+    while (waitForInput(terminal)) {
         ssize_t got = ::read(terminal, &character, 1);
         if (got <= 0) break;  // end of input, or interrupted
         gotAny = true;

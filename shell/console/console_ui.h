@@ -42,5 +42,8 @@ bool askYesNo(const char* question, bool* noTerminal = nullptr);
 
 // Reads one line from the controlling terminal after showing `prompt`; false without one.
 bool readTerminalLine(const char* prompt, std::string& line);
+// Called by the stop-signal handler (async-signal-safe: one atomic store): a question waiting
+// for its line gives up, even when the signal came before the wait began.
+void noteStopSignalArrived();
 
 }  // namespace zipsalvage

@@ -46,6 +46,7 @@ extern "C" void onStopSignal(int signalNumber) {
     int none = 0;
     stopSignal.compare_exchange_strong(none, signalNumber);
     if (RunFlags* flags = signalledFlags.load(); flags != nullptr) requestCancel(*flags);
+    noteStopSignalArrived();
     restoreTerminalNow();
 }
 
