@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "core/crc32.h"
 #include "core/memory_blocks.h"
@@ -17,11 +18,16 @@ uint64_t memoryBound = kDecodedMemoryBound;
 
 void freeBlocks(DecodedBytes& bytes) {
     for (int index = 0; index < bytes.blockCount; ++index) {
-        freeBlock(bytes.blocks[index]);
+        if (bytes.tailTrimmed && index == bytes.blockCount - 1) {
+            delete[] bytes.blocks[index];
+        } else {
+            freeBlock(bytes.blocks[index]);
+        }
         bytes.blocks[index] = nullptr;
     }
     bytes.blockCount = 0;
     bytes.size = 0;
+    bytes.tailTrimmed = false;
 }
 
 // Blocks for the first `end` bytes; false when memory runs out.
@@ -84,6 +90,7 @@ uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, ui
     if (position < 0) return 0;
     auto start = static_cast<uint64_t>(position);
     uint64_t end = start + count;
+    if (bytes.tailTrimmed) return 0;  // held for reading only
     if (!bytes.spilled) {
         if (end <= memoryBound && haveBlocksFor(bytes, end)) {
             if (start > bytes.size) copyToBlocks(bytes, bytes.size, nullptr, start - bytes.size);
@@ -134,6 +141,25 @@ DecodedBytes::~DecodedBytes() {
 }
 
 EntryOutput decodedOutput(DecodedBytes& bytes) { return EntryOutput{&bytes, writeDecodedAt}; }
+
+void trimDecodedTail(DecodedBytes& bytes) {
+    if (bytes.spilled || bytes.tailTrimmed || bytes.blockCount == 0) return;
+    int last = bytes.blockCount - 1;
+    uint64_t used = bytes.size - uint64_t{kDecodedBlockBytes} * static_cast<uint64_t>(last);
+    if (used >= kDecodedBlockBytes) return;
+    auto* tail = new (std::nothrow) uint8_t[used == 0 ? 1 : used];
+    if (tail == nullptr) return;  // the whole block stays: only memory is lost
+    std::memcpy(tail, bytes.blocks[last], static_cast<size_t>(used));
+    freeBlock(bytes.blocks[last]);
+    bytes.blocks[last] = tail;
+    bytes.tailTrimmed = true;
+}
+
+uint64_t heldDecodedBytes(const DecodedBytes& bytes) {
+    if (bytes.spilled || bytes.blockCount == 0) return 0;
+    uint64_t whole = uint64_t{kDecodedBlockBytes} * static_cast<uint64_t>(bytes.blockCount);
+    return bytes.tailTrimmed ? bytes.size : whole;
+}
 
 bool emptyDecoded(DecodedBytes& bytes) {
     freeBlocks(bytes);

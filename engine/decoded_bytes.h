@@ -29,9 +29,10 @@ struct DecodedBytes {
     int blockCount = 0;
     uint64_t size = 0;  // bytes held in memory (while not spilled)
     FileHandle file = kInvalidFile;
-    std::string path;      // the temporary file's, once one was asked for
-    bool spilled = false;  // the bytes are in `file`, none in memory
-    bool noFile = false;   // the temporary file could not be created
+    std::string path;          // the temporary file's, once one was asked for
+    bool spilled = false;      // the bytes are in `file`, none in memory
+    bool noFile = false;       // the temporary file could not be created
+    bool tailTrimmed = false;  // the last block is an exact-size copy (trimDecodedTail)
     uint64_t readPosition = 0;
 
     DecodedBytes() = default;
@@ -42,6 +43,13 @@ struct DecodedBytes {
 
 // The output the decoders write through: memory until the bound, then the temporary file.
 EntryOutput decodedOutput(DecodedBytes& bytes);
+
+// Replaces the last, partly used block with a copy of just its bytes, for bytes that wait a
+// while to be read (a small entry then holds its size, not a whole block). Nothing more may be
+// written until emptyDecoded.
+void trimDecodedTail(DecodedBytes& bytes);
+// The memory the bytes take (0 once they are in the temporary file).
+uint64_t heldDecodedBytes(const DecodedBytes& bytes);
 
 // Forgets every byte, for the entry to be decoded again from its start; false when the
 // temporary file cannot be emptied.

@@ -19,11 +19,12 @@
 namespace zipsalvage {
 namespace {
 
-// What may wait in the queue: entries, and decoded bytes. With entries of up to 32 MiB each,
-// the bytes bound keeps a run's memory far below 256 MiB: the queued decoded bytes, at most as
-// many again encoded (a worker gives the decoded ones back when done), and the entry being
-// decoded.
-constexpr size_t kMostQueuedEntriesPerEncoder = 8;
+// What may wait in the queue: entries, and the memory their decoded bytes take. With entries of
+// up to 32 MiB each, the bytes bound keeps a run's memory far below 256 MiB: the queued decoded
+// bytes, at most as many again encoded (a worker gives the decoded ones back when done), and
+// the entry being decoded. The queue is long in entries: behind a big entry that one worker
+// encodes, the others go on through the small ones after it.
+constexpr size_t kMostQueuedEntries = 4096;
 constexpr uint64_t kMostQueuedBytes = uint64_t{64} << 20;
 // How long takeReadyItem waits before the caller looks at its cancel flag again.
 constexpr auto kWaitSlice = std::chrono::milliseconds(20);
@@ -32,26 +33,31 @@ uint32_t appendEncoded(void* owner, const uint8_t* bytes, uint32_t count) {
     auto& encoded = *static_cast<EncodedBytes*>(owner);
     uint32_t taken = 0;
     while (taken < count) {
-        uint64_t offset = encoded.size % kEncodedBlockBytes;
-        if (offset == 0 && encoded.size / kEncodedBlockBytes == encoded.blocks.size()) {
-            auto* block = static_cast<uint8_t*>(allocBlock(kEncodedBlockBytes));
+        if (encoded.size == encoded.capacity) {
+            uint32_t next = encoded.blockSizes.empty() ? kFirstEncodedBlockBytes
+                                                       : encoded.blockSizes.back() * 2;
+            if (next > kLargestEncodedBlockBytes) next = kLargestEncodedBlockBytes;
+            auto* block = static_cast<uint8_t*>(allocBlock(next));
             if (block == nullptr) break;
             encoded.blocks.push_back(block);
+            encoded.blockSizes.push_back(next);
+            encoded.capacity += next;
         }
+        uint64_t room = encoded.capacity - encoded.size;
         uint32_t piece = count - taken;
-        if (piece > kEncodedBlockBytes - offset)
-            piece = static_cast<uint32_t>(kEncodedBlockBytes - offset);
-        std::memcpy(encoded.blocks[encoded.size / kEncodedBlockBytes] + offset, bytes + taken,
-                    piece);
+        if (piece > room) piece = static_cast<uint32_t>(room);
+        uint8_t* block = encoded.blocks.back();
+        uint64_t offset = encoded.size - (encoded.capacity - encoded.blockSizes.back());
+        std::memcpy(block + offset, bytes + taken, piece);
         taken += piece;
         encoded.size += piece;
     }
     return taken;
 }
 
-// The decoded bytes an item came with (fixed while it waits, whatever the worker does).
+// The memory an item came with (fixed while it waits, whatever the worker does).
 uint64_t heldBytes(const QueuedItem& item) {
-    return item.isLine || !item.toWrite ? 0 : item.recovered;
+    return item.isLine || !item.toWrite ? 0 : item.heldBytes;
 }
 
 }  // namespace
@@ -61,7 +67,9 @@ EncodedBytes::~EncodedBytes() { clearEncoded(*this); }
 void clearEncoded(EncodedBytes& bytes) {
     for (uint8_t* block : bytes.blocks) freeBlock(block);
     bytes.blocks.clear();
+    bytes.blockSizes.clear();
     bytes.size = 0;
+    bytes.capacity = 0;
 }
 
 StreamOutput encodedOutput(EncodedBytes& bytes) { return StreamOutput{&bytes, appendEncoded}; }
@@ -121,7 +129,7 @@ EntryPipeline* startEntryPipeline(const RunFlags& cancel, int encoders) {
     auto* pipeline = new (std::nothrow) EntryPipeline;
     if (pipeline == nullptr) return nullptr;
     pipeline->cancel = &cancel;
-    pipeline->mostEntries = kMostQueuedEntriesPerEncoder * static_cast<size_t>(encoders);
+    pipeline->mostEntries = kMostQueuedEntries;
     pipeline->workers.resize(static_cast<size_t>(encoders));
     for (WorkerThread& worker : pipeline->workers) {
         // A thread the system refuses only makes the run slower: the ones started serve.

@@ -19,17 +19,21 @@
 
 namespace zipsalvage {
 
-// Re-encoded bytes in memory blocks from the block cache.
+// Re-encoded bytes in memory blocks from the block cache, each twice the size of the one before
+// (from 4 KiB to 256 KiB), so a small entry takes little while it waits.
 struct EncodedBytes {
     std::vector<uint8_t*> blocks;
+    std::vector<uint32_t> blockSizes;
     uint64_t size = 0;
+    uint64_t capacity = 0;
 
     EncodedBytes() = default;
     ~EncodedBytes();
     EncodedBytes(const EncodedBytes&) = delete;
     EncodedBytes& operator=(const EncodedBytes&) = delete;
 };
-inline constexpr uint32_t kEncodedBlockBytes = 256u * 1024;
+inline constexpr uint32_t kFirstEncodedBlockBytes = 4u * 1024;
+inline constexpr uint32_t kLargestEncodedBlockBytes = 256u * 1024;
 
 // The stream output that appends to `bytes`; it takes fewer bytes than offered only when no
 // memory is left.
@@ -68,6 +72,7 @@ struct QueuedItem {
 
     // An entry to write: its decoded bytes, and what the worker made of them.
     DecodedBytes decoded;
+    uint64_t heldBytes = 0;  // the memory the decoded bytes took when queued
     uint64_t recovered = 0;
     std::string shownName;
     bool damaged = false;   // already logged as damaged

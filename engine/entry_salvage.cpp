@@ -405,9 +405,10 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     finishOutputHeader(entry);
     if (!writeEntryHead(run, entry)) return false;
     uint64_t left = item.encoded.size;
-    for (uint8_t* block : item.encoded.blocks) {
-        auto piece = static_cast<uint32_t>(left < kEncodedBlockBytes ? left : kEncodedBlockBytes);
-        if (writeFile(run.outputHandle, block, piece) != piece) {
+    for (size_t index = 0; index < item.encoded.blocks.size() && left > 0; ++index) {
+        uint32_t blockSize = item.encoded.blockSizes[index];
+        auto piece = static_cast<uint32_t>(left < blockSize ? left : blockSize);
+        if (writeFile(run.outputHandle, item.encoded.blocks[index], piece) != piece) {
             run.outputFailed = true;
             return false;
         }

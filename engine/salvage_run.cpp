@@ -323,6 +323,8 @@ static int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
                             const CounterSnapshot& before, int64_t recordedEnd) {
     item->outcome.intact = judgedEntryIntact(*item);
     item->toWrite = true;
+    trimDecodedTail(item->decoded);
+    item->heldBytes = heldDecodedBytes(item->decoded);
     addRaised(run, before, item->raised);
     const bool intact = item->outcome.intact;
     if (!item->outcome.positioned) keepBytesAfterData(run.reader, recordedEnd, kRewindAfterEntry);
