@@ -45,6 +45,29 @@ void expectHolds(DecodedBytes& bytes, const Bytes& expected, const std::string& 
 
 std::string tempFilePath() { return runTempFolder() + kEntryTempFileName; }
 
+// Bytes that wait to be re-encoded keep only what they use of their last block; they read back
+// the same, and nothing more is written into them.
+TEST(DecodedBytes, ATrimmedTailHoldsItsBytesOnly) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{70000}, size_t{kDecodedBlockBytes},
+                        size_t{kDecodedBlockBytes} + 300}) {
+        std::string where = std::to_string(size) + " bytes";
+        DecodedBytes bytes;
+        Bytes data = testing::makeRandom(size, 3);
+        ASSERT_TRUE(size == 0 || write(bytes, 0, data)) << where;
+        trimDecodedTail(bytes);
+        uint64_t wholeBlocks = size / kDecodedBlockBytes;
+        uint64_t expectedHeld =
+            size % kDecodedBlockBytes == 0 ? wholeBlocks * kDecodedBlockBytes : size;
+        EXPECT_EQ(heldDecodedBytes(bytes), expectedHeld) << where;
+        expectHolds(bytes, data, where);
+        if (size % kDecodedBlockBytes != 0) {
+            EXPECT_FALSE(write(bytes, size, data)) << where;
+        }
+        EXPECT_TRUE(emptyDecoded(bytes));
+        EXPECT_TRUE(write(bytes, 0, testing::makeRandom(10, 4))) << where << ": usable again";
+    }
+}
+
 TEST(DecodedBytes, StayInMemoryUpToTheBoundAndGoWholeToTheFileBeyondIt) {
     ScopedMemoryBound bound(5000);
     Bytes data = testing::makeRandom(7000, 1);
