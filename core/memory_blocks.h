@@ -1,7 +1,11 @@
-// Heap blocks that may be unavailable, with a small cache of released blocks.
+// Heap blocks that may be unavailable, with a small cache of released blocks, and the owner
+// that releases them.
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <new>
+#include <type_traits>
 
 namespace zipsalvage {
 
@@ -18,5 +22,46 @@ void failAllocationAfter(int countdown);
 
 // Releases every cached block (used at the end of a process and by leak-checking tests).
 void releaseCachedBlocks();
+
+// The deleter of Owned: calls `kRelease` with the object (never with nullptr).
+template <auto kRelease>
+struct ReleaseWith {
+    template <typename T>
+    void operator()(T* object) const {
+        kRelease(object);
+    }
+};
+
+// The one owner of what comes from allocBlock: a block (OwnedBlock below) or a chain of blocks
+// released together (a build of decoding tables, huffman/huffman_tables.h). Every exit path
+// releases; copying is impossible, moving hands the memory on. As small as a plain pointer.
+template <typename T, auto kRelease>
+using Owned = std::unique_ptr<T, ReleaseWith<kRelease>>;
+
+// Ends the object's lifetime, then gives its block back.
+template <typename T>
+void releaseBlock(T* object) {
+    if constexpr (!std::is_trivially_destructible_v<T>) std::destroy_at(object);
+    freeBlock(object);
+}
+
+// One allocBlock block holding a T, or an array of trivial T for OwnedBlock<T[]>.
+template <typename T>
+using OwnedBlock = Owned<T, &releaseBlock<std::remove_extent_t<T>>>;
+
+// A T made in a block of its own, default-initialised: members without an initialiser keep
+// whatever the block held (a decoder's window is not cleared for nothing). Empty when memory
+// is exhausted.
+template <typename T>
+requires(!std::is_array_v<T>) OwnedBlock<T> newBlock() {
+    void* block = allocBlock(sizeof(T));
+    return OwnedBlock<T>(block == nullptr ? nullptr : ::new (block) T);
+}
+
+// `count` uninitialised elements in one block; empty when memory is exhausted.
+template <typename T>
+requires(std::is_trivial_v<T>) OwnedBlock<T[]> newBlockArray(size_t count) {
+    return OwnedBlock<T[]>(static_cast<T*>(allocBlock(count * sizeof(T))));
+}
 
 }  // namespace zipsalvage
