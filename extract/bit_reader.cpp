@@ -23,11 +23,16 @@ BitsRead refillBits(DecoderState& state, LegacyBits& bits, uint32_t count) {
     ExtractContext& context = *state.context;
     if (context.dataLength - context.delivered < kReadAheadBytes) {
         // Near the end of the data: exactly the bytes asked for, each allowed by outOfBits.
+        // (The loop is needBitsExactly's; calling it instead made every refill two instructions
+        // longer, unshrink 0.4% in all.)
         if (outOfBits(state, static_cast<int32_t>(bits.count), static_cast<int32_t>(count))) {
             return BitsRead::kDataUsedUp;
         }
-        return needBitsExactly(context, state.inByte, bits, count) ? BitsRead::kTaken
-                                                                   : BitsRead::kArchiveEnded;
+        while (bits.count < count) {
+            if (readEntryByte(context, state.inByte) == kNoByte) return BitsRead::kArchiveEnded;
+            appendByte(bits, state.inByte);
+        }
+        return BitsRead::kTaken;
     }
     // Far from it: fill the buffer, so that the next few takes need no call. (One byte per call
     // cost about a fifth of unreduce's time.)

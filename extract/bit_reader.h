@@ -100,9 +100,10 @@ struct LegacyBits : LsbBits<uint32_t> {
     bool archiveEnded = false;  // a read ahead failed: the next refill reports it
 };
 
-// Reads single bytes until at least `wanted` (at most 24) bits are held, never a byte more;
-// false when readEntryByte delivers none (the data and its 10-byte allowance are used up, or
-// the archive cannot supply them).
+// Explode's filling, and unshrink's and unreduce's near the data's end: reads single bytes
+// until at least `wanted` (at most 24) bits are held, never a byte more; false when readEntryByte
+// delivers none (the data and its 10-byte allowance are used up, or the archive cannot supply
+// them).
 inline bool needBitsExactly(ExtractContext& context, uint16_t& inByte, LegacyBits& bits,
                             uint32_t wanted) {
     while (bits.count < wanted) {
