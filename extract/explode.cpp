@@ -32,8 +32,8 @@ enum ExplodeResult : int {
 // Walks the tables with the complement of the stream bits (imploded codes are sent inverted).
 // Returns the leaf, nullptr for an invalid code, or sets `ranOut`.
 //
-// The bits come from needBitsExactly, which reads only the bytes a code needs, so that
-// `delivered` is where the data used so far ends. It fails when the entry's data and its
+// The bits come from needBitsExactly, which reads a byte only when a code needs its bits (the
+// result reports `delivered` as the bytes used). It fails when the entry's data and its
 // allowance are used up, or the archive cannot supply them: decoding the filler that
 // readEntryByte leaves behind would only invent output, so a failed read ends decoding.
 inline const HuffEntry* lookUp(ExtractContext& context, uint16_t& inByte, LegacyBits& bits,
