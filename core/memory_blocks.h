@@ -23,25 +23,52 @@ void failAllocationAfter(int countdown);
 // Releases every cached block (used at the end of a process and by leak-checking tests).
 void releaseCachedBlocks();
 
-// The deleter of Owned: calls `kRelease` with the object (never with nullptr).
-template <auto kRelease>
-struct ReleaseWith {
-    template <typename T>
-    void operator()(T* object) const {
-        kRelease(object);
+// The one owner of what comes from allocBlock: a block (OwnedBlock below) or a chain of blocks
+// released together (a build of decoding tables, huffman/huffman_tables.h). `kRelease` is
+// called on every exit path, also with nullptr, which it must ignore; copying is impossible,
+// moving hands the memory on. As small as a plain pointer. (std::unique_ptr with a deleter did
+// the same, but its test for nullptr before releasing changed how the decoders' code was laid
+// out: unreduce and unshrink ran 2 to 4% slower.)
+template <typename T, auto kRelease>
+struct Owned {
+    using Element = std::remove_extent_t<T>;
+    Element* pointer = nullptr;
+
+    Owned() = default;
+    explicit Owned(Element* owned) : pointer(owned) {}
+    ~Owned() { kRelease(pointer); }
+    Owned(Owned&& other) noexcept : pointer(other.pointer) { other.pointer = nullptr; }
+    Owned& operator=(Owned&& other) noexcept {
+        if (this != &other) {
+            kRelease(pointer);
+            pointer = other.pointer;
+            other.pointer = nullptr;
+        }
+        return *this;
     }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+
+    // Releases what is owned and takes `owned` instead.
+    void reset(Element* owned) {
+        kRelease(pointer);
+        pointer = owned;
+    }
+    explicit operator bool() const { return pointer != nullptr; }
+    bool operator==(std::nullptr_t) const { return pointer == nullptr; }
+    Element* get() const { return pointer; }
+    Element* operator->() const requires(!std::is_array_v<T>) { return pointer; }
+    Element& operator*() const requires(!std::is_array_v<T>) { return *pointer; }
+    Element& operator[](size_t index) const requires(std::is_array_v<T>) { return pointer[index]; }
 };
 
-// The one owner of what comes from allocBlock: a block (OwnedBlock below) or a chain of blocks
-// released together (a build of decoding tables, huffman/huffman_tables.h). Every exit path
-// releases; copying is impossible, moving hands the memory on. As small as a plain pointer.
-template <typename T, auto kRelease>
-using Owned = std::unique_ptr<T, ReleaseWith<kRelease>>;
-
-// Ends the object's lifetime, then gives its block back.
+// Ends the object's lifetime, then gives its block back; nullptr is ignored.
 template <typename T>
 void releaseBlock(T* object) {
-    if constexpr (!std::is_trivially_destructible_v<T>) std::destroy_at(object);
+    if constexpr (!std::is_trivially_destructible_v<T>) {
+        if (object == nullptr) return;
+        std::destroy_at(object);
+    }
     freeBlock(object);
 }
 
