@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/little_endian.h"
-#include "extract/owned_block.h"
+#include "core/memory_blocks.h"
 
 namespace zipsalvage {
 namespace {
@@ -116,7 +116,7 @@ bool readSignedDescriptor(const uint8_t* bytes, size_t available, DataDescriptor
 DecodeResult searchDescriptor(ExtractContext& context, bool copyStored, DataDescriptor& found) {
     DecodeResult result{DecodeEnd::kInputEnded, 0, 0};
     if (context.source.readUpTo == nullptr) return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
-    OwnedBlock<uint8_t> owned(kSearchBufferBytes);
+    OwnedBlock<uint8_t[]> owned = newBlockArray<uint8_t>(kSearchBufferBytes);
     if (!owned) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     const RunFlags& flags = *context.flags;
     const uint64_t headerBytes = context.encrypted ? kEncryptionHeaderBytes : 0;

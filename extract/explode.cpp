@@ -9,9 +9,10 @@
 // destination never meet within one chunk, and copies are exact (copyWithinWindow).
 #include <cstring>
 
+#include "core/memory_blocks.h"
+#include "extract/bit_reader.h"
 #include "extract/huffman_decoders.h"
 #include "extract/implode_format.h"
-#include "extract/owned_block.h"
 #include "extract/window_copy.h"
 #include "huffman/huffman_tables.h"
 
@@ -28,65 +29,38 @@ enum ExplodeResult : int {
     kExplodeDataRanOut = 6,   // the data and its 10-byte allowance ran out first
 };
 
-struct ExplodeBits {
-    uint32_t buffer = 0;
-    uint32_t count = 0;
-};
-
-// Releases one build's tables on every exit path.
-struct TreeOwner {
-    HuffTable* root = nullptr;
-    int lookupBits = 0;
-    TreeOwner() = default;
-    ~TreeOwner() { freeHuffTables(root); }
-    TreeOwner(const TreeOwner&) = delete;
-    TreeOwner& operator=(const TreeOwner&) = delete;
-};
-
-// Holds at least `wanted` (at most 16) bits. False when the entry's data and its allowance are
-// used up, or the archive cannot supply them: decoding the filler that readEntryByte leaves
-// behind would only invent output.
-inline bool need(ExtractContext& context, uint16_t& inByte, ExplodeBits& bits, uint32_t wanted) {
-    while (bits.count < wanted) {
-        if (readEntryByte(context, inByte) == kNoByte) return false;
-        bits.buffer |= static_cast<uint32_t>(inByte) << bits.count;
-        bits.count += 8;
-    }
-    return true;
-}
-
-inline void drop(ExplodeBits& bits, uint32_t count) {
-    bits.buffer >>= count;
-    bits.count -= count;
-}
-
 // Walks the tables with the complement of the stream bits (imploded codes are sent inverted).
 // Returns the leaf, nullptr for an invalid code, or sets `ranOut`.
-inline const HuffEntry* lookUp(ExtractContext& context, uint16_t& inByte, ExplodeBits& bits,
-                               const TreeOwner& tree, bool& ranOut) {
-    if (!need(context, inByte, bits, static_cast<uint32_t>(tree.lookupBits))) {
+//
+// The bits come from needBitsExactly, which reads a byte only when a code needs its bits (the
+// result reports `delivered` as the bytes used). It fails when the entry's data and its
+// allowance are used up, or the archive cannot supply them: decoding the filler that
+// readEntryByte leaves behind would only invent output, so a failed read ends decoding.
+inline const HuffEntry* lookUp(ExtractContext& context, uint16_t& inByte, LegacyBits& bits,
+                               const DecodingTables& tree, bool& ranOut) {
+    if (!needBitsExactly(context, inByte, bits, static_cast<uint32_t>(tree.lookupBits))) {
         ranOut = true;
         return nullptr;
     }
-    const HuffEntry* entry = tree.root + (~bits.buffer & lowBitMask(tree.lookupBits));
+    const HuffEntry* entry = tree.root.get() + (~bits.buffer & lowBitMask(tree.lookupBits));
     while (entry->op > kHuffOpLinkBase) {
         if (entry->op == kHuffOpInvalid) return nullptr;
-        drop(bits, entry->bits);
+        dropBits(bits, entry->bits);
         uint32_t width = entry->op - kHuffOpLinkBase;
-        if (!need(context, inByte, bits, width)) {
+        if (!needBitsExactly(context, inByte, bits, width)) {
             ranOut = true;
             return nullptr;
         }
         entry = entry->next + (~bits.buffer & lowBitMask(width));
     }
-    drop(bits, entry->bits);
+    dropBits(bits, entry->bits);
     return entry;
 }
 
 struct Trees {
-    TreeOwner literal;
-    TreeOwner length;
-    TreeOwner distance;
+    DecodingTables literal;
+    DecodingTables length;
+    DecodingTables distance;
 };
 
 // The decoding loop of one variant: the literal tree or raw literals, 8 or 4 KiB distances.
@@ -95,7 +69,7 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
     ExtractContext& context = *state.context;
     const RunFlags& flags = *context.flags;
     uint8_t* window = state.window;
-    ExplodeBits bits;
+    LegacyBits bits;
     uint32_t position = 0;
     bool windowWritten = false;
     bool ranOut = false;
@@ -104,12 +78,12 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
 
     while (remaining > 0) {
         if (shouldStop(flags)) return kExplodeBadCode;
-        if (!need(context, state.inByte, bits, 1)) {
+        if (!needBitsExactly(context, state.inByte, bits, 1)) {
             ranOut = true;
             break;
         }
-        uint32_t literalFlag = bits.buffer & 1;
-        drop(bits, 1);
+        uint32_t literalFlag = peekBits(bits, 1);
+        dropBits(bits, 1);
         if (literalFlag) {
             --remaining;
             uint8_t byte = 0;
@@ -121,12 +95,12 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
                 }
                 byte = static_cast<uint8_t>(entry->value);
             } else {
-                if (!need(context, state.inByte, bits, kImplodeRawLiteralBits)) {
+                if (!needBitsExactly(context, state.inByte, bits, kImplodeRawLiteralBits)) {
                     ranOut = true;
                     break;
                 }
-                byte = static_cast<uint8_t>(bits.buffer);
-                drop(bits, kImplodeRawLiteralBits);
+                byte = static_cast<uint8_t>(peekBits(bits, kImplodeRawLiteralBits));
+                dropBits(bits, kImplodeRawLiteralBits);
             }
             window[position++] = byte;
             if (position == kWindowBytes) {
@@ -137,12 +111,12 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
             continue;
         }
 
-        if (!need(context, state.inByte, bits, kLowDistanceBits)) {
+        if (!needBitsExactly(context, state.inByte, bits, kLowDistanceBits)) {
             ranOut = true;
             break;
         }
-        uint32_t distance = bits.buffer & lowBitMask(kLowDistanceBits);
-        drop(bits, kLowDistanceBits);
+        uint32_t distance = peekBits(bits, kLowDistanceBits);
+        dropBits(bits, kLowDistanceBits);
         const HuffEntry* entry = lookUp(context, state.inByte, bits, trees.distance, ranOut);
         if (entry == nullptr) {
             if (ranOut) break;
@@ -156,12 +130,12 @@ int explodeSymbols(DecoderState& state, const Trees& trees) {
         }
         uint32_t length = entry->value;
         if (entry->op != 0) {  // length symbol 63
-            if (!need(context, state.inByte, bits, kImplodeLengthExtraBits)) {
+            if (!needBitsExactly(context, state.inByte, bits, kImplodeLengthExtraBits)) {
                 ranOut = true;
                 break;
             }
-            length += bits.buffer & lowBitMask(kImplodeLengthExtraBits);
-            drop(bits, kImplodeLengthExtraBits);
+            length += peekBits(bits, kImplodeLengthExtraBits);
+            dropBits(bits, kImplodeLengthExtraBits);
         }
         remaining -= length;
 
@@ -215,13 +189,13 @@ int readTreeLengths(ExtractContext& context, uint16_t& inByte, uint8_t* codeLeng
 }
 
 int readTree(ExtractContext& context, uint16_t& inByte, uint8_t* codeLengths, int symbolCount,
-             const uint16_t* base, TreeOwner& tree) {
+             const uint16_t* base, DecodingTables& tree) {
     int result = readTreeLengths(context, inByte, codeLengths, symbolCount);
     if (result != kExplodeOk) return result;
     int simpleCount = base == nullptr ? symbolCount : 0;
     result = buildHuffTables(codeLengths, symbolCount, simpleCount, base,
                              base == nullptr ? nullptr : kImplodeExtraBits.data(),
-                             base == nullptr ? 0 : kImplodeTreeSymbols, tree.root, tree.lookupBits);
+                             base == nullptr ? 0 : kImplodeTreeSymbols, tree);
     // Every symbol has a code of 1 to 16 bits, so an accepted tree is complete; an incomplete
     // one (result 1) is refused, and released by its owner.
     return result;
@@ -229,7 +203,7 @@ int readTree(ExtractContext& context, uint16_t& inByte, uint8_t* codeLengths, in
 
 int explodeTrees(DecoderState& state, uint16_t generalFlags) {
     ExtractContext& context = *state.context;
-    OwnedBlock<uint8_t> codeLengths(kImplodeLiteralSymbols);
+    OwnedBlock<uint8_t[]> codeLengths = newBlockArray<uint8_t>(kImplodeLiteralSymbols);
     if (!codeLengths) return kExplodeNoMemory;
     const bool literalTree = (generalFlags & kImplodeFlagLiteralTree) != 0;
     const bool largeDictionary = (generalFlags & kImplodeFlag8kDictionary) != 0;
@@ -267,14 +241,14 @@ int explodeTrees(DecoderState& state, uint16_t generalFlags) {
 }  // namespace
 
 DecodeResult explode(ExtractContext& context, uint16_t generalFlags) {
-    OwnedBlock<DecoderState> state(sizeof(DecoderState));
+    OwnedBlock<DecoderState> state = newBlock<DecoderState>();
     if (!state) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     state->context = &context;
     state->outputPos = 0;
     state->windowFill = 0;
     state->bitBuffer = 0;
     state->bitCount = 0;
-    int result = explodeTrees(*state.get(), generalFlags);
+    int result = explodeTrees(*state, generalFlags);
     DecodeEnd dataEnd = DecodeEnd::kCorruptData;
     if (result == kExplodeOk) dataEnd = DecodeEnd::kDone;
     if (result == kExplodeNoMemory) dataEnd = DecodeEnd::kNoMemory;

@@ -11,24 +11,6 @@
 namespace zipsalvage {
 namespace {
 
-// Owns the work area of one inflate call, and the fixed code's tables once they are built.
-struct OwnedWork {
-    InflateWork* work = static_cast<InflateWork*>(allocBlock(sizeof(InflateWork)));
-    OwnedWork() {
-        if (work == nullptr) return;
-        work->fixedLitLen = nullptr;
-        work->fixedDistance = nullptr;
-    }
-    ~OwnedWork() {
-        if (work == nullptr) return;
-        freeHuffTables(work->fixedLitLen);
-        freeHuffTables(work->fixedDistance);
-        freeBlock(work);
-    }
-    OwnedWork(const OwnedWork&) = delete;
-    OwnedWork& operator=(const OwnedWork&) = delete;
-};
-
 // Reads a block header (RFC 1951 3.2.3) and runs the block; `lastBlock` receives BFINAL.
 int decodeBlock(InflateWork& work, bool& lastBlock) {
     ExtractContext& context = *work.state.context;
@@ -77,12 +59,6 @@ uint64_t bytesConsumed(const InflateWork& work) {
 }
 
 }  // namespace
-
-InflateBits pullBitsSlow(InflateBits bits, ExtractContext& context, uint32_t wanted) {
-    topUpBits(bits, context);
-    while (bits.count < wanted) pullByte(bits, context);
-    return bits;
-}
 
 // RFC 1951 3.2.4. Only bytes the entry really delivered are copied: when the data runs out
 // inside the block, the block fails with the bytes before that point in the window.
@@ -138,9 +114,10 @@ int copyStoredBlock(InflateWork& work) {
 namespace {
 
 DecodeResult inflateStream(ExtractContext& context, const InflateFormat& format) {
-    OwnedWork owned;
-    if (owned.work == nullptr) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
-    InflateWork& work = *owned.work;
+    // Owns the work area of this call, and through it the fixed code's tables once built.
+    OwnedBlock<InflateWork> owned = newBlock<InflateWork>();
+    if (!owned) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
+    InflateWork& work = *owned;
     DecoderState& state = work.state;
     state.context = &context;
     state.outputPos = 0;

@@ -6,7 +6,6 @@
 #include "core/memory_blocks.h"
 #include "extract/inflate_internal.h"
 #include "extract/inflate_tables.h"
-#include "extract/owned_block.h"
 
 namespace zipsalvage {
 namespace {
@@ -23,10 +22,10 @@ constexpr std::array<uint8_t, kDeflate64FixedDistanceCodes> kFixedDistanceLength
     makeFixedDistanceLengths();
 
 int buildLitLenTable(const InflateFormat& format, const uint8_t* lengths, int count,
-                     OwnedTables& tables) {
-    int result = buildHuffTables(
-        lengths, count, kFirstLengthSymbol, format.lengthBase, format.lengthExtraBits,
-        static_cast<int>(kInflateLengthBase.size()), tables.root, tables.lookupBits);
+                     DecodingTables& tables) {
+    int result = buildHuffTables(lengths, count, kFirstLengthSymbol, format.lengthBase,
+                                 format.lengthExtraBits,
+                                 static_cast<int>(kInflateLengthBase.size()), tables);
     // An incomplete literal/length code, or none at all, is damage.
     if (result == kHuffComplete && tables.root == nullptr) return kBlockBadData;
     return result;
@@ -34,26 +33,26 @@ int buildLitLenTable(const InflateFormat& format, const uint8_t* lengths, int co
 
 // An incomplete distance code is accepted (a single used distance is common), and so is none.
 int buildDistanceTable(const InflateFormat& format, const uint8_t* lengths, int count,
-                       OwnedTables& tables) {
+                       DecodingTables& tables) {
     int result = buildHuffTables(lengths, count, 0, format.distanceBase, format.distanceExtraBits,
-                                 static_cast<int>(kInflateDistanceBase.size()), tables.root,
-                                 tables.lookupBits);
+                                 static_cast<int>(kInflateDistanceBase.size()), tables);
     return result == kHuffIncomplete ? kHuffComplete : result;
 }
 
 // Reads HLIT + HDIST code lengths with the code-length code (RFC 1951 3.2.7); repeats may run
 // from the literal/length lengths into the distance lengths, but not past their end.
-int readCodeLengths(InflateWork& work, const OwnedTables& codeLengthCode, uint8_t* lengths,
+int readCodeLengths(InflateWork& work, const DecodingTables& codeLengthCode, uint8_t* lengths,
                     int total) {
     ExtractContext& context = *work.state.context;
     InflateBits bits = loadBits(work);
+    const HuffTable* table = codeLengthCode.root.get();
     auto lookupBits = static_cast<uint32_t>(codeLengthCode.lookupBits);
     int read = 0;
     uint8_t previous = 0;
     while (read < total) {
         needBits(bits, context, lookupBits);
         // Lengths of at most 7 bits under a root of 7: the table has a single level.
-        const HuffEntry& entry = codeLengthCode.root[peekBits(bits, lookupBits)];
+        const HuffEntry& entry = table[peekBits(bits, lookupBits)];
         dropBits(bits, entry.bits);
         if (entry.op == kHuffOpInvalid) return kBlockBadData;
         uint16_t symbol = entry.value;
@@ -89,25 +88,23 @@ int readCodeLengths(InflateWork& work, const OwnedTables& codeLengthCode, uint8_
 }  // namespace
 
 int decodeFixedBlock(InflateWork& work) {
-    if (work.fixedLitLen == nullptr) {
-        OwnedTables litLen;
+    if (work.fixedLitLen.root == nullptr) {
+        DecodingTables litLen;
         litLen.lookupBits = kFixedLitLenLookupBits;
         int result = buildLitLenTable(*work.format, kFixedLitLenLengths.data(),
                                       kFixedLiteralSymbols, litLen);
         if (result != kHuffComplete) return result;
-        OwnedTables distance;
+        DecodingTables distance;
         distance.lookupBits = kFixedDistanceLookupBits;
         result = buildDistanceTable(*work.format, kFixedDistanceLengths.data(),
                                     work.format->fixedDistanceCodes, distance);
         if (result != kHuffComplete) return result;
         // Handed to the work area, which frees them when the stream ends.
-        work.fixedLitLen = std::exchange(litLen.root, nullptr);
-        work.fixedLitLenBits = litLen.lookupBits;
-        work.fixedDistance = std::exchange(distance.root, nullptr);
-        work.fixedDistanceBits = distance.lookupBits;
+        work.fixedLitLen = std::move(litLen);
+        work.fixedDistance = std::move(distance);
     }
-    return decodeSymbols(work, work.fixedLitLen, work.fixedLitLenBits, work.fixedDistance,
-                         work.fixedDistanceBits);
+    return decodeSymbols(work, work.fixedLitLen.root.get(), work.fixedLitLen.lookupBits,
+                         work.fixedDistance.root.get(), work.fixedDistance.lookupBits);
 }
 
 int decodeDynamicBlock(InflateWork& work) {
@@ -126,7 +123,7 @@ int decodeDynamicBlock(InflateWork& work) {
     dropBits(bits, 4);
 
     // The code lengths of this block.
-    OwnedBlock<uint8_t> list(kCodeLengthListEntries);
+    OwnedBlock<uint8_t[]> list = newBlockArray<uint8_t>(kCodeLengthListEntries);
     if (!list) return kBlockNoMemory;
     uint8_t codeLengthLengths[kCodeLengthSymbols] = {};
     for (int index = 0; index < codeLengthCount; ++index) {
@@ -139,25 +136,26 @@ int decodeDynamicBlock(InflateWork& work) {
 
     int result = kBlockOk;
     {
-        OwnedTables codeLengthCode;
+        DecodingTables codeLengthCode;
         codeLengthCode.lookupBits = kCodeLengthLookupBits;
         result = buildHuffTables(codeLengthLengths, kCodeLengthSymbols, kCodeLengthSymbols, nullptr,
-                                 nullptr, 0, codeLengthCode.root, codeLengthCode.lookupBits);
+                                 nullptr, 0, codeLengthCode);
         if (result != kHuffComplete) return result;
         if (codeLengthCode.root == nullptr) return kBlockBadData;
         result = readCodeLengths(work, codeLengthCode, list.get(), litLenCount + distanceCount);
         if (result != kBlockOk) return result;
     }
 
-    OwnedTables litLen;
+    DecodingTables litLen;
     litLen.lookupBits = kDynamicLitLenLookupBits;
     result = buildLitLenTable(*work.format, list.get(), litLenCount, litLen);
     if (result != kHuffComplete) return result;
-    OwnedTables distance;
+    DecodingTables distance;
     distance.lookupBits = kDynamicDistanceLookupBits;
     result = buildDistanceTable(*work.format, list.get() + litLenCount, distanceCount, distance);
     if (result != kHuffComplete) return result;
-    return decodeSymbols(work, litLen.root, litLen.lookupBits, distance.root, distance.lookupBits);
+    return decodeSymbols(work, litLen.root.get(), litLen.lookupBits, distance.root.get(),
+                         distance.lookupBits);
 }
 
 }  // namespace zipsalvage

@@ -1,6 +1,6 @@
 // Method 0: the entry's data is copied unchanged, in pieces of exactly 1000 bytes.
+#include "core/memory_blocks.h"
 #include "extract/methods.h"
-#include "extract/owned_block.h"
 
 namespace zipsalvage {
 namespace {
@@ -11,7 +11,7 @@ constexpr uint32_t kStagingBytes = 1000;
 
 DecodeResult extractStored(ExtractContext& context) {
     // From the block cache, which hands the same warm block to one stored entry after another.
-    OwnedBlock<uint8_t> ownedStaging(kStagingBytes);
+    OwnedBlock<uint8_t[]> ownedStaging = newBlockArray<uint8_t>(kStagingBytes);
     if (!ownedStaging) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     uint8_t* staging = ownedStaging.get();
     RunFlags& flags = *context.flags;

@@ -6,10 +6,10 @@
 // at the window's end. It assumes the follower sets sit behind the window in the same block.
 #include <cstring>
 
-#include "extract/legacy_bits.h"
+#include "core/memory_blocks.h"
+#include "extract/bit_reader.h"
 #include "extract/legacy_constants.h"
 #include "extract/methods.h"
-#include "extract/owned_block.h"
 #include "extract/window_copy.h"
 
 namespace zipsalvage {
@@ -175,9 +175,9 @@ ReduceEnd expand(Reducer& reducer) {
 DecodeResult unreduce(ExtractContext& context, int factor) {
     if (factor < 1 || factor > 4) return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
     const DecodeResult noMemory{DecodeEnd::kNoMemory, 0, 0};
-    OwnedBlock<DecoderState> state(sizeof(DecoderState));
+    OwnedBlock<DecoderState> state = newBlock<DecoderState>();
     if (!state) return noMemory;
-    OwnedBlock<uint8_t> followerCounts(kReduceByteValues);
+    OwnedBlock<uint8_t[]> followerCounts = newBlockArray<uint8_t>(kReduceByteValues);
     if (!followerCounts) return noMemory;
     state->context = &context;
     state->scratch = followerCounts.get();
@@ -187,14 +187,14 @@ DecodeResult unreduce(ExtractContext& context, int factor) {
     std::memset(followerCounts.get(), 0, kReduceByteValues);
     std::memset(state->window + kReduceFollowerSetsAt, 0, kReduceByteValues * kReduceMaxFollowers);
 
-    Reducer reducer{*state.get(), followerCounts.get(), kReduceFactors[factor], {}, {}};
+    Reducer reducer{*state, followerCounts.get(), kReduceFactors[factor], {}, {}};
     // Unsigned as the header records it: an entry of 2 GiB or more is still decoded.
     reducer.bytesToProduce = context.uncompressedSize;
     ReduceEnd end = ReduceEnd::kDataUsedUp;
-    if (readFollowerSets(*state.get(), reducer.bits, followerCounts.get(), end)) {
+    if (readFollowerSets(*state, reducer.bits, followerCounts.get(), end)) {
         for (uint32_t byteValue = 0; byteValue < kReduceByteValues; ++byteValue) {
             reducer.indexBits[byteValue] =
-                static_cast<uint8_t>(followerIndexBits(followerCounts.get()[byteValue]));
+                static_cast<uint8_t>(followerIndexBits(followerCounts[byteValue]));
         }
         end = expand(reducer);
     }
@@ -202,7 +202,7 @@ DecodeResult unreduce(ExtractContext& context, int factor) {
     switch (end) {
         case ReduceEnd::kSizeReached:
         case ReduceEnd::kArchiveEnded:
-            flushWindow(*state.get(), reducer.position);
+            flushWindow(*state, reducer.position);
             break;
         case ReduceEnd::kDataUsedUp:
         case ReduceEnd::kStopped:
@@ -212,7 +212,7 @@ DecodeResult unreduce(ExtractContext& context, int factor) {
     // in the size); only an archive that could not supply the data is missing input.
     DecodeEnd dataEnd = end == ReduceEnd::kArchiveEnded ? DecodeEnd::kInputEnded : DecodeEnd::kDone;
     return DecodeResult{endUnlessStopped(*context.flags, dataEnd),
-                        context.delivered - reducer.bits.held / 8, state->outputPos};
+                        context.delivered - reducer.bits.count / 8, state->outputPos};
 }
 
 }  // namespace zipsalvage

@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "extract/legacy_bits.h"
+#include "core/memory_blocks.h"
+#include "extract/bit_reader.h"
 #include "extract/legacy_constants.h"
 #include "extract/methods.h"
-#include "extract/owned_block.h"
 
 namespace zipsalvage {
 namespace {
@@ -159,13 +159,13 @@ void decodeCodes(Lzw& lzw) {
 
 DecodeResult unshrink(ExtractContext& context) {
     const DecodeResult noMemory{DecodeEnd::kNoMemory, 0, 0};
-    OwnedBlock<DecoderState> state(sizeof(DecoderState));
+    OwnedBlock<DecoderState> state = newBlock<DecoderState>();
     if (!state) return noMemory;
-    OwnedBlock<uint16_t> prefixCodes(kShrinkTableEntries * sizeof(uint16_t));
+    OwnedBlock<uint16_t[]> prefixCodes = newBlockArray<uint16_t>(kShrinkTableEntries);
     if (!prefixCodes) return noMemory;
-    OwnedBlock<uint8_t> suffixBytes(kShrinkTableEntries);
+    OwnedBlock<uint8_t[]> suffixBytes = newBlockArray<uint8_t>(kShrinkTableEntries);
     if (!suffixBytes) return noMemory;
-    OwnedBlock<uint8_t> stack(kShrinkTableEntries);
+    OwnedBlock<uint8_t[]> stack = newBlockArray<uint8_t>(kShrinkTableEntries);
     if (!stack) return noMemory;
     state->context = &context;
     state->prefixCodes = prefixCodes.get();
@@ -180,18 +180,18 @@ DecodeResult unshrink(ExtractContext& context) {
     std::fill_n(prefixCodes.get() + kShrinkControlCode, kShrinkTableEntries - kShrinkControlCode,
                 kFreeCode);
     for (uint32_t code = 0; code < kShrinkControlCode; ++code) {
-        suffixBytes.get()[code] = static_cast<uint8_t>(code);
+        suffixBytes[code] = static_cast<uint8_t>(code);
     }
     std::memset(suffixBytes.get() + kShrinkControlCode, 0,
                 kShrinkTableEntries - kShrinkControlCode);
 
-    Lzw lzw{*state.get(), prefixCodes.get(), suffixBytes.get(), stack.get(), {}};
+    Lzw lzw{*state, prefixCodes.get(), suffixBytes.get(), stack.get(), {}};
     decodeCodes(lzw);
-    if (state->windowFill != 0) flushWindow(*state.get(), state->windowFill);
+    if (state->windowFill != 0) flushWindow(*state, state->windowFill);
     // Unshrink has no end of its own but the data's: however decoding stopped, it ran to its
     // end, and the size of what it wrote tells the rest.
     return DecodeResult{endUnlessStopped(*context.flags, DecodeEnd::kDone),
-                        context.delivered - lzw.bits.held / 8, state->outputPos};
+                        context.delivered - lzw.bits.count / 8, state->outputPos};
 }
 
 }  // namespace zipsalvage

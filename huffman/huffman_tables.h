@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/memory_blocks.h"
+
 namespace zipsalvage {
 
 // One table entry, 16 bytes on 64-bit builds, 8 on 32-bit ones:
@@ -61,6 +63,24 @@ int buildHuffTables(const uint8_t* codeLengths, int symbolCount, int simpleCount
 
 // Releases every table of the build whose root is `root`; nullptr is ignored.
 void freeHuffTables(HuffTable* root);
+
+// One build's tables, released together, with the width their root is indexed with.
+struct DecodingTables {
+    Owned<HuffTable, &freeHuffTables> root;
+    int lookupBits = 0;
+};
+
+// buildHuffTables into `tables`: `tables.lookupBits` is the requested root width on entry and
+// the root's width on return; on results 0 and 1 `tables.root` owns the build.
+inline int buildHuffTables(const uint8_t* codeLengths, int symbolCount, int simpleCount,
+                           const uint16_t* baseTable, const uint16_t* extraTable, int tableEntries,
+                           DecodingTables& tables) {
+    HuffTable* root = nullptr;
+    int result = buildHuffTables(codeLengths, symbolCount, simpleCount, baseTable, extraTable,
+                                 tableEntries, root, tables.lookupBits);
+    tables.root.reset(root);
+    return result;
+}
 
 // The low `bitCount` bits set (0 <= bitCount <= 32).
 constexpr uint32_t lowBitMask(uint32_t bitCount) {
