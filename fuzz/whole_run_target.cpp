@@ -62,6 +62,7 @@ std::vector<uint8_t> readBytes(const std::string& path) {
 
 struct LogCounts {
     uint64_t wholeLines = 0;  // "    name: size = n:  OK" or "    name: kept as it was ..."
+    std::string transcript;   // every line, for the run on encoder threads to match
 };
 
 // What the run said of each entry through its reports, which (unlike log lines) no name can
@@ -71,7 +72,49 @@ struct ReportCounts {
     uint64_t written = 0;
     uint64_t writtenWhole = 0;
     uint64_t leftOut[6] = {};  // by verdict, entries not in the output
+    std::string transcript;    // every report, for the run on encoder threads to match
 };
+
+void logInto(void* context, const char* text) {
+    auto& seen = *static_cast<LogCounts*>(context);
+    if (std::strncmp(text, "    ", 4) == 0) ++seen.wholeLines;
+    seen.transcript += text;
+    seen.transcript += '\n';
+}
+
+void reportInto(void* context, const EntryReport& report) {
+    auto& seen = *static_cast<ReportCounts*>(context);
+    ++seen.reports;
+    if (report.written) {
+        ++seen.written;
+        if (report.verdict == EntryVerdict::kWhole) ++seen.writtenWhole;
+    } else {
+        ++seen.leftOut[static_cast<size_t>(report.verdict)];
+    }
+    seen.transcript += std::string(report.rawName) + ' ' + std::to_string(report.method) + ' ' +
+                       std::to_string(report.recordedSize) + ' ' +
+                       std::to_string(report.recordedCrc32) + ' ' +
+                       std::to_string(report.recoveredBytes) + ' ' +
+                       std::to_string(static_cast<int>(report.verdict)) + '\n';
+}
+
+// One salvage of the archive at `archivePath` into `outputPath` with `threads`.
+RunResult salvageOnce(const std::string& archivePath, const std::string& outputPath, int threads,
+                      LogCounts& counts, ReportCounts& reports, SalvageRun& run) {
+    ::unlink(outputPath.c_str());
+    run.threads = threads;
+    run.ui.context = &counts;
+    run.ui.logLine = logInto;
+    run.ui.entryDoneContext = &reports;
+    run.ui.entryDone = reportInto;
+    run.passwords.given.emplace_back(kSeedPassword);
+    FUZZ_CHECK(openArchive(run, archivePath.c_str()), "archive not opened");
+    FUZZ_CHECK(createOutput(run, outputPath.c_str()), "output not created");
+    RunResult result = runSalvage(run);
+    closeRunFiles(run);
+    freeEntryList(run);
+    return result;
+}
 
 }  // namespace
 
@@ -79,34 +122,12 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     static RunFolder folder;
     std::string archivePath = folder.path + "damaged.zip";
     std::string outputPath = folder.path + "Salvaged.zip";
-    ::unlink(outputPath.c_str());
     if (!writeBytes(archivePath, data, size)) std::abort();
 
     SalvageRun run;
     LogCounts counts;
-    run.ui.context = &counts;
-    run.ui.logLine = [](void* context, const char* text) {
-        auto& seen = *static_cast<LogCounts*>(context);
-        if (std::strncmp(text, "    ", 4) == 0) ++seen.wholeLines;
-    };
     ReportCounts reports;
-    run.ui.entryDoneContext = &reports;
-    run.ui.entryDone = [](void* context, const EntryReport& report) {
-        auto& seen = *static_cast<ReportCounts*>(context);
-        ++seen.reports;
-        if (report.written) {
-            ++seen.written;
-            if (report.verdict == EntryVerdict::kWhole) ++seen.writtenWhole;
-        } else {
-            ++seen.leftOut[static_cast<size_t>(report.verdict)];
-        }
-    };
-    run.passwords.given.emplace_back(kSeedPassword);
-    FUZZ_CHECK(openArchive(run, archivePath.c_str()), "archive not opened");
-    FUZZ_CHECK(createOutput(run, outputPath.c_str()), "output not created");
-    RunResult result = runSalvage(run);
-    closeRunFiles(run);
-    freeEntryList(run);
+    RunResult result = salvageOnce(archivePath, outputPath, 1, counts, reports, run);
 
     FUZZ_CHECK(result == RunResult::kCompleted, "run did not complete on a healthy disk");
     FUZZ_CHECK(!hasWriteFailed(run.flags), "a write failed on a healthy disk");
@@ -144,6 +165,17 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     FUZZ_CHECK(archiveAfter.size() == size &&
                    (size == 0 || std::memcmp(archiveAfter.data(), data, size) == 0),
                "the damaged archive changed");
+
+    // Encoder threads change nothing of what the run writes, logs or reports.
+    SalvageRun threaded;
+    LogCounts threadedCounts;
+    ReportCounts threadedReports;
+    RunResult threadedResult =
+        salvageOnce(archivePath, outputPath, 3, threadedCounts, threadedReports, threaded);
+    FUZZ_CHECK(threadedResult == result, "the run on threads ended otherwise");
+    FUZZ_CHECK(readBytes(outputPath) == output, "the output differs on threads");
+    FUZZ_CHECK(threadedCounts.transcript == counts.transcript, "the log differs on threads");
+    FUZZ_CHECK(threadedReports.transcript == reports.transcript, "the reports differ on threads");
     return 0;
 }
 
