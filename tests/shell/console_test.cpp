@@ -167,6 +167,12 @@ TEST_F(ConsoleEndToEnd, DamagedCopiesKeepEveryUntouchedEntry) {
             EXPECT_EQ(found->content, original.content) << original.name;
             EXPECT_EQ(found->crc32, original.crc32) << original.name;
         }
+        // One thread or several (the default is one per processor): the same log and bytes.
+        Bytes onThreads = testing::readWholeFile(dir.file("Salvaged.zip"));
+        Outcome single = salvage(dir, "-y --threads 1 damaged.zip");
+        EXPECT_EQ(single.status, run.status);
+        EXPECT_EQ(single.output, run.output);
+        EXPECT_TRUE(testing::readWholeFile(dir.file("Salvaged.zip")) == onThreads);
     }
 }
 
@@ -178,6 +184,12 @@ TEST(Console, UsageAndRefusals) {
     EXPECT_TRUE(contains(unknown.output, "usage: zipsalvage")) << unknown.output;
     EXPECT_EQ(salvage(dir, "--help").status, 0);
     EXPECT_TRUE(contains(salvage(dir, "--version").output, "zipsalvage"));
+    for (const char* count : {"0", "257", "-1", "2x", "", "1000"}) {
+        Outcome badThreads = salvage(dir, std::string("--threads=") + count + " x.zip");
+        EXPECT_EQ(badThreads.status, 2) << count;
+        EXPECT_TRUE(contains(badThreads.output, "--threads needs a number from 1 to 256"))
+            << badThreads.output;
+    }
 
     Outcome missing = salvage(dir, "missing.zip");
     EXPECT_EQ(missing.status, 2);
