@@ -1,5 +1,6 @@
-// salvageEntryData: password, extraction into memory (or the temporary file for a big entry),
-// judging, re-encoding.
+// One entry's two halves: judgeEntry (password, extraction into memory or the temporary file
+// for a big entry, judging) and its writing, on the scanning thread (writeJudgedEntry) or from
+// an encoder thread's work (encodeQueuedEntry, then writeQueuedEntry).
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -351,14 +352,17 @@ bool writeEntry(SalvageRun& run, QueuedItem& item, Recompressed& written) {
     return written.succeeded;
 }
 
-// The entry's header fields from its re-encoding, and the verdict the written bytes' CRC-32
-// gives: a mismatch is logged (the bytes are kept, they may still serve), and an entry not
-// found damaged before is logged OK.
-void finishWrittenEntry(SalvageRun& run, QueuedItem& item, const Recompressed& written) {
-    SalvagedEntry& entry = *item.entry;
+// The entry's header fields from its re-encoding.
+void setWrittenFields(SalvagedEntry& entry, const Recompressed& written) {
     setHeaderField16(entry.header, kLocalMethod, written.method);
     setHeaderField32(entry.header, kLocalCrc32, written.crc);
     entry.sizes.compressed = written.compressedSize;
+}
+
+// The verdict the written bytes' CRC-32 gives, once they are in the output: a mismatch is
+// logged (the bytes are kept, they may still serve), and an entry not found damaged before is
+// logged OK.
+void logWrittenVerdict(SalvageRun& run, QueuedItem& item, const Recompressed& written) {
     if (!item.damaged && item.crcKnown && written.crc != item.expectedCrc) {
         logCrcMismatch(run, item.shownName, written.crc, item.expectedCrc);
         ++run.partialCount;
@@ -401,7 +405,7 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     }
     // The header goes out once, already with the final method, CRC-32 and sizes: the same
     // bytes a one-thread run leaves after rewriting it.
-    finishWrittenEntry(run, item, item.written);
+    setWrittenFields(entry, item.written);
     finishOutputHeader(entry);
     if (!writeEntryHead(run, entry)) return false;
     uint64_t left = item.encoded.size;
@@ -414,13 +418,15 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
         }
         left -= piece;
     }
+    logWrittenVerdict(run, item, item.written);
     return true;
 }
 
 bool writeJudgedEntry(SalvageRun& run, QueuedItem& item) {
     Recompressed written;
     if (!writeEntry(run, item, written)) return false;
-    finishWrittenEntry(run, item, written);
+    setWrittenFields(*item.entry, written);
+    logWrittenVerdict(run, item, written);
     return true;
 }
 
