@@ -2,12 +2,12 @@
 // bytes, logs the same lines and reports the same verdicts in the same order as on one thread,
 // and a cancel in the middle leaves nothing behind.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "tests/engine/run_bench.h"
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage {
 namespace {
@@ -18,23 +18,8 @@ using testing::TestEntry;
 
 const char* const kPassword = "threads";
 
-// Raw deflate (RFC 1951) of `content`, as zlib writes it.
-Bytes deflated(const Bytes& content) {
-    z_stream stream{};
-    deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    Bytes out(deflateBound(&stream, static_cast<uLong>(content.size())));
-    stream.next_in = const_cast<Bytef*>(content.data());
-    stream.avail_in = static_cast<uInt>(content.size());
-    stream.next_out = out.data();
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
-}
-
 TestEntry deflatedEntry(const std::string& name, const Bytes& content) {
-    TestEntry entry{name, deflated(content)};
+    TestEntry entry{name, testing::zlibDeflate(content, 6)};
     entry.method = 8;
     entry.uncompressedSize = static_cast<int64_t>(content.size());
     entry.crc32 = testing::crc32Of(content);

@@ -8,29 +8,6 @@
 
 namespace zipsalvage::testing {
 
-Bytes zlibDeflate(const Bytes& input, int level, int strategy, size_t flushEvery) {
-    z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) return {};
-    // Each flush may add an empty stored block and a partly filled block: 16 bytes is ample.
-    size_t flushes = flushEvery != 0 ? input.size() / flushEvery + 1 : 1;
-    Bytes output(deflateBound(&stream, input.size()) + 1024 + flushes * 16);
-    stream.next_out = output.data();
-    stream.avail_out = static_cast<uInt>(output.size());
-    size_t offset = 0;
-    size_t piece = flushEvery ? flushEvery : input.size();
-    do {
-        size_t take = std::min(piece, input.size() - offset);
-        stream.next_in = const_cast<Bytef*>(input.data() + offset);
-        stream.avail_in = static_cast<uInt>(take);
-        offset += take;
-        int flush = offset == input.size() ? Z_FINISH : Z_SYNC_FLUSH;
-        ::deflate(&stream, flush);
-    } while (offset < input.size());
-    output.resize(stream.total_out);
-    deflateEnd(&stream);
-    return output;
-}
-
 Bytes zlibInflatePrefix(const Bytes& compressed) { return zlibInflateRaw(compressed).content; }
 
 InflateRun runInflate(const Bytes& stream, int64_t compressedSize, size_t available) {

@@ -9,13 +9,9 @@
 
 #include "tests/support/canonical_codes.h"
 #include "tests/support/memory_source.h"
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {
-
-// Raw deflate (no zlib header) of `input` at `level` with `strategy`; when `flushEvery` is
-// non-zero, a sync flush (an empty stored block) follows every `flushEvery` bytes.
-Bytes zlibDeflate(const Bytes& input, int level, int strategy = Z_DEFAULT_STRATEGY,
-                  size_t flushEvery = 0);
 
 // What zlib decodes from a raw stream before it ends or fails.
 Bytes zlibInflatePrefix(const Bytes& stream);

@@ -1,7 +1,7 @@
-// zlib's raw inflate for the tests.
+// zlib's raw inflate and deflate for the tests.
 #include "tests/support/zlib_oracle.h"
 
-#include <zlib.h>
+#include <algorithm>
 
 namespace zipsalvage::testing {
 
@@ -24,6 +24,29 @@ ZlibInflated zlibInflateRaw(const Bytes& deflated) {
     result.consumed = deflated.size() - stream.avail_in;
     inflateEnd(&stream);
     return result;
+}
+
+Bytes zlibDeflate(const Bytes& input, int level, int strategy, size_t flushEvery) {
+    z_stream stream{};
+    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) return {};
+    // Each flush may add an empty stored block and a partly filled block: 16 bytes is ample.
+    size_t flushes = flushEvery != 0 ? input.size() / flushEvery + 1 : 1;
+    Bytes output(deflateBound(&stream, input.size()) + 1024 + flushes * 16);
+    stream.next_out = output.data();
+    stream.avail_out = static_cast<uInt>(output.size());
+    size_t offset = 0;
+    size_t piece = flushEvery ? flushEvery : input.size();
+    do {
+        size_t take = std::min(piece, input.size() - offset);
+        stream.next_in = const_cast<Bytef*>(input.data() + offset);
+        stream.avail_in = static_cast<uInt>(take);
+        offset += take;
+        int flush = offset == input.size() ? Z_FINISH : Z_SYNC_FLUSH;
+        ::deflate(&stream, flush);
+    } while (offset < input.size());
+    output.resize(stream.total_out);
+    deflateEnd(&stream);
+    return output;
 }
 
 }  // namespace zipsalvage::testing

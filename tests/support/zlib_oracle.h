@@ -1,5 +1,8 @@
-// zlib's raw inflate (RFC 1951 data without a wrapper): the outside oracle for deflate data.
+// zlib's raw inflate and deflate (RFC 1951 data without a wrapper): the outside oracle for
+// deflate data, and a second writer of it.
 #pragma once
+
+#include <zlib.h>
 
 #include <cstddef>
 
@@ -14,5 +17,10 @@ struct ZlibInflated {
 };
 
 ZlibInflated zlibInflateRaw(const Bytes& deflated);
+
+// Raw deflate (no zlib header) of `input` at `level` with `strategy`; when `flushEvery` is
+// non-zero, a sync flush (an empty stored block) follows every `flushEvery` bytes.
+Bytes zlibDeflate(const Bytes& input, int level, int strategy = Z_DEFAULT_STRATEGY,
+                  size_t flushEvery = 0);
 
 }  // namespace zipsalvage::testing
