@@ -55,11 +55,6 @@ uint32_t appendEncoded(void* owner, const uint8_t* bytes, uint32_t count) {
     return taken;
 }
 
-// The memory an item came with (fixed while it waits, whatever the worker does).
-uint64_t heldBytes(const QueuedItem& item) {
-    return item.isLine || !item.toWrite ? 0 : item.heldBytes;
-}
-
 }  // namespace
 
 EncodedBytes::~EncodedBytes() { clearEncoded(*this); }
@@ -83,7 +78,6 @@ struct EntryPipeline {
     size_t nextToEncode = 0;  // index in `queue` of the first entry no worker has taken
     size_t queuedEntries = 0;
     uint64_t queuedBytes = 0;
-    size_t mostEntries = 0;
     bool stopping = false;
     std::vector<WorkerThread> workers;
 };
@@ -129,7 +123,6 @@ EntryPipeline* startEntryPipeline(const RunFlags& cancel, int encoders) {
     auto* pipeline = new (std::nothrow) EntryPipeline;
     if (pipeline == nullptr) return nullptr;
     pipeline->cancel = &cancel;
-    pipeline->mostEntries = kMostQueuedEntries;
     pipeline->workers.resize(static_cast<size_t>(encoders));
     for (WorkerThread& worker : pipeline->workers) {
         // A thread the system refuses only makes the run slower: the ones started serve.
@@ -162,8 +155,7 @@ bool pipelineIdle(const EntryPipeline& pipeline) {
 }
 
 bool pipelineFull(const EntryPipeline& pipeline) {
-    return pipeline.queuedEntries >= pipeline.mostEntries ||
-           pipeline.queuedBytes >= kMostQueuedBytes;
+    return pipeline.queuedEntries >= kMostQueuedEntries || pipeline.queuedBytes >= kMostQueuedBytes;
 }
 
 void queueItem(EntryPipeline& pipeline, std::unique_ptr<QueuedItem> item) {
@@ -171,7 +163,7 @@ void queueItem(EntryPipeline& pipeline, std::unique_ptr<QueuedItem> item) {
     {
         std::lock_guard<std::mutex> guard(pipeline.lock);
         if (!item->isLine) ++pipeline.queuedEntries;
-        pipeline.queuedBytes += heldBytes(*item);
+        pipeline.queuedBytes += item->heldBytes;
         pipeline.queue.push_back(std::move(item));
     }
     if (work) pipeline.workWaiting.notify_one();
@@ -190,7 +182,7 @@ std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait) {
     pipeline.queue.pop_front();
     if (pipeline.nextToEncode > 0) --pipeline.nextToEncode;
     if (!item->isLine) --pipeline.queuedEntries;
-    pipeline.queuedBytes -= heldBytes(*item);
+    pipeline.queuedBytes -= item->heldBytes;
     return item;
 }
 

@@ -72,7 +72,7 @@ struct QueuedItem {
 
     // An entry to write: its decoded bytes, and what the worker made of them.
     DecodedBytes decoded;
-    uint64_t heldBytes = 0;  // the memory the decoded bytes took when queued
+    uint64_t heldBytes = 0;  // the memory its decoded bytes took when queued (0: none)
     uint64_t recovered = 0;
     std::string shownName;
     bool damaged = false;   // already logged as damaged

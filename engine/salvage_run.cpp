@@ -300,6 +300,20 @@ static bool putOutQueued(SalvageRun& run, bool waitForAll) {
     return true;
 }
 
+// Before an entry writes straight to the output: everything queued goes out first, and the
+// entry's header begins where the output then stands. -1 when the queue or the output failed
+// (run.outputFailed says which).
+static int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
+    if (!putOutQueued(run, true)) return -1;
+    int64_t offset = filePosition(run.outputHandle);
+    if (offset < 0) {
+        run.outputFailed = true;
+        return -1;
+    }
+    entry.headerOffset = static_cast<uint64_t>(offset);
+    return offset;
+}
+
 // What salvageHeaderAt returns when putting out the queue stopped.
 static int queueStopped(const SalvageRun& run) {
     return run.outputFailed ? kHeaderOutputFailed : kHeaderNotSalvaged;
@@ -396,11 +410,9 @@ int salvageHeaderAt(SalvageRun& run) {
     int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
     if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
         // A copy goes straight to the output, behind every entry before it.
-        if (!putOutQueued(run, true)) return queueStopped(run);
+        headerOffset = takeOutputTurn(run, *entry);
+        if (headerOffset < 0) return queueStopped(run);
         before = countersOf(run);
-        headerOffset = filePosition(run.outputHandle);
-        if (headerOffset < 0) return kHeaderOutputFailed;
-        entry->headerOffset = static_cast<uint64_t>(headerOffset);
         // A copy keeps the recorded sizes, so its header can go first.
         entry->sizes = recorded;
         entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
@@ -417,11 +429,9 @@ int salvageHeaderAt(SalvageRun& run) {
         }
         // An entry too big for memory is re-encoded here, from its temporary file.
         addRaised(run, before, item->raised);
-        if (!putOutQueued(run, true)) return queueStopped(run);
+        headerOffset = takeOutputTurn(run, *entry);
+        if (headerOffset < 0) return queueStopped(run);
         before = countersOf(run);
-        headerOffset = filePosition(run.outputHandle);
-        if (headerOffset < 0) return kHeaderOutputFailed;
-        entry->headerOffset = static_cast<uint64_t>(headerOffset);
         salvaged = writeJudgedEntry(run, *item);
     }
     if (run.outputFailed) {
