@@ -41,7 +41,8 @@ printf 'salvage / listing: %.1fx   listing / unzip -l: %.2fx\n' \
     "$(echo "$salvage / $list" | bc -l)" "$(echo "$list / $unzipList" | bc -l)"
 
 listed="$("$binary" -l "$archive" | sed -n 's/^  \([0-9]*\) files found$/\1/p')"
-directory="$(LC_ALL=C grep -obUaP 'PK\x01\x02' "$archive" | head -1 | cut -d: -f1)"
+directory="$(python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).start_dir)' \
+    "$archive")"
 head -c "$directory" "$archive" >"$work/cut.zip"
 cutListed="$("$binary" -l "$work/cut.zip" | sed -n 's/^  \([0-9]*\) files found$/\1/p')"
 echo "entries listed: $listed (unzip: $entries; directory cut off: $cutListed)"
