@@ -12,6 +12,7 @@ command -v 7z >/dev/null || need+=(p7zip-full)
 command -v bsdtar >/dev/null || need+=(libarchive-tools)  # a streaming Zip writer for the tests
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
 for extra in "$@"; do need+=("$extra"); done
 if [ ${#need[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"

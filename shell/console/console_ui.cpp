@@ -3,12 +3,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "resources/strings.h"
 #include "shell/console/cp437.h"
@@ -17,21 +19,32 @@ namespace zipsalvage {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr int kNarrowestBar = 10;
+// "[", "] " and "100%" around the bar; two spaces before the details.
+constexpr int kBarFrame = 7;
+constexpr int kDetailsGap = 2;
+// What a terminal that does not say its width is taken to have.
+constexpr int kDefaultColumns = 80;
 // Below this, a rate would be a guess from too few bytes.
 constexpr double kSecondsBeforeRate = 1.0;
 
+// Asked at every redraw, so a window made narrower during the run gets a line that fits; the
+// redraws come only as the thousandths change.
+int terminalColumns() {
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return kDefaultColumns;
+}
+
 void drawProgress(ConsoleUi& ui, int thousandths) {
-    int filled = thousandths * kBarWidth / 1000;
-    char bar[kBarWidth + 1];
-    for (int index = 0; index < kBarWidth; ++index) bar[index] = index < filled ? '#' : '.';
-    bar[kBarWidth] = '\0';
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - ui.started).count();
     uint64_t done = ui.totalBytes / 1000 * static_cast<uint64_t>(thousandths) +
                     ui.totalBytes % 1000 * static_cast<uint64_t>(thousandths) / 1000;
-    std::string details = progressDetails(done, ui.totalBytes, elapsed);
+    std::string line =
+        progressLine(thousandths, progressDetails(done, ui.totalBytes, elapsed), terminalColumns());
     // \033[K clears what a longer earlier line left behind.
-    std::fprintf(stderr, "\r[%s] %3d%%  %s\033[K", bar, thousandths / 10, details.c_str());
+    std::fprintf(stderr, "\r%s\033[K", line.c_str());
     std::fflush(stderr);
     ui.progressVisible = true;
 }
@@ -55,9 +68,9 @@ void consoleLogLine(void* context, const char* text) {
     if (ui.quiet && !keptWhenQuiet(text)) return;
     std::lock_guard<std::mutex> guard(ui.outputLock);
     clearProgress(ui);
-    std::fputs(text, stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::fputs(text, ui.log);
+    std::fputc('\n', ui.log);
+    std::fflush(ui.log);
     if (ui.progressOnTerminal && ui.lastProgress >= 0) drawProgress(ui, ui.lastProgress);
 }
 
@@ -71,7 +84,19 @@ void consoleProgress(void* context, int thousandths) {
     drawProgress(ui, thousandths);
 }
 
+// "Unable to write to output file" gains the output's name and the system's reason: the remedy
+// (room on that disk) is the user's. The failed write was this thread's last system call.
+std::string outputErrorText(const ConsoleUi& ui, const char* text, int reason) {
+    if (reason == 0 || ui.outputPath.empty()) return text;
+    std::string why = std::generic_category().message(reason);
+    std::string line(ui.outputPath.size() + why.size() + 128, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), textOf(kTextUnableToWriteOutput),
+               ui.outputPath.c_str(), why.c_str());
+    return line.c_str();
+}
+
 bool consoleMessage(void* context, const char* text, const char* caption, MessageKind kind) {
+    int reason = errno;  // taken before any call here can replace it
     auto& ui = *static_cast<ConsoleUi*>(context);
     if (kind == MessageKind::kQuestion) {
         if (ui.assumeYes) return true;
@@ -86,9 +111,13 @@ bool consoleMessage(void* context, const char* text, const char* caption, Messag
         }
         return yes;
     }
+    std::string shown = text;
+    if (std::strcmp(caption, textOf(kTextOutputError)) == 0) {
+        shown = outputErrorText(ui, text, reason);
+    }
     std::lock_guard<std::mutex> guard(ui.outputLock);
     clearProgress(ui);
-    std::fprintf(stderr, "%s: %s\n", caption, text);
+    std::fprintf(stderr, "%s: %s\n", caption, shown.c_str());
     return false;
 }
 
@@ -139,6 +168,31 @@ std::string progressDetails(uint64_t doneBytes, uint64_t totalBytes, double elap
     return details;
 }
 
+std::string progressLine(int thousandths, const std::string& details, int columns) {
+    const int room = columns - 1;  // the last column is never written: some terminals wrap there
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%3d%%", thousandths / 10);
+    // The details lose their last parts (time left, then rate) before the bar goes narrower
+    // than kNarrowestBar; the bar goes before the percentage.
+    std::string shown = details;
+    while (true) {
+        int detailsWidth = shown.empty() ? 0 : kDetailsGap + static_cast<int>(shown.size());
+        int barWidth = room - kBarFrame - detailsWidth;
+        if (barWidth > kBarWidth) barWidth = kBarWidth;
+        if (barWidth >= kNarrowestBar) {
+            int filled = thousandths * barWidth / 1000;
+            std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                               std::string(static_cast<size_t>(barWidth - filled), '.') + "] " +
+                               percent;
+            return shown.empty() ? line : line + "  " + shown;
+        }
+        if (shown.empty()) break;
+        size_t cut = shown.rfind("  ");
+        shown = cut == std::string::npos ? std::string() : shown.substr(0, cut);
+    }
+    return room >= static_cast<int>(std::strlen(percent)) ? std::string(percent) : std::string();
+}
+
 void clearProgress(ConsoleUi& ui) {
     if (!ui.progressVisible) return;
     std::fputs("\r\033[K", stderr);
@@ -147,7 +201,8 @@ void clearProgress(ConsoleUi& ui) {
 }
 
 void attachConsoleUi(SalvageRun& run, ConsoleUi& ui) {
-    ui.progressOnTerminal = ::isatty(STDERR_FILENO) != 0;
+    // -q keeps the terminal as quiet as the log.
+    ui.progressOnTerminal = !ui.quiet && ::isatty(STDERR_FILENO) != 0;
     run.ui.context = &ui;
     run.ui.logLine = consoleLogLine;
     run.ui.postProgress = consoleProgress;
@@ -201,16 +256,28 @@ bool readTerminalLine(const char* prompt, std::string& line) {
 }
 
 bool askYesNo(const char* question, bool* noTerminal) {
-    std::string answer;
     std::string prompt = std::string(question) + " [y/N] ";
     int terminal = openTerminal();
     if (terminal < 0) {
         if (noTerminal != nullptr) *noTerminal = true;
         return false;
     }
-    ::close(terminal);
-    if (!readTerminalLine(prompt.c_str(), answer)) return false;
-    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+    while (true) {
+        std::string answer;
+        if (!readTerminalLine(prompt.c_str(), answer)) {
+            writeAll(terminal, "\n");  // end of input left the cursor after the prompt
+            ::close(terminal);
+            return false;
+        }
+        for (char& letter : answer) {
+            if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+        }
+        if (answer == "y" || answer == "yes" || answer == "n" || answer == "no" || answer.empty()) {
+            ::close(terminal);
+            return answer == "y" || answer == "yes";
+        }
+        prompt = std::string(textOf(kTextAnswerYesOrNo)) + " " + question + " [y/N] ";
+    }
 }
 
 }  // namespace zipsalvage

@@ -1,9 +1,10 @@
-// The terminal face of a run: log lines on stdout, a progress bar on stderr, message boxes as
-// "Caption: text" lines, questions as y/N prompts.
+// The terminal face of a run: log lines on stdout (stderr when the report takes stdout), a
+// progress bar on stderr, message boxes as "Caption: text" lines, questions as y/N prompts.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -13,7 +14,9 @@ namespace zipsalvage {
 
 struct ConsoleUi {
     bool assumeYes = false;
-    bool quiet = false;  // only ERROR and WARNING lines and the summary reach stdout
+    bool quiet = false;       // only ERROR and WARNING lines and the summary; no bar
+    std::FILE* log = stdout;  // where log lines go
+    std::string outputPath;   // the run's output, named when writing it fails
     bool progressVisible = false;
     bool progressOnTerminal = false;  // stderr is a terminal
     int lastProgress = -1;
@@ -36,8 +39,15 @@ bool keptWhenQuiet(const char* line);
 // time left appear once a little time has passed.
 std::string progressDetails(uint64_t doneBytes, uint64_t totalBytes, double elapsedSeconds);
 
-// Asks a yes/no question on the controlling terminal; false without one (or on end of input).
-// `noTerminal` is set when there was no terminal to ask on.
+// The progress line for a terminal `columns` wide: "[####....]  42%  <details>", the bar
+// narrowed and the details shortened or left out so that it never reaches the last column (a
+// line that wraps is not overwritten by the next one, and floods the scrollback). Empty when
+// not even the percentage fits.
+std::string progressLine(int thousandths, const std::string& details, int columns);
+
+// Asks a yes/no question on the controlling terminal, again after an answer that is neither
+// (Enter alone takes the default, No); false without a terminal or on end of input, which also
+// ends the prompt's line. `noTerminal` is set when there was no terminal to ask on.
 bool askYesNo(const char* question, bool* noTerminal = nullptr);
 
 // Reads one line from the controlling terminal after showing `prompt`; false without one.

@@ -6,6 +6,8 @@
 #include <system_error>
 
 #include "resources/strings.h"
+#include "shell/console/archive_batch.h"
+#include "shell/console/options.h"
 
 namespace zipsalvage {
 namespace {
@@ -53,17 +55,60 @@ void showReportError(const EntryReportFile& report, const std::string& reason) {
     std::fprintf(stderr, "%s: %s\n", textOf(kTextFileError), text.c_str());
 }
 
+void countVerdict(ReportTally& tally, EntryVerdict verdict) {
+    ++tally.found;
+    switch (verdict) {
+        case EntryVerdict::kWhole:
+            ++tally.whole;
+            break;
+        case EntryVerdict::kPartial:
+            ++tally.partial;
+            break;
+        case EntryVerdict::kUndecryptable:
+            ++tally.undecryptable;
+            break;
+        case EntryVerdict::kUnrecoverable:
+        case EntryVerdict::kSystemError:
+        case EntryVerdict::kNotWritten:
+            ++tally.lost;
+            break;
+    }
+}
+
+void noteFailure(EntryReportFile& report, int reason) {
+    if (report.failed) return;
+    report.failed = true;
+    report.failedReason = reason;
+}
+
+// Shows the first failure once; true when the report has none.
+bool checkReport(EntryReportFile& report) {
+    if (!report.failed) return true;
+    if (!report.failureShown) {
+        showReportError(report, std::generic_category().message(report.failedReason));
+        report.failureShown = true;
+    }
+    return false;
+}
+
+void writeLine(EntryReportFile& report, const std::string& line) {
+    if (report.file == nullptr || report.failed) return;
+    if (std::fwrite(line.data(), 1, line.size(), report.file) != line.size()) {
+        noteFailure(report, errno);
+    }
+}
+
 void writeEntryLine(void* context, const EntryReport& entry) {
     auto& report = *static_cast<EntryReportFile*>(context);
+    countVerdict(report.tally, entry.verdict);
     if (report.file == nullptr || report.failed) return;
-    std::string line = entryReportLine(entry, shownName(*report.run, entry.rawName)) + "\n";
-    if (std::fwrite(line.data(), 1, line.size(), report.file) != line.size()) report.failed = true;
+    writeLine(report, entryReportLine(entry, shownName(*report.run, entry.rawName)) + "\n");
 }
 
 }  // namespace
 
 EntryReportFile::~EntryReportFile() {
-    if (file != nullptr) std::fclose(file);
+    if (file != nullptr && !toStandardOutput) std::fclose(file);
 }
 
 std::string entryReportLine(const EntryReport& entry, const std::string& shownName) {
@@ -79,36 +124,65 @@ std::string entryReportLine(const EntryReport& entry, const std::string& shownNa
     return "{\"name\":" + jsonString(shownName) + numbers;
 }
 
-bool openEntryReport(EntryReportFile& report, const std::string& path, SalvageRun& run) {
+std::string summaryReportLine(const ReportTally& tally, const ReportSummary& summary) {
+    char counts[320];
+    std::snprintf(counts, sizeof counts,
+                  ",\"found\":%llu,\"whole\":%llu,\"partial\":%llu,\"undecryptable\":%llu,"
+                  "\"lost\":%llu,\"exitStatus\":%d}}",
+                  static_cast<unsigned long long>(tally.found),
+                  static_cast<unsigned long long>(tally.whole),
+                  static_cast<unsigned long long>(tally.partial),
+                  static_cast<unsigned long long>(tally.undecryptable),
+                  static_cast<unsigned long long>(tally.lost), summary.exitStatus);
+    std::string output = summary.output.empty() ? "null" : jsonString(summary.output);
+    return "{\"summary\":{\"archive\":" + jsonString(summary.archive) + ",\"output\":" + output +
+           counts;
+}
+
+bool openEntryReport(EntryReportFile& report, const std::string& path,
+                     const std::vector<std::string>& archives) {
     report.path = path;
-    // The archive is only ever read, whatever name the report is given.
-    if (isSameFile(run.reader.archiveHandle, path.c_str())) {
-        showReportError(report, textOf(kTextIsTheArchive));
-        return false;
+    if (path == kReportToStandardOutput) {
+        report.file = stdout;
+        report.toStandardOutput = true;
+        return true;
+    }
+    // The archives are only ever read, whatever name the report is given.
+    for (const std::string& archive : archives) {
+        if (namesSameFile(archive, path)) {
+            showReportError(report, textOf(kTextIsTheArchive));
+            return false;
+        }
     }
     report.file = std::fopen(path.c_str(), "w");
     if (report.file == nullptr) {
         showReportError(report, std::generic_category().message(errno));
         return false;
     }
+    return true;
+}
+
+void attachEntryReport(EntryReportFile& report, SalvageRun& run) {
     report.run = &run;
+    report.tally = ReportTally{};
     run.ui.entryDone = writeEntryLine;
     run.ui.entryDoneContext = &report;
-    return true;
+}
+
+bool writeReportSummary(EntryReportFile& report, const ReportSummary& summary) {
+    if (report.file == nullptr) return true;
+    report.run = nullptr;
+    writeLine(report, summaryReportLine(report.tally, summary) + "\n");
+    if (!report.failed && std::fflush(report.file) != 0) noteFailure(report, errno);
+    return checkReport(report);
 }
 
 bool closeEntryReport(EntryReportFile& report) {
     if (report.file == nullptr) return true;
-    bool flushed = std::fflush(report.file) == 0;
-    int reason = errno;
-    bool closed = std::fclose(report.file) == 0;
-    if (flushed) reason = errno;
+    if (std::fflush(report.file) != 0) noteFailure(report, errno);
+    if (!report.toStandardOutput && std::fclose(report.file) != 0) noteFailure(report, errno);
     report.file = nullptr;
-    if (report.failed || !flushed || !closed) {
-        showReportError(report, std::generic_category().message(reason));
-        return false;
-    }
-    return true;
+    return checkReport(report);
 }
 
 }  // namespace zipsalvage

@@ -1,33 +1,64 @@
-// --report FILE: one JSON object per line for every entry the run found, for scripts that
-// salvage many archives.
+// --report FILE: one JSON object per line for every entry the run found, and one summary line
+// that closes each archive's lines, for scripts that salvage many archives.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/salvage_run.h"
 
 namespace zipsalvage {
 
+// How the entries of one archive came out, counted from their report lines.
+struct ReportTally {
+    uint64_t found = 0;
+    uint64_t whole = 0;
+    uint64_t partial = 0;
+    uint64_t undecryptable = 0;
+    uint64_t lost = 0;  // nothing of their data is in the output
+};
+
 struct EntryReportFile {
     std::FILE* file = nullptr;
     std::string path;
-    SalvageRun* run = nullptr;  // for the display form of names
-    bool failed = false;        // a write came up short
+    bool toStandardOutput = false;  // "-": the file is stdout, flushed but never closed
+    SalvageRun* run = nullptr;      // for the display form of names
+    ReportTally tally;              // of the run attached last
+    bool failed = false;            // a write came up short
+    int failedReason = 0;           // errno of the write that did
+    bool failureShown = false;      // the message about it is given once
     EntryReportFile() = default;
     ~EntryReportFile();
     EntryReportFile(const EntryReportFile&) = delete;
     EntryReportFile& operator=(const EntryReportFile&) = delete;
 };
 
-// Creates (or empties) the report file and hooks it into the run's entryDone. Refuses the
-// archive itself. Shows the reason and returns false when it cannot be written.
-bool openEntryReport(EntryReportFile& report, const std::string& path, SalvageRun& run);
+// What the summary line says beside the counts.
+struct ReportSummary {
+    std::string archive;  // as given
+    std::string output;   // the output put in place; empty when none was
+    int exitStatus = 0;   // the archive's own
+};
+
+// Creates (or empties) the report file, or takes standard output for kReportToStandardOutput.
+// Refuses a path that names one of `archives` (by any name or link): they are only ever read.
+// Shows the reason and returns false when it cannot be written.
+bool openEntryReport(EntryReportFile& report, const std::string& path,
+                     const std::vector<std::string>& archives);
+// Hooks the open report into the run's entryDone and starts its tally again.
+void attachEntryReport(EntryReportFile& report, SalvageRun& run);
+// Writes the summary line of the run attached last and flushes the report; false (with a
+// message) when the report could not take it or an earlier line.
+bool writeReportSummary(EntryReportFile& report, const ReportSummary& summary);
 // Flushes and closes the report; false (with a message) when a line could not be written. An
 // unopened report is fine.
 bool closeEntryReport(EntryReportFile& report);
 
 // One report line, without its line end: {"name":...,"method":8,...,"verdict":"whole"}.
 std::string entryReportLine(const EntryReport& entry, const std::string& shownName);
+// The summary line, without its line end: {"summary":{"archive":...,"found":3,...}}.
+std::string summaryReportLine(const ReportTally& tally, const ReportSummary& summary);
 
 }  // namespace zipsalvage

@@ -6,20 +6,28 @@
 
 namespace zipsalvage {
 
+// The report path that means standard output (the log then goes to standard error).
+inline constexpr const char* kReportToStandardOutput = "-";
+
 struct ConsoleOptions {
-    std::string archivePath;
-    std::string outputPath;  // empty: the archive's folder plus "Salvaged.zip"
-    std::string reportPath;  // empty: no per-entry report
+    std::vector<std::string> archivePaths;  // in the order given
+    // One archive: the output file (empty: "Salvaged.zip" in the archive's folder). Several:
+    // the folder the outputs go into (empty: each beside its archive).
+    std::string outputPath;
+    std::string reportPath;  // empty: no report; kReportToStandardOutput: standard output
     std::vector<std::string> passwords;
+    bool listOnly = false;  // -l: the entries' headers, nothing decoded or written
     bool assumeYes = false;
-    bool quiet = false;  // only ERROR and WARNING lines and the summary
+    bool quiet = false;  // only ERROR and WARNING lines and the summary, no progress bar
     int threads = 0;     // 0: one per processor
     bool showHelp = false;
     bool showVersion = false;
     std::string error;  // non-empty: the command line was not understood
 };
 
-// Short options take their value as the next argument; long ones also as "--name=value".
+// GNU conventions: short options combine ("-qy") and take their value attached ("-oOUT.zip")
+// or as the next argument; long ones take it as the next argument or after "=". "--" ends the
+// options, so that an archive may be named "-x.zip".
 ConsoleOptions parseOptions(int argumentCount, char** arguments);
 
 extern const char* const kUsageLine;

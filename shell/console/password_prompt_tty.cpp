@@ -27,41 +27,35 @@ constexpr int kCancelPollMilliseconds = 100;
 // count anyway.
 constexpr size_t kLongestKeptLine = kPasswordBufferBytes;
 
-// The terminal is opened on the first prompt and kept until releasePromptTerminal: the signal
-// handler may restore it at any moment, so the descriptor must not be closed under it.
-int terminalDescriptor = -1;
-struct termios savedSettings;
-std::atomic<bool> echoSilenced{false};
-
-static_assert(std::atomic<bool>::is_always_lock_free, "used inside a signal handler");
-
-int promptTerminal() {
-    if (terminalDescriptor < 0) {
-        terminalDescriptor = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+int openPromptTerminal(PromptTerminal& terminal) {
+    if (terminal.descriptor < 0) {
+        terminal.descriptor = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     }
-    return terminalDescriptor;
+    return terminal.descriptor;
 }
 
-bool silenceEcho(int terminal) {
-    if (::tcgetattr(terminal, &savedSettings) != 0) return false;
-    struct termios quiet = savedSettings;
+bool silenceEcho(PromptTerminal& terminal) {
+    if (::tcgetattr(terminal.descriptor, &terminal.savedSettings) != 0) return false;
+    struct termios quiet = terminal.savedSettings;
     quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
     quiet.c_lflag |= ICANON | ISIG;  // line editing, and Ctrl-C still interrupts
     // Ctrl-Z and Ctrl-\ would stop or kill the program with echo off and no handler to put it
     // back; they do nothing while the prompt waits.
     quiet.c_cc[VSUSP] = _POSIX_VDISABLE;
     quiet.c_cc[VQUIT] = _POSIX_VDISABLE;
-    echoSilenced.store(true);
+    terminal.echoSilenced.store(true);
     // TCSAFLUSH: text typed before the prompt appeared is not taken as the password.
-    if (::tcsetattr(terminal, TCSAFLUSH, &quiet) != 0) {
-        echoSilenced.store(false);
+    if (::tcsetattr(terminal.descriptor, TCSAFLUSH, &quiet) != 0) {
+        terminal.echoSilenced.store(false);
         return false;
     }
     return true;
 }
 
-void restoreEcho(int terminal) {
-    if (echoSilenced.exchange(false)) ::tcsetattr(terminal, TCSANOW, &savedSettings);
+void restoreEcho(PromptTerminal& terminal) {
+    if (terminal.echoSilenced.exchange(false)) {
+        ::tcsetattr(terminal.descriptor, TCSANOW, &terminal.savedSettings);
+    }
 }
 
 void writeAll(int descriptor, const std::string& text) {
@@ -111,11 +105,15 @@ LineEnd readSecretLine(int terminal, const RunFlags& flags, std::string& line) {
 int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, char* accepted) {
     auto& context = *static_cast<TerminalPromptContext*>(contextPointer);
     if (isCancelled(*context.flags)) return 0;
-    int terminal = promptTerminal();
+    int terminal = openPromptTerminal(*context.terminal);
     std::lock_guard<std::mutex> guard(context.ui->outputLock);
     clearProgress(*context.ui);
     if (terminal < 0) {
-        if (!context.toldNoTerminal) {
+        // A password that passed the entry's check but whose bytes failed its CRC-32 is proven
+        // wrong only in that the data is damaged: the entry is kept with those bytes, so the
+        // hint that such entries are skipped would be false.
+        bool onePassed = request.provenWrong != nullptr && !request.provenWrong->empty();
+        if (!context.toldNoTerminal && !onePassed) {
             std::fprintf(stderr, "zipsalvage: %s\n",
                          textOf(context.passwordsGiven ? kTextGivenPasswordsFail
                                                        : kTextNoTerminalForPasswords));
@@ -123,7 +121,7 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
         }
         return 0;
     }
-    if (!silenceEcho(terminal)) return 0;  // never ask for a password that would show
+    if (!silenceEcho(*context.terminal)) return 0;  // never ask for a password that would show
 
     writeAll(terminal, std::string("\nThe following file is encrypted:\n  ") +
                            cp437ToUtf8(request.name) +
@@ -148,19 +146,21 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
         writeAll(terminal, incorrect);
     }
     std::fill(line.begin(), line.end(), '\0');
-    restoreEcho(terminal);
+    restoreEcho(*context.terminal);
     return result;
 }
 
-void restoreTerminalNow() {
-    if (echoSilenced.load()) ::tcsetattr(terminalDescriptor, TCSANOW, &savedSettings);
+void restoreTerminalNow(PromptTerminal& terminal) {
+    if (terminal.echoSilenced.load()) {
+        ::tcsetattr(terminal.descriptor, TCSANOW, &terminal.savedSettings);
+    }
 }
 
-void releasePromptTerminal() {
-    if (terminalDescriptor < 0) return;
-    restoreEcho(terminalDescriptor);
-    ::close(terminalDescriptor);
-    terminalDescriptor = -1;
+void releasePromptTerminal(PromptTerminal& terminal) {
+    if (terminal.descriptor < 0) return;
+    restoreEcho(terminal);
+    ::close(terminal.descriptor);
+    terminal.descriptor = -1;
 }
 
 }  // namespace zipsalvage

@@ -43,8 +43,11 @@ PtySession::~PtySession() {
 }
 
 bool startOnTerminal(PtySession& session, const std::vector<std::string>& arguments,
-                     const std::string& logPath) {
-    if (::openpty(&session.master, &session.slave, nullptr, nullptr, nullptr) != 0) return false;
+                     const std::string& logPath, const TerminalSetup& setup) {
+    struct winsize size {};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(setup.columns);
+    if (::openpty(&session.master, &session.slave, nullptr, nullptr, &size) != 0) return false;
     pid_t child = ::fork();
     if (child < 0) return false;
     if (child == 0) {
@@ -54,7 +57,7 @@ bool startOnTerminal(PtySession& session, const std::vector<std::string>& argume
         int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         ::dup2(nothing, STDIN_FILENO);
         ::dup2(log, STDOUT_FILENO);
-        ::dup2(log, STDERR_FILENO);
+        ::dup2(setup.errorsOnTerminal ? session.slave : log, STDERR_FILENO);
         ::close(session.master);
         ::close(session.slave);  // the pty stays the controlling terminal without an open fd
         std::vector<char*> argv;

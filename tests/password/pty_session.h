@@ -22,11 +22,18 @@ struct PtySession {
     PtySession& operator=(const PtySession&) = delete;
 };
 
+// The pseudo-terminal's width, and whether standard error goes to it (where the progress bar
+// is drawn) rather than to the log.
+struct TerminalSetup {
+    int columns = 80;
+    bool errorsOnTerminal = false;
+};
+
 // Starts the program in a new session whose controlling terminal is a fresh pseudo-terminal;
 // stdin is /dev/null and stdout and stderr go to `logPath`, so the terminal shows only what
-// the program writes to /dev/tty.
+// the program writes to /dev/tty (and to stderr, with `errorsOnTerminal`).
 bool startOnTerminal(PtySession& session, const std::vector<std::string>& arguments,
-                     const std::string& logPath);
+                     const std::string& logPath, const TerminalSetup& setup = {});
 
 // Waits (up to 20 s) until `text` appears after what was matched before; moves past it.
 bool expectText(PtySession& session, const std::string& text);

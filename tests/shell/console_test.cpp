@@ -288,6 +288,17 @@ TEST(ConsoleMessages, WithoutATerminalTheHintAboutPasswordsFitsWhatWasGiven) {
     EXPECT_FALSE(contains(wrong.output, "give them with -p")) << wrong.output;
     EXPECT_TRUE(contains(wrong.output, "no password given with -p opens")) << wrong.output;
     EXPECT_EQ(wrong.status, 1);
+
+    // The right password opens an entry whose data is damaged: the entry is kept with what
+    // that password decrypted, so nothing may say that no password opens it.
+    Bytes damaged =
+        testing::handMadeEncryptedEntry("locked.txt", testing::makeText(900, 3), "right");
+    damaged.resize(damaged.size() - 300);
+    testing::writeWholeFile(dir.file("d.zip"), damaged);
+    Outcome opened = salvage(dir, "-y -p wrong -p right d.zip");
+    EXPECT_EQ(opened.status, 1) << opened.output;
+    EXPECT_FALSE(contains(opened.output, "no password given with -p opens")) << opened.output;
+    EXPECT_FALSE(contains(opened.output, "Cannot decrypt")) << opened.output;
 }
 
 // Traditional encryption has no length limit; a long password used to be cut to 39 bytes.
@@ -315,6 +326,33 @@ TEST(ConsoleOptions, LongPasswordsAndLongOptionsWithValues) {
     }
 }
 
+// GNU conventions: "-qy", "-oOUT.zip", "-pSECRET", "--" before an archive named like an option;
+// an empty argument is named as the problem.
+TEST(ConsoleOptions, ShortOptionsCombineAndTakeTheirValueAttached) {
+    TempDir dir;
+    testing::writeWholeFile(dir.file("-x.zip"),
+                            testing::handMadeEncryptedEntry("locked.txt", Bytes{'x'}, "secret"));
+    testing::writeWholeFile(dir.file("out.zip"), std::string("old"));
+    Outcome run = salvage(dir, "-qy -oout.zip -psecret -- -x.zip");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_FALSE(contains(run.output, "locked.txt: size")) << "-q was taken: " << run.output;
+    std::vector<testing::ListedEntry> listed;
+    std::string problem;
+    ASSERT_TRUE(testing::readArchive(testing::readWholeFile(dir.file("out.zip")), listed, problem))
+        << problem;
+    EXPECT_EQ(listed[0].content, Bytes{'x'});
+
+    Outcome asOption = salvage(dir, "-y -x.zip");
+    EXPECT_EQ(asOption.status, 2);
+    EXPECT_TRUE(contains(asOption.output, "unknown option -x")) << asOption.output;
+    Outcome empty = salvage(dir, "-y ''");
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_TRUE(contains(empty.output, "an empty argument")) << empty.output;
+    Outcome noValue = salvage(dir, "-yo");
+    EXPECT_TRUE(contains(noValue.output, "option -o needs a value")) << noValue.output;
+    EXPECT_TRUE(contains(salvage(dir, "-l -o x.zip a.zip").output, "--list writes no output"));
+}
+
 TEST(ConsoleOptions, QuietKeepsProblemsAndTheSummaryAndTheReportJudgesEachEntry) {
     if (!testing::haveCommand("python3")) GTEST_SKIP() << "python3 is needed";
     TempDir dir;
@@ -336,6 +374,8 @@ TEST(ConsoleOptions, QuietKeepsProblemsAndTheSummaryAndTheReportJudgesEachEntry)
                   "python3 -c \"import json, sys\n"
                   "for line in open(sys.argv[1]):\n"
                   "  e = json.loads(line)\n"
+                  "  if 'summary' in e: e = e['summary']; print(e['archive'], e['found'], "
+                  "e['whole'], e['partial'] + e['lost'], e['exitStatus']); continue\n"
                   "  print(e['name'], e['method'], e['recordedSize'], e['recoveredBytes'], "
                   "e['written'], e['verdict'])\" " +
                       shellQuote(dir.file("r.json")),
@@ -347,6 +387,8 @@ TEST(ConsoleOptions, QuietKeepsProblemsAndTheSummaryAndTheReportJudgesEachEntry)
     EXPECT_TRUE(contains(fields, "whole.txt 0 500 500 True whole\ncut.txt 0 900 ")) << fields;
     EXPECT_TRUE(contains(fields, " True unrecoverable\n") || contains(fields, " True partial\n"))
         << fields;
+    // The last line sums the records up, as the log's summary and the exit status do.
+    EXPECT_EQ(fields.rfind("\nd.zip 2 1 1 1\n"), fields.size() - 15) << fields;
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Full disks, on small tmpfs mounts (root only; skipped otherwise): a full output folder ends
-// the run with "Unable to write to output file" and leaves nothing behind, and a full or too
-// small temporary folder is a system error, never damage in the archive, that costs only the
-// entries it cannot hold.
+// the run with a message naming the output and the system's reason, and leaves nothing behind, and
+// a full or too small temporary folder is a system error, never damage in the archive, that costs
+// only the entries it cannot hold.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -55,7 +55,9 @@ TEST_F(FullDisk, AFullOutputFolderEndsTheRunAndKeepsTheEarlierOutput) {
     Outcome run =
         salvage(dir, "-y -o " + testing::shellQuote(small.file("Salvaged.zip")) + " a.zip");
     EXPECT_EQ(run.status, 3) << run.output;
-    EXPECT_TRUE(contains(run.output, "Output Error: Unable to write to output file")) << run.output;
+    EXPECT_TRUE(contains(run.output, "Output Error: Unable to write " + small.file("Salvaged.zip") +
+                                         ": No space left on device\n"))
+        << run.output;
     expectNoEntryBlamed(run);
     EXPECT_FALSE(contains(run.output, "Salvage attempt complete")) << run.output;
     EXPECT_EQ(folderNames(small.path), std::vector<std::string>{"Salvaged.zip"});

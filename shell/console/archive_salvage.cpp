@@ -1,0 +1,179 @@
+// salvageArchive: the steps of one run in the order the engine asks for them, every way out
+// closing the run's files and its private temporary folder.
+#include "shell/console/archive_salvage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/salvage_run.h"
+#include "resources/strings.h"
+#include "shell/console/console_ui.h"
+#include "shell/console/stop_signals.h"
+
+namespace zipsalvage {
+namespace {
+
+// The run of one archive, whose list of written entries goes with it, and whose private
+// temporary folder (which may hold decrypted data) goes after its files are closed.
+struct OwnedRun {
+    SalvageRun run;
+    OwnedRun() = default;
+    ~OwnedRun() {
+        closeRunFiles(run);
+        freeEntryList(run);
+        removeRunTempFolder();
+    }
+    OwnedRun(const OwnedRun&) = delete;
+    OwnedRun& operator=(const OwnedRun&) = delete;
+};
+
+struct WorkerJob {
+    SalvageRun* run;
+    RunResult result;
+};
+
+void workerMain(void* argument) {
+    auto* job = static_cast<WorkerJob*>(argument);
+    job->result = runSalvage(*job->run);
+}
+
+std::string absolutePath(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
+uint64_t entriesWritten(const SalvageRun& run) {
+    uint64_t count = 0;
+    for (const SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) ++count;
+    return count;
+}
+
+// Passwords from the command line are tried before anyone is asked, after those that opened
+// entries of earlier archives; the prompt asks on the terminal when there is one.
+void preparePasswords(SalvageRun& run, const SalvageSession& session,
+                      TerminalPromptContext& promptContext) {
+    for (const std::string& password : session.options->passwords) {
+        if (password.size() > kPasswordBufferBytes - 1) {
+            std::fprintf(stderr, "zipsalvage: only the first %d bytes of a password are used\n",
+                         kPasswordBufferBytes - 1);
+            break;
+        }
+    }
+    std::memcpy(run.passwords.remembered, session.remembered.remembered,
+                sizeof run.passwords.remembered);
+    run.passwords.rememberedCount = session.remembered.rememberedCount;
+    run.passwords.given = session.options->passwords;
+    run.passwords.dialog = askPasswordOnTerminal;
+    run.passwords.dialogContext = &promptContext;
+}
+
+void keepRememberedPasswords(SalvageSession& session, const SalvageRun& run) {
+    std::memcpy(session.remembered.remembered, run.passwords.remembered,
+                sizeof session.remembered.remembered);
+    session.remembered.rememberedCount = run.passwords.rememberedCount;
+}
+
+int cancelled(SalvageRun& run, ConsoleUi& ui) {
+    closeRunFiles(run);  // removes the partial output; an earlier output stays as it was
+    {
+        std::lock_guard<std::mutex> guard(ui.outputLock);
+        clearProgress(ui);
+    }
+    std::fprintf(stderr, "%s\n", textOf(kTextCancelled));
+    return stoppedStatus();
+}
+
+// An archive itself named like the default output is refused as the output; say what helps.
+void hintWhenArchiveIsTheOutput(const SalvageRun& run, const SalvageTask& task) {
+    if (!task.defaultOutput) return;
+    if (!isSameFile(run.reader.archiveHandle, task.outputPath.c_str())) return;
+    char line[512];
+    formatText(line, sizeof line, textOf(kTextArchiveIsDefaultOutput), "Salvaged.zip");
+    std::fprintf(stderr, "%s\n", line);
+}
+
+// The run from its worker's start to its verdict; the output is in place when it returns
+// kExitWhole or kExitDamaged.
+int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
+    ui.started = std::chrono::steady_clock::now();
+    // The run is the worker's until it is joined; meanwhile this thread and the signal
+    // handlers touch only its flags.
+    WorkerJob job{&run, RunResult::kCompleted};
+    WorkerThread worker;
+    if (!startThread(worker, workerMain, &job)) {
+        workerMain(&job);
+    }
+    joinThread(worker);
+    releasePromptTerminal(*session.terminal);
+    keepRememberedPasswords(session, run);
+
+    // A signal after the output was put in place does not undo a completed run.
+    if (job.result == RunResult::kCancelled) return cancelled(run, ui);
+    closeRunFiles(run);
+    {
+        std::lock_guard<std::mutex> guard(ui.outputLock);
+        clearProgress(ui);
+    }
+    if (job.result == RunResult::kOutputFailed) return kExitWriteFailed;
+    bool whole = run.filesFound > 0 && entriesWritten(run) == run.filesFound &&
+                 run.unrecoverableCount == 0 && run.partialCount == 0 &&
+                 run.undecryptableCount == 0 && run.systemErrorCount == 0;
+    return whole ? kExitWhole : kExitDamaged;
+}
+
+}  // namespace
+
+int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string& written) {
+    written.clear();
+    const ConsoleOptions& options = *session.options;
+    OwnedRun owned;
+    SalvageRun& run = owned.run;
+    ConsoleUi ui;
+    ui.assumeYes = options.assumeYes;
+    ui.quiet = options.quiet;
+    ui.log = session.log;
+    attachConsoleUi(run, ui);
+    TerminalPromptContext promptContext{&ui, &run.flags, session.terminal, false,
+                                        !options.passwords.empty()};
+    preparePasswords(run, session, promptContext);
+    SignalledRun signalled(run.flags);
+
+    run.archivePath = task.archivePath;
+    run.threads = options.threads;
+    if (!openArchive(run, run.archivePath.c_str())) return kExitNoRun;
+    ui.totalBytes = run.reader.archiveSize;
+    if (!checkTempFolder(run)) return kExitNoRun;
+    EntryReportFile& report = *session.report;
+    if (!options.reportPath.empty()) {
+        if (report.file == nullptr &&
+            !openEntryReport(report, options.reportPath, options.archivePaths)) {
+            return kExitNoRun;
+        }
+        attachEntryReport(report, run);
+    }
+    ReportSummary summary{task.archivePath, "", kExitNoRun};
+    if (!createOutput(run, task.outputPath.c_str())) {
+        hintWhenArchiveIsTheOutput(run, task);
+        summary.exitStatus = isCancelled(run.flags) ? stoppedStatus() : kExitNoRun;
+    } else if (isCancelled(run.flags)) {
+        summary.exitStatus = cancelled(run, ui);
+    } else {
+        ui.outputPath = run.outputPath;
+        summary.exitStatus = runToVerdict(session, run, ui);
+    }
+    if (summary.exitStatus == kExitWhole || summary.exitStatus == kExitDamaged) {
+        written = absolutePath(run.outputPath);
+        summary.output = written;
+        char line[8192];
+        formatText(line, sizeof line, loadText(kTextStoredIn), written.c_str());
+        std::fprintf(ui.log, "%s\n", line);
+        std::fflush(ui.log);
+    }
+    bool reportWritten = options.reportPath.empty() || writeReportSummary(report, summary);
+    return reportWritten ? summary.exitStatus : kExitWriteFailed;
+}
+
+}  // namespace zipsalvage
