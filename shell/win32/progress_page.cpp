@@ -72,7 +72,6 @@ void startRun(HWND page, ShellState& state) {
 void showProgress(HWND page, ShellState& state, int thousandths) {
     ::SendDlgItemMessageW(page, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(thousandths), 0);
     RunProgress& progress = state.progress;
-    progress.thousandths = thousandths;
     uint64_t now = ::GetTickCount64();
     if (now - progress.shownTicks < kRateRefreshMs) return;
     progress.shownTicks = now;

@@ -64,7 +64,6 @@ struct RunProgress {
     uint64_t archiveBytes = 0;  // the archive's size, taken before the worker starts
     uint64_t startedTicks = 0;  // GetTickCount64 when the run started
     uint64_t shownTicks = 0;    // when the rate text last changed
-    int thousandths = 0;
 };
 
 // Everything the program keeps between window messages. Owned by WinMain; the wizard's pages
