@@ -210,7 +210,7 @@ bool browseForFolder(HWND owner, const std::string& startFolder, std::string& ch
     std::wstring start = wideFromUtf8(startFolder);
     FolderPick picked = pickFolderWithItemDialog(owner, start, chosen);
     if (picked != FolderPick::kUnavailable) return picked == FolderPick::kChosen;
-    // The older dialog: it may show the start folder's drive rather than the folder itself.
+    // The older dialog, for systems without the item dialog.
     std::wstring instruction = wideFromUtf8(loadText(kTextFolderDialogTitle));
     wchar_t shownName[MAX_PATH] = {};
     BROWSEINFOW browse = {};
