@@ -390,6 +390,9 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderNotSalvaged;
     }
     run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
+    if (run.ui.entryStarted != nullptr) {
+        run.ui.entryStarted(run.ui.context, shownName(run, entry->name).c_str());
+    }
 
     // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
     uint64_t dataStart = static_cast<uint64_t>(logicalPosition(run.reader));

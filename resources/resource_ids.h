@@ -17,6 +17,8 @@
 /* First page. */
 #define IDC_ARCHIVE_EDIT 1000
 #define IDC_BROWSE 3
+#define IDC_OUTPUT_FOLDER_EDIT 1005
+#define IDC_BROWSE_FOLDER 1006
 
 /* Both pages: the title line. */
 #define IDC_PAGE_TITLE 1004
@@ -25,3 +27,12 @@
 #define IDC_PROGRESS_BAR 1001
 #define IDC_LOG_LIST 1002
 #define IDC_COMPLETION_TEXT 1003
+#define IDC_ENTRY_TEXT 1007
+#define IDC_RATE_TEXT 1008
+#define IDC_OPEN_FOLDER 1012
+#define IDC_SALVAGE_ANOTHER 1013
+
+/* The log list's context menu. */
+#define IDM_COPY_LINES 2001
+#define IDM_COPY_ALL 2002
+#define IDM_SAVE_LOG 2003

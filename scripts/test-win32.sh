@@ -56,6 +56,15 @@ for preset in mingw-x86 mingw-x64; do
 done
 build="$root/build/mingw-x64"
 program="$build/shell/win32/zipsalvage.exe"
+# Both programs carry the manifest: common controls 6 and per-monitor DPI awareness.
+for exe in "$root/build/mingw-x86/shell/win32/zipsalvage.exe" "$program"; do
+  if [ -f "$exe" ] && grep -aq 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' "$exe" &&
+     grep -aq '>PerMonitorV2, PerMonitor<' "$exe"; then
+    note_pass "${exe#"$root/build/"} carries the application manifest"
+  else
+    note_fail "${exe#"$root/build/"} lacks the application manifest"
+  fi
+done
 [ -f "$program" ] || finish
 
 # --- Wine on a virtual display ------------------------------------------------------------
@@ -154,7 +163,7 @@ fi
 
 run_cases first-page "$driver" first-page "$exe" "$(fixture "first page")" "$shots"
 run_cases browse "$driver" browse "$exe" "$(fixture "first page")" "$shots"
-run_cases close-after-run "$driver" close-after-run "$exe" "$(fixture "closed run")" "$shots"
+run_cases log "$driver" log "$exe" "$(fixture "closed run")" "$shots"
 if unzip -tq "$work/fixtures/closed run/Salvaged.zip" >/dev/null 2>&1; then
   note_pass "the Salvaged.zip kept after the close box is a valid archive"
 else
@@ -200,6 +209,27 @@ fi
 run_cases password-escape "$driver" password-escape "$exe" "$(fixture "password escape")" "$shots"
 
 run_cases long-password "$driver" long-password "$exe" "$(fixture "long password")" "$shots"
+
+run_cases no-zip-data "$driver" no-zip-data "$exe" "$(fixture "no zip data")" "$shots"
+if [ "$(ls -A "$work/fixtures/no zip data")" = "noise.zip" ]; then
+  note_pass "an archive without Zip data leaves nothing beside it"
+else
+  note_fail "an archive without Zip data left: $(ls -A "$work/fixtures/no zip data" | tr '\n' ' ')"
+fi
+
+run_cases output-folder "$driver" output-folder "$exe" "$(fixture "output folder")" "$shots"
+if unzip -tq "$work/fixtures/output folder/out/Salvaged.zip" >/dev/null 2>&1 &&
+   [ "$(ls -A "$work/fixtures/output folder" | tr '\n' ' ')" = "good.zip out " ] &&
+   [ "$(ls -A "$work/fixtures/output folder/out")" = "Salvaged.zip" ]; then
+  note_pass "the chosen output folder holds a valid Salvaged.zip, and only it was written"
+else
+  note_fail "the chosen output folder lacks a valid Salvaged.zip, or more was written"
+fi
+
+# 144 DPI for this one program, as the display settings would set it; back to 96 after.
+"$wine_loader" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+run_cases high-dpi "$driver" high-dpi "$exe" "$(fixture "high dpi")" "$shots"
+"$wine_loader" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
 
 file_limit_kib=1024
 run_cases write-failure "$driver" write-failure "$exe" "$(fixture "write failure")" "$shots"

@@ -6,6 +6,7 @@
 
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
+#include "shell/win32/dpi.h"
 #include "shell/win32/password_dialog.h"
 #include "shell/win32/shell_state.h"
 #include "shell/win32/shown_names.h"
@@ -23,6 +24,10 @@ HWND pageOf(void* context) { return static_cast<const WindowUi*>(context)->page;
 void runLogLine(void* context, const char* text) { logLine(pageOf(context), text); }
 
 void runProgress(void* context, int thousandths) { postProgress(pageOf(context), thousandths); }
+
+void runEntryStarted(void* context, const char* shownName) {
+    ::SendMessageW(pageOf(context), WM_SALVAGE_ENTRY, 0, reinterpret_cast<LPARAM>(shownName));
+}
 
 bool runMessage(void* context, const char* text, const char* caption, MessageKind kind) {
     UINT style =
@@ -116,16 +121,28 @@ void centerWindow(HWND window, HWND reference) {
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void drawSideBitmap(HDC dc, HBITMAP bitmap) {
+void drawSideBitmap(HDC dc, HBITMAP bitmap, int dpi) {
     if (bitmap == nullptr) return;
+    int inset = scaledForDpi(kSideBitmapInset, dpi);
+    int width = scaledForDpi(kSideBitmapWidth, dpi);
+    int height = scaledForDpi(kSideBitmapHeight, dpi);
     HDC memory = ::CreateCompatibleDC(dc);
     HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    ::BitBlt(dc, kSideBitmapInset, kSideBitmapInset, kSideBitmapWidth, kSideBitmapHeight, memory, 0,
-             0, SRCCOPY);
+    if (width == kSideBitmapWidth && height == kSideBitmapHeight) {
+        ::BitBlt(dc, inset, inset, width, height, memory, 0, 0, SRCCOPY);
+    } else {
+        // Averaged rather than repeated pixels: the picture's gradients stay smooth.
+        int oldMode = ::SetStretchBltMode(dc, HALFTONE);
+        POINT oldOrigin;
+        ::SetBrushOrgEx(dc, 0, 0, &oldOrigin);  // HALFTONE wants it set after the mode
+        ::StretchBlt(dc, inset, inset, width, height, memory, 0, 0, kSideBitmapWidth,
+                     kSideBitmapHeight, SRCCOPY);
+        ::SetBrushOrgEx(dc, oldOrigin.x, oldOrigin.y, nullptr);
+        ::SetStretchBltMode(dc, oldMode);
+    }
     ::SelectObject(memory, previous);
     ::DeleteDC(memory);
-    RECT edge = {0, 0, kSideBitmapWidth + 2 * kSideBitmapInset,
-                 kSideBitmapHeight + 2 * kSideBitmapInset};
+    RECT edge = {0, 0, width + 2 * inset, height + 2 * inset};
     ::DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
 }
 
@@ -133,6 +150,7 @@ void attachWindowUi(SalvageRun& run, WindowUi& ui) {
     run.ui.context = &ui;
     run.ui.logLine = runLogLine;
     run.ui.postProgress = runProgress;
+    run.ui.entryStarted = runEntryStarted;
     run.ui.showMessage = runMessage;
     run.ui.displayName = runDisplayName;
     run.reader.progress = runProgress;

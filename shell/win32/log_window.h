@@ -24,11 +24,12 @@ POINT centeredOrigin(const RECT& window, const RECT& reference, int screenWidth,
 // Centres `window` over `reference` (the desktop when null), keeping it on the screen.
 void centerWindow(HWND window, HWND reference);
 
-// Paints `bitmap` (nothing when null) at (2, 2) inside a sunken edge from (0, 0) to (104, 254).
-void drawSideBitmap(HDC dc, HBITMAP bitmap);
+// Paints `bitmap` (nothing when null) at (2, 2) inside a sunken edge from (0, 0) to (104, 254),
+// all scaled from 96 DPI to `dpi`.
+void drawSideBitmap(HDC dc, HBITMAP bitmap, int dpi);
 
-// Points the run's log, progress, message boxes, name display and password dialog at the
-// wizard through `ui`, which must outlive their use and not change while a thread uses them.
+// Points the run's log, progress, entry names, message boxes, name display and password dialog
+// at the wizard through `ui`, which must outlive their use and not change while a thread uses them.
 void attachWindowUi(SalvageRun& run, WindowUi& ui);
 
 }  // namespace zipsalvage

@@ -1,6 +1,6 @@
 // The dialog "Decrypt File": the entry's name, a masked password box, OK and Skip. A wrong
 // password is answered with a message box and the dialog stays open; Escape or the close box
-// cancels the whole run, as the wizard's Cancel does.
+// stops the whole run at once, without the question the wizard's Cancel asks.
 #include "shell/win32/password_dialog.h"
 
 #include <commctrl.h>
@@ -134,12 +134,9 @@ int showPasswordDialog(void* dialogContext, const PasswordRequest& request, char
     PasswordQuestion question{&ui, &request, accepted};
     INT_PTR result = ::DialogBoxParamW(ui.instance, MAKEINTRESOURCEW(IDD_DECRYPT_FILE), ui.page,
                                        passwordDialogProc, reinterpret_cast<LPARAM>(&question));
-    if (result == kDialogCancelled) {
-        // The wizard closes as after its own Cancel; the dialog has given the sheet back its
-        // input by now, so the press is not lost on a disabled window.
-        ::PostMessageW(::GetParent(ui.page), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
-    }
-    // -1 (the dialog could not be shown, e.g. the wizard is gone) counts as Skip.
+    // Cancelled: the run's flag is set, so the run stops at once and the wizard shows it
+    // stopped, its log kept. -1 (the dialog could not be shown, e.g. the wizard is gone) counts as
+    // Skip.
     return result == kDialogAccepted ? 1 : 0;
 }
 

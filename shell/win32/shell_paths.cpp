@@ -40,10 +40,14 @@ std::string browseFolderFor(const std::string& archivePath) {
 }
 
 std::string outputPathBeside(const std::string& archivePath) {
-    std::string folder = driveAndFolder(archivePath);
     // A bare name has no folder: the output then goes to the current folder, like the archive.
-    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
-    return folder + "Salvaged.zip";
+    return outputPathIn(driveAndFolder(archivePath));
+}
+
+std::string outputPathIn(const std::string& folder) {
+    std::string path = folder;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    return path + "Salvaged.zip";
 }
 
 }  // namespace zipsalvage

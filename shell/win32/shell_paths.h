@@ -1,5 +1,5 @@
 // Path texts of the Windows program: the archive path from the command line, the folder the
-// file-open dialog starts in, and the output path beside the archive.
+// file-open dialog starts in, and the output path beside the archive or in a chosen folder.
 #pragma once
 
 #include <string>
@@ -25,5 +25,7 @@ std::string browseFolderFor(const std::string& archivePath);
 
 // "Salvaged.zip" in the folder of `archivePath`, which should be a full path.
 std::string outputPathBeside(const std::string& archivePath);
+// "Salvaged.zip" in `folder` (the current folder when it is empty).
+std::string outputPathIn(const std::string& folder);
 
 }  // namespace zipsalvage

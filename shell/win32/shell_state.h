@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+
 #include "engine/salvage_run.h"
 
 namespace zipsalvage {
@@ -13,6 +16,9 @@ namespace zipsalvage {
 inline constexpr UINT WM_SALVAGE_DONE = WM_USER + 1000;
 // Sent by the worker to the progress page: progress in thousandths, in both wParam and lParam.
 inline constexpr UINT WM_SALVAGE_PROGRESS = WM_USER + 1001;
+// Sent by the worker to the progress page when the scan starts on an entry: lParam is its
+// shown name (UTF-8), valid while the message is handled.
+inline constexpr UINT WM_SALVAGE_ENTRY = WM_USER + 1002;
 
 // Buttons of the property sheet that the pages switch on and off.
 inline constexpr int kSheetCancelButton = IDCANCEL;
@@ -24,8 +30,11 @@ struct GdiObject {
     Handle handle = nullptr;
 
     explicit GdiObject(Handle owned) : handle(owned) {}
-    ~GdiObject() {
+    ~GdiObject() { reset(nullptr); }
+    // Deletes the object held and takes `owned` in its place.
+    void reset(Handle owned) {
         if (handle != nullptr) ::DeleteObject(handle);
+        handle = owned;
     }
     GdiObject(const GdiObject&) = delete;
     GdiObject& operator=(const GdiObject&) = delete;
@@ -49,23 +58,38 @@ struct WorkerJob {
     WindowUi ui;
 };
 
+// What the progress page shows of the run in hand besides its log: the bytes read and their
+// rate, worked out on the interface thread from the progress the worker sends.
+struct RunProgress {
+    uint64_t archiveBytes = 0;  // the archive's size, taken before the worker starts
+    uint64_t startedTicks = 0;  // GetTickCount64 when the run started
+    uint64_t shownTicks = 0;    // when the rate text last changed
+};
+
 // Everything the program keeps between window messages. Owned by WinMain; the wizard's pages
 // reach it through their DWLP_USER, taken from their PROPSHEETPAGE at WM_INITDIALOG.
 struct ShellState {
     HINSTANCE instance = nullptr;
-    HFONT titleFont = nullptr;     // owned by WinMain, alive while the wizard is
-    HBITMAP sideBitmap = nullptr;  // the same; null when it could not be loaded
-    SalvageRun run;                // the one salvage run of the process
-    WindowUi selectUi;             // the first page's
+    HBITMAP sideBitmap = nullptr;  // owned by WinMain, alive while the wizard is; may be null
+    // Both pages' title font, made for the DPI of the window it was last asked for.
+    GdiObject<HFONT> titleFont{nullptr};
+    int titleFontDpi = 0;
+    // The salvage run in hand. "Salvage another" puts a fresh one in its place once the last
+    // has ended and its worker is gone.
+    std::optional<SalvageRun> run{std::in_place};
+    WindowUi selectUi;  // the first page's
     WorkerJob worker;
     WorkerThread workerThread;
     RunResult runResult = RunResult::kCompleted;  // as WM_SALVAGE_DONE reported it
     // Set when WM_SALVAGE_DONE has been handled: from then on a close of the sheet is no
     // cancel, and the finished output is kept.
     bool runFinished = false;
+    // A file of the output's name was there before the run: a run that wrote nothing must
+    // leave it alone.
+    bool outputExisted = false;
+    RunProgress progress;
 
     ShellState() = default;
-    ~ShellState() { freeEntryList(run); }
     ShellState(const ShellState&) = delete;
     ShellState& operator=(const ShellState&) = delete;
 };

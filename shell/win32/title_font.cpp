@@ -1,4 +1,4 @@
-// The title font: 14-point bold Arial at the screen's vertical resolution.
+// The title font: 14-point bold Arial at the DPI of the window it is for.
 #include "shell/win32/title_font.h"
 
 namespace zipsalvage {
@@ -11,11 +11,8 @@ constexpr int kPointsPerInch = 72;
 
 int titleFontHeight(int logPixelsY) { return logPixelsY * kTitlePoints / -kPointsPerInch; }
 
-HFONT createTitleFont() {
-    HDC screen = ::CreateCompatibleDC(nullptr);
-    int height = titleFontHeight(::GetDeviceCaps(screen, LOGPIXELSY));
-    ::DeleteDC(screen);
-    return ::CreateFontA(height, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
+HFONT createTitleFont(int dpi) {
+    return ::CreateFontA(titleFontHeight(dpi), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                          DEFAULT_PITCH | FF_DONTCARE, "Arial");
 }

@@ -9,7 +9,7 @@ namespace zipsalvage {
 // character height, not a cell height), truncated toward zero.
 int titleFontHeight(int logPixelsY);
 
-// Creates the font for the screen's vertical resolution.
-HFONT createTitleFont();
+// Creates the font for a window shown at `dpi`.
+HFONT createTitleFont(int dpi);
 
 }  // namespace zipsalvage

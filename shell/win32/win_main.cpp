@@ -12,8 +12,8 @@
 #include "resources/resource_ids.h"
 #include "shell/win32/shell_paths.h"
 #include "shell/win32/shell_state.h"
-#include "shell/win32/title_font.h"
 #include "shell/win32/wizard.h"
+#include "shell/win32/wizard_pages.h"
 
 namespace zipsalvage {
 namespace {
@@ -37,20 +37,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void fillPathsFromCommandLine(SalvageRun& run) {
     std::string path =
         archivePathFromCommandLine(utf8FromWide(argumentsOf(::GetCommandLineW())).c_str());
-    if (!path.empty()) {
-        run.archivePath = path;
-        run.browseFolder = browseFolderFor(path);
-        return;
-    }
-    run.archivePath.clear();
-    UINT needed = ::GetWindowsDirectoryW(nullptr, 0);
-    std::wstring windowsFolder(needed, L'\0');
-    UINT length = needed > 0 ? ::GetWindowsDirectoryW(windowsFolder.data(), needed) : 0;
-    windowsFolder.resize(length < needed ? length : 0);
-    run.browseFolder = utf8FromWide(windowsFolder);
-    if (!run.browseFolder.empty() && run.browseFolder.back() == '\\') {
-        run.browseFolder.pop_back();
-    }
+    run.archivePath = path;
+    // Without a path, Browse starts in the Documents folder (the first page decides).
+    run.browseFolder = path.empty() ? std::string() : browseFolderFor(path);
 }
 
 bool registerMainClass(HINSTANCE instance, HBRUSH background) {
@@ -77,19 +66,6 @@ bool registerMainClass(HINSTANCE instance, HBRUSH background) {
     return ::RegisterClassW(&plain) != 0;
 }
 
-// Waits for the worker while still answering the messages it sends: a log line sent just as
-// the wizard closed would otherwise never be answered, and neither thread would go on.
-void waitForWorker(WorkerThread& workerThread) {
-    if (!workerThread.started) return;
-    HANDLE worker = reinterpret_cast<HANDLE>(workerThread.handle);
-    while (::MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
-           WAIT_OBJECT_0 + 1) {
-        MSG message;
-        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    joinThread(workerThread);
-}
-
 int runProgram(HINSTANCE instance) {
     ::InitCommonControls();
     ::OleInitialize(nullptr);
@@ -100,13 +76,11 @@ int runProgram(HINSTANCE instance) {
     // Opened and closed at once if it exists; nothing depends on the outcome.
     closeFile(openExistingForRead(kStartupMarker));
 
-    fillPathsFromCommandLine(state.run);
+    fillPathsFromCommandLine(*state.run);
 
     GdiObject<HBRUSH> background(::CreateSolidBrush(::GetSysColor(COLOR_BTNFACE)));
     if (!registerMainClass(instance, background.handle)) return kExitNoWindowClass;
-    GdiObject<HFONT> titleFont(createTitleFont());
     GdiObject<HBITMAP> sideBitmap(::LoadBitmapW(instance, MAKEINTRESOURCEW(IDB_SIDE_BITMAP)));
-    state.titleFont = titleFont.handle;
     state.sideBitmap = sideBitmap.handle;
     HWND mainWindow =
         ::CreateWindowExW(0, kMainClassName, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -118,7 +92,7 @@ int runProgram(HINSTANCE instance) {
     waitForWorker(state.workerThread);
     // The run is this thread's again. A cancelled run's output was never put in place: closing
     // removes its partial file, and an earlier file of the output's name stays as it was.
-    closeRunFiles(state.run);
+    closeRunFiles(*state.run);
     removeRunTempFolder();
     ::OleUninitialize();
     return kExitNormal;

@@ -1,4 +1,5 @@
-// The two-page wizard: choosing the archive, then the run with its log and progress bar.
+// The two-page wizard: choosing the archive and where its salvage goes, then the run with its
+// log and progress bar.
 #pragma once
 
 #include <windows.h>

@@ -245,6 +245,78 @@ void typeText(HWND window, const std::string& text) {
     for (wchar_t character : wideFromUtf8(text)) ::PostMessageW(window, WM_CHAR, character, 1);
 }
 
+void pressKeys(HWND window, const std::vector<WORD>& keys) {
+    ::SetForegroundWindow(window);
+    ::Sleep(100);
+    std::vector<INPUT> inputs;
+    auto key = [&](WORD virtualKey, DWORD flags) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = virtualKey;
+        input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = flags;
+        inputs.push_back(input);
+    };
+    for (WORD virtualKey : keys) key(virtualKey, 0);
+    for (auto at = keys.rbegin(); at != keys.rend(); ++at) key(*at, KEYEVENTF_KEYUP);
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    ::Sleep(200);
+}
+
+std::string clipboardText() {
+    std::string text;
+    if (!::OpenClipboard(nullptr)) return text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* wide = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = utf8FromWide(wide, wcslen(wide));
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+void clearClipboard() {
+    if (!::OpenClipboard(nullptr)) return;
+    ::EmptyClipboard();
+    ::CloseClipboard();
+}
+
+HWND findPopupMenu(const Program& program) {
+    for (HWND window : topWindowsOf(program)) {
+        char className[16] = {};
+        ::GetClassNameA(window, className, sizeof className);
+        if (std::string(className) == "#32768") return window;
+    }
+    return nullptr;
+}
+
+namespace {
+
+struct CaptionSearch {
+    const std::string* part;
+    HWND found;
+};
+
+BOOL CALLBACK matchCaptionPart(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<CaptionSearch*>(parameter);
+    if (!::IsWindowVisible(window)) return TRUE;
+    wchar_t caption[512] = {};
+    int length = ::GetWindowTextW(window, caption, 512);
+    std::string text = utf8FromWide(caption, static_cast<size_t>(length > 0 ? length : 0));
+    if (text.find(*search->part) == std::string::npos) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND findAnyWindowContaining(const std::string& part) {
+    CaptionSearch search{&part, nullptr};
+    ::EnumWindows(matchCaptionPart, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::vector<std::string> tempFoldersOfRuns() {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);

@@ -56,6 +56,17 @@ HWND focusedWindow(HWND window);
 void pressKey(HWND window, WPARAM virtualKey);
 // Posts `text` to `window` one character at a time, as typing would (limits of the box apply).
 void typeText(HWND window, const std::string& text);
+// Brings `window` to the front and presses the keys as the keyboard would, through the
+// system's input queue (so the program sees Ctrl and Shift held): each key in turn goes down,
+// then all come up in the reverse order. For shortcuts that a posted message cannot give.
+void pressKeys(HWND window, const std::vector<WORD>& keys);
+// The clipboard's Unicode text, as UTF-8 ("" when it holds none).
+std::string clipboardText();
+void clearClipboard();
+// The open popup menu of the process (window class "#32768"), or null.
+HWND findPopupMenu(const Program& program);
+// A visible top-level window of any process whose caption contains `part`, or null.
+HWND findAnyWindowContaining(const std::string& part);
 // Names of the runs' private temporary folders in the user's temporary folder.
 std::vector<std::string> tempFoldersOfRuns();
 

@@ -74,7 +74,8 @@ def main():
     root = sys.argv[1]
     names = ("complete run", "first page", "closed run", "cancel run", "password run",
              "two runs", "unicode", "password escape", "write failure", "long path",
-             "long password")
+             "long password", "no zip data", "output folder",
+             "high dpi")
     folders = {name: os.path.join(root, name) for name in names}
     # Latin, Cyrillic and CJK in one folder name: none of one ANSI code page holds them all.
     folders["unicode"] = os.path.join(root, "Gr\u00fc\u00dfe \u041e\u0440\u0434\u0435\u0440 \u6587\u4ef6\u5939")
@@ -108,6 +109,11 @@ def main():
               {f"part{part}.bin": generator.randbytes(192 << 10) for part in range(12)},
               zipfile.ZIP_STORED)
 
+    # Bytes without a single "PK" in them: no signature to start an entry at.
+    noise = generator.randbytes(200 << 10).replace(b"PK", b"pk")
+    with open(os.path.join(folders["no zip data"], "noise.zip"), "wb") as out:
+        out.write(noise)
+
     two = "".join(f"{line}\n" for line in range(1, 2001)).encode()
     zip_files(folders["complete run"], "good.zip", {"one.txt": b"hello\n", "two.txt": two}, ["-0"])
     # A name in the OEM code page (CP437 0x81 is u-umlaut), as DOS-era archivers stored them:
@@ -119,7 +125,13 @@ def main():
                    cwd=folders["complete run"], check=True)
     os.remove(oem_name)
     zip_files(folders["first page"], "good.zip", {"one.txt": b"hello\n"}, ["-0"])
-    zip_files(folders["closed run"], "good.zip", {"one.txt": b"hello\n"}, ["-0"])
+    # More entries than the log shows at once, so its keys have something to scroll.
+    zip_files(folders["high dpi"], "good.zip", {"one.txt": b"hello\n"}, ["-0"])
+    zip_files(folders["output folder"], "good.zip", {"one.txt": b"hello\n"}, ["-0"])
+    os.makedirs(os.path.join(folders["output folder"], "out"))
+    zip_files(folders["closed run"], "good.zip",
+              {"one.txt": b"hello\n", **{f"line{index:02d}.txt": b"line\n" for index in range(30)}},
+              ["-0"])
     with open(os.path.join(folders["first page"], "Salvaged.zip"), "wb") as out:
         out.write(b"an older Salvaged.zip that must survive")
 

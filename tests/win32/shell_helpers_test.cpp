@@ -1,11 +1,17 @@
 // The window helpers of the wizard, in-process: the log list's scrolling and the page each
 // run's log reaches, centring and its clamping, the two loadText buffers and the string-table
 // resource, the dialog templates, and the path and font rules of start-up, names and paths in
-// any script, the private temporary folder, the processor count.
-#include <windows.h>
+// any script, the private temporary folder, the progress line, what the manifest gives and the
+// scaled side picture, the processor count.
+// clang-format off
+#include <windows.h>  // first: the other Windows headers need its types
+// clang-format on
+#include <commctrl.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "platform/platform.h"
@@ -14,6 +20,7 @@
 #include "resources/strings.h"
 #include "shell/win32/log_window.h"
 #include "shell/win32/path_text.h"
+#include "shell/win32/progress_text.h"
 #include "shell/win32/shell_paths.h"
 #include "shell/win32/shell_state.h"
 #include "shell/win32/shown_names.h"
@@ -181,10 +188,11 @@ void loadTextUsesTwoBuffers() {
     check(std::strcmp(second, "Unable to open %s") == 0, "the second text was overwritten");
     finishCase("loadText holds two texts at once; the third call reuses the first buffer");
 
-    for (int id = 0; id <= 40; ++id) {
+    for (int id = 0; id < 600; ++id) {
         const char* compiled = textOf(id);
         std::string loaded = loadText(id);
-        check(loaded == (compiled != nullptr ? compiled : ""),
+        // loadText keeps 99 characters of a longer text (some console texts are).
+        check(loaded == std::string(compiled != nullptr ? compiled : "").substr(0, 99),
               "string " + std::to_string(id) + " of the resource is \"" + loaded + "\"");
     }
     finishCase("the STRINGTABLE resource holds exactly the texts of strings.def");
@@ -221,13 +229,25 @@ void dialogTemplatesHoldTheirControls() {
           "482 title");
     check(windowText(::GetDlgItem(select, IDC_BROWSE)) == "&Browse", "482 Browse");
     check((styleOf(select, IDC_ARCHIVE_EDIT) & ES_AUTOHSCROLL) != 0, "archive box does not scroll");
+    check((styleOf(select, IDC_OUTPUT_FOLDER_EDIT) & ES_AUTOHSCROLL) != 0 &&
+              windowText(::GetDlgItem(select, IDC_OUTPUT_FOLDER_EDIT)).empty() &&
+              windowText(::GetDlgItem(select, IDC_BROWSE_FOLDER)) == "Br&owse",
+          "482 output folder box and its Browse");
     HWND progress =
         ::CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS_PAGE), parent, quietDialog, 0);
     LONG_PTR listStyle = styleOf(progress, IDC_LOG_LIST);
     // (The list box manages its own scroll-bar style bits, so only its own styles are checked.)
-    check((listStyle & LBS_SORT) == 0 && (listStyle & LBS_NOSEL) != 0 &&
-              (listStyle & LBS_NOINTEGRALHEIGHT) != 0,
+    // Reached with Tab, lines selected with Shift, its keys sent to the page (Ctrl+C).
+    check((listStyle & LBS_SORT) == 0 && (listStyle & LBS_NOSEL) == 0 &&
+              (listStyle & LBS_EXTENDEDSEL) != 0 && (listStyle & LBS_WANTKEYBOARDINPUT) != 0 &&
+              (listStyle & WS_TABSTOP) != 0 && (listStyle & LBS_NOINTEGRALHEIGHT) != 0,
           "log list style " + std::to_string(listStyle));
+    for (int id : {IDC_OPEN_FOLDER, IDC_SALVAGE_ANOTHER}) {
+        check(::GetDlgItem(progress, id) != nullptr && (styleOf(progress, id) & WS_VISIBLE) == 0,
+              "button " + std::to_string(id) + " missing or shown during the run");
+    }
+    check((styleOf(progress, IDC_ENTRY_TEXT) & SS_TYPEMASK) == SS_OWNERDRAW,
+          "the entry line is a plain static");
     LONG_PTR completionStyle = styleOf(progress, IDC_COMPLETION_TEXT);
     check((completionStyle & WS_VISIBLE) == 0, "completion text visible at start");
     // Drawn by the program: a path holding "&" is shown as it is, a long one is shortened.
@@ -257,7 +277,11 @@ void startUpPathsAndFont() {
     check(outputPathBeside("C:\\Data\\broken.zip") == "C:\\Data\\Salvaged.zip", "output beside");
     check(outputPathBeside("C:\\broken.zip") == "C:\\Salvaged.zip", "output in a drive's root");
     check(outputPathBeside("broken.zip") == "Salvaged.zip", "output of a bare name");
-    check(titleFontHeight(96) == -18 && titleFontHeight(120) == -23, "title font height");
+    check(outputPathIn("C:\\Out") == "C:\\Out\\Salvaged.zip" &&
+              outputPathIn("C:\\") == "C:\\Salvaged.zip" && outputPathIn("") == "Salvaged.zip",
+          "output in a chosen folder");
+    check(titleFontHeight(96) == -18 && titleFontHeight(120) == -23 && titleFontHeight(144) == -28,
+          "title font height");
     check(argumentsOf(L"\"C:\\Program Files\\zs.exe\"  \"D:\\a b.zip\"") == L"\"D:\\a b.zip\"",
           "arguments after a quoted program name");
     check(argumentsOf(L"zs.exe D:\\x.zip") == L"D:\\x.zip", "arguments after a plain name");
@@ -323,6 +347,66 @@ void namesAndPathsInAnyScript() {
     finishCase("the run's temporary folder is its own and is removed with what it holds");
 }
 
+// The picture drawn at 144 DPI into a white area: its top left and bottom right corners.
+bool sidePictureScaled(HBITMAP picture) {
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP area = ::CreateCompatibleBitmap(screen, 200, 420);
+    ::ReleaseDC(nullptr, screen);
+    HGDIOBJ previous = ::SelectObject(memory, area);
+    RECT all = {0, 0, 200, 420};
+    ::FillRect(memory, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    drawSideBitmap(memory, picture, 144);
+    const COLORREF white = RGB(255, 255, 255);
+    // 150 x 375 pixels from (3, 3), in an edge to (156, 381).
+    bool scaled = ::GetPixel(memory, 150, 10) != white && ::GetPixel(memory, 10, 375) != white &&
+                  ::GetPixel(memory, 160, 10) == white && ::GetPixel(memory, 10, 385) == white;
+    ::SelectObject(memory, previous);
+    ::DeleteObject(area);
+    ::DeleteDC(memory);
+    return scaled;
+}
+
+void progressTextAndDisplay() {
+    check(byteCountText(512) == "512 B" && byteCountText(12 * 1024 + 512) == "12.5 KiB" &&
+              byteCountText(uint64_t{3} << 20) == "3.0 MiB" &&
+              byteCountText(uint64_t{5} << 30) == "5.00 GiB",
+          "byte counts: " + byteCountText(12 * 1024 + 512));
+    check(progressText(1 << 20, 4 << 20, 200) == "1.0 MiB of 4.0 MiB",
+          "a rate after 0.2 s: \"" + progressText(1 << 20, 4 << 20, 200) + "\"");
+    check(progressText(3 << 20, 4 << 20, 2000) == "3.0 MiB of 4.0 MiB, 1.5 MiB/s",
+          "the rate: \"" + progressText(3 << 20, 4 << 20, 2000) + "\"");
+    finishCase("the progress line counts bytes and gives their rate after half a second");
+
+    // The manifest: common controls 6, which Windows (and Wine) keep in the side-by-side store
+    // rather than in system32, where the older ones are.
+    HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
+    wchar_t loaded[MAX_PATH] = {};
+    ::GetModuleFileNameW(controls, loaded, MAX_PATH);
+    std::string path = utf8FromWide(loaded, std::wcslen(loaded));
+    for (char& letter : path) letter = static_cast<char>(std::tolower(letter));
+    check(path.find("\\winsxs\\") != std::string::npos,
+          "the common controls are not those of the manifest: " + path);
+    HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    HGLOBAL held = found != nullptr ? ::LoadResource(nullptr, found) : nullptr;
+    std::string manifest;
+    if (held != nullptr) {
+        manifest.assign(static_cast<const char*>(::LockResource(held)),
+                        ::SizeofResource(nullptr, found));
+    }
+    check(manifest.find(">PerMonitorV2, PerMonitor<") != std::string::npos &&
+              manifest.find(">true/pm<") != std::string::npos,
+          "the manifest does not declare per-monitor DPI awareness");
+    // (Wine reports every program aware; Windows only those whose manifest says so.)
+    check(::GetAwarenessFromDpiAwarenessContext(::GetThreadDpiAwarenessContext()) ==
+              DPI_AWARENESS_PER_MONITOR_AWARE,
+          "the program is not aware of each monitor's DPI");
+    HBITMAP picture = ::LoadBitmapW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_SIDE_BITMAP));
+    check(picture != nullptr && sidePictureScaled(picture), "the side picture is not scaled");
+    if (picture != nullptr) ::DeleteObject(picture);
+    finishCase("the manifest gives common controls 6 and DPI awareness; the picture scales");
+}
+
 void processorCountMatchesTheSystem() {
     int count = processorCount();
     check(count >= 1, "processorCount() is " + std::to_string(count));
@@ -347,6 +431,7 @@ int main() {
     dialogTemplatesHoldTheirControls();
     startUpPathsAndFont();
     namesAndPathsInAnyScript();
+    progressTextAndDisplay();
     processorCountMatchesTheSystem();
     return failedCases() == 0 ? 0 : 1;
 }

@@ -16,123 +16,13 @@
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "tests/win32/driver_support.h"
+#include "tests/win32/scenarios.h"
+#include "tests/win32/wizard_steps.h"
 
 using namespace zipsalvage::driver;
 using zipsalvage::utf8FromWide;
 
 namespace {
-
-const std::string kSheetCaption = "Zav Uvov Udodov Azezada";
-constexpr int kFinishButton = 12325;
-constexpr DWORD kWindowWaitMs = 20000;
-constexpr DWORD kRunWaitMs = 60000;
-
-struct Wizard {
-    Program program;
-    HWND sheet = nullptr;
-};
-
-Wizard openWizard(const std::string& exe, const std::string& arguments) {
-    Wizard wizard;
-    wizard.program = startProgram(exe, arguments);
-    if (!wizard.program.running) return wizard;
-    wizard.sheet = waitForTopWindow(wizard.program, kSheetCaption, kWindowWaitMs);
-    return wizard;
-}
-
-// A wizard that never showed ends the scenario at once rather than waiting out every step.
-bool abandoned(Wizard& wizard) {
-    if (wizard.sheet != nullptr) return false;
-    stopProgram(wizard.program);
-    finishCase("the wizard appears");
-    return true;
-}
-
-std::string pageTitle(const Wizard& wizard) { return controlText(wizard.sheet, IDC_PAGE_TITLE); }
-
-bool onFirstPage(const Wizard& wizard) { return pageTitle(wizard) == "Select Archive To Repair"; }
-
-// Presses Next and expects a message box: checks its caption and text, then presses `answer`.
-void expectBoxAfterNext(Wizard& wizard, const std::string& caption, const std::string& text,
-                        int answer, const char* shot = nullptr) {
-    pressSheetButton(wizard.sheet, PSBTN_NEXT);
-    HWND box = waitForTopWindow(wizard.program, caption, kWindowWaitMs);
-    if (box == nullptr) return;
-    // The file messages go on with the system's reason, which differs between systems.
-    check(staticTexts(box).compare(0, text.size(), text) == 0,
-          "box \"" + caption + "\" says \"" + staticTexts(box) + "\", expected \"" + text + "\"");
-    if (shot != nullptr) requestScreenshot(shot);
-    clickButton(box, answer);
-    check(
-        waitUntil([&] { return findTopWindow(wizard.program, caption) == nullptr; }, kWindowWaitMs),
-        "box \"" + caption + "\" did not close");
-    check(onFirstPage(wizard), "left the first page (title \"" + pageTitle(wizard) + "\")");
-}
-
-bool waitForCompletion(Wizard& wizard) {
-    return check(waitUntil([&] { return pageTitle(wizard) == "Salvage Complete"; }, kRunWaitMs),
-                 "the run did not complete (title \"" + pageTitle(wizard) + "\")");
-}
-
-void finishAndExit(Wizard& wizard) {
-    pressSheetButton(wizard.sheet, PSBTN_FINISH);
-    int code = waitForExit(wizard.program, kWindowWaitMs);
-    check(code == 1, "exit code " + std::to_string(code) + " after Finish, expected 1");
-}
-
-// The sheet's button that has the keyboard focus, as a control id (0 when none has it).
-int focusedSheetButton(const Wizard& wizard) {
-    HWND focus = focusedWindow(wizard.sheet);
-    if (focus == nullptr || ::GetParent(focus) != wizard.sheet) return 0;
-    return ::GetDlgCtrlID(focus);
-}
-
-// After a run: Finish has the focus and is the default, so Enter ends the program.
-void enterFinishes(Wizard& wizard) {
-    bool focused = waitUntil([&] { return focusedSheetButton(wizard) == kFinishButton; }, 5000);
-    check(focused, "Finish lacks the focus after the run (focus on control " +
-                       std::to_string(focusedSheetButton(wizard)) + ")");
-    LRESULT defaultId = ::SendMessageW(wizard.sheet, DM_GETDEFID, 0, 0);
-    check(HIWORD(defaultId) == DC_HASDEFID && LOWORD(defaultId) == kFinishButton,
-          "Finish is not the default button");
-    if (!focused) {
-        finishAndExit(wizard);
-        return;
-    }
-    pressKey(focusedWindow(wizard.sheet), VK_RETURN);
-    int code = waitForExit(wizard.program, kWindowWaitMs);
-    check(code == 1, "exit code " + std::to_string(code) + " after Enter, expected 1");
-    if (code != 1) stopProgram(wizard.program);
-}
-
-// The new private temporary folders since `before` was listed.
-std::vector<std::string> newTempFolders(const std::vector<std::string>& before) {
-    std::vector<std::string> added;
-    for (const std::string& folder : tempFoldersOfRuns()) {
-        if (!hasLine(before, folder)) added.push_back(folder);
-    }
-    return added;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += (text.empty() ? "" : ", ") + line;
-    return text;
-}
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-int countLinesStarting(const std::vector<std::string>& lines, const std::string& prefix) {
-    int count = 0;
-    for (const std::string& line : lines) count += startsWith(line, prefix) ? 1 : 0;
-    return count;
-}
-
-std::vector<std::string> logOf(const Wizard& wizard) {
-    return listLines(findControl(wizard.sheet, IDC_LOG_LIST));
-}
 
 // Start with a path, Next, completion text and title, Finish.
 void completeRun(const std::string& exe, const std::string& folder) {
@@ -162,6 +52,7 @@ void completeRun(const std::string& exe, const std::string& folder) {
         check(hasLine(lines, "Salvage attempt complete") && hasLine(lines, "  3 files found"),
               "no summary with 3 files found");
         requestScreenshot("3-complete-page");
+        openFolderThenAnother(wizard, folder);
     }
     enterFinishes(wizard);
     finishCase(
@@ -208,87 +99,6 @@ void firstPageRefusals(const std::string& exe, const std::string& folder) {
     check(code == 1, "exit code " + std::to_string(code) + " after Cancel");
     check(readWholeFile(output) == oldOutput, "Cancel on the first page touched Salvaged.zip");
     finishCase("Cancel on the first page ends the program without a run");
-}
-
-// Browse starts in the folder of the command-line path: a bare name typed there is found, and
-// the box receives the full path. Cancel in the dialog leaves the box alone.
-void browseForArchive(const std::string& exe, const std::string& folder) {
-    constexpr int kFileNameBox = 1148;  // the file-open dialog's file name combo box
-    const std::string title = "Select a Zip Archive to Salvage";
-    std::string archive = folder + "\\good.zip";
-    Wizard wizard = openWizard(exe, "\"" + folder + "\\missing.zip\"");
-    if (abandoned(wizard)) return;
-    HWND page = ::GetParent(findControl(wizard.sheet, IDC_ARCHIVE_EDIT));
-    clickButton(page, IDC_BROWSE);
-    HWND dialog = waitForTopWindow(wizard.program, title, kWindowWaitMs);
-    if (dialog != nullptr) {
-        setControlText(dialog, kFileNameBox, "good.zip");
-        clickButton(dialog, IDOK);
-        check(waitUntil([&] { return findTopWindow(wizard.program, title) == nullptr; },
-                        kWindowWaitMs),
-              "the file-open dialog did not close on OK");
-        check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT) == archive,
-              "after OK the box shows \"" + controlText(wizard.sheet, IDC_ARCHIVE_EDIT) + "\"");
-    }
-    clickButton(page, IDC_BROWSE);
-    dialog = waitForTopWindow(wizard.program, title, kWindowWaitMs);
-    if (dialog != nullptr) {
-        clickButton(dialog, IDCANCEL);
-        waitUntil([&] { return findTopWindow(wizard.program, title) == nullptr; }, kWindowWaitMs);
-        check(controlText(wizard.sheet, IDC_ARCHIVE_EDIT) == archive, "Cancel changed the box");
-    }
-    pressSheetButton(wizard.sheet, PSBTN_CANCEL);
-    check(waitForExit(wizard.program, kWindowWaitMs) == 1, "no clean exit after Cancel");
-    finishCase("Browse starts in the archive's folder and puts the chosen full path in the box");
-}
-
-// The close box after the run has ended is no cancel: the finished output stays.
-void closeAfterRun(const std::string& exe, const std::string& folder) {
-    Wizard wizard = openWizard(exe, "\"" + folder + "\\good.zip\"");
-    if (abandoned(wizard)) return;
-    pressSheetButton(wizard.sheet, PSBTN_NEXT);
-    if (waitForCompletion(wizard)) ::PostMessageA(wizard.sheet, WM_SYSCOMMAND, SC_CLOSE, 0);
-    int code = waitForExit(wizard.program, kWindowWaitMs);
-    check(code == 1, "exit code " + std::to_string(code) + " after the close box");
-    check(fileExists(folder + "\\Salvaged.zip"), "the close box deleted the finished Salvaged.zip");
-    finishCase("closing the wizard after the run keeps Salvaged.zip");
-}
-
-void cancelDuringRun(const std::string& exe, const std::string& folder) {
-    std::string output = folder + "\\Salvaged.zip";
-    std::vector<std::string> foldersBefore = tempFoldersOfRuns();
-    Wizard wizard = openWizard(exe, "\"" + folder + "\\long.zip\"");
-    if (abandoned(wizard)) return;
-    pressSheetButton(wizard.sheet, PSBTN_NEXT);
-    HWND bar = nullptr;
-    bool moving = waitUntil(
-        [&] {
-            bar = findControl(wizard.sheet, IDC_PROGRESS_BAR);
-            return bar != nullptr && ::SendMessageA(bar, PBM_GETPOS, 0, 0) >= 20;
-        },
-        kRunWaitMs);
-    check(moving, "the progress bar did not move");
-    check(::IsWindowEnabled(::GetDlgItem(wizard.sheet, kFinishButton)) == 0,
-          "Finish enabled during the run");
-    check(newTempFolders(foldersBefore).size() == 1,
-          "the run has no private temporary folder of its own");
-    bool focused = waitUntil([&] { return focusedSheetButton(wizard) == IDCANCEL; }, 5000);
-    check(focused, "Cancel lacks the focus during the run (focus on control " +
-                       std::to_string(focusedSheetButton(wizard)) + ")");
-    requestScreenshot("2-progress-page");
-    check(pageTitle(wizard) == "Salvage in Progress",
-          "run over before Cancel; make long.zip longer");
-    if (focused) {
-        pressKey(focusedWindow(wizard.sheet), VK_ESCAPE);
-    } else {
-        pressSheetButton(wizard.sheet, PSBTN_CANCEL);
-    }
-    int code = waitForExit(wizard.program, kRunWaitMs);
-    check(code == 1, "exit code " + std::to_string(code) + " after Escape");
-    check(!fileExists(output), "Salvaged.zip remains after Escape");
-    check(newTempFolders(foldersBefore).empty(),
-          "temporary folder left: " + joined(newTempFolders(foldersBefore)));
-    finishCase("Escape during a run cancels it: no Salvaged.zip, no temporary folder left");
 }
 
 void encryptedArchive(const std::string& exe, const std::string& folder, const std::string& wrong) {
@@ -468,36 +278,6 @@ void longPathArchive(const std::string& exe, const std::string& folder) {
     finishCase("an archive path longer than MAX_PATH opens and gets its output beside it");
 }
 
-// Escape in "Decrypt File" ends the whole run: the wizard closes, nothing is left behind. The
-// dialog shows the entry's UTF-8 name decoded and has a close box.
-void escapeInPasswordDialog(const std::string& exe, const std::string& folder) {
-    std::string output = folder + "\\Salvaged.zip";
-    std::vector<std::string> foldersBefore = tempFoldersOfRuns();
-    Wizard wizard = openWizard(exe, "\"" + folder + "\\secret.zip\"");
-    if (abandoned(wizard)) return;
-    pressSheetButton(wizard.sheet, PSBTN_NEXT);
-    HWND dialog = waitForTopWindow(wizard.program, "Decrypt File", kRunWaitMs);
-    if (dialog != nullptr) {
-        // Ключ/пароль.txt
-        std::string name =
-            "\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87/\xD0\xBF\xD0\xB0\xD1\x80\xD0\xBE\xD0\xBB\xD1\x8C.txt";
-        check(controlText(dialog, IDC_ENCRYPTED_NAME) == name,
-              "dialog names \"" + controlText(dialog, IDC_ENCRYPTED_NAME) + "\"");
-        check((::GetWindowLongPtrW(dialog, GWL_STYLE) & WS_SYSMENU) != 0, "no close box");
-        requestScreenshot("10-password-dialog-utf8");
-        HWND focus = focusedWindow(dialog);
-        check(focus == findControl(dialog, IDC_PASSWORD_EDIT), "the password box lacks the focus");
-        pressKey(focus != nullptr ? focus : dialog, VK_ESCAPE);
-    }
-    int code = waitForExit(wizard.program, kRunWaitMs);
-    check(code == 1, "exit code " + std::to_string(code) + " after Escape in the dialog");
-    if (code != 1) stopProgram(wizard.program);
-    check(!fileExists(output), "Salvaged.zip remains after Escape in the dialog");
-    check(newTempFolders(foldersBefore).empty(),
-          "temporary folder left: " + joined(newTempFolders(foldersBefore)));
-    finishCase("Escape in \"Decrypt File\" ends the run and leaves nothing behind");
-}
-
 // The output cannot be written in full (the test script limits the size of files the program
 // may write): the page says the run failed, blames no entry, and no broken archive is left.
 void writeFailure(const std::string& exe, const std::string& folder) {
@@ -579,11 +359,13 @@ int main() {
     } else if (scenario == "first-page") {
         firstPageRefusals(exe, folder);
     } else if (scenario == "browse") {
-        browseForArchive(exe, folder);
-    } else if (scenario == "close-after-run") {
-        closeAfterRun(exe, folder);
+        browseStartFolders(exe, folder);
+    } else if (scenario == "output-folder") {
+        chosenOutputFolder(exe, folder);
+    } else if (scenario == "log") {
+        keepingTheLog(exe, folder);
     } else if (scenario == "cancel") {
-        cancelDuringRun(exe, folder);
+        stopDuringRun(exe, folder);
     } else if (scenario == "password" && argumentCount > 5) {
         encryptedArchive(exe, folder, arguments[5]);
     } else if (scenario == "two-runs" && argumentCount > 5) {
@@ -596,6 +378,10 @@ int main() {
         escapeInPasswordDialog(exe, folder);
     } else if (scenario == "long-password") {
         longPassword(exe, folder);
+    } else if (scenario == "high-dpi") {
+        highDpi(exe, folder);
+    } else if (scenario == "no-zip-data") {
+        noZipData(exe, folder);
     } else if (scenario == "write-failure") {
         writeFailure(exe, folder);
     } else {
