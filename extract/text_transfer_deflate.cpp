@@ -1,0 +1,229 @@
+// The deflate entry search: a depth-first search over the places where a CR goes back, led by
+// where the strict walk of the stream stops, and settled by the stream's end, size and CRC-32.
+//
+// Why it is cheap: a place that lost its CR drops one byte of the stream, and the zlib-style
+// walk stops within a few dozen bytes of it as a rule (rarely a few kilobytes). Only the places
+// shortly before the stop are tried, each from the walk's nearest earlier point, so a missing CR
+// costs some kilobytes of decoding, not a decode of the whole entry. Every place between the
+// missing CR and the stop lets the walk run on too (the bytes after it are in step again), so
+// all that pass are kept, earliest first: the earliest is nearly always the one.
+#include <algorithm>
+
+#include "core/crc32.h"
+#include "extract/deflate_probe.h"
+#include "extract/text_transfer_candidate.h"
+
+namespace zipsalvage {
+namespace {
+
+// How far before a stop its cause is looked for, by the rules of the walk: the zlib-style rules
+// stop soon after a lost byte; the format's alone may run on for long.
+constexpr uint64_t kZlibStyleWindowBytes = 4096;
+constexpr uint64_t kFormatWindowBytes = 65536;
+constexpr size_t kMaxTriesPerStop = 32;
+// A place passes when the walk runs this far past the stop it was tried for.
+constexpr uint64_t kRunOnBytes = 1024;
+// The longest a dynamic block header can be: the walk reads it whole before it can pause.
+constexpr uint64_t kLongestHeaderBytes = 1024;
+constexpr uint64_t kToTheEnd = UINT64_MAX;
+
+struct Frame {
+    std::vector<uint32_t> alternatives;  // ascending
+    size_t taken = 0;
+};
+
+struct DeflateSearch {
+    const TransferredEntry* entry;
+    Candidate candidate;
+    DeflateProbe probe;
+    ProbeRules rules = ProbeRules::kZlibStyle;
+    uint64_t workBefore = 0;
+    uint64_t workLimit = 0;
+};
+
+uint64_t spent(const DeflateSearch& search) { return search.workBefore + search.probe.work; }
+
+ProbeStop walk(DeflateSearch& search, uint64_t pauseByte) {
+    uint64_t pauseBit = kToTheEnd;
+    uint64_t needed = search.candidate.length;
+    if (pauseByte != kToTheEnd) {
+        pauseBit = pauseByte * 8;
+        needed = std::min(needed, pauseByte + kRunOnBytes + kLongestHeaderBytes);
+    }
+    ensureCandidate(search.candidate, needed);
+    return runProbe(search.probe, pauseBit);
+}
+
+// The walk ended where the data ends, with the recorded size.
+bool endsInPlace(const DeflateSearch& search) {
+    return probeConsumedBytes(search.probe) == search.candidate.length &&
+           search.probe.spot.outputSize == search.entry->uncompressedSize;
+}
+
+bool countAllows(const DeflateSearch& search, size_t chosen) {
+    int64_t wanted = search.entry->crsToPutBack;
+    return wanted < 0 || static_cast<int64_t>(chosen) <= wanted;
+}
+
+bool endsWhole(DeflateSearch& search) {
+    const TransferredEntry& entry = *search.entry;
+    if (!endsInPlace(search)) return false;
+    if (entry.crsToPutBack >= 0 &&
+        static_cast<int64_t>(search.candidate.chosen.size()) != entry.crsToPutBack) {
+        return false;
+    }
+    const uint8_t* output = search.probe.output.data();
+    if (~crc32Update(0xFFFFFFFFu, output, entry.uncompressedSize) != entry.crc32) return false;
+    // The decoder of the salvage has the last word.
+    uint64_t work = 0;
+    bool whole = decodesWhole(entry, search.candidate.bytes.data(), search.candidate.length, work);
+    search.workBefore += work;
+    return whole;
+}
+
+// What trying the places before a stop found: those that let the walk run on, ascending, or
+// one that makes the entry whole.
+struct Tries {
+    std::vector<uint32_t> passing;
+    bool whole = false;
+};
+
+// Tries the places shortly before `stopByte` (and after the last one chosen). With `everywhere`,
+// the stream ended in the wrong place with no stop to go by (a lost byte the walk resynchronised
+// over): every place is tried, to the end, from the last one back. That costs less than it
+// seems: a wrong place makes the walk stop soon after it, and the first whole one ends it.
+Tries tryPlaces(DeflateSearch& search, uint64_t stopByte, bool everywhere) {
+    Tries tries;
+    std::vector<uint32_t>& passing = tries.passing;
+    Candidate& candidate = search.candidate;
+    if (!countAllows(search, candidate.chosen.size() + 1)) return tries;
+    const std::vector<uint32_t>& places = candidate.base->places;
+    // A stop is explained after the last place chosen; an end with no stop anywhere.
+    uint32_t first = candidate.chosen.empty() || everywhere ? 0 : candidate.chosen.back() + 1;
+    // Past the last chosen place every place's offset is its base offset plus the CRs chosen.
+    uint64_t shift = candidate.chosen.size();
+    uint64_t window =
+        search.rules == ProbeRules::kZlibStyle ? kZlibStyleWindowBytes : kFormatWindowBytes;
+    size_t maxTries = kMaxTriesPerStop;
+    uint64_t runTo = stopByte + kRunOnBytes;
+    if (search.probe.brokenByCount) {
+        // A block with the wrong symbol count: the lost byte may be anywhere in it.
+        uint64_t blockStart = search.probe.brokenBlockStart / 8;
+        window = stopByte - std::min(stopByte, blockStart);
+        maxTries = places.size();
+    }
+    if (everywhere) {
+        window = stopByte;
+        maxTries = places.size();
+        runTo = kToTheEnd;
+    }
+    auto end = std::upper_bound(places.begin() + first, places.end(),
+                                stopByte > shift ? stopByte - shift : 0);
+    auto place = static_cast<uint32_t>(end - places.begin());
+    size_t tried = 0;
+    while (place > first && tried < maxTries && spent(search) <= search.workLimit) {
+        --place;
+        if (std::binary_search(candidate.chosen.begin(), candidate.chosen.end(), place)) continue;
+        uint64_t offset = everywhere ? placeOffset(candidate, place) : places[place] + shift;
+        if (offset + window < stopByte) break;
+        ++tried;
+        choosePlace(candidate, place);
+        rewindProbe(search.probe, offset);
+        ProbeStop stop = walk(search, runTo);
+        if (stop == ProbeStop::kEnded && everywhere && endsWhole(search)) {
+            tries.whole = true;
+            return tries;
+        }
+        if (stop == ProbeStop::kPaused || (stop == ProbeStop::kEnded && endsInPlace(search))) {
+            passing.push_back(place);
+        }
+        // The points the try walked through read its CR: back to before it.
+        dropPlace(candidate, place);
+        rewindProbe(search.probe, offset);
+    }
+    std::reverse(passing.begin(), passing.end());
+    return tries;
+}
+
+// Takes the next alternative of the latest choice that has one; false when none is left.
+bool backtrack(DeflateSearch& search, std::vector<Frame>& frames) {
+    Candidate& candidate = search.candidate;
+    while (!frames.empty()) {
+        Frame& top = frames.back();
+        uint32_t current = top.alternatives[top.taken];
+        dropPlace(candidate, current);
+        if (++top.taken < top.alternatives.size()) {
+            uint32_t next = top.alternatives[top.taken];
+            choosePlace(candidate, next);
+            rewindProbe(search.probe, placeOffset(candidate, std::min(current, next)));
+            return true;
+        }
+        frames.pop_back();
+    }
+    return false;
+}
+
+bool runSearch(DeflateSearch& search) {
+    Candidate& candidate = search.candidate;
+    setChosen(candidate, {});
+    startProbe(search.probe, candidate.bytes.data(), candidate.length, search.rules,
+               search.entry->uncompressedSize);
+    std::vector<Frame> frames;
+    while (spent(search) <= search.workLimit) {
+        ProbeStop stop = walk(search, kToTheEnd);
+        if (stop == ProbeStop::kNoMemory) return false;
+        uint64_t stopByte = candidate.length;
+        bool ended = stop == ProbeStop::kEnded;
+        if (ended) {
+            if (endsWhole(search)) return true;
+        } else {
+            stopByte = std::min(stopByte, search.probe.brokenAtBit / 8);
+        }
+        Tries tries;
+        if (ended) {
+            tries = tryPlaces(search, stopByte, true);
+            if (tries.whole) return true;
+            // Everything that passed was tried to the end and is not whole.
+            tries.passing.clear();
+        } else {
+            tries = tryPlaces(search, stopByte, false);
+        }
+        std::vector<uint32_t>& passing = tries.passing;
+        if (!passing.empty()) {
+            choosePlace(candidate, passing.front());
+            rewindProbe(search.probe, placeOffset(candidate, passing.front()));
+            frames.push_back(Frame{std::move(passing), 0});
+            continue;
+        }
+        if (!backtrack(search, frames)) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool searchDeflatedPlaces(const UndoneBytes& base, const TransferredEntry& entry,
+                          std::vector<uint32_t>& chosen, uint64_t& work, uint64_t workLimit) {
+    DeflateSearch search;
+    search.entry = &entry;
+    search.workBefore = work;
+    search.workLimit = workLimit;
+    startCandidate(search.candidate, base, entry.compressedSize);
+    // The zlib-style rules first; an encoder that writes shorter matches (7-Zip's optimal
+    // parse) breaks them at once, and then only the format's rules lead the search.
+    for (ProbeRules rules : {ProbeRules::kZlibStyle, ProbeRules::kFormat}) {
+        search.rules = rules;
+        bool found = runSearch(search);
+        search.workBefore += search.probe.work;
+        search.probe.work = 0;
+        if (found) {
+            chosen = search.candidate.chosen;
+            work = search.workBefore;
+            return true;
+        }
+    }
+    work = search.workBefore;
+    return false;
+}
+
+}  // namespace zipsalvage

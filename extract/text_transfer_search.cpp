@@ -1,0 +1,88 @@
+// The entry search's driver: the default reading first (right for nearly every entry), then the
+// search of the entry's method, within the work bound; the result is judged by the decoder.
+#include "extract/text_transfer_search.h"
+
+#include "core/zip_format.h"
+#include "extract/extract_context.h"
+#include "extract/text_transfer_candidate.h"
+
+namespace zipsalvage {
+namespace {
+
+// Methods without a search of their own: each single place tried with a whole decode.
+bool searchByDecoding(const UndoneBytes& base, const TransferredEntry& entry,
+                      std::vector<uint32_t>& chosen, uint64_t& work, uint64_t workLimit) {
+    if (entry.crsToPutBack > 1) return false;
+    Candidate candidate;
+    startCandidate(candidate, base, entry.compressedSize);
+    for (uint32_t place = 0; place < base.places.size() && work <= workLimit; ++place) {
+        if (base.places[place] >= entry.compressedSize) break;
+        setChosen(candidate, {place});
+        ensureCandidate(candidate, candidate.length);
+        if (decodesWhole(entry, candidate.bytes.data(), candidate.length, work)) {
+            chosen = candidate.chosen;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size_t size,
+                            int byteBefore, const TransferredEntry& entry) {
+    EntryUndo undo;
+    if ((entry.flags & kFlagEncrypted) != 0 || !decodesMethod(entry.method)) {
+        undo.verdict = EntryUndoVerdict::kNotSearched;
+        return undo;
+    }
+    const uint64_t length = entry.compressedSize;
+    if (length > kMaxSearchedCompressed || entry.uncompressedSize > kMaxSearchedUncompressed) {
+        undo.verdict = EntryUndoVerdict::kTooBig;
+        return undo;
+    }
+    // The default reading of CR LF to LF takes at most two converted bytes for one; the other
+    // changes never take more than one.
+    uint64_t spanLimit = 2 * length + 64;
+    size_t span = size < spanLimit ? size : static_cast<size_t>(spanLimit);
+    UndoneBytes base;
+    undoByDefault(change, converted, span, byteBefore, base);
+    if (base.bytes.size() + base.places.size() < length) {
+        undo.verdict = EntryUndoVerdict::kCutShort;
+        return undo;
+    }
+    const uint64_t workLimit =
+        kSearchWorkFactor * (length + entry.uncompressedSize) + kSearchAllowanceBytes;
+    std::vector<uint32_t> chosen;
+    bool found = entry.crsToPutBack <= 0 && base.bytes.size() >= length &&
+                 decodesWhole(entry, base.bytes.data(), length, undo.work);
+    if (!found && entry.crsToPutBack != 0 && !base.places.empty()) {
+        switch (entry.method) {
+            case kMethodStored:
+                found = searchStoredPlaces(base, entry, chosen, undo.work, workLimit);
+                break;
+            case kMethodDeflated:
+                found = searchDeflatedPlaces(base, entry, chosen, undo.work, workLimit);
+                break;
+            default:
+                found = searchByDecoding(base, entry, chosen, undo.work, workLimit);
+                break;
+        }
+    }
+    if (!found) return undo;
+    Candidate candidate;
+    startCandidate(candidate, base, length);
+    setChosen(candidate, chosen);
+    ensureCandidate(candidate, length);
+    // Stored readings were found by arithmetic: the decoder confirms them like the others.
+    if (entry.method == kMethodStored &&
+        !decodesWhole(entry, candidate.bytes.data(), length, undo.work)) {
+        return undo;
+    }
+    undo.verdict = EntryUndoVerdict::kWhole;
+    undo.data.assign(candidate.bytes.begin(), candidate.bytes.begin() + static_cast<long>(length));
+    for (uint32_t place : chosen) undo.crPutBackAt.push_back(base.convertedAt[place]);
+    return undo;
+}
+
+}  // namespace zipsalvage
