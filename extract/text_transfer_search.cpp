@@ -27,6 +27,23 @@ bool searchByDecoding(const UndoneBytes& base, const TransferredEntry& entry,
     return false;
 }
 
+// The converted bytes that the undo with the chosen CRs turns into the entry's `length` bytes.
+uint64_t convertedLengthOf(LineEndChange change, const uint8_t* converted, size_t size,
+                           int byteBefore, const EntryUndo& undo, uint64_t length) {
+    LineEndUndo pieces;
+    pieces.change = change;
+    pieces.crPutBackAt.assign(undo.crPutBackAt.begin(), undo.crPutBackAt.end());
+    UndoCursor cursor;
+    cursor.byteBefore = byteBefore;
+    std::vector<uint8_t> out;
+    size_t used = 0;
+    while (used < size && (out.size() < length || cursor.holdingCr)) {
+        undoPiece(pieces, cursor, converted + used, 1, out);
+        ++used;
+    }
+    return used;
+}
+
 }  // namespace
 
 EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size_t size,
@@ -82,6 +99,7 @@ EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size
     undo.verdict = EntryUndoVerdict::kWhole;
     undo.data.assign(candidate.bytes.begin(), candidate.bytes.begin() + static_cast<long>(length));
     for (uint32_t place : chosen) undo.crPutBackAt.push_back(base.convertedAt[place]);
+    undo.convertedLength = convertedLengthOf(change, converted, span, byteBefore, undo, length);
     return undo;
 }
 

@@ -43,8 +43,10 @@ struct EntryUndo {
     EntryUndoVerdict verdict = EntryUndoVerdict::kGaveUp;
     // Converted offsets (from the span's start) of the LFs that get their CR back, ascending.
     std::vector<uint32_t> crPutBackAt;
-    // The entry's data as undone (compressedSize bytes) when whole.
+    // The entry's data as undone (compressedSize bytes) when whole, and how many converted
+    // bytes it came from.
     std::vector<uint8_t> data;
+    uint64_t convertedLength = 0;
     uint64_t work = 0;  // bytes the search decoded and read, verification included
 };
 
