@@ -63,27 +63,35 @@ inline void undoLineByte(LineEndChange change, UndoState& state, uint8_t byte, u
     }
 }
 
+// Undoes converted bytes until they run out or `out` holds `outputWanted` bytes with no CR held
+// back; returns how many converted bytes it took.
 template <typename Decide>
-void undoBytes(LineEndChange change, UndoState& state, const uint8_t* converted, size_t size,
-               uint64_t firstOffset, std::vector<uint8_t>& out, Decide&& putCrBack) {
+size_t undoBytes(LineEndChange change, UndoState& state, const uint8_t* converted, size_t size,
+                 uint64_t firstOffset, std::vector<uint8_t>& out, Decide&& putCrBack,
+                 size_t outputWanted = SIZE_MAX) {
     size_t index = 0;
-    while (index < size) {
-        // A run of ordinary bytes goes out whole (a held CR first).
-        size_t runEnd = index;
-        while (runEnd < size && converted[runEnd] != kCarriageReturn &&
-               converted[runEnd] != kLineFeed) {
-            ++runEnd;
+    while (index < size && (out.size() < outputWanted || state.holdingCr)) {
+        bool ordinary = converted[index] != kCarriageReturn && converted[index] != kLineFeed;
+        if (state.holdingCr && ordinary) {
+            // No LF after it: the held CR was the data's own.
+            state.holdingCr = false;
+            out.insert(out.end(), kCarriageReturn);
+            continue;
         }
-        if (runEnd > index) {
-            if (state.holdingCr) {
-                out.push_back(kCarriageReturn);
-                state.holdingCr = false;
+        if (ordinary) {
+            // A run of ordinary bytes goes out whole, as far as wanted.
+            size_t room = outputWanted - out.size();
+            size_t runLimit = room < size - index ? index + room : size;
+            size_t runEnd = index;
+            while (runEnd < runLimit && converted[runEnd] != kCarriageReturn &&
+                   converted[runEnd] != kLineFeed) {
+                ++runEnd;
             }
             out.insert(out.end(), converted + index, converted + runEnd);
             state.byteBeforeThat = runEnd - index >= 2 ? converted[runEnd - 2] : state.byteBefore;
             state.byteBefore = converted[runEnd - 1];
             index = runEnd;
-            if (index == size) break;
+            continue;
         }
         uint8_t byte = converted[index];
         undoLineByte(change, state, byte, firstOffset + index, out, putCrBack);
@@ -91,6 +99,7 @@ void undoBytes(LineEndChange change, UndoState& state, const uint8_t* converted,
         state.byteBefore = byte;
         ++index;
     }
+    return index;
 }
 
 }  // namespace
@@ -137,20 +146,28 @@ void undoByDefault(LineEndChange change, const uint8_t* converted, size_t size, 
     if (state.holdingCr) undone.bytes.push_back(kCarriageReturn);
 }
 
-void undoPiece(const LineEndUndo& undo, UndoCursor& cursor, const uint8_t* converted, size_t size,
-               std::vector<uint8_t>& out) {
+size_t undoPrefix(const LineEndUndo& undo, UndoCursor& cursor, const uint8_t* converted,
+                  size_t size, size_t outputWanted, std::vector<uint8_t>& out) {
     UndoState state{cursor.byteBefore, cursor.byteBeforeThat, cursor.holdingCr};
     const std::vector<uint64_t>& exceptions = undo.crPutBackAt;
     size_t& next = cursor.nextException;
-    undoBytes(undo.change, state, converted, size, cursor.convertedOffset, out,
-              [&exceptions, &next](uint64_t lfOffset, size_t) {
-                  while (next < exceptions.size() && exceptions[next] < lfOffset) ++next;
-                  return next < exceptions.size() && exceptions[next] == lfOffset;
-              });
-    cursor.convertedOffset += size;
+    size_t used = undoBytes(
+        undo.change, state, converted, size, cursor.convertedOffset, out,
+        [&exceptions, &next](uint64_t lfOffset, size_t) {
+            while (next < exceptions.size() && exceptions[next] < lfOffset) ++next;
+            return next < exceptions.size() && exceptions[next] == lfOffset;
+        },
+        outputWanted);
+    cursor.convertedOffset += used;
     cursor.byteBefore = state.byteBefore;
     cursor.byteBeforeThat = state.byteBeforeThat;
     cursor.holdingCr = state.holdingCr;
+    return used;
+}
+
+void undoPiece(const LineEndUndo& undo, UndoCursor& cursor, const uint8_t* converted, size_t size,
+               std::vector<uint8_t>& out) {
+    undoPrefix(undo, cursor, converted, size, SIZE_MAX, out);
 }
 
 void finishUndo(UndoCursor& cursor, std::vector<uint8_t>& out) {

@@ -71,6 +71,11 @@ struct UndoCursor {
 void undoPiece(const LineEndUndo& undo, UndoCursor& cursor, const uint8_t* converted, size_t size,
                std::vector<uint8_t>& out);
 void finishUndo(UndoCursor& cursor, std::vector<uint8_t>& out);
+// The same, stopping once `out` holds `outputWanted` bytes (a CR held back there is decided by
+// the byte after it, so `out` may end up a byte or two longer); returns the converted bytes
+// taken.
+size_t undoPrefix(const LineEndUndo& undo, UndoCursor& cursor, const uint8_t* converted,
+                  size_t size, size_t outputWanted, std::vector<uint8_t>& out);
 
 // The whole undo of `size` converted bytes, from the archive's start.
 std::vector<uint8_t> undoAll(const LineEndUndo& undo, const uint8_t* converted, size_t size);

@@ -134,10 +134,10 @@ bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at, End
 
 bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
     scan = ArchiveScan{};
-    std::vector<uint8_t> block(kScanBlockBytes);
-    int byteBefore = kNoByteBefore;
-    int byteBeforeThat = kNoByteBefore;
-    uint32_t lastFour = 0;  // the last four bytes as a little-endian word
+    // The block is read behind the last three bytes of the one before, so that an LF sees the
+    // two bytes before it and a signature's last byte the three before it without a check.
+    constexpr uint32_t kCarry = 3;
+    std::vector<uint8_t> buffer(kCarry + kScanBlockBytes, 0);
     // What each reading's default undo has taken out or put in so far, and its places.
     uint64_t everyRemoved = 0;
     uint64_t loneRemoved = 0;
@@ -148,18 +148,21 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
     for (uint64_t offset = 0; offset < archive.size;) {
         uint64_t left = archive.size - offset;
         auto want = static_cast<uint32_t>(left < kScanBlockBytes ? left : kScanBlockBytes);
-        uint32_t got = archive.readAt(archive.owner, offset, block.data(), want);
+        uint32_t got = archive.readAt(archive.owner, offset, buffer.data() + kCarry, want);
         if (got == 0) return false;
+        const uint8_t* bytes = buffer.data() + kCarry;  // bytes[-3..-1] are the carry
         for (uint32_t index = 0; index < got; ++index) {
-            uint8_t byte = block[index];
+            uint8_t byte = bytes[index];
+            // Only LFs and the last byte of a signature (2, 4 or 6) matter.
+            if (byte > 6 && byte != kLineFeed) continue;
             uint64_t position = offset + index;
-            lastFour = (lastFour >> 8) | (uint32_t{byte} << 24);
+            const uint8_t* at = bytes + index;
             if (byte == kLineFeed) {
                 ++scan.lineFeeds;
-                if (byteBefore == kCarriageReturn) {
+                if (position >= 1 && at[-1] == kCarriageReturn) {
                     ++scan.crLfPairs;
                     ++everyRemoved;
-                    if (byteBeforeThat != kCarriageReturn) {
+                    if (position < 2 || at[-2] != kCarriageReturn) {
                         ++loneRemoved;
                         ++lonePlaces;
                     }
@@ -168,42 +171,37 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
                     ++scan.loneLineFeeds;
                     ++crLfPlaces;
                 }
-            } else if (position >= 3 && byte <= 6) {
-                RecordKind kind = RecordKind::kLocal;
-                bool found = true;
-                if (lastFour == kLocalHeaderSignature) {
-                    kind = RecordKind::kLocal;
-                } else if (lastFour == kCentralHeaderSignature) {
-                    kind = RecordKind::kCentral;
-                } else if (lastFour == kEndRecordSignature) {
-                    kind = RecordKind::kEnd;
-                } else {
-                    found = false;
-                }
-                auto kindIndex = static_cast<size_t>(kind);
-                if (found && kept[kindIndex] < kMaxSignatures) {
-                    ++kept[kindIndex];
-                    // The signature holds no LF: the counts stand as they were at its start.
-                    uint64_t at = position - 3;
-                    FoundSignature signature;
-                    signature.at = at;
-                    signature.kind = kind;
-                    signature.undoneAt[changeIndex(LineEndChange::kNone)] = at;
-                    signature.undoneAt[changeIndex(LineEndChange::kEveryLfToCrLf)] =
-                        at - everyRemoved;
-                    signature.undoneAt[changeIndex(LineEndChange::kLoneLfToCrLf)] =
-                        at - loneRemoved;
-                    signature.undoneAt[changeIndex(LineEndChange::kCrLfToLf)] = at + crLfAdded;
-                    signature.placesBefore[changeIndex(LineEndChange::kLoneLfToCrLf)] =
-                        lonePlaces;
-                    signature.placesBefore[changeIndex(LineEndChange::kCrLfToLf)] = crLfPlaces;
-                    signature.lineFeedsBefore = scan.lineFeeds;
-                    scan.signatures.push_back(signature);
-                }
+                continue;
             }
-            byteBeforeThat = byteBefore;
-            byteBefore = byte;
+            if (position < 3) continue;
+            uint32_t word = loadLE32(at - 3);
+            RecordKind kind = RecordKind::kLocal;
+            if (word == kCentralHeaderSignature) {
+                kind = RecordKind::kCentral;
+            } else if (word == kEndRecordSignature) {
+                kind = RecordKind::kEnd;
+            } else if (word != kLocalHeaderSignature) {
+                continue;
+            }
+            auto kindIndex = static_cast<size_t>(kind);
+            if (kept[kindIndex] >= kMaxSignatures) continue;
+            ++kept[kindIndex];
+            // The signature holds no LF: the counts stand as they were at its start.
+            uint64_t start = position - 3;
+            FoundSignature signature;
+            signature.at = start;
+            signature.kind = kind;
+            signature.undoneAt[changeIndex(LineEndChange::kNone)] = start;
+            signature.undoneAt[changeIndex(LineEndChange::kEveryLfToCrLf)] = start - everyRemoved;
+            signature.undoneAt[changeIndex(LineEndChange::kLoneLfToCrLf)] = start - loneRemoved;
+            signature.undoneAt[changeIndex(LineEndChange::kCrLfToLf)] = start + crLfAdded;
+            signature.placesBefore[changeIndex(LineEndChange::kLoneLfToCrLf)] = lonePlaces;
+            signature.placesBefore[changeIndex(LineEndChange::kCrLfToLf)] = crLfPlaces;
+            signature.lineFeedsBefore = scan.lineFeeds;
+            scan.signatures.push_back(signature);
         }
+        // The last three bytes lead the next block.
+        for (uint32_t index = 0; index < kCarry; ++index) buffer[index] = buffer[got + index];
         offset += got;
     }
     return true;
@@ -224,12 +222,7 @@ UndoneRead readUndone(const ArchiveBytes& archive, LineEndChange change, uint64_
         auto want = static_cast<uint32_t>(left < sizeof chunk ? left : sizeof chunk);
         uint32_t got = archive.readAt(archive.owner, offset, chunk, want);
         if (got == 0) break;
-        uint32_t used = 0;
-        // One byte at a time, so the count of converted bytes stops where the bytes wanted do.
-        while (used < got && (read.bytes.size() < wanted || cursor.holdingCr)) {
-            undoPiece(undo, cursor, chunk + used, 1, read.bytes);
-            ++used;
-        }
+        size_t used = undoPrefix(undo, cursor, chunk, got, wanted, read.bytes);
         offset += used;
         read.convertedUsed += used;
     }

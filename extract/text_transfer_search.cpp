@@ -36,12 +36,8 @@ uint64_t convertedLengthOf(LineEndChange change, const uint8_t* converted, size_
     UndoCursor cursor;
     cursor.byteBefore = byteBefore;
     std::vector<uint8_t> out;
-    size_t used = 0;
-    while (used < size && (out.size() < length || cursor.holdingCr)) {
-        undoPiece(pieces, cursor, converted + used, 1, out);
-        ++used;
-    }
-    return used;
+    out.reserve(length + 2);
+    return undoPrefix(pieces, cursor, converted, size, length, out);
 }
 
 }  // namespace

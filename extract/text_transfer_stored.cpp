@@ -6,6 +6,7 @@
 // F^j for the CRs after it. (Taking a CR out of the all-CRs reading is the same with the weights
 // turned round.) So the register of any reading is a sum over the places chosen, and the places
 // that give the recorded CRC-32 are found by hashing, without building the readings.
+#include <algorithm>
 #include <array>
 #include <unordered_map>
 
@@ -129,57 +130,107 @@ void findSums(const PlaceSums& sums, int count, std::vector<Solution>& solutions
     }
 }
 
-// CRs put back at `count` places of the first length - count default bytes.
-bool insertionSums(const UndoneBytes& base, uint64_t length, uint32_t crc, int count,
-                   PlaceSums& sums, uint64_t& work) {
-    if (length < static_cast<uint64_t>(count)) return false;
-    const uint64_t size = length - static_cast<uint64_t>(count);
-    if (size > base.bytes.size()) return false;
-    sums = PlaceSums{};
-    sums.laterWeighsLess = true;
-    uint32_t running = 0;
-    uint64_t at = 0;
-    for (uint32_t place = 0; place < base.places.size() && base.places[place] < size; ++place) {
-        uint64_t offset = base.places[place];
-        running = crc32Update(running, base.bytes.data() + at, offset - at);
-        at = offset;
-        sums.values.push_back(shiftZeros(stepZero(running) ^ running ^ kCrTerm, size - offset));
-        sums.placeOf.push_back(place);
-    }
-    running = crc32Update(running, base.bytes.data() + at, size - at);
-    work += size;
-    sums.target = ~crc ^ shiftZeros(0xFFFFFFFFu, length) ^ running;
-    return true;
+// F^-1, one zero byte taken back: the top byte of T[x] differs for every x, so it names the low
+// byte the step consumed.
+constexpr std::array<uint8_t, 256> makeTopByteIndex() {
+    std::array<uint8_t, 256> index{};
+    for (uint32_t low = 0; low < 256; ++low) index[kCrc32Table[low] >> 24] = static_cast<uint8_t>(low);
+    return index;
+}
+constexpr std::array<uint8_t, 256> kTopByteIndex = makeTopByteIndex();
+
+inline uint32_t unstepZero(uint32_t value) {
+    uint8_t low = kTopByteIndex[value >> 24];
+    return ((value ^ kCrc32Table[low]) << 8) | low;
 }
 
-// Every place's CR put back, then `count` of them taken out again, over the first
-// length + count bytes of that reading.
-bool removalSums(const UndoneBytes& base, uint64_t length, uint32_t crc, int count,
-                 PlaceSums& sums, uint64_t& work) {
-    const uint64_t size = length + static_cast<uint64_t>(count);
-    sums = PlaceSums{};
-    sums.laterWeighsLess = false;
+// One pass over a reading for every count at once: each place's term weighed as if the reading
+// were `length` bytes long (length + kMaxPlacesChanged for removals, whose places may lie past
+// `length`; another length is a few steps of F or F^-1 away), and the register over the first
+// length - kMaxPlacesChanged .. length + kMaxPlacesChanged bytes.
+struct Family {
+    bool removal = false;          // the all-CRs reading, CRs taken out
+    std::vector<uint32_t> terms;   // F^(length - at) ((F + I) R_at + T[CR])
+    std::vector<uint64_t> at;      // where each place's CR goes (insertion) or is (removal)
+    std::vector<uint32_t> placeOf;
+    uint32_t registers[2 * kMaxPlacesChanged + 1] = {};  // by size - length + kMaxPlacesChanged
+    bool haveRegister[2 * kMaxPlacesChanged + 1] = {};
+};
+
+void readFamily(const UndoneBytes& base, uint64_t length, bool removal, Family& family,
+                uint64_t& work) {
+    family = Family{};
+    family.removal = removal;
+    const uint64_t lowest = length > kMaxPlacesChanged ? length - kMaxPlacesChanged : 0;
+    const uint64_t highest = length + kMaxPlacesChanged;
+    const uint64_t weighedAs = removal ? highest : length;
+    auto note = [&](uint64_t readingAt, uint32_t running) {
+        if (readingAt < lowest || readingAt > highest) return;
+        size_t slot = readingAt + kMaxPlacesChanged - length;
+        family.registers[slot] = running;
+        family.haveRegister[slot] = true;
+    };
     uint32_t running = 0;
     uint64_t baseAt = 0;
-    uint64_t readingAt = 0;  // offset in the all-CRs reading
+    uint64_t readingAt = 0;
+    // Brings the register to reading offset `to` (within the bytes up to the next place),
+    // noting it at the sizes the counts ask for.
+    auto advance = [&](uint64_t to) {
+        while (readingAt < to) {
+            uint64_t stop = to;
+            if (readingAt < lowest) {
+                stop = std::min(stop, lowest);
+            } else if (readingAt <= highest) {
+                stop = std::min(stop, readingAt + 1);
+            }
+            note(readingAt, running);
+            running = crc32Update(running, base.bytes.data() + baseAt, stop - readingAt);
+            baseAt += stop - readingAt;
+            readingAt = stop;
+        }
+    };
     for (uint32_t place = 0; place < base.places.size(); ++place) {
-        uint64_t crAt = base.places[place] + place;
-        if (crAt >= size) break;
-        running = crc32Update(running, base.bytes.data() + baseAt, base.places[place] - baseAt);
-        baseAt = base.places[place];
-        readingAt = crAt;
-        sums.values.push_back(shiftZeros(stepZero(running) ^ running ^ kCrTerm, size - crAt));
-        sums.placeOf.push_back(place);
-        running = crc32Byte(running, kCarriageReturn);
-        ++readingAt;
+        uint64_t placeAt = base.places[place] + (removal ? place : 0);
+        if (placeAt >= weighedAs) break;
+        advance(placeAt);
+        family.terms.push_back(
+            shiftZeros(stepZero(running) ^ running ^ kCrTerm, weighedAs - placeAt));
+        family.at.push_back(placeAt);
+        family.placeOf.push_back(place);
+        if (removal) {
+            note(readingAt, running);
+            running = crc32Byte(running, kCarriageReturn);
+            ++readingAt;
+        }
     }
-    uint64_t rest = size - readingAt;
-    if (baseAt + rest > base.bytes.size()) return false;
-    running = crc32Update(running, base.bytes.data() + baseAt, rest);
-    work += size;
-    uint32_t shift = static_cast<uint32_t>(count);
-    sums.target = weighted(~crc, static_cast<int>(shift)) ^ shiftZeros(0xFFFFFFFFu, size) ^
-                  weighted(running, static_cast<int>(shift));
+    uint64_t end = std::min(highest, readingAt + (base.bytes.size() - baseAt));
+    advance(end);
+    note(readingAt, running);
+    work += highest;
+}
+
+// The sums for `count` CRs put back (insertions: the first length - count default bytes) or
+// taken out (removals: the first length + count bytes of the all-CRs reading).
+bool familySums(const Family& family, uint64_t length, uint32_t crc, int count, PlaceSums& sums) {
+    const uint64_t size = family.removal ? length + count : length - count;
+    size_t slot = static_cast<size_t>(static_cast<int64_t>(size - length) + kMaxPlacesChanged);
+    if (size > length + kMaxPlacesChanged || !family.haveRegister[slot]) return false;
+    sums = PlaceSums{};
+    sums.laterWeighsLess = !family.removal;
+    // Insertions are weighed for `length` and want length - count; removals for length + 3.
+    int unsteps = family.removal ? kMaxPlacesChanged - count : count;
+    for (size_t index = 0; index < family.terms.size() && family.at[index] < size; ++index) {
+        uint32_t term = family.terms[index];
+        for (int step = 0; step < unsteps; ++step) term = unstepZero(term);
+        sums.values.push_back(term);
+        sums.placeOf.push_back(family.placeOf[index]);
+    }
+    uint32_t running = family.registers[slot];
+    if (family.removal) {
+        sums.target = weighted(~crc, count) ^ shiftZeros(0xFFFFFFFFu, size) ^ weighted(running, count);
+    } else {
+        sums.target = ~crc ^ shiftZeros(0xFFFFFFFFu, length) ^ running;
+    }
     return true;
 }
 
@@ -219,14 +270,25 @@ bool searchStoredPlaces(const UndoneBytes& base, const TransferredEntry& entry,
             if (!known) readings.push_back(reading);
         }
     };
+    // A count the layout gives settles which family can hold the answer.
+    uint64_t placesInData = static_cast<uint64_t>(
+        std::lower_bound(base.places.begin(), base.places.end(), length) - base.places.begin());
+    bool tryInsertions = wanted < 0 || wanted <= kMaxPlacesChanged;
+    bool tryRemovals = wanted < 0 || (static_cast<uint64_t>(wanted) <= placesInData + kMaxPlacesChanged &&
+                                      static_cast<uint64_t>(wanted) + kMaxPlacesChanged >= placesInData);
+    Family insertions;
+    Family removals;
+    if (tryInsertions) readFamily(base, length, false, insertions, work);
+    if (tryRemovals) readFamily(base, length, true, removals, work);
     PlaceSums sums;
     for (int count = 0; count <= kMaxPlacesChanged && readings.size() < 2; ++count) {
         if (work > workLimit) return false;
-        if ((wanted < 0 || wanted == count) &&
-            insertionSums(base, length, entry.crc32, count, sums, work)) {
+        if (tryInsertions && (wanted < 0 || wanted == count) &&
+            familySums(insertions, length, entry.crc32, count, sums)) {
             addReadings(sums, count);
         }
-        if (readings.size() < 2 && removalSums(base, length, entry.crc32, count, sums, work)) {
+        if (tryRemovals && readings.size() < 2 &&
+            familySums(removals, length, entry.crc32, count, sums)) {
             int64_t kept = static_cast<int64_t>(sums.values.size()) - count;
             if (kept >= 0 && (wanted < 0 || wanted == kept) && kept > kMaxPlacesChanged) {
                 addReadings(sums, count);
