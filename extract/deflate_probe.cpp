@@ -173,6 +173,9 @@ ProbeStop readBlockHeader(DeflateProbe& probe) {
         if (spot.bitPos > inputBits) return broken(probe, inputBits);
         if (length != (~complement & kMaxStoredLength)) return broken(probe, spot.bitPos);
         spot.storedLeft = length;
+        spot.storedInputAt = spot.bitPos / 8;
+        spot.storedOutputAt = spot.outputSize;
+        spot.storedLength = length;
         spot.phase = kInStored;
         return ProbeStop::kPaused;
     }
@@ -352,6 +355,24 @@ void rewindProbe(DeflateProbe& probe, uint64_t byteOffset) {
     probe.marks.resize(index);
     probe.spot = probe.marks.back();
     probe.blocks.resize(probe.spot.blockCount);
+}
+
+ProbeStop resumeProbe(DeflateProbe& probe, const ProbeSpot& at, const uint8_t* outputBefore) {
+    std::memcpy(probe.output.data(), outputBefore, at.outputSize);
+    probe.blocks.clear();
+    ProbeSpot resumed = at;
+    resumed.blockCount = 0;
+    if (at.phase == kInHuffman) {
+        // The block's tables, from its header again.
+        probe.spot = ProbeSpot{};
+        probe.spot.bitPos = at.blockStart;
+        ProbeStop header = readBlockHeader(probe);
+        if (header != ProbeStop::kPaused) return header;
+        resumed.blockCount = 1;
+    }
+    probe.spot = resumed;
+    probe.marks.assign(1, resumed);
+    return ProbeStop::kPaused;
 }
 
 }  // namespace zipsalvage

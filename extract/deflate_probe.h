@@ -44,6 +44,11 @@ struct ProbeSpot {
     uint32_t matchDistance = 0;   // the distance of a match that just ended, else 0
     uint32_t blockSymbols = 0;    // literals and matches of the current Huffman block so far
     uint64_t blockStart = 0;      // the bit position of the current block's header
+    // The last stored block begun: where its bytes start in the input and the output, and how
+    // many. A byte lost in one shows only after it, and nothing inside can tell where.
+    uint64_t storedInputAt = 0;
+    uint64_t storedOutputAt = 0;
+    uint32_t storedLength = 0;
     uint8_t phase = 0;            // between blocks, in a stored block, in a Huffman block
     bool finalBlock = false;      // the current (or last) block is the final one
 };
@@ -93,6 +98,10 @@ ProbeStop runProbe(DeflateProbe& probe, uint64_t pauseAtBit);
 // bytes from there on may change (the input pointer and size may be replaced too). The output
 // and tables after that point are dropped.
 void rewindProbe(DeflateProbe& probe, uint64_t byteOffset);
+
+// Starts a walk (after startProbe) at a point of another walk over input that is the same up to
+// it, whose output up to it is `outputBefore`. The point becomes the walk's first mark.
+ProbeStop resumeProbe(DeflateProbe& probe, const ProbeSpot& at, const uint8_t* outputBefore);
 
 // The input bytes the stream used when it ended: up to the byte holding its last bit.
 inline uint64_t probeConsumedBytes(const DeflateProbe& probe) {

@@ -29,7 +29,7 @@ size_t signatureIndexOf(const ArchiveScan& scan, uint64_t at) {
 }
 
 EntryTransfer undoEntryAt(const ArchiveBytes& archive, LineEndChange change,
-                          const LocalRecord& local, const CentralRecord32* central,
+                          const LocalRecord& local, const CentralRecordRead* central,
                           int64_t crsToPutBack, std::vector<uint64_t>& crPutBackAt) {
     EntryTransfer result;
     result.convertedAt = local.at;
@@ -97,14 +97,15 @@ ArchiveTransferUndo undoArchiveTransfer(const ArchiveBytes& archive, LineEndChan
     for (size_t index = 0; index < records.locals.size(); ++index) {
         const LocalRecord& local = records.locals[index];
         if (local.at < decidedUntil) continue;
-        const CentralRecord32* central =
+        const CentralRecordRead* central =
             match[index] >= 0 ? &records.centrals[static_cast<size_t>(match[index])] : nullptr;
         int64_t crsToPutBack = crs[signatureIndexOf(scan, local.at)];
         // An exact undo puts no CR back: nothing to search, only to confirm.
         if (change == LineEndChange::kEveryLfToCrLf) crsToPutBack = 0;
         result.entries.push_back(
             undoEntryAt(archive, change, local, central, crsToPutBack, result.undo.crPutBackAt));
-        if (result.entries.back().verdict == EntryUndoVerdict::kWhole) {
+        EntryUndoVerdict verdict = result.entries.back().verdict;
+        if (verdict == EntryUndoVerdict::kWhole || verdict == EntryUndoVerdict::kSettledByLayout) {
             decidedUntil = result.entries.back().dataEnd;
         }
     }

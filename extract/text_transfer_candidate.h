@@ -42,6 +42,9 @@ void setChosen(Candidate& candidate, const std::vector<uint32_t>& chosen);
 bool decodesWhole(const TransferredEntry& entry, const uint8_t* data, uint64_t size,
                   uint64_t& work);
 
+// The CRC-32 register after `count` zero bytes more (from CRC-32 arithmetic: F^count).
+uint32_t crc32ShiftZeros(uint32_t value, uint64_t count);
+
 // The stored-entry search: a CR put back shifts the bytes after it, but the CRC-32 of the result
 // is still a sum over the places chosen, so one to three places (or all places but one to three)
 // are found with a pass over the data and hash look-ups. Fills `chosen` when exactly one

@@ -8,6 +8,7 @@
 // missing CR and the stop lets the walk run on too (the bytes after it are in step again), so
 // all that pass are kept, earliest first: the earliest is nearly always the one.
 #include <algorithm>
+#include <unordered_map>
 
 #include "core/crc32.h"
 #include "extract/deflate_probe.h"
@@ -27,9 +28,24 @@ constexpr uint64_t kRunOnBytes = 1024;
 constexpr uint64_t kLongestHeaderBytes = 1024;
 constexpr uint64_t kToTheEnd = UINT64_MAX;
 
+// A lost byte in a stored block shows only after the block (its length takes one byte too
+// many); a stop this soon after a stored block is looked for in it.
+constexpr uint64_t kAfterStoredBytes = 256;
+
+// Where a stored block's bytes lie in the input and the output.
+struct StoredBlock {
+    uint64_t inputAt = 0;
+    uint64_t outputAt = 0;
+    uint32_t length = 0;
+};
+
 struct Frame {
     std::vector<uint32_t> alternatives;  // ascending
     size_t taken = 0;
+    // Set when the stop came right after a stored block: every place in it lets the walk run
+    // on, and only the CRC-32 tells them apart.
+    bool inStoredBlock = false;
+    StoredBlock stored;
 };
 
 struct DeflateSearch {
@@ -86,6 +102,8 @@ bool endsWhole(DeflateSearch& search) {
 struct Tries {
     std::vector<uint32_t> passing;
     bool whole = false;
+    bool inStoredBlock = false;
+    StoredBlock stored;
 };
 
 // Tries the places shortly before `stopByte` (and after the last one chosen). With `everywhere`,
@@ -106,10 +124,17 @@ Tries tryPlaces(DeflateSearch& search, uint64_t stopByte, bool everywhere) {
         search.rules == ProbeRules::kZlibStyle ? kZlibStyleWindowBytes : kFormatWindowBytes;
     size_t maxTries = kMaxTriesPerStop;
     uint64_t runTo = stopByte + kRunOnBytes;
+    const ProbeSpot& atStop = search.probe.spot;
     if (search.probe.brokenByCount) {
         // A block with the wrong symbol count: the lost byte may be anywhere in it.
         uint64_t blockStart = search.probe.brokenBlockStart / 8;
         window = stopByte - std::min(stopByte, blockStart);
+        maxTries = places.size();
+    } else if (!everywhere && atStop.storedLength > 0 && stopByte >= atStop.storedInputAt &&
+               stopByte <= atStop.storedInputAt + atStop.storedLength + kAfterStoredBytes) {
+        tries.inStoredBlock = true;
+        tries.stored = StoredBlock{atStop.storedInputAt, atStop.storedOutputAt, atStop.storedLength};
+        window = stopByte - atStop.storedInputAt;
         maxTries = places.size();
     }
     if (everywhere) {
@@ -143,6 +168,135 @@ Tries tryPlaces(DeflateSearch& search, uint64_t stopByte, bool everywhere) {
     }
     std::reverse(passing.begin(), passing.end());
     return tries;
+}
+
+// The bytes a walk must have in common with another at the same point for the rest of their
+// output to be the same: deflate's window.
+constexpr uint64_t kConvergedWindow = 32768;
+// How often an alternative's walk is compared with the walk it is an alternative to.
+constexpr size_t kMarksBetweenComparisons = 16;
+
+// How one alternative changes the output: the CRC-32 term of the bytes it changes.
+struct Swap {
+    size_t frame;
+    uint32_t place;
+    uint32_t term;
+};
+
+// Walks the reading with `alternative` in place of `current` from the last point both share,
+// until it is back in step with the walk just ended (same point, same window) or ends, and gives
+// the CRC-32 term of the bytes in which their outputs differ: the register over their XOR,
+// shifted by the bytes after them. False when the alternative does not walk to the same end.
+bool swapTerm(DeflateSearch& search, DeflateProbe& walk, Candidate& reading, uint32_t current,
+              uint32_t alternative, uint32_t& term) {
+    const Candidate& candidate = search.candidate;
+    const DeflateProbe& ended = search.probe;
+    const uint64_t size = search.entry->uncompressedSize;
+    std::vector<uint32_t> chosen = candidate.chosen;
+    *std::lower_bound(chosen.begin(), chosen.end(), current) = alternative;
+    std::sort(chosen.begin(), chosen.end());
+    setChosen(reading, chosen);
+    ensureCandidate(reading, reading.length);
+    uint64_t first = placeOffset(candidate, std::min(current, alternative));
+    uint64_t last = std::max(placeOffset(candidate, std::max(current, alternative)),
+                             placeOffset(reading, std::max(current, alternative)));
+    size_t mark = ended.marks.size();
+    while (mark > 1 && (ended.marks[mark - 1].bitPos + 7) / 8 > first) --mark;
+    const ProbeSpot& from = ended.marks[mark - 1];
+    startProbe(walk, reading.bytes.data(), reading.length, search.rules, size);
+    if (resumeProbe(walk, from, ended.output.data()) != ProbeStop::kPaused) return false;
+    uint64_t to = size;
+    bool inStep = false;
+    for (size_t next = mark; next < ended.marks.size() && !inStep;
+         next += kMarksBetweenComparisons) {
+        const ProbeSpot& at = ended.marks[next];
+        if (at.bitPos / 8 <= last + 8) continue;
+        ProbeStop stop = runProbe(walk, at.bitPos);
+        search.workBefore += walk.work;
+        walk.work = 0;
+        if (stop == ProbeStop::kEnded) break;
+        if (stop != ProbeStop::kPaused || spent(search) > search.workLimit) return false;
+        const ProbeSpot& here = walk.spot;
+        uint64_t window = std::min(here.outputSize, kConvergedWindow);
+        inStep = here.bitPos == at.bitPos && here.outputSize == at.outputSize &&
+                 here.phase == at.phase && here.storedLeft == at.storedLeft &&
+                 here.matchDistance == at.matchDistance && here.blockSymbols == at.blockSymbols &&
+                 std::equal(walk.output.begin() + static_cast<long>(here.outputSize - window),
+                            walk.output.begin() + static_cast<long>(here.outputSize),
+                            ended.output.begin() + static_cast<long>(here.outputSize - window));
+        if (inStep) to = here.outputSize;
+    }
+    if (!inStep) {
+        ProbeStop stop = runProbe(walk, kToTheEnd);
+        search.workBefore += walk.work;
+        walk.work = 0;
+        if (stop != ProbeStop::kEnded || probeConsumedBytes(walk) != reading.length ||
+            walk.spot.outputSize != size) {
+            return false;
+        }
+    }
+    uint32_t difference = 0;
+    for (uint64_t at = from.outputSize; at < to; ++at) {
+        difference = crc32Byte(difference, walk.output[at] ^ ended.output[at]);
+    }
+    term = crc32ShiftZeros(difference, size - to);
+    return true;
+}
+
+// The stream ended in place with the wrong CRC-32: some choice was one of its alternatives.
+// Outputs of readings that differ in one choice differ in a few bytes as a rule (the walk is in
+// step again soon after the later place), and the CRC-32 is linear: the register of the output
+// with a choice swapped is the register now, plus the term of the bytes the swap changes. The
+// terms of every alternative of every choice are found with short walks, and the swap, or pair
+// of swaps of different choices, whose terms make up the difference is taken.
+bool settleByCrc(DeflateSearch& search, std::vector<Frame>& frames) {
+    const TransferredEntry& entry = *search.entry;
+    const uint64_t size = entry.uncompressedSize;
+    uint32_t wanted = crc32Update(0xFFFFFFFFu, search.probe.output.data(), size) ^ ~entry.crc32;
+    DeflateProbe walk;
+    Candidate reading;
+    startCandidate(reading, *search.candidate.base, search.candidate.length);
+    std::vector<Swap> swaps;
+    auto apply = [&](std::initializer_list<const Swap*> chosenSwaps) {
+        Candidate& candidate = search.candidate;
+        for (const Swap* swap : chosenSwaps) {
+            Frame& frame = frames[swap->frame];
+            dropPlace(candidate, frame.alternatives[frame.taken]);
+            choosePlace(candidate, swap->place);
+        }
+        ensureCandidate(candidate, candidate.length);
+        uint64_t work = 0;
+        bool whole = decodesWhole(entry, candidate.bytes.data(), candidate.length, work);
+        search.workBefore += work;
+        if (whole) return true;
+        for (const Swap* swap : chosenSwaps) {
+            Frame& frame = frames[swap->frame];
+            dropPlace(candidate, swap->place);
+            choosePlace(candidate, frame.alternatives[frame.taken]);
+        }
+        return false;
+    };
+    for (size_t index = frames.size(); index-- > 0;) {
+        const Frame& frame = frames[index];
+        uint32_t current = frame.alternatives[frame.taken];
+        for (uint32_t alternative : frame.alternatives) {
+            if (alternative == current || spent(search) > search.workLimit) continue;
+            uint32_t term = 0;
+            if (!swapTerm(search, walk, reading, current, alternative, term)) continue;
+            swaps.push_back(Swap{index, alternative, term});
+            if (term == wanted && apply({&swaps.back()})) return true;
+        }
+    }
+    std::unordered_map<uint32_t, size_t> byTerm;
+    for (size_t index = 0; index < swaps.size(); ++index) {
+        auto other = byTerm.find(wanted ^ swaps[index].term);
+        if (other != byTerm.end() && swaps[other->second].frame != swaps[index].frame &&
+            apply({&swaps[other->second], &swaps[index]})) {
+            return true;
+        }
+        byTerm.emplace(swaps[index].term, index);
+    }
+    return false;
 }
 
 // Takes the next alternative of the latest choice that has one; false when none is left.
@@ -180,6 +334,7 @@ bool runSearch(DeflateSearch& search) {
             stopByte = std::min(stopByte, search.probe.brokenAtBit / 8);
         }
         Tries tries;
+        if (ended && endsInPlace(search) && settleByCrc(search, frames)) return true;
         if (ended) {
             tries = tryPlaces(search, stopByte, true);
             if (tries.whole) return true;
@@ -192,7 +347,7 @@ bool runSearch(DeflateSearch& search) {
         if (!passing.empty()) {
             choosePlace(candidate, passing.front());
             rewindProbe(search.probe, placeOffset(candidate, passing.front()));
-            frames.push_back(Frame{std::move(passing), 0});
+            frames.push_back(Frame{std::move(passing), 0, tries.inStoredBlock, tries.stored});
             continue;
         }
         if (!backtrack(search, frames)) return false;

@@ -15,6 +15,10 @@ constexpr size_t kLongestPlausibleName = 4096;
 constexpr uint16_t kHighestMethod = 99;  // APPNOTE 4.4.5 lists none above (AES)
 constexpr uint16_t kZip64ExtraId = 0x0001;
 constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;
+constexpr uint32_t kZip64EndSignature = 0x06064B50;
+constexpr size_t kZip64EndFixedBytes = 56;
+constexpr int kZip64EndDirectorySize = 40;  // APPNOTE 4.3.14
+constexpr int kZip64EndDirectoryOffset = 48;
 
 size_t changeIndex(LineEndChange change) { return static_cast<size_t>(change); }
 
@@ -25,8 +29,9 @@ size_t signatureIndex(const ArchiveScan& scan, uint64_t at) {
     return static_cast<size_t>(found - scan.signatures.begin());
 }
 
-// The Zip64 extended information field's sizes (APPNOTE 4.5.3), where the 32-bit fields say so.
-bool resolveZip64Sizes(const uint8_t* extra, size_t extraSize, LocalRecord& record) {
+// The Zip64 extended information field (APPNOTE 4.5.3): the 64-bit values of those of
+// `values` that hold 0xFFFFFFFF, in their order. False when the field or a value is missing.
+bool resolveZip64(const uint8_t* extra, size_t extraSize, uint64_t* const* values, int count) {
     size_t at = 0;
     while (at + 4 <= extraSize) {
         uint16_t id = loadLE16(extra + at);
@@ -35,18 +40,22 @@ bool resolveZip64Sizes(const uint8_t* extra, size_t extraSize, LocalRecord& reco
         if (id == kZip64ExtraId) {
             size_t field = at + 4;
             size_t end = field + size;
-            if (record.uncompressedSize == kZip64Marker) {
+            for (int index = 0; index < count; ++index) {
+                if (*values[index] != kZip64Marker) continue;
                 if (field + 8 > end) return false;
-                record.uncompressedSize = loadLE64(extra + field);
+                *values[index] = loadLE64(extra + field);
                 field += 8;
-            }
-            if (record.compressedSize == kZip64Marker) {
-                if (field + 8 > end) return false;
-                record.compressedSize = loadLE64(extra + field);
             }
             return true;
         }
         at += 4 + size;
+    }
+    return false;
+}
+
+bool needsZip64(uint64_t const* const* values, int count) {
+    for (int index = 0; index < count; ++index) {
+        if (*values[index] == kZip64Marker) return true;
     }
     return false;
 }
@@ -85,27 +94,30 @@ bool readLocal(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
     record.dataAt = at + header.convertedUsed;
     record.name.assign(bytes.begin() + kLocalHeaderSize,
                        bytes.begin() + static_cast<long>(kLocalHeaderSize + nameLength));
-    bool zip64 = record.compressedSize == kZip64Marker || record.uncompressedSize == kZip64Marker;
-    bool resolved = !zip64 || resolveZip64Sizes(bytes.data() + kLocalHeaderSize + nameLength,
-                                                extraLength, record);
+    uint64_t* sizes[] = {&record.uncompressedSize, &record.compressedSize};
+    bool resolved = !needsZip64(sizes, 2) ||
+                    resolveZip64(bytes.data() + kLocalHeaderSize + nameLength, extraLength, sizes, 2);
     record.sizesKnown = (record.flags & kFlagDataDescriptor) == 0 && resolved;
     return true;
 }
 
 bool readCentral(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
-                 CentralRecord32& record) {
+                 CentralRecordRead& record) {
     UndoneRead fixed = readUndone(archive, change, at, kCentralFixedBytes);
     if (fixed.bytes.size() < kCentralFixedBytes ||
         loadLE32(fixed.bytes.data()) != kCentralHeaderSignature) {
         return false;
     }
     size_t nameLength = loadLE16(fixed.bytes.data() + kCentralNameLength);
-    UndoneRead named = readUndone(archive, change, at, kCentralFixedBytes + nameLength);
+    size_t extraLength = loadLE16(fixed.bytes.data() + kCentralExtraLength);
+    size_t commentLength = loadLE16(fixed.bytes.data() + kCentralCommentLength);
+    size_t recordBytes = kCentralFixedBytes + nameLength + extraLength + commentLength;
+    UndoneRead named = readUndone(archive, change, at, recordBytes);
     const std::vector<uint8_t>& bytes = named.bytes;
-    if (bytes.size() < kCentralFixedBytes + nameLength ||
-        !nameIsPlausible(bytes, kCentralFixedBytes, nameLength)) {
+    if (bytes.size() < recordBytes || !nameIsPlausible(bytes, kCentralFixedBytes, nameLength)) {
         return false;
     }
+    record.convertedLength = named.convertedUsed;
     record.at = at;
     record.flags = loadLE16(bytes.data() + kCentralFlags);
     record.method = loadLE16(bytes.data() + kCentralMethod);
@@ -113,21 +125,40 @@ bool readCentral(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
     record.compressedSize = loadLE32(bytes.data() + kCentralCompressedSize);
     record.uncompressedSize = loadLE32(bytes.data() + kCentralUncompressedSize);
     record.localHeaderOffset = loadLE32(bytes.data() + kCentralLocalHeaderOffset);
-    record.name.assign(bytes.begin() + kCentralFixedBytes, bytes.end());
-    return true;
+    record.name.assign(bytes.begin() + kCentralFixedBytes,
+                       bytes.begin() + static_cast<long>(kCentralFixedBytes + nameLength));
+    uint64_t* values[] = {&record.uncompressedSize, &record.compressedSize,
+                          &record.localHeaderOffset};
+    return !needsZip64(values, 3) ||
+           resolveZip64(bytes.data() + kCentralFixedBytes + nameLength, extraLength, values, 3);
 }
 
-bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at, EndRecord32& record) {
+bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at, EndRecordRead& record) {
     UndoneRead fixed = readUndone(archive, change, at, kEndFixedBytes);
     if (fixed.bytes.size() < kEndFixedBytes ||
         loadLE32(fixed.bytes.data()) != kEndRecordSignature) {
         return false;
     }
     record.at = at;
+    record.directoryEndAt = at;
     record.directorySize = loadLE32(fixed.bytes.data() + kEndDirectorySize);
     record.directoryOffset = loadLE32(fixed.bytes.data() + kEndDirectoryOffset);
-    // A Zip64 archive keeps its offsets in the Zip64 end record: not read here.
-    return record.directoryOffset != kZip64Marker && record.directorySize != kZip64Marker;
+    return true;
+}
+
+// The Zip64 end record's directory size and offset, for an end record that defers to it.
+bool readZip64End(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
+                  EndRecordRead& record) {
+    UndoneRead fixed = readUndone(archive, change, at, kZip64EndFixedBytes);
+    if (fixed.bytes.size() < kZip64EndFixedBytes ||
+        loadLE32(fixed.bytes.data()) != kZip64EndSignature) {
+        return false;
+    }
+    record.at = at;
+    record.directoryEndAt = at;
+    record.directorySize = loadLE64(fixed.bytes.data() + kZip64EndDirectorySize);
+    record.directoryOffset = loadLE64(fixed.bytes.data() + kZip64EndDirectoryOffset);
+    return true;
 }
 
 }  // namespace
@@ -144,7 +175,7 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
     uint64_t lonePlaces = 0;
     uint64_t crLfAdded = 0;
     uint64_t crLfPlaces = 0;
-    size_t kept[3] = {};
+    size_t kept[4] = {};
     for (uint64_t offset = 0; offset < archive.size;) {
         uint64_t left = archive.size - offset;
         auto want = static_cast<uint32_t>(left < kScanBlockBytes ? left : kScanBlockBytes);
@@ -180,6 +211,8 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
                 kind = RecordKind::kCentral;
             } else if (word == kEndRecordSignature) {
                 kind = RecordKind::kEnd;
+            } else if (word == kZip64EndSignature) {
+                kind = RecordKind::kZip64End;
             } else if (word != kLocalHeaderSignature) {
                 continue;
             }
@@ -233,25 +266,50 @@ UndoneRead readUndone(const ArchiveBytes& archive, LineEndChange change, uint64_
 ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,
                         LineEndChange change) {
     ReadRecords records;
+    uint64_t zip64EndAt = UINT64_MAX;
     for (const FoundSignature& signature : scan.signatures) {
+        if (signature.kind == RecordKind::kZip64End) zip64EndAt = signature.at;
         if (signature.kind != RecordKind::kEnd) continue;
-        EndRecord32 end;
-        if (readEnd(archive, change, signature.at, end)) {
-            records.end = end;
-            records.haveEnd = true;
+        EndRecordRead end;
+        if (!readEnd(archive, change, signature.at, end)) continue;
+        bool deferred = end.directoryOffset == kZip64Marker || end.directorySize == kZip64Marker;
+        // A Zip64 end record follows the directory, whether the end record defers to it or not.
+        EndRecordRead zip64;
+        if (zip64EndAt < signature.at && readZip64End(archive, change, zip64EndAt, zip64)) {
+            end.directoryEndAt = zip64.directoryEndAt;
+            if (deferred) {
+                end.directorySize = zip64.directorySize;
+                end.directoryOffset = zip64.directoryOffset;
+            }
+        } else if (deferred) {
+            continue;
         }
+        records.end = end;
+        records.haveEnd = true;
     }
     for (const FoundSignature& signature : scan.signatures) {
         if (signature.kind == RecordKind::kLocal) {
             LocalRecord local;
             if (readLocal(archive, change, signature.at, local)) records.locals.push_back(local);
         } else if (signature.kind == RecordKind::kCentral &&
-                   (!records.haveEnd || signature.at < records.end.at)) {
-            CentralRecord32 central;
+                   (!records.haveEnd || signature.at < records.end.directoryEndAt)) {
+            CentralRecordRead central;
             if (readCentral(archive, change, signature.at, central)) {
                 records.centrals.push_back(central);
             }
         }
+    }
+    if (records.haveEnd) {
+        // The directory's records end one where the next begins, the last where the end
+        // record (or the Zip64 one) does.
+        uint64_t nextAt = records.end.directoryEndAt;
+        size_t first = records.centrals.size();
+        while (first > 0 && records.centrals[first - 1].at + records.centrals[first - 1].convertedLength == nextAt) {
+            --first;
+            nextAt = records.centrals[first].at;
+        }
+        records.centrals.erase(records.centrals.begin(),
+                               records.centrals.begin() + static_cast<long>(first));
     }
     return records;
 }
@@ -271,7 +329,7 @@ std::vector<int> matchCentralRecords(const ArchiveScan& scan, const ReadRecords&
                               .undoneAt[changeIndex(change)];
     }
     for (size_t central = 0; central < records.centrals.size(); ++central) {
-        const CentralRecord32& record = records.centrals[central];
+        const CentralRecordRead& record = records.centrals[central];
         auto named = localsByName.find(record.name);
         if (named == localsByName.end()) continue;
         int best = -1;
@@ -317,14 +375,13 @@ std::vector<KnownSpan> knownSpans(const ArchiveScan& scan, const ReadRecords& re
             signatureIndex(scan, records.locals[local].at),
             records.centrals[static_cast<size_t>(match[local])].localHeaderOffset);
     }
-    for (const CentralRecord32& central : records.centrals) {
-        if (central.at > lastLocalAt) {
-            anchors.emplace_back(signatureIndex(scan, central.at), records.end.directoryOffset);
-            break;
-        }
+    // The directory's first record is where the directory starts.
+    if (!records.centrals.empty() && records.centrals.front().at > lastLocalAt) {
+        anchors.emplace_back(signatureIndex(scan, records.centrals.front().at),
+                             records.end.directoryOffset);
     }
-    anchors.emplace_back(signatureIndex(scan, records.end.at),
-                         uint64_t{records.end.directoryOffset} + records.end.directorySize);
+    anchors.emplace_back(signatureIndex(scan, records.end.directoryEndAt),
+                         records.end.directoryOffset + records.end.directorySize);
     std::sort(anchors.begin(), anchors.end());
     for (size_t index = 0; index + 1 < anchors.size(); ++index) {
         const auto& [from, fromOffset] = anchors[index];

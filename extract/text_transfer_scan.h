@@ -11,7 +11,7 @@
 
 namespace zipsalvage {
 
-enum class RecordKind : uint8_t { kLocal, kCentral, kEnd };
+enum class RecordKind : uint8_t { kLocal, kCentral, kEnd, kZip64End };
 
 struct FoundSignature {
     uint64_t at = 0;  // converted offset of its first byte
@@ -60,31 +60,36 @@ struct LocalRecord {
     std::string name;
 };
 
-// A central directory file header (APPNOTE 4.3.12).
-struct CentralRecord32 {
+// A central directory file header (APPNOTE 4.3.12), its Zip64 values resolved (4.5.3).
+struct CentralRecordRead {
     uint64_t at = 0;
     uint16_t flags = 0;
     uint16_t method = 0;
     uint32_t crc32 = 0;
-    uint32_t compressedSize = 0;
-    uint32_t uncompressedSize = 0;
-    uint32_t localHeaderOffset = 0;
+    uint64_t compressedSize = 0;
+    uint64_t uncompressedSize = 0;
+    uint64_t localHeaderOffset = 0;
+    uint64_t convertedLength = 0;  // the whole record's, in the converted archive
     std::string name;
 };
 
-// The end of central directory record (APPNOTE 4.3.16).
-struct EndRecord32 {
-    uint64_t at = 0;
-    uint32_t directorySize = 0;
-    uint32_t directoryOffset = 0;
+// The end of central directory record (APPNOTE 4.3.16), or the Zip64 one (4.3.14) when the end
+// record leaves the directory's place to it.
+struct EndRecordRead {
+    uint64_t at = 0;            // the end record
+    uint64_t directoryEndAt = 0;  // the record right after the directory (the Zip64 one, if any)
+    uint64_t directorySize = 0;
+    uint64_t directoryOffset = 0;
 };
 
 // The records of an archive as one reading sees them.
 struct ReadRecords {
     std::vector<LocalRecord> locals;
-    std::vector<CentralRecord32> centrals;  // those before the end record
+    // With an end record, those of the directory that ends where it says (records one after the
+    // other up to it: not those of an archive stored in an entry); without, all.
+    std::vector<CentralRecordRead> centrals;
     bool haveEnd = false;
-    EndRecord32 end;
+    EndRecordRead end;
 };
 
 ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,

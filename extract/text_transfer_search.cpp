@@ -2,6 +2,8 @@
 // search of the entry's method, within the work bound; the result is judged by the decoder.
 #include "extract/text_transfer_search.h"
 
+#include <algorithm>
+
 #include "core/zip_format.h"
 #include "extract/extract_context.h"
 #include "extract/text_transfer_candidate.h"
@@ -42,18 +44,19 @@ uint64_t convertedLengthOf(LineEndChange change, const uint8_t* converted, size_
 
 }  // namespace
 
+// Deflate writes at most 258 bytes for a 2-bit match code (RFC 1951 3.2.5): more output than
+// this from so much data cannot be whole. (The old methods stay well below it too.)
+constexpr uint64_t kLargestExpansion = 1032;
+
 EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size_t size,
                             int byteBefore, const TransferredEntry& entry) {
     EntryUndo undo;
-    if ((entry.flags & kFlagEncrypted) != 0 || !decodesMethod(entry.method)) {
-        undo.verdict = EntryUndoVerdict::kNotSearched;
-        return undo;
-    }
     const uint64_t length = entry.compressedSize;
     if (length > kMaxSearchedCompressed || entry.uncompressedSize > kMaxSearchedUncompressed) {
         undo.verdict = EntryUndoVerdict::kTooBig;
         return undo;
     }
+    const bool decodable = (entry.flags & kFlagEncrypted) == 0 && decodesMethod(entry.method);
     // The default reading of CR LF to LF takes at most two converted bytes for one; the other
     // changes never take more than one.
     uint64_t spanLimit = 2 * length + 64;
@@ -64,12 +67,48 @@ EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size
         undo.verdict = EntryUndoVerdict::kCutShort;
         return undo;
     }
+    std::vector<uint32_t> chosen;
+    // A count the layout gives may leave one reading: none of the places in the data, or all.
+    bool settled = false;
+    if (entry.crsToPutBack >= 0 && static_cast<uint64_t>(entry.crsToPutBack) <= length) {
+        uint64_t defaultBytes = length - static_cast<uint64_t>(entry.crsToPutBack);
+        auto inData = static_cast<int64_t>(
+            std::lower_bound(base.places.begin(), base.places.end(), defaultBytes) -
+            base.places.begin());
+        if (entry.crsToPutBack == 0 || entry.crsToPutBack == inData) {
+            settled = true;
+            for (int64_t place = 0; place < entry.crsToPutBack; ++place) {
+                chosen.push_back(static_cast<uint32_t>(place));
+            }
+        }
+    }
+    if (!decodable) {
+        if (!settled) {
+            undo.verdict = EntryUndoVerdict::kNotSearched;
+            return undo;
+        }
+        undo.verdict = EntryUndoVerdict::kSettledByLayout;
+        for (uint32_t place : chosen) undo.crPutBackAt.push_back(base.convertedAt[place]);
+        undo.convertedLength = convertedLengthOf(change, converted, span, byteBefore, undo, length);
+        return undo;
+    }
+    if (entry.uncompressedSize > kLargestExpansion * length + kLargestExpansion ||
+        (entry.method == kMethodStored && entry.uncompressedSize != length)) {
+        return undo;  // no reading of this data can have the recorded size
+    }
     const uint64_t workLimit =
         kSearchWorkFactor * (length + entry.uncompressedSize) + kSearchAllowanceBytes;
-    std::vector<uint32_t> chosen;
-    bool found = entry.crsToPutBack <= 0 && base.bytes.size() >= length &&
-                 decodesWhole(entry, base.bytes.data(), length, undo.work);
-    if (!found && entry.crsToPutBack != 0 && !base.places.empty()) {
+    bool found = false;
+    if (settled || entry.crsToPutBack < 0) {
+        Candidate reading;
+        startCandidate(reading, base, length);
+        setChosen(reading, chosen);
+        ensureCandidate(reading, length);
+        found = decodesWhole(entry, reading.bytes.data(), length, undo.work);
+    }
+    bool decoded = found;  // judged by the decoder already
+    if (!found && !settled && !base.places.empty()) {
+        decoded = entry.method != kMethodStored;
         switch (entry.method) {
             case kMethodStored:
                 found = searchStoredPlaces(base, entry, chosen, undo.work, workLimit);
@@ -87,11 +126,8 @@ EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size
     startCandidate(candidate, base, length);
     setChosen(candidate, chosen);
     ensureCandidate(candidate, length);
-    // Stored readings were found by arithmetic: the decoder confirms them like the others.
-    if (entry.method == kMethodStored &&
-        !decodesWhole(entry, candidate.bytes.data(), length, undo.work)) {
-        return undo;
-    }
+    // Stored readings found by arithmetic are confirmed by the decoder like the others.
+    if (!decoded && !decodesWhole(entry, candidate.bytes.data(), length, undo.work)) return undo;
     undo.verdict = EntryUndoVerdict::kWhole;
     undo.data.assign(candidate.bytes.begin(), candidate.bytes.begin() + static_cast<long>(length));
     for (uint32_t place : chosen) undo.crPutBackAt.push_back(base.convertedAt[place]);

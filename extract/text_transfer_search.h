@@ -32,11 +32,13 @@ struct TransferredEntry {
 };
 
 enum class EntryUndoVerdict : uint8_t {
-    kWhole,        // the data decodes to the recorded size and CRC-32
-    kGaveUp,       // no reading found within the bounds of the search
-    kCutShort,     // the converted bytes end before the data can
-    kTooBig,       // larger than the search holds in memory
-    kNotSearched,  // encrypted, or in a method the decoders do not judge
+    kWhole,            // the data decodes to the recorded size and CRC-32
+    kSettledByLayout,  // not decoded (encrypted, or a method not decoded here), but the count
+                       // the layout gives leaves one reading: no CR back, or every one
+    kGaveUp,           // no reading found within the bounds of the search
+    kCutShort,         // the converted bytes end before the data can
+    kTooBig,           // larger than the search holds in memory
+    kNotSearched,      // encrypted, or in a method not decoded here, and the layout says nothing
 };
 
 struct EntryUndo {

@@ -254,6 +254,8 @@ std::vector<uint32_t> chosenOf(const PlaceSums& sums, const Solution& solution) 
 
 }  // namespace
 
+uint32_t crc32ShiftZeros(uint32_t value, uint64_t count) { return shiftZeros(value, count); }
+
 bool searchStoredPlaces(const UndoneBytes& base, const TransferredEntry& entry,
                         std::vector<uint32_t>& chosen, uint64_t& work, uint64_t workLimit) {
     const uint64_t length = entry.compressedSize;
