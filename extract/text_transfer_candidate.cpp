@@ -21,7 +21,7 @@ struct MemoryData {
 bool readMemory(void* owner, uint8_t* destination, int32_t count) {
     auto& data = *static_cast<MemoryData*>(owner);
     if (count < 0 || data.size - data.offset < static_cast<uint64_t>(count)) return false;
-    std::memcpy(destination, data.bytes + data.offset, static_cast<size_t>(count));
+    if (count > 0) std::memcpy(destination, data.bytes + data.offset, static_cast<size_t>(count));
     data.offset += static_cast<uint64_t>(count);
     return true;
 }
@@ -39,6 +39,7 @@ uint32_t writeMemory(void* owner, int64_t position, const uint8_t* bytes, uint32
     auto at = static_cast<uint64_t>(position);
     uint64_t room = output.limit - at;
     uint32_t taken = count <= room ? count : static_cast<uint32_t>(room);
+    if (taken == 0) return 0;
     if (output.bytes.size() < at + taken) output.bytes.resize(at + taken);
     std::memcpy(output.bytes.data() + at, bytes, taken);
     return taken;
