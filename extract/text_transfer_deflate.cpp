@@ -22,6 +22,12 @@ namespace {
 constexpr uint64_t kZlibStyleWindowBytes = 4096;
 constexpr uint64_t kFormatWindowBytes = 65536;
 constexpr size_t kMaxTriesPerStop = 32;
+// When no place before a stop lets the walk run on, the search looks four and sixteen times as
+// far back.
+constexpr uint64_t kWidening = 4;
+constexpr uint64_t kWidestWidening = 16;
+// Without a stop every place is walked to the end: the first few that bring the end nearer do.
+constexpr size_t kMaxPassingEverywhere = 4;
 // A place passes when the walk runs this far past the stop it was tried for.
 constexpr uint64_t kRunOnBytes = 1024;
 // The longest a dynamic block header can be: the walk reads it whole before it can pause.
@@ -58,6 +64,10 @@ struct DeflateSearch {
 };
 
 uint64_t spent(const DeflateSearch& search) { return search.workBefore + search.probe.work; }
+
+uint64_t windowOf(const DeflateSearch& search) {
+    return search.rules == ProbeRules::kZlibStyle ? kZlibStyleWindowBytes : kFormatWindowBytes;
+}
 
 ProbeStop walk(DeflateSearch& search, uint64_t pauseByte) {
     uint64_t pauseBit = kToTheEnd;
@@ -110,7 +120,25 @@ struct Tries {
 // the stream ended in the wrong place with no stop to go by (a lost byte the walk resynchronised
 // over): every place is tried, to the end, from the last one back. That costs less than it
 // seems: a wrong place makes the walk stop soon after it, and the first whole one ends it.
-Tries tryPlaces(DeflateSearch& search, uint64_t stopByte, bool everywhere) {
+// Where and how a walk stopped, kept before the tries walk again.
+struct Stop {
+    uint64_t atByte = 0;
+    uint64_t consumed = 0;     // where the stream ended, when it did
+    bool byCount = false;      // a block's symbol count
+    uint64_t blockStart = 0;   // that block's header, in bits
+    ProbeSpot spot;            // the walk's last point (its last stored block)
+};
+
+Stop stopOf(const DeflateSearch& search, uint64_t atByte) {
+    return Stop{atByte, probeConsumedBytes(search.probe), search.probe.brokenByCount,
+                search.probe.brokenBlockStart, search.probe.spot};
+}
+
+// Each try looks `widening` times as far back (and tries as many places) as the one before;
+// places from `triedFrom` on were tried already.
+Tries tryPlaces(DeflateSearch& search, const Stop& stop, bool everywhere, uint64_t widening = 1,
+                uint64_t triedFrom = UINT64_MAX) {
+    const uint64_t stopByte = stop.atByte;
     Tries tries;
     std::vector<uint32_t>& passing = tries.passing;
     Candidate& candidate = search.candidate;
@@ -120,14 +148,13 @@ Tries tryPlaces(DeflateSearch& search, uint64_t stopByte, bool everywhere) {
     uint32_t first = candidate.chosen.empty() || everywhere ? 0 : candidate.chosen.back() + 1;
     // Past the last chosen place every place's offset is its base offset plus the CRs chosen.
     uint64_t shift = candidate.chosen.size();
-    uint64_t window =
-        search.rules == ProbeRules::kZlibStyle ? kZlibStyleWindowBytes : kFormatWindowBytes;
-    size_t maxTries = kMaxTriesPerStop;
+    uint64_t window = widening * windowOf(search);
+    size_t maxTries = widening * kMaxTriesPerStop;
     uint64_t runTo = stopByte + kRunOnBytes;
-    const ProbeSpot& atStop = search.probe.spot;
-    if (search.probe.brokenByCount) {
+    const ProbeSpot& atStop = stop.spot;
+    if (stop.byCount) {
         // A block with the wrong symbol count: the lost byte may be anywhere in it.
-        uint64_t blockStart = search.probe.brokenBlockStart / 8;
+        uint64_t blockStart = stop.blockStart / 8;
         window = stopByte - std::min(stopByte, blockStart);
         maxTries = places.size();
     } else if (!everywhere && atStop.storedLength > 0 && stopByte >= atStop.storedInputAt &&
@@ -151,20 +178,28 @@ Tries tryPlaces(DeflateSearch& search, uint64_t stopByte, bool everywhere) {
         if (std::binary_search(candidate.chosen.begin(), candidate.chosen.end(), place)) continue;
         uint64_t offset = everywhere ? placeOffset(candidate, place) : places[place] + shift;
         if (offset + window < stopByte) break;
+        if (offset >= triedFrom) continue;
         ++tried;
         choosePlace(candidate, place);
         rewindProbe(search.probe, offset);
-        ProbeStop stop = walk(search, runTo);
-        if (stop == ProbeStop::kEnded && everywhere && endsWhole(search)) {
+        ProbeStop walked = walk(search, runTo);
+        if (walked == ProbeStop::kEnded && everywhere && endsWhole(search)) {
             tries.whole = true;
             return tries;
         }
-        if (stop == ProbeStop::kPaused || (stop == ProbeStop::kEnded && endsInPlace(search))) {
+        // Without a stop, a place that brings the stream's end one byte nearer passes: more
+        // than one lost byte stayed unseen.
+        bool nearer = everywhere && walked == ProbeStop::kEnded &&
+                      probeConsumedBytes(search.probe) == stop.consumed + 1 &&
+                      stop.consumed < candidate.length;
+        if (walked == ProbeStop::kPaused || nearer ||
+            (walked == ProbeStop::kEnded && endsInPlace(search))) {
             passing.push_back(place);
         }
         // The points the try walked through read its CR: back to before it.
         dropPlace(candidate, place);
         rewindProbe(search.probe, offset);
+        if (everywhere && passing.size() >= kMaxPassingEverywhere) break;
     }
     std::reverse(passing.begin(), passing.end());
     return tries;
@@ -333,15 +368,24 @@ bool runSearch(DeflateSearch& search) {
         } else {
             stopByte = std::min(stopByte, search.probe.brokenAtBit / 8);
         }
+        const Stop at = stopOf(search, stopByte);
         Tries tries;
         if (ended && endsInPlace(search) && settleByCrc(search, frames)) return true;
         if (ended) {
-            tries = tryPlaces(search, stopByte, true);
+            tries = tryPlaces(search, at, true);
             if (tries.whole) return true;
-            // Everything that passed was tried to the end and is not whole.
-            tries.passing.clear();
+            // Those that ended in place were tried to the end and are not whole.
+            if (endsInPlace(search)) tries.passing.clear();
         } else {
-            tries = tryPlaces(search, stopByte, false);
+            tries = tryPlaces(search, at, false);
+            // Now and then a lost byte stays unseen for longer: further back, before giving up.
+            for (uint64_t widening = kWidening; tries.passing.empty() && !at.byCount &&
+                                                !tries.inStoredBlock && widening <= kWidestWidening;
+                 widening *= kWidening) {
+                uint64_t triedFrom =
+                    stopByte - std::min(stopByte, (widening / kWidening) * windowOf(search));
+                tries = tryPlaces(search, at, false, widening, triedFrom);
+            }
         }
         std::vector<uint32_t>& passing = tries.passing;
         if (!passing.empty()) {

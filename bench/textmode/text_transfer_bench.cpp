@@ -15,7 +15,8 @@
 // Control archives (intact ones, stored text with CR LF line ends among them) must be left alone.
 //
 //   text_transfer_bench [FILES_PER_KIND]     (default 60)
-// With TEXT_TRANSFER_BENCH_VERBOSE set, every entry the undo did not make whole is listed.
+// With TEXT_TRANSFER_BENCH_VERBOSE set, every entry the undo did not make whole is listed; with
+// TEXT_TRANSFER_BENCH_KEEP=FOLDER, each converted archive with such an entry is kept there.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -261,6 +262,13 @@ void undoWithOurs(const Archive& archive, LineEndChange change, const Bytes& con
         row.ours += whole ? 1 : 0;
     }
     static const bool verbose = std::getenv("TEXT_TRANSFER_BENCH_VERBOSE") != nullptr;
+    static const char* keep = std::getenv("TEXT_TRANSFER_BENCH_KEEP");
+    static int kept = 0;
+    if (keep != nullptr && row.ours < row.entries) {
+        writeBytes(fs::path(keep) / ("failed-" + std::to_string(++kept) + "-" +
+                                     std::to_string(static_cast<int>(change)) + ".zip"),
+                   converted);
+    }
     for (const zipsalvage::EntryTransfer& entry : undo.entries) {
         if (verbose && entry.verdict != zipsalvage::EntryUndoVerdict::kWhole) {
             std::printf("    %s: entry at %llu not whole (verdict %d, %lld CRs back by the layout, work %.2fx)\n",
