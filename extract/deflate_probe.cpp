@@ -310,8 +310,9 @@ void startProbe(DeflateProbe& probe, const uint8_t* input, size_t inputSize, Pro
     probe.inputSize = inputSize;
     probe.rules = rules;
     probe.outputLimit = outputLimit;
-    // Room for the longest match past the limit, which is refused before it is copied.
-    probe.output.assign(outputLimit + kMaxMatch, 0);
+    // Room for the longest match past the limit, which is refused before it is copied. The
+    // bytes from an earlier walk may stay: nothing is read before it is written.
+    if (probe.output.size() < outputLimit + kMaxMatch) probe.output.resize(outputLimit + kMaxMatch);
     probe.blocks.clear();
     probe.spot = ProbeSpot{};
     probe.brokenAtBit = 0;

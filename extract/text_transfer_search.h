@@ -17,7 +17,7 @@ inline constexpr uint64_t kMaxSearchedUncompressed = 64u << 20;
 // The work a search may spend: this many times the bytes an ordinary decode reads and writes,
 // plus kSearchAllowanceBytes, so small entries may be tried more exhaustively.
 inline constexpr uint64_t kSearchWorkFactor = 6;
-inline constexpr uint64_t kSearchAllowanceBytes = 256u << 10;
+inline constexpr uint64_t kSearchAllowanceBytes = 64u << 10;
 
 // What the entry's records say of it.
 struct TransferredEntry {
