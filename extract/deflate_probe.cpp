@@ -84,9 +84,9 @@ ProbeStop buildFixedTables(DeflateProbe& probe) {
                              kInflateLengthBase.data(), kInflateLengthExtraBits.data(),
                              fixed.litLen, kFixedLitLenLookupBits);
     if (result == kHuffComplete) {
-        result = buildStrict(distanceLengths, kFixedDistanceCodesAll, 0,
-                             kInflateDistanceBase.data(), kProbeDistanceExtraBits.data(),
-                             fixed.distance, kFixedDistanceLookupBits);
+        result =
+            buildStrict(distanceLengths, kFixedDistanceCodesAll, 0, kInflateDistanceBase.data(),
+                        kProbeDistanceExtraBits.data(), fixed.distance, kFixedDistanceLookupBits);
     }
     if (result != kHuffComplete) return ProbeStop::kNoMemory;
     probe.fixedTables = std::move(fixed);
@@ -149,9 +149,9 @@ ProbeStop readDynamicHeader(DeflateProbe& probe, ProbeBlock& block) {
     result = buildStrict(lengths, litLenCount, kFirstLengthSymbol, kInflateLengthBase.data(),
                          kInflateLengthExtraBits.data(), block.litLen, kDynamicLitLenLookupBits);
     if (result == kHuffComplete) {
-        result = buildStrict(lengths + litLenCount, distanceCount, 0, kInflateDistanceBase.data(),
-                             kProbeDistanceExtraBits.data(), block.distance,
-                             kDynamicDistanceLookupBits);
+        result =
+            buildStrict(lengths + litLenCount, distanceCount, 0, kInflateDistanceBase.data(),
+                        kProbeDistanceExtraBits.data(), block.distance, kDynamicDistanceLookupBits);
     }
     if (result == kHuffNoMemory) return ProbeStop::kNoMemory;
     if (result != kHuffComplete) return broken(probe, bitPos);

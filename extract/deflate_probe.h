@@ -39,18 +39,18 @@ enum class ProbeStop : uint8_t {
 struct ProbeSpot {
     uint64_t bitPos = 0;
     uint64_t outputSize = 0;
-    uint32_t blockCount = 0;      // blocks begun; the last of them is the current one
-    uint32_t storedLeft = 0;      // bytes left of a stored block
-    uint32_t matchDistance = 0;   // the distance of a match that just ended, else 0
-    uint32_t blockSymbols = 0;    // literals and matches of the current Huffman block so far
-    uint64_t blockStart = 0;      // the bit position of the current block's header
+    uint32_t blockCount = 0;     // blocks begun; the last of them is the current one
+    uint32_t storedLeft = 0;     // bytes left of a stored block
+    uint32_t matchDistance = 0;  // the distance of a match that just ended, else 0
+    uint32_t blockSymbols = 0;   // literals and matches of the current Huffman block so far
+    uint64_t blockStart = 0;     // the bit position of the current block's header
     // The last stored block begun: where its bytes start in the input and the output, and how
     // many. A byte lost in one shows only after it, and nothing inside can tell where.
     uint64_t storedInputAt = 0;
     uint64_t storedOutputAt = 0;
     uint32_t storedLength = 0;
-    uint8_t phase = 0;            // between blocks, in a stored block, in a Huffman block
-    bool finalBlock = false;      // the current (or last) block is the final one
+    uint8_t phase = 0;        // between blocks, in a stored block, in a Huffman block
+    bool finalBlock = false;  // the current (or last) block is the final one
 };
 
 // One block's header as read, with its tables (Huffman blocks).

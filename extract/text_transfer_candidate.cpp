@@ -96,8 +96,7 @@ void ensureCandidate(Candidate& candidate, uint64_t end) {
 
 uint64_t placeOffset(const Candidate& candidate, uint32_t place) {
     auto before = std::lower_bound(candidate.chosen.begin(), candidate.chosen.end(), place);
-    return candidate.base->places[place] +
-           static_cast<uint64_t>(before - candidate.chosen.begin());
+    return candidate.base->places[place] + static_cast<uint64_t>(before - candidate.chosen.begin());
 }
 
 void choosePlace(Candidate& candidate, uint32_t place) {

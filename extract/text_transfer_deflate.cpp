@@ -123,10 +123,10 @@ struct Tries {
 // Where and how a walk stopped, kept before the tries walk again.
 struct Stop {
     uint64_t atByte = 0;
-    uint64_t consumed = 0;     // where the stream ended, when it did
-    bool byCount = false;      // a block's symbol count
-    uint64_t blockStart = 0;   // that block's header, in bits
-    ProbeSpot spot;            // the walk's last point (its last stored block)
+    uint64_t consumed = 0;    // where the stream ended, when it did
+    bool byCount = false;     // a block's symbol count
+    uint64_t blockStart = 0;  // that block's header, in bits
+    ProbeSpot spot;           // the walk's last point (its last stored block)
 };
 
 Stop stopOf(const DeflateSearch& search, uint64_t atByte) {
@@ -160,7 +160,8 @@ Tries tryPlaces(DeflateSearch& search, const Stop& stop, bool everywhere, uint64
     } else if (!everywhere && atStop.storedLength > 0 && stopByte >= atStop.storedInputAt &&
                stopByte <= atStop.storedInputAt + atStop.storedLength + kAfterStoredBytes) {
         tries.inStoredBlock = true;
-        tries.stored = StoredBlock{atStop.storedInputAt, atStop.storedOutputAt, atStop.storedLength};
+        tries.stored =
+            StoredBlock{atStop.storedInputAt, atStop.storedOutputAt, atStop.storedLength};
         window = stopByte - atStop.storedInputAt;
         maxTries = places.size();
     }

@@ -52,8 +52,7 @@ TransferVerdict detectLineEndChange(const ArchiveBytes& archive) {
 
     uint32_t telling[kLineEndChanges] = {};
     constexpr LineEndChange kReadings[] = {LineEndChange::kNone, LineEndChange::kEveryLfToCrLf,
-                                           LineEndChange::kLoneLfToCrLf,
-                                           LineEndChange::kCrLfToLf};
+                                           LineEndChange::kLoneLfToCrLf, LineEndChange::kCrLfToLf};
     for (LineEndChange change : kReadings) {
         if (!bytesAgree(verdict, change, archive.size)) continue;
         auto reading = static_cast<size_t>(change);
@@ -74,8 +73,8 @@ TransferVerdict detectLineEndChange(const ArchiveBytes& archive) {
     // are at all: a field holding an LF got a CR, so none of their spans tells.)
     if (telling[none] > 0 && verdict.fittingSpans[none] == telling[none]) return verdict;
     // The exact undo first: where it fits, the others fit as well or worse.
-    for (LineEndChange change : {LineEndChange::kEveryLfToCrLf, LineEndChange::kLoneLfToCrLf,
-                                 LineEndChange::kCrLfToLf}) {
+    for (LineEndChange change :
+         {LineEndChange::kEveryLfToCrLf, LineEndChange::kLoneLfToCrLf, LineEndChange::kCrLfToLf}) {
         auto reading = static_cast<size_t>(change);
         if (telling[reading] > 0 && verdict.fittingSpans[reading] == telling[reading] &&
             verdict.fittingSpans[reading] > verdict.fittingSpans[none]) {

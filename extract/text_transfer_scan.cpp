@@ -95,8 +95,9 @@ bool readLocal(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
     record.name.assign(bytes.begin() + kLocalHeaderSize,
                        bytes.begin() + static_cast<long>(kLocalHeaderSize + nameLength));
     uint64_t* sizes[] = {&record.uncompressedSize, &record.compressedSize};
-    bool resolved = !needsZip64(sizes, 2) ||
-                    resolveZip64(bytes.data() + kLocalHeaderSize + nameLength, extraLength, sizes, 2);
+    bool resolved =
+        !needsZip64(sizes, 2) ||
+        resolveZip64(bytes.data() + kLocalHeaderSize + nameLength, extraLength, sizes, 2);
     record.sizesKnown = (record.flags & kFlagDataDescriptor) == 0 && resolved;
     return true;
 }
@@ -133,7 +134,8 @@ bool readCentral(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
            resolveZip64(bytes.data() + kCentralFixedBytes + nameLength, extraLength, values, 3);
 }
 
-bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at, EndRecordRead& record) {
+bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
+             EndRecordRead& record) {
     UndoneRead fixed = readUndone(archive, change, at, kEndFixedBytes);
     if (fixed.bytes.size() < kEndFixedBytes ||
         loadLE32(fixed.bytes.data()) != kEndRecordSignature) {
@@ -304,7 +306,9 @@ ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,
         // record (or the Zip64 one) does.
         uint64_t nextAt = records.end.directoryEndAt;
         size_t first = records.centrals.size();
-        while (first > 0 && records.centrals[first - 1].at + records.centrals[first - 1].convertedLength == nextAt) {
+        while (first > 0 &&
+               records.centrals[first - 1].at + records.centrals[first - 1].convertedLength ==
+                   nextAt) {
             --first;
             nextAt = records.centrals[first].at;
         }
@@ -337,9 +341,8 @@ std::vector<int> matchCentralRecords(const ArchiveScan& scan, const ReadRecords&
         for (size_t local : named->second) {
             if (match[local] >= 0) continue;
             uint64_t at = undoneAt[local];
-            uint64_t distance =
-                at > record.localHeaderOffset ? at - record.localHeaderOffset
-                                              : record.localHeaderOffset - at;
+            uint64_t distance = at > record.localHeaderOffset ? at - record.localHeaderOffset
+                                                              : record.localHeaderOffset - at;
             if (distance < bestDistance) {
                 bestDistance = distance;
                 best = static_cast<int>(local);
@@ -371,9 +374,8 @@ std::vector<KnownSpan> knownSpans(const ArchiveScan& scan, const ReadRecords& re
         if (records.locals[local].at >= records.end.at) continue;
         lastLocalAt = std::max(lastLocalAt, records.locals[local].at);
         if (match[local] < 0) continue;
-        anchors.emplace_back(
-            signatureIndex(scan, records.locals[local].at),
-            records.centrals[static_cast<size_t>(match[local])].localHeaderOffset);
+        anchors.emplace_back(signatureIndex(scan, records.locals[local].at),
+                             records.centrals[static_cast<size_t>(match[local])].localHeaderOffset);
     }
     // The directory's first record is where the directory starts.
     if (!records.centrals.empty() && records.centrals.front().at > lastLocalAt) {

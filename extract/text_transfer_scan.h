@@ -54,9 +54,9 @@ struct LocalRecord {
     uint32_t crc32 = 0;
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
-    uint64_t headerBytes = 0;   // 30 + name + extra field, as recorded
-    uint64_t dataAt = 0;        // converted offset of the first data byte
-    bool sizesKnown = false;    // neither flag bit 3 nor a Zip64 size without its extra field
+    uint64_t headerBytes = 0;  // 30 + name + extra field, as recorded
+    uint64_t dataAt = 0;       // converted offset of the first data byte
+    bool sizesKnown = false;   // neither flag bit 3 nor a Zip64 size without its extra field
     std::string name;
 };
 
@@ -76,7 +76,7 @@ struct CentralRecordRead {
 // The end of central directory record (APPNOTE 4.3.16), or the Zip64 one (4.3.14) when the end
 // record leaves the directory's place to it.
 struct EndRecordRead {
-    uint64_t at = 0;            // the end record
+    uint64_t at = 0;              // the end record
     uint64_t directoryEndAt = 0;  // the record right after the directory (the Zip64 one, if any)
     uint64_t directorySize = 0;
     uint64_t directoryOffset = 0;
@@ -92,8 +92,7 @@ struct ReadRecords {
     EndRecordRead end;
 };
 
-ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,
-                        LineEndChange change);
+ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan, LineEndChange change);
 
 // For each local record, the central record that names it at the offset nearest to where the
 // reading puts it (each central record used once), or -1.

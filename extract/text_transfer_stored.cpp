@@ -61,10 +61,10 @@ inline constexpr uint32_t kCrTerm = kCrc32Table[kCarriageReturn];
 // The weighted sums to find: places x_1 < ... < x_k with sum of F^(weight(i)) value(x_i) equal
 // to `target`. Insertions weigh the i-th of k places with k - i, removals with i - 1.
 struct PlaceSums {
-    std::vector<uint32_t> values;     // one per place that may change
-    std::vector<uint32_t> placeOf;    // the base place index of each value
+    std::vector<uint32_t> values;   // one per place that may change
+    std::vector<uint32_t> placeOf;  // the base place index of each value
     uint32_t target = 0;
-    bool laterWeighsLess = true;      // insertions
+    bool laterWeighsLess = true;  // insertions
 };
 
 using Solution = std::vector<uint32_t>;  // indices into values
@@ -134,7 +134,8 @@ void findSums(const PlaceSums& sums, int count, std::vector<Solution>& solutions
 // byte the step consumed.
 constexpr std::array<uint8_t, 256> makeTopByteIndex() {
     std::array<uint8_t, 256> index{};
-    for (uint32_t low = 0; low < 256; ++low) index[kCrc32Table[low] >> 24] = static_cast<uint8_t>(low);
+    for (uint32_t low = 0; low < 256; ++low)
+        index[kCrc32Table[low] >> 24] = static_cast<uint8_t>(low);
     return index;
 }
 constexpr std::array<uint8_t, 256> kTopByteIndex = makeTopByteIndex();
@@ -149,9 +150,9 @@ inline uint32_t unstepZero(uint32_t value) {
 // `length`; another length is a few steps of F or F^-1 away), and the register over the first
 // length - kMaxPlacesChanged .. length + kMaxPlacesChanged bytes.
 struct Family {
-    bool removal = false;          // the all-CRs reading, CRs taken out
-    std::vector<uint32_t> terms;   // F^(length - at) ((F + I) R_at + T[CR])
-    std::vector<uint64_t> at;      // where each place's CR goes (insertion) or is (removal)
+    bool removal = false;         // the all-CRs reading, CRs taken out
+    std::vector<uint32_t> terms;  // F^(length - at) ((F + I) R_at + T[CR])
+    std::vector<uint64_t> at;     // where each place's CR goes (insertion) or is (removal)
     std::vector<uint32_t> placeOf;
     uint32_t registers[2 * kMaxPlacesChanged + 1] = {};  // by size - length + kMaxPlacesChanged
     bool haveRegister[2 * kMaxPlacesChanged + 1] = {};
@@ -227,7 +228,8 @@ bool familySums(const Family& family, uint64_t length, uint32_t crc, int count, 
     }
     uint32_t running = family.registers[slot];
     if (family.removal) {
-        sums.target = weighted(~crc, count) ^ shiftZeros(0xFFFFFFFFu, size) ^ weighted(running, count);
+        sums.target =
+            weighted(~crc, count) ^ shiftZeros(0xFFFFFFFFu, size) ^ weighted(running, count);
     } else {
         sums.target = ~crc ^ shiftZeros(0xFFFFFFFFu, length) ^ running;
     }
@@ -276,8 +278,9 @@ bool searchStoredPlaces(const UndoneBytes& base, const TransferredEntry& entry,
     uint64_t placesInData = static_cast<uint64_t>(
         std::lower_bound(base.places.begin(), base.places.end(), length) - base.places.begin());
     bool tryInsertions = wanted < 0 || wanted <= kMaxPlacesChanged;
-    bool tryRemovals = wanted < 0 || (static_cast<uint64_t>(wanted) <= placesInData + kMaxPlacesChanged &&
-                                      static_cast<uint64_t>(wanted) + kMaxPlacesChanged >= placesInData);
+    bool tryRemovals =
+        wanted < 0 || (static_cast<uint64_t>(wanted) <= placesInData + kMaxPlacesChanged &&
+                       static_cast<uint64_t>(wanted) + kMaxPlacesChanged >= placesInData);
     Family insertions;
     Family removals;
     if (tryInsertions) readFamily(base, length, false, insertions, work);

@@ -50,7 +50,8 @@ Bytes readBytes(const fs::path& path) {
 void writeBytes(const fs::path& path, const Bytes& bytes) {
     zipsalvage::FileHandle file = zipsalvage::createReadWrite(path.string().c_str());
     if (file == zipsalvage::kInvalidFile ||
-        zipsalvage::writeFile(file, bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size()) {
+        zipsalvage::writeFile(file, bytes.data(), static_cast<uint32_t>(bytes.size())) !=
+            bytes.size()) {
         std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
     }
     zipsalvage::closeFile(file);
@@ -80,7 +81,8 @@ std::vector<fs::path> gather(const std::vector<const char*>& roots, size_t count
     std::vector<fs::path> found;
     for (const char* root : roots) {
         std::error_code error;
-        for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, error);
+        for (auto it = fs::recursive_directory_iterator(
+                 root, fs::directory_options::skip_permission_denied, error);
              it != fs::recursive_directory_iterator(); it.increment(error)) {
             if (error) break;
             if (!it->is_regular_file(error) || it->is_symlink(error)) continue;
@@ -98,7 +100,8 @@ std::vector<fs::path> gather(const std::vector<const char*>& roots, size_t count
     std::sort(found.begin(), found.end());
     if (found.size() <= count) return found;
     std::vector<fs::path> spread;
-    for (size_t index = 0; index < count; ++index) spread.push_back(found[index * found.size() / count]);
+    for (size_t index = 0; index < count; ++index)
+        spread.push_back(found[index * found.size() / count]);
     return spread;
 }
 
@@ -135,12 +138,15 @@ std::vector<OriginalEntry> listEntries(const Bytes& archive) {
         entry.dataStart = entry.recordStart + 30 + zipsalvage::loadLE16(local + 26) +
                           zipsalvage::loadLE16(local + 28);
         entries.push_back(entry);
-        at += 46 + nameLength + zipsalvage::loadLE16(record + 30) + zipsalvage::loadLE16(record + 32);
+        at +=
+            46 + nameLength + zipsalvage::loadLE16(record + 30) + zipsalvage::loadLE16(record + 32);
     }
-    std::sort(entries.begin(), entries.end(),
-              [](const OriginalEntry& a, const OriginalEntry& b) { return a.recordStart < b.recordStart; });
+    std::sort(entries.begin(), entries.end(), [](const OriginalEntry& a, const OriginalEntry& b) {
+        return a.recordStart < b.recordStart;
+    });
     for (size_t index = 0; index < entries.size(); ++index) {
-        entries[index].recordEnd = index + 1 < entries.size() ? entries[index + 1].recordStart : directory;
+        entries[index].recordEnd =
+            index + 1 < entries.size() ? entries[index + 1].recordStart : directory;
     }
     return entries;
 }
@@ -212,8 +218,8 @@ const char* changeName(LineEndChange change) {
 }
 
 // The tools' results on the converted file.
-void runTools(const fs::path& work, const Bytes& converted, const std::vector<OriginalEntry>& entries,
-              bool haveSevenZip, Row& row) {
+void runTools(const fs::path& work, const Bytes& converted,
+              const std::vector<OriginalEntry>& entries, bool haveSevenZip, Row& row) {
     fs::path file = work / "converted.zip";
     writeBytes(file, converted);
     for (const char* folder : {"out-unzip", "out-7z", "out-ff"}) fs::remove_all(work / folder);
@@ -238,7 +244,8 @@ void undoWithOurs(const Archive& archive, LineEndChange change, const Bytes& con
     zipsalvage::TransferVerdict verdict = zipsalvage::detectLineEndChange(bytes);
     zipsalvage::ArchiveTransferUndo undo = zipsalvage::undoArchiveTransfer(bytes, verdict.change);
     Bytes undone = zipsalvage::undoAll(undo.undo, converted.data(), converted.size());
-    row.ourSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    row.ourSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // The two changes to CR LF read alike when the archive held no CR LF of its own, and an
     // archive without CR LF comes through a change to LF as it was.
     bool toCrLf = change != LineEndChange::kCrLfToLf;
@@ -271,23 +278,26 @@ void undoWithOurs(const Archive& archive, LineEndChange change, const Bytes& con
     }
     for (const zipsalvage::EntryTransfer& entry : undo.entries) {
         if (verbose && entry.verdict != zipsalvage::EntryUndoVerdict::kWhole) {
-            std::printf("    %s: entry at %llu not whole (verdict %d, %lld CRs back by the layout, work %.2fx)\n",
-                        archive.label.c_str(), static_cast<unsigned long long>(entry.convertedAt),
-                        static_cast<int>(entry.verdict), static_cast<long long>(entry.crsToPutBack),
-                        ratio(entry.work, entry.ordinaryWork));
+            std::printf(
+                "    %s: entry at %llu not whole (verdict %d, %lld CRs back by the layout, work "
+                "%.2fx)\n",
+                archive.label.c_str(), static_cast<unsigned long long>(entry.convertedAt),
+                static_cast<int>(entry.verdict), static_cast<long long>(entry.crsToPutBack),
+                ratio(entry.work, entry.ordinaryWork));
         }
         row.work += entry.work;
         row.ordinaryWork += entry.ordinaryWork;
         if (entry.ordinaryWork > 0) {
-            row.worstEntryWork = std::max(row.worstEntryWork, ratio(entry.work, entry.ordinaryWork));
+            row.worstEntryWork =
+                std::max(row.worstEntryWork, ratio(entry.work, entry.ordinaryWork));
         }
     }
 }
 
 // Writes the archives of one kind of content with zip and with Python.
-void writeArchives(const fs::path& work, const std::string& kind, const std::vector<fs::path>& files,
-                   bool stored, std::vector<Archive>& archives, bool control = false,
-                   bool toCrLf = false) {
+void writeArchives(const fs::path& work, const std::string& kind,
+                   const std::vector<fs::path>& files, bool stored, std::vector<Archive>& archives,
+                   bool control = false, bool toCrLf = false) {
     fs::path stage = work / ("stage-" + kind);
     fs::remove_all(stage);
     fs::create_directories(stage);
@@ -297,7 +307,9 @@ void writeArchives(const fs::path& work, const std::string& kind, const std::vec
         std::snprintf(prefix, sizeof prefix, "%03zu-", index);
         std::string name = prefix + files[index].filename().string();
         Bytes content = readBytes(files[index]);
-        if (toCrLf) content = zipsalvage::applyLineEndChange(LineEndChange::kLoneLfToCrLf, content.data(), content.size());
+        if (toCrLf)
+            content = zipsalvage::applyLineEndChange(LineEndChange::kLoneLfToCrLf, content.data(),
+                                                     content.size());
         writeBytes(stage / name, content);
         names.push_back(name);
     }
@@ -305,10 +317,13 @@ void writeArchives(const fs::path& work, const std::string& kind, const std::vec
     fs::path pythonFile = work / (kind + "-python.zip");
     fs::remove(zipFile);
     run("cd " + quoted(stage) + " && zip -q " + (stored ? "-0 " : "") + quoted(zipFile) + " *");
-    run("cd " + quoted(stage) + " && python3 -c \"import zipfile,os,sys\n"
-        "with zipfile.ZipFile(sys.argv[1],'w',zipfile." + (stored ? "ZIP_STORED" : "ZIP_DEFLATED") +
+    run("cd " + quoted(stage) +
+        " && python3 -c \"import zipfile,os,sys\n"
+        "with zipfile.ZipFile(sys.argv[1],'w',zipfile." +
+        (stored ? "ZIP_STORED" : "ZIP_DEFLATED") +
         ") as z:\n    [z.write(f) for f in sorted(os.listdir('.'))]\" " + quoted(pythonFile));
-    for (const auto& [writer, file] : {std::pair{"zip", zipFile}, std::pair{"python", pythonFile}}) {
+    for (const auto& [writer, file] :
+         {std::pair{"zip", zipFile}, std::pair{"python", pythonFile}}) {
         Archive archive;
         archive.label = kind + " (" + writer + ")";
         archive.bytes = readBytes(file);
@@ -322,7 +337,6 @@ void writeArchives(const fs::path& work, const std::string& kind, const std::vec
     }
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -332,11 +346,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     bool haveSevenZip = haveTool("7z");
-    fs::path work = fs::temp_directory_path() / ("text-transfer-bench-" + std::to_string(std::random_device{}()));
+    fs::path work = fs::temp_directory_path() /
+                    ("text-transfer-bench-" + std::to_string(std::random_device{}()));
     fs::create_directories(work);
 
-    std::vector<fs::path> text = gather({"/usr/include", "/usr/share/doc"}, perKind, 1024, 256 << 10, true);
-    std::vector<fs::path> binary = gather({"/usr/bin", "/usr/lib/x86_64-linux-gnu"}, perKind, 4096, 1 << 20, false);
+    std::vector<fs::path> text =
+        gather({"/usr/include", "/usr/share/doc"}, perKind, 1024, 256 << 10, true);
+    std::vector<fs::path> binary =
+        gather({"/usr/bin", "/usr/lib/x86_64-linux-gnu"}, perKind, 4096, 1 << 20, false);
     std::vector<Archive> archives;
     writeArchives(work, "deflated-text", text, false, archives);
     writeArchives(work, "deflated-binary", binary, false, archives);
@@ -345,26 +362,26 @@ int main(int argc, char** argv) {
     writeArchives(work, "stored-crlf-text", text, true, controls, true, true);
     writeArchives(work, "deflated-crlf-text", text, false, controls, true, true);
 
-    std::printf("corpus: %zu text files, %zu binaries; %zu archives, 3 conversions each\n\n", text.size(),
-                binary.size(), archives.size());
-    std::printf("%-26s %-24s %7s %7s %7s %7s %7s %9s %9s %9s\n", "archive", "conversion", "entries", "ours",
-                "unzip", "7z", "zip-FF", "time x", "work x", "worst x");
+    std::printf("corpus: %zu text files, %zu binaries; %zu archives, 3 conversions each\n\n",
+                text.size(), binary.size(), archives.size());
+    std::printf("%-26s %-24s %7s %7s %7s %7s %7s %9s %9s %9s\n", "archive", "conversion", "entries",
+                "ours", "unzip", "7z", "zip-FF", "time x", "work x", "worst x");
     std::map<LineEndChange, Row> totals;
     for (const Archive& archive : archives) {
         double ordinary = ordinaryDecodeSeconds(archive);
         for (LineEndChange change : {LineEndChange::kEveryLfToCrLf, LineEndChange::kLoneLfToCrLf,
                                      LineEndChange::kCrLfToLf}) {
-            Bytes converted = zipsalvage::applyLineEndChange(change, archive.bytes.data(), archive.bytes.size());
+            Bytes converted =
+                zipsalvage::applyLineEndChange(change, archive.bytes.data(), archive.bytes.size());
             Row row;
             row.entries = archive.entries.size();
             row.ordinarySeconds = ordinary;
             undoWithOurs(archive, change, converted, row);
             runTools(work, converted, archive.entries, haveSevenZip, row);
-            std::printf("%-26s %-24s %7zu %7zu %7zu %7s %7zu %9.2f %9.2f %9.2f\n", archive.label.c_str(),
-                        changeName(change), row.entries, row.ours, row.unzip,
+            std::printf("%-26s %-24s %7zu %7zu %7zu %7s %7zu %9.2f %9.2f %9.2f\n",
+                        archive.label.c_str(), changeName(change), row.entries, row.ours, row.unzip,
                         haveSevenZip ? std::to_string(row.sevenZip).c_str() : "-", row.zipFF,
-                        row.ourSeconds / row.ordinarySeconds,
-                        ratio(row.work, row.ordinaryWork),
+                        row.ourSeconds / row.ordinarySeconds, ratio(row.work, row.ordinaryWork),
                         row.worstEntryWork);
             Row& total = totals[change];
             total.entries += row.entries;
@@ -382,14 +399,14 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("\nwhole entries by conversion (share of %s):\n", "all entries");
-    std::printf("%-24s %9s %9s %9s %9s %9s %9s %9s %9s\n", "conversion", "detected", "ours", "unzip", "7z",
-                "zip-FF", "time x", "work x", "worst x");
+    std::printf("%-24s %9s %9s %9s %9s %9s %9s %9s %9s\n", "conversion", "detected", "ours",
+                "unzip", "7z", "zip-FF", "time x", "work x", "worst x");
     for (const auto& [change, total] : totals) {
-        std::printf("%-24s %4zu/%-4zu %8.1f%% %8.1f%% %8.1f%% %8.1f%% %9.2f %9.2f %9.2f\n", changeName(change),
-                    total.detected, total.archives, percent(total.ours, total.entries),
-                    percent(total.unzip, total.entries), percent(total.sevenZip, total.entries),
-                    percent(total.zipFF, total.entries), total.ourSeconds / total.ordinarySeconds,
-                    ratio(total.work, total.ordinaryWork),
+        std::printf("%-24s %4zu/%-4zu %8.1f%% %8.1f%% %8.1f%% %8.1f%% %9.2f %9.2f %9.2f\n",
+                    changeName(change), total.detected, total.archives,
+                    percent(total.ours, total.entries), percent(total.unzip, total.entries),
+                    percent(total.sevenZip, total.entries), percent(total.zipFF, total.entries),
+                    total.ourSeconds / total.ordinarySeconds, ratio(total.work, total.ordinaryWork),
                     total.worstEntryWork);
     }
     size_t leftAlone = 0;
@@ -397,16 +414,20 @@ int main(int argc, char** argv) {
     intact.insert(intact.end(), controls.begin(), controls.end());
     for (const Archive& archive : intact) {
         zipsalvage::MemoryArchive memory{archive.bytes.data(), archive.bytes.size()};
-        leftAlone += zipsalvage::detectLineEndChange(zipsalvage::memoryArchiveBytes(memory)).change ==
-                             LineEndChange::kNone
-                         ? 1
-                         : 0;
+        leftAlone +=
+            zipsalvage::detectLineEndChange(zipsalvage::memoryArchiveBytes(memory)).change ==
+                    LineEndChange::kNone
+                ? 1
+                : 0;
     }
-    std::printf("\nintact archives read as they are: %zu of %zu (stored and deflated CR LF text among them)\n",
-                leftAlone, intact.size());
-    std::printf("time x: our detection and undo against one ordinary decode of the same entries;\n"
-                "work x: bytes the searches decoded and read against those of one ordinary decode;\n"
-                "worst x: the same for the costliest entry.\n");
+    std::printf(
+        "\nintact archives read as they are: %zu of %zu (stored and deflated CR LF text among "
+        "them)\n",
+        leftAlone, intact.size());
+    std::printf(
+        "time x: our detection and undo against one ordinary decode of the same entries;\n"
+        "work x: bytes the searches decoded and read against those of one ordinary decode;\n"
+        "worst x: the same for the costliest entry.\n");
     fs::remove_all(work);
     return 0;
 }

@@ -17,8 +17,8 @@ namespace {
 
 using testing::Bytes;
 
-constexpr LineEndChange kChanges[] = {LineEndChange::kEveryLfToCrLf,
-                                      LineEndChange::kLoneLfToCrLf, LineEndChange::kCrLfToLf};
+constexpr LineEndChange kChanges[] = {LineEndChange::kEveryLfToCrLf, LineEndChange::kLoneLfToCrLf,
+                                      LineEndChange::kCrLfToLf};
 
 TransferVerdict detect(const Bytes& archive) {
     MemoryArchive memory{archive.data(), archive.size()};
@@ -26,8 +26,7 @@ TransferVerdict detect(const Bytes& archive) {
 }
 
 // Detects, undoes, and gives back the undone archive.
-Bytes undone(const Bytes& converted, LineEndChange& detected,
-             ArchiveTransferUndo* undo = nullptr) {
+Bytes undone(const Bytes& converted, LineEndChange& detected, ArchiveTransferUndo* undo = nullptr) {
     MemoryArchive memory{converted.data(), converted.size()};
     ArchiveBytes bytes = memoryArchiveBytes(memory);
     detected = detectLineEndChange(bytes).change;
@@ -112,13 +111,11 @@ TEST(ArchiveUndo, AnArchiveStoredInTheArchiveIsPartOfItsEntry) {
     expectEveryConversionUndone(archive, "nested");
 }
 
-bool haveWriters() {
-    return testing::haveCommand("zip") && testing::haveCommand("python3");
-}
+bool haveWriters() { return testing::haveCommand("zip") && testing::haveCommand("python3"); }
 
 // Archives of zip and of Python's zipfile over the same files, deflated and stored.
-std::vector<std::pair<std::string, Bytes>> writersArchives(const testing::TempDir& dir,
-                                                           const std::vector<std::pair<std::string, Bytes>>& files) {
+std::vector<std::pair<std::string, Bytes>> writersArchives(
+    const testing::TempDir& dir, const std::vector<std::pair<std::string, Bytes>>& files) {
     std::string folder = dir.file("in");
     testing::runCommand("mkdir -p " + testing::shellQuote(folder));
     for (const auto& [name, bytes] : files) testing::writeWholeFile(folder + "/" + name, bytes);
@@ -128,12 +125,12 @@ std::vector<std::pair<std::string, Bytes>> writersArchives(const testing::TempDi
         std::string pythonFile = dir.file(stored ? "python-stored.zip" : "python-deflated.zip");
         testing::runCommand("cd " + testing::shellQuote(folder) + " && zip -q " +
                             (stored ? "-0 " : "") + testing::shellQuote(zipFile) + " *");
-        testing::runCommand(
-            "cd " + testing::shellQuote(folder) +
-            " && python3 -c \"import zipfile,os,sys\nwith zipfile.ZipFile(sys.argv[1],'w',zipfile." +
-            (stored ? "ZIP_STORED" : "ZIP_DEFLATED") +
-            ") as z:\n    [z.write(f) for f in sorted(os.listdir('.'))]\" " +
-            testing::shellQuote(pythonFile));
+        testing::runCommand("cd " + testing::shellQuote(folder) +
+                            " && python3 -c \"import zipfile,os,sys\nwith "
+                            "zipfile.ZipFile(sys.argv[1],'w',zipfile." +
+                            (stored ? "ZIP_STORED" : "ZIP_DEFLATED") +
+                            ") as z:\n    [z.write(f) for f in sorted(os.listdir('.'))]\" " +
+                            testing::shellQuote(pythonFile));
         archives.emplace_back(zipFile, testing::readWholeFile(zipFile));
         archives.emplace_back(pythonFile, testing::readWholeFile(pythonFile));
     }
@@ -143,10 +140,12 @@ std::vector<std::pair<std::string, Bytes>> writersArchives(const testing::TempDi
 std::vector<std::pair<std::string, Bytes>> sourceFiles() {
     std::vector<std::pair<std::string, Bytes>> files;
     for (int index = 0; index < 6; ++index) {
-        files.emplace_back("text" + std::to_string(index) + ".txt",
-                           testing::vocabularyText(static_cast<size_t>(2000 + index * 15000), 20 + index));
-        files.emplace_back("binary" + std::to_string(index) + ".bin",
-                           testing::structuredBinary(static_cast<size_t>(3000 + index * 20000), 30 + index));
+        files.emplace_back(
+            "text" + std::to_string(index) + ".txt",
+            testing::vocabularyText(static_cast<size_t>(2000 + index * 15000), 20 + index));
+        files.emplace_back(
+            "binary" + std::to_string(index) + ".bin",
+            testing::structuredBinary(static_cast<size_t>(3000 + index * 20000), 30 + index));
     }
     return files;
 }
@@ -188,7 +187,8 @@ TEST(ArchiveUndo, IntactArchivesReadAsTheyAre) {
         TransferVerdict verdict = detect(archive);
         EXPECT_EQ(verdict.change, LineEndChange::kNone) << name;
         MemoryArchive memory{archive.data(), archive.size()};
-        EXPECT_TRUE(undoArchiveTransfer(memoryArchiveBytes(memory), verdict.change).undo.crPutBackAt.empty());
+        EXPECT_TRUE(undoArchiveTransfer(memoryArchiveBytes(memory), verdict.change)
+                        .undo.crPutBackAt.empty());
     }
 }
 
@@ -202,11 +202,10 @@ TEST(ArchiveUndo, ArchivesOfOtherWritersComeBackByteForByte) {
         EXPECT_EQ(detect(archive).change, LineEndChange::kNone) << name;
         // Encrypted entries and methods not decoded here can only be settled by the layout;
         // the others must all come back.
-        bool allDecodable = name.find("aes") == std::string::npos &&
-                            name.find("zip20") == std::string::npos &&
-                            name.find("crypto") == std::string::npos &&
-                            name.find("pkware") == std::string::npos &&
-                            name.find("bzip2") == std::string::npos;
+        bool allDecodable =
+            name.find("aes") == std::string::npos && name.find("zip20") == std::string::npos &&
+            name.find("crypto") == std::string::npos && name.find("pkware") == std::string::npos &&
+            name.find("bzip2") == std::string::npos;
         if (allDecodable) expectEveryConversionUndone(archive, name);
     }
 }

@@ -18,8 +18,8 @@ namespace {
 
 using testing::Bytes;
 
-constexpr LineEndChange kChanges[] = {LineEndChange::kEveryLfToCrLf,
-                                      LineEndChange::kLoneLfToCrLf, LineEndChange::kCrLfToLf};
+constexpr LineEndChange kChanges[] = {LineEndChange::kEveryLfToCrLf, LineEndChange::kLoneLfToCrLf,
+                                      LineEndChange::kCrLfToLf};
 constexpr LineEndChange kAmbiguousChanges[] = {LineEndChange::kLoneLfToCrLf,
                                                LineEndChange::kCrLfToLf};
 
@@ -28,7 +28,9 @@ Bytes lineEndRich(size_t size, uint32_t seed) {
     Bytes random = testing::makeRandom(size, seed);
     for (uint8_t& byte : random) {
         uint8_t pick = byte & 7;
-        byte = pick == 0 ? kCarriageReturn : pick == 1 ? kLineFeed : static_cast<uint8_t>(byte | 0x20);
+        byte = pick == 0   ? kCarriageReturn
+               : pick == 1 ? kLineFeed
+                           : static_cast<uint8_t>(byte | 0x20);
     }
     return random;
 }
@@ -97,7 +99,8 @@ TEST(LineEndUndo, APrefixEndsAtTheBytesWantedAndLeavesTheNextRecordAlone) {
         UndoCursor cursor;
         Bytes out;
         size_t used = undoPrefix(undo, cursor, converted.data(), converted.size(), 4, out);
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), Bytes(original.begin(), original.begin() + 4));
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + 4),
+                  Bytes(original.begin(), original.begin() + 4));
         EXPECT_EQ(converted[used], 'P') << static_cast<int>(change);
     }
 }
@@ -123,7 +126,8 @@ TEST(DeflateProbe, ZlibStreamsOfEveryLevelAndStrategyWalkToTheirEnd) {
                     startProbe(probe, stream.data(), stream.size() - kProbeInputPadding, rules,
                                input.size());
                     ASSERT_EQ(walkToEnd(probe), stream.size() - kProbeInputPadding)
-                        << "level " << level << " strategy " << strategy << " size " << input.size();
+                        << "level " << level << " strategy " << strategy << " size "
+                        << input.size();
                     ASSERT_EQ(probe.spot.outputSize, input.size());
                     EXPECT_TRUE(std::equal(input.begin(), input.end(), probe.output.begin()));
                 }
@@ -183,7 +187,8 @@ void expectUndone(LineEndChange change, const TransferredEntry& base, const Byte
     Bytes converted = applyLineEndChange(change, followed.data(), followed.size());
     TransferredEntry entry = base;
     if (layoutKnows) entry.crsToPutBack = static_cast<int64_t>(crsToPutBack(change, data).size());
-    EntryUndo undo = undoEntryTransfer(change, converted.data(), converted.size(), kNoByteBefore, entry);
+    EntryUndo undo =
+        undoEntryTransfer(change, converted.data(), converted.size(), kNoByteBefore, entry);
     ASSERT_EQ(undo.verdict, EntryUndoVerdict::kWhole)
         << what << ", change " << static_cast<int>(change) << ", layout " << layoutKnows;
     EXPECT_EQ(undo.data, data);
@@ -198,7 +203,8 @@ TEST(EntryUndo, StoredDataWithOriginalCrLfsComesBackWhole) {
         Bytes data = testing::makeRandom(60000, 10 + planted);
         // Binary with lone LFs, at most `planted` CR LF pairs.
         for (size_t index = 1; index < data.size(); ++index) {
-            if (data[index] == kLineFeed && data[index - 1] == kCarriageReturn) data[index - 1] = 'x';
+            if (data[index] == kLineFeed && data[index - 1] == kCarriageReturn)
+                data[index - 1] = 'x';
         }
         for (int pair = 0; pair < planted; ++pair) {
             size_t at = 1000 + static_cast<size_t>(pair) * 17000;
@@ -243,8 +249,8 @@ TEST(EntryUndo, DeflatedDataWithCrLfPairsInItsStreamComesBackWhole) {
         ++found;
         for (LineEndChange change : kAmbiguousChanges) {
             for (bool layoutKnows : {true, false}) {
-                expectUndone(change, entryFor(kMethodDeflated, stream, content), stream, layoutKnows,
-                             "deflated");
+                expectUndone(change, entryFor(kMethodDeflated, stream, content), stream,
+                             layoutKnows, "deflated");
             }
         }
     }
@@ -255,7 +261,8 @@ TEST(EntryUndo, ASearchThatCannotSucceedStopsWithinItsBound) {
     Bytes content = testing::makeRandom(200000, 90);
     for (uint16_t method : {kMethodStored, kMethodDeflated}) {
         Bytes data = method == kMethodStored ? content : testing::zlibDeflate(content, 6);
-        Bytes converted = applyLineEndChange(LineEndChange::kLoneLfToCrLf, data.data(), data.size());
+        Bytes converted =
+            applyLineEndChange(LineEndChange::kLoneLfToCrLf, data.data(), data.size());
         TransferredEntry entry = entryFor(method, data, content);
         entry.crc32 ^= 1;  // no reading has this CRC-32
         EntryUndo undo = undoEntryTransfer(LineEndChange::kLoneLfToCrLf, converted.data(),
@@ -293,10 +300,10 @@ TEST(EntryUndo, WhatCannotBeDecodedIsSettledOnlyByTheLayout) {
                   .verdict,
               EntryUndoVerdict::kTooBig);
     TransferredEntry cut = entryFor(kMethodStored, data, data);
-    EXPECT_EQ(undoEntryTransfer(LineEndChange::kLoneLfToCrLf, converted.data(), 1000,
-                                kNoByteBefore, cut)
-                  .verdict,
-              EntryUndoVerdict::kCutShort);
+    EXPECT_EQ(
+        undoEntryTransfer(LineEndChange::kLoneLfToCrLf, converted.data(), 1000, kNoByteBefore, cut)
+            .verdict,
+        EntryUndoVerdict::kCutShort);
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ inline Bytes vocabularyText(size_t size, uint32_t seed) {
     Bytes text;
     while (text.size() < size) {
         uint64_t pick = nextState(state);
-        const std::string& word = vocabulary[(pick >> 30) % 3 == 0 ? (pick >> 8) % 2000 : (pick >> 40) % 60];
+        const std::string& word =
+            vocabulary[(pick >> 30) % 3 == 0 ? (pick >> 8) % 2000 : (pick >> 40) % 60];
         text.insert(text.end(), word.begin(), word.end());
         text.push_back((pick >> 20) % 9 == 0 ? '\n' : ' ');
     }
@@ -43,7 +44,8 @@ inline Bytes vocabularyText(size_t size, uint32_t seed) {
 
 // What programs hold: counters, small fields, names, runs of zeros.
 inline Bytes structuredBinary(size_t size, uint32_t seed) {
-    static const char* const kNames[] = {"init", "load", "store", "symbol", "section", ".text", ".data", "main"};
+    static const char* const kNames[] = {"init",    "load",  "store", "symbol",
+                                         "section", ".text", ".data", "main"};
     uint64_t state = seed * 0x9E3779B97F4A7C15ull + 3;
     uint32_t counter = seed * 1000;
     Bytes bytes;
@@ -52,14 +54,16 @@ inline Bytes structuredBinary(size_t size, uint32_t seed) {
         switch (pick % 4) {
             case 0:
                 counter += 1 + static_cast<uint32_t>((pick >> 8) % 5);
-                for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(counter >> shift));
+                for (int shift = 0; shift < 32; shift += 8)
+                    bytes.push_back(static_cast<uint8_t>(counter >> shift));
                 break;
             case 1:
                 bytes.push_back(static_cast<uint8_t>(pick >> 16));
                 bytes.push_back(static_cast<uint8_t>((pick >> 24) & 0x0F));
                 break;
             case 2:
-                for (const char* at = kNames[(pick >> 32) % 8]; *at != '\0'; ++at) bytes.push_back(static_cast<uint8_t>(*at));
+                for (const char* at = kNames[(pick >> 32) % 8]; *at != '\0'; ++at)
+                    bytes.push_back(static_cast<uint8_t>(*at));
                 bytes.push_back(0);
                 break;
             default:
