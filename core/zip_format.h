@@ -22,6 +22,33 @@ enum LocalField : int {
     kLocalExtraLength = 28,
 };
 
+// The central directory file header (APPNOTE 4.3.12) and the end of central directory record
+// (4.3.16): their signatures as little-endian words, fixed sizes and field offsets.
+inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
+inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
+inline constexpr uint32_t kEndRecordSignature = 0x06054B50;
+inline constexpr int kCentralFixedBytes = 46;
+inline constexpr int kEndFixedBytes = 22;
+
+enum CentralField : int {
+    kCentralFlags = 8,
+    kCentralMethod = 10,
+    kCentralCrc32 = 16,
+    kCentralCompressedSize = 20,
+    kCentralUncompressedSize = 24,
+    kCentralNameLength = 28,
+    kCentralExtraLength = 30,
+    kCentralCommentLength = 32,
+    kCentralLocalHeaderOffset = 42,
+};
+
+enum EndField : int {
+    kEndTotalEntries = 10,
+    kEndDirectorySize = 12,
+    kEndDirectoryOffset = 16,
+    kEndCommentSize = 20,
+};
+
 inline constexpr uint16_t kFlagEncrypted = 1u << 0;
 inline constexpr uint16_t kFlagDataDescriptor = 1u << 3;
 inline constexpr uint16_t kFlagUtf8Name = 1u << 11;

@@ -22,6 +22,8 @@ int fuzzHuffTables(const uint8_t* data, size_t size);
 int fuzzEntryBytes(const uint8_t* data, size_t size);
 // inflate over valid streams whose every choice the input makes, against what they encode.
 int fuzzGeneratedStream(const uint8_t* data, size_t size);
+// The detection and undo of text-mode transfers over an archive, or the search over one entry.
+int fuzzTextTransfer(const uint8_t* data, size_t size);
 
 struct NamedTarget {
     const char* name;  // also the folder of its corpus under fuzz/regressions/
@@ -33,6 +35,7 @@ inline constexpr NamedTarget kFuzzTargets[] = {
     {"explode", fuzzExplode},        {"unshrink", fuzzUnshrink},
     {"unreduce", fuzzUnreduce},      {"huff_tables", fuzzHuffTables},
     {"entry_bytes", fuzzEntryBytes}, {"generated_stream", fuzzGeneratedStream},
+    {"text_transfer", fuzzTextTransfer},
 };
 
 }  // namespace zipsalvage::fuzz

@@ -376,7 +376,34 @@ def generated_stream_seeds():
     write("generated_stream", "deflate64-long", bytes([3]) + noise(64, 6))
 
 
+def text_transfer_seeds():
+    # A mode byte (bits 0-1: 0 none, 1 every LF to CR LF, 2 lone LFs to CR LF, 3 CR LF to LF;
+    # bit 2: one entry's search instead of the archive; bit 3: convert the rest first).
+    lines = b"".join(b"line %d of the notes\r\n" % number for number in range(120))
+    entries = [("notes.txt", text(3000, 1)), ("crlf.txt", lines), ("data.bin", noise(2000, 5)),
+               ("empty", b"")]
+    for compression, label in ((zipfile.ZIP_DEFLATED, "deflated"), (zipfile.ZIP_STORED, "stored")):
+        archive = zipfile_archive(entries, compression)
+        write("text_transfer", label + "-intact.zip", bytes([0]) + archive)
+        for change, name in ((1, "every-lf"), (2, "lone-lf"), (3, "crlf")):
+            write("text_transfer", "%s-%s.zip" % (label, name), bytes([8 | change]) + archive)
+    machine = machine_zip([("notes.txt", text(4000, 2)), ("data.bin", noise(3000, 6))], [])
+    if machine:
+        write("text_transfer", "machine-zip-lone-lf.zip", bytes([8 | 2]) + machine)
+    # One entry: method, flags, compressed size, uncompressed size / 16, CRC-32, the count of
+    # CRs the layout gives (255: none), then the data (converted by the target).
+    for method, label in ((1, "deflated"), (0, "stored")):
+        content = text(4096, 3) + noise(2048, 7)
+        data = raw_deflate(content) if method == 1 else content
+        for change, name in ((2, "lone-lf"), (3, "crlf")):
+            fields = bytes([method, 0]) + struct.pack("<HHI", len(data), len(content) // 16,
+                                                      zlib.crc32(content)) + bytes([255])
+            write("text_transfer", "entry-%s-%s" % (label, name),
+                  bytes([8 | 4 | change]) + fields + data + b"PK\x03\x04")
+
+
 def main():
+    text_transfer_seeds()
     whole_run_seeds()
     streamed_seeds()
     generated_stream_seeds()

@@ -31,12 +31,14 @@ scratch="$(mktemp -d "${TMPDIR:-/tmp}/zipsalvage-ci-fuzz-XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 failed=0
-for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes generated_stream; do
+for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes generated_stream \
+              text_transfer; do
   binary="build/fuzz/fuzz/fuzz_$target"
   corpus="fuzz/regressions/$target"
   target_runs="$runs"
-  # These two run the most code per input.
-  [ "$target" = whole_run ] || [ "$target" = generated_stream ] && target_runs=$((runs / 5))
+  # These run the most code per input.
+  [ "$target" = whole_run ] || [ "$target" = generated_stream ] || [ "$target" = text_transfer ] \
+    && target_runs=$((runs / 5))
   echo "== $target: replay $(ls "$corpus" | wc -l) inputs, then $target_runs runs"
   if ! "$binary" -runs=0 "$corpus" >"$scratch/$target-replay.log" 2>&1; then
     echo "FAILED: replaying $corpus"; tail -30 "$scratch/$target-replay.log"; failed=1; continue
