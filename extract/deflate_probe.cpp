@@ -211,7 +211,7 @@ ProbeStop copyStored(DeflateProbe& probe, uint64_t stopBit) {
         out[spot.outputSize - spot.matchDistance] == probe.input[byteAt]) {
         return broken(probe, spot.bitPos + 8);
     }
-    std::memcpy(out + spot.outputSize, probe.input + byteAt, count);
+    std::memcpy(out + spot.outputSize, probe.input + byteAt, static_cast<size_t>(count));
     if (count > 0) spot.matchDistance = 0;
     spot.outputSize += count;
     spot.bitPos += count * 8;
@@ -312,7 +312,9 @@ void startProbe(DeflateProbe& probe, const uint8_t* input, size_t inputSize, Pro
     probe.outputLimit = outputLimit;
     // Room for the longest match past the limit, which is refused before it is copied. The
     // bytes from an earlier walk may stay: nothing is read before it is written.
-    if (probe.output.size() < outputLimit + kMaxMatch) probe.output.resize(outputLimit + kMaxMatch);
+    if (probe.output.size() < outputLimit + kMaxMatch) {
+        probe.output.resize(static_cast<size_t>(outputLimit + kMaxMatch));
+    }
     probe.blocks.clear();
     probe.spot = ProbeSpot{};
     probe.brokenAtBit = 0;
@@ -359,7 +361,7 @@ void rewindProbe(DeflateProbe& probe, uint64_t byteOffset) {
 }
 
 ProbeStop resumeProbe(DeflateProbe& probe, const ProbeSpot& at, const uint8_t* outputBefore) {
-    std::memcpy(probe.output.data(), outputBefore, at.outputSize);
+    std::memcpy(probe.output.data(), outputBefore, static_cast<size_t>(at.outputSize));
     probe.blocks.clear();
     ProbeSpot resumed = at;
     resumed.blockCount = 0;

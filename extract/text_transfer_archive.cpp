@@ -57,7 +57,8 @@ EntryTransfer undoEntryAt(const ArchiveBytes& archive, LineEndChange change,
         return result;
     }
     uint64_t spanEnd = std::min(archive.size, local.dataAt + 2 * entry.compressedSize + 64);
-    std::vector<uint8_t> span(spanEnd > local.dataAt ? spanEnd - local.dataAt : 0);
+    std::vector<uint8_t> span(
+        static_cast<size_t>(spanEnd > local.dataAt ? spanEnd - local.dataAt : 0));
     uint64_t got = 0;
     while (got < span.size()) {
         uint64_t left = span.size() - got;
@@ -66,7 +67,7 @@ EntryTransfer undoEntryAt(const ArchiveBytes& archive, LineEndChange change,
         if (read == 0) break;
         got += read;
     }
-    span.resize(got);
+    span.resize(static_cast<size_t>(got));
     int byteBefore = kNoByteBefore;
     uint8_t before = 0;
     if (local.dataAt > 0 && archive.readAt(archive.owner, local.dataAt - 1, &before, 1) == 1) {

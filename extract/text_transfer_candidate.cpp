@@ -40,8 +40,8 @@ uint32_t writeMemory(void* owner, int64_t position, const uint8_t* bytes, uint32
     uint64_t room = output.limit - at;
     uint32_t taken = count <= room ? count : static_cast<uint32_t>(room);
     if (taken == 0) return 0;
-    if (output.bytes.size() < at + taken) output.bytes.resize(at + taken);
-    std::memcpy(output.bytes.data() + at, bytes, taken);
+    if (output.bytes.size() < at + taken) output.bytes.resize(static_cast<size_t>(at + taken));
+    std::memcpy(output.bytes.data() + static_cast<size_t>(at), bytes, taken);
     return taken;
 }
 
@@ -60,7 +60,7 @@ void startCandidate(Candidate& candidate, const UndoneBytes& base, uint64_t leng
     candidate.base = &base;
     candidate.length = length;
     candidate.chosen.clear();
-    candidate.bytes.assign(length + kCandidatePadding, 0);
+    candidate.bytes.assign(static_cast<size_t>(length + kCandidatePadding), 0);
     candidate.validEnd = 0;
     candidate.baseAt = 0;
     candidate.nextChosen = 0;
@@ -74,7 +74,7 @@ void ensureCandidate(Candidate& candidate, uint64_t end) {
         if (candidate.nextChosen < candidate.chosen.size()) {
             stop = base.places[candidate.chosen[candidate.nextChosen]];
             if (candidate.baseAt == stop) {
-                candidate.bytes[candidate.validEnd++] = kCarriageReturn;
+                candidate.bytes[static_cast<size_t>(candidate.validEnd++)] = kCarriageReturn;
                 ++candidate.nextChosen;
                 continue;
             }
@@ -83,12 +83,13 @@ void ensureCandidate(Candidate& candidate, uint64_t end) {
         if (run == 0) {
             // The base ran out (the caller checked it is long enough for the default reading):
             // what is left reads as zeros.
-            std::memset(candidate.bytes.data() + candidate.validEnd, 0, end - candidate.validEnd);
+            std::memset(candidate.bytes.data() + candidate.validEnd, 0,
+                        static_cast<size_t>(end - candidate.validEnd));
             candidate.validEnd = end;
             break;
         }
         std::memcpy(candidate.bytes.data() + candidate.validEnd,
-                    base.bytes.data() + candidate.baseAt, run);
+                    base.bytes.data() + candidate.baseAt, static_cast<size_t>(run));
         candidate.validEnd += run;
         candidate.baseAt += run;
     }

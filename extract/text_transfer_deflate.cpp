@@ -99,7 +99,9 @@ bool endsWhole(DeflateSearch& search) {
         return false;
     }
     const uint8_t* output = search.probe.output.data();
-    if (~crc32Update(0xFFFFFFFFu, output, entry.uncompressedSize) != entry.crc32) return false;
+    if (~crc32Update(0xFFFFFFFFu, output, static_cast<size_t>(entry.uncompressedSize)) !=
+        entry.crc32)
+        return false;
     // The decoder of the salvage has the last word.
     uint64_t work = 0;
     bool whole = decodesWhole(entry, search.candidate.bytes.data(), search.candidate.length, work);
@@ -149,7 +151,7 @@ Tries tryPlaces(DeflateSearch& search, const Stop& stop, bool everywhere, uint64
     // Past the last chosen place every place's offset is its base offset plus the CRs chosen.
     uint64_t shift = candidate.chosen.size();
     uint64_t window = widening * windowOf(search);
-    size_t maxTries = widening * kMaxTriesPerStop;
+    auto maxTries = static_cast<size_t>(widening * kMaxTriesPerStop);
     uint64_t runTo = stopByte + kRunOnBytes;
     const ProbeSpot& atStop = stop.spot;
     if (stop.byCount) {
@@ -239,7 +241,7 @@ bool swapTerm(DeflateSearch& search, DeflateProbe& walk, Candidate& reading, uin
     size_t mark = ended.marks.size();
     while (mark > 1 && (ended.marks[mark - 1].bitPos + 7) / 8 > first) --mark;
     const ProbeSpot& from = ended.marks[mark - 1];
-    startProbe(walk, reading.bytes.data(), reading.length, search.rules, size);
+    startProbe(walk, reading.bytes.data(), static_cast<size_t>(reading.length), search.rules, size);
     if (resumeProbe(walk, from, ended.output.data()) != ProbeStop::kPaused) return false;
     uint64_t to = size;
     bool inStep = false;
@@ -272,7 +274,7 @@ bool swapTerm(DeflateSearch& search, DeflateProbe& walk, Candidate& reading, uin
         }
     }
     uint32_t difference = 0;
-    for (uint64_t at = from.outputSize; at < to; ++at) {
+    for (auto at = static_cast<size_t>(from.outputSize); at < to; ++at) {
         difference = crc32Byte(difference, walk.output[at] ^ ended.output[at]);
     }
     term = crc32ShiftZeros(difference, size - to);
@@ -288,7 +290,9 @@ bool swapTerm(DeflateSearch& search, DeflateProbe& walk, Candidate& reading, uin
 bool settleByCrc(DeflateSearch& search, std::vector<Frame>& frames) {
     const TransferredEntry& entry = *search.entry;
     const uint64_t size = entry.uncompressedSize;
-    uint32_t wanted = crc32Update(0xFFFFFFFFu, search.probe.output.data(), size) ^ ~entry.crc32;
+    uint32_t wanted =
+        crc32Update(0xFFFFFFFFu, search.probe.output.data(), static_cast<size_t>(size)) ^
+        ~entry.crc32;
     DeflateProbe walk;
     Candidate reading;
     startCandidate(reading, *search.candidate.base, search.candidate.length);
@@ -356,8 +360,8 @@ bool backtrack(DeflateSearch& search, std::vector<Frame>& frames) {
 bool runSearch(DeflateSearch& search) {
     Candidate& candidate = search.candidate;
     setChosen(candidate, {});
-    startProbe(search.probe, candidate.bytes.data(), candidate.length, search.rules,
-               search.entry->uncompressedSize);
+    startProbe(search.probe, candidate.bytes.data(), static_cast<size_t>(candidate.length),
+               search.rules, search.entry->uncompressedSize);
     std::vector<Frame> frames;
     while (spent(search) <= search.workLimit) {
         ProbeStop stop = walk(search, kToTheEnd);

@@ -38,8 +38,8 @@ uint64_t convertedLengthOf(LineEndChange change, const uint8_t* converted, size_
     UndoCursor cursor;
     cursor.byteBefore = byteBefore;
     std::vector<uint8_t> out;
-    out.reserve(length + 2);
-    return undoPrefix(pieces, cursor, converted, size, length, out);
+    out.reserve(static_cast<size_t>(length + 2));
+    return undoPrefix(pieces, cursor, converted, size, static_cast<size_t>(length), out);
 }
 
 }  // namespace

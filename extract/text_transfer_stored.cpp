@@ -167,7 +167,7 @@ void readFamily(const UndoneBytes& base, uint64_t length, bool removal, Family& 
     const uint64_t weighedAs = removal ? highest : length;
     auto note = [&](uint64_t readingAt, uint32_t running) {
         if (readingAt < lowest || readingAt > highest) return;
-        size_t slot = readingAt + kMaxPlacesChanged - length;
+        auto slot = static_cast<size_t>(readingAt + kMaxPlacesChanged - length);
         family.registers[slot] = running;
         family.haveRegister[slot] = true;
     };
@@ -185,7 +185,8 @@ void readFamily(const UndoneBytes& base, uint64_t length, bool removal, Family& 
                 stop = std::min(stop, readingAt + 1);
             }
             note(readingAt, running);
-            running = crc32Update(running, base.bytes.data() + baseAt, stop - readingAt);
+            running = crc32Update(running, base.bytes.data() + baseAt,
+                                  static_cast<size_t>(stop - readingAt));
             baseAt += stop - readingAt;
             readingAt = stop;
         }
