@@ -13,6 +13,7 @@
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
 #include "engine/entry_pipeline.h"
+#include "engine/line_end_repair.h"
 #include "resources/strings.h"
 
 namespace zipsalvage {
@@ -492,6 +493,9 @@ static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
 // The scan and the directory; runSalvage adds the clean-up every way out needs.
 static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
+    // Everything after this reads the undone copy when a text-mode transfer converted the archive.
+    LineEndRepair lineEndRepair;
+    if (!repairLineEnds(run, lineEndRepair)) return RunResult::kCancelled;
     readDirectoryAhead(run);
     uint64_t lookedAgain = 0;  // bytes scanned again behind damaged entries
     bool noSignatureYet = true;

@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
+#include "extract/text_transfer.h"
 #include "tests/engine/run_bench.h"
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage {
 namespace {
@@ -279,6 +282,42 @@ TEST(TempFile, IsPrivateEmptiedForReuseAndNeverFollowsALink) {
     EXPECT_EQ(createTempFileAt(path.c_str()), kInvalidFile);
     EXPECT_EQ(testing::readWholeFile(elsewhere.file("victim")), text("precious"));
     deleteFile(path.c_str());
+}
+
+// An archive sent through a text-mode transfer comes out whole, each way it can be converted,
+// with one line saying so; the undone copy is gone after the run. (The undo itself, and that an
+// intact archive is never taken for converted, is tested with the undo.)
+TEST(SalvageRun, AnArchiveConvertedByATextModeTransferIsUndoneFirst) {
+    std::vector<TestEntry> entries;
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        TestEntry entry{"text" + std::to_string(seed) + ".txt", {}};
+        Bytes content = testing::makeText(30000, seed);
+        entry.method = kMethodDeflated;
+        entry.data = testing::zlibDeflate(content, 6);
+        entry.uncompressedSize = static_cast<int64_t>(content.size());
+        entry.crc32 = testing::crc32Of(content);
+        entries.push_back(entry);
+    }
+    entries.push_back({"binary.bin", testing::makeRandom(20000, 4)});
+    Bytes archive = testing::buildArchive(entries);
+    const char* changes[] = {"every LF became CR LF", "every CR LF became LF"};
+    int index = 0;
+    for (LineEndChange change : {LineEndChange::kEveryLfToCrLf, LineEndChange::kCrLfToLf}) {
+        Bytes converted = applyLineEndChange(change, archive.data(), archive.size());
+        ASSERT_NE(converted, archive);
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(converted));
+        std::string said = std::string(
+                               "WARNING: The archive looks converted by a text-mode "
+                               "transfer (") +
+                           changes[index++] + "); the conversion was undone";
+        EXPECT_EQ(std::count(bench.log.begin(), bench.log.end(), said), 1) << said;
+        EXPECT_EQ(bench.log.back(), "  4 files found");
+        for (const auto& listed : bench.entries())
+            EXPECT_TRUE(bench.logHas("    " + listed.name + ": size = " +
+                                     std::to_string(listed.content.size()) + ":  OK"));
+        EXPECT_FALSE(fileExists((runTempFolder() + "undone.zip").c_str()));
+    }
 }
 
 TEST(DefaultOutputPath, IsTheArchiveFolderPlusSalvagedZip) {
