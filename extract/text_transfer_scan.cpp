@@ -265,6 +265,25 @@ UndoneRead readUndone(const ArchiveBytes& archive, LineEndChange change, uint64_
     return read;
 }
 
+// Whether the Zip64 end record at `zip64At` is the one of the end record at `endAt`: it and its
+// locator (APPNOTE 4.3.14, 4.3.15) fill the space between them, as the reading undoes it. A
+// Zip64 end signature elsewhere (inside a stored entry: programs and libraries that handle Zip
+// files hold them) says nothing about this archive's directory.
+static bool zip64EndBelongsTo(const ArchiveBytes& archive, LineEndChange change, uint64_t zip64At,
+                              uint64_t endAt) {
+    constexpr uint64_t kLocatorBytes = 20;
+    constexpr uint64_t kSlack = 8;  // ambiguous places the default undo may have read wrongly
+    constexpr uint64_t kMaxRecordBytes = 1u << 16;
+    UndoneRead head = readUndone(archive, change, zip64At, 12);
+    if (head.bytes.size() < 12) return false;
+    uint64_t recordBytes = loadLE64(head.bytes.data() + 4);
+    if (recordBytes > kMaxRecordBytes) return false;
+    UndoneRead whole =
+        readUndone(archive, change, zip64At, static_cast<size_t>(12 + recordBytes + kLocatorBytes));
+    uint64_t gap = endAt - zip64At;
+    return whole.convertedUsed + kSlack >= gap && whole.convertedUsed <= gap + kSlack;
+}
+
 ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,
                         LineEndChange change) {
     ReadRecords records;
@@ -277,7 +296,8 @@ ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,
         bool deferred = end.directoryOffset == kZip64Marker || end.directorySize == kZip64Marker;
         // A Zip64 end record follows the directory, whether the end record defers to it or not.
         EndRecordRead zip64;
-        if (zip64EndAt < signature.at && readZip64End(archive, change, zip64EndAt, zip64)) {
+        if (zip64EndAt < signature.at && readZip64End(archive, change, zip64EndAt, zip64) &&
+            zip64EndBelongsTo(archive, change, zip64EndAt, signature.at)) {
             end.directoryEndAt = zip64.directoryEndAt;
             if (deferred) {
                 end.directorySize = zip64.directorySize;

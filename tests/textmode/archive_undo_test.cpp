@@ -80,6 +80,12 @@ std::vector<testing::TestEntry> builtEntries() {
     add("crlf-deflated.txt", withCrLfLines(testing::vocabularyText(20000, 5)), true);
     add("empty", {}, false);
     add("edges.txt", {kLineFeed, 'a', kCarriageReturn, kLineFeed, 'b', kCarriageReturn}, false);
+    // A program that handles Zip files holds the signature of a Zip64 end record: it is not
+    // this archive's.
+    Bytes program = testing::makeRandom(3000, 6);
+    const uint8_t zip64End[] = {'P', 'K', 6, 6, 44, 0, 0, 0, 0, 0, 0, 0};
+    std::copy(std::begin(zip64End), std::end(zip64End), program.begin() + 1000);
+    add("handles-zip.bin", program, false);
     return entries;
 }
 
