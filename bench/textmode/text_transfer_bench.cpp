@@ -7,8 +7,8 @@
 // (every LF to CR LF; unix2dos: lone LFs to CR LF; dos2unix: CR LF to LF), and for each:
 //   - ours: the detection and undo in memory; an entry is whole when its record in the undone
 //     archive is the original's byte for byte;
-//   - unzip, 7z x, and zip -FF followed by unzip: an entry is whole when a file of its name
-//     comes out with its CRC-32;
+//   - unzip, 7z x, zip -FF followed by unzip, and the program (its Salvaged.zip unpacked by
+//     unzip): an entry is whole when a file of its name comes out with its CRC-32;
 //   - the undo's cost: its time against an ordinary decode of the same entries (every entry of
 //     the original archive decoded once into memory), and the work the searches report against
 //     the bytes an ordinary decode reads and writes.
@@ -177,6 +177,7 @@ struct Row {
     size_t unzip = 0;
     size_t sevenZip = 0;
     size_t zipFF = 0;
+    size_t program = 0;  // whole in the program's Salvaged.zip
     double ourSeconds = 0;
     double ordinarySeconds = 0;
     uint64_t work = 0;
@@ -235,6 +236,14 @@ void runTools(const fs::path& work, const Bytes& converted,
     run("yes | zip -FF " + quoted(file) + " --out " + quoted(fixed) + " >/dev/null 2>&1");
     run("unzip -qq -o " + quoted(fixed) + " -d " + quoted(work / "out-ff") + " >/dev/null 2>&1");
     row.zipFF += wholeFilesIn(work / "out-ff", entries);
+    // The program itself, as a user runs it: the salvaged archive, unpacked by unzip.
+    fs::path salvaged = work / "salvaged.zip";
+    fs::remove_all(work / "out-zs");
+    fs::remove(salvaged);
+    run(std::string(ZIPSALVAGE_PROGRAM) + " -qy -o " + quoted(salvaged) + " " + quoted(file) +
+        " >/dev/null 2>&1");
+    run("unzip -qq -o " + quoted(salvaged) + " -d " + quoted(work / "out-zs") + " >/dev/null 2>&1");
+    row.program += wholeFilesIn(work / "out-zs", entries);
 }
 
 void undoWithOurs(const Archive& archive, LineEndChange change, const Bytes& converted, Row& row) {
@@ -364,8 +373,9 @@ int main(int argc, char** argv) {
 
     std::printf("corpus: %zu text files, %zu binaries; %zu archives, 3 conversions each\n\n",
                 text.size(), binary.size(), archives.size());
-    std::printf("%-26s %-24s %7s %7s %7s %7s %7s %9s %9s %9s\n", "archive", "conversion", "entries",
-                "ours", "unzip", "7z", "zip-FF", "time x", "work x", "worst x");
+    std::printf("%-26s %-24s %7s %7s %7s %7s %7s %7s %9s %9s %9s\n", "archive", "conversion",
+                "entries", "ours", "program", "unzip", "7z", "zip-FF", "time x", "work x",
+                "worst x");
     std::map<LineEndChange, Row> totals;
     for (const Archive& archive : archives) {
         double ordinary = ordinaryDecodeSeconds(archive);
@@ -378,8 +388,9 @@ int main(int argc, char** argv) {
             row.ordinarySeconds = ordinary;
             undoWithOurs(archive, change, converted, row);
             runTools(work, converted, archive.entries, haveSevenZip, row);
-            std::printf("%-26s %-24s %7zu %7zu %7zu %7s %7zu %9.2f %9.2f %9.2f\n",
-                        archive.label.c_str(), changeName(change), row.entries, row.ours, row.unzip,
+            std::printf("%-26s %-24s %7zu %7zu %7zu %7zu %7s %7zu %9.2f %9.2f %9.2f\n",
+                        archive.label.c_str(), changeName(change), row.entries, row.ours,
+                        row.program, row.unzip,
                         haveSevenZip ? std::to_string(row.sevenZip).c_str() : "-", row.zipFF,
                         row.ourSeconds / row.ordinarySeconds, ratio(row.work, row.ordinaryWork),
                         row.worstEntryWork);
@@ -389,6 +400,7 @@ int main(int argc, char** argv) {
             total.unzip += row.unzip;
             total.sevenZip += row.sevenZip;
             total.zipFF += row.zipFF;
+            total.program += row.program;
             total.ourSeconds += row.ourSeconds;
             total.ordinarySeconds += row.ordinarySeconds;
             total.work += row.work;
@@ -399,15 +411,15 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("\nwhole entries by conversion (share of %s):\n", "all entries");
-    std::printf("%-24s %9s %9s %9s %9s %9s %9s %9s %9s\n", "conversion", "detected", "ours",
-                "unzip", "7z", "zip-FF", "time x", "work x", "worst x");
+    std::printf("%-24s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "conversion", "detected", "ours",
+                "program", "unzip", "7z", "zip-FF", "time x", "work x", "worst x");
     for (const auto& [change, total] : totals) {
-        std::printf("%-24s %4zu/%-4zu %8.1f%% %8.1f%% %8.1f%% %8.1f%% %9.2f %9.2f %9.2f\n",
+        std::printf("%-24s %4zu/%-4zu %8.1f%% %8.1f%% %8.1f%% %8.1f%% %8.1f%% %9.2f %9.2f %9.2f\n",
                     changeName(change), total.detected, total.archives,
-                    percent(total.ours, total.entries), percent(total.unzip, total.entries),
-                    percent(total.sevenZip, total.entries), percent(total.zipFF, total.entries),
-                    total.ourSeconds / total.ordinarySeconds, ratio(total.work, total.ordinaryWork),
-                    total.worstEntryWork);
+                    percent(total.ours, total.entries), percent(total.program, total.entries),
+                    percent(total.unzip, total.entries), percent(total.sevenZip, total.entries),
+                    percent(total.zipFF, total.entries), total.ourSeconds / total.ordinarySeconds,
+                    ratio(total.work, total.ordinaryWork), total.worstEntryWork);
     }
     size_t leftAlone = 0;
     std::vector<Archive> intact = archives;
