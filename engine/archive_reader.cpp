@@ -6,11 +6,30 @@
 namespace zipsalvage {
 namespace {
 
+// One read within the part that holds `offset`: at most up to its end, so that the next read
+// goes on in the next part. Nothing from a missing part: the bytes after it follow at once.
+uint32_t readPartsAt(ArchiveReader& reader, uint64_t offset, uint8_t* into, uint32_t count) {
+    for (const ArchivePart& part : reader.parts) {
+        if (part.size == 0 || offset >= part.start + part.size) continue;
+        if (offset < part.start) return 0;
+        uint64_t left = part.start + part.size - offset;
+        uint32_t wanted = left < count ? static_cast<uint32_t>(left) : count;
+        if (!seekFile(part.handle, static_cast<int64_t>(offset - part.start))) return 0;
+        return readFile(part.handle, into, wanted);
+    }
+    return 0;
+}
+
 void loadBufferAt(ArchiveReader& reader, int64_t offset) {
-    seekFile(reader.archiveHandle, offset);
     reader.bufferStart = offset;
-    reader.fill =
-        static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+    if (reader.parts.empty()) {
+        seekFile(reader.archiveHandle, offset);
+        reader.fill =
+            static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+    } else {
+        reader.fill = static_cast<int32_t>(
+            readPartsAt(reader, static_cast<uint64_t>(offset), reader.buffer, kReaderBufferBytes));
+    }
     reader.fileOffset = offset + reader.fill;
     reader.position = 0;
     reader.deliveredCount = static_cast<uint64_t>(offset);
@@ -38,8 +57,10 @@ bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
     bool retried = false;
     while (reader.position >= reader.fill) {
         reader.bufferStart = reader.fileOffset;
-        reader.fill =
-            static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
+        reader.fill = static_cast<int32_t>(
+            reader.parts.empty() ? readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes)
+                                 : readPartsAt(reader, static_cast<uint64_t>(reader.fileOffset),
+                                               reader.buffer, kReaderBufferBytes));
         reader.fileOffset += reader.fill;
         reader.position = 0;
         if (reader.fill > 0) break;
@@ -50,7 +71,7 @@ bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
         if (static_cast<uint64_t>(reader.fileOffset) >= reader.archiveSize) return false;
         int64_t next = reader.fileOffset + (retried ? kReaderBufferBytes : 0);
         retried = !retried;
-        if (!seekFile(reader.archiveHandle, next)) return false;
+        if (reader.parts.empty() && !seekFile(reader.archiveHandle, next)) return false;
         reader.fileOffset = next;
         reader.deliveredCount = static_cast<uint64_t>(next);
     }
@@ -116,6 +137,26 @@ void stepBack(ArchiveReader& reader, int32_t count) {
     }
     int64_t target = reader.bufferStart + reader.position - count;
     loadBufferAt(reader, target < 0 ? 0 : target);
+}
+
+uint32_t readArchiveAt(ArchiveReader& reader, uint64_t offset, uint8_t* into, uint32_t count) {
+    uint32_t total = 0;
+    if (!reader.parts.empty()) {
+        while (total < count) {
+            uint32_t got = readPartsAt(reader, offset + total, into + total, count - total);
+            if (got == 0) break;
+            total += got;
+        }
+    } else if (seekFile(reader.archiveHandle, static_cast<int64_t>(offset))) {
+        while (total < count) {
+            uint32_t got = readFile(reader.archiveHandle, into + total, count - total);
+            if (got == 0) break;
+            total += got;
+        }
+    }
+    // The reader's own reads go on where its handle stood.
+    if (reader.parts.empty()) seekFile(reader.archiveHandle, reader.fileOffset);
+    return total;
 }
 
 int64_t logicalPosition(const ArchiveReader& reader) {

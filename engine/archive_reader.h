@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -11,8 +13,20 @@ namespace zipsalvage {
 inline constexpr int32_t kReaderBufferBytes = 1000;
 inline constexpr int32_t kProgressEveryBytes = 10000;
 
+// One part of a split archive: where its bytes begin in the archive read as one. A missing part
+// has no handle and no bytes.
+struct ArchivePart {
+    std::string path;
+    FileHandle handle = kInvalidFile;
+    uint64_t start = 0;
+    uint64_t size = 0;
+};
+
 struct ArchiveReader {
     FileHandle archiveHandle = kInvalidFile;
+    // A split archive's parts, in order (archiveHandle is then the part given, and every read
+    // goes through the parts); empty for an archive of one file.
+    std::vector<ArchivePart> parts;
     uint64_t archiveSize = 1;  // 1 for an empty file, so that it can divide
     uint8_t buffer[kReaderBufferBytes];
     int32_t fill = 0;
@@ -58,6 +72,9 @@ void markResume(ArchiveReader& reader);
 // Makes `offset` the logical position, re-reading from the file: exact at any distance.
 void moveTo(ArchiveReader& reader, int64_t offset);
 void rewindToMark(ArchiveReader& reader);
+// Reads up to `count` bytes at `offset` of the archive (of its parts, for a split one), without
+// moving the reader's logical position; fewer at the end or on a read error.
+uint32_t readArchiveAt(ArchiveReader& reader, uint64_t offset, uint8_t* into, uint32_t count);
 // File offset of the next byte the reader delivers.
 int64_t logicalPosition(const ArchiveReader& reader);
 

@@ -35,6 +35,7 @@ int readAt(ArchiveReader& reader, int64_t offset, uint8_t* bytes, int count) {
 
 // The archive's size in bytes (the reader says 1 for an empty file, so that it can divide).
 int64_t archiveEnd(ArchiveReader& reader) {
+    if (!reader.parts.empty()) return static_cast<int64_t>(reader.archiveSize);
     int64_t size = fileSize(reader.archiveHandle);
     return size > 0 ? size : 0;
 }

@@ -20,7 +20,7 @@ inline constexpr uint32_t kPieceBytes = 1u << 20;
 // records here and there: one read of the file serves many of them), and whether a read came up
 // short before the end of the file: a read error must not pass for a converted archive.
 struct ArchiveFile {
-    FileHandle handle = kInvalidFile;
+    ArchiveReader* reader = nullptr;
     uint64_t size = 0;
     bool readFailed = false;
     std::vector<uint8_t> window;
@@ -28,19 +28,12 @@ struct ArchiveFile {
 };
 
 uint32_t readFileAt(ArchiveFile& file, uint64_t offset, uint8_t* into, uint32_t count) {
-    uint32_t total = 0;
-    if (seekFile(file.handle, static_cast<int64_t>(offset))) {
-        while (total < count) {
-            uint32_t got = readFile(file.handle, into + total, count - total);
-            if (got == 0) break;
-            total += got;
-        }
-    }
+    uint32_t total = readArchiveAt(*file.reader, offset, into, count);
     if (total < count && offset + total < file.size) file.readFailed = true;
     return total;
 }
 
-uint32_t readArchiveAt(void* owner, uint64_t offset, uint8_t* into, uint32_t count) {
+uint32_t readWindowAt(void* owner, uint64_t offset, uint8_t* into, uint32_t count) {
     auto& file = *static_cast<ArchiveFile*>(owner);
     if (count > kPieceBytes) return readFileAt(file, offset, into, count);
     uint64_t windowEnd = file.windowStart + file.window.size();
@@ -107,18 +100,20 @@ LineEndRepair::~LineEndRepair() {
     if (reader == nullptr) return;
     closeFile(reader->archiveHandle);
     reader->archiveHandle = archiveHandle;
+    reader->parts = std::move(parts);
     reader->archiveSize = archiveSize;
     deleteFile(copyPath.c_str());
 }
 
 bool repairLineEnds(SalvageRun& run, LineEndRepair& repair) {
     FileHandle handle = run.reader.archiveHandle;
-    int64_t size = fileSize(handle);
+    int64_t size =
+        run.reader.parts.empty() ? fileSize(handle) : static_cast<int64_t>(run.reader.archiveSize);
     if (handle == kInvalidFile || size <= 0) return true;
     ArchiveFile file;
-    file.handle = handle;
+    file.reader = &run.reader;
     file.size = static_cast<uint64_t>(size);
-    ArchiveBytes archive{&file, file.size, readArchiveAt};
+    ArchiveBytes archive{&file, file.size, readWindowAt};
     TransferVerdict verdict = detectLineEndChange(archive);
     bool converted = verdict.change != LineEndChange::kNone && !file.readFailed;
     ArchiveTransferUndo undo;
@@ -155,6 +150,8 @@ bool repairLineEnds(SalvageRun& run, LineEndRepair& repair) {
     repair.archiveHandle = handle;
     repair.archiveSize = run.reader.archiveSize;
     repair.copyPath = path;
+    repair.parts = std::move(run.reader.parts);
+    run.reader.parts.clear();
     run.reader.archiveHandle = copy;
     run.reader.archiveSize = static_cast<uint64_t>(copySize);
     moveTo(run.reader, 0);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/salvage_run.h"
 
@@ -16,6 +17,7 @@ struct LineEndRepair {
     ArchiveReader* reader = nullptr;
     FileHandle archiveHandle = kInvalidFile;
     uint64_t archiveSize = 0;
+    std::vector<ArchivePart> parts;  // a split archive's, while the copy is read
     std::string copyPath;
 
     LineEndRepair() = default;

@@ -4,6 +4,7 @@
 // when the run completes, so a cancelled or failed run leaves any earlier output untouched.
 #include <string>
 
+#include "engine/archive_parts.h"
 #include "engine/salvage_run.h"
 #include "resources/strings.h"
 
@@ -35,7 +36,42 @@ bool openArchive(SalvageRun& run, const char* path) {
     int64_t size = fileSize(handle);
     run.reader.archiveHandle = handle;
     run.reader.archiveSize = size > 0 ? static_cast<uint64_t>(size) : 1;
+    openSiblingParts(run.reader, path);
     return true;
+}
+
+void openSiblingParts(ArchiveReader& reader, const char* path) {
+    std::vector<PartName> names = findArchiveParts(path);
+    if (names.empty()) return;
+    uint64_t start = 0;
+    for (const PartName& name : names) {
+        ArchivePart part;
+        part.path = name.path;
+        part.start = start;
+        if (name.path == path) {
+            part.handle = reader.archiveHandle;
+        } else if (name.present) {
+            part.handle = openExistingForRead(name.path.c_str());
+            // A part that cannot be read from an earlier offset again counts as missing.
+            if (part.handle != kInvalidFile && !isSeekable(part.handle)) {
+                closeFile(part.handle);
+                part.handle = kInvalidFile;
+            }
+        }
+        int64_t size = part.handle == kInvalidFile ? 0 : fileSize(part.handle);
+        part.size = size > 0 ? static_cast<uint64_t>(size) : 0;
+        start += part.size;
+        reader.parts.push_back(std::move(part));
+    }
+    reader.archiveSize = start > 0 ? start : 1;
+}
+
+bool isPartOfArchive(const ArchiveReader& reader, const char* path) {
+    if (isSameFile(reader.archiveHandle, path)) return true;
+    for (const ArchivePart& part : reader.parts) {
+        if (part.handle != kInvalidFile && isSameFile(part.handle, path)) return true;
+    }
+    return false;
 }
 
 bool checkTempFolder(SalvageRun& run) {
@@ -63,7 +99,7 @@ bool createOutput(SalvageRun& run, const char* path) {
     std::string finalPath = path;
     // The archive is only ever read: an output naming it, by any path or link, is refused
     // before anything is created.
-    if (isSameFile(run.reader.archiveHandle, path))
+    if (isPartOfArchive(run.reader, path))
         return showError(run, kTextUnableToCreateBecause, path, textOf(kTextIsTheArchive));
     PathKind kind = pathKind(path);
     // A device, FIFO or folder is never replaced (nor, as before, written through).
@@ -109,6 +145,10 @@ void discardOutput(SalvageRun& run) {
 }
 
 void closeRunFiles(SalvageRun& run) {
+    for (ArchivePart& part : run.reader.parts) {
+        if (part.handle != run.reader.archiveHandle) closeFile(part.handle);
+    }
+    run.reader.parts.clear();
     closeFile(run.reader.archiveHandle);
     run.reader.archiveHandle = kInvalidFile;
     discardOutput(run);

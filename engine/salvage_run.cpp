@@ -490,9 +490,31 @@ static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
     return true;
 }
 
+// The parts of a split archive, by file name, and each one missing.
+static void logSplitArchive(SalvageRun& run) {
+    if (run.reader.parts.empty()) return;
+    std::string names;
+    for (const ArchivePart& part : run.reader.parts) {
+        if (!names.empty()) names += ", ";
+        names += part.path.substr(part.path.find_last_of("/\\") + 1);
+    }
+    std::string line(names.size() + 256, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), textOf(kTextSplitArchiveParts),
+               static_cast<unsigned long long>(run.reader.parts.size()), names.c_str());
+    logText(run, line.c_str());
+    for (const ArchivePart& part : run.reader.parts) {
+        if (part.handle != kInvalidFile) continue;
+        std::string missing(part.path.size() + 256, '\0');
+        formatText(missing.data(), static_cast<int>(missing.size()), textOf(kTextSplitPartMissing),
+                   part.path.c_str());
+        logText(run, missing.c_str());
+    }
+}
+
 // The scan and the directory; runSalvage adds the clean-up every way out needs.
 static RunResult scanArchive(SalvageRun& run) {
     logText(run, loadText(kTextBeginning));
+    logSplitArchive(run);
     // Everything after this reads the undone copy when a text-mode transfer converted the archive.
     LineEndRepair lineEndRepair;
     if (!repairLineEnds(run, lineEndRepair)) return RunResult::kCancelled;

@@ -121,7 +121,13 @@ struct SalvageRun {
 
 // Opens the damaged archive read-only; refuses one that cannot be read from an earlier offset
 // again (a pipe, FIFO or terminal). Shows "Unable to open %s: <reason>" on failure.
+// When the archive is one part of a split archive (archive_parts.h), its siblings are opened
+// too and read with it as one; a missing or unreadable part adds no bytes.
 bool openArchive(SalvageRun& run, const char* path);
+// The part of openArchive that finds and opens a split archive's other parts.
+void openSiblingParts(ArchiveReader& reader, const char* path);
+// True when `path` is the archive or one of its parts, by any name or link.
+bool isPartOfArchive(const ArchiveReader& reader, const char* path);
 // Makes sure the temporary folder can be created and can take a block of data, so that a full
 // or unusable one is reported once, before the run, rather than as a failure of every entry.
 // Shows "Unable to use the temporary folder" on failure.

@@ -48,7 +48,11 @@ RunBench::~RunBench() {
 
 bool RunBench::salvage(const Bytes& archive) {
     writeWholeFile(archivePath(), archive);
-    if (!openArchive(run, archivePath().c_str())) return false;
+    return salvageFile(archivePath());
+}
+
+bool RunBench::salvageFile(const std::string& path) {
+    if (!openArchive(run, path.c_str())) return false;
     if (!createOutput(run, outputPath().c_str())) return false;
     result = runSalvage(run);
     closeFile(run.outputHandle);

@@ -31,6 +31,8 @@ struct RunBench {
     // Writes the archive, opens it, creates the output and runs the salvage. False when the
     // files could not be opened or created.
     bool salvage(const Bytes& archive);
+    // The same for an archive already on disk (a part of a split one, say).
+    bool salvageFile(const std::string& path);
     Bytes output() const { return readWholeFile(outputPath()); }
     // The output read back; fails the test when it is not a valid archive.
     std::vector<ListedEntry> entries() const;
