@@ -79,6 +79,7 @@ bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record
     record.compressedSize = compressed32;
     record.uncompressedSize = uncompressed32;
     record.localHeaderOffset = offset32;
+    record.diskNumberStart = loadLE16(bytes + 34);
     record.externalAttributes = loadLE32(bytes + 38);
     const uint8_t* name = bytes + kCentralFixedSize;
     record.name.assign(reinterpret_cast<const char*>(name), nameLength);
@@ -86,6 +87,19 @@ bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record
     record.comment.assign(reinterpret_cast<const char*>(name + nameLength + extraLength),
                           commentLength);
     return true;
+}
+
+void placeRecordsOnDisks(CentralDirectory& directory, const ArchiveReader& reader,
+                         const uint8_t* endFixed) {
+    if (reader.parts.empty() || directory.placedOnDisks) return;
+    uint16_t thisDisk = loadLE16(endFixed + 4);
+    if (size_t{thisDisk} + 1 != reader.parts.size()) return;
+    directory.placedOnDisks = true;
+    for (CentralRecord& record : directory.records) {
+        if (record.diskNumberStart >= reader.parts.size()) continue;
+        record.localHeaderOffset += reader.parts[record.diskNumberStart].start;
+    }
+    directory.sorted = false;
 }
 
 size_t endRecordCommentSize(const uint8_t* fixed) { return loadLE16(fixed + 20); }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/archive_reader.h"
+
 namespace zipsalvage {
 
 inline constexpr size_t kCentralFixedSize = 46;
@@ -27,6 +29,7 @@ struct CentralRecord {
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;
     uint64_t localHeaderOffset = 0;
+    uint16_t diskNumberStart = 0;  // the part of a split archive that holds the local header
     uint32_t externalAttributes = 0;
     std::string name;     // raw bytes, as the local header should record them
     std::string comment;  // the file comment, raw bytes
@@ -56,11 +59,21 @@ struct CentralDirectory {
     // length of whatever precedes the archive (a self-extractor's program, an earlier archive)
     // when its offsets count from the archive's own start.
     int64_t offsetShift = 0;
-    uint64_t bytesRead = 0;  // what reading the records has cost so far (see the witness)
+    uint64_t bytesRead = 0;      // what reading the records has cost so far (see the witness)
+    bool placedOnDisks = false;  // local header offsets made the split archive's (see below)
 };
 
 // The shift an end record whose fixed 22 bytes lie at `recordStart` implies (see offsetShift).
 int64_t endRecordShift(const uint8_t* fixed, int64_t recordStart);
+
+// In a split archive, a record's local header offset counts from the start of the part its disk
+// number names (APPNOTE 4.3.12, 8.5). When the end record at `endFixed` (its fixed 22 bytes) is
+// on the last of the parts the reader found, as it should be, the records' offsets are made
+// offsets in the parts read as one, so that they name the headers the scan finds; where the
+// disk numbers and the parts disagree (7-Zip's volumes are one archive cut in pieces, and count
+// no disks), nothing changes.
+void placeRecordsOnDisks(CentralDirectory& directory, const ArchiveReader& reader,
+                         const uint8_t* endFixed);
 
 // Keeps `record` unless the bounds are reached; false when it was not kept.
 bool addCentralRecord(CentralDirectory& directory, CentralRecord&& record);

@@ -67,6 +67,7 @@ void readDirectoryAhead(SalvageRun& run) {
                 }
             }
         }
+        placeRecordsOnDisks(directory, reader, fixed);
     }
     moveTo(reader, 0);
     reader.progress = progress;

@@ -64,6 +64,7 @@ void readEndRecordHere(SalvageRun& run) {
             run.directory.archiveComment = std::move(comment);
             run.directory.archiveCommentEnd = logicalPosition(reader);
             run.directory.offsetShift = endRecordShift(fixed, recordStart);
+            placeRecordsOnDisks(run.directory, reader, fixed);
         }
     }
     rewindToMark(reader);
