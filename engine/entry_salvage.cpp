@@ -517,6 +517,9 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             break;
         }
     }
+    // A streaming writer's CRC-32 that no descriptor gave is still in the central header
+    // (APPNOTE 4.4.4: bit 3 leaves only the local header's fields 0).
+    if (!attempt.crc.known && witness != nullptr) attempt.crc = RecordedCrc{witness->crc32, true};
     const DecodeResult& extracted = attempt.result;
     outcome.positioned = attempt.positioned;
     // Only the temporary file is written while extracting; its failure's reason is taken
@@ -586,7 +589,20 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
         ++run.partialCount;
     }
     if (!damaged && recovered != recordedSize) {
-        logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
+        // Other bytes than the recorded ones: the size is all that is wrong only when the
+        // CRC-32 still matches (or none is recorded); otherwise the bytes themselves are.
+        uint32_t crc = 0;
+        if (attempt.crc.known && crcOfDecoded(decoded, crc) && crc != attempt.crc.value) {
+            logCrcMismatch(run, shown, crc, attempt.crc.value);
+        } else {
+            logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
+        }
+        damaged = true;
+        ++run.partialCount;
+    }
+    if (!damaged && !attempt.crc.known) {
+        // The size matches, but nothing says the bytes are the entry's: not OK, not whole.
+        logAboutName(run, kTextCrcNotRecorded, shown, recovered);
         damaged = true;
         ++run.partialCount;
     }
