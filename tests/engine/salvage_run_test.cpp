@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "tests/engine/run_bench.h"
+#include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage {
 namespace {
@@ -173,6 +174,43 @@ TEST(SalvageRun, TruncatedStoredEntryKeepsEveryBytePresent) {
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].content, Bytes(data.begin(), data.begin() + 3200));
+}
+
+// Sizes that claim more data than an entry has never hide the entry behind it: a deflate
+// stream ends itself, and an empty encrypted folder may have no encryption header at all.
+TEST(SalvageRun, ASizeTooLargeSwallowsNothingThatFollows) {
+    Bytes content = testing::makeText(280, 11);
+    TestEntry oversized{"oversized.txt", testing::zlibDeflate(content, 9)};
+    oversized.method = 8;
+    oversized.compressedSize = 100000;
+    oversized.uncompressedSize = 280;
+    oversized.crc32 = testing::crc32Of(content);
+    TestEntry folder{"folder/", {}};
+    folder.flags = 1;  // encrypted, sizes 12 and 0, no data (archiver's zip20 writer)
+    folder.compressedSize = 12;
+    folder.crc32 = 0;
+    TestEntry after{"after.txt", testing::makeText(3000, 12)};
+    Bytes archive = concat({testing::localRecord(oversized), testing::localRecord(folder),
+                            testing::localRecord(after)});
+    {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("    oversized.txt: size = 280:  OK"));
+        EXPECT_TRUE(bench.logHas("    folder/: size = 0:  OK"));
+        EXPECT_TRUE(bench.logHas("    after.txt: size = 3000:  OK"));
+        EXPECT_EQ(bench.log.back(), "  3 files found");
+        auto listed = bench.entries();
+        ASSERT_EQ(listed.size(), 3u);
+        EXPECT_EQ(listed[0].content, content);
+        EXPECT_EQ(listed[2].content, after.data);
+    }
+    {
+        // The last entry's recorded size runs past the archive's end; its stream is complete.
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(testing::localRecord(oversized)));
+        EXPECT_TRUE(bench.logHas("    oversized.txt: size = 280:  OK"));
+        EXPECT_EQ(bench.log.back(), "  1 files found");
+    }
 }
 
 TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
