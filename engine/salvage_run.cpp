@@ -33,7 +33,8 @@ bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
 }
 
 CounterSnapshot countersOf(const SalvageRun& run) {
-    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount};
+    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount,
+            run.notCheckedCount};
 }
 
 // Adds what the counters gained since `before` to `raised`.
@@ -43,6 +44,7 @@ void addRaised(const SalvageRun& run, const CounterSnapshot& before, CounterSnap
     raised.partial += now.partial - before.partial;
     raised.undecryptable += now.undecryptable - before.undecryptable;
     raised.systemErrors += now.systemErrors - before.systemErrors;
+    raised.notChecked += now.notChecked - before.notChecked;
 }
 
 // The entry's verdict is read from the counter the entry salvage raised for it, so the report
@@ -75,6 +77,8 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
         report.verdict = EntryVerdict::kPartial;
     } else if (!salvaged) {
         report.verdict = EntryVerdict::kNotWritten;
+    } else if (raised.notChecked > 0) {
+        report.verdict = EntryVerdict::kNotChecked;
     } else {
         report.verdict = EntryVerdict::kWhole;
     }
@@ -210,6 +214,7 @@ void logSummary(SalvageRun& run) {
     if (run.partialCount > 0) logCount(run, kTextPartial, run.partialCount);
     if (run.undecryptableCount > 0) logCount(run, kTextUndecryptable, run.undecryptableCount);
     if (run.systemErrorCount > 0) logCount(run, kTextSystemErrors, run.systemErrorCount);
+    if (run.notCheckedCount > 0) logCount(run, kTextNotCheckedCount, run.notCheckedCount);
 }
 
 }  // namespace
@@ -423,7 +428,9 @@ int salvageHeaderAt(SalvageRun& run) {
             return kHeaderOutputFailed;
         }
         salvaged = copyEntryAsIs(run, *entry);
-        outcome.intact = true;  // copied, not judged: its bytes are taken as its own
+        // Copied, not judged: its bytes are taken as its own for the scan (the copy itself
+        // looks through data that does not end at a record).
+        outcome.intact = true;
     } else if (judgeEntry(run, *item, recorded)) {
         if (run.pipeline != nullptr && !item->decoded.spilled &&
             item->decoded.file == kInvalidFile) {

@@ -150,10 +150,21 @@ TEST(SalvageRun, MethodsNotDecodedAreKeptAsTheyWere) {
     futureEmpty.method = 200;
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive({tokenized, bzip2, futureEmpty})));
-    EXPECT_TRUE(bench.logHas("    tokenized: kept as it was (compression method 7)"));
-    EXPECT_TRUE(bench.logHas("    bzip2: kept as it was (compression method 12)"));
-    EXPECT_TRUE(bench.logHas("    future-empty: kept as it was (compression method 200)"));
-    EXPECT_EQ(bench.log.back(), "  3 files found");  // nothing counted as damaged
+    EXPECT_TRUE(
+        bench.logHas("WARNING: tokenized was kept as it was (compression method 7): its data could "
+                     "not be checked"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: bzip2 was kept as it was (compression method 12): its data could "
+                     "not be checked"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: future-empty was kept as it was (compression method 200): its data "
+                     "could not be checked"));
+    // Kept, but never called whole: nothing checked them.
+    EXPECT_EQ(bench.log.back(), "  3 files kept as they were, not checked");
+    EXPECT_TRUE(bench.logHas("  3 files found"));
+    ASSERT_EQ(bench.reports.size(), 3u);
+    for (const std::string& report : bench.reports)
+        EXPECT_NE(report.find("verdict 6"), std::string::npos) << report;  // kNotChecked
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 3u);
     EXPECT_EQ(listed[1].method, 12);
