@@ -416,7 +416,17 @@ int salvageHeaderAt(SalvageRun& run) {
     CounterSnapshot before = countersOf(run);
     bool salvaged = false;
     int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
-    if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
+    // A method no writer uses is most likely a damaged field (a flipped bit: 84 for 8). Where
+    // the directory's record of the entry names a method that decodes, that one is run, and
+    // the CRC-32 judges the bytes; otherwise the entry is copied with the warning of a copy.
+    if (!methodIsListed(headerField16(header, kLocalMethod))) {
+        const CentralRecord* record =
+            directoryRecordFor(run, archiveOffset, entry->name, nameLength);
+        if (record != nullptr && decodesMethod(record->method)) {
+            setHeaderField16(entry->header, kLocalMethod, record->method);
+        }
+    }
+    if (keepsMethodAsIs(headerField16(entry->header, kLocalMethod))) {
         // A copy goes straight to the output, behind every entry before it.
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);

@@ -175,6 +175,35 @@ TEST(SalvageRun, MethodsNotDecodedAreKeptAsTheyWere) {
     EXPECT_EQ(listed[2].compressedSize, 0u);
 }
 
+// A local header's method that no writer uses (84: 8 with a flipped bit) is a damaged field:
+// the directory's method decodes the entry; without a directory the bytes are kept unchecked.
+TEST(SalvageRun, AMethodNoWriterUsesGivesWayToTheDirectorys) {
+    Bytes content = testing::makeText(5000, 13);
+    TestEntry flipped{"flipped.txt", testing::zlibDeflate(content, 6)};
+    flipped.method = 8;
+    flipped.uncompressedSize = static_cast<int64_t>(content.size());
+    flipped.crc32 = testing::crc32Of(content);
+    Bytes archive = testing::buildArchive({flipped});
+    archive[8] = 84;  // the local header's method field
+    {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("    flipped.txt: size = 5000:  OK"));
+        auto listed = bench.entries();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].content, content);
+    }
+    {
+        RunBench bench;
+        // The local record alone: no directory to ask.
+        const auto localSize = static_cast<std::ptrdiff_t>(testing::localRecord(flipped).size());
+        ASSERT_TRUE(bench.salvage(Bytes(archive.begin(), archive.begin() + localSize)));
+        EXPECT_TRUE(
+            bench.logHas("WARNING: flipped.txt was kept as it was (compression method "
+                         "84): its data could not be checked"));
+    }
+}
+
 TEST(SalvageRun, TruncatedStoredEntryKeepsEveryBytePresent) {
     Bytes data = testing::makeText(5000, 9);
     Bytes archive = testing::localRecord({"big.txt", data});
