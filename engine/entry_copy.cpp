@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/salvage_run.h"
 #include "extract/extract_context.h"
@@ -34,6 +35,24 @@ bool looksLikeDataEnd(const uint8_t* next, int64_t available, uint32_t crc32) {
     uint8_t part = next[3];
     return (kind == 3 && part == 4) || (kind == 1 && part == 2) || (kind == 5 && part == 6) ||
            (kind == 6 && (part == 6 || part == 7)) || (kind == 7 && part == 8);
+}
+
+// A streamed entry's sizes and CRC-32 from the archive's directory, which records them where
+// flag bit 3 left the local header's fields empty (APPNOTE 4.4.4). False without a record, or
+// with sizes the header as already written cannot carry (Zip64 was settled from the local one).
+bool takeDirectorySizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
+    const std::string& name = entry.metadata.recordedName;
+    const CentralRecord* record =
+        directoryRecordFor(run, entry.metadata.archiveOffset, name.data(), name.size());
+    if (record == nullptr) return false;
+    if (!entry.zip64Local &&
+        (needsZip64(record->compressedSize) || needsZip64(record->uncompressedSize))) {
+        return false;
+    }
+    size = record->compressedSize;
+    entry.sizes = EntrySizes{record->compressedSize, record->uncompressedSize};
+    setHeaderField32(entry.header, kLocalCrc32, record->crc32);
+    return true;
 }
 
 // Moves the reader to `offset`, where the scan goes on.
@@ -67,7 +86,8 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     bool zip64Size = headerField32(header, kLocalCompressedSize) == kSize32Unknown &&
                      entry.sizes.compressed != kSize32Unknown;
     if (zip64Size) size = entry.sizes.compressed;
-    if (!zip64Size && !knownCompressedSize(run, header, size)) {
+    if (!zip64Size && !knownCompressedSize(run, header, size) &&
+        !takeDirectorySizes(run, entry, size)) {
         logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
         ++run.unrecoverableCount;
         return false;

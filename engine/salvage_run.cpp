@@ -438,6 +438,8 @@ int salvageHeaderAt(SalvageRun& run) {
             return kHeaderOutputFailed;
         }
         salvaged = copyEntryAsIs(run, *entry);
+        // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
+        outcome.positioned = salvaged;
         // Copied, not judged: its bytes are taken as its own for the scan (the copy itself
         // looks through data that does not end at a record).
         outcome.intact = true;

@@ -175,6 +175,30 @@ TEST(SalvageRun, MethodsNotDecodedAreKeptAsTheyWere) {
     EXPECT_EQ(listed[2].compressedSize, 0u);
 }
 
+// A streamed copy (flag bit 3, local sizes and CRC-32 left 0) takes its sizes from the directory.
+TEST(SalvageRun, AStreamedCopyTakesItsSizesFromTheDirectory) {
+    TestEntry bzip2{"streamed.bz2", testing::makeRandom(700, 14)};
+    bzip2.method = 12;
+    bzip2.flags = 0x0008;
+    bzip2.uncompressedSize = 2000;
+    bzip2.crc32 = 0x0BADF00D;
+    TestEntry after{"after.txt", testing::makeText(900, 15)};
+    Bytes archive = testing::buildArchive({bzip2, after});
+    std::fill_n(archive.begin() + 14, 12, 0);  // the local CRC-32 and sizes
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: streamed.bz2 was kept as it was (compression method 12): "
+                     "its data could not be checked"));
+    EXPECT_TRUE(bench.logHas("    after.txt: size = 900:  OK"));
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].data, bzip2.data);
+    EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
+    EXPECT_EQ(listed[0].uncompressedSize, 2000u);
+    EXPECT_EQ(listed[0].flags & 0x0008, 0) << "the sizes stand in the local header";
+}
+
 // A local header's method that no writer uses (84: 8 with a flipped bit) is a damaged field:
 // the directory's method decodes the entry; without a directory the bytes are kept unchecked.
 TEST(SalvageRun, AMethodNoWriterUsesGivesWayToTheDirectorys) {
