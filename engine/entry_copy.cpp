@@ -7,6 +7,7 @@
 #include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/salvage_run.h"
+#include "extract/data_descriptor.h"
 #include "extract/extract_context.h"
 #include "resources/strings.h"
 
@@ -55,6 +56,39 @@ bool takeDirectorySizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
     return true;
 }
 
+bool readFromArchive(void* owner, uint8_t* destination, int32_t count) {
+    return readExact(*static_cast<ArchiveReader*>(owner), destination, count);
+}
+
+int32_t readUpToFromArchive(void* owner, uint8_t* destination, int32_t count) {
+    return static_cast<int32_t>(readUpTo(*static_cast<ArchiveReader*>(owner), destination, count));
+}
+
+// A streamed entry's sizes and CRC-32 from the data descriptor behind its data, found as for a
+// stored entry of unknown size (by the count of bytes in front of it). The whole data counts,
+// an encryption header of either kind included, since nothing of it is decrypted. The reader
+// is left at the data's start.
+bool takeDescriptorSizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
+    ArchiveReader& reader = run.reader;
+    const int64_t dataStart = logicalPosition(reader);
+    ExtractContext context;
+    initExtractContext(context, EntryOutput{nullptr, nullptr}, 0, 0, 0, "", nullptr,
+                       EntryByteSource{&reader, readFromArchive, readUpToFromArchive}, run.flags);
+    context.outputEnabled = 0;  // only the end is searched for; nothing is written
+    DataDescriptor descriptor;
+    bool found = ranToEnd(searchDescriptor(context, false, descriptor));
+    moveTo(reader, dataStart);
+    if (!found) return false;
+    if (!entry.zip64Local &&
+        (needsZip64(descriptor.compressedSize) || needsZip64(descriptor.uncompressedSize))) {
+        return false;
+    }
+    size = descriptor.compressedSize;
+    entry.sizes = EntrySizes{descriptor.compressedSize, descriptor.uncompressedSize};
+    setHeaderField32(entry.header, kLocalCrc32, descriptor.crc);
+    return true;
+}
+
 // Moves the reader to `offset`, where the scan goes on.
 void moveReaderTo(ArchiveReader& reader, int64_t offset) {
     reader.resumePoint = offset;
@@ -87,7 +121,8 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
                      entry.sizes.compressed != kSize32Unknown;
     if (zip64Size) size = entry.sizes.compressed;
     if (!zip64Size && !knownCompressedSize(run, header, size) &&
-        !takeDirectorySizes(run, entry, size)) {
+        !takeDirectorySizes(run, entry, size) && !takeDescriptorSizes(run, entry, size)) {
+        if (isCancelled(run.flags)) return false;
         logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
         ++run.unrecoverableCount;
         return false;

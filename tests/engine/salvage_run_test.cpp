@@ -175,7 +175,8 @@ TEST(SalvageRun, MethodsNotDecodedAreKeptAsTheyWere) {
     EXPECT_EQ(listed[2].compressedSize, 0u);
 }
 
-// A streamed copy (flag bit 3, local sizes and CRC-32 left 0) takes its sizes from the directory.
+// A streamed copy (flag bit 3, local sizes and CRC-32 left 0) takes its sizes from the
+// directory, or else from its data descriptor.
 TEST(SalvageRun, AStreamedCopyTakesItsSizesFromTheDirectory) {
     TestEntry bzip2{"streamed.bz2", testing::makeRandom(700, 14)};
     bzip2.method = 12;
@@ -197,6 +198,26 @@ TEST(SalvageRun, AStreamedCopyTakesItsSizesFromTheDirectory) {
     EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
     EXPECT_EQ(listed[0].uncompressedSize, 2000u);
     EXPECT_EQ(listed[0].flags & 0x0008, 0) << "the sizes stand in the local header";
+
+    // No directory: the descriptor behind the data gives them.
+    Bytes descriptor{0x50, 0x4B, 0x07, 0x08, 0x0D, 0xF0, 0xAD, 0x0B,
+                     0xBC, 0x02, 0,    0,    0xD0, 0x07, 0,    0};
+    TestEntry unsized = bzip2;
+    unsized.compressedSize = 0;
+    unsized.uncompressedSize = 0;
+    unsized.crc32 = 0;
+    RunBench alone;
+    ASSERT_TRUE(alone.salvage(
+        concat({testing::localRecord(unsized), descriptor, testing::localRecord(after)})));
+    EXPECT_TRUE(
+        alone.logHas("WARNING: streamed.bz2 was kept as it was (compression method 12): "
+                     "its data could not be checked"));
+    EXPECT_TRUE(alone.logHas("    after.txt: size = 900:  OK"));
+    listed = alone.entries();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].data, bzip2.data);
+    EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
+    EXPECT_EQ(listed[0].uncompressedSize, 2000u);
 }
 
 // A local header's method that no writer uses (84: 8 with a flipped bit) is a damaged field:
