@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/salvage_run.h"
+#include "extract/data_descriptor.h"
 #include "extract/extract_context.h"
 #include "resources/strings.h"
 
@@ -34,6 +36,57 @@ bool looksLikeDataEnd(const uint8_t* next, int64_t available, uint32_t crc32) {
     uint8_t part = next[3];
     return (kind == 3 && part == 4) || (kind == 1 && part == 2) || (kind == 5 && part == 6) ||
            (kind == 6 && (part == 6 || part == 7)) || (kind == 7 && part == 8);
+}
+
+// A streamed entry's sizes and CRC-32 from the archive's directory, which records them where
+// flag bit 3 left the local header's fields empty (APPNOTE 4.4.4). False without a record, or
+// with sizes the header as already written cannot carry (Zip64 was settled from the local one).
+bool takeDirectorySizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
+    const std::string& name = entry.metadata.recordedName;
+    const CentralRecord* record =
+        directoryRecordFor(run, entry.metadata.archiveOffset, name.data(), name.size());
+    if (record == nullptr) return false;
+    if (!entry.zip64Local &&
+        (needsZip64(record->compressedSize) || needsZip64(record->uncompressedSize))) {
+        return false;
+    }
+    size = record->compressedSize;
+    entry.sizes = EntrySizes{record->compressedSize, record->uncompressedSize};
+    setHeaderField32(entry.header, kLocalCrc32, record->crc32);
+    return true;
+}
+
+bool readFromArchive(void* owner, uint8_t* destination, int32_t count) {
+    return readExact(*static_cast<ArchiveReader*>(owner), destination, count);
+}
+
+int32_t readUpToFromArchive(void* owner, uint8_t* destination, int32_t count) {
+    return static_cast<int32_t>(readUpTo(*static_cast<ArchiveReader*>(owner), destination, count));
+}
+
+// A streamed entry's sizes and CRC-32 from the data descriptor behind its data, found as for a
+// stored entry of unknown size (by the count of bytes in front of it). The whole data counts,
+// an encryption header of either kind included, since nothing of it is decrypted. The reader
+// is left at the data's start.
+bool takeDescriptorSizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
+    ArchiveReader& reader = run.reader;
+    const int64_t dataStart = logicalPosition(reader);
+    ExtractContext context;
+    initExtractContext(context, EntryOutput{nullptr, nullptr}, 0, 0, 0, "", nullptr,
+                       EntryByteSource{&reader, readFromArchive, readUpToFromArchive}, run.flags);
+    context.outputEnabled = 0;  // only the end is searched for; nothing is written
+    DataDescriptor descriptor;
+    bool found = ranToEnd(searchDescriptor(context, false, descriptor));
+    moveTo(reader, dataStart);
+    if (!found) return false;
+    if (!entry.zip64Local &&
+        (needsZip64(descriptor.compressedSize) || needsZip64(descriptor.uncompressedSize))) {
+        return false;
+    }
+    size = descriptor.compressedSize;
+    entry.sizes = EntrySizes{descriptor.compressedSize, descriptor.uncompressedSize};
+    setHeaderField32(entry.header, kLocalCrc32, descriptor.crc);
+    return true;
 }
 
 // Moves the reader to `offset`, where the scan goes on.
@@ -67,7 +120,9 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     bool zip64Size = headerField32(header, kLocalCompressedSize) == kSize32Unknown &&
                      entry.sizes.compressed != kSize32Unknown;
     if (zip64Size) size = entry.sizes.compressed;
-    if (!zip64Size && !knownCompressedSize(run, header, size)) {
+    if (!zip64Size && !knownCompressedSize(run, header, size) &&
+        !takeDirectorySizes(run, entry, size) && !takeDescriptorSizes(run, entry, size)) {
+        if (isCancelled(run.flags)) return false;
         logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
         ++run.unrecoverableCount;
         return false;
@@ -110,7 +165,9 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     // end at a record, the scan also looks through it, so they are still found.
     if (!looksLikeDataEnd(next, available, headerField32(header, kLocalCrc32)))
         moveReaderTo(reader, dataStart + kRescanFromDataStart);  // less the scan's step back
-    logCopyOutcome(run, kTextKeptAsIs, entry.name, method);
+    // Nothing decoded the bytes, so no CRC-32 was compared: never called whole.
+    logCopyOutcome(run, kTextKeptNotChecked, entry.name, method);
+    ++run.notCheckedCount;
     return true;
 }
 

@@ -55,6 +55,7 @@ struct CounterSnapshot {
     uint64_t partial = 0;
     uint64_t undecryptable = 0;
     uint64_t systemErrors = 0;
+    uint64_t notChecked = 0;
 };
 
 // One thing the run shows or writes, in archive order: a log line, or an entry (written or

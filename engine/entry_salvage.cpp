@@ -81,6 +81,18 @@ bool sizesMissing(const EntrySizes& recorded) {
     return recorded.compressed == 0 || recorded.compressed == kZip64Marker32;
 }
 
+// True when the reader stands right before a local or central header signature: what the
+// headers say is data (here an encryption header) is missing. The reader does not move.
+bool recordFollowsHere(ArchiveReader& reader) {
+    const int64_t here = logicalPosition(reader);
+    uint8_t bytes[4] = {};
+    bool record =
+        readUpTo(reader, bytes, 4) == 4 && bytes[0] == 0x50 && bytes[1] == 0x4B &&
+        ((bytes[2] == 0x03 && bytes[3] == 0x04) || (bytes[2] == 0x01 && bytes[3] == 0x02));
+    moveTo(reader, here);
+    return record;
+}
+
 // Entries whose data is ended by a data descriptor, which then records the CRC-32 and sizes.
 // Stored and deflated entries with flag bit 3 go by the descriptor even where the local header
 // has sizes: some writers put wrong ones there (zip -P on a pipe records a stored entry's size
@@ -455,7 +467,18 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     RecordedCrc recordedCrc{headerField32(header, kLocalCrc32), true};
     // A streaming writer leaves the field 0 and puts the CRC-32 after the data (APPNOTE 4.4.4).
     if ((flags & kFlagDataDescriptor) != 0 && recordedCrc.value == 0) recordedCrc.known = false;
-    const bool streamed = isStreamed(flags, headerField16(header, kLocalMethod), recorded);
+    // An empty encrypted entry (a folder) some writers record with the 12 bytes of an
+    // encryption header they never wrote: the next record begins where that header would, so
+    // the entry has no data at all and takes nothing of what follows.
+    const bool noData = encrypted && recorded.uncompressed == 0 &&
+                        recorded.compressed <= kEncryptionHeaderBytes &&
+                        recordFollowsHere(run.reader);
+    if (noData) {
+        encrypted = 0;
+        recordedCrc = RecordedCrc{0, true};  // of no bytes
+    }
+    const bool streamed =
+        !noData && isStreamed(flags, headerField16(header, kLocalMethod), recorded);
     outcome.streamed = streamed;
     item.shownName = shownName(run, name);
     const std::string& shown = item.shownName;
@@ -465,6 +488,10 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     data.generalFlags = flags;
     data.compressedSize = recorded.compressed;
     data.uncompressedSize = recorded.uncompressed;
+    if (noData) {
+        data.method = kMethodStored;
+        data.compressedSize = 0;
+    }
 
     PasswordRequest request{name, encryptionHeader, recordedCrc.value,
                             headerField16(header, kLocalModTime), flags};
@@ -516,6 +543,22 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             attempt.result.end = DecodeEnd::kOutputFailed;
             break;
         }
+    }
+    // A streaming writer's CRC-32 that no descriptor gave is still in the central header
+    // (APPNOTE 4.4.4: bit 3 leaves only the local header's fields 0).
+    if (!attempt.crc.known && witness != nullptr) attempt.crc = RecordedCrc{witness->crc32, true};
+    // Deflate marks its own end (RFC 1951 3.2.3): a stream that ended before the recorded
+    // compressed size leaves the rest to the scan, which goes on from the real end, so a size
+    // too large hides no entry behind it. An entry without data ends where it starts.
+    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    if (!attempt.positioned && endsItself(data.method) && ranToEnd(attempt.result) &&
+        attempt.result.consumed + headerBytes < data.compressedSize) {
+        moveTo(run.reader, dataStart + static_cast<int64_t>(attempt.result.consumed));
+        attempt.positioned = true;
+    }
+    if (noData) {
+        moveTo(run.reader, dataStart);
+        attempt.positioned = true;
     }
     const DecodeResult& extracted = attempt.result;
     outcome.positioned = attempt.positioned;
@@ -586,7 +629,20 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
         ++run.partialCount;
     }
     if (!damaged && recovered != recordedSize) {
-        logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
+        // Other bytes than the recorded ones: the size is all that is wrong only when the
+        // CRC-32 still matches (or none is recorded); otherwise the bytes themselves are.
+        uint32_t crc = 0;
+        if (attempt.crc.known && crcOfDecoded(decoded, crc) && crc != attempt.crc.value) {
+            logCrcMismatch(run, shown, crc, attempt.crc.value);
+        } else {
+            logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
+        }
+        damaged = true;
+        ++run.partialCount;
+    }
+    if (!damaged && !attempt.crc.known) {
+        // The size matches, but nothing says the bytes are the entry's: not OK, not whole.
+        logAboutName(run, kTextCrcNotRecorded, shown, recovered);
         damaged = true;
         ++run.partialCount;
     }

@@ -34,7 +34,8 @@ bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
 }
 
 CounterSnapshot countersOf(const SalvageRun& run) {
-    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount};
+    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount,
+            run.notCheckedCount};
 }
 
 // Adds what the counters gained since `before` to `raised`.
@@ -44,6 +45,7 @@ void addRaised(const SalvageRun& run, const CounterSnapshot& before, CounterSnap
     raised.partial += now.partial - before.partial;
     raised.undecryptable += now.undecryptable - before.undecryptable;
     raised.systemErrors += now.systemErrors - before.systemErrors;
+    raised.notChecked += now.notChecked - before.notChecked;
 }
 
 // The entry's verdict is read from the counter the entry salvage raised for it, so the report
@@ -76,6 +78,8 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
         report.verdict = EntryVerdict::kPartial;
     } else if (!salvaged) {
         report.verdict = EntryVerdict::kNotWritten;
+    } else if (raised.notChecked > 0) {
+        report.verdict = EntryVerdict::kNotChecked;
     } else {
         report.verdict = EntryVerdict::kWhole;
     }
@@ -211,6 +215,7 @@ void logSummary(SalvageRun& run) {
     if (run.partialCount > 0) logCount(run, kTextPartial, run.partialCount);
     if (run.undecryptableCount > 0) logCount(run, kTextUndecryptable, run.undecryptableCount);
     if (run.systemErrorCount > 0) logCount(run, kTextSystemErrors, run.systemErrorCount);
+    if (run.notCheckedCount > 0) logCount(run, kTextNotCheckedCount, run.notCheckedCount);
 }
 
 }  // namespace
@@ -412,7 +417,17 @@ int salvageHeaderAt(SalvageRun& run) {
     CounterSnapshot before = countersOf(run);
     bool salvaged = false;
     int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
-    if (keepsMethodAsIs(headerField16(header, kLocalMethod))) {
+    // A method no writer uses is most likely a damaged field (a flipped bit: 84 for 8). Where
+    // the directory's record of the entry names a method that decodes, that one is run, and
+    // the CRC-32 judges the bytes; otherwise the entry is copied with the warning of a copy.
+    if (!methodIsListed(headerField16(header, kLocalMethod))) {
+        const CentralRecord* record =
+            directoryRecordFor(run, archiveOffset, entry->name, nameLength);
+        if (record != nullptr && decodesMethod(record->method)) {
+            setHeaderField16(entry->header, kLocalMethod, record->method);
+        }
+    }
+    if (keepsMethodAsIs(headerField16(entry->header, kLocalMethod))) {
         // A copy goes straight to the output, behind every entry before it.
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
@@ -424,7 +439,11 @@ int salvageHeaderAt(SalvageRun& run) {
             return kHeaderOutputFailed;
         }
         salvaged = copyEntryAsIs(run, *entry);
-        outcome.intact = true;  // copied, not judged: its bytes are taken as its own
+        // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
+        outcome.positioned = salvaged;
+        // Copied, not judged: its bytes are taken as its own for the scan (the copy itself
+        // looks through data that does not end at a record).
+        outcome.intact = true;
     } else if (judgeEntry(run, *item, recorded)) {
         if (run.pipeline != nullptr && !item->decoded.spilled &&
             item->decoded.file == kInvalidFile) {

@@ -24,6 +24,7 @@ enum class EntryVerdict {
     kUndecryptable,  // left out: no password opened it
     kSystemError,    // the system failed us (temporary file, memory), not the data
     kNotWritten,     // left out: its re-encoding failed or the run stopped in it
+    kNotChecked,     // copied as it was (a method not decoded): nothing checked its bytes
 };
 
 // One entry as the run judged it. The recorded fields are the local header's; `recoveredBytes`
@@ -84,6 +85,7 @@ struct SalvageRun {
     uint64_t partialCount = 0;
     uint64_t undecryptableCount = 0;
     uint64_t systemErrorCount = 0;
+    uint64_t notCheckedCount = 0;   // copied as they were, in a method not decoded
     uint64_t encodedOnThreads = 0;  // entries the encoder threads re-encoded (for measurements)
     RunFlags flags;
     // A write to the output came up short: the run ends at once, and no entry is blamed for it.

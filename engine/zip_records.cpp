@@ -7,14 +7,14 @@
 namespace zipsalvage {
 namespace {
 
+bool isControlByte(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
+
+}  // namespace
+
 bool methodIsListed(uint16_t method) {
     // APPNOTE 4.4.5: 0..20 (some reserved) and 93..99.
     return method <= 20 || (method >= 93 && method <= 99);
 }
-
-bool isControlByte(uint8_t byte) { return byte < 0x20 || byte == 0x7F; }
-
-}  // namespace
 
 EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t extraLength) {
     EntrySizes sizes{headerField32(header, kLocalCompressedSize),

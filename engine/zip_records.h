@@ -70,6 +70,9 @@ struct EntrySizes {
 // whose value is missing from the extra keeps 0xFFFFFFFF.
 EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t extraLength);
 
+// True for a compression method APPNOTE 4.4.5 lists (0..20, 93..99): one some writer uses.
+bool methodIsListed(uint16_t method);
+
 // True when a candidate header found by its signature may be taken for an entry. Names of
 // 1..kShortNameLength bytes pass on their length; a longer name passes when it holds no zero
 // byte and either the method is one APPNOTE 4.4.5 lists or no name byte is a control character.

@@ -20,8 +20,10 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     int64_t remaining = context.dataLength - static_cast<int64_t>(context.delivered);
     auto count = static_cast<int32_t>(
         remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining));
-    if (context.lengthUnknown && context.source.readUpTo != nullptr) {
-        // Data of unknown length may end with the archive: a short block is all there is.
+    if (context.source.readUpTo != nullptr) {
+        // The archive may end inside the data (a truncated archive, or data of unknown length
+        // that ends with it): a short block is all there is, and every byte of it is delivered,
+        // so that what the method decodes from it is kept.
         int32_t got = context.source.readUpTo(context.source.owner, context.block, count);
         count = got > 0 ? got : 0;
     } else if (context.source.readExact == nullptr ||
@@ -29,7 +31,7 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
         count = 0;
     }
     if (count == 0) {
-        // A block the archive cannot fill is not delivered at all (a truncated archive).
+        // Nothing more in the archive (or a source that reads only whole blocks).
         context.endOfData = 1;
         destination = 0;
         return kNoByte;

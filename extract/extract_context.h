@@ -85,8 +85,9 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination);
 
 // Delivers the entry's next byte (decrypted when the entry is encrypted) into `destination`.
 // Bytes come in blocks of up to 1024 that never reach past dataLength; past the data, up to 10
-// single bytes of whatever follows. Returns kByteDelivered, or kNoByte with endOfData set
-// (destination unchanged once the allowance is used up; 0 when the archive cannot fill a block).
+// single bytes of whatever follows; a block the archive ends inside arrives as far as it goes.
+// Returns kByteDelivered, or kNoByte with endOfData set (destination unchanged once the
+// allowance is used up; 0 when the archive holds no more).
 inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
     if (context.delivered >= context.readLimit) {
         context.endOfData = 1;

@@ -37,9 +37,8 @@ DecodeResult extractStored(ExtractContext& context) {
         if (taken == 0) {
             uint16_t byte = 0;
             if (readEntryByte(context, byte) == kNoByte) {
-                // The archive ended inside the data: the bytes since the last piece are dropped.
+                // The archive ended inside the data: every byte it held is kept.
                 dataEnd = DecodeEnd::kInputEnded;
-                pending = 0;
                 break;
             }
             staging[pending] = static_cast<uint8_t>(byte);
@@ -48,7 +47,7 @@ DecodeResult extractStored(ExtractContext& context) {
         pending += static_cast<uint32_t>(taken);
         read += taken;
     }
-    if (dataEnd == DecodeEnd::kDone && !shouldStop(flags) && pending > 0) {
+    if (!shouldStop(flags) && pending > 0) {
         if (context.outputEnabled) {
             writeOutputAt(context, staging, static_cast<int64_t>(writeOffset), pending);
         }

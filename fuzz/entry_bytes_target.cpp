@@ -1,7 +1,7 @@
 // The byte source target: readEntryByte and takeBlockBytes, plain and encrypted, called in a
 // fuzzed order and compared call by call with a model written from the rules they follow
 // (blocks of up to 1024 bytes that never reach past the data, then up to 10 single bytes; a
-// block the archive cannot fill is not delivered at all), with its own cipher.
+// block the archive cannot fill is delivered as far as it holds bytes), with its own cipher.
 //
 // Input: a flags byte (bit 0 encrypted, bit 1 truncated archive), 4 bytes of recorded
 // compressed size, 2 bytes of bytes available when truncated, a password length and password,
@@ -91,12 +91,12 @@ struct Model {
             size_t take = std::min<size_t>(static_cast<size_t>(count), left);
             std::memcpy(block, archive + offset, take);
             offset += take;
-            if (take != static_cast<size_t>(count)) {
+            if (take == 0) {
                 endOfData = true;
                 destination = 0;
                 return kNoByte;
             }
-            blockFill = count;
+            blockFill = static_cast<int64_t>(take);
             blockPos = 0;
         }
         destination = deliver();

@@ -120,7 +120,8 @@ int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
     if (job.result == RunResult::kOutputFailed) return kExitWriteFailed;
     bool whole = run.filesFound > 0 && entriesWritten(run) == run.filesFound &&
                  run.unrecoverableCount == 0 && run.partialCount == 0 &&
-                 run.undecryptableCount == 0 && run.systemErrorCount == 0;
+                 run.undecryptableCount == 0 && run.systemErrorCount == 0 &&
+                 run.notCheckedCount == 0;
     return whole ? kExitWhole : kExitDamaged;
 }
 

@@ -26,6 +26,8 @@ const char* verdictName(EntryVerdict verdict) {
             return "system-error";
         case EntryVerdict::kNotWritten:
             return "not-written";
+        case EntryVerdict::kNotChecked:
+            return "not-checked";
     }
     return "not-written";
 }
@@ -66,6 +68,9 @@ void countVerdict(ReportTally& tally, EntryVerdict verdict) {
             break;
         case EntryVerdict::kUndecryptable:
             ++tally.undecryptable;
+            break;
+        case EntryVerdict::kNotChecked:
+            ++tally.notChecked;
             break;
         case EntryVerdict::kUnrecoverable:
         case EntryVerdict::kSystemError:
@@ -128,12 +133,13 @@ std::string summaryReportLine(const ReportTally& tally, const ReportSummary& sum
     char counts[320];
     std::snprintf(counts, sizeof counts,
                   ",\"found\":%llu,\"whole\":%llu,\"partial\":%llu,\"undecryptable\":%llu,"
-                  "\"lost\":%llu,\"exitStatus\":%d}}",
+                  "\"lost\":%llu,\"notChecked\":%llu,\"exitStatus\":%d}}",
                   static_cast<unsigned long long>(tally.found),
                   static_cast<unsigned long long>(tally.whole),
                   static_cast<unsigned long long>(tally.partial),
                   static_cast<unsigned long long>(tally.undecryptable),
-                  static_cast<unsigned long long>(tally.lost), summary.exitStatus);
+                  static_cast<unsigned long long>(tally.lost),
+                  static_cast<unsigned long long>(tally.notChecked), summary.exitStatus);
     std::string output = summary.output.empty() ? "null" : jsonString(summary.output);
     return "{\"summary\":{\"archive\":" + jsonString(summary.archive) + ",\"output\":" + output +
            counts;

@@ -17,7 +17,8 @@ struct ReportTally {
     uint64_t whole = 0;
     uint64_t partial = 0;
     uint64_t undecryptable = 0;
-    uint64_t lost = 0;  // nothing of their data is in the output
+    uint64_t lost = 0;        // nothing of their data is in the output
+    uint64_t notChecked = 0;  // copied as they were, their bytes unchecked
 };
 
 struct EntryReportFile {

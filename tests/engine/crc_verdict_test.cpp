@@ -3,6 +3,7 @@
 // verdict.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tests/engine/run_bench.h"
@@ -67,18 +68,65 @@ TEST(CrcVerdict, AChangedByteInAStoredBlockOfADeflatedEntryIsReported) {
     EXPECT_TRUE(bench.logHas("  1 partially recoverable files"));
 }
 
+// A zero CRC-32 under flag bit 3 is not recorded: the directory's then judges the bytes, and
+// without one nothing does, so they are never called OK. Any other CRC-32 is recorded.
 TEST(CrcVerdict, AZeroCrcUnderFlagBitThreeIsNotRecordedButAnyOtherIs) {
     Bytes content = testing::makeText(700, 4);
     TestEntry unrecorded{"unrecorded.txt", content};
     unrecorded.flags = 0x0008;
-    unrecorded.crc32 = 0;
     TestEntry recordedWrong{"recorded.txt", content};
     recordedWrong.flags = 0x0008;
     recordedWrong.crc32 = 0x12345678;
+    TestEntry changed{"changed.txt", content};
+    changed.flags = 0x0008;
+    changed.data[300] ^= 0x04;
+    changed.crc32 = testing::crc32Of(content);
+    // The local headers' CRC-32 fields 0, as a streaming writer leaves them; the directory
+    // keeps the real ones.
+    Bytes archive = testing::buildArchive({unrecorded, recordedWrong, changed});
+    const size_t second = testing::localRecord(unrecorded).size();
+    const size_t third = second + testing::localRecord(recordedWrong).size();
+    for (size_t offset : {size_t{0}, third}) std::fill_n(archive.begin() + offset + 14, 4, 0);
+    {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("    unrecorded.txt: size = 700:  OK"));
+        EXPECT_TRUE(bench.logHas(crcLine("recorded.txt", testing::crc32Of(content), 0x12345678)));
+        EXPECT_TRUE(bench.logHas(
+            crcLine("changed.txt", testing::crc32Of(changed.data), testing::crc32Of(content))));
+    }
+    {
+        // No directory: nothing records the first entry's CRC-32.
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(
+            Bytes(archive.begin(), archive.begin() + static_cast<std::ptrdiff_t>(second))));
+        EXPECT_TRUE(
+            bench.logHas("WARNING: No CRC-32 is recorded for unrecorded.txt: its 700 bytes could "
+                         "not be checked"));
+        EXPECT_FALSE(bench.logHas("    unrecorded.txt: size = 700:  OK"));
+        EXPECT_TRUE(bench.logHas("  1 partially recoverable files"));
+    }
+}
+
+// Changed bytes that also change the size: the CRC-32 line, not only the size warning; a size
+// that alone is wrong (the bytes match their CRC-32) is the warning.
+TEST(CrcVerdict, ASizeMismatchIsOnlyAWarningWhenTheCrcMatches) {
+    Bytes content = testing::makeRandom(3000, 5);
+    TestEntry longer{"longer.bin", storedBlockStream(content)};
+    longer.method = 8;
+    longer.uncompressedSize = 2990;
+    longer.crc32 = testing::crc32Of(Bytes(content.begin(), content.begin() + 2990));
+    TestEntry sizeOnly{"size.bin", storedBlockStream(content)};
+    sizeOnly.method = 8;
+    sizeOnly.uncompressedSize = 2990;
+    sizeOnly.crc32 = testing::crc32Of(content);
     RunBench bench;
-    ASSERT_TRUE(bench.salvage(testing::buildArchive({unrecorded, recordedWrong})));
-    EXPECT_TRUE(bench.logHas("    unrecorded.txt: size = 700:  OK"));
-    EXPECT_TRUE(bench.logHas(crcLine("recorded.txt", testing::crc32Of(content), 0x12345678)));
+    ASSERT_TRUE(bench.salvage(testing::buildArchive({longer, sizeOnly})));
+    EXPECT_TRUE(bench.logHas(
+        crcLine("longer.bin", testing::crc32Of(content), static_cast<uint32_t>(longer.crc32))));
+    EXPECT_FALSE(bench.logHas("WARNING: Size of longer.bin is 3000, should be 2990"));
+    EXPECT_TRUE(bench.logHas("WARNING: Size of size.bin is 3000, should be 2990"));
+    EXPECT_TRUE(bench.logHas("  2 partially recoverable files"));
 }
 
 }  // namespace

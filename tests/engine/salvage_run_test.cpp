@@ -152,10 +152,21 @@ TEST(SalvageRun, MethodsNotDecodedAreKeptAsTheyWere) {
     futureEmpty.method = 200;
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive({tokenized, bzip2, futureEmpty})));
-    EXPECT_TRUE(bench.logHas("    tokenized: kept as it was (compression method 7)"));
-    EXPECT_TRUE(bench.logHas("    bzip2: kept as it was (compression method 12)"));
-    EXPECT_TRUE(bench.logHas("    future-empty: kept as it was (compression method 200)"));
-    EXPECT_EQ(bench.log.back(), "  3 files found");  // nothing counted as damaged
+    EXPECT_TRUE(
+        bench.logHas("WARNING: tokenized was kept as it was (compression method 7): its data could "
+                     "not be checked"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: bzip2 was kept as it was (compression method 12): its data could "
+                     "not be checked"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: future-empty was kept as it was (compression method 200): its data "
+                     "could not be checked"));
+    // Kept, but never called whole: nothing checked them.
+    EXPECT_EQ(bench.log.back(), "  3 files kept as they were, not checked");
+    EXPECT_TRUE(bench.logHas("  3 files found"));
+    ASSERT_EQ(bench.reports.size(), 3u);
+    for (const std::string& report : bench.reports)
+        EXPECT_NE(report.find("verdict 6"), std::string::npos) << report;  // kNotChecked
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 3u);
     EXPECT_EQ(listed[1].method, 12);
@@ -166,16 +177,127 @@ TEST(SalvageRun, MethodsNotDecodedAreKeptAsTheyWere) {
     EXPECT_EQ(listed[2].compressedSize, 0u);
 }
 
-TEST(SalvageRun, TruncatedStoredEntryKeepsItsWholePieces) {
-    Bytes data = testing::makeText(5000, 9);
-    Bytes archive = testing::localRecord({"big.txt", data});
-    archive.resize(archive.size() - 1800);  // 3200 data bytes left: blocks 1024, 1024, 1024
+// A streamed copy (flag bit 3, local sizes and CRC-32 left 0) takes its sizes from the
+// directory, or else from its data descriptor.
+TEST(SalvageRun, AStreamedCopyTakesItsSizesFromTheDirectory) {
+    TestEntry bzip2{"streamed.bz2", testing::makeRandom(700, 14)};
+    bzip2.method = 12;
+    bzip2.flags = 0x0008;
+    bzip2.uncompressedSize = 2000;
+    bzip2.crc32 = 0x0BADF00D;
+    TestEntry after{"after.txt", testing::makeText(900, 15)};
+    Bytes archive = testing::buildArchive({bzip2, after});
+    std::fill_n(archive.begin() + 14, 12, 0);  // the local CRC-32 and sizes
     RunBench bench;
     ASSERT_TRUE(bench.salvage(archive));
-    EXPECT_TRUE(bench.logHas("ERROR: File big.txt is corrupt.  Salvaged 3000 of 5000"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: streamed.bz2 was kept as it was (compression method 12): "
+                     "its data could not be checked"));
+    EXPECT_TRUE(bench.logHas("    after.txt: size = 900:  OK"));
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].data, bzip2.data);
+    EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
+    EXPECT_EQ(listed[0].uncompressedSize, 2000u);
+    EXPECT_EQ(listed[0].flags & 0x0008, 0) << "the sizes stand in the local header";
+
+    // No directory: the descriptor behind the data gives them.
+    Bytes descriptor{0x50, 0x4B, 0x07, 0x08, 0x0D, 0xF0, 0xAD, 0x0B,
+                     0xBC, 0x02, 0,    0,    0xD0, 0x07, 0,    0};
+    TestEntry unsized = bzip2;
+    unsized.compressedSize = 0;
+    unsized.uncompressedSize = 0;
+    unsized.crc32 = 0;
+    RunBench alone;
+    ASSERT_TRUE(alone.salvage(
+        concat({testing::localRecord(unsized), descriptor, testing::localRecord(after)})));
+    EXPECT_TRUE(
+        alone.logHas("WARNING: streamed.bz2 was kept as it was (compression method 12): "
+                     "its data could not be checked"));
+    EXPECT_TRUE(alone.logHas("    after.txt: size = 900:  OK"));
+    listed = alone.entries();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].data, bzip2.data);
+    EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
+    EXPECT_EQ(listed[0].uncompressedSize, 2000u);
+}
+
+// A local header's method that no writer uses (84: 8 with a flipped bit) is a damaged field:
+// the directory's method decodes the entry; without a directory the bytes are kept unchecked.
+TEST(SalvageRun, AMethodNoWriterUsesGivesWayToTheDirectorys) {
+    Bytes content = testing::makeText(5000, 13);
+    TestEntry flipped{"flipped.txt", testing::zlibDeflate(content, 6)};
+    flipped.method = 8;
+    flipped.uncompressedSize = static_cast<int64_t>(content.size());
+    flipped.crc32 = testing::crc32Of(content);
+    Bytes archive = testing::buildArchive({flipped});
+    archive[8] = 84;  // the local header's method field
+    {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("    flipped.txt: size = 5000:  OK"));
+        auto listed = bench.entries();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].content, content);
+    }
+    {
+        RunBench bench;
+        // The local record alone: no directory to ask.
+        const auto localSize = static_cast<std::ptrdiff_t>(testing::localRecord(flipped).size());
+        ASSERT_TRUE(bench.salvage(Bytes(archive.begin(), archive.begin() + localSize)));
+        EXPECT_TRUE(
+            bench.logHas("WARNING: flipped.txt was kept as it was (compression method "
+                         "84): its data could not be checked"));
+    }
+}
+
+TEST(SalvageRun, TruncatedStoredEntryKeepsEveryBytePresent) {
+    Bytes data = testing::makeText(5000, 9);
+    Bytes archive = testing::localRecord({"big.txt", data});
+    archive.resize(archive.size() - 1800);  // 3200 data bytes left: not whole blocks or pieces
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_TRUE(bench.logHas("ERROR: File big.txt is corrupt.  Salvaged 3200 of 5000"));
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].content, Bytes(data.begin(), data.begin() + 3000));
+    EXPECT_EQ(listed[0].content, Bytes(data.begin(), data.begin() + 3200));
+}
+
+// Sizes that claim more data than an entry has never hide the entry behind it: a deflate
+// stream ends itself, and an empty encrypted folder may have no encryption header at all.
+TEST(SalvageRun, ASizeTooLargeSwallowsNothingThatFollows) {
+    Bytes content = testing::makeText(280, 11);
+    TestEntry oversized{"oversized.txt", testing::zlibDeflate(content, 9)};
+    oversized.method = 8;
+    oversized.compressedSize = 100000;
+    oversized.uncompressedSize = 280;
+    oversized.crc32 = testing::crc32Of(content);
+    TestEntry folder{"folder/", {}};
+    folder.flags = 1;  // encrypted, sizes 12 and 0, no data (archiver's zip20 writer)
+    folder.compressedSize = 12;
+    folder.crc32 = 0;
+    TestEntry after{"after.txt", testing::makeText(3000, 12)};
+    Bytes archive = concat({testing::localRecord(oversized), testing::localRecord(folder),
+                            testing::localRecord(after)});
+    {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("    oversized.txt: size = 280:  OK"));
+        EXPECT_TRUE(bench.logHas("    folder/: size = 0:  OK"));
+        EXPECT_TRUE(bench.logHas("    after.txt: size = 3000:  OK"));
+        EXPECT_EQ(bench.log.back(), "  3 files found");
+        auto listed = bench.entries();
+        ASSERT_EQ(listed.size(), 3u);
+        EXPECT_EQ(listed[0].content, content);
+        EXPECT_EQ(listed[2].content, after.data);
+    }
+    {
+        // The last entry's recorded size runs past the archive's end; its stream is complete.
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(testing::localRecord(oversized)));
+        EXPECT_TRUE(bench.logHas("    oversized.txt: size = 280:  OK"));
+        EXPECT_EQ(bench.log.back(), "  1 files found");
+    }
 }
 
 TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {

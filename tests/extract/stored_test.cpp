@@ -1,4 +1,4 @@
-// The stored method: 1000-byte pieces, the truncation rule, the flags, and the buffer pool.
+// The stored method: 1000-byte pieces, truncation, the flags, and the buffer pool.
 #include <gtest/gtest.h>
 
 #include "extract/methods.h"
@@ -19,16 +19,20 @@ TEST(Stored, CopiesTheDataExactly) {
     }
 }
 
-TEST(Stored, TruncatedArchiveKeepsWholePiecesOfFullBlocks) {
-    // 2500 recorded, 2300 in the archive: blocks of 1024 and 1024 arrive, the third (452)
-    // cannot be filled, so the bytes since the last 1000-byte piece are dropped.
+TEST(Stored, TruncatedArchiveKeepsEveryBytePresent) {
+    // 2500 recorded, 2300 in the archive, 2001 and 999 as well: the archive's last, short
+    // block arrives too, so no byte present is lost to the 1000-byte pieces or the blocks.
     Bytes data = testing::makeRandom(2500, 7);
-    DecoderBench bench(data, 2500);
-    bench.input.available = 2300;
-    EXPECT_FALSE(ranToEnd(extractStored(bench.context)));
-    Bytes written = bench.output();
-    ASSERT_EQ(written.size(), 2000u);
-    EXPECT_TRUE(std::equal(written.begin(), written.end(), data.begin()));
+    for (size_t available : {size_t{2300}, size_t{2001}, size_t{999}, size_t{0}}) {
+        DecoderBench bench(data, 2500);
+        bench.input.available = available;
+        DecodeResult result = extractStored(bench.context);
+        EXPECT_EQ(result.end, DecodeEnd::kInputEnded) << available;
+        EXPECT_EQ(result.produced, available) << available;
+        Bytes written = bench.output();
+        ASSERT_EQ(written.size(), available);
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), data.begin())) << available;
+    }
 }
 
 TEST(Stored, CancelStopsTheCopy) {
