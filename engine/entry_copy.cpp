@@ -110,7 +110,10 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     // end at a record, the scan also looks through it, so they are still found.
     if (!looksLikeDataEnd(next, available, headerField32(header, kLocalCrc32)))
         moveReaderTo(reader, dataStart + kRescanFromDataStart);  // less the scan's step back
-    logCopyOutcome(run, kTextKeptAsIs, entry.name, method);
+    // A method whose decoder this build lacks could have been checked elsewhere: the log says
+    // the bytes are unverified rather than letting them pass as whole.
+    logCopyOutcome(run, knownButNotBuiltIn(method) ? kTextKeptUnchecked : kTextKeptAsIs, entry.name,
+                   method);
     return true;
 }
 
