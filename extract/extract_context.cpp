@@ -20,7 +20,7 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     int64_t remaining = context.dataLength - static_cast<int64_t>(context.delivered);
     auto count = static_cast<int32_t>(
         remaining > kEntryBlockBytes ? kEntryBlockBytes : (remaining < 1 ? 1 : remaining));
-    if (context.lengthUnknown && context.source.readUpTo != nullptr) {
+    if ((context.lengthUnknown || context.takeShortBlock) && context.source.readUpTo != nullptr) {
         // Data of unknown length may end with the archive: a short block is all there is.
         int32_t got = context.source.readUpTo(context.source.owner, context.block, count);
         count = got > 0 ? got : 0;

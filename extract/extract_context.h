@@ -60,6 +60,9 @@ struct ExtractContext {
     // The data's length is not recorded (a streamed entry): it is read in whole blocks as far
     // as the archive goes, and the method's own end marks where it ends.
     int lengthUnknown;
+    // A block the archive cannot fill whole is still delivered as far as it goes (the methods
+    // of outside libraries, which decode every byte they are given up to a cut).
+    int takeShortBlock;
     EntryByteSource source;
     RunFlags* flags;
 };
