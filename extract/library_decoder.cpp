@@ -64,6 +64,13 @@ DecodeResult runLibraryDecoder(ExtractContext& context, void* decoder, LibrarySt
             }
             produced += given;
         }
+        // More than the recorded size is not this entry's data any more: an honest stream ends
+        // at its size, and a stream that claims far more (a few bytes of bzip2 or zstd can
+        // describe gigabytes) must not fill the disk. What came before the excess is kept.
+        if (!context.lengthUnknown && produced > context.uncompressedSize) {
+            dataEnd = DecodeEnd::kCorruptData;
+            break;
+        }
         if (stepped == LibraryStep::kStreamEnd) break;
         if (stepped == LibraryStep::kCorrupt) {
             dataEnd = DecodeEnd::kCorruptData;

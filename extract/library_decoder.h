@@ -32,7 +32,8 @@ using LibraryStepFunction = LibraryStep (*)(void* decoder, LibraryCall& call);
 
 // Runs `step` over the entry's data until the method's end, damage or the data's end. Every
 // byte the library gives out is written, also when it then rejects the data, so what decoded
-// before damage is kept. `consumed` counts the bytes the library took, so for a method that
+// before damage is kept. Output beyond the recorded uncompressed size (where the length is
+// known) ends the run as damage. `consumed` counts the bytes the library took, so for a method that
 // ended itself it is where the data ends.
 DecodeResult runLibraryDecoder(ExtractContext& context, void* decoder, LibraryStepFunction step);
 
