@@ -62,6 +62,15 @@ enum ZipMethod : uint16_t {
     kMethodTokenized = 7,  // reserved; never defined for Zip
     kMethodDeflated = 8,
     kMethodDeflate64 = 9,
+    kMethodBzip2 = 12,
+    kMethodLzma = 14,  // APPNOTE 5.8: a 4-byte header and the properties ahead of the data
+    kMethodZstd = 93,
+    kMethodXz = 95,
+    kMethodPpmd = 98,
+    kMethodAes = 99,  // WinZip AES: the real method is in the 0x9901 extra field
 };
+
+// APPNOTE 4.4.4: for method 14, bit 1 says the data ends with an end-of-stream marker.
+inline constexpr uint16_t kFlagLzmaEndMarker = 1u << 1;
 
 }  // namespace zipsalvage

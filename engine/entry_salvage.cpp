@@ -72,9 +72,6 @@ void logCrcMismatch(SalvageRun& run, const std::string& name, uint32_t found, ui
     logText(run, line.c_str());
 }
 
-// Deflate and Deflate64 end themselves (RFC 1951 3.2.3: the block with BFINAL set).
-bool endsItself(uint16_t method) { return method == kMethodDeflated || method == kMethodDeflate64; }
-
 // The local header records no sizes: a streaming writer sets flag bit 3 and leaves them 0
 // (APPNOTE 4.4.4), or 0xFFFFFFFF when the entry may need Zip64 (zeros in its Zip64 field).
 bool sizesMissing(const EntrySizes& recorded) {
@@ -100,7 +97,7 @@ bool recordFollowsHere(ArchiveReader& reader) {
 // length to decode, so their recorded one is used when there is one.
 bool isStreamed(uint16_t flags, uint16_t method, const EntrySizes& recorded) {
     if ((flags & kFlagDataDescriptor) == 0) return false;
-    return sizesMissing(recorded) || method == kMethodStored || endsItself(method);
+    return sizesMissing(recorded) || method == kMethodStored || methodEndsItself(method, flags);
 }
 
 // One extraction of an entry's data, with the CRC-32 and size it is to be judged by.
@@ -149,7 +146,8 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
 }
 
 // Extracts the entry once with the current password. A streamed entry's data end is found
-// first: deflate ends itself and its descriptor follows; other methods' ends are searched for.
+// first: a method that ends itself (deflate, bzip2, ...) is decoded to its end and its
+// descriptor follows; other methods' ends are searched for.
 Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, DecodedBytes& decoded,
                     int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
                     const RecordedCrc& headerCrc) {
@@ -166,7 +164,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, Deco
         return attempt;
     }
     const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
-    if (endsItself(entry.method)) {
+    if (methodEndsItself(entry.method, entry.generalFlags)) {
         EntryData unknown = entry;
         unknown.lengthUnknown = true;
         attempt.result = extractEntryData(unknown, output, encrypted, password, encryptionHeader,
@@ -547,11 +545,12 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     // A streaming writer's CRC-32 that no descriptor gave is still in the central header
     // (APPNOTE 4.4.4: bit 3 leaves only the local header's fields 0).
     if (!attempt.crc.known && witness != nullptr) attempt.crc = RecordedCrc{witness->crc32, true};
-    // Deflate marks its own end (RFC 1951 3.2.3): a stream that ended before the recorded
-    // compressed size leaves the rest to the scan, which goes on from the real end, so a size
-    // too large hides no entry behind it. An entry without data ends where it starts.
+    // Deflate marks its own end (RFC 1951 3.2.3), as do bzip2, xz, zstd and LZMA with its end
+    // marker: a stream that ended before the recorded compressed size leaves the rest to the
+    // scan, which goes on from the real end, so a size too large hides no entry behind it. An
+    // entry without data ends where it starts.
     const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
-    if (!attempt.positioned && endsItself(data.method) && ranToEnd(attempt.result) &&
+    if (!attempt.positioned && methodEndsItself(data.method, flags) && ranToEnd(attempt.result) &&
         attempt.result.consumed + headerBytes < data.compressedSize) {
         moveTo(run.reader, dataStart + static_cast<int64_t>(attempt.result.consumed));
         attempt.positioned = true;

@@ -60,6 +60,9 @@ struct ExtractContext {
     // The data's length is not recorded (a streamed entry): it is read in whole blocks as far
     // as the archive goes, and the method's own end marks where it ends.
     int lengthUnknown;
+    // A block the archive cannot fill whole is still delivered as far as it goes (the methods
+    // of outside libraries, which decode every byte they are given up to a cut).
+    int takeShortBlock;
     EntryByteSource source;
     RunFlags* flags;
 };
@@ -133,6 +136,12 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint64_t com
 
 // True for the methods extractEntry decodes; entries in any other method are not handed to it.
 bool decodesMethod(uint16_t method);
+// True for the methods this program knows but cannot decode here (its library was not built
+// in, or, for PPMd, no decoder exists): they are copied unchecked, and the log says so.
+bool knownButNotBuiltIn(uint16_t method);
+// True when the method's data marks its own end, so that a streamed entry (flag bit 3) is
+// decoded to that end and its descriptor looked for right behind it.
+bool methodEndsItself(uint16_t method, uint16_t generalFlags);
 
 // What extraction needs of an entry's record.
 struct EntryData {
@@ -140,7 +149,7 @@ struct EntryData {
     uint16_t generalFlags = 0;
     uint64_t compressedSize = 0;  // as recorded: the encryption header included
     uint64_t uncompressedSize = 0;
-    bool lengthUnknown = false;  // read until the method's own end (deflate)
+    bool lengthUnknown = false;  // read until the method's own end (see methodEndsItself)
 };
 
 // Runs the entry's method and says how it ended.

@@ -2,13 +2,42 @@
 #include "core/little_endian.h"
 #include "core/zip_format.h"
 #include "extract/huffman_decoders.h"
+#include "extract/library_methods.h"
 #include "extract/methods.h"
 
 namespace zipsalvage {
 
 bool decodesMethod(uint16_t method) {
-    // Keep in step with the dispatch below: tokenizing was never defined for Zip.
-    return method <= kMethodImploded || method == kMethodDeflated || method == kMethodDeflate64;
+    // Keep in step with the dispatch below: tokenizing was never defined for Zip. The methods
+    // of outside libraries count only where the library was built in.
+    if (method <= kMethodImploded || method == kMethodDeflated || method == kMethodDeflate64) {
+        return true;
+    }
+    return (ZIPSALVAGE_HAVE_BZIP2 != 0 && method == kMethodBzip2) ||
+           (ZIPSALVAGE_HAVE_LZMA && (method == kMethodLzma || method == kMethodXz)) ||
+           (ZIPSALVAGE_HAVE_ZSTD && method == kMethodZstd);
+}
+
+bool knownButNotBuiltIn(uint16_t method) {
+    return !decodesMethod(method) &&
+           (method == kMethodBzip2 || method == kMethodLzma || method == kMethodXz ||
+            method == kMethodZstd || method == kMethodPpmd);
+}
+
+bool methodEndsItself(uint16_t method, uint16_t generalFlags) {
+    if (!decodesMethod(method)) return false;
+    switch (method) {
+        case kMethodDeflated:  // RFC 1951 3.2.3: the block with BFINAL set
+        case kMethodDeflate64:
+        case kMethodBzip2:  // the end-of-stream marker
+        case kMethodXz:     // the stream footer
+        case kMethodZstd:   // the frame's last block
+            return true;
+        case kMethodLzma:
+            return (generalFlags & kFlagLzmaEndMarker) != 0;
+        default:
+            return false;
+    }
 }
 
 DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
@@ -50,6 +79,20 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
             return inflate(context);
         case kMethodDeflate64:
             return inflateDeflate64(context);
+#if ZIPSALVAGE_HAVE_BZIP2
+        case kMethodBzip2:
+            return decodeBzip2(context);
+#endif
+#if ZIPSALVAGE_HAVE_LZMA
+        case kMethodLzma:
+            return decodeLzma(context, entry.generalFlags);
+        case kMethodXz:
+            return decodeXz(context);
+#endif
+#if ZIPSALVAGE_HAVE_ZSTD
+        case kMethodZstd:
+            return decodeZstd(context);
+#endif
         default:
             // Unknown methods: nothing written, judged by size.
             return DecodeResult{DecodeEnd::kDone, 0, 0};

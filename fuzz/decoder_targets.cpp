@@ -1,4 +1,5 @@
-// The decoder targets: inflate, explode, unshrink and unreduce over fuzzed entry data.
+// The decoder targets: inflate, explode, unshrink and unreduce over fuzzed entry data, and the
+// methods of outside libraries (bzip2; LZMA and xz; zstd) through the method dispatch.
 //
 // Input: a mode byte (bits 0-1 the variant: unreduce factor - 1, explode flag bits 1-2; bit 2 a
 // truncated archive; bit 3 a recorded size of 4 GiB - 1; bits 4 and 5 a recorded compressed
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/zip_format.h"
 #include "extract/huffman_decoders.h"
 #include "extract/methods.h"
 #include "fuzz/archive_check.h"
@@ -128,7 +130,71 @@ void checkRecordedBound(const DecoderCase& parsed, const DecoderRun& run, uint64
                "output beyond the recorded size plus one copy");
 }
 
+// A library method over the case through the dispatch, as the engine calls it. Variant bits of
+// the mode choose, for LZMA, method 14 without (0) or with (1) the end marker, or xz (2, 3).
+DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t generalFlags) {
+    DecoderRun run;
+    run.input.bytes = parsed.data;
+    run.input.available = parsed.available;
+    RunFlags flags;
+    EntryData entry;
+    entry.method = method;
+    entry.generalFlags = generalFlags;
+    entry.compressedSize = parsed.compressedSize;
+    entry.uncompressedSize = parsed.recordedSize;
+    run.ending =
+        extractEntryData(entry, emptyScratchOutput(), 0, "", nullptr, run.input.source(), flags);
+    run.result = ranToEnd(run.ending) ? 1 : 0;
+    run.outputSize = scratchOutputSize();
+    run.delivered = static_cast<int64_t>(run.input.offset);
+    run.dataLength = parsed.compressedSize;
+    return run;
+}
+
+// What every library method must keep to: the library decodes what it is given, so nothing is
+// read past the data, and the output stops within one piece of the recorded size.
+void checkLibraryMethod(const DecoderCase& parsed, const DecoderRun& run) {
+    constexpr uint64_t kOutputPieceBytes = 65536;
+    FUZZ_CHECK(
+        run.ending.end != DecodeEnd::kCancelled && run.ending.end != DecodeEnd::kOutputFailed,
+        "a run that was neither cancelled nor short of disk says it was");
+    FUZZ_CHECK(run.ending.consumed <= static_cast<uint64_t>(run.delivered),
+               "more bytes consumed than delivered");
+    FUZZ_CHECK(run.ending.produced == static_cast<uint64_t>(run.outputSize),
+               "bytes produced differ from the output's size");
+    FUZZ_CHECK(run.delivered <= run.dataLength, "read past the data");
+    FUZZ_CHECK(run.input.offset <= parsed.available, "read beyond the archive");
+    FUZZ_CHECK(run.input.failedReads <= kFailedReadsAllowed,
+               "kept reading after the input stopped");
+    FUZZ_CHECK(static_cast<uint64_t>(run.outputSize) <= parsed.recordedSize + kOutputPieceBytes,
+               "output beyond the recorded size plus one piece");
+    if (run.result == 1) {
+        FUZZ_CHECK(run.ending.produced <= parsed.recordedSize, "a whole run beyond the size");
+    }
+}
+
 }  // namespace
+
+int fuzzBzip2(const uint8_t* data, size_t size) {
+    DecoderCase parsed = parseCase(data, size);
+    checkLibraryMethod(parsed, runLibraryMethod(parsed, kMethodBzip2, 0));
+    return 0;
+}
+
+int fuzzLzma(const uint8_t* data, size_t size) {
+    DecoderCase parsed = parseCase(data, size);
+    const int variant = parsed.mode & kModeVariant;
+    const uint16_t method = variant >= 2 ? kMethodXz : kMethodLzma;
+    const uint16_t generalFlags = variant == 1 ? kFlagLzmaEndMarker : 0;
+    checkLibraryMethod(parsed, runLibraryMethod(parsed, method, generalFlags));
+    return 0;
+}
+
+int fuzzZstd(const uint8_t* data, size_t size) {
+    DecoderCase parsed = parseCase(data, size);
+    checkLibraryMethod(parsed, runLibraryMethod(parsed, kMethodZstd, 0));
+    return 0;
+}
 
 bool inflateIsImplemented() {
     static const bool implemented = [] {

@@ -16,6 +16,10 @@ int fuzzInflate(const uint8_t* data, size_t size);
 int fuzzExplode(const uint8_t* data, size_t size);
 int fuzzUnshrink(const uint8_t* data, size_t size);
 int fuzzUnreduce(const uint8_t* data, size_t size);
+// The methods of outside libraries through the dispatch: bzip2; LZMA (14) and xz (95); zstd.
+int fuzzBzip2(const uint8_t* data, size_t size);
+int fuzzLzma(const uint8_t* data, size_t size);
+int fuzzZstd(const uint8_t* data, size_t size);
 // buildHuffTables and freeHuffTables over code lengths, checked against canonical codes.
 int fuzzHuffTables(const uint8_t* data, size_t size);
 // readEntryByte and takeBlockBytes, plain and encrypted, against a model of the byte source.
@@ -31,11 +35,18 @@ struct NamedTarget {
 };
 
 inline constexpr NamedTarget kFuzzTargets[] = {
-    {"whole_run", fuzzWholeRun},     {"inflate", fuzzInflate},
-    {"explode", fuzzExplode},        {"unshrink", fuzzUnshrink},
-    {"unreduce", fuzzUnreduce},      {"huff_tables", fuzzHuffTables},
-    {"entry_bytes", fuzzEntryBytes}, {"generated_stream", fuzzGeneratedStream},
+    {"whole_run", fuzzWholeRun},
+    {"inflate", fuzzInflate},
+    {"explode", fuzzExplode},
+    {"unshrink", fuzzUnshrink},
+    {"unreduce", fuzzUnreduce},
+    {"huff_tables", fuzzHuffTables},
+    {"entry_bytes", fuzzEntryBytes},
+    {"generated_stream", fuzzGeneratedStream},
     {"text_transfer", fuzzTextTransfer},
+    {"bzip2", fuzzBzip2},
+    {"lzma", fuzzLzma},
+    {"zstd", fuzzZstd},
 };
 
 }  // namespace zipsalvage::fuzz

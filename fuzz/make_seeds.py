@@ -6,7 +6,9 @@ from small encoders below (LZW shrinking, reducing with copies, imploding with e
 trees). Decoder seeds carry the 7-byte parameter header that decoder_targets.cpp reads.
 Run it again after changing a target's input layout; it only adds or replaces seed-* files.
 """
+import bz2
 import io
+import lzma
 import os
 import shutil
 import struct
@@ -329,6 +331,32 @@ def decoder_seeds():
         write("explode", "flags%d" % flags,
               decoder_seed(implode(data, bool(flags & 2)), len(data), mode=flags))
     write("explode", "huge-size", decoder_seed(implode(sample[:100], True), 0, mode=0x0A))
+    library_seeds(sample)
+
+
+def library_seeds(sample):
+    """The library methods: each stream whole, cut in half, and with its recorded size short."""
+    streams = {"bzip2": [("stream", bz2.compress(sample, 1), 0)],
+               "lzma": [("xz", lzma.compress(sample, lzma.FORMAT_XZ), 2),
+                        ("lzma-end-marker", lzma_zip(sample), 1)]}
+    zstd = shutil.which("zstd")
+    if zstd:
+        packed = subprocess.run([zstd, "-q", "-c"], input=sample, capture_output=True).stdout
+        streams["zstd"] = [("frame", packed, 0)]
+    for target, cases in streams.items():
+        for name, stream, variant in cases:
+            write(target, name, decoder_seed(stream, len(sample), mode=variant))
+            write(target, name + "-cut", decoder_seed(stream, len(sample), mode=variant | 0x04,
+                                                      available=len(stream) // 2))
+            write(target, name + "-small-size", decoder_seed(stream, len(sample) // 3,
+                                                             mode=variant))
+
+
+def lzma_zip(data):
+    """Method 14's data (APPNOTE 5.8.8): version, properties size, properties, LZMA with the end
+    marker."""
+    alone = lzma.compress(data, lzma.FORMAT_ALONE)
+    return bytes([9, 20]) + struct.pack("<H", 5) + alone[:5] + alone[13:]
 
 
 def table_seed(lengths, alphabet, requested, failing=0):

@@ -12,6 +12,11 @@ command -v 7z >/dev/null || need+=(p7zip-full)
 command -v bsdtar >/dev/null || need+=(libarchive-tools)  # a streaming Zip writer for the tests
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+# The other writers' methods (optional for the program, wanted by the tests) and their tools.
+[ -f /usr/include/bzlib.h ] || need+=(libbz2-dev)
+[ -f /usr/include/lzma.h ] || need+=(liblzma-dev)
+[ -f /usr/include/zstd.h ] || need+=(libzstd-dev)
+command -v zstd >/dev/null || need+=(zstd)
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
 for extra in "$@"; do need+=("$extra"); done
 if [ ${#need[@]} -gt 0 ]; then

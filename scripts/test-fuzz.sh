@@ -32,7 +32,7 @@ trap 'rm -rf "$scratch"' EXIT
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 failed=0
 for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes generated_stream \
-              text_transfer; do
+              text_transfer bzip2 lzma zstd; do
   binary="build/fuzz/fuzz/fuzz_$target"
   corpus="fuzz/regressions/$target"
   target_runs="$runs"

@@ -50,8 +50,8 @@ Bytes mixedArchive() {
         TestEntry wrongCrc{"wrong-crc" + tag, testing::makeText(3000, round + 9)};
         wrongCrc.crc32 = 0x12345678;
         entries.push_back(wrongCrc);
-        TestEntry kept{"kept" + tag + ".lzma", testing::makeRandom(700, round + 20)};
-        kept.method = 14;
+        TestEntry kept{"kept" + tag + ".wv", testing::makeRandom(700, round + 20)};
+        kept.method = 97;  // WavPack: not decoded
         entries.push_back(kept);
         entries.push_back(encryptedEntry("secret" + tag, testing::makeText(5000, round + 30)));
         if (round == 2) {

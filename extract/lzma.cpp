@@ -1,0 +1,84 @@
+// Method 14: LZMA (APPNOTE 5.8), decoded by liblzma. The data opens with a 4-byte header (LZMA
+// SDK version, 2 bytes; properties size, 2 bytes little-endian; APPNOTE 5.8.8) and the 5-byte
+// LZMA properties. liblzma's .lzma decoder takes the same properties followed by the
+// uncompressed size, so that 13-byte header is made from them and handed over first.
+#include <cstring>
+
+#include "core/little_endian.h"
+#include "core/zip_format.h"
+#include "extract/library_methods.h"
+#include "extract/lzma_stream.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr size_t kZipHeaderBytes = 4;
+constexpr size_t kPropertiesBytes = 5;  // lc/lp/pb byte and the 32-bit dictionary size
+constexpr size_t kAloneHeaderBytes = kPropertiesBytes + 8;
+constexpr uint64_t kSizeUnknown = UINT64_MAX;  // .lzma: the data ends with the end marker
+
+struct LzmaDecoder {
+    LzmaStream owner;
+    uint8_t header[kZipHeaderBytes + kPropertiesBytes] = {};
+    size_t headerFill = 0;
+    uint64_t uncompressedSize = kSizeUnknown;
+    uint8_t alone[kAloneHeaderBytes] = {};  // the .lzma header made for liblzma
+    size_t aloneLeft = 0;                   // bytes of it not yet taken
+};
+
+// Gathers the entry's header and the properties; true once they are complete.
+bool gatherHeader(LzmaDecoder& decoder, LibraryCall& call) {
+    while (decoder.headerFill < sizeof decoder.header && call.inputLeft > 0) {
+        decoder.header[decoder.headerFill++] = *call.input++;
+        --call.inputLeft;
+    }
+    return decoder.headerFill == sizeof decoder.header;
+}
+
+LibraryStep startDecoder(LzmaDecoder& decoder) {
+    // LZMA's properties are always 5 bytes; anything else is not this method's header.
+    if (loadLE16(decoder.header + 2) != kPropertiesBytes) return LibraryStep::kCorrupt;
+    lzma_ret status = lzma_alone_decoder(&decoder.owner.stream, kLibraryMemoryLimit);
+    if (status != LZMA_OK) return lzmaStepFor(status);
+    decoder.owner.started = true;
+    std::memcpy(decoder.alone, decoder.header + kZipHeaderBytes, kPropertiesBytes);
+    for (size_t index = 0; index < 8; ++index) {
+        decoder.alone[kPropertiesBytes + index] =
+            static_cast<uint8_t>(decoder.uncompressedSize >> (8 * index));
+    }
+    decoder.aloneLeft = kAloneHeaderBytes;
+    return LibraryStep::kGoOn;
+}
+
+LibraryStep lzmaStep(void* state, LibraryCall& call) {
+    auto& decoder = *static_cast<LzmaDecoder*>(state);
+    if (!decoder.owner.started) {
+        if (!gatherHeader(decoder, call)) return LibraryStep::kGoOn;
+        LibraryStep started = startDecoder(decoder);
+        if (started != LibraryStep::kGoOn) return started;
+    }
+    if (decoder.aloneLeft > 0) {
+        // The made header goes in first, through the same call (liblzma takes input only
+        // where it has room for output).
+        LibraryCall header{decoder.alone + kAloneHeaderBytes - decoder.aloneLeft, decoder.aloneLeft,
+                           call.output, call.outputRoom, false};
+        LibraryStep stepped = runLzmaCode(decoder.owner.stream, header);
+        decoder.aloneLeft = header.inputLeft;
+        call.output = header.output;
+        call.outputRoom = header.outputRoom;
+        if (stepped != LibraryStep::kGoOn || decoder.aloneLeft > 0) return stepped;
+    }
+    return runLzmaCode(decoder.owner.stream, call);
+}
+
+}  // namespace
+
+DecodeResult decodeLzma(ExtractContext& context, uint16_t generalFlags) {
+    LzmaDecoder decoder;
+    // Without the end marker the data ends after the recorded uncompressed size.
+    if ((generalFlags & kFlagLzmaEndMarker) == 0)
+        decoder.uncompressedSize = context.uncompressedSize;
+    return runLibraryDecoder(context, &decoder, lzmaStep);
+}
+
+}  // namespace zipsalvage
