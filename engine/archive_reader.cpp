@@ -1,4 +1,4 @@
-// ArchiveReader: forward reads cost one read() per 1000 bytes; seeks only on step-back/rewind.
+// ArchiveReader: forward reads cost one read() per 256 KiB; seeks only on step-back/rewind.
 #include "engine/archive_reader.h"
 
 #include <cstring>
@@ -20,19 +20,36 @@ uint32_t readPartsAt(ArchiveReader& reader, uint64_t offset, uint8_t* into, uint
     return 0;
 }
 
+// One read of up to `count` bytes at `offset` into the buffer. It seeks first: one lseek per
+// block is nothing beside the read, and whatever else moved the handle cannot shift the bytes.
+int32_t readBlock(ArchiveReader& reader, int64_t offset, int32_t count) {
+    if (reader.buffer.size() < static_cast<size_t>(kReaderBufferBytes)) {
+        reader.buffer.resize(static_cast<size_t>(kReaderBufferBytes));
+    }
+    uint32_t wanted = static_cast<uint32_t>(count);
+    if (!reader.parts.empty()) {
+        return static_cast<int32_t>(
+            readPartsAt(reader, static_cast<uint64_t>(offset), reader.buffer.data(), wanted));
+    }
+    if (!seekFile(reader.archiveHandle, offset)) return 0;
+    return static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer.data(), wanted));
+}
+
 void loadBufferAt(ArchiveReader& reader, int64_t offset) {
     reader.bufferStart = offset;
-    if (reader.parts.empty()) {
-        seekFile(reader.archiveHandle, offset);
-        reader.fill =
-            static_cast<int32_t>(readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes));
-    } else {
-        reader.fill = static_cast<int32_t>(
-            readPartsAt(reader, static_cast<uint64_t>(offset), reader.buffer, kReaderBufferBytes));
-    }
+    reader.fill = readBlock(reader, offset, kReaderBufferBytes);
     reader.fileOffset = offset + reader.fill;
     reader.position = 0;
     reader.deliveredCount = static_cast<uint64_t>(offset);
+}
+
+// Entries are read, judged and looked at again from offsets just read: a move within the bytes
+// in the buffer costs no read.
+bool moveWithinBuffer(ArchiveReader& reader, int64_t offset) {
+    if (offset < reader.bufferStart || offset >= reader.bufferStart + reader.fill) return false;
+    reader.position = static_cast<int32_t>(offset - reader.bufferStart);
+    reader.deliveredCount = static_cast<uint64_t>(offset);
+    return true;
 }
 
 }  // namespace
@@ -55,23 +72,27 @@ void reportProgress(ArchiveReader& reader) {
 bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
     if (reader.archiveHandle == kInvalidFile) return false;
     bool retried = false;
+    // After a failed read the block is read in small pieces until one succeeds, so that only
+    // the unreadable pieces are lost; the next refill reads a whole block again.
+    int32_t count = kReaderBufferBytes;
     while (reader.position >= reader.fill) {
         reader.bufferStart = reader.fileOffset;
-        reader.fill = static_cast<int32_t>(
-            reader.parts.empty() ? readFile(reader.archiveHandle, reader.buffer, kReaderBufferBytes)
-                                 : readPartsAt(reader, static_cast<uint64_t>(reader.fileOffset),
-                                               reader.buffer, kReaderBufferBytes));
+        reader.fill = readBlock(reader, reader.fileOffset, count);
         reader.fileOffset += reader.fill;
         reader.position = 0;
         if (reader.fill > 0) break;
         reader.fill = 0;
         // Nothing read before the archive's end is a read error, not the end: the read is tried
-        // once more, then the unreadable block is passed over and the scan goes on behind it,
+        // once more, then the unreadable piece is passed over and the scan goes on behind it,
         // rather than ending the run as if the archive ended there.
         if (static_cast<uint64_t>(reader.fileOffset) >= reader.archiveSize) return false;
-        int64_t next = reader.fileOffset + (retried ? kReaderBufferBytes : 0);
+        if (count == kReaderBufferBytes) {
+            count = kUnreadableStepBytes;
+            retried = true;  // the small read is the second try of the failed place
+            continue;
+        }
+        int64_t next = reader.fileOffset + (retried ? kUnreadableStepBytes : 0);
         retried = !retried;
-        if (reader.parts.empty() && !seekFile(reader.archiveHandle, next)) return false;
         reader.fileOffset = next;
         reader.deliveredCount = static_cast<uint64_t>(next);
     }
@@ -83,7 +104,7 @@ int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted) {
     int32_t room = kProgressEveryBytes - reader.progressTick - 1;  // the report byte goes singly
     int32_t limit = available < room ? available : room;
     if (limit <= 0) return 0;
-    const uint8_t* start = reader.buffer + reader.position;
+    const uint8_t* start = reader.buffer.data() + reader.position;
     const void* found = std::memchr(start, wanted, static_cast<size_t>(limit));
     int32_t skipped =
         found == nullptr ? limit : static_cast<int32_t>(static_cast<const uint8_t*>(found) - start);
@@ -107,7 +128,7 @@ int64_t readUpTo(ArchiveReader& reader, uint8_t* destination, int64_t count) {
         if (run > inBuffer) run = inBuffer;
         if (run > room) run = room;
         if (run > 0) {
-            std::memcpy(destination + delivered, reader.buffer + reader.position,
+            std::memcpy(destination + delivered, reader.buffer.data() + reader.position,
                         static_cast<size_t>(run));
             reader.position += static_cast<int32_t>(run);
             reader.deliveredCount += static_cast<uint64_t>(run);
@@ -166,14 +187,21 @@ int64_t logicalPosition(const ArchiveReader& reader) {
 
 void moveTo(ArchiveReader& reader, int64_t offset) {
     if (reader.archiveHandle == kInvalidFile) return;
-    loadBufferAt(reader, offset < 0 ? 0 : offset);
+    if (offset < 0) offset = 0;
+    if (!moveWithinBuffer(reader, offset)) loadBufferAt(reader, offset);
 }
 
 void markResume(ArchiveReader& reader) { reader.resumePoint = logicalPosition(reader); }
 
 void rewindToMark(ArchiveReader& reader) {
     if (reader.archiveHandle == kInvalidFile) return;
-    loadBufferAt(reader, reader.resumePoint);
+    if (!moveWithinBuffer(reader, reader.resumePoint)) loadBufferAt(reader, reader.resumePoint);
+}
+
+void forgetBuffer(ArchiveReader& reader) {
+    reader.fill = 0;
+    reader.position = 0;
+    reader.bufferStart = reader.fileOffset;
 }
 
 }  // namespace zipsalvage

@@ -1,4 +1,4 @@
-// The buffered reader of the damaged archive: one byte at a time from a 1000-byte buffer, with
+// The buffered reader of the damaged archive: one byte at a time from a 256 KiB buffer, with
 // a short step back, a resume mark and a progress report every 10,000 bytes.
 #pragma once
 
@@ -10,7 +10,12 @@
 
 namespace zipsalvage {
 
-inline constexpr int32_t kReaderBufferBytes = 1000;
+// One read() per 256 KiB: the scan then runs at the speed of the disk, not of the system calls.
+inline constexpr int32_t kReaderBufferBytes = 256 * 1024;
+// What a read error costs: the failed block is read again in pieces of this size, and only
+// the pieces that still fail are passed over, so a bad sector loses no more than before the
+// reads grew.
+inline constexpr int32_t kUnreadableStepBytes = 1000;
 inline constexpr int32_t kProgressEveryBytes = 10000;
 
 // One part of a split archive: where its bytes begin in the archive read as one. A missing part
@@ -28,7 +33,8 @@ struct ArchiveReader {
     // goes through the parts); empty for an archive of one file.
     std::vector<ArchivePart> parts;
     uint64_t archiveSize = 1;  // 1 for an empty file, so that it can divide
-    uint8_t buffer[kReaderBufferBytes];
+    // kReaderBufferBytes, allocated by the first read (a reader that never reads costs nothing).
+    std::vector<uint8_t> buffer;
     int32_t fill = 0;
     int32_t position = 0;
     int64_t bufferStart = 0;
@@ -49,7 +55,7 @@ int progressThousandths(uint64_t delivered, uint64_t size);
 
 inline bool readByte(ArchiveReader& reader, uint8_t& byte) {
     if (reader.position >= reader.fill) return refillAndReadByte(reader, byte);
-    byte = reader.buffer[reader.position++];
+    byte = reader.buffer[static_cast<size_t>(reader.position++)];
     ++reader.deliveredCount;
     if (++reader.progressTick >= kProgressEveryBytes) reportProgress(reader);
     return true;
@@ -66,12 +72,14 @@ bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count);
 int64_t readUpTo(ArchiveReader& reader, uint8_t* destination, int64_t count);
 // True when `count` bytes were passed over.
 bool skipBytes(ArchiveReader& reader, int64_t count);
-// Moves the logical position back `count` bytes (at most the buffer size).
+// Moves the logical position back `count` bytes (re-reading when they left the buffer).
 void stepBack(ArchiveReader& reader, int32_t count);
 void markResume(ArchiveReader& reader);
 // Makes `offset` the logical position, re-reading from the file: exact at any distance.
 void moveTo(ArchiveReader& reader, int64_t offset);
 void rewindToMark(ArchiveReader& reader);
+// Drops the buffered bytes, for when the reader is given another file: the next move reads.
+void forgetBuffer(ArchiveReader& reader);
 // Reads up to `count` bytes at `offset` of the archive (of its parts, for a split one), without
 // moving the reader's logical position; fewer at the end or on a read error.
 uint32_t readArchiveAt(ArchiveReader& reader, uint64_t offset, uint8_t* into, uint32_t count);

@@ -102,6 +102,7 @@ LineEndRepair::~LineEndRepair() {
     reader->archiveHandle = archiveHandle;
     reader->parts = std::move(parts);
     reader->archiveSize = archiveSize;
+    forgetBuffer(*reader);
     deleteFile(copyPath.c_str());
 }
 
@@ -154,6 +155,7 @@ bool repairLineEnds(SalvageRun& run, LineEndRepair& repair) {
     run.reader.parts.clear();
     run.reader.archiveHandle = copy;
     run.reader.archiveSize = static_cast<uint64_t>(copySize);
+    forgetBuffer(run.reader);
     moveTo(run.reader, 0);
     logLine(run, kTextLineEndsUndone, description, std::string());
     return true;

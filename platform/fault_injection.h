@@ -13,6 +13,11 @@ struct FaultPlan {
     // The read that returns 0 bytes (an I/O error), and every later one when `stickyReads`.
     int64_t failReadNumber = 0;
     bool stickyReads = false;
+    // Bytes [unreadableFrom, unreadableTo) of every matching file cannot be read, as on a disk
+    // with bad sectors: a read that reaches them returns the bytes before them, and one that
+    // starts among them fails. Negative = none.
+    int64_t unreadableFrom = -1;
+    int64_t unreadableTo = -1;
     // Only files whose path contains this text are affected (empty = every file).
     const char* pathContains = "";
     // Make runTempFolder fail.

@@ -80,6 +80,13 @@ bool readFails(int descriptor) {
     return plan.stickyReads ? reads >= plan.failReadNumber : reads == plan.failReadNumber;
 }
 
+uint32_t readableBytes(int descriptor, int64_t offset, uint32_t count) {
+    std::lock_guard<std::mutex> guard(planLock);
+    if (!matches(descriptor) || plan.unreadableFrom < 0 || offset < 0) return count;
+    if (offset >= plan.unreadableTo || offset + count <= plan.unreadableFrom) return count;
+    return offset < plan.unreadableFrom ? static_cast<uint32_t>(plan.unreadableFrom - offset) : 0;
+}
+
 bool tempFolderFails() {
     std::lock_guard<std::mutex> guard(planLock);
     return plan.noTempFolder;

@@ -74,6 +74,11 @@ uint32_t readFile(FileHandle file, void* buffer, uint32_t count) {
     if (file == kInvalidFile) return 0;
 #ifdef ZIPSALVAGE_FAULT_INJECTION
     if (faults::readFails(descriptorOf(file))) return 0;
+    if (count > 0) {
+        count = faults::readableBytes(descriptorOf(file),
+                                      ::lseek(descriptorOf(file), 0, SEEK_CUR), count);
+        if (count == 0) return 0;
+    }
 #endif
     auto* bytes = static_cast<char*>(buffer);
     uint32_t total = 0;

@@ -78,16 +78,17 @@ TEST(ArchiveReader, StepBackWithinBufferKeepsDeliveredCount) {
 }
 
 TEST(ArchiveReader, StepBackAcrossBufferRereadsTheFile) {
-    Bytes bytes = counting(8000);
+    Bytes bytes = counting(2 * static_cast<size_t>(kReaderBufferBytes));
     ReaderBench bench(bytes);
-    uint8_t sink[5003];
-    ASSERT_TRUE(readExact(bench.reader, sink, 5003));  // buffer starts at 5000, 3 delivered
+    Bytes sink(static_cast<size_t>(kReaderBufferBytes) + 3);
+    // The buffer then starts at kReaderBufferBytes, 3 bytes delivered from it.
+    ASSERT_TRUE(readExact(bench.reader, sink.data(), kReaderBufferBytes + 3));
     stepBack(bench.reader, 8);
-    EXPECT_EQ(bench.reader.bufferStart, 4995);
-    EXPECT_EQ(bench.reader.deliveredCount, 4995u);
+    EXPECT_EQ(bench.reader.bufferStart, kReaderBufferBytes - 5);
+    EXPECT_EQ(bench.reader.deliveredCount, static_cast<uint64_t>(kReaderBufferBytes - 5));
     uint8_t byte = 0;
     ASSERT_TRUE(readByte(bench.reader, byte));
-    EXPECT_EQ(byte, bytes[4995]);
+    EXPECT_EQ(byte, bytes[static_cast<size_t>(kReaderBufferBytes - 5)]);
 }
 
 TEST(ArchiveReader, StepBackBeforeTheStartStopsAtZero) {
