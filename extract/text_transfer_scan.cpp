@@ -10,6 +10,18 @@
 namespace zipsalvage {
 namespace {
 
+// True when one of the eight bytes is an LF or below 7 (the last byte of a signature is 2, 4 or
+// 6): the test "some byte is below n" of (x - n * 0x01..01) & ~x & 0x80..80 is exact for n up
+// to 128, and an LF is a zero byte of x ^ 0x0A..0A.
+inline bool mayMatter(uint64_t eight) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    uint64_t belowSeven = (eight - 7 * kOnes) & ~eight & kHighBits;
+    uint64_t lineFeeds = eight ^ (kLineFeed * kOnes);
+    uint64_t lineFeed = (lineFeeds - kOnes) & ~lineFeeds & kHighBits;
+    return (belowSeven | lineFeed) != 0;
+}
+
 constexpr uint32_t kScanBlockBytes = 1u << 16;
 constexpr size_t kLongestPlausibleName = 4096;
 constexpr uint16_t kHighestMethod = 99;  // APPNOTE 4.4.5 lists none above (AES)
@@ -185,6 +197,9 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
         if (got == 0) return false;
         const uint8_t* bytes = buffer.data() + kCarry;  // bytes[-3..-1] are the carry
         for (uint32_t index = 0; index < got; ++index) {
+            // Most of compressed data holds neither: passed over eight bytes at a time.
+            while (index + 8 <= got && !mayMatter(loadLE64(bytes + index))) index += 8;
+            if (index >= got) break;
             uint8_t byte = bytes[index];
             // Only LFs and the last byte of a signature (2, 4 or 6) matter.
             if (byte > 6 && byte != kLineFeed) continue;

@@ -46,7 +46,8 @@ double timeReadLoop(const std::string& path, uint64_t& total) {
     auto start = Clock::now();
     total = 0;
     ssize_t got = 0;
-    while ((got = ::read(descriptor, buffer, sizeof buffer)) > 0) total += static_cast<uint64_t>(got);
+    while ((got = ::read(descriptor, buffer, sizeof buffer)) > 0)
+        total += static_cast<uint64_t>(got);
     double seconds = secondsSince(start);
     ::close(descriptor);
     return seconds;

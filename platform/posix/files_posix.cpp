@@ -75,8 +75,8 @@ uint32_t readFile(FileHandle file, void* buffer, uint32_t count) {
 #ifdef ZIPSALVAGE_FAULT_INJECTION
     if (faults::readFails(descriptorOf(file))) return 0;
     if (count > 0) {
-        count = faults::readableBytes(descriptorOf(file),
-                                      ::lseek(descriptorOf(file), 0, SEEK_CUR), count);
+        count = faults::readableBytes(descriptorOf(file), ::lseek(descriptorOf(file), 0, SEEK_CUR),
+                                      count);
         if (count == 0) return 0;
     }
 #endif

@@ -87,9 +87,9 @@ std::vector<fuzz::CheckedEntry> checkOutcome(const RunBench& bench, const std::s
         << where << ": a completed run left an invalid archive";
     const SalvageRun& run = bench.run;
     int whole = countLinesStarting(bench, "    ");
-    int damaged =
-        countLinesStarting(bench, "ERROR: File ") + countLinesStarting(bench, "ERROR: CRC-32 of ") +
-        countLinesStarting(bench, "WARNING: ");
+    int damaged = countLinesStarting(bench, "ERROR: File ") +
+                  countLinesStarting(bench, "ERROR: CRC-32 of ") +
+                  countLinesStarting(bench, "WARNING: ");
     EXPECT_EQ(damaged, run.unrecoverableCount + run.partialCount + run.notCheckedCount) << where;
     // Every entry found ends whole, damaged, or skipped; skipped ones are not in the output.
     EXPECT_LE(salvaged.size(), run.filesFound) << where;
