@@ -55,5 +55,7 @@ class OutputWriter {
 // commit (createOutput makes one); null when no memory is left.
 std::unique_ptr<OutputWriter> makeZipOutput(FileHandle handle, const std::string& partialPath,
                                             const std::string& finalPath);
+// An output that takes every entry and writes nothing (a test run); null without memory.
+std::unique_ptr<OutputWriter> makeNullOutput();
 
 }  // namespace zipsalvage

@@ -552,7 +552,10 @@ static int askAfterQueue(void* context, const PasswordRequest& request, char* ac
 }
 
 RunResult runSalvage(SalvageRun& run) {
-    run.pipeline = startEntryPipeline(run.flags, encoderThreadsFor(run.threads));
+    if (run.output == nullptr) return RunResult::kOutputFailed;
+    // Entries that go out as their decoded bytes leave the encoder threads nothing to do.
+    int encoders = run.output->takesDecodedBytes() ? 0 : encoderThreadsFor(run.threads);
+    run.pipeline = startEntryPipeline(run.flags, encoders);
     DialogAfterQueue wrapped{&run, run.passwords.dialog, run.passwords.dialogContext};
     if (run.pipeline != nullptr && wrapped.dialog != nullptr) {
         run.passwords.dialog = askAfterQueue;

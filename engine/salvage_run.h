@@ -162,7 +162,8 @@ struct EntryRelease {
 };
 using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 
-// The whole scan, entry by entry, then the central directory, end record and summary. A
+// The whole scan, entry by entry, then the central directory, end record and summary (into
+// run.output, which must be set: kOutputFailed otherwise). A
 // completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
 // one discards it.
 RunResult runSalvage(SalvageRun& run);
