@@ -366,10 +366,11 @@ int salvageHeaderAt(SalvageRun& run) {
         // A copy keeps the recorded sizes, so its header can go first.
         entry->sizes = recorded;
         entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
-        if (!beginOutputEntry(run, *entry)) {
-            return kHeaderOutputFailed;
+        if (beginOutputEntry(run, *entry)) {
+            salvaged = copyEntryAsIs(run, *entry);
+        } else if (!run.outputFailed) {
+            ++run.filesFound;  // found, and left out by the output (it said why)
         }
-        salvaged = copyEntryAsIs(run, *entry);
         // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
         outcome.positioned = salvaged;
         // Copied, not judged: its bytes are taken as its own for the scan (the copy itself

@@ -8,6 +8,7 @@
 #include "engine/salvage_run.h"
 #include "resources/strings.h"
 #include "shell/console/console_ui.h"
+#include "shell/console/folder_output.h"
 #include "shell/console/stop_signals.h"
 
 namespace zipsalvage {
@@ -101,6 +102,7 @@ bool createTaskOutput(SalvageRun& run, const ConsoleOptions& options, const Salv
         run.output = makeNullOutput();
         return run.output != nullptr;
     }
+    if (!options.folderPath.empty()) return createFolderOutput(run, options.folderPath);
     return createOutput(run, task.outputPath.c_str());
 }
 

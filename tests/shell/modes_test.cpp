@@ -63,5 +63,66 @@ TEST(TestRun, JudgesLikeARealRunAndWritesNothing) {
     EXPECT_EQ(salvage(dir, "-t -d out d.zip").status, 2);
 }
 
+// An archive of zip's, with links, modes and times, and Python's entries of unsafe names.
+TEST(FolderRun, NamesStayInsideModesTimesAndLinksAreRestored) {
+    if (!testing::haveCommand("zip") || !testing::haveCommand("python3")) {
+        GTEST_SKIP() << "zip and python3 are needed";
+    }
+    TempDir dir;
+    ASSERT_EQ(testing::runCommand("cd " + testing::shellQuote(dir.path) +
+                                  " && mkdir -p src/sub && echo hi > src/sub/f.txt && chmod 750 "
+                                  "src/sub/f.txt && touch -d 2001-02-03T04:05:06Z src/sub/f.txt && "
+                                  "ln -s f.txt src/sub/in && ln -s ../../etc/passwd src/out && "
+                                  "cd src && zip -qry ../x.zip ."),
+              0);
+    ASSERT_EQ(testing::runCommand(
+                  "cd " + testing::shellQuote(dir.path) +
+                  " && python3 -c \"import zipfile\n"
+                  "z = zipfile.ZipFile('x.zip', 'a')\n"
+                  "for n in ['../up.txt', '/abs.txt', 'C:\\\\win\\\\d.txt', 'a/../../b.txt']: "
+                  "z.writestr(n, 'x')\""),
+              0);
+    Outcome run = salvage(dir, "-d out/new x.zip");
+    EXPECT_EQ(run.status, 0) << run.output;
+    for (const char* inside : {"up.txt", "abs.txt", "win/d.txt", "a/b.txt"}) {
+        EXPECT_EQ(readText(dir.file(std::string("out/new/") + inside)), "x") << inside;
+    }
+    EXPECT_TRUE(contains(run.output, "WARNING: ../up.txt is written as up.txt")) << run.output;
+    EXPECT_TRUE(contains(run.output, "C:\\win\\d.txt is written as win/d.txt")) << run.output;
+    std::string facts;
+    testing::runCommand("cd " + testing::shellQuote(dir.file("out/new")) +
+                            " && stat -c '%n %a %Y %F' sub/f.txt && readlink sub/in && "
+                            "stat -c '%F' out && cat out",
+                        &facts);
+    EXPECT_EQ(facts,
+              "sub/f.txt 750 981173106 regular file\nf.txt\nregular file\n"
+              "../../etc/passwd")
+        << facts;
+    EXPECT_TRUE(contains(run.output, "out is a symbolic link to ../../etc/passwd, outside"))
+        << run.output;
+}
+
+// Partly recovered files are written; an existing file is not replaced without -y.
+TEST(FolderRun, PartialFilesAreWrittenAndExistingOnesKeptWithoutYes) {
+    TempDir dir;
+    testing::writeWholeFile(dir.file("d.zip"), wholeThenCut());
+    testing::runCommand("mkdir " + testing::shellQuote(dir.file("out")));
+    testing::writeWholeFile(dir.file("out/whole.txt"), std::string("mine"));
+    Outcome run = salvage(dir, "-d out d.zip");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(readText(dir.file("out/whole.txt")), "mine");
+    EXPECT_TRUE(contains(run.output, "out/whole.txt exists and was not replaced")) << run.output;
+    EXPECT_TRUE(contains(run.output, "ERROR: File cut.txt is corrupt")) << run.output;
+    std::string cut = readText(dir.file("out/cut.txt"));
+    EXPECT_FALSE(cut.empty());
+    Bytes text = testing::makeText(900, 2);
+    EXPECT_EQ(cut, std::string(text.begin(), text.begin() + static_cast<long>(cut.size())));
+
+    Outcome replaced = salvage(dir, "-y -d out d.zip");
+    EXPECT_EQ(replaced.status, 1) << replaced.output;
+    Bytes whole = testing::makeText(500, 1);
+    EXPECT_EQ(readText(dir.file("out/whole.txt")), std::string(whole.begin(), whole.end()));
+}
+
 }  // namespace
 }  // namespace zipsalvage
