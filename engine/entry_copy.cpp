@@ -139,8 +139,7 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
         int64_t want =
             left < piece.size() ? static_cast<int64_t>(left) : static_cast<int64_t>(piece.size());
         int64_t got = readUpTo(reader, piece.data(), want);
-        if (got > 0 && writeFile(run.outputHandle, piece.data(), static_cast<uint32_t>(got)) !=
-                           static_cast<uint32_t>(got)) {
+        if (got > 0 && !run.output->write(piece.data(), static_cast<uint32_t>(got))) {
             // A full or failing output disk ends the run; the entry is not blamed for it.
             markWriteFailed(run.flags);
             run.outputFailed = true;

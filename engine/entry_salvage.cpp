@@ -328,8 +328,8 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
     // Only the output is written from here on: a write failing now is the output's.
     bool failedBefore = hasWriteFailed(run.flags);
     bool streamMade = false;
-    encodeStream(input, decoded, name, recoveredSize, storeAnyway,
-                 fileStreamOutput(run.outputHandle), run.flags, run.flags, result, streamMade);
+    encodeStream(input, decoded, name, recoveredSize, storeAnyway, run.output->dataOutput(),
+                 run.flags, run.flags, result, streamMade);
     if (streamMade && !result.succeeded && !failedBefore && hasWriteFailed(run.flags)) {
         // A full or failing output disk: the run ends with that message, not with a verdict
         // on this entry.
@@ -347,12 +347,11 @@ Recompressed recompressEntry(SalvageRun& run, const char* name, const std::strin
 // which fits the header as written.
 bool writeEntry(SalvageRun& run, QueuedItem& item, Recompressed& written) {
     SalvagedEntry& entry = *item.entry;
-    if (!writeEntryHead(run, entry)) return false;  // the run ends on run.outputFailed
-    int64_t dataStart = filePosition(run.outputHandle);
-    written = recompressEntry(run, entry.name, item.shownName, item.decoded, item.recovered, false);
+    if (!beginOutputEntry(run, entry)) return false;  // run.outputFailed says whether it ends
+    const bool store = run.output->takesDecodedBytes();
+    written = recompressEntry(run, entry.name, item.shownName, item.decoded, item.recovered, store);
     if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
-        if (dataStart < 0 || !seekFile(run.outputHandle, dataStart) ||
-            !truncateFileHere(run.outputHandle)) {
+        if (!run.output->restartData()) {
             run.outputFailed = true;
             return false;
         }
@@ -417,16 +416,20 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     // bytes a one-thread run leaves after rewriting it.
     setWrittenFields(entry, item.written);
     finishOutputHeader(entry);
-    if (!writeEntryHead(run, entry)) return false;
+    if (!beginOutputEntry(run, entry)) return false;
     uint64_t left = item.encoded.size;
     for (size_t index = 0; index < item.encoded.blocks.size() && left > 0; ++index) {
         uint32_t blockSize = item.encoded.blockSizes[index];
         auto piece = static_cast<uint32_t>(left < blockSize ? left : blockSize);
-        if (writeFile(run.outputHandle, item.encoded.blocks[index], piece) != piece) {
+        if (!run.output->write(item.encoded.blocks[index], piece)) {
             run.outputFailed = true;
             return false;
         }
         left -= piece;
+    }
+    if (!run.output->finishEntry(entry)) {
+        run.outputFailed = true;
+        return false;
     }
     logWrittenVerdict(run, item, item.written);
     return true;

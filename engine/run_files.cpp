@@ -119,29 +119,21 @@ bool createOutput(SalvageRun& run, const char* path) {
     FileHandle handle = createPartialFile(finalPath.c_str(), partialPath);
     if (handle == kInvalidFile)
         return showError(run, kTextUnableToCreateBecause, finalPath.c_str(), lastSystemError());
+    run.output = makeZipOutput(handle, partialPath, finalPath);
+    if (run.output == nullptr) {
+        closeFile(handle);
+        deleteFile(partialPath.c_str());
+        return showError(run, kTextUnableToCreateBecause, finalPath.c_str(), lastSystemError());
+    }
     run.outputPath = finalPath;
-    run.outputPartialPath = partialPath;
-    run.outputHandle = handle;
     return true;
 }
 
-bool commitOutput(SalvageRun& run) {
-    if (run.outputPartialPath.empty()) return true;
-    bool committed =
-        commitPartialFile(run.outputHandle, run.outputPartialPath.c_str(), run.outputPath.c_str());
-    if (committed) {
-        run.outputPartialPath.clear();
-    } else {
-        discardOutput(run);
-    }
-    return committed;
-}
+bool commitOutput(SalvageRun& run) { return run.output == nullptr || run.output->commit(); }
 
 void discardOutput(SalvageRun& run) {
-    closeFile(run.outputHandle);
-    run.outputHandle = kInvalidFile;
-    if (!run.outputPartialPath.empty()) deleteFile(run.outputPartialPath.c_str());
-    run.outputPartialPath.clear();
+    if (run.output != nullptr) run.output->discard();
+    run.output.reset();
 }
 
 void closeRunFiles(SalvageRun& run) {

@@ -25,14 +25,6 @@ constexpr uint32_t kCancelCheckBytes = 1u << 16;
 constexpr int kStateCentral = 4;
 constexpr int kStateEnd = 5;
 
-// Writes `count` bytes to the output; false when the write came up short.
-bool writeOutput(SalvageRun& run, const void* bytes, uint32_t count) {
-    if (count == 0) return true;  // empty extra fields and comments: nothing to write
-    if (writeFile(run.outputHandle, bytes, count) == count) return true;
-    run.outputFailed = true;
-    return false;
-}
-
 CounterSnapshot countersOf(const SalvageRun& run) {
     return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount,
             run.notCheckedCount};
@@ -152,59 +144,7 @@ void logImplausibleHeader(SalvageRun& run, const NameBuffer& name, size_t nameLe
 
 // Cuts everything written for an entry from `headerOffset` on.
 bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
-    return seekFile(run.outputHandle, headerOffset) && truncateFileHere(run.outputHandle);
-}
-
-// Central directory, end record (with the Zip64 end record and locator before it when the
-// directory needs them), truncation. False when a write came up short.
-bool writeDirectory(SalvageRun& run) {
-    int64_t start = filePosition(run.outputHandle);
-    if (start < 0) return false;
-    DirectoryExtent directory;
-    directory.offset = static_cast<uint64_t>(start);
-    uint8_t image[kCentralHeaderSize];
-    uint8_t zip64Extra[kZip64CentralExtraMaxSize];
-    for (SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) {
-        int extraLength = buildCentralZip64Extra(*entry, zip64Extra);
-        size_t allExtras = static_cast<size_t>(extraLength) + entry->metadata.centralExtra.size();
-        buildCentralHeader(*entry, static_cast<uint16_t>(allExtras), image);
-        if (!writeOutput(run, image, kCentralHeaderSize)) return false;
-        if (!writeOutput(run, entry->name, headerField16(entry->header, kLocalNameLength)) ||
-            !writeOutput(run, zip64Extra, static_cast<uint32_t>(extraLength))) {
-            return false;
-        }
-        const EntryMetadata& metadata = entry->metadata;
-        if (!writeOutput(run, metadata.centralExtra.data(),
-                         static_cast<uint32_t>(metadata.centralExtra.size())) ||
-            !writeOutput(run, metadata.comment.data(),
-                         static_cast<uint32_t>(metadata.comment.size()))) {
-            return false;
-        }
-        ++directory.entryCount;
-    }
-    int64_t end = filePosition(run.outputHandle);
-    if (end < start) return false;
-    directory.size = static_cast<uint64_t>(end - start);
-    if (needsZip64End(directory)) {
-        uint8_t zip64End[kZip64EndRecordSize];
-        uint8_t locator[kZip64LocatorSize];
-        buildZip64EndRecord(directory, zip64End);
-        buildZip64Locator(static_cast<uint64_t>(end), locator);
-        if (!writeOutput(run, zip64End, kZip64EndRecordSize) ||
-            !writeOutput(run, locator, kZip64LocatorSize)) {
-            return false;
-        }
-    }
-    uint8_t record[kEndRecordSize];
-    buildEndRecord(directory, record);
-    // The archive comment of the damaged archive's end record, when one could be read whole.
-    const std::string& comment = run.directory.archiveComment;
-    storeLE16(record + kEndCommentLength, static_cast<uint16_t>(comment.size()));
-    if (!writeOutput(run, record, kEndRecordSize) ||
-        !writeOutput(run, comment.data(), static_cast<uint32_t>(comment.size()))) {
-        return false;
-    }
-    return truncateFileHere(run.outputHandle);
+    return run.output->dropEntry(headerOffset);
 }
 
 void logSummary(SalvageRun& run) {
@@ -245,19 +185,10 @@ std::string shownName(SalvageRun& run, const char* rawName) {
     return shown;
 }
 
-bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry) {
-    settleLocalSizes(entry);
-    // The Zip64 field first, then the fields kept from the damaged header.
-    uint8_t zip64Extra[kZip64LocalExtraSize];
-    int zip64Length = buildLocalZip64Extra(entry, zip64Extra);
-    const std::vector<uint8_t>& kept = entry.metadata.localExtra;
-    size_t extraLength = static_cast<size_t>(zip64Length) + kept.size();
-    setHeaderField16(entry.header, kLocalExtraLength, static_cast<uint16_t>(extraLength));
-    uint16_t nameLength = headerField16(entry.header, kLocalNameLength);
-    return writeOutput(run, entry.header.bytes, kLocalHeaderSize) &&
-           writeOutput(run, entry.name, nameLength) &&
-           writeOutput(run, zip64Extra, static_cast<uint32_t>(zip64Length)) &&
-           writeOutput(run, kept.data(), static_cast<uint32_t>(kept.size()));
+bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry) {
+    OutputStep step = run.output->beginEntry(entry);
+    if (step == OutputStep::kFailed) run.outputFailed = true;
+    return step == OutputStep::kDone;
 }
 
 // Shows or writes one item taken from the queue, as a one-thread run would have at its turn.
@@ -271,7 +202,7 @@ static bool putOutItem(SalvageRun& run, QueuedItem& item) {
     bool salvaged = false;
     if (item.toWrite) {
         CounterSnapshot before = countersOf(run);
-        int64_t headerOffset = filePosition(run.outputHandle);
+        int64_t headerOffset = run.output->position();
         if (headerOffset >= 0) {
             item.entry->headerOffset = static_cast<uint64_t>(headerOffset);
             salvaged = writeQueuedEntry(run, item);
@@ -311,7 +242,7 @@ static bool putOutQueued(SalvageRun& run, bool waitForAll) {
 // (run.outputFailed says which).
 static int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
     if (!putOutQueued(run, true)) return -1;
-    int64_t offset = filePosition(run.outputHandle);
+    int64_t offset = run.output->position();
     if (offset < 0) {
         run.outputFailed = true;
         return -1;
@@ -435,10 +366,11 @@ int salvageHeaderAt(SalvageRun& run) {
         // A copy keeps the recorded sizes, so its header can go first.
         entry->sizes = recorded;
         entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
-        if (!writeEntryHead(run, *entry)) {
-            return kHeaderOutputFailed;
+        if (beginOutputEntry(run, *entry)) {
+            salvaged = copyEntryAsIs(run, *entry);
+        } else if (!run.outputFailed) {
+            ++run.filesFound;  // found, and left out by the output (it said why)
         }
-        salvaged = copyEntryAsIs(run, *entry);
         // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
         outcome.positioned = salvaged;
         // Copied, not judged: its bytes are taken as its own for the scan (the copy itself
@@ -480,15 +412,8 @@ int salvageHeaderAt(SalvageRun& run) {
         reportEntry(run, header, recorded, outcome, *entry, true, item->raised);
     }
 
-    // The header again, now with the final method, CRC-32 and sizes; its length was fixed when
-    // it was first written, since whether it carries the Zip64 extra was settled then.
     finishOutputHeader(*entry);
-    int64_t dataEnd = filePosition(run.outputHandle);
-    bool rewritten = dataEnd >= 0 && seekFile(run.outputHandle, headerOffset) &&
-                     writeEntryHead(run, *entry) && seekFile(run.outputHandle, dataEnd);
-    if (!rewritten) {
-        return kHeaderOutputFailed;
-    }
+    if (!run.output->finishEntry(*entry)) return kHeaderOutputFailed;
     appendEntry(run, item->entry.release());
     return outcome.intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
@@ -605,7 +530,7 @@ static RunResult scanArchive(SalvageRun& run) {
     if (isCancelled(run.flags)) return RunResult::kCancelled;
     if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
     applyDirectoryWitness(run.entryList, run.directory);
-    if (!writeDirectory(run)) {
+    if (!run.output->finish(run.entryList, run.directory.archiveComment)) {
         showOutputError(run);
         return RunResult::kOutputFailed;
     }
@@ -628,7 +553,10 @@ static int askAfterQueue(void* context, const PasswordRequest& request, char* ac
 }
 
 RunResult runSalvage(SalvageRun& run) {
-    run.pipeline = startEntryPipeline(run.flags, encoderThreadsFor(run.threads));
+    if (run.output == nullptr) return RunResult::kOutputFailed;
+    // Entries that go out as their decoded bytes leave the encoder threads nothing to do.
+    int encoders = run.output->takesDecodedBytes() ? 0 : encoderThreadsFor(run.threads);
+    run.pipeline = startEntryPipeline(run.flags, encoders);
     DialogAfterQueue wrapped{&run, run.passwords.dialog, run.passwords.dialogContext};
     if (run.pipeline != nullptr && wrapped.dialog != nullptr) {
         run.passwords.dialog = askAfterQueue;

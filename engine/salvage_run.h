@@ -8,6 +8,7 @@
 #include "core/run_flags.h"
 #include "engine/archive_reader.h"
 #include "engine/central_directory.h"
+#include "engine/output_writer.h"
 #include "engine/zip_records.h"
 #include "extract/password_prompt.h"
 #include "platform/platform.h"
@@ -74,10 +75,10 @@ struct QueuedItem;
 struct SalvageRun {
     std::string archivePath;
     std::string browseFolder;
-    std::string outputPath;         // the final name; set by createOutput
-    std::string outputPartialPath;  // where the output is written until commitOutput
-    ArchiveReader reader;           // holds archiveHandle and archiveSize
-    FileHandle outputHandle = kInvalidFile;
+    std::string outputPath;  // the final name; set by createOutput
+    ArchiveReader reader;    // holds archiveHandle and archiveSize
+    // The one writer of the output, from createOutput until closeRunFiles.
+    std::unique_ptr<OutputWriter> output;
     SalvagedEntry* entryList = nullptr;
     SalvagedEntry* entryTail = nullptr;  // appending is constant time
     uint64_t filesFound = 0;
@@ -136,15 +137,15 @@ bool isPartOfArchive(const ArchiveReader& reader, const char* path);
 bool checkTempFolder(SalvageRun& run);
 // Refuses a path that is the open archive (by any name or link) or an existing non-regular
 // file; asks before an existing file or link of that name would be replaced; then creates the
-// output under a partial name in the same folder (createPartialFile) and sets `outputPath`,
-// `outputPartialPath` and `outputHandle`. Nothing of the final name is touched. Shows "Unable
-// to create %s: <reason>" on failure.
+// output, a Zip archive under a partial name in the same folder (createPartialFile), and sets
+// `outputPath` and `output`. Nothing of the final name is touched. Shows "Unable to create %s:
+// <reason>" on failure.
 bool createOutput(SalvageRun& run, const char* path);
-// Flushes the completed output and renames it over `outputPath` (replacing a file or link of
-// that name); the handle is closed. False, with the partial file removed, when that fails.
-// Does nothing (true) when no partial file is pending.
+// Puts the completed output in place: an archive is flushed and renamed over `outputPath`
+// (replacing a file or link of that name). False, with the partial file removed, when that
+// fails. Does nothing (true) when no output is pending.
 bool commitOutput(SalvageRun& run);
-// Closes the output and removes its partial file; `outputPath` is not touched.
+// Ends the output and removes what it never put in place; `outputPath` is not touched.
 void discardOutput(SalvageRun& run);
 // Closes both files and removes an output that was not committed; calling it again does
 // nothing.
@@ -161,7 +162,8 @@ struct EntryRelease {
 };
 using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 
-// The whole scan, entry by entry, then the central directory, end record and summary. A
+// The whole scan, entry by entry, then the central directory, end record and summary (into
+// run.output, which must be set: kOutputFailed otherwise). A
 // completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
 // one discards it.
 RunResult runSalvage(SalvageRun& run);
@@ -209,9 +211,9 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item);
 // recorded. What writeJudgedEntry and writeQueuedEntry conclude, known before either runs.
 bool judgedEntryIntact(QueuedItem& item);
 
-// Writes the entry's local header, name and extra field at the output's current position;
-// false when a write came up short.
-bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry);
+// Begins the entry at the output's position (in an archive: its local header, name and extra
+// fields). False when the output left it out or failed (run.outputFailed is then set).
+bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry);
 
 // Deletes the temporary file that entries share; every way out of runSalvage calls it.
 void discardTempFile();

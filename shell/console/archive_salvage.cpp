@@ -8,6 +8,7 @@
 #include "engine/salvage_run.h"
 #include "resources/strings.h"
 #include "shell/console/console_ui.h"
+#include "shell/console/folder_output.h"
 #include "shell/console/stop_signals.h"
 
 namespace zipsalvage {
@@ -95,6 +96,16 @@ void hintWhenArchiveIsTheOutput(const SalvageRun& run, const SalvageTask& task) 
     std::fprintf(stderr, "%s\n", line);
 }
 
+// The output the options ask for: none (-t), a folder (-d) or an archive.
+bool createTaskOutput(SalvageRun& run, const ConsoleOptions& options, const SalvageTask& task) {
+    if (options.testOnly) {
+        run.output = makeNullOutput();
+        return run.output != nullptr;
+    }
+    if (!options.folderPath.empty()) return createFolderOutput(run, options.folderPath);
+    return createOutput(run, task.outputPath.c_str());
+}
+
 // The run from its worker's start to its verdict; the output is in place when it returns
 // kExitWhole or kExitDamaged.
 int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
@@ -156,7 +167,7 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
         attachEntryReport(report, run);
     }
     ReportSummary summary{task.archivePath, "", kExitNoRun};
-    if (!createOutput(run, task.outputPath.c_str())) {
+    if (!createTaskOutput(run, options, task)) {
         hintWhenArchiveIsTheOutput(run, task);
         summary.exitStatus = isCancelled(run.flags) ? stoppedStatus() : kExitNoRun;
     } else if (isCancelled(run.flags)) {
@@ -166,10 +177,16 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
         summary.exitStatus = runToVerdict(session, run, ui);
     }
     if (summary.exitStatus == kExitWhole || summary.exitStatus == kExitDamaged) {
-        written = absolutePath(run.outputPath);
-        summary.output = written;
         char line[8192];
-        formatText(line, sizeof line, loadText(kTextStoredIn), written.c_str());
+        if (options.testOnly) {
+            formatText(line, sizeof line, textOf(kTextTestNothingWritten));
+        } else {
+            summary.output = absolutePath(run.outputPath);
+            int textId = options.folderPath.empty() ? kTextStoredIn : kTextFilesStoredIn;
+            formatText(line, sizeof line, textOf(textId), summary.output.c_str());
+            // Only an archive is an output that a later archive of the call must not replace.
+            if (options.folderPath.empty()) written = summary.output;
+        }
         std::fprintf(ui.log, "%s\n", line);
         std::fflush(ui.log);
     }

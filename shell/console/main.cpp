@@ -83,7 +83,10 @@ int salvageArchives(const ConsoleOptions& options, PromptTerminal& terminal) {
             break;
         }
         SalvageTask task{archive, options.outputPath, options.outputPath.empty()};
-        if (several) {
+        const bool writesArchive = !options.testOnly && options.folderPath.empty();
+        if (!writesArchive) {
+            if (several) printHeading(log, archive, tally.archives == 0);
+        } else if (several) {
             task.outputPath = batchOutputPath(archive, options.outputPath);
             task.defaultOutput = false;
             printHeading(log, archive, tally.archives == 0);
@@ -91,7 +94,7 @@ int salvageArchives(const ConsoleOptions& options, PromptTerminal& terminal) {
             task.outputPath = defaultOutputPath(archive);
         }
         int status = kExitNoRun;
-        if (!several ||
+        if (!several || !writesArchive ||
             !outputRefused(task.outputPath, options.archivePaths, writtenOutputs, writtenFor)) {
             std::string written;
             status = salvageArchive(session, task, written);

@@ -7,8 +7,8 @@
 namespace zipsalvage {
 
 const char* const kUsageLine =
-    "usage: zipsalvage [-lqy] [-o OUTPUT] [-p PASSWORD]... [--report FILE] [--threads N] "
-    "ARCHIVE...   (zipsalvage --help for more)";
+    "usage: zipsalvage [-lqty] [-o OUTPUT | -d DIR] [-p PASSWORD]... [--report FILE] "
+    "[--threads N] ARCHIVE...   (zipsalvage --help for more)";
 
 const char* const kHelpText =
     "usage: zipsalvage [options] ARCHIVE...\n"
@@ -23,6 +23,12 @@ const char* const kHelpText =
     "  -o, --output PATH      write the salvaged archive to PATH instead (also -oPATH and\n"
     "                         --output=PATH); with several archives PATH is a folder, made if\n"
     "                         missing, that takes every output\n"
+    "  -d, --directory DIR    write the recovered files into the folder DIR (made if missing)\n"
+    "                         instead of an archive, partly recovered ones too; names that\n"
+    "                         would leave DIR are kept inside it, and an existing file is\n"
+    "                         replaced only after asking (or with -y)\n"
+    "  -t, --test             the whole salvage, log, report and exit status, but nothing is\n"
+    "                         written: no archive, and an existing output is left alone\n"
     "  -l, --list             list the entries found (offset, method, recorded sizes, CRC-32,\n"
     "                         name) from their headers alone; nothing is decoded or written\n"
     "  -y, --yes              replace an existing output (or a symbolic link of that name; its\n"
@@ -57,6 +63,8 @@ enum class Option {
     kReport,
     kThreads,
     kList,
+    kTest,
+    kDirectory,
     kYes,
     kQuiet,
     kHelp,
@@ -71,10 +79,11 @@ struct OptionName {
 };
 
 constexpr OptionName kOptions[] = {
-    {'o', "--output", Option::kOutput, true},    {'p', "--password", Option::kPassword, true},
-    {'\0', "--report", Option::kReport, true},   {'\0', "--threads", Option::kThreads, true},
-    {'l', "--list", Option::kList, false},       {'y', "--yes", Option::kYes, false},
-    {'q', "--quiet", Option::kQuiet, false},     {'h', "--help", Option::kHelp, false},
+    {'o', "--output", Option::kOutput, true},       {'p', "--password", Option::kPassword, true},
+    {'\0', "--report", Option::kReport, true},      {'\0', "--threads", Option::kThreads, true},
+    {'l', "--list", Option::kList, false},          {'t', "--test", Option::kTest, false},
+    {'d', "--directory", Option::kDirectory, true}, {'y', "--yes", Option::kYes, false},
+    {'q', "--quiet", Option::kQuiet, false},        {'h', "--help", Option::kHelp, false},
     {'V', "--version", Option::kVersion, false},
 };
 
@@ -138,6 +147,13 @@ void applyOption(ConsoleOptions& options, const OptionName& found, const std::st
             break;
         case Option::kList:
             options.listOnly = true;
+            break;
+        case Option::kTest:
+            options.testOnly = true;
+            break;
+        case Option::kDirectory:
+            options.folderPath = value;
+            if (value.empty()) options.error = "empty directory path";
             break;
         case Option::kYes:
             options.assumeYes = true;
@@ -228,6 +244,13 @@ ConsoleOptions parseOptions(int argumentCount, char** arguments) {
     }
     if (options.error.empty() && options.listOnly && !options.reportPath.empty()) {
         options.error = "--list writes no report";
+    }
+    // One run has one output: an archive (-o), a folder (-d) or none (-t, -l).
+    const int outputs = (options.outputPath.empty() ? 0 : 1) +
+                        (options.folderPath.empty() ? 0 : 1) + (options.testOnly ? 1 : 0) +
+                        (options.listOnly ? 1 : 0);
+    if (options.error.empty() && outputs > 1) {
+        options.error = "only one of --output, --directory, --test and --list may be given";
     }
     return options;
 }

@@ -16,7 +16,9 @@ struct ConsoleOptions {
     std::string outputPath;
     std::string reportPath;  // empty: no report; kReportToStandardOutput: standard output
     std::vector<std::string> passwords;
-    bool listOnly = false;  // -l: the entries' headers, nothing decoded or written
+    bool listOnly = false;   // -l: the entries' headers, nothing decoded or written
+    bool testOnly = false;   // -t: the whole salvage, nothing written
+    std::string folderPath;  // -d: the recovered files go into this folder (empty: an archive)
     bool assumeYes = false;
     bool quiet = false;  // only ERROR and WARNING lines and the summary, no progress bar
     int threads = 0;     // 0: one per processor

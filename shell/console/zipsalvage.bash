@@ -1,5 +1,5 @@
 # Bash completion of zipsalvage: its options, then archives (Zip and the formats built on it)
-# and folders; -o and --report take any path.
+# and folders; -o and --report take any path, -d a folder.
 _zipsalvage() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -12,13 +12,17 @@ _zipsalvage() {
         -p | --password)
             return
             ;;
+        -d | --directory)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return
+            ;;
         --threads)
             COMPREPLY=($(compgen -W "1 2 4 8" -- "$cur"))
             return
             ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "-l --list -o --output -p --password -q --quiet -y --yes
+        COMPREPLY=($(compgen -W "-l --list -t --test -d --directory -o --output -p --password -q --quiet -y --yes
             --report --threads -h --help -V --version --" -- "$cur"))
         return
     fi

@@ -55,8 +55,7 @@ bool RunBench::salvageFile(const std::string& path) {
     if (!openArchive(run, path.c_str())) return false;
     if (!createOutput(run, outputPath().c_str())) return false;
     result = runSalvage(run);
-    closeFile(run.outputHandle);
-    run.outputHandle = kInvalidFile;
+    discardOutput(run);
     return true;
 }
 

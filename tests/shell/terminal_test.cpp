@@ -88,5 +88,22 @@ TEST(OverwriteQuestion, AsksAgainUntilAnsweredAndTakesEndOfInputForNo) {
     EXPECT_NE(testing::readText(dir.file("Salvaged.zip")), "old");
 }
 
+// Into a folder, the question is asked of each existing file; a yes replaces only that one.
+TEST(OverwriteQuestion, AFolderRunAsksBeforeReplacingAFile) {
+    TempDir dir;
+    testing::writeWholeFile(dir.file("a.zip"), testing::buildArchive({{"a.txt", Bytes{'a'}}}));
+    testing::runCommand("mkdir " + testing::shellQuote(dir.file("out")));
+    testing::writeWholeFile(dir.file("out/a.txt"), std::string("old"));
+    for (const char* answer : {"n\n", "y\n"}) {
+        testing::PtySession session;
+        ASSERT_TRUE(testing::startOnTerminal(session, {"-d", dir.file("out"), dir.file("a.zip")},
+                                             dir.file("log.txt")));
+        ASSERT_TRUE(testing::expectText(session, "[y/N] "));
+        testing::typeKeys(session, answer);
+        EXPECT_EQ(testing::finishSession(session), answer[0] == 'n' ? 1 : 0);
+        EXPECT_EQ(testing::readText(dir.file("out/a.txt")), answer[0] == 'n' ? "old" : "a");
+    }
+}
+
 }  // namespace
 }  // namespace zipsalvage
