@@ -427,7 +427,7 @@ int salvageHeaderAt(SalvageRun& run) {
             setHeaderField16(entry->header, kLocalMethod, record->method);
         }
     }
-    if (keepsMethodAsIs(headerField16(entry->header, kLocalMethod))) {
+    if (keepsMethodAsIs(*entry)) {
         // A copy goes straight to the output, behind every entry before it.
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
