@@ -436,6 +436,19 @@ AesCodeCheck checkAttemptCode(SalvageRun& run, const EntryData& entry, const Att
     return check;
 }
 
+// Names the spans of a damaged entry's bytes that are zeros for bytes not decoded: how many
+// bytes, and where the first span lies.
+void logUnknownRanges(SalvageRun& run, const std::string& name, const UnknownRanges& unknown) {
+    if (unknown.ranges.empty()) return;
+    std::string line(name.size() + 256, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), loadText(kTextUnknownRanges),
+               name.c_str(), static_cast<unsigned long long>(unknownByteCount(unknown)),
+               static_cast<unsigned long long>(unknown.ranges.size()),
+               static_cast<unsigned long long>(unknown.ranges[0].start),
+               static_cast<unsigned long long>(unknown.ranges[0].end));
+    logText(run, line.c_str());
+}
+
 // The output entry is neither encrypted nor in method 99: the AES field goes.
 void dropAesField(SalvagedEntry& entry) {
     EntryMetadata& metadata = entry.metadata;
@@ -556,6 +569,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     EntryData data;
     data.method = method;
     data.aesStrength = aes ? aesField.strength : 0;
+    data.unknown = &outcome.unknown;
     data.generalFlags = flags;
     data.compressedSize = recorded.compressed;
     data.uncompressedSize = recorded.uncompressed;
@@ -707,6 +721,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             } else {
                 logAboutName(run, kTextFileCorruptSizeUnknown, shown, kept);
             }
+            logUnknownRanges(run, shown, outcome.unknown);
             if (salvaged <= 0) {
                 ++run.unrecoverableCount;
             } else {

@@ -65,6 +65,7 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
         report.recordedCrc32 = outcome.recordedCrc;
     }
     report.written = salvaged;
+    report.unknown = &outcome.unknown;
     report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
     if (raised.undecryptable > 0) {
         report.verdict = EntryVerdict::kUndecryptable;

@@ -8,6 +8,7 @@
 #include "core/run_flags.h"
 #include "extract/cipher.h"
 #include "extract/decode_result.h"
+#include "extract/unknown_ranges.h"
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -69,6 +70,9 @@ struct ExtractContext {
     // The encryption header in front of the data that the compressed size counts: 12 for
     // traditional encryption, the salt and password verifier for AES, 0 without encryption.
     uint32_t encryptionHeaderBytes;
+    // Where a decoder lists the spans of its output it could not decode (written as zeros);
+    // null where nobody asks.
+    UnknownRanges* unknown;
     EntryByteSource source;
     RunFlags* flags;
 };
@@ -162,6 +166,9 @@ struct EntryData {
     // encryption header is the salt and verifier, and `method` is the one under the
     // encryption.
     uint8_t aesStrength = 0;
+    // Filled with the spans of the output that are zeros standing for bytes not decoded (a
+    // bzip2 block lost between two that decoded); emptied first. Null: not asked for.
+    UnknownRanges* unknown = nullptr;
 };
 
 // Runs the entry's method and says how it ended.

@@ -66,6 +66,8 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
         }
         useAesFraming(context, &decryption, entry.aesStrength);
     }
+    context.unknown = entry.unknown;
+    if (entry.unknown != nullptr) entry.unknown->ranges.clear();
     if (entry.lengthUnknown) {
         context.lengthUnknown = 1;
         context.dataLength = kLargestDataLength;

@@ -134,7 +134,8 @@ void checkRecordedBound(const DecoderCase& parsed, const DecoderRun& run, uint64
 
 // A library method over the case through the dispatch, as the engine calls it. Variant bits of
 // the mode choose, for LZMA, method 14 without (0) or with (1) the end marker, or xz (2, 3).
-DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t generalFlags) {
+DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t generalFlags,
+                            UnknownRanges* unknown = nullptr) {
     DecoderRun run;
     run.input.bytes = parsed.data;
     run.input.available = parsed.available;
@@ -144,6 +145,7 @@ DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t
     entry.generalFlags = generalFlags;
     entry.compressedSize = parsed.compressedSize;
     entry.uncompressedSize = parsed.recordedSize;
+    entry.unknown = unknown;
     run.ending =
         extractEntryData(entry, emptyScratchOutput(), 0, "", nullptr, run.input.source(), flags);
     run.result = ranToEnd(run.ending) ? 1 : 0;
@@ -179,7 +181,15 @@ void checkLibraryMethod(const DecoderCase& parsed, const DecoderRun& run) {
 
 int fuzzBzip2(const uint8_t* data, size_t size) {
     DecoderCase parsed = parseCase(data, size);
-    checkLibraryMethod(parsed, runLibraryMethod(parsed, kMethodBzip2, 0));
+    // The blocks behind a damaged one are looked for too; the zeros stand inside the output.
+    UnknownRanges unknown;
+    DecoderRun run = runLibraryMethod(parsed, kMethodBzip2, 0, &unknown);
+    checkLibraryMethod(parsed, run);
+    for (const ByteRange& range : unknown.ranges) {
+        FUZZ_CHECK(range.start < range.end && range.end <= static_cast<uint64_t>(run.outputSize),
+                   "an unknown span outside the output");
+    }
+    FUZZ_CHECK(unknown.ranges.empty() || run.result == 0, "a whole run with unknown bytes");
     return 0;
 }
 

@@ -333,6 +333,7 @@ def decoder_seeds():
     write("explode", "huge-size", decoder_seed(implode(sample[:100], True), 0, mode=0x0A))
     library_seeds(sample)
     aes_seeds(sample)
+    bzip2_damaged_seed()
 
 
 def library_seeds(sample):
@@ -351,6 +352,16 @@ def library_seeds(sample):
                                                       available=len(stream) // 2))
             write(target, name + "-small-size", decoder_seed(stream, len(sample) // 3,
                                                              mode=variant))
+
+
+def bzip2_damaged_seed():
+    """Three 100k bzip2 blocks, the middle one with a byte changed: the search for the blocks
+    behind a damaged one."""
+    words = [text(7, seed) for seed in range(300)]
+    data = b" ".join(words[(index * 7919) % 300] for index in range(36000))[:250000]
+    stream = bytearray(bz2.compress(data, 1))
+    stream[len(stream) // 2] ^= 0x55
+    write("bzip2", "damaged-block", decoder_seed(bytes(stream), len(data)))
 
 
 def aes_seeds(sample):
