@@ -40,7 +40,7 @@ struct BitCollector {
     unsigned bitAt(uint64_t index) const { return (bytes[index / 8] >> (7 - index % 8)) & 1u; }
 };
 
-// One block as a stream of its own: "BZh9", the block (magic first), the
+// One block as a stream of its own: "BZh" and the entry's level, the block (magic first), the
 // end-of-stream magic and the stream CRC, which for one block is the block's CRC (the 32 bits
 // behind its magic).
 struct StreamBlock {
@@ -49,9 +49,9 @@ struct StreamBlock {
     uint64_t length = 0;  // bytes it decodes to
 };
 
-std::vector<uint8_t> blockStream(const BitCollector& block, uint64_t blockBits) {
+std::vector<uint8_t> blockStream(const BitCollector& block, uint64_t blockBits, char level) {
     BitCollector stream;
-    for (char letter : {'B', 'Z', 'h', '9'}) stream.addBits(static_cast<uint8_t>(letter), 8);
+    for (char letter : {'B', 'Z', 'h', level}) stream.addBits(static_cast<uint8_t>(letter), 8);
     for (uint64_t index = 0; index < blockBits; ++index) stream.add(block.bitAt(index));
     uint64_t crc = 0;
     for (uint64_t index = kMagicBits; index < kMagicBits + 32 && index < blockBits; ++index) {
@@ -99,9 +99,15 @@ std::vector<StreamBlock> findBlocks(ExtractContext& context, const std::vector<u
     bool inBlock = false;
     uint64_t recent = 0;
     uint64_t heldBytes = 0;
+    // The stream header's block size (1 to 9 hundred thousand bytes) sizes libbz2's work area
+    // for each block; a damaged header gets the largest.
+    const char level = start.size() >= 4 && start[0] == 'B' && start[1] == 'Z' && start[2] == 'h' &&
+                               start[3] >= '1' && start[3] <= '9'
+                           ? static_cast<char>(start[3])
+                           : '9';
     auto finish = [&](uint64_t blockBits) {
         StreamBlock block;
-        block.stream = blockStream(current, blockBits);
+        block.stream = blockStream(current, blockBits, level);
         heldBytes += block.stream.size();
         blocks.push_back(std::move(block));
     };
