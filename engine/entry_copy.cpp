@@ -97,7 +97,14 @@ void moveReaderTo(ArchiveReader& reader, int64_t offset) {
 
 }  // namespace
 
-bool keepsMethodAsIs(uint16_t method) { return !decodesMethod(method); }
+bool keepsMethodAsIs(const SalvagedEntry& entry) {
+    const uint16_t method = headerField16(entry.header, kLocalMethod);
+    if (!decodesMethod(method)) return true;
+    if (method != kMethodAes) return false;
+    const AesField& aes = entry.metadata.aes;
+    const bool encrypted = (headerField16(entry.header, kLocalFlags) & kFlagEncrypted) != 0;
+    return !encrypted || !aes.present || aes.method == kMethodAes || !decodesMethod(aes.method);
+}
 
 bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size) {
     uint32_t recorded = headerField32(header, kLocalCompressedSize);

@@ -11,8 +11,9 @@ struct SalvageRun;
 struct SalvagedEntry;
 struct LocalHeader;
 
-// True for a method that is copied rather than decoded.
-bool keepsMethodAsIs(uint16_t method);
+// True for an entry that is copied rather than decoded: its method is not decoded here, or it
+// is WinZip AES without a readable AES field, or around a method not decoded here.
+bool keepsMethodAsIs(const SalvagedEntry& entry);
 
 // The entry's compressed size, when it is known: from its local header, unless flag bit 3 left
 // the sizes there empty. A size a data descriptor records would be found here too.

@@ -40,6 +40,7 @@ bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extra
     // The AES field tells a reader how the copied data is encrypted; only such entries keep it.
     bool keepAes = headerField16(header, kLocalMethod) == kMethodWinZipAes;
     KeptExtraFields kept = keepExtraFields(extra, extraSize, keepAes);
+    if (keepAes) entry.metadata.aes = findAesField(extra, extraSize);
     entry.metadata.localExtra = std::move(kept.local);
     entry.metadata.centralExtra = std::move(kept.central);
     setHeaderField16(header, kLocalExtraLength,

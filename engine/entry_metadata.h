@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/extra_fields.h"
+
 namespace zipsalvage {
 
 struct SalvagedEntry;
@@ -18,6 +20,7 @@ struct EntryMetadata {
     std::string recordedName;    // the name as the local header recorded it
     std::vector<uint8_t> localExtra;
     std::vector<uint8_t> centralExtra;
+    AesField aes;  // a WinZip AES entry's field (method 99)
     // From the matching central directory record, when one survived.
     bool witnessed = false;
     uint16_t versionMadeBy = 0;

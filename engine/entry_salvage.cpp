@@ -12,6 +12,7 @@
 #include "engine/salvage_run.h"
 #include "extract/data_descriptor.h"
 #include "extract/extract_context.h"
+#include "extract/winzip_aes.h"
 #include "recompress/deflate.h"
 #include "resources/strings.h"
 
@@ -111,7 +112,29 @@ struct Attempt {
     // The size the bytes are judged by, when one is recorded anywhere.
     bool sizeKnown = false;
     uint64_t recordedSize = 0;
+    // The compressed size the data was read by (encryption header and code included), where
+    // one is known: an AES entry's authentication code lies at its end.
+    bool compressedKnown = false;
+    uint64_t compressedSize = 0;
 };
+
+// The bytes of the encryption header in front of the data: traditional encryption's 12, or
+// WinZip AES's salt and password verifier.
+uint64_t encryptionHeaderBytes(const EntryData& entry, int encrypted) {
+    if (!encrypted) return 0;
+    if (entry.aesStrength != 0) return static_cast<uint64_t>(aesHeaderBytes(entry.aesStrength));
+    return kEncryptionHeaderBytes;
+}
+
+// The bytes behind the data that the compressed size counts: AES's authentication code.
+uint64_t encryptionTrailerBytes(const EntryData& entry, int encrypted) {
+    return encrypted && entry.aesStrength != 0 ? kAesCodeBytes : 0;
+}
+
+void setCompressedSize(Attempt& attempt, uint64_t size) {
+    attempt.compressedKnown = true;
+    attempt.compressedSize = size;
+}
 
 // True when the attempt's bytes are shown to be the entry's: the method ran to its end, and
 // the size and CRC-32 it is judged by agree.
@@ -161,32 +184,42 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, Deco
         attempt.crc = headerCrc;
         attempt.sizeKnown = true;
         attempt.recordedSize = entry.uncompressedSize;
+        setCompressedSize(attempt, entry.compressedSize);
         return attempt;
     }
-    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    const uint64_t headerBytes = encryptionHeaderBytes(entry, encrypted);
+    const uint64_t trailerBytes = encryptionTrailerBytes(entry, encrypted);
+    const bool aes = encrypted && entry.aesStrength != 0;
     if (methodEndsItself(entry.method, entry.generalFlags)) {
         EntryData unknown = entry;
         unknown.lengthUnknown = true;
         attempt.result = extractEntryData(unknown, output, encrypted, password, encryptionHeader,
                                           source, run.flags);
         if (ranToEnd(attempt.result)) {
-            int64_t dataEnd = dataStart + static_cast<int64_t>(attempt.result.consumed);
-            readDescriptorBehind(run.reader, dataEnd, attempt.result.consumed + headerBytes,
-                                 attempt.result.produced, attempt);
+            // An AES entry's authentication code follows the data, the descriptor follows it.
+            const uint64_t sized = attempt.result.consumed + headerBytes + trailerBytes;
+            setCompressedSize(attempt, sized);
+            int64_t dataEnd =
+                dataStart + static_cast<int64_t>(attempt.result.consumed + trailerBytes);
+            readDescriptorBehind(run.reader, dataEnd, sized, attempt.result.produced, attempt);
         }
     } else {
         ExtractContext context;
-        initExtractContext(context, output, 0, 0, encrypted, password, encryptionHeader, source,
-                           run.flags);
-        const bool stored = entry.method == kMethodStored;
-        DecodeResult searched = searchDescriptor(context, stored, attempt.descriptor);
+        initExtractContext(context, output, 0, 0, aes ? 0 : encrypted, password,
+                           aes ? nullptr : encryptionHeader, source, run.flags);
+        if (aes) useAesFraming(context, nullptr, entry.aesStrength);
+        // Stored data is copied by the search itself, except under AES, whose code would be
+        // taken for data: its end is found, and then it is read as any method is.
+        const bool copies = entry.method == kMethodStored && !aes;
+        DecodeResult searched = searchDescriptor(context, copies, attempt.descriptor);
         attempt.descriptorFound = ranToEnd(searched);
         int64_t dataEnd = dataStart + static_cast<int64_t>(searched.consumed);
-        if (stored || !attempt.descriptorFound) {
+        if (attempt.descriptorFound) setCompressedSize(attempt, searched.consumed + headerBytes);
+        if (copies || !attempt.descriptorFound) {
             attempt.result = searched;
             // Without a descriptor nothing marks where the data ends: there is nothing the
             // method could be given to decode.
-            if (!stored && searched.end == DecodeEnd::kInputEnded) {
+            if (!copies && searched.end == DecodeEnd::kInputEnded) {
                 attempt.result.end = DecodeEnd::kCorruptData;
                 attempt.result.produced = 0;
             }
@@ -222,6 +255,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, Deco
         attempt.usedLocalSizes = true;
         attempt.sizeKnown = true;
         attempt.recordedSize = entry.uncompressedSize;
+        setCompressedSize(attempt, entry.compressedSize);
     }
     return attempt;
 }
@@ -244,7 +278,7 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
         static_cast<uint64_t>(produced) == attempt.recordedSize) {
         return attempt;
     }
-    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    const uint64_t headerBytes = encryptionHeaderBytes(entry, encrypted);
     bool sameSizes =
         attempt.sizeKnown && witness->uncompressedSize == attempt.recordedSize &&
         witness->compressedSize ==
@@ -265,9 +299,12 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
     second.result =
         extractEntryData(sized, decodedOutput(decoded), encrypted, run.passwords.currentPassword,
                          encryptionHeader, source, run.flags);
-    second.crc = RecordedCrc{witness->crc32, true};
+    // AE-2 records no CRC-32 (the field is 0): the authentication code judges those bytes.
+    second.crc =
+        entry.aesStrength != 0 && !headerCrc.known ? headerCrc : RecordedCrc{witness->crc32, true};
     second.sizeKnown = true;
     second.recordedSize = witness->uncompressedSize;
+    setCompressedSize(second, witness->compressedSize);
     if (attemptIntact(second, decoded)) {
         // The scan goes on where the record says the data ends.
         moveTo(run.reader, dataStart + static_cast<int64_t>(witness->compressedSize - headerBytes));
@@ -381,6 +418,45 @@ void logWrittenVerdict(SalvageRun& run, QueuedItem& item, const Recompressed& wr
     item.outcome.intact = !item.damaged;
 }
 
+// Checks an AES entry's authentication code over the data the attempt read, the reader put back
+// where it stood. Where the data's end is not known, the code cannot be found.
+AesCodeCheck checkAttemptCode(SalvageRun& run, const EntryData& entry, const Attempt& attempt,
+                              const uint8_t* encryptionHeader, int64_t dataStart) {
+    const auto overhead = static_cast<uint64_t>(aesOverheadBytes(entry.aesStrength));
+    if (!attempt.compressedKnown || attempt.compressedSize < overhead) {
+        return AesCodeCheck::kCutShort;
+    }
+    const int64_t here = logicalPosition(run.reader);
+    moveTo(run.reader, dataStart);
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    AesCodeCheck check = checkAesCode(run.passwords.currentPassword, entry.aesStrength,
+                                      encryptionHeader, source, attempt.compressedSize - overhead);
+    moveTo(run.reader, here);
+    return check;
+}
+
+// Names the spans of a damaged entry's bytes that are zeros for bytes not decoded: how many
+// bytes, and where the first span lies.
+void logUnknownRanges(SalvageRun& run, const std::string& name, const UnknownRanges& unknown) {
+    if (unknown.ranges.empty()) return;
+    std::string line(name.size() + 256, '\0');
+    formatText(line.data(), static_cast<int>(line.size()), loadText(kTextUnknownRanges),
+               name.c_str(), static_cast<unsigned long long>(unknownByteCount(unknown)),
+               static_cast<unsigned long long>(unknown.ranges.size()),
+               static_cast<unsigned long long>(unknown.ranges[0].start),
+               static_cast<unsigned long long>(unknown.ranges[0].end));
+    logText(run, line.c_str());
+}
+
+// The output entry is neither encrypted nor in method 99: the AES field goes.
+void dropAesField(SalvagedEntry& entry) {
+    EntryMetadata& metadata = entry.metadata;
+    metadata.localExtra = withoutExtraField(metadata.localExtra, kExtraWinZipAes);
+    metadata.centralExtra = withoutExtraField(metadata.centralExtra, kExtraWinZipAes);
+    setHeaderField16(entry.header, kLocalExtraLength,
+                     static_cast<uint16_t>(metadata.localExtra.size()));
+}
+
 }  // namespace
 
 void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
@@ -464,10 +540,18 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     const char* name = entry.name;
     uint16_t flags = headerField16(header, kLocalFlags);
     int encrypted = (flags & kFlagEncrypted) != 0 ? 1 : 0;
-    uint8_t encryptionHeader[kEncryptionHeaderBytes] = {};
+    // A WinZip AES entry (method 99) names the method under the encryption in its AES field;
+    // only entries with a well-formed field get here (keepsMethodAsIs).
+    const AesField& aesField = entry.metadata.aes;
+    bool aes = encrypted && headerField16(header, kLocalMethod) == kMethodAes;
+    // AE-2 leaves the CRC-32 fields 0: the authentication code is the only check.
+    bool crcUnused = aes && aesField.vendorVersion == kAesVendorVersion2;
+    uint16_t method = aes ? aesField.method : headerField16(header, kLocalMethod);
+    uint8_t encryptionHeader[kAesMaxHeaderBytes] = {};
     RecordedCrc recordedCrc{headerField32(header, kLocalCrc32), true};
     // A streaming writer leaves the field 0 and puts the CRC-32 after the data (APPNOTE 4.4.4).
     if ((flags & kFlagDataDescriptor) != 0 && recordedCrc.value == 0) recordedCrc.known = false;
+    if (crcUnused) recordedCrc.known = false;
     // An empty encrypted entry (a folder) some writers record with the 12 bytes of an
     // encryption header they never wrote: the next record begins where that header would, so
     // the entry has no data at all and takes nothing of what follows.
@@ -476,16 +560,19 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
                         recordFollowsHere(run.reader);
     if (noData) {
         encrypted = 0;
+        aes = false;
+        crcUnused = false;
         recordedCrc = RecordedCrc{0, true};  // of no bytes
     }
-    const bool streamed =
-        !noData && isStreamed(flags, headerField16(header, kLocalMethod), recorded);
+    const bool streamed = !noData && isStreamed(flags, method, recorded);
     outcome.streamed = streamed;
     item.shownName = shownName(run, name);
     const std::string& shown = item.shownName;
 
     EntryData data;
-    data.method = headerField16(header, kLocalMethod);
+    data.method = method;
+    data.aesStrength = aes ? aesField.strength : 0;
+    data.unknown = &outcome.unknown;
     data.generalFlags = flags;
     data.compressedSize = recorded.compressed;
     data.uncompressedSize = recorded.uncompressed;
@@ -496,9 +583,11 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
 
     PasswordRequest request{name, encryptionHeader, recordedCrc.value,
                             headerField16(header, kLocalModTime), flags};
+    request.aesStrength = data.aesStrength;
     PasswordSearch search;
     if (encrypted) {
-        readUpTo(run.reader, encryptionHeader, kEncryptionHeaderBytes);
+        readUpTo(run.reader, encryptionHeader,
+                 static_cast<int64_t>(encryptionHeaderBytes(data, encrypted)));
         if (!nextPassword(run.passwords, request, search)) {
             // A prompt ended by a cancel is no verdict on the entry: say nothing.
             if (isCancelled(run.flags)) return false;
@@ -515,14 +604,25 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     // and is closed and deleted with `decoded`.
     DecodedBytes& decoded = item.decoded;
     Attempt attempt;
+    AesCodeCheck code = AesCodeCheck::kCutShort;
     while (true) {
         attempt = extractAttempt(run, data, streamed, decoded, encrypted, encryptionHeader,
                                  dataStart, recordedCrc, witness);
-        if (!encrypted || !judgedByData(attempt.result) ||
-            outputMatches(attempt.result, decoded, attempt.crc)) {
+        if (crcUnused) attempt.crc.known = false;  // a descriptor's 0 is no CRC-32 either
+        if (!encrypted || !judgedByData(attempt.result)) break;
+        if (aes) {
+            // A matching code proves the password (and the data). Without one, only a CRC-32
+            // that matches does (AE-1); AE-2 data decoded with a wrong key may look whole.
+            code = checkAttemptCode(run, data, attempt, encryptionHeader, dataStart);
+            if (code == AesCodeCheck::kMatches ||
+                (attempt.crc.known && outputMatches(attempt.result, decoded, attempt.crc))) {
+                break;
+            }
+        } else if (outputMatches(attempt.result, decoded, attempt.crc)) {
             break;
         }
-        // One wrong password in 256 passes the check byte: the decrypted data has the last word.
+        // One wrong password in 256 passes the check byte (AES: one in 65536 passes the
+        // verifier): the decrypted data and its code have the last word.
         // The next candidate starts again at the entry's first data byte, read anew from the
         // archive, so an entry of any size is tried whole.
         search.provenWrong.emplace_back(run.passwords.currentPassword);
@@ -547,15 +647,26 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     }
     // A streaming writer's CRC-32 that no descriptor gave is still in the central header
     // (APPNOTE 4.4.4: bit 3 leaves only the local header's fields 0).
-    if (!attempt.crc.known && witness != nullptr) attempt.crc = RecordedCrc{witness->crc32, true};
+    if (!attempt.crc.known && witness != nullptr && !crcUnused) {
+        attempt.crc = RecordedCrc{witness->crc32, true};
+    }
+    // The code vouches for AE-2 bytes, which have no CRC-32 of their own: theirs is recorded
+    // in the output.
+    uint32_t decodedCrc = 0;
+    if (crcUnused && code == AesCodeCheck::kMatches && ranToEnd(attempt.result) &&
+        crcOfDecoded(decoded, decodedCrc)) {
+        attempt.crc = RecordedCrc{decodedCrc, true};
+    }
     // Deflate marks its own end (RFC 1951 3.2.3), as do bzip2, xz, zstd and LZMA with its end
     // marker: a stream that ended before the recorded compressed size leaves the rest to the
     // scan, which goes on from the real end, so a size too large hides no entry behind it. An
     // entry without data ends where it starts.
-    const uint64_t headerBytes = encrypted ? kEncryptionHeaderBytes : 0;
+    const uint64_t headerBytes = encryptionHeaderBytes(data, encrypted);
+    const uint64_t trailerBytes = encryptionTrailerBytes(data, encrypted);
     if (!attempt.positioned && methodEndsItself(data.method, flags) && ranToEnd(attempt.result) &&
-        attempt.result.consumed + headerBytes < data.compressedSize) {
-        moveTo(run.reader, dataStart + static_cast<int64_t>(attempt.result.consumed));
+        attempt.result.consumed + headerBytes + trailerBytes < data.compressedSize) {
+        moveTo(run.reader,
+               dataStart + static_cast<int64_t>(attempt.result.consumed + trailerBytes));
         attempt.positioned = true;
     }
     if (noData) {
@@ -613,6 +724,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             } else {
                 logAboutName(run, kTextFileCorruptSizeUnknown, shown, kept);
             }
+            logUnknownRanges(run, shown, outcome.unknown);
             if (salvaged <= 0) {
                 ++run.unrecoverableCount;
             } else {
@@ -624,6 +736,13 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
 
     int64_t size = decodedSize(decoded);
     uint64_t recovered = static_cast<uint64_t>(size < 0 ? 0 : size);
+    if (!damaged && aes && code != AesCodeCheck::kMatches) {
+        // Decoded to the end, but the code does not vouch for the encrypted bytes: damaged
+        // data (or a damaged code), never called whole.
+        logAboutName(run, kTextAesCodeMismatch, shown, recovered);
+        damaged = true;
+        ++run.partialCount;
+    }
     if (!damaged && !sizeKnown) {
         // Nothing to check the bytes against: they may be whole, but the log must not say so.
         logAboutName(run, kTextNoDescriptor, shown, recovered);
@@ -649,6 +768,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
         ++run.partialCount;
     }
 
+    if (aes) dropAesField(entry);
     item.recovered = recovered;
     item.damaged = damaged;
     item.crcKnown = attempt.crc.known;

@@ -109,6 +109,31 @@ KeptExtraFields keepExtraFields(const uint8_t* list, size_t listSize, bool keepA
     return kept;
 }
 
+AesField findAesField(const uint8_t* list, size_t listSize) {
+    AesField aes;
+    size_t cursor = 0;
+    ExtraField field{};
+    while (nextExtraField(list, listSize, cursor, field)) {
+        if (field.id != kExtraWinZipAes || !wellFormedAes(field)) continue;
+        aes.present = true;
+        aes.vendorVersion = loadLE16(field.data);
+        aes.strength = field.data[4];
+        aes.method = loadLE16(field.data + 5);
+        break;
+    }
+    return aes;
+}
+
+std::vector<uint8_t> withoutExtraField(const std::vector<uint8_t>& list, uint16_t id) {
+    std::vector<uint8_t> kept;
+    size_t cursor = 0;
+    ExtraField field{};
+    while (nextExtraField(list.data(), list.size(), cursor, field)) {
+        if (field.id != id) appendField(kept, field.id, field.data, field.size);
+    }
+    return kept;
+}
+
 bool unicodePathName(const uint8_t* list, size_t listSize, const uint8_t* rawName,
                      size_t rawNameLength, std::string& utf8Name) {
     size_t cursor = 0;

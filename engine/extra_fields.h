@@ -31,6 +31,22 @@ struct ExtraField {
 // behind it, so the walk stops there.
 bool nextExtraField(const uint8_t* list, size_t listSize, size_t& cursor, ExtraField& field);
 
+// The WinZip AES field (APPNOTE 4.6.4, the WinZip AES note): vendor version (AE-1, AE-2),
+// vendor "AE", key strength and the compression method under the encryption.
+inline constexpr uint16_t kAesVendorVersion2 = 2;  // AE-2: the CRC-32 field is 0, not recorded
+struct AesField {
+    bool present = false;  // a well-formed field was found
+    uint16_t vendorVersion = 0;
+    uint8_t strength = 0;  // 1, 2, 3: 128, 192, 256-bit keys
+    uint16_t method = 0;
+};
+
+// The first well-formed WinZip AES field of the list.
+AesField findAesField(const uint8_t* list, size_t listSize);
+
+// `list` without its fields of ID `id` (a damaged tail is dropped as well).
+std::vector<uint8_t> withoutExtraField(const std::vector<uint8_t>& list, uint16_t id);
+
 // The fields of one local header that an output entry carries, in both of its headers.
 struct KeptExtraFields {
     std::vector<uint8_t> local;

@@ -57,6 +57,7 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
         report.recordedCrc32 = outcome.recordedCrc;
     }
     report.written = salvaged;
+    report.unknown = &outcome.unknown;
     report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
     if (raised.undecryptable > 0) {
         report.verdict = EntryVerdict::kUndecryptable;
@@ -358,7 +359,7 @@ int salvageHeaderAt(SalvageRun& run) {
             setHeaderField16(entry->header, kLocalMethod, record->method);
         }
     }
-    if (keepsMethodAsIs(headerField16(entry->header, kLocalMethod))) {
+    if (keepsMethodAsIs(*entry)) {
         // A copy goes straight to the output, behind every entry before it.
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);

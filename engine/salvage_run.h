@@ -11,6 +11,7 @@
 #include "engine/output_writer.h"
 #include "engine/zip_records.h"
 #include "extract/password_prompt.h"
+#include "extract/unknown_ranges.h"
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -38,6 +39,7 @@ struct EntryReport {
     uint64_t recoveredBytes;
     bool written;  // the entry is in the output
     EntryVerdict verdict;
+    const UnknownRanges* unknown;  // spans written as zeros for bytes not decoded; may be null
 };
 
 // How the run reaches the person using it: the log list, the progress bar, message boxes and
@@ -191,6 +193,8 @@ struct EntryOutcome {
     bool sizeKnown = true;
     uint64_t recordedSize = 0;
     uint32_t recordedCrc = 0;
+    // The spans of the decoded bytes that are zeros standing for bytes not decoded.
+    UnknownRanges unknown;
 };
 
 // The first half of an entry between its extra field and the next scan: password, extraction,

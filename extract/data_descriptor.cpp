@@ -119,7 +119,7 @@ DecodeResult searchDescriptor(ExtractContext& context, bool copyStored, DataDesc
     OwnedBlock<uint8_t[]> owned = newBlockArray<uint8_t>(kSearchBufferBytes);
     if (!owned) return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
     const RunFlags& flags = *context.flags;
-    const uint64_t headerBytes = context.encrypted ? kEncryptionHeaderBytes : 0;
+    const uint64_t headerBytes = context.encryptionHeaderBytes;
     SearchBuffer search{owned.get()};
     bool sourceEnded = false;
     uint64_t count = 0;  // data bytes in front of `position`

@@ -36,6 +36,9 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
         destination = 0;
         return kNoByte;
     }
+    if (context.decryptBlock != nullptr) {
+        context.decryptBlock(context.decryptOwner, context.block, static_cast<uint32_t>(count));
+    }
     context.blockFill = count;
     context.blockPos = 1;
     uint8_t byte = context.block[0];
@@ -130,6 +133,7 @@ void initExtractContext(ExtractContext& context, const EntryOutput& output, uint
         // to stand where the first data byte expects them.
         prepareDecryption(context.keys, context.password, encryptionHeader);
         context.dataLength -= kEncryptionHeaderBytes;
+        context.encryptionHeaderBytes = kEncryptionHeaderBytes;
     }
     int64_t readLimit = context.dataLength + kDataAllowanceBytes;
     context.readLimit = readLimit < 0 ? 0 : static_cast<uint64_t>(readLimit);

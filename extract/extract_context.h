@@ -8,6 +8,7 @@
 #include "core/run_flags.h"
 #include "extract/cipher.h"
 #include "extract/decode_result.h"
+#include "extract/unknown_ranges.h"
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -63,6 +64,15 @@ struct ExtractContext {
     // A block the archive cannot fill whole is still delivered as far as it goes (the methods
     // of outside libraries, which decode every byte they are given up to a cut).
     int takeShortBlock;
+    // Decrypts each block as it is read (WinZip AES, a counter mode); null otherwise.
+    void (*decryptBlock)(void* owner, uint8_t* bytes, uint32_t count);
+    void* decryptOwner;
+    // The encryption header in front of the data that the compressed size counts: 12 for
+    // traditional encryption, the salt and password verifier for AES, 0 without encryption.
+    uint32_t encryptionHeaderBytes;
+    // Where a decoder lists the spans of its output it could not decode (written as zeros);
+    // null where nobody asks.
+    UnknownRanges* unknown;
     EntryByteSource source;
     RunFlags* flags;
 };
@@ -135,6 +145,8 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint64_t com
                         RunFlags& flags);
 
 // True for the methods extractEntry decodes; entries in any other method are not handed to it.
+// WinZip AES (99) counts where libgcrypt was built in; an AES entry is decoded when the method
+// under the encryption decodes too.
 bool decodesMethod(uint16_t method);
 // True for the methods this program knows but cannot decode here (its library was not built
 // in, or, for PPMd, no decoder exists): they are copied unchecked, and the log says so.
@@ -150,6 +162,13 @@ struct EntryData {
     uint64_t compressedSize = 0;  // as recorded: the encryption header included
     uint64_t uncompressedSize = 0;
     bool lengthUnknown = false;  // read until the method's own end (see methodEndsItself)
+    // WinZip AES key strength (1 to 3), 0 when the entry is not AES-encrypted. With it, the
+    // encryption header is the salt and verifier, and `method` is the one under the
+    // encryption.
+    uint8_t aesStrength = 0;
+    // Filled with the spans of the output that are zeros standing for bytes not decoded (a
+    // bzip2 block lost between two that decoded); emptied first. Null: not asked for.
+    UnknownRanges* unknown = nullptr;
 };
 
 // Runs the entry's method and says how it ended.

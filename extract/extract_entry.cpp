@@ -4,6 +4,7 @@
 #include "extract/huffman_decoders.h"
 #include "extract/library_methods.h"
 #include "extract/methods.h"
+#include "extract/winzip_aes.h"
 
 namespace zipsalvage {
 
@@ -15,13 +16,14 @@ bool decodesMethod(uint16_t method) {
     }
     return (ZIPSALVAGE_HAVE_BZIP2 != 0 && method == kMethodBzip2) ||
            (ZIPSALVAGE_HAVE_LZMA && (method == kMethodLzma || method == kMethodXz)) ||
-           (ZIPSALVAGE_HAVE_ZSTD && method == kMethodZstd);
+           (ZIPSALVAGE_HAVE_ZSTD && method == kMethodZstd) ||
+           (ZIPSALVAGE_HAVE_AES && method == kMethodAes);
 }
 
 bool knownButNotBuiltIn(uint16_t method) {
     return !decodesMethod(method) &&
            (method == kMethodBzip2 || method == kMethodLzma || method == kMethodXz ||
-            method == kMethodZstd || method == kMethodPpmd);
+            method == kMethodZstd || method == kMethodPpmd || method == kMethodAes);
 }
 
 bool methodEndsItself(uint16_t method, uint16_t generalFlags) {
@@ -52,8 +54,20 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
                               const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
-    initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, encrypted,
-                       password, encryptionHeader, source, flags);
+    // AES decrypts by blocks in the context's reads; the traditional cipher stays off.
+    const bool aes = encrypted != 0 && entry.aesStrength != 0;
+    AesDecryption decryption;
+    initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize,
+                       aes ? 0 : encrypted, password, aes ? nullptr : encryptionHeader, source,
+                       flags);
+    if (aes) {
+        if (!startAesDecryption(decryption, password, entry.aesStrength, encryptionHeader)) {
+            return DecodeResult{DecodeEnd::kNoMemory, 0, 0};
+        }
+        useAesFraming(context, &decryption, entry.aesStrength);
+    }
+    context.unknown = entry.unknown;
+    if (entry.unknown != nullptr) entry.unknown->ranges.clear();
     if (entry.lengthUnknown) {
         context.lengthUnknown = 1;
         context.dataLength = kLargestDataLength;

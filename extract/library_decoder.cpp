@@ -9,10 +9,10 @@ namespace {
 constexpr uint32_t kInputPieceBytes = 16384;
 constexpr uint32_t kOutputPieceBytes = 65536;
 
-// Fills `buffer` with up to `capacity` bytes of the entry's data, never past its length: these
-// methods know their own end, so the 10-byte allowance of the bit readers is not needed. 0 when
-// the data is used up or the archive ended.
-uint32_t readDataPiece(ExtractContext& context, uint8_t* buffer, uint32_t capacity) {
+}  // namespace
+
+// These methods know their own end, so the 10-byte allowance of the bit readers is not needed.
+uint32_t readLibraryPiece(ExtractContext& context, uint8_t* buffer, uint32_t capacity) {
     auto delivered = static_cast<int64_t>(context.delivered);
     if (delivered >= context.dataLength) return 0;
     int64_t left = context.dataLength - delivered;
@@ -33,8 +33,6 @@ uint32_t readDataPiece(ExtractContext& context, uint8_t* buffer, uint32_t capaci
     return filled;
 }
 
-}  // namespace
-
 DecodeResult runLibraryDecoder(ExtractContext& context, void* decoder, LibraryStepFunction step) {
     OwnedBlock<uint8_t[]> ownedInput = newBlockArray<uint8_t>(kInputPieceBytes);
     OwnedBlock<uint8_t[]> ownedOutput = newBlockArray<uint8_t>(kOutputPieceBytes);
@@ -50,7 +48,7 @@ DecodeResult runLibraryDecoder(ExtractContext& context, void* decoder, LibrarySt
     while (!shouldStop(flags)) {
         if (call.inputLeft == 0 && !call.inputEnded) {
             call.input = inputPiece;
-            call.inputLeft = readDataPiece(context, inputPiece, kInputPieceBytes);
+            call.inputLeft = readLibraryPiece(context, inputPiece, kInputPieceBytes);
             call.inputEnded = call.inputLeft == 0;
         }
         const size_t inputBefore = call.inputLeft;

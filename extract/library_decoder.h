@@ -37,6 +37,10 @@ using LibraryStepFunction = LibraryStep (*)(void* decoder, LibraryCall& call);
 // ended itself it is where the data ends.
 DecodeResult runLibraryDecoder(ExtractContext& context, void* decoder, LibraryStepFunction step);
 
+// Fills `buffer` with up to `capacity` bytes of the entry's data, never past its length; 0 when
+// the data is used up or the archive ended.
+uint32_t readLibraryPiece(ExtractContext& context, uint8_t* buffer, uint32_t capacity);
+
 // The memory a library may take for one entry's dictionary or window: far above what the
 // writers' strongest settings need (xz -9 and 7z -mx=9 use 64 MiB dictionaries), but a damaged
 // header cannot make it allocate gigabytes. Beyond it the entry ends as out of memory.

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "extract/winzip_aes.h"
+
 namespace zipsalvage {
 namespace {
 
@@ -33,6 +35,9 @@ int passwordPasses(const PasswordRequest& request, const char* password) {
         for (const std::string& wrong : *request.provenWrong) {
             if (wrong == cut) return 0;
         }
+    }
+    if (request.aesStrength != 0) {
+        return aesPasswordPasses(password, request.aesStrength, request.header);
     }
     return testPasswordForEntry(password, request.crc, request.modTime, request.flags,
                                 request.header);

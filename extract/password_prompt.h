@@ -24,9 +24,13 @@ struct PasswordRequest {
     // Set when the password typed last for this entry was proven wrong that way: the dialog
     // says "Incorrect Password" before it asks again.
     bool typedWasWrong = false;
+    // WinZip AES key strength, 0 for traditional encryption. With it, `header` is the salt and
+    // the 2-byte password verifier, and the verifier is the check.
+    uint8_t aesStrength = 0;
 };
 
-// 1 when `password` passes the entry's check byte and is not proven wrong for it.
+// 1 when `password` passes the entry's check byte (AES: its verifier) and is not proven wrong
+// for it.
 int passwordPasses(const PasswordRequest& request, const char* password);
 
 // Asks the user for the password of one entry. Returns 1 with the accepted password (at most

@@ -1,5 +1,6 @@
 // The decoder targets: inflate, explode, unshrink and unreduce over fuzzed entry data, and the
-// methods of outside libraries (bzip2; LZMA and xz; zstd) through the method dispatch.
+// methods of outside libraries (bzip2; LZMA and xz; zstd) through the method dispatch, and
+// WinZip AES around deflate and stored data.
 //
 // Input: a mode byte (bits 0-1 the variant: unreduce factor - 1, explode flag bits 1-2; bit 2 a
 // truncated archive; bit 3 a recorded size of 4 GiB - 1; bits 4 and 5 a recorded compressed
@@ -12,6 +13,7 @@
 #include "core/zip_format.h"
 #include "extract/huffman_decoders.h"
 #include "extract/methods.h"
+#include "extract/winzip_aes.h"
 #include "fuzz/archive_check.h"
 #include "fuzz/fuzz_bench.h"
 #include "fuzz/fuzz_check.h"
@@ -132,7 +134,8 @@ void checkRecordedBound(const DecoderCase& parsed, const DecoderRun& run, uint64
 
 // A library method over the case through the dispatch, as the engine calls it. Variant bits of
 // the mode choose, for LZMA, method 14 without (0) or with (1) the end marker, or xz (2, 3).
-DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t generalFlags) {
+DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t generalFlags,
+                            UnknownRanges* unknown = nullptr) {
     DecoderRun run;
     run.input.bytes = parsed.data;
     run.input.available = parsed.available;
@@ -142,6 +145,7 @@ DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t
     entry.generalFlags = generalFlags;
     entry.compressedSize = parsed.compressedSize;
     entry.uncompressedSize = parsed.recordedSize;
+    entry.unknown = unknown;
     run.ending =
         extractEntryData(entry, emptyScratchOutput(), 0, "", nullptr, run.input.source(), flags);
     run.result = ranToEnd(run.ending) ? 1 : 0;
@@ -177,7 +181,15 @@ void checkLibraryMethod(const DecoderCase& parsed, const DecoderRun& run) {
 
 int fuzzBzip2(const uint8_t* data, size_t size) {
     DecoderCase parsed = parseCase(data, size);
-    checkLibraryMethod(parsed, runLibraryMethod(parsed, kMethodBzip2, 0));
+    // The blocks behind a damaged one are looked for too; the zeros stand inside the output.
+    UnknownRanges unknown;
+    DecoderRun run = runLibraryMethod(parsed, kMethodBzip2, 0, &unknown);
+    checkLibraryMethod(parsed, run);
+    for (const ByteRange& range : unknown.ranges) {
+        FUZZ_CHECK(range.start < range.end && range.end <= static_cast<uint64_t>(run.outputSize),
+                   "an unknown span outside the output");
+    }
+    FUZZ_CHECK(unknown.ranges.empty() || run.result == 0, "a whole run with unknown bytes");
     return 0;
 }
 
@@ -193,6 +205,63 @@ int fuzzLzma(const uint8_t* data, size_t size) {
 int fuzzZstd(const uint8_t* data, size_t size) {
     DecoderCase parsed = parseCase(data, size);
     checkLibraryMethod(parsed, runLibraryMethod(parsed, kMethodZstd, 0));
+    return 0;
+}
+
+// The entry's data is the salt and verifier, the encrypted data and the 10-byte code; the
+// variant chooses AES-256 deflated (0), AES-128 deflated (1), AES-256 stored (2), AES-192
+// deflated (3). Decrypted with the password "fuzz" whatever the verifier says, as after a
+// verifier that passed by chance; then the code is checked over the same bytes.
+int fuzzAes(const uint8_t* data, size_t size) {
+    if (ZIPSALVAGE_HAVE_AES == 0) return 0;
+    DecoderCase parsed = parseCase(data, size);
+    const int variant = parsed.mode & kModeVariant;
+    const uint8_t strength = variant == 1 ? 1 : variant == 3 ? 2 : 3;
+    const auto headerBytes = static_cast<size_t>(aesHeaderBytes(strength));
+    if (parsed.available < headerBytes) return 0;
+    const uint8_t* header = parsed.data;
+    DecoderRun run;
+    run.input.bytes = parsed.data + headerBytes;
+    run.input.available = parsed.available - headerBytes;
+    RunFlags flags;
+    EntryData entry;
+    entry.method = variant == 2 ? kMethodStored : kMethodDeflated;
+    entry.aesStrength = strength;
+    entry.compressedSize = parsed.compressedSize;
+    entry.uncompressedSize = parsed.recordedSize;
+    run.ending =
+        extractEntryData(entry, emptyScratchOutput(), 1, "fuzz", header, run.input.source(), flags);
+    run.outputSize = scratchOutputSize();
+    const auto overhead = static_cast<int64_t>(aesOverheadBytes(strength));
+    const int64_t dataBytes = std::max<int64_t>(parsed.compressedSize - overhead, 0);
+    FUZZ_CHECK(
+        run.ending.end != DecodeEnd::kCancelled && run.ending.end != DecodeEnd::kOutputFailed,
+        "a run that was neither cancelled nor short of disk says it was");
+    FUZZ_CHECK(run.ending.end != DecodeEnd::kNoMemory, "the cipher could not be started");
+    FUZZ_CHECK(run.ending.consumed <= run.input.offset, "more bytes consumed than delivered");
+    FUZZ_CHECK(run.input.offset <= static_cast<size_t>(dataBytes) + kDataAllowanceBytes,
+               "read past the encrypted data and its 10-byte allowance");
+    FUZZ_CHECK(run.input.failedReads <= kInflateFailedReadsAllowed,
+               "kept reading after the input stopped");
+    // Stored data is copied as long as it is, whatever size is recorded; inflate's output is
+    // bound by what its input can describe (one copy per bit), as in the inflate target.
+    const auto readable = static_cast<uint64_t>(dataBytes) + kDataAllowanceBytes;
+    const uint64_t outputBound = entry.method == kMethodStored
+                                     ? static_cast<uint64_t>(dataBytes)
+                                     : (8 * readable + 1) * kInflateLongestCopy;
+    FUZZ_CHECK(static_cast<uint64_t>(run.outputSize) <= outputBound,
+               "more output than the encrypted data can describe");
+
+    MemoryInput codeInput;
+    codeInput.bytes = run.input.bytes;
+    codeInput.available = run.input.available;
+    AesCodeCheck check = checkAesCode("fuzz", strength, header, codeInput.source(),
+                                      static_cast<uint64_t>(dataBytes));
+    const bool whole = codeInput.available >= static_cast<size_t>(dataBytes) + kAesCodeBytes;
+    FUZZ_CHECK(check != AesCodeCheck::kFailed, "the code could not be computed");
+    FUZZ_CHECK((check == AesCodeCheck::kCutShort) == !whole,
+               "a code said cut short where it is all there, or the reverse");
+    FUZZ_CHECK(codeInput.offset <= codeInput.available, "the code check read beyond the archive");
     return 0;
 }
 

@@ -20,6 +20,8 @@ int fuzzUnreduce(const uint8_t* data, size_t size);
 int fuzzBzip2(const uint8_t* data, size_t size);
 int fuzzLzma(const uint8_t* data, size_t size);
 int fuzzZstd(const uint8_t* data, size_t size);
+// WinZip AES around deflated and stored data: decryption, the inner method, the code check.
+int fuzzAes(const uint8_t* data, size_t size);
 // buildHuffTables and freeHuffTables over code lengths, checked against canonical codes.
 int fuzzHuffTables(const uint8_t* data, size_t size);
 // readEntryByte and takeBlockBytes, plain and encrypted, against a model of the byte source.
@@ -47,6 +49,7 @@ inline constexpr NamedTarget kFuzzTargets[] = {
     {"bzip2", fuzzBzip2},
     {"lzma", fuzzLzma},
     {"zstd", fuzzZstd},
+    {"aes", fuzzAes},
 };
 
 }  // namespace zipsalvage::fuzz

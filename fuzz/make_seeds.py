@@ -332,6 +332,8 @@ def decoder_seeds():
               decoder_seed(implode(data, bool(flags & 2)), len(data), mode=flags))
     write("explode", "huge-size", decoder_seed(implode(sample[:100], True), 0, mode=0x0A))
     library_seeds(sample)
+    aes_seeds(sample)
+    bzip2_damaged_seed()
 
 
 def library_seeds(sample):
@@ -350,6 +352,38 @@ def library_seeds(sample):
                                                       available=len(stream) // 2))
             write(target, name + "-small-size", decoder_seed(stream, len(sample) // 3,
                                                              mode=variant))
+
+
+def bzip2_damaged_seed():
+    """Three 100k bzip2 blocks, the middle one with a byte changed: the search for the blocks
+    behind a damaged one."""
+    words = [text(7, seed) for seed in range(300)]
+    data = b" ".join(words[(index * 7919) % 300] for index in range(36000))[:250000]
+    stream = bytearray(bz2.compress(data, 1))
+    stream[len(stream) // 2] ^= 0x55
+    write("bzip2", "damaged-block", decoder_seed(bytes(stream), len(data)))
+
+
+def aes_seeds(sample):
+    """WinZip AES entries of 7z (password "fuzz"): deflated AES-256 and AES-128, stored AES-256,
+    whole and cut. Left out where 7z is missing."""
+    seven = shutil.which("7z")
+    if not seven:
+        return
+    for name, options, variant in (("aes256-deflate", ["-mem=AES256"], 0),
+                                   ("aes128-deflate", ["-mem=AES128"], 1),
+                                   ("aes256-stored", ["-mem=AES256", "-mm=Copy"], 2)):
+        with tempfile.TemporaryDirectory() as folder:
+            open(os.path.join(folder, "sample"), "wb").write(sample)
+            subprocess.run([seven, "a", "-tzip", "-pfuzz"] + options + ["a.zip", "sample"],
+                           cwd=folder, capture_output=True, check=True)
+            archive = open(os.path.join(folder, "a.zip"), "rb").read()
+        name_length, extra_length = struct.unpack_from("<HH", archive, 26)
+        start = 30 + name_length + extra_length
+        stream = archive[start:start + struct.unpack_from("<I", archive, 18)[0]]
+        write("aes", name, decoder_seed(stream, len(sample), mode=variant))
+        write("aes", name + "-cut", decoder_seed(stream, len(sample), mode=variant | 0x04,
+                                                 available=len(stream) // 2))
 
 
 def lzma_zip(data):

@@ -17,6 +17,11 @@ command -v bsdtar >/dev/null || need+=(libarchive-tools)  # a streaming Zip writ
 [ -f /usr/include/lzma.h ] || need+=(liblzma-dev)
 [ -f /usr/include/zstd.h ] || need+=(libzstd-dev)
 command -v zstd >/dev/null || need+=(zstd)
+[ -f /usr/include/gcrypt.h ] || need+=(libgcrypt20-dev)  # WinZip AES
+# The Windows builds' AES, where their cross compiler is installed.
+if command -v x86_64-w64-mingw32-g++ >/dev/null || command -v i686-w64-mingw32-g++ >/dev/null; then
+  [ -f /usr/x86_64-w64-mingw32/include/gcrypt.h ] || need+=(libgcrypt-mingw-w64-dev)
+fi
 command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)  # the Debian package's dependencies
 for extra in "$@"; do need+=("$extra"); done
 if [ ${#need[@]} -gt 0 ]; then

@@ -126,7 +126,22 @@ std::string entryReportLine(const EntryReport& entry, const std::string& shownNa
                   static_cast<unsigned>(entry.recordedCrc32),
                   static_cast<unsigned long long>(entry.recoveredBytes),
                   entry.written ? "true" : "false", verdictName(entry.verdict));
-    return "{\"name\":" + jsonString(shownName) + numbers;
+    std::string line = "{\"name\":" + jsonString(shownName) + numbers;
+    if (entry.unknown != nullptr && !entry.unknown->ranges.empty()) {
+        // The spans written as zeros, offsets in the file, end exclusive.
+        line.pop_back();
+        line += ",\"unknown_ranges\":[";
+        for (size_t index = 0; index < entry.unknown->ranges.size(); ++index) {
+            const ByteRange& range = entry.unknown->ranges[index];
+            char pair[64];
+            std::snprintf(pair, sizeof pair, "%s[%llu,%llu]", index == 0 ? "" : ",",
+                          static_cast<unsigned long long>(range.start),
+                          static_cast<unsigned long long>(range.end));
+            line += pair;
+        }
+        line += "]}";
+    }
+    return line;
 }
 
 std::string summaryReportLine(const ReportTally& tally, const ReportSummary& summary) {

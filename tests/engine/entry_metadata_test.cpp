@@ -204,20 +204,25 @@ TEST(DirectoryWitness, OffsetsCountedFromBehindAPrefixStillMatch) {
     EXPECT_EQ(listed[0].externalAttributes, 0100755u << 16);
 }
 
+// AES around a method not decoded here (PPMd) is copied; so is every AES entry where the build
+// has no AES.
 TEST(KeptAsItWas, AesEntryKeepsItsFlagsAndFieldAndAsksForNoPassword) {
     TestEntry aes{"secret.bin", testing::makeRandom(500, 11)};
     aes.method = 99;
     aes.flags = 0x0001;
     aes.crc32 = 0;  // AE-2 records no CRC-32
     aes.uncompressedSize = 480;
-    Bytes aesField = field(0x9901, {2, 0, 'A', 'E', 3, 8, 0});
+    Bytes aesField = field(0x9901, {2, 0, 'A', 'E', 3, 98, 0});
     aes.extra = concat({aesField, kTimestampLocal});
     RunBench bench;  // a password prompt here would be a skip, and the entry lost
     auto listed = salvaged(bench, testing::buildArchive({aes}));
     ASSERT_EQ(listed.size(), 1u);
-    EXPECT_TRUE(
-        bench.logHas("WARNING: secret.bin was kept as it was (compression method 99): its "
-                     "data could not be checked"));
+    EXPECT_TRUE(ZIPSALVAGE_HAVE_AES == 0 ||
+                bench.logHas("WARNING: secret.bin was kept as it was (compression method 99): "
+                             "its data could not be checked"));
+    EXPECT_TRUE(ZIPSALVAGE_HAVE_AES != 0 ||
+                bench.logHas("WARNING: secret.bin: kept as it was, not checked (compression "
+                             "method 99 is not decoded by this build)"));
     EXPECT_EQ(listed[0].method, 99);
     EXPECT_EQ(listed[0].flags, 0x0001);
     EXPECT_EQ(listed[0].data, aes.data);

@@ -4,6 +4,7 @@
 // out whole; cut ones keep at least what the method's own library decodes from the same prefix.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,64 @@ TEST(LibraryMethods, ChangedDataFailsTheMethodsOwnCheck) {
         writeWholeFile(shop.dir.file("changed.zip"), archive);
         EXPECT_EQ(shop.salvage("changed.zip"), 1) << shop.log;
         EXPECT_NE(shop.log.find("ERROR: File text.txt is corrupt."), std::string::npos) << shop.log;
+    }
+}
+
+// Where the bzip2 block magics (48 bits, bit-aligned) begin in `data`, in bits.
+std::vector<size_t> bzip2BlockStarts(const Bytes& data, size_t from, size_t to) {
+    std::vector<size_t> starts;
+    uint64_t recent = 0;
+    for (size_t bit = from * 8; bit < to * 8; ++bit) {
+        recent = (recent << 1 | ((data[bit / 8] >> (7 - bit % 8)) & 1u)) & 0xFFFFFFFFFFFFull;
+        if (recent == 0x314159265359ull) starts.push_back(bit - 47 - from * 8);
+    }
+    return starts;
+}
+
+// A byte changed in the second of four or more 100k blocks: the blocks before and behind it come out at
+// their offsets, the damaged block's span is zeros, and the log and the report name it.
+TEST(LibraryMethods, BlocksBehindADamagedBzip2BlockLandAtTheirOffsets) {
+    REQUIRE_TOOLS();
+    Shop shop;
+    shop.files.resize(1);  // text.txt, 400000 bytes: four or five blocks at level 1
+    ASSERT_TRUE(makeArchive(shop, writers()[4]));
+    Bytes archive = readWholeFile(shop.dir.file("py-bzip2.zip"));
+    const size_t dataStart = firstDataStart(archive);
+    const size_t dataSize = loadLE32(archive.data() + 18);
+    std::vector<size_t> starts = bzip2BlockStarts(archive, dataStart, dataStart + dataSize);
+    ASSERT_GE(starts.size(), 4u);
+    archive[dataStart + (starts[1] + starts[2]) / 16] ^= 0x55;
+    writeWholeFile(shop.dir.file("damaged.zip"), archive);
+    shop.log.clear();
+    EXPECT_EQ(runCommand(std::string(ZIPSALVAGE_BINARY) + " -y -o " +
+                             shellQuote(shop.dir.file("out.zip")) + " --report " +
+                             shellQuote(shop.dir.file("report.json")) + " " +
+                             shellQuote(shop.dir.file("damaged.zip")),
+                         &shop.log, false),
+              1);
+    EXPECT_NE(shop.log.find("ERROR: text.txt: "), std::string::npos) << shop.log;
+    EXPECT_NE(shop.log.find("could not be decoded and are zeros"), std::string::npos) << shop.log;
+    std::string report(
+        reinterpret_cast<const char*>(readWholeFile(shop.dir.file("report.json")).data()));
+    size_t at = report.find("\"unknown_ranges\":[[");
+    ASSERT_NE(at, std::string::npos) << report;
+    unsigned long long start = 0, end = 0;
+    ASSERT_EQ(std::sscanf(report.c_str() + at, "\"unknown_ranges\":[[%llu,%llu]]", &start, &end), 2)
+        << report;
+
+    const Bytes& source = shop.files[0].second;
+    Bytes salvaged = shop.salvaged("text.txt");
+    ASSERT_EQ(salvaged.size(), source.size());
+    // The damaged block is the second, some 100k long.
+    EXPECT_GT(start, 90000u);
+    EXPECT_LT(end - start, 110000u);
+    EXPECT_LT(end, source.size() - 150000);
+    for (size_t index = 0; index < source.size(); ++index) {
+        const bool unknown = index >= start && index < end;
+        if (unknown ? salvaged[index] != 0 : salvaged[index] != source[index]) {
+            ADD_FAILURE() << "byte " << index << " is wrong (unknown: " << unknown << ")";
+            break;
+        }
     }
 }
 
