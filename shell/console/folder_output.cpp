@@ -167,7 +167,7 @@ bool FolderOutput::makeFolders(const std::string& relative, size_t count) {
 
 OutputStep FolderOutput::beginEntry(SalvagedEntry& entry) {
     std::string shown = shownName(run_, entry.name);
-    if (keepsMethodAsIs(headerField16(entry.header, kLocalMethod))) {
+    if (keepsMethodAsIs(entry)) {
         return leaveOut(kTextNotDecodedForFolder, shown);
     }
     entryIsFolder_ = !shown.empty() && (shown.back() == '/' || shown.back() == '\\');
