@@ -539,7 +539,6 @@ static RunResult scanArchive(SalvageRun& run) {
     if (!repairLineEnds(run, lineEndRepair)) return RunResult::kCancelled;
     readDirectoryAhead(run);
     uint64_t lookedAgain = 0;  // bytes scanned again behind damaged entries
-    bool noSignatureYet = true;
     int state = 0;
     uint32_t sinceCancelCheck = 0;
     uint8_t byte = 0;
@@ -579,7 +578,6 @@ static RunResult scanArchive(SalvageRun& run) {
             continue;
         }
         state = 0;
-        noSignatureYet = false;
         markResume(run.reader);
         int result = salvageHeaderAt(run);
         if (isCancelled(run.flags)) return RunResult::kCancelled;
@@ -603,7 +601,12 @@ static RunResult scanArchive(SalvageRun& run) {
         return RunResult::kOutputFailed;
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
-    if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
+    // A PNG, a program or an empty file holds nothing to salvage: an archive of no entries
+    // would only replace an earlier output with nothing.
+    if (run.filesFound == 0) {
+        logText(run, loadText(kTextNoFilesFound));
+        return RunResult::kNoEntries;
+    }
     applyDirectoryWitness(run.entryList, run.directory);
     if (!writeDirectory(run)) {
         showOutputError(run);

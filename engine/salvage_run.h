@@ -66,6 +66,7 @@ enum class RunResult {
     kCompleted,     // central directory and end record written
     kCancelled,     // stopped on cancelRequested: no directory; the output is to be deleted
     kOutputFailed,  // a write to the output came up short: the output is not a valid archive
+    kNoEntries,     // the scan found no Zip entry: nothing is written, an earlier output stays
 };
 
 struct EntryPipeline;
@@ -163,7 +164,7 @@ using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 
 // The whole scan, entry by entry, then the central directory, end record and summary. A
 // completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
-// one discards it.
+// one discards it, and so does one that found no entry (kNoEntries).
 RunResult runSalvage(SalvageRun& run);
 
 // Results of salvageHeaderAt.

@@ -95,9 +95,10 @@ void hintWhenArchiveIsTheOutput(const SalvageRun& run, const SalvageTask& task) 
     std::fprintf(stderr, "%s\n", line);
 }
 
-// The run from its worker's start to its verdict; the output is in place when it returns
-// kExitWhole or kExitDamaged.
-int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
+// The run from its worker's start to its verdict; `stored` says whether the output is in place
+// (kExitDamaged also ends a run that found no entry and wrote nothing).
+int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui, bool& stored) {
+    stored = false;
     ui.started = std::chrono::steady_clock::now();
     // The run is the worker's until it is joined; meanwhile this thread and the signal
     // handlers touch only its flags.
@@ -118,6 +119,14 @@ int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
         clearProgress(ui);
     }
     if (job.result == RunResult::kOutputFailed) return kExitWriteFailed;
+    if (job.result == RunResult::kNoEntries) {
+        char line[8192];
+        formatText(line, sizeof line, loadText(kTextNoZipEntries), run.archivePath.c_str());
+        std::fprintf(ui.log, "%s\n", line);
+        std::fflush(ui.log);
+        return kExitDamaged;
+    }
+    stored = true;
     bool whole = run.filesFound > 0 && entriesWritten(run) == run.filesFound &&
                  run.unrecoverableCount == 0 && run.partialCount == 0 &&
                  run.undecryptableCount == 0 && run.systemErrorCount == 0 &&
@@ -156,6 +165,7 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
         attachEntryReport(report, run);
     }
     ReportSummary summary{task.archivePath, "", kExitNoRun};
+    bool stored = false;
     if (!createOutput(run, task.outputPath.c_str())) {
         hintWhenArchiveIsTheOutput(run, task);
         summary.exitStatus = isCancelled(run.flags) ? stoppedStatus() : kExitNoRun;
@@ -163,9 +173,9 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
         summary.exitStatus = cancelled(run, ui);
     } else {
         ui.outputPath = run.outputPath;
-        summary.exitStatus = runToVerdict(session, run, ui);
+        summary.exitStatus = runToVerdict(session, run, ui, stored);
     }
-    if (summary.exitStatus == kExitWhole || summary.exitStatus == kExitDamaged) {
+    if (stored) {
         written = absolutePath(run.outputPath);
         summary.output = written;
         char line[8192];

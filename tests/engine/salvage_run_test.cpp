@@ -32,17 +32,18 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-TEST(SalvageRun, GarbageOnlyGivesAnEmptyArchiveAndTheShortLog) {
-    RunBench bench;
-    ASSERT_TRUE(bench.salvage(testing::makeRandom(5000, 1)));
-    std::vector<std::string> expected{"Beginning salvage operations...",
-                                      "No files found in archive.", " ", "Salvage attempt complete",
-                                      "  0 files found"};
-    EXPECT_EQ(bench.log, expected);
-    Bytes output = bench.output();
-    ASSERT_EQ(output.size(), 22u);
-    EXPECT_EQ(output[0], 0x50);
-    EXPECT_EQ(output[3], 0x06);
+TEST(SalvageRun, InputsWithoutEntriesWriteNothingAndSaySo) {
+    // Random bytes, an empty file, and bytes with a signature whose header is cut short.
+    for (const Bytes& archive :
+         {testing::makeRandom(5000, 1), Bytes{}, Bytes{0x50, 0x4B, 0x03, 0x04, 0x14, 0x00}}) {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_EQ(bench.result, RunResult::kNoEntries);
+        EXPECT_TRUE(bench.logHas("No files found in archive."));
+        EXPECT_FALSE(bench.logHas("Salvage attempt complete"));
+        struct stat info {};
+        EXPECT_NE(::stat(bench.outputPath().c_str(), &info), 0) << "no output is left";
+    }
 }
 
 TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
@@ -103,12 +104,12 @@ TEST(SalvageRun, DataEndingInsideAHeaderOrANameEndsTheRunCleanly) {
     Bytes insideName(record.begin(), record.begin() + 35);
     RunBench header;
     ASSERT_TRUE(header.salvage(insideHeader));
-    EXPECT_EQ(header.output().size(), 22u);
+    EXPECT_EQ(header.result, RunResult::kNoEntries);
     EXPECT_FALSE(header.logHas("Premature end-of-file found"));
     RunBench name;
     ASSERT_TRUE(name.salvage(insideName));
     EXPECT_TRUE(name.logHas("Premature end-of-file found"));
-    EXPECT_EQ(name.output().size(), 22u);
+    EXPECT_EQ(name.result, RunResult::kNoEntries);
 }
 
 TEST(SalvageRun, DataDescriptorBetweenEntriesIsPassedOver) {

@@ -211,12 +211,21 @@ TEST(Console, UsageAndRefusals) {
     EXPECT_TRUE(contains(same.output, "File Error: Unable to create link.zip")) << same.output;
     EXPECT_EQ(testing::readWholeFile(dir.file("a.zip")), archive);
 
-    Outcome garbage = [&] {
-        testing::writeWholeFile(dir.file("garbage.zip"), testing::makeRandom(1000, 4));
-        return salvage(dir, "-y -o g.zip garbage.zip");
-    }();
-    EXPECT_EQ(garbage.status, 1) << "nothing found is not a whole salvage";
-    EXPECT_TRUE(contains(garbage.output, "No files found in archive."));
+    // No Zip entry at all (a picture, a program, an empty file): nothing is written, an
+    // earlier output stays even under -y, and the report's summary names no output.
+    testing::writeWholeFile(dir.file("picture.png"), testing::makeRandom(1000, 4));
+    testing::writeWholeFile(dir.file("empty.zip"), Bytes{});
+    testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("old"));
+    for (const char* input : {"picture.png", "empty.zip", ZIPSALVAGE_BINARY}) {
+        Outcome nothing = salvage(dir, std::string("-y --report=r.json ") + shellQuote(input));
+        EXPECT_EQ(nothing.status, 1) << "nothing found is not a whole salvage";
+        EXPECT_TRUE(contains(nothing.output, "No files found in archive.")) << nothing.output;
+        EXPECT_TRUE(contains(nothing.output, "No Zip entries were found in")) << nothing.output;
+        EXPECT_FALSE(contains(nothing.output, "Salvaged data stored in")) << nothing.output;
+        EXPECT_EQ(testing::readWholeFile(dir.file("Salvaged.zip")), Bytes({'o', 'l', 'd'}));
+        EXPECT_TRUE(contains(testing::readText(dir.file("r.json")), "\"output\":null,\"found\":0"))
+            << testing::readText(dir.file("r.json"));
+    }
 }
 
 TEST(Console, NamesAreShownInTheEncodingTheOutputRecords) {
