@@ -18,8 +18,8 @@ constexpr int64_t kCopyPieceBytes = 65536;
 constexpr int kRescanFromDataStart = 8;           // the scan steps back this far after an entry
 constexpr uint32_t kSize32Unknown = 0xFFFFFFFFu;  // Zip64 keeps the real size elsewhere
 
-void logCopyOutcome(SalvageRun& run, int textId, const char* name, uint16_t method) {
-    std::string shown = shownName(run, name);
+void logCopyOutcome(SalvageRun& run, int textId, const SalvagedEntry& entry, uint16_t method) {
+    std::string shown = shownName(run, entry);
     std::string line(shown.size() + 256, '\0');
     formatText(line.data(), static_cast<int>(line.size()), loadText(textId), shown.c_str(),
                static_cast<int>(method));
@@ -123,7 +123,7 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     if (!zip64Size && !knownCompressedSize(run, header, size) &&
         !takeDirectorySizes(run, entry, size) && !takeDescriptorSizes(run, entry, size)) {
         if (isCancelled(run.flags)) return false;
-        logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
+        logCopyOutcome(run, kTextKeptSizeUnknown, entry, method);
         ++run.unrecoverableCount;
         return false;
     }
@@ -152,7 +152,7 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     if (copied < size) {
         // Half a bzip2 or AES stream is of no use to its reader. The data may instead be
         // whole and its size damaged, so the scan looks again from the data's start.
-        logCopyOutcome(run, kTextKeptCutShort, entry.name, method);
+        logCopyOutcome(run, kTextKeptCutShort, entry, method);
         ++run.unrecoverableCount;
         moveReaderTo(reader, dataStart);
         return false;
@@ -168,7 +168,7 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     // Nothing decoded the bytes, so no CRC-32 was compared: never called whole. A method whose
     // decoder this build lacks could have been checked elsewhere: the log says so.
     logCopyOutcome(run, knownButNotBuiltIn(method) ? kTextKeptUnchecked : kTextKeptNotChecked,
-                   entry.name, method);
+                   entry, method);
     ++run.notCheckedCount;
     return true;
 }

@@ -28,7 +28,8 @@ struct EntryMetadata {
 // Settles the output name (and its UTF-8 flag in the header image) and the extra fields kept,
 // from the local header's extra field list `extra` (as much of it as could be read).
 // `entry.header` and `entry.name` hold what the local header recorded; the name may be
-// replaced. False when memory for a new name could not be had.
+// replaced (an empty one is named "unnamed-at-OFFSET"). False when memory for a new name could not
+// be had.
 bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extraSize);
 
 // The flags and version needed of the header image as the output records them, once the

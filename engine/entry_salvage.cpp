@@ -478,7 +478,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     const bool streamed =
         !noData && isStreamed(flags, headerField16(header, kLocalMethod), recorded);
     outcome.streamed = streamed;
-    item.shownName = shownName(run, name);
+    item.shownName = shownName(run, entry);
     const std::string& shown = item.shownName;
 
     EntryData data;
@@ -505,8 +505,11 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
         }
     }
     const int64_t dataStart = logicalPosition(run.reader);
-    const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset, name,
-                                                      headerField16(header, kLocalNameLength));
+    // The directory records the name as the local header did, before any escape or Unicode
+    // Path name replaced it.
+    const std::string& recordedName = entry.metadata.recordedName;
+    const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset,
+                                                      recordedName.data(), recordedName.size());
 
     // Memory holds the decoded bytes; the temporary file is made only when they outgrow it,
     // and is closed and deleted with `decoded`.

@@ -56,6 +56,7 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
     report.rawName = written.name;
+    report.nameIsUtf8 = (headerField16(written.header, kLocalFlags) & kFlagUtf8Name) != 0;
     report.method = headerField16(recorded, kLocalMethod);
     report.recordedSize = recordedSizes.uncompressed;
     report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
@@ -136,12 +137,14 @@ struct NameBuffer {
 
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
-void logImplausibleHeader(SalvageRun& run, const NameBuffer& name, size_t nameLength) {
+void logImplausibleHeader(SalvageRun& run, const LocalHeader& header, const NameBuffer& name,
+                          size_t nameLength) {
     std::string raw(name.bytes, nameLength);
     for (char& letter : raw) {
         if (letter == '\0') letter = '?';
     }
-    std::string shown = shownName(run, raw.c_str());
+    bool utf8 = (headerField16(header, kLocalFlags) & kFlagUtf8Name) != 0;
+    std::string shown = shownName(run, raw.c_str(), utf8);
     std::string line(shown.size() + 256, '\0');
     // The signature stood just before the resume mark.
     int64_t headerAt = run.reader.resumePoint - 4;
@@ -235,14 +238,19 @@ void logText(SalvageRun& run, const char* text) {
     if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
 }
 
-std::string shownName(SalvageRun& run, const char* rawName) {
+std::string shownName(SalvageRun& run, const char* rawName, bool utf8) {
     std::string shown;
     if (run.ui.displayName != nullptr) {
-        run.ui.displayName(run.ui.context, rawName, run.nameIsUtf8, shown);
+        run.ui.displayName(run.ui.context, rawName, utf8, shown);
     } else {
         shown = rawName;
     }
     return shown;
+}
+
+std::string shownName(SalvageRun& run, const SalvagedEntry& entry) {
+    return shownName(run, entry.name,
+                     (headerField16(entry.header, kLocalFlags) & kFlagUtf8Name) != 0);
 }
 
 bool writeEntryHead(SalvageRun& run, SalvagedEntry& entry) {
@@ -364,8 +372,6 @@ int salvageHeaderAt(SalvageRun& run) {
     std::memcpy(header.bytes, kLocalSignature, 4);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
-    if (nameLength == 0) return kHeaderRejected;
-
     NameBuffer name(nameLength);
     if (name.bytes == nullptr) return kHeaderNotSalvaged;  // no memory: the entry cannot be listed
     if (!readExact(run.reader, name.raw(), nameLength)) {
@@ -376,7 +382,8 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderNotSalvaged;
     }
     if (!headerIsPlausible(header, name.raw(), nameLength)) {
-        if (nameLooksReal(name.raw(), nameLength)) logImplausibleHeader(run, name, nameLength);
+        if (nameLooksReal(name.raw(), nameLength))
+            logImplausibleHeader(run, header, name, nameLength);
         return kHeaderRejected;
     }
 
@@ -395,9 +402,8 @@ int salvageHeaderAt(SalvageRun& run) {
     if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
         return kHeaderNotSalvaged;
     }
-    run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
     if (run.ui.entryStarted != nullptr) {
-        run.ui.entryStarted(run.ui.context, shownName(run, entry->name).c_str());
+        run.ui.entryStarted(run.ui.context, shownName(run, *entry).c_str());
     }
 
     // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
@@ -421,8 +427,9 @@ int salvageHeaderAt(SalvageRun& run) {
     // the directory's record of the entry names a method that decodes, that one is run, and
     // the CRC-32 judges the bytes; otherwise the entry is copied with the warning of a copy.
     if (!methodIsListed(headerField16(header, kLocalMethod))) {
+        const std::string& recordedName = entry->metadata.recordedName;
         const CentralRecord* record =
-            directoryRecordFor(run, archiveOffset, entry->name, nameLength);
+            directoryRecordFor(run, archiveOffset, recordedName.data(), recordedName.size());
         if (record != nullptr && decodesMethod(record->method)) {
             setHeaderField16(entry->header, kLocalMethod, record->method);
         }

@@ -30,7 +30,8 @@ enum class EntryVerdict {
 // One entry as the run judged it. The recorded fields are the local header's; `recoveredBytes`
 // is what the output holds of it (0 when it was left out).
 struct EntryReport {
-    const char* rawName;  // the name's raw bytes (OEM code page), zero-terminated
+    const char* rawName;  // the output name's bytes, zero-terminated
+    bool nameIsUtf8;      // the name is UTF-8 (flag bit 11), OEM code page bytes otherwise
     uint16_t method;      // the compression method the header names
     uint64_t recordedSize;
     uint32_t recordedCrc32;
@@ -97,7 +98,6 @@ struct SalvageRun {
     CentralDirectory directory;
     // The directory the end record points to, read before the scan (directory_ahead.h).
     CentralDirectory directoryAhead;
-    bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
     // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
     // beside it (entry_pipeline.h); 0 asks for one per processor.
     int threads = 1;
@@ -219,8 +219,10 @@ void discardTempFile();
 
 // The run's log: a string-table text with its arguments, through the interface.
 void logText(SalvageRun& run, const char* text);
-// The display form of the name of the entry being salvaged (UTF-8 as run.nameIsUtf8 says).
-std::string shownName(SalvageRun& run, const char* rawName);
+// The display form of a name: UTF-8 bytes when `utf8`, OEM code page bytes otherwise.
+std::string shownName(SalvageRun& run, const char* rawName, bool utf8);
+// The display form of an entry's output name, as its header's flag bit 11 says.
+std::string shownName(SalvageRun& run, const SalvagedEntry& entry);
 
 // The output path the first page builds: the archive's folder plus "Salvaged.zip".
 std::string defaultOutputPath(const std::string& archivePath);

@@ -46,14 +46,15 @@ EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t
 }
 
 bool headerIsPlausible(const LocalHeader& header, const uint8_t* name, size_t nameLength) {
-    if (nameLength == 0) return false;
+    const bool listed = methodIsListed(headerField16(header, kLocalMethod));
+    // An empty name is a writer's (a stream with no name): taken where the method is real.
+    if (nameLength == 0) return listed;
     if (nameLength <= static_cast<size_t>(kShortNameLength)) return true;
     bool anyControl = false;
     for (size_t index = 0; index < nameLength; ++index) {
-        if (name[index] == 0) return false;
         anyControl = anyControl || isControlByte(name[index]);
     }
-    return !anyControl || methodIsListed(headerField16(header, kLocalMethod));
+    return !anyControl || listed;
 }
 
 bool nameLooksReal(const uint8_t* name, size_t nameLength) {

@@ -107,7 +107,9 @@ void writeEntryLine(void* context, const EntryReport& entry) {
     auto& report = *static_cast<EntryReportFile*>(context);
     countVerdict(report.tally, entry.verdict);
     if (report.file == nullptr || report.failed) return;
-    writeLine(report, entryReportLine(entry, shownName(*report.run, entry.rawName)) + "\n");
+    writeLine(
+        report,
+        entryReportLine(entry, shownName(*report.run, entry.rawName, entry.nameIsUtf8)) + "\n");
 }
 
 }  // namespace

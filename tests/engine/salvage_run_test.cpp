@@ -66,6 +66,25 @@ TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
     }
 }
 
+TEST(SalvageRun, EveryEntryGetsANameOfItsOwn) {
+    // No name at all; names that differ only behind a zero byte, which readers end names at.
+    std::vector<TestEntry> entries{{"", text("nameless")},
+                                   {std::string("same/a\0one", 10), text("first")},
+                                   {std::string("same/a\0two", 10), text("second")}};
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(entries)));
+    EXPECT_TRUE(bench.logHas("    unnamed-at-0: size = 8:  OK"));
+    EXPECT_TRUE(bench.logHas("    same/a%00one: size = 5:  OK"));
+    EXPECT_TRUE(bench.logHas("    same/a%00two: size = 6:  OK"));
+    EXPECT_EQ(bench.reports.size(), 3u);
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[0].name, "unnamed-at-0");
+    EXPECT_EQ(listed[1].name, "same/a%00one");
+    EXPECT_EQ(listed[2].name, "same/a%00two");
+    EXPECT_EQ(listed[2].content, text("second"));
+}
+
 TEST(SalvageRun, SignatureStateMachineRestartsOnEveryP) {
     TestEntry entry{"a.txt", text("payload")};
     Bytes record = testing::localRecord(entry);

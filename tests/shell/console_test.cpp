@@ -400,5 +400,40 @@ TEST(ConsoleOptions, QuietKeepsProblemsAndTheSummaryAndTheReportJudgesEachEntry)
     EXPECT_EQ(fields.rfind("\nd.zip 2 1 1 1\n"), fields.size() - 15) << fields;
 }
 
+// Names flagged UTF-8 beside names in the old code page, while entries wait for the encoder
+// threads: every report shows each name in its own entry's encoding.
+TEST(ConsoleReport, IsByteIdenticalForEveryThreadCount) {
+    TempDir dir;
+    std::vector<testing::TestEntry> entries;
+    for (int round = 0; round < 12; ++round) {
+        std::string tag = std::to_string(round);
+        testing::TestEntry flagged{
+            "Pr\xC3\xBC"
+            "fung-utf8-" +
+                tag,
+            testing::makeText(20000, round)};
+        flagged.flags = 0x0800;
+        entries.push_back(flagged);
+        entries.push_back(
+            {"Pr\x81"
+             "fung-cp437-" +
+                 tag,
+             testing::makeText(20000, round + 50)});
+    }
+    testing::writeWholeFile(dir.file("m.zip"), testing::buildArchive(entries));
+    ASSERT_EQ(salvage(dir, "-qy --threads=1 --report=one.json m.zip").status, 0);
+    ASSERT_EQ(salvage(dir, "-qy --threads=3 --report=three.json m.zip").status, 0);
+    std::string one = testing::readText(dir.file("one.json"));
+    EXPECT_EQ(testing::readText(dir.file("three.json")), one);
+    EXPECT_TRUE(contains(one,
+                         "\"name\":\"Pr\xC3\xBC"
+                         "fung-cp437-11\""))
+        << one;
+    EXPECT_TRUE(contains(one,
+                         "\"name\":\"Pr\xC3\xBC"
+                         "fung-utf8-11\""))
+        << one;
+}
+
 }  // namespace
 }  // namespace zipsalvage
