@@ -57,6 +57,12 @@ bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extra
 void finishOutputHeader(SalvagedEntry& entry) {
     LocalHeader& header = entry.header;
     uint16_t flags = headerField16(header, kLocalFlags);
+    if (entry.metadata.keptEncrypted) {
+        // A data descriptor follows the copy where bit 3 says one does.
+        if (headerField16(header, kLocalVersionNeeded) < kVersionWritten)
+            setHeaderField16(header, kLocalVersionNeeded, kVersionWritten);
+        return;
+    }
     if (entry.metadata.keptAsIs) {
         // The copy keeps its flags (encryption, method options); its sizes now stand in the
         // header and no data descriptor follows.

@@ -15,6 +15,7 @@ struct CentralDirectory;
 struct EntryMetadata {
     int64_t archiveOffset = -1;  // where the entry's local header lay in the damaged archive
     bool keptAsIs = false;       // its data was copied as it was, not decoded and re-encoded
+    bool keptEncrypted = false;  // ... because no password opened it: its flags all stay
     std::string recordedName;    // the name as the local header recorded it
     std::vector<uint8_t> localExtra;
     std::vector<uint8_t> centralExtra;

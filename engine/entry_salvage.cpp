@@ -495,12 +495,14 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
                             headerField16(header, kLocalModTime), flags};
     PasswordSearch search;
     if (encrypted) {
+        const int64_t encryptedStart = logicalPosition(run.reader);
         readUpTo(run.reader, encryptionHeader, kEncryptionHeaderBytes);
         if (!nextPassword(run.passwords, request, search)) {
             // A prompt ended by a cancel is no verdict on the entry: say nothing.
             if (isCancelled(run.flags)) return false;
-            logAboutName(run, kTextCannotDecrypt, shown);
-            ++run.undecryptableCount;
+            // The entry is copied as it lies, so the right password opens it later.
+            moveTo(run.reader, encryptedStart);
+            outcome.keepEncrypted = true;
             return false;
         }
     }

@@ -463,6 +463,22 @@ int salvageHeaderAt(SalvageRun& run) {
         if (headerOffset < 0) return queueStopped(run);
         before = countersOf(run);
         salvaged = writeJudgedEntry(run, *item);
+    } else if (outcome.keepEncrypted) {
+        // No password opened it: the entry goes out as it lies, behind every entry before it.
+        headerOffset = takeOutputTurn(run, *entry);
+        if (headerOffset < 0) return queueStopped(run);
+        before = countersOf(run);
+        entry->sizes = recorded;
+        entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
+        if (!writeEntryHead(run, *entry)) return kHeaderOutputFailed;
+        salvaged = copyUndecryptable(run, *entry);
+        outcome.positioned = salvaged;
+        outcome.intact = true;  // its bytes are taken as its own, as for any copy
+        // The report gives what the copy keeps: the recorded sizes and CRC-32, or the
+        // directory's or descriptor's where flag bit 3 left the header's empty.
+        outcome.streamed = true;
+        outcome.recordedSize = entry->sizes.uncompressed;
+        outcome.recordedCrc = headerField32(entry->header, kLocalCrc32);
     }
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.

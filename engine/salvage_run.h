@@ -190,13 +190,17 @@ struct EntryOutcome {
     bool sizeKnown = true;
     uint64_t recordedSize = 0;
     uint32_t recordedCrc = 0;
+    // No password opened the entry: judgeEntry left it out, to be copied still encrypted (the
+    // reader stands at the start of its data, any encryption header included).
+    bool keepEncrypted = false;
 };
 
 // The first half of an entry between its extra field and the next scan: password, extraction,
 // judging and the log lines about its data. `item.entry` is the entry, `recorded` the sizes its
 // header records. True when the entry is to be written: `item` then holds its decoded bytes,
 // its recovered size and what is still to be checked (sizes and Zip64 are settled in the
-// entry). False when it is left out (the log says why, unless the run was cancelled).
+// entry). False when it is left out (the log says why, unless the run was cancelled) and when
+// no password opened it (outcome.keepEncrypted: nothing is logged or counted yet).
 bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded);
 // The second half on the worker's own: writes the judged entry's local header and re-encodes
 // its bytes into the output, then logs its verdict and sets the header fields. True when the

@@ -321,17 +321,26 @@ TEST(SalvageRun, ASizeTooLargeSwallowsNothingThatFollows) {
     }
 }
 
-TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
+TEST(SalvageRun, SkippedEncryptedEntryIsKeptEncryptedCountedAndTheScanGoesOn) {
     TestEntry locked{"locked.txt", testing::makeRandom(400, 10)};
     locked.flags = 1;
+    locked.crc32 = 0x0BADF00D;
     TestEntry open{"open.txt", text("plain")};
     RunBench bench;  // no password dialog: every new password is a skip
     ASSERT_TRUE(bench.salvage(testing::buildArchive({locked, open})));
-    EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Cannot decrypt locked.txt"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: No password decrypts locked.txt: kept encrypted as it was "
+                     "(compression method 0)"));
     EXPECT_TRUE(bench.logHas("  1 undecryptable files"));
+    ASSERT_EQ(bench.reports.size(), 2u);
+    EXPECT_EQ(bench.reports[0], "locked.txt method 0 size 400 crc " + std::to_string(0x0BADF00Du) +
+                                    " recovered 400 written 1 verdict 3");
     auto listed = bench.entries();
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].name, "open.txt");
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].flags, 1);
+    EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
+    EXPECT_EQ(listed[0].data, locked.data);
+    EXPECT_EQ(listed[1].name, "open.txt");
 }
 
 TEST(SalvageRun, NoTempFileLeftAndProgressReachesTheEnd) {
