@@ -1,6 +1,7 @@
 // runSalvage: the byte-by-byte scan for local headers, then the new central directory.
 #include "engine/salvage_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/directory_ahead.h"
+#include "engine/directory_recovery.h"
 #include "engine/directory_witness.h"
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
@@ -387,6 +389,7 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderRejected;
     }
 
+    if (!run.directoryAhead.records.empty()) run.headersSeen.push_back(archiveOffset);
     OwnedEntry owned(new (std::nothrow) SalvagedEntry{});
     SalvagedEntry* entry = owned.get();
     if (entry == nullptr) return kHeaderNotSalvaged;
@@ -532,6 +535,30 @@ static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
     return true;
 }
 
+// The entries the directory read ahead lists and the scan missed, in the directory's order:
+// each one recovered from its record or named as lost. False when the output failed or the run
+// was cancelled.
+static bool recoverUnseenEntries(SalvageRun& run) {
+    std::sort(run.headersSeen.begin(), run.headersSeen.end());
+    for (const CentralRecord& record : run.directoryAhead.records) {
+        if (isCancelled(run.flags)) return false;
+        int64_t offset = unseenHeaderOffset(run, record);
+        if (offset < 0) continue;
+        CounterSnapshot before = countersOf(run);
+        std::unique_ptr<QueuedItem> item;
+        DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);
+        if (recovery == DirectoryRecovery::kOutputFailed) return false;
+        if (item == nullptr) continue;
+        CounterSnapshot raised;
+        addRaised(run, before, raised);
+        const bool written = recovery == DirectoryRecovery::kRecovered;
+        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
+                    written, raised);
+        if (written) appendEntry(run, item->entry.release());
+    }
+    return true;
+}
+
 // The parts of a split archive, by file name, and each one missing.
 static void logSplitArchive(SalvageRun& run) {
     if (run.reader.parts.empty()) return;
@@ -624,6 +651,11 @@ static RunResult scanArchive(SalvageRun& run) {
         return RunResult::kOutputFailed;
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
+    if (!recoverUnseenEntries(run)) {
+        if (isCancelled(run.flags)) return RunResult::kCancelled;
+        showOutputError(run);
+        return RunResult::kOutputFailed;
+    }
     // A PNG, a program or an empty file holds nothing to salvage: an archive of no entries
     // would only replace an earlier output with nothing.
     if (run.filesFound == 0) {

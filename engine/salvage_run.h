@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/run_flags.h"
 #include "engine/archive_reader.h"
@@ -98,6 +99,9 @@ struct SalvageRun {
     CentralDirectory directory;
     // The directory the end record points to, read before the scan (directory_ahead.h).
     CentralDirectory directoryAhead;
+    // Where the local headers the scan took lay (kept only when directoryAhead has records), so
+    // that the entries it lists and the scan missed are known at the end.
+    std::vector<int64_t> headersSeen;
     // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
     // beside it (entry_pipeline.h); 0 asks for one per processor.
     int threads = 1;

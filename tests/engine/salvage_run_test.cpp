@@ -85,6 +85,43 @@ TEST(SalvageRun, EveryEntryGetsANameOfItsOwn) {
     EXPECT_EQ(listed[2].content, text("second"));
 }
 
+TEST(SalvageRun, AnEntryWhoseLocalHeaderIsDestroyedComesFromTheDirectory) {
+    Bytes book = testing::makeText(5000, 7);
+    TestEntry deflated{"book.txt", testing::zlibDeflate(book, 6)};
+    deflated.method = 8;
+    deflated.uncompressedSize = static_cast<int64_t>(book.size());
+    deflated.crc32 = testing::crc32Of(book);
+    std::vector<TestEntry> entries{{"first.txt", text("first")},
+                                   deflated,
+                                   {"gone.txt", testing::makeText(800, 8)},
+                                   {"last.txt", text("last")}};
+    Bytes archive = testing::buildArchive(entries);
+    size_t bookAt = testing::localRecord(entries[0]).size();
+    size_t goneAt = bookAt + testing::localRecord(entries[1]).size();
+    // Both local headers zeroed, and the second entry's data overwritten as well.
+    std::fill(archive.begin() + static_cast<long>(bookAt),
+              archive.begin() + static_cast<long>(bookAt) + 30, uint8_t{0});
+    std::fill(archive.begin() + static_cast<long>(goneAt),
+              archive.begin() + static_cast<long>(goneAt) + 30 + 8 + 100, uint8_t{0});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_TRUE(bench.logHas(
+        "WARNING: The local header of book.txt was damaged: recovered from the central directory"));
+    EXPECT_TRUE(bench.logHas("    book.txt: size = 5000:  OK"));
+    EXPECT_TRUE(
+        bench.logHas("ERROR (SKIPPING FILE): The local header of gone.txt is destroyed, "
+                     "and the data the central directory gives for it is not whole"));
+    EXPECT_TRUE(bench.logHas("  4 files found"));
+    EXPECT_TRUE(bench.logHas("  1 unrecoverable files"));
+    ASSERT_EQ(bench.reports.size(), 4u);
+    EXPECT_EQ(bench.reports[3].rfind("gone.txt method 0 size 800 ", 0), 0u) << bench.reports[3];
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[2].name, "book.txt");
+    EXPECT_EQ(listed[2].content, book);
+    EXPECT_EQ(listed[2].modTime, deflated.modTime);
+}
+
 TEST(SalvageRun, SignatureStateMachineRestartsOnEveryP) {
     TestEntry entry{"a.txt", text("payload")};
     Bytes record = testing::localRecord(entry);
