@@ -699,7 +699,10 @@ RunResult runSalvage(SalvageRun& run) {
     run.passwords.dialog = wrapped.dialog;
     run.passwords.dialogContext = wrapped.dialogContext;
     discardTempFile();
-    if (result == RunResult::kCompleted && !commitOutput(run)) {
+    if (result == RunResult::kCompleted && run.ui.beforeCommit != nullptr &&
+        !run.ui.beforeCommit(run.ui.entryDoneContext)) {
+        result = RunResult::kOutputFailed;  // the hook said why
+    } else if (result == RunResult::kCompleted && !commitOutput(run)) {
         showOutputError(run);
         result = RunResult::kOutputFailed;
     }

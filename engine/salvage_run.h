@@ -59,6 +59,10 @@ struct RunUi {
     // Its context is its own, so a report can be hooked in beside any interface.
     void (*entryDone)(void* entryDoneContext, const EntryReport& report) = nullptr;
     void* entryDoneContext = nullptr;
+    // Called, with entryDoneContext, when the run completed and before its output is put in
+    // place: false (the report could not be written) ends the run as kOutputFailed, with no
+    // earlier output replaced.
+    bool (*beforeCommit)(void* entryDoneContext) = nullptr;
     // Called when the scan starts on an entry whose header and name were read, with the name as
     // the log shows it (the wizard's progress page names the entry in hand).
     void (*entryStarted)(void* context, const char* shownName) = nullptr;

@@ -50,11 +50,16 @@ bool headerIsPlausible(const LocalHeader& header, const uint8_t* name, size_t na
     // An empty name is a writer's (a stream with no name): taken where the method is real.
     if (nameLength == 0) return listed;
     if (nameLength <= static_cast<size_t>(kShortNameLength)) return true;
-    bool anyControl = false;
+    bool anyZero = false;
+    bool anyOtherControl = false;
     for (size_t index = 0; index < nameLength; ++index) {
-        anyControl = anyControl || isControlByte(name[index]);
+        anyZero = anyZero || name[index] == 0;
+        anyOtherControl = anyOtherControl || (name[index] != 0 && isControlByte(name[index]));
     }
-    return !anyControl || listed;
+    // A zero byte is taken only in a name that otherwise reads like one (random bytes after a
+    // false signature hold control characters too).
+    if (anyZero) return listed && !anyOtherControl;
+    return !anyOtherControl || listed;
 }
 
 bool nameLooksReal(const uint8_t* name, size_t nameLength) {

@@ -111,6 +111,13 @@ int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui, bool& 
     releasePromptTerminal(*session.terminal);
     keepRememberedPasswords(session, run);
 
+    // A report that could not take a line stopped the run: nothing was replaced.
+    if (session.report->failed) {
+        closeRunFiles(run);
+        std::lock_guard<std::mutex> guard(ui.outputLock);
+        clearProgress(ui);
+        return kExitWriteFailed;
+    }
     // A signal after the output was put in place does not undo a completed run.
     if (job.result == RunResult::kCancelled) return cancelled(run, ui);
     closeRunFiles(run);

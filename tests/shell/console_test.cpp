@@ -199,9 +199,12 @@ TEST(Console, UsageAndRefusals) {
     Bytes archive = testing::buildArchive({{"a.txt", Bytes{'a'}}});
     testing::writeWholeFile(dir.file("a.zip"), archive);
     testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("old"));
-    Outcome declined = salvage(dir, "a.zip");
+    testing::writeWholeFile(dir.file("r.json"), std::string("earlier report\n"));
+    Outcome declined = salvage(dir, "--report=r.json a.zip");
     EXPECT_EQ(declined.status, 2) << "without a terminal the overwrite question is answered No";
     EXPECT_EQ(testing::readWholeFile(dir.file("Salvaged.zip")), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(testing::readText(dir.file("r.json")), "earlier report\n") << "no run, no report";
+    EXPECT_EQ(testing::folderNames(dir.path).size(), 3u) << "no partial report is left";
     EXPECT_EQ(salvage(dir, "--yes a.zip").status, 0);
 
     // The archive itself, by another name: refused before anything is touched.
