@@ -196,6 +196,20 @@ TEST(Console, UsageAndRefusals) {
     EXPECT_TRUE(contains(missing.output, "File Error: Unable to open missing.zip"))
         << missing.output;
 
+    // A folder says it is one; a FIFO with no writer is refused at once, never waited on.
+    runCommand("mkdir " + shellQuote(dir.file("folder.zip")) + " && mkfifo " +
+               shellQuote(dir.file("fifo.zip")));
+    Outcome folder = salvage(dir, "folder.zip");
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_TRUE(contains(folder.output, "Unable to open folder.zip: Is a directory"))
+        << folder.output;
+    Outcome fifo = salvage(dir, "fifo.zip", "timeout 20");
+    EXPECT_EQ(fifo.status, 2) << fifo.output;
+    EXPECT_TRUE(contains(fifo.output, "Unable to open fifo.zip: it cannot be read twice"))
+        << fifo.output;
+    runCommand("rmdir " + shellQuote(dir.file("folder.zip")) + " && rm " +
+               shellQuote(dir.file("fifo.zip")));
+
     Bytes archive = testing::buildArchive({{"a.txt", Bytes{'a'}}});
     testing::writeWholeFile(dir.file("a.zip"), archive);
     testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("old"));
