@@ -72,6 +72,9 @@ bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record
     record.versionNeeded = loadLE16(bytes + 6);
     record.flags = loadLE16(bytes + 8);
     record.method = loadLE16(bytes + 10);
+    record.modTime = loadLE16(bytes + 12);
+    record.modDate = loadLE16(bytes + 14);
+    record.extraLength = static_cast<uint16_t>(extraLength);
     record.crc32 = loadLE32(bytes + 16);
     uint32_t compressed32 = loadLE32(bytes + 20);
     uint32_t uncompressed32 = loadLE32(bytes + 24);

@@ -25,6 +25,9 @@ struct CentralRecord {
     uint16_t versionNeeded = 0;
     uint16_t flags = 0;
     uint16_t method = 0;
+    uint16_t modTime = 0;
+    uint16_t modDate = 0;
+    uint16_t extraLength = 0;  // of the central header's own extra field
     uint32_t crc32 = 0;
     uint64_t compressedSize = 0;
     uint64_t uncompressedSize = 0;

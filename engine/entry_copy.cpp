@@ -18,9 +18,9 @@ constexpr int64_t kCopyPieceBytes = 65536;
 constexpr int kRescanFromDataStart = 8;           // the scan steps back this far after an entry
 constexpr uint32_t kSize32Unknown = 0xFFFFFFFFu;  // Zip64 keeps the real size elsewhere
 
-void logCopyOutcome(SalvageRun& run, int textId, const char* name, uint16_t method) {
-    std::string shown = shownName(run, name);
-    std::string line(shown.size() + 256, '\0');
+void logCopyOutcome(SalvageRun& run, int textId, const SalvagedEntry& entry, uint16_t method) {
+    std::string shown = shownName(run, entry);
+    std::string line(shown.size() + 512, '\0');
     formatText(line.data(), static_cast<int>(line.size()), loadText(textId), shown.c_str(),
                static_cast<int>(method));
     logText(run, line.c_str());
@@ -117,11 +117,12 @@ bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size)
     return true;
 }
 
-bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
-    ++run.filesFound;
+// The copy of the entry's data as it lies: its size (recorded, the directory's or the
+// descriptor's), its bytes, and where the scan goes on. A copy cut short or of no known size
+// is logged and raises `lost`; a cancel or a failed write raises nothing.
+static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, uint64_t& lost) {
     LocalHeader& header = entry.header;
     uint16_t method = headerField16(header, kLocalMethod);
-    entry.metadata.keptAsIs = true;
     uint64_t size = 0;
     // A Zip64 size was read from the extra field into entry.sizes.
     bool zip64Size = headerField32(header, kLocalCompressedSize) == kSize32Unknown &&
@@ -130,8 +131,8 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     if (!zip64Size && !knownCompressedSize(run, header, size) &&
         !takeDirectorySizes(run, entry, size) && !takeDescriptorSizes(run, entry, size)) {
         if (isCancelled(run.flags)) return false;
-        logCopyOutcome(run, kTextKeptSizeUnknown, entry.name, method);
-        ++run.unrecoverableCount;
+        logCopyOutcome(run, kTextKeptSizeUnknown, entry, method);
+        ++lost;
         return false;
     }
 
@@ -158,8 +159,8 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     if (copied < size) {
         // Half a bzip2 or AES stream is of no use to its reader. The data may instead be
         // whole and its size damaged, so the scan looks again from the data's start.
-        logCopyOutcome(run, kTextKeptCutShort, entry.name, method);
-        ++run.unrecoverableCount;
+        logCopyOutcome(run, kTextKeptCutShort, entry, method);
+        ++lost;
         moveReaderTo(reader, dataStart);
         return false;
     }
@@ -171,11 +172,53 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
     // end at a record, the scan also looks through it, so they are still found.
     if (!looksLikeDataEnd(next, available, headerField32(header, kLocalCrc32)))
         moveReaderTo(reader, dataStart + kRescanFromDataStart);  // less the scan's step back
+    return true;
+}
+
+// A signed data descriptor (APPNOTE 4.3.9) behind a copy that keeps flag bit 3: the entry's
+// CRC-32 and sizes, 8 bytes each where its local header carries the Zip64 extra.
+static bool writeDataDescriptor(SalvageRun& run, const SalvagedEntry& entry) {
+    uint8_t bytes[24];
+    storeLE32(bytes, 0x08074B50u);
+    storeLE32(bytes + 4, headerField32(entry.header, kLocalCrc32));
+    uint32_t length = 16;
+    if (entry.zip64Local) {
+        storeLE64(bytes + 8, entry.sizes.compressed);
+        storeLE64(bytes + 16, entry.sizes.uncompressed);
+        length = 24;
+    } else {
+        storeLE32(bytes + 8, static_cast<uint32_t>(entry.sizes.compressed));
+        storeLE32(bytes + 12, static_cast<uint32_t>(entry.sizes.uncompressed));
+    }
+    if (run.output->write(bytes, length)) return true;
+    markWriteFailed(run.flags);
+    run.outputFailed = true;
+    return false;
+}
+
+bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
+    ++run.filesFound;
+    entry.metadata.keptAsIs = true;
+    if (!copyRecordedData(run, entry, run.unrecoverableCount)) return false;
     // Nothing decoded the bytes, so no CRC-32 was compared: never called whole. A method whose
     // decoder this build lacks could have been checked elsewhere: the log says so.
+    uint16_t method = headerField16(entry.header, kLocalMethod);
     logCopyOutcome(run, knownButNotBuiltIn(method) ? kTextKeptUnchecked : kTextKeptNotChecked,
-                   entry.name, method);
+                   entry, method);
     ++run.notCheckedCount;
+    return true;
+}
+
+bool copyUndecryptable(SalvageRun& run, SalvagedEntry& entry) {
+    entry.metadata.keptAsIs = true;
+    entry.metadata.keptEncrypted = true;
+    if (!copyRecordedData(run, entry, run.undecryptableCount)) return false;
+    if ((headerField16(entry.header, kLocalFlags) & kFlagDataDescriptor) != 0 &&
+        !writeDataDescriptor(run, entry)) {
+        return false;
+    }
+    logCopyOutcome(run, kTextKeptEncrypted, entry, headerField16(entry.header, kLocalMethod));
+    ++run.undecryptableCount;
     return true;
 }
 

@@ -24,5 +24,11 @@ bool knownCompressedSize(SalvageRun& run, const LocalHeader& header, uint64_t& s
 // data was copied; false when the entry is left out (data cut short, size unknown, cancelled,
 // or a failed write).
 bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry);
+// Copies an entry that no password opened in the same way, still encrypted: its flags, recorded
+// CRC-32 and sizes stay, and a data descriptor follows where flag bit 3 is set (a traditional
+// encryption header then checks the password against the mod time, APPNOTE 6.1.6), so the
+// right password opens it later. The entry was counted found when it was judged; it counts
+// undecryptable whether or not the copy succeeds. True when the whole data was copied.
+bool copyUndecryptable(SalvageRun& run, SalvagedEntry& entry);
 
 }  // namespace zipsalvage

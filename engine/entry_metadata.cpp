@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "engine/central_directory.h"
 #include "engine/entry_names.h"
@@ -24,6 +25,12 @@ bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extra
     entry.metadata.recordedName.assign(entry.name, nameLength);
     ChosenName chosen =
         chooseEntryName(rawName, nameLength, flags, extra, extraSize, kMaxNameLength);
+    if (chosen.name.empty()) {
+        // An entry recorded without a name still needs one of its own to be extracted and told
+        // apart from others: where it lay.
+        chosen.name = "unnamed-at-" + std::to_string(entry.metadata.archiveOffset);
+        chosen.utf8 = false;
+    }
     if (chosen.name.size() != nameLength ||
         std::memcmp(chosen.name.data(), entry.name, nameLength) != 0) {
         char* name = new (std::nothrow) char[chosen.name.size() + 1];
@@ -51,6 +58,12 @@ bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extra
 void finishOutputHeader(SalvagedEntry& entry) {
     LocalHeader& header = entry.header;
     uint16_t flags = headerField16(header, kLocalFlags);
+    if (entry.metadata.keptEncrypted) {
+        // A data descriptor follows the copy where bit 3 says one does.
+        if (headerField16(header, kLocalVersionNeeded) < kVersionWritten)
+            setHeaderField16(header, kLocalVersionNeeded, kVersionWritten);
+        return;
+    }
     if (entry.metadata.keptAsIs) {
         // The copy keeps its flags (encryption, method options); its sizes now stand in the
         // header and no data descriptor follows.

@@ -17,6 +17,7 @@ struct CentralDirectory;
 struct EntryMetadata {
     int64_t archiveOffset = -1;  // where the entry's local header lay in the damaged archive
     bool keptAsIs = false;       // its data was copied as it was, not decoded and re-encoded
+    bool keptEncrypted = false;  // ... because no password opened it: its flags all stay
     std::string recordedName;    // the name as the local header recorded it
     std::vector<uint8_t> localExtra;
     std::vector<uint8_t> centralExtra;
@@ -31,7 +32,8 @@ struct EntryMetadata {
 // Settles the output name (and its UTF-8 flag in the header image) and the extra fields kept,
 // from the local header's extra field list `extra` (as much of it as could be read).
 // `entry.header` and `entry.name` hold what the local header recorded; the name may be
-// replaced. False when memory for a new name could not be had.
+// replaced (an empty one is named "unnamed-at-OFFSET"). False when memory for a new name could not
+// be had.
 bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extraSize);
 
 // The flags and version needed of the header image as the output records them, once the

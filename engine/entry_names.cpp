@@ -63,7 +63,14 @@ ChosenName chooseEntryName(const uint8_t* rawName, size_t rawLength, uint16_t fl
         chosen.utf8 = true;
         return chosen;
     }
-    chosen.name.assign(reinterpret_cast<const char*>(rawName), rawLength);
+    for (size_t index = 0; index < rawLength; ++index) {
+        if (rawName[index] == 0) {
+            chosen.name += "%00";
+        } else {
+            chosen.name += static_cast<char>(rawName[index]);
+        }
+    }
+    if (chosen.name.size() > maxLength) chosen.name.resize(maxLength);
     bool valid = isValidUtf8(rawName, rawLength);
     chosen.utf8 = valid && ((flags & kFlagUtf8Name) != 0 || !isPlainAscii(rawName, rawLength));
     return chosen;

@@ -25,6 +25,8 @@ struct ChosenName {
 // when it is valid UTF-8 and either flag bit 11 says so or it is more than plain ASCII. A name
 // that is not valid UTF-8 is never marked as UTF-8, whatever its flag says: readers reject it.
 // Names longer than `maxLength` or holding a zero byte are not taken from the extra field.
+// A zero byte of the raw name is written "%00": readers end the name there, and two entries
+// differing only behind it would become one name.
 ChosenName chooseEntryName(const uint8_t* rawName, size_t rawLength, uint16_t flags,
                            const uint8_t* extra, size_t extraSize, size_t maxLength);
 

@@ -566,7 +566,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     }
     const bool streamed = !noData && isStreamed(flags, method, recorded);
     outcome.streamed = streamed;
-    item.shownName = shownName(run, name);
+    item.shownName = shownName(run, entry);
     const std::string& shown = item.shownName;
 
     EntryData data;
@@ -586,19 +586,24 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     request.aesStrength = data.aesStrength;
     PasswordSearch search;
     if (encrypted) {
+        const int64_t encryptedStart = logicalPosition(run.reader);
         readUpTo(run.reader, encryptionHeader,
                  static_cast<int64_t>(encryptionHeaderBytes(data, encrypted)));
         if (!nextPassword(run.passwords, request, search)) {
             // A prompt ended by a cancel is no verdict on the entry: say nothing.
             if (isCancelled(run.flags)) return false;
-            logAboutName(run, kTextCannotDecrypt, shown);
-            ++run.undecryptableCount;
+            // The entry is copied as it lies, so the right password opens it later.
+            moveTo(run.reader, encryptedStart);
+            outcome.keepEncrypted = true;
             return false;
         }
     }
     const int64_t dataStart = logicalPosition(run.reader);
-    const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset, name,
-                                                      headerField16(header, kLocalNameLength));
+    // The directory records the name as the local header did, before any escape or Unicode
+    // Path name replaced it.
+    const std::string& recordedName = entry.metadata.recordedName;
+    const CentralRecord* witness = directoryRecordFor(run, entry.metadata.archiveOffset,
+                                                      recordedName.data(), recordedName.size());
 
     // Memory holds the decoded bytes; the temporary file is made only when they outgrow it,
     // and is closed and deleted with `decoded`.

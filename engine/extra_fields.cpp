@@ -14,6 +14,18 @@ constexpr uint16_t kNtfsTimesSize = 24;  // mod, access and creation time, 8 byt
 constexpr uint8_t kTimestampModTime = 1;
 constexpr uint16_t kAesDataSize = 7;  // APPNOTE 4.6.4 (WinZip AE-x)
 
+// What the kept fields may take, leaving room for the Zip64 field the writer puts first.
+constexpr size_t kMaxKeptBytes = 65535 - 32;
+
+// Fields not read here. The Zip64 field is rebuilt by the writer, the Unicode Path field has
+// become the name (its CRC-32 is of the old one), the Unicode comment belongs to a central
+// header, and the AES, time and ID fields are kept only well-formed, above.
+bool isForeignField(uint16_t id) {
+    return id != kExtraZip64 && id != kExtraUnicodePath && id != kExtraUnicodeComment &&
+           id != kExtraWinZipAes && id != kExtraExtendedTimestamp && id != kExtraUnixIds &&
+           id != kExtraNtfsTimes;
+}
+
 int timesFlagged(uint8_t flags) { return (flags & 1) + ((flags >> 1) & 1) + ((flags >> 2) & 1); }
 
 // Info-ZIP extended timestamp: a flag byte, then a 4-byte time per flag bit (bits 0-2) set, in
@@ -102,6 +114,12 @@ KeptExtraFields keepExtraFields(const uint8_t* list, size_t listSize, bool keepA
             appendField(kept.central, field.id, field.data, field.size);
         } else if (field.id == kExtraWinZipAes && keepAes && !haveAes && wellFormedAes(field)) {
             haveAes = true;
+            appendField(kept.local, field.id, field.data, field.size);
+            appendField(kept.central, field.id, field.data, field.size);
+        } else if (isForeignField(field.id) &&
+                   kept.local.size() + kExtraFieldHeaderSize + field.size <= kMaxKeptBytes) {
+            // A field this program does not read (jar's 0xCAFE marker, a vendor's data) is the
+            // writer's business: it goes on as it was, in both headers.
             appendField(kept.local, field.id, field.data, field.size);
             appendField(kept.central, field.id, field.data, field.size);
         }

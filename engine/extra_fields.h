@@ -15,6 +15,7 @@ inline constexpr uint16_t kExtraNtfsTimes = 0x000A;
 inline constexpr uint16_t kExtraExtendedTimestamp = 0x5455;
 inline constexpr uint16_t kExtraUnicodePath = 0x7075;
 inline constexpr uint16_t kExtraUnixIds = 0x7875;
+inline constexpr uint16_t kExtraUnicodeComment = 0x6375;
 inline constexpr uint16_t kExtraWinZipAes = 0x9901;
 
 inline constexpr int kExtraFieldHeaderSize = 4;  // header ID and data size
@@ -55,7 +56,9 @@ struct KeptExtraFields {
 
 // Keeps the well-formed extended timestamp (0x5455), Unix UID/GID (0x7875) and NTFS times
 // (0x000A) fields, the first of each; with `keepAes`, the WinZip AES field (0x9901) as well.
-// Every other field is dropped (Zip64 fields are rebuilt by the writer, not copied).
+// Fields this program does not read are kept as they are, in both headers; Zip64, Unicode Path
+// and Unicode comment fields are dropped (the writer rebuilds Zip64; the Unicode Path name has
+// become the entry's name), as are malformed or repeated fields of the kinds read here.
 KeptExtraFields keepExtraFields(const uint8_t* list, size_t listSize, bool keepAes);
 
 // The name carried by a well-formed Unicode Path field (version 1) whose CRC-32 matches

@@ -1,6 +1,7 @@
 // runSalvage: the byte-by-byte scan for local headers, then the new central directory.
 #include "engine/salvage_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engine/directory_ahead.h"
+#include "engine/directory_recovery.h"
 #include "engine/directory_witness.h"
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
@@ -48,6 +50,7 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
     report.rawName = written.name;
+    report.nameIsUtf8 = (headerField16(written.header, kLocalFlags) & kFlagUtf8Name) != 0;
     report.method = headerField16(recorded, kLocalMethod);
     report.recordedSize = recordedSizes.uncompressed;
     report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
@@ -129,12 +132,14 @@ struct NameBuffer {
 
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
-void logImplausibleHeader(SalvageRun& run, const NameBuffer& name, size_t nameLength) {
+void logImplausibleHeader(SalvageRun& run, const LocalHeader& header, const NameBuffer& name,
+                          size_t nameLength) {
     std::string raw(name.bytes, nameLength);
     for (char& letter : raw) {
         if (letter == '\0') letter = '?';
     }
-    std::string shown = shownName(run, raw.c_str());
+    bool utf8 = (headerField16(header, kLocalFlags) & kFlagUtf8Name) != 0;
+    std::string shown = shownName(run, raw.c_str(), utf8);
     std::string line(shown.size() + 256, '\0');
     // The signature stood just before the resume mark.
     int64_t headerAt = run.reader.resumePoint - 4;
@@ -176,14 +181,19 @@ void logText(SalvageRun& run, const char* text) {
     if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
 }
 
-std::string shownName(SalvageRun& run, const char* rawName) {
+std::string shownName(SalvageRun& run, const char* rawName, bool utf8) {
     std::string shown;
     if (run.ui.displayName != nullptr) {
-        run.ui.displayName(run.ui.context, rawName, run.nameIsUtf8, shown);
+        run.ui.displayName(run.ui.context, rawName, utf8, shown);
     } else {
         shown = rawName;
     }
     return shown;
+}
+
+std::string shownName(SalvageRun& run, const SalvagedEntry& entry) {
+    return shownName(run, entry.name,
+                     (headerField16(entry.header, kLocalFlags) & kFlagUtf8Name) != 0);
 }
 
 bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry) {
@@ -296,8 +306,6 @@ int salvageHeaderAt(SalvageRun& run) {
     std::memcpy(header.bytes, kLocalSignature, 4);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
-    if (nameLength == 0) return kHeaderRejected;
-
     NameBuffer name(nameLength);
     if (name.bytes == nullptr) return kHeaderNotSalvaged;  // no memory: the entry cannot be listed
     if (!readExact(run.reader, name.raw(), nameLength)) {
@@ -308,10 +316,12 @@ int salvageHeaderAt(SalvageRun& run) {
         return kHeaderNotSalvaged;
     }
     if (!headerIsPlausible(header, name.raw(), nameLength)) {
-        if (nameLooksReal(name.raw(), nameLength)) logImplausibleHeader(run, name, nameLength);
+        if (nameLooksReal(name.raw(), nameLength))
+            logImplausibleHeader(run, header, name, nameLength);
         return kHeaderRejected;
     }
 
+    if (!run.directoryAhead.records.empty()) run.headersSeen.push_back(archiveOffset);
     OwnedEntry owned(new (std::nothrow) SalvagedEntry{});
     SalvagedEntry* entry = owned.get();
     if (entry == nullptr) return kHeaderNotSalvaged;
@@ -327,9 +337,8 @@ int salvageHeaderAt(SalvageRun& run) {
     if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
         return kHeaderNotSalvaged;
     }
-    run.nameIsUtf8 = (headerField16(entry->header, kLocalFlags) & kFlagUtf8Name) != 0;
     if (run.ui.entryStarted != nullptr) {
-        run.ui.entryStarted(run.ui.context, shownName(run, entry->name).c_str());
+        run.ui.entryStarted(run.ui.context, shownName(run, *entry).c_str());
     }
 
     // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
@@ -353,8 +362,9 @@ int salvageHeaderAt(SalvageRun& run) {
     // the directory's record of the entry names a method that decodes, that one is run, and
     // the CRC-32 judges the bytes; otherwise the entry is copied with the warning of a copy.
     if (!methodIsListed(headerField16(header, kLocalMethod))) {
+        const std::string& recordedName = entry->metadata.recordedName;
         const CentralRecord* record =
-            directoryRecordFor(run, archiveOffset, entry->name, nameLength);
+            directoryRecordFor(run, archiveOffset, recordedName.data(), recordedName.size());
         if (record != nullptr && decodesMethod(record->method)) {
             setHeaderField16(entry->header, kLocalMethod, record->method);
         }
@@ -389,6 +399,25 @@ int salvageHeaderAt(SalvageRun& run) {
         if (headerOffset < 0) return queueStopped(run);
         before = countersOf(run);
         salvaged = writeJudgedEntry(run, *item);
+    } else if (outcome.keepEncrypted) {
+        // No password opened it: the entry goes out as it lies, behind every entry before it.
+        headerOffset = takeOutputTurn(run, *entry);
+        if (headerOffset < 0) return queueStopped(run);
+        before = countersOf(run);
+        entry->sizes = recorded;
+        entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
+        if (beginOutputEntry(run, *entry)) {
+            salvaged = copyUndecryptable(run, *entry);
+        } else if (!run.outputFailed) {
+            ++run.undecryptableCount;  // and left out by an output that cannot keep it encrypted
+        }
+        outcome.positioned = salvaged;
+        outcome.intact = true;  // its bytes are taken as its own, as for any copy
+        // The report gives what the copy keeps: the recorded sizes and CRC-32, or the
+        // directory's or descriptor's where flag bit 3 left the header's empty.
+        outcome.streamed = true;
+        outcome.recordedSize = entry->sizes.uncompressed;
+        outcome.recordedCrc = headerField32(entry->header, kLocalCrc32);
     }
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
@@ -435,6 +464,30 @@ static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
     return true;
 }
 
+// The entries the directory read ahead lists and the scan missed, in the directory's order:
+// each one recovered from its record or named as lost. False when the output failed or the run
+// was cancelled.
+static bool recoverUnseenEntries(SalvageRun& run) {
+    std::sort(run.headersSeen.begin(), run.headersSeen.end());
+    for (const CentralRecord& record : run.directoryAhead.records) {
+        if (isCancelled(run.flags)) return false;
+        int64_t offset = unseenHeaderOffset(run, record);
+        if (offset < 0) continue;
+        CounterSnapshot before = countersOf(run);
+        std::unique_ptr<QueuedItem> item;
+        DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);
+        if (recovery == DirectoryRecovery::kOutputFailed) return false;
+        if (item == nullptr) continue;
+        CounterSnapshot raised;
+        addRaised(run, before, raised);
+        const bool written = recovery == DirectoryRecovery::kRecovered;
+        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
+                    written, raised);
+        if (written) appendEntry(run, item->entry.release());
+    }
+    return true;
+}
+
 // The parts of a split archive, by file name, and each one missing.
 static void logSplitArchive(SalvageRun& run) {
     if (run.reader.parts.empty()) return;
@@ -465,7 +518,6 @@ static RunResult scanArchive(SalvageRun& run) {
     if (!repairLineEnds(run, lineEndRepair)) return RunResult::kCancelled;
     readDirectoryAhead(run);
     uint64_t lookedAgain = 0;  // bytes scanned again behind damaged entries
-    bool noSignatureYet = true;
     int state = 0;
     uint32_t sinceCancelCheck = 0;
     uint8_t byte = 0;
@@ -505,7 +557,6 @@ static RunResult scanArchive(SalvageRun& run) {
             continue;
         }
         state = 0;
-        noSignatureYet = false;
         markResume(run.reader);
         int result = salvageHeaderAt(run);
         if (isCancelled(run.flags)) return RunResult::kCancelled;
@@ -529,7 +580,17 @@ static RunResult scanArchive(SalvageRun& run) {
         return RunResult::kOutputFailed;
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
-    if (noSignatureYet) logText(run, loadText(kTextNoFilesFound));
+    if (!recoverUnseenEntries(run)) {
+        if (isCancelled(run.flags)) return RunResult::kCancelled;
+        showOutputError(run);
+        return RunResult::kOutputFailed;
+    }
+    // A PNG, a program or an empty file holds nothing to salvage: an archive of no entries
+    // would only replace an earlier output with nothing.
+    if (run.filesFound == 0) {
+        logText(run, loadText(kTextNoFilesFound));
+        return RunResult::kNoEntries;
+    }
     applyDirectoryWitness(run.entryList, run.directory);
     if (!run.output->finish(run.entryList, run.directory.archiveComment)) {
         showOutputError(run);
@@ -570,7 +631,10 @@ RunResult runSalvage(SalvageRun& run) {
     run.passwords.dialog = wrapped.dialog;
     run.passwords.dialogContext = wrapped.dialogContext;
     discardTempFile();
-    if (result == RunResult::kCompleted && !commitOutput(run)) {
+    if (result == RunResult::kCompleted && run.ui.beforeCommit != nullptr &&
+        !run.ui.beforeCommit(run.ui.entryDoneContext)) {
+        result = RunResult::kOutputFailed;  // the hook said why
+    } else if (result == RunResult::kCompleted && !commitOutput(run)) {
         showOutputError(run);
         result = RunResult::kOutputFailed;
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/run_flags.h"
 #include "engine/archive_reader.h"
@@ -32,7 +33,8 @@ enum class EntryVerdict {
 // One entry as the run judged it. The recorded fields are the local header's; `recoveredBytes`
 // is what the output holds of it (0 when it was left out).
 struct EntryReport {
-    const char* rawName;  // the name's raw bytes (OEM code page), zero-terminated
+    const char* rawName;  // the output name's bytes, zero-terminated
+    bool nameIsUtf8;      // the name is UTF-8 (flag bit 11), OEM code page bytes otherwise
     uint16_t method;      // the compression method the header names
     uint64_t recordedSize;
     uint32_t recordedCrc32;
@@ -60,6 +62,10 @@ struct RunUi {
     // Its context is its own, so a report can be hooked in beside any interface.
     void (*entryDone)(void* entryDoneContext, const EntryReport& report) = nullptr;
     void* entryDoneContext = nullptr;
+    // Called, with entryDoneContext, when the run completed and before its output is put in
+    // place: false (the report could not be written) ends the run as kOutputFailed, with no
+    // earlier output replaced.
+    bool (*beforeCommit)(void* entryDoneContext) = nullptr;
     // Called when the scan starts on an entry whose header and name were read, with the name as
     // the log shows it (the wizard's progress page names the entry in hand).
     void (*entryStarted)(void* context, const char* shownName) = nullptr;
@@ -69,6 +75,7 @@ enum class RunResult {
     kCompleted,     // central directory and end record written
     kCancelled,     // stopped on cancelRequested: no directory; the output is to be deleted
     kOutputFailed,  // a write to the output came up short: the output is not a valid archive
+    kNoEntries,     // the scan found no Zip entry: nothing is written, an earlier output stays
 };
 
 struct EntryPipeline;
@@ -99,7 +106,9 @@ struct SalvageRun {
     CentralDirectory directory;
     // The directory the end record points to, read before the scan (directory_ahead.h).
     CentralDirectory directoryAhead;
-    bool nameIsUtf8 = false;  // the entry being salvaged has a UTF-8 name
+    // Where the local headers the scan took lay (kept only when directoryAhead has records), so
+    // that the entries it lists and the scan missed are known at the end.
+    std::vector<int64_t> headersSeen;
     // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
     // beside it (entry_pipeline.h); 0 asks for one per processor.
     int threads = 1;
@@ -167,7 +176,7 @@ using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 // The whole scan, entry by entry, then the central directory, end record and summary (into
 // run.output, which must be set: kOutputFailed otherwise). A
 // completed run commits the output (a failed commit is kOutputFailed); a cancelled or failed
-// one discards it.
+// one discards it, and so does one that found no entry (kNoEntries).
 RunResult runSalvage(SalvageRun& run);
 
 // Results of salvageHeaderAt.
@@ -195,13 +204,17 @@ struct EntryOutcome {
     uint32_t recordedCrc = 0;
     // The spans of the decoded bytes that are zeros standing for bytes not decoded.
     UnknownRanges unknown;
+    // No password opened the entry: judgeEntry left it out, to be copied still encrypted (the
+    // reader stands at the start of its data, any encryption header included).
+    bool keepEncrypted = false;
 };
 
 // The first half of an entry between its extra field and the next scan: password, extraction,
 // judging and the log lines about its data. `item.entry` is the entry, `recorded` the sizes its
 // header records. True when the entry is to be written: `item` then holds its decoded bytes,
 // its recovered size and what is still to be checked (sizes and Zip64 are settled in the
-// entry). False when it is left out (the log says why, unless the run was cancelled).
+// entry). False when it is left out (the log says why, unless the run was cancelled) and when
+// no password opened it (outcome.keepEncrypted: nothing is logged or counted yet).
 bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded);
 // The second half on the worker's own: writes the judged entry's local header and re-encodes
 // its bytes into the output, then logs its verdict and sets the header fields. True when the
@@ -224,8 +237,10 @@ void discardTempFile();
 
 // The run's log: a string-table text with its arguments, through the interface.
 void logText(SalvageRun& run, const char* text);
-// The display form of the name of the entry being salvaged (UTF-8 as run.nameIsUtf8 says).
-std::string shownName(SalvageRun& run, const char* rawName);
+// The display form of a name: UTF-8 bytes when `utf8`, OEM code page bytes otherwise.
+std::string shownName(SalvageRun& run, const char* rawName, bool utf8);
+// The display form of an entry's output name, as its header's flag bit 11 says.
+std::string shownName(SalvageRun& run, const SalvagedEntry& entry);
 
 // The output path the first page builds: the archive's folder plus "Salvaged.zip".
 std::string defaultOutputPath(const std::string& archivePath);

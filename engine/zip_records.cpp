@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "engine/entry_names.h"
+
 namespace zipsalvage {
 namespace {
 
@@ -46,14 +48,20 @@ EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t
 }
 
 bool headerIsPlausible(const LocalHeader& header, const uint8_t* name, size_t nameLength) {
-    if (nameLength == 0) return false;
+    const bool listed = methodIsListed(headerField16(header, kLocalMethod));
+    // An empty name is a writer's (a stream with no name): taken where the method is real.
+    if (nameLength == 0) return listed;
     if (nameLength <= static_cast<size_t>(kShortNameLength)) return true;
-    bool anyControl = false;
+    bool anyZero = false;
+    bool anyOtherControl = false;
     for (size_t index = 0; index < nameLength; ++index) {
-        if (name[index] == 0) return false;
-        anyControl = anyControl || isControlByte(name[index]);
+        anyZero = anyZero || name[index] == 0;
+        anyOtherControl = anyOtherControl || (name[index] != 0 && isControlByte(name[index]));
     }
-    return !anyControl || methodIsListed(headerField16(header, kLocalMethod));
+    // A zero byte is taken only in a name that otherwise reads like one: random bytes after a
+    // false signature (a program's code, say) hold control characters or are no UTF-8.
+    if (anyZero) return listed && !anyOtherControl && isValidUtf8(name, nameLength);
+    return !anyOtherControl || listed;
 }
 
 bool nameLooksReal(const uint8_t* name, size_t nameLength) {

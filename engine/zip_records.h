@@ -74,8 +74,10 @@ EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t
 bool methodIsListed(uint16_t method);
 
 // True when a candidate header found by its signature may be taken for an entry. Names of
-// 1..kShortNameLength bytes pass on their length; a longer name passes when it holds no zero
-// byte and either the method is one APPNOTE 4.4.5 lists or no name byte is a control character.
+// 1..kShortNameLength bytes pass on their length; an empty or longer name passes when the
+// method is one APPNOTE 4.4.5 lists, and a longer one also when no name byte is a control
+// character; a longer name holding a zero byte passes only with a listed method and no other
+// control character.
 bool headerIsPlausible(const LocalHeader& header, const uint8_t* name, size_t nameLength);
 // True when a rejected candidate's name still reads like one: no control characters apart from
 // zero bytes (a name damaged by a few zeroed bytes). Such a rejection is worth a log line.

@@ -200,11 +200,14 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         }
         // Stored and deflated data is written fresh: unencrypted, sizes in the header, only the
         // UTF-8 name flag (bit 11). Other methods are copied with their own flags, but never
-        // with a data descriptor behind them (bit 3).
-        bool reencoded = method == 0 || method == 8;
+        // with a data descriptor behind them (bit 3); an entry no password opened is copied
+        // still encrypted (bit 0) with all of its flags, a signed descriptor behind it where
+        // bit 3 is set.
+        const bool keptEncrypted = (flags & 0x0001u) != 0;
+        bool reencoded = (method == 0 || method == 8) && !keptEncrypted;
         if (reencoded ? get16(local + 4) != (localMarked != 0 ? 45u : 20u) : get16(local + 4) < 20)
             return entryProblem("version needed", index);
-        if ((flags & (reencoded ? ~0x0800u : 0x0008u)) != 0)
+        if ((flags & (reencoded ? ~0x0800u : keptEncrypted ? 0u : 0x0008u)) != 0)
             return entryProblem("general purpose flags", index);
         size_t dataAt = localAt + kLocalSize + nameLength + localExtraLength;
         if (dataAt + compressedSize > directoryStart) {
@@ -214,7 +217,9 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         CheckedEntry entry;
         entry.name.assign(reinterpret_cast<const char*>(local + kLocalSize), nameLength);
         entry.method = static_cast<uint16_t>(method);
-        if (method == 0) {
+        if (!reencoded) {
+            entry.content.assign(data, data + compressedSize);  // copied as it was
+        } else if (method == 0) {
             if (compressedSize != uncompressedSize)
                 return entryProblem("stored sizes differ", index);
             entry.content.assign(data, data + compressedSize);
@@ -237,6 +242,15 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         }
         if (entries != nullptr) entries->push_back(std::move(entry));
         nextLocal = dataAt + compressedSize;
+        if (keptEncrypted && (flags & 0x0008u) != 0) {
+            size_t descriptorLength = localMarked != 0 ? 24 : 16;
+            if (nextLocal + descriptorLength > directoryStart ||
+                get32(archive + nextLocal) != 0x08074B50u ||
+                get32(archive + nextLocal + 4) != crc) {
+                return entryProblem("no data descriptor behind an encrypted copy", index);
+            }
+            nextLocal += descriptorLength;
+        }
         central += kCentralSize + nameLength + centralExtraLength + commentLength;
     }
     if (nextLocal != directoryStart) return "bytes between the last entry and the directory";

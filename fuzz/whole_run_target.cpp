@@ -129,6 +129,12 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     ReportCounts reports;
     RunResult result = salvageOnce(archivePath, outputPath, 1, counts, reports, run);
 
+    // An input holding no entry writes nothing.
+    if (result == RunResult::kNoEntries) {
+        FUZZ_CHECK(run.filesFound == 0 && reports.reports == 0, "entries found, yet none");
+        FUZZ_CHECK(!fileExists(outputPath.c_str()), "an output left for no entry");
+        return 0;
+    }
     FUZZ_CHECK(result == RunResult::kCompleted, "run did not complete on a healthy disk");
     FUZZ_CHECK(!hasWriteFailed(run.flags), "a write failed on a healthy disk");
     std::vector<uint8_t> output = readBytes(outputPath);
@@ -146,18 +152,20 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     // Left out only for a reason the summary counts: no password, or a copy whose data is cut
     // short or has no known size (counted unrecoverable or partial).
     const uint64_t* leftOut = reports.leftOut;
-    FUZZ_CHECK(
-        leftOut[static_cast<size_t>(EntryVerdict::kUndecryptable)] == run.undecryptableCount &&
-            leftOut[static_cast<size_t>(EntryVerdict::kWhole)] == 0 &&
-            leftOut[static_cast<size_t>(EntryVerdict::kNotWritten)] == 0,
-        "an entry was left out for no counted reason");
+    // Undecryptable entries are copied still encrypted, or left out when the copy fails.
+    const uint64_t undecryptableLeftOut =
+        leftOut[static_cast<size_t>(EntryVerdict::kUndecryptable)];
+    FUZZ_CHECK(undecryptableLeftOut <= run.undecryptableCount &&
+                   leftOut[static_cast<size_t>(EntryVerdict::kWhole)] == 0 &&
+                   leftOut[static_cast<size_t>(EntryVerdict::kNotWritten)] == 0,
+               "an entry was left out for no counted reason");
     uint64_t copiesLeftOut = leftOut[static_cast<size_t>(EntryVerdict::kUnrecoverable)] +
                              leftOut[static_cast<size_t>(EntryVerdict::kPartial)];
-    FUZZ_CHECK(written == run.filesFound - run.undecryptableCount - copiesLeftOut,
+    FUZZ_CHECK(written == run.filesFound - undecryptableLeftOut - copiesLeftOut,
                "entries written differ from entries found less those skipped");
     // Copies kept as they were are not whole either: nothing checked them.
-    uint64_t damaged =
-        run.unrecoverableCount + run.partialCount - copiesLeftOut + run.notCheckedCount;
+    uint64_t damaged = run.unrecoverableCount + run.partialCount - copiesLeftOut +
+                       run.notCheckedCount + run.undecryptableCount - undecryptableLeftOut;
     FUZZ_CHECK(counts.wholeLines == written - damaged && reports.writtenWhole == written - damaged,
                "an entry reported whole is counted damaged");
     std::string tempFolder = runTempFolder();

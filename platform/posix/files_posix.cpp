@@ -30,14 +30,20 @@ int descriptorOf(FileHandle file) { return static_cast<int>(file); }
 }  // namespace
 
 FileHandle openExistingForRead(const char* path) {
-    int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come; the archive
+    // must be a file that can be read twice, so a FIFO is refused once open (isSeekable).
+    int descriptor = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor >= 0) {
         struct stat info {};
-        // A folder opens read-only on POSIX; Win32 refuses it, and so do we.
+        // A folder opens read-only on POSIX; Win32 refuses it, and so do we, saying why.
         if (::fstat(descriptor, &info) != 0 || S_ISDIR(info.st_mode)) {
+            int reason = S_ISDIR(info.st_mode) ? EISDIR : errno;
             ::close(descriptor);
+            errno = reason;
             return kInvalidFile;
         }
+        int statusFlags = ::fcntl(descriptor, F_GETFL);
+        if (statusFlags >= 0) ::fcntl(descriptor, F_SETFL, statusFlags & ~O_NONBLOCK);
     }
     return opened(descriptor, path);
 }

@@ -106,9 +106,10 @@ bool createTaskOutput(SalvageRun& run, const ConsoleOptions& options, const Salv
     return createOutput(run, task.outputPath.c_str());
 }
 
-// The run from its worker's start to its verdict; the output is in place when it returns
-// kExitWhole or kExitDamaged.
-int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
+// The run from its worker's start to its verdict; `stored` says whether the output is in place
+// (kExitDamaged also ends a run that found no entry and wrote nothing).
+int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui, bool& stored) {
+    stored = false;
     ui.started = std::chrono::steady_clock::now();
     // The run is the worker's until it is joined; meanwhile this thread and the signal
     // handlers touch only its flags.
@@ -121,6 +122,13 @@ int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
     releasePromptTerminal(*session.terminal);
     keepRememberedPasswords(session, run);
 
+    // A report that could not take a line stopped the run: nothing was replaced.
+    if (session.report->failed) {
+        closeRunFiles(run);
+        std::lock_guard<std::mutex> guard(ui.outputLock);
+        clearProgress(ui);
+        return kExitWriteFailed;
+    }
     // A signal after the output was put in place does not undo a completed run.
     if (job.result == RunResult::kCancelled) return cancelled(run, ui);
     closeRunFiles(run);
@@ -129,6 +137,14 @@ int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui) {
         clearProgress(ui);
     }
     if (job.result == RunResult::kOutputFailed) return kExitWriteFailed;
+    if (job.result == RunResult::kNoEntries) {
+        char line[8192];
+        formatText(line, sizeof line, loadText(kTextNoZipEntries), run.archivePath.c_str());
+        std::fprintf(ui.log, "%s\n", line);
+        std::fflush(ui.log);
+        return kExitDamaged;
+    }
+    stored = true;
     bool whole = run.filesFound > 0 && entriesWritten(run) == run.filesFound &&
                  run.unrecoverableCount == 0 && run.partialCount == 0 &&
                  run.undecryptableCount == 0 && run.systemErrorCount == 0 &&
@@ -167,6 +183,7 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
         attachEntryReport(report, run);
     }
     ReportSummary summary{task.archivePath, "", kExitNoRun};
+    bool stored = false;
     if (!createTaskOutput(run, options, task)) {
         hintWhenArchiveIsTheOutput(run, task);
         summary.exitStatus = isCancelled(run.flags) ? stoppedStatus() : kExitNoRun;
@@ -174,9 +191,9 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
         summary.exitStatus = cancelled(run, ui);
     } else {
         ui.outputPath = run.outputPath;
-        summary.exitStatus = runToVerdict(session, run, ui);
+        summary.exitStatus = runToVerdict(session, run, ui, stored);
     }
-    if (summary.exitStatus == kExitWhole || summary.exitStatus == kExitDamaged) {
+    if (stored) {
         char line[8192];
         if (options.testOnly) {
             formatText(line, sizeof line, textOf(kTextTestNothingWritten));

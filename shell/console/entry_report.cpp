@@ -1,7 +1,11 @@
 // The per-entry report: JSON lines, written as each entry's verdict is known.
 #include "shell/console/entry_report.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 
@@ -48,6 +52,12 @@ std::string jsonString(const std::string& text) {
         }
     }
     return quoted + "\"";
+}
+
+mode_t currentUmask() {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
 }
 
 void showReportError(const EntryReportFile& report, const std::string& reason) {
@@ -107,13 +117,27 @@ void writeEntryLine(void* context, const EntryReport& entry) {
     auto& report = *static_cast<EntryReportFile*>(context);
     countVerdict(report.tally, entry.verdict);
     if (report.file == nullptr || report.failed) return;
-    writeLine(report, entryReportLine(entry, shownName(*report.run, entry.rawName)) + "\n");
+    writeLine(
+        report,
+        entryReportLine(entry, shownName(*report.run, entry.rawName, entry.nameIsUtf8)) + "\n");
+    // A full disk stops the run at once: going on would only salvage into a run that fails.
+    if (report.failed) requestCancel(report.run->flags);
+}
+
+// Before the output is put in place: every line so far must have reached the file.
+bool reportWritten(void* context) {
+    auto& report = *static_cast<EntryReportFile*>(context);
+    if (report.file != nullptr && !report.failed && std::fflush(report.file) != 0) {
+        noteFailure(report, errno);
+    }
+    return checkReport(report);
 }
 
 }  // namespace
 
 EntryReportFile::~EntryReportFile() {
     if (file != nullptr && !toStandardOutput) std::fclose(file);
+    if (!partialPath.empty()) ::unlink(partialPath.c_str());
 }
 
 std::string entryReportLine(const EntryReport& entry, const std::string& shownName) {
@@ -175,11 +199,24 @@ bool openEntryReport(EntryReportFile& report, const std::string& path,
             return false;
         }
     }
-    report.file = std::fopen(path.c_str(), "w");
-    if (report.file == nullptr) {
+    // Written beside its final name and renamed at the end, as the output is, so that a run
+    // that does not take place or is cancelled leaves an earlier report as it was.
+    std::string partial = path + ".partial-XXXXXX";
+    int descriptor = ::mkstemp(partial.data());
+    if (descriptor < 0) {
         showReportError(report, std::generic_category().message(errno));
         return false;
     }
+    ::fchmod(descriptor, 0666 & ~currentUmask());
+    report.file = ::fdopen(descriptor, "w");
+    if (report.file == nullptr) {
+        int reason = errno;
+        ::close(descriptor);
+        ::unlink(partial.c_str());
+        showReportError(report, std::generic_category().message(reason));
+        return false;
+    }
+    report.partialPath = partial;
     return true;
 }
 
@@ -188,6 +225,7 @@ void attachEntryReport(EntryReportFile& report, SalvageRun& run) {
     report.tally = ReportTally{};
     run.ui.entryDone = writeEntryLine;
     run.ui.entryDoneContext = &report;
+    run.ui.beforeCommit = reportWritten;
 }
 
 bool writeReportSummary(EntryReportFile& report, const ReportSummary& summary) {
@@ -198,11 +236,18 @@ bool writeReportSummary(EntryReportFile& report, const ReportSummary& summary) {
     return checkReport(report);
 }
 
-bool closeEntryReport(EntryReportFile& report) {
+bool closeEntryReport(EntryReportFile& report, bool commit) {
     if (report.file == nullptr) return true;
     if (std::fflush(report.file) != 0) noteFailure(report, errno);
     if (!report.toStandardOutput && std::fclose(report.file) != 0) noteFailure(report, errno);
     report.file = nullptr;
+    if (report.partialPath.empty()) return checkReport(report);
+    if (commit && !report.failed &&
+        std::rename(report.partialPath.c_str(), report.path.c_str()) != 0) {
+        noteFailure(report, errno);
+    }
+    if (!commit || report.failed) ::unlink(report.partialPath.c_str());
+    report.partialPath.clear();
     return checkReport(report);
 }
 

@@ -24,6 +24,7 @@ struct ReportTally {
 struct EntryReportFile {
     std::FILE* file = nullptr;
     std::string path;
+    std::string partialPath;        // where the lines go until closeEntryReport puts them in place
     bool toStandardOutput = false;  // "-": the file is stdout, flushed but never closed
     SalvageRun* run = nullptr;      // for the display form of names
     ReportTally tally;              // of the run attached last
@@ -43,7 +44,8 @@ struct ReportSummary {
     int exitStatus = 0;   // the archive's own
 };
 
-// Creates (or empties) the report file, or takes standard output for kReportToStandardOutput.
+// Creates the report under a partial name beside `path` (an existing report is untouched until
+// closeEntryReport), or takes standard output for kReportToStandardOutput.
 // Refuses a path that names one of `archives` (by any name or link): they are only ever read.
 // Shows the reason and returns false when it cannot be written.
 bool openEntryReport(EntryReportFile& report, const std::string& path,
@@ -53,9 +55,10 @@ void attachEntryReport(EntryReportFile& report, SalvageRun& run);
 // Writes the summary line of the run attached last and flushes the report; false (with a
 // message) when the report could not take it or an earlier line.
 bool writeReportSummary(EntryReportFile& report, const ReportSummary& summary);
-// Flushes and closes the report; false (with a message) when a line could not be written. An
-// unopened report is fine.
-bool closeEntryReport(EntryReportFile& report);
+// Flushes and closes the report and, with `commit`, renames it over its final name; without, or
+// when a line could not be written (false, with the system's reason), the partial file is
+// removed and an earlier report stays. An unopened report is fine.
+bool closeEntryReport(EntryReportFile& report, bool commit);
 
 // One report line, without its line end: {"name":...,"method":8,...,"verdict":"whole"}.
 std::string entryReportLine(const EntryReport& entry, const std::string& shownName);

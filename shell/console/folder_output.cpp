@@ -166,9 +166,13 @@ bool FolderOutput::makeFolders(const std::string& relative, size_t count) {
 }
 
 OutputStep FolderOutput::beginEntry(SalvagedEntry& entry) {
-    std::string shown = shownName(run_, entry.name);
+    std::string shown = shownName(run_, entry);
     if (keepsMethodAsIs(entry)) {
         return leaveOut(kTextNotDecodedForFolder, shown);
+    }
+    // An entry no password opened comes as it lies: only an archive can keep it encrypted.
+    if ((headerField16(entry.header, kLocalFlags) & kFlagEncrypted) != 0) {
+        return leaveOut(kTextEncryptedForFolder, shown);
     }
     entryIsFolder_ = !shown.empty() && (shown.back() == '/' || shown.back() == '\\');
     relativePath_ = pathInsideFolder(shown);

@@ -74,6 +74,7 @@ int salvageArchives(const ConsoleOptions& options, PromptTerminal& terminal) {
         return kExitNoRun;
     }
     int worst = kExitWhole;
+    bool anyRun = false;  // the report is put in place only when some run took place
     BatchTally tally;
     std::vector<std::string> writtenOutputs;  // of this call's archives so far, and whose
     std::vector<std::string> writtenFor;
@@ -104,11 +105,14 @@ int salvageArchives(const ConsoleOptions& options, PromptTerminal& terminal) {
             }
         }
         worst = std::max(worst, status);
+        anyRun =
+            anyRun || status == kExitWhole || status == kExitDamaged || status == kExitWriteFailed;
         // A stop signal ends the call: the archives after this one are not begun.
         if (status >= kExitSignalBase) break;
         countArchive(tally, status);
     }
-    if (!closeEntryReport(report)) worst = std::max(worst, static_cast<int>(kExitWriteFailed));
+    if (!closeEntryReport(report, anyRun && worst < kExitSignalBase))
+        worst = std::max(worst, static_cast<int>(kExitWriteFailed));
     if (several && worst < kExitSignalBase) printClosingLine(log, tally, false);
     return worst;
 }

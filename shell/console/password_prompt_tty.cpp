@@ -111,7 +111,7 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
     if (terminal < 0) {
         // A password that passed the entry's check but whose bytes failed its CRC-32 is proven
         // wrong only in that the data is damaged: the entry is kept with those bytes, so the
-        // hint that such entries are skipped would be false.
+        // hint that such entries are kept encrypted would be false.
         bool onePassed = request.provenWrong != nullptr && !request.provenWrong->empty();
         if (!context.toldNoTerminal && !onePassed) {
             std::fprintf(stderr, "zipsalvage: %s\n",

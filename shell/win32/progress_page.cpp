@@ -90,17 +90,10 @@ RunEnding endingOf(const ShellState& state) {
             return RunEnding::kStopped;
         case RunResult::kOutputFailed:
             return RunEnding::kWriteFailed;
+        case RunResult::kNoEntries:
+            return RunEnding::kNoZipData;
         default:
-            return state.run->filesFound == 0 ? RunEnding::kNoZipData : RunEnding::kStored;
-    }
-}
-
-// A run that found no entry leaves no output: one it wrote all the same (an archive holding
-// nothing) is removed, but never a file that had the output's name before the run.
-void removeEmptyOutput(const ShellState& state) {
-    const std::string& output = state.run->outputPath;
-    if (!state.outputExisted && pathKind(output.c_str()) == PathKind::kRegularFile) {
-        deleteFile(output.c_str());
+            return RunEnding::kStored;
     }
 }
 
@@ -118,7 +111,6 @@ void showRunEnded(HWND page, ShellState& state) {
             text = formattedText(kTextStoredIn, run.outputPath);
             break;
         case RunEnding::kNoZipData:
-            removeEmptyOutput(state);
             titleId = kTextNoZipData;
             text = formattedText(kTextNoZipEntries, run.archivePath);
             break;

@@ -102,7 +102,6 @@ bool prepareRunFiles(HWND page, ShellState& state) {
         closeRunFiles(run);
         return false;
     }
-    state.outputExisted = pathKind(run.outputPath.c_str()) != PathKind::kMissing;
     if (!createOutput(run, run.outputPath.c_str())) {
         closeRunFiles(run);
         return false;

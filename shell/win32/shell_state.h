@@ -84,9 +84,6 @@ struct ShellState {
     // Set when WM_SALVAGE_DONE has been handled: from then on a close of the sheet is no
     // cancel, and the finished output is kept.
     bool runFinished = false;
-    // A file of the output's name was there before the run: a run that wrote nothing must
-    // leave it alone.
-    bool outputExisted = false;
     RunProgress progress;
 
     ShellState() = default;

@@ -49,18 +49,21 @@ std::vector<ListedEntry> salvaged(RunBench& bench, const Bytes& archive) {
     return bench.entries();
 }
 
-TEST(KeptExtraFields, DescriptiveFieldsSurviveInBothHeadersAndTheRestIsDropped) {
+TEST(KeptExtraFields, DescriptiveAndUnknownFieldsSurviveInBothHeadersZip64IsRebuilt) {
     TestEntry entry{"described.txt", text("with its times and owner")};
     Bytes zip64 = field(0x0001, Bytes(16, 0));
     Bytes secondTimestamp = field(0x5455, {1, 9, 9, 9, 9});
+    Bytes unknown = field(0x1234, {1, 2});
+    Bytes jarMarker = field(0xCAFE, {});  // Java's jar: an empty field on the first entry
     entry.extra =
-        concat({kTimestampLocal, field(0x1234, {1, 2}), kUnixIds, zip64, kNtfs, secondTimestamp});
+        concat({jarMarker, kTimestampLocal, unknown, kUnixIds, zip64, kNtfs, secondTimestamp});
     RunBench bench;
     auto listed = salvaged(bench, testing::localRecord(entry));
     ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].localExtra, concat({kTimestampLocal, kUnixIds, kNtfs}));
+    EXPECT_EQ(listed[0].localExtra, concat({jarMarker, kTimestampLocal, unknown, kUnixIds, kNtfs}));
     // The central timestamp carries the mod time only, as Info-ZIP's readers expect.
-    EXPECT_EQ(listed[0].centralExtra, concat({kTimestampCentral, kUnixIds, kNtfs}));
+    EXPECT_EQ(listed[0].centralExtra,
+              concat({jarMarker, kTimestampCentral, unknown, kUnixIds, kNtfs}));
     EXPECT_EQ(listed[0].content, entry.data);
 }
 

@@ -32,11 +32,11 @@ RunBench::RunBench() {
     run.ui.entryDoneContext = this;
     run.ui.entryDone = [](void* context, const EntryReport& report) {
         static_cast<RunBench*>(context)->reports.push_back(
-            std::string(report.rawName) + " method " + std::to_string(report.method) + " size " +
-            std::to_string(report.recordedSize) + " crc " + std::to_string(report.recordedCrc32) +
-            " recovered " + std::to_string(report.recoveredBytes) + " written " +
-            std::to_string(report.written) + " verdict " +
-            std::to_string(static_cast<int>(report.verdict)));
+            std::string(report.rawName) + (report.nameIsUtf8 ? " utf8" : "") + " method " +
+            std::to_string(report.method) + " size " + std::to_string(report.recordedSize) +
+            " crc " + std::to_string(report.recordedCrc32) + " recovered " +
+            std::to_string(report.recoveredBytes) + " written " + std::to_string(report.written) +
+            " verdict " + std::to_string(static_cast<int>(report.verdict)));
     };
 }
 

@@ -32,17 +32,18 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
-TEST(SalvageRun, GarbageOnlyGivesAnEmptyArchiveAndTheShortLog) {
-    RunBench bench;
-    ASSERT_TRUE(bench.salvage(testing::makeRandom(5000, 1)));
-    std::vector<std::string> expected{"Beginning salvage operations...",
-                                      "No files found in archive.", " ", "Salvage attempt complete",
-                                      "  0 files found"};
-    EXPECT_EQ(bench.log, expected);
-    Bytes output = bench.output();
-    ASSERT_EQ(output.size(), 22u);
-    EXPECT_EQ(output[0], 0x50);
-    EXPECT_EQ(output[3], 0x06);
+TEST(SalvageRun, InputsWithoutEntriesWriteNothingAndSaySo) {
+    // Random bytes, an empty file, and bytes with a signature whose header is cut short.
+    for (const Bytes& archive :
+         {testing::makeRandom(5000, 1), Bytes{}, Bytes{0x50, 0x4B, 0x03, 0x04, 0x14, 0x00}}) {
+        RunBench bench;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_EQ(bench.result, RunResult::kNoEntries);
+        EXPECT_TRUE(bench.logHas("No files found in archive."));
+        EXPECT_FALSE(bench.logHas("Salvage attempt complete"));
+        struct stat info {};
+        EXPECT_NE(::stat(bench.outputPath().c_str(), &info), 0) << "no output is left";
+    }
 }
 
 TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
@@ -63,6 +64,62 @@ TEST(SalvageRun, IntactStoredEntriesComeOutInOrder) {
         EXPECT_EQ(listed[index].modTime, entries[index].modTime);
         EXPECT_EQ(listed[index].modDate, entries[index].modDate);
     }
+}
+
+TEST(SalvageRun, EveryEntryGetsANameOfItsOwn) {
+    // No name at all; names that differ only behind a zero byte, which readers end names at.
+    std::vector<TestEntry> entries{{"", text("nameless")},
+                                   {std::string("same/a\0one", 10), text("first")},
+                                   {std::string("same/a\0two", 10), text("second")}};
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(testing::buildArchive(entries)));
+    EXPECT_TRUE(bench.logHas("    unnamed-at-0: size = 8:  OK"));
+    EXPECT_TRUE(bench.logHas("    same/a%00one: size = 5:  OK"));
+    EXPECT_TRUE(bench.logHas("    same/a%00two: size = 6:  OK"));
+    EXPECT_EQ(bench.reports.size(), 3u);
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[0].name, "unnamed-at-0");
+    EXPECT_EQ(listed[1].name, "same/a%00one");
+    EXPECT_EQ(listed[2].name, "same/a%00two");
+    EXPECT_EQ(listed[2].content, text("second"));
+}
+
+TEST(SalvageRun, AnEntryWhoseLocalHeaderIsDestroyedComesFromTheDirectory) {
+    Bytes book = testing::makeText(5000, 7);
+    TestEntry deflated{"book.txt", testing::zlibDeflate(book, 6)};
+    deflated.method = 8;
+    deflated.uncompressedSize = static_cast<int64_t>(book.size());
+    deflated.crc32 = testing::crc32Of(book);
+    std::vector<TestEntry> entries{{"first.txt", text("first")},
+                                   deflated,
+                                   {"gone.txt", testing::makeText(800, 8)},
+                                   {"last.txt", text("last")}};
+    Bytes archive = testing::buildArchive(entries);
+    size_t bookAt = testing::localRecord(entries[0]).size();
+    size_t goneAt = bookAt + testing::localRecord(entries[1]).size();
+    // Both local headers zeroed, and the second entry's data overwritten as well.
+    std::fill(archive.begin() + static_cast<long>(bookAt),
+              archive.begin() + static_cast<long>(bookAt) + 30, uint8_t{0});
+    std::fill(archive.begin() + static_cast<long>(goneAt),
+              archive.begin() + static_cast<long>(goneAt) + 30 + 8 + 100, uint8_t{0});
+    RunBench bench;
+    ASSERT_TRUE(bench.salvage(archive));
+    EXPECT_TRUE(bench.logHas(
+        "WARNING: The local header of book.txt was damaged: recovered from the central directory"));
+    EXPECT_TRUE(bench.logHas("    book.txt: size = 5000:  OK"));
+    EXPECT_TRUE(
+        bench.logHas("ERROR (SKIPPING FILE): The local header of gone.txt is destroyed, "
+                     "and the data the central directory gives for it is not whole"));
+    EXPECT_TRUE(bench.logHas("  4 files found"));
+    EXPECT_TRUE(bench.logHas("  1 unrecoverable files"));
+    ASSERT_EQ(bench.reports.size(), 4u);
+    EXPECT_EQ(bench.reports[3].rfind("gone.txt method 0 size 800 ", 0), 0u) << bench.reports[3];
+    auto listed = bench.entries();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[2].name, "book.txt");
+    EXPECT_EQ(listed[2].content, book);
+    EXPECT_EQ(listed[2].modTime, deflated.modTime);
 }
 
 TEST(SalvageRun, SignatureStateMachineRestartsOnEveryP) {
@@ -103,12 +160,12 @@ TEST(SalvageRun, DataEndingInsideAHeaderOrANameEndsTheRunCleanly) {
     Bytes insideName(record.begin(), record.begin() + 35);
     RunBench header;
     ASSERT_TRUE(header.salvage(insideHeader));
-    EXPECT_EQ(header.output().size(), 22u);
+    EXPECT_EQ(header.result, RunResult::kNoEntries);
     EXPECT_FALSE(header.logHas("Premature end-of-file found"));
     RunBench name;
     ASSERT_TRUE(name.salvage(insideName));
     EXPECT_TRUE(name.logHas("Premature end-of-file found"));
-    EXPECT_EQ(name.output().size(), 22u);
+    EXPECT_EQ(name.result, RunResult::kNoEntries);
 }
 
 TEST(SalvageRun, DataDescriptorBetweenEntriesIsPassedOver) {
@@ -122,7 +179,7 @@ TEST(SalvageRun, DataDescriptorBetweenEntriesIsPassedOver) {
 
 TEST(SalvageRun, HeadersAreRewrittenCleanly) {
     TestEntry withExtra{"extra.txt", text("data with an extra field")};
-    withExtra.extra = Bytes{0x34, 0x12, 5, 0, 1, 2, 3, 4, 5};  // a field no reader needs
+    withExtra.extra = Bytes{0x34, 0x12, 5, 0, 1, 2, 3, 4, 5};  // a field this program does not read
     withExtra.flags = 0x0002;
     TestEntry folder{"folder/", {}};
     TestEntry notFolder{"empty-file", {}};
@@ -132,7 +189,7 @@ TEST(SalvageRun, HeadersAreRewrittenCleanly) {
         bench.salvage(testing::buildArchive({withExtra, folder, notFolder, folderWithData})));
     auto listed = bench.entries();
     ASSERT_EQ(listed.size(), 4u);
-    EXPECT_EQ(listed[0].extraLength, 0);
+    EXPECT_EQ(listed[0].centralExtra, withExtra.extra) << "kept as it was";
     EXPECT_EQ(listed[0].flags, 0);
     EXPECT_EQ(listed[0].content, withExtra.data);
     EXPECT_EQ(listed[1].externalAttributes, 0x10u);
@@ -301,17 +358,26 @@ TEST(SalvageRun, ASizeTooLargeSwallowsNothingThatFollows) {
     }
 }
 
-TEST(SalvageRun, SkippedEncryptedEntryIsCountedAndTheScanGoesOn) {
+TEST(SalvageRun, SkippedEncryptedEntryIsKeptEncryptedCountedAndTheScanGoesOn) {
     TestEntry locked{"locked.txt", testing::makeRandom(400, 10)};
     locked.flags = 1;
+    locked.crc32 = 0x0BADF00D;
     TestEntry open{"open.txt", text("plain")};
     RunBench bench;  // no password dialog: every new password is a skip
     ASSERT_TRUE(bench.salvage(testing::buildArchive({locked, open})));
-    EXPECT_TRUE(bench.logHas("ERROR (SKIPPING FILE): Cannot decrypt locked.txt"));
+    EXPECT_TRUE(
+        bench.logHas("WARNING: No password decrypts locked.txt: kept encrypted as it was "
+                     "(compression method 0)"));
     EXPECT_TRUE(bench.logHas("  1 undecryptable files"));
+    ASSERT_EQ(bench.reports.size(), 2u);
+    EXPECT_EQ(bench.reports[0], "locked.txt method 0 size 400 crc " + std::to_string(0x0BADF00Du) +
+                                    " recovered 400 written 1 verdict 3");
     auto listed = bench.entries();
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].name, "open.txt");
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].flags, 1);
+    EXPECT_EQ(listed[0].crc32, 0x0BADF00Du);
+    EXPECT_EQ(listed[0].data, locked.data);
+    EXPECT_EQ(listed[1].name, "open.txt");
 }
 
 TEST(SalvageRun, NoTempFileLeftAndProgressReachesTheEnd) {

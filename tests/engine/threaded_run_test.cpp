@@ -3,6 +3,7 @@
 // and a cancel in the middle leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -54,6 +55,20 @@ Bytes mixedArchive() {
         kept.method = 97;  // WavPack: not decoded
         entries.push_back(kept);
         entries.push_back(encryptedEntry("secret" + tag, testing::makeText(5000, round + 30)));
+        // Names flagged UTF-8 (bit 11) beside names in the old code page: each report names
+        // its own entry's encoding, whichever entry the scan is at when it goes out.
+        TestEntry flagged{
+            "Pr\xC3\xBC"
+            "fung" +
+                tag,
+            testing::makeText(6000, round + 40)};
+        flagged.flags = 0x0800;
+        entries.push_back(flagged);
+        entries.push_back(
+            {"Pr\x81"
+             "fung" +
+                 tag,
+             testing::makeText(6000, round + 60)});
         if (round == 2) {
             TestEntry lying{"lying-size", testing::makeText(4000, 77)};
             lying.compressedSize = 9000;  // claims the next entries' bytes as its own
@@ -133,6 +148,12 @@ TEST(ThreadedRun, TheOutputLogAndReportsAreThoseOfOneThread) {
         ASSERT_EQ(one.result, RunResult::kCompleted);
         EXPECT_EQ(one.encodedOnThreads, 0u);
         EXPECT_GT(one.counts[2], 3u) << "the archive has damaged entries";
+        EXPECT_NE(std::find(one.reports.begin(), one.reports.end(),
+                            "Pr\xC3\xBC"
+                            "fung0 utf8 method 0 size 6000 crc " +
+                                std::to_string(testing::crc32Of(testing::makeText(6000, 40))) +
+                                " recovered 6000 written 1 verdict 0"),
+                  one.reports.end());
         for (int threads : {2, 5}) {
             RunRecord many = salvageWith(archive, threads, prompt);
             EXPECT_GT(many.encodedOnThreads, 20u) << "entries were re-encoded on threads";

@@ -136,7 +136,8 @@ std::map<std::string, SalvagedFile> readSalvaged(const std::string& zipPath) {
         "import sys, zipfile\n"
         "with zipfile.ZipFile(sys.argv[1]) as z:\n"
         "    for i in z.infolist():\n"
-        "        print(i.filename, i.flag_bits, i.CRC, z.read(i).hex() or '-')\n";
+        "        data = b'' if i.flag_bits & 1 else z.read(i)\n"
+        "        print(i.filename, i.flag_bits, i.CRC, data.hex() or '-')\n";
     std::string listing;
     std::map<std::string, SalvagedFile> files;
     if (runCommand("python3 -c " + shellQuote(kLister) + " " + shellQuote(zipPath), &listing,

@@ -45,6 +45,7 @@ bool passesCheck(const EntryCheck& entry, const std::string& password);
 std::string findFalsePassword(const EntryCheck& entry, const std::string& right);
 
 // A salvaged archive as Python's zipfile reads it (an outside oracle).
+// The entries of a salvaged archive; those still encrypted list no data.
 struct SalvagedFile {
     int flags = -1;
     uint32_t recordedCrc = 0;

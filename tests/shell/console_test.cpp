@@ -196,12 +196,29 @@ TEST(Console, UsageAndRefusals) {
     EXPECT_TRUE(contains(missing.output, "File Error: Unable to open missing.zip"))
         << missing.output;
 
+    // A folder says it is one; a FIFO with no writer is refused at once, never waited on.
+    runCommand("mkdir " + shellQuote(dir.file("folder.zip")) + " && mkfifo " +
+               shellQuote(dir.file("fifo.zip")));
+    Outcome folder = salvage(dir, "folder.zip");
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_TRUE(contains(folder.output, "Unable to open folder.zip: Is a directory"))
+        << folder.output;
+    Outcome fifo = salvage(dir, "fifo.zip", "timeout 20");
+    EXPECT_EQ(fifo.status, 2) << fifo.output;
+    EXPECT_TRUE(contains(fifo.output, "Unable to open fifo.zip: it cannot be read twice"))
+        << fifo.output;
+    runCommand("rmdir " + shellQuote(dir.file("folder.zip")) + " && rm " +
+               shellQuote(dir.file("fifo.zip")));
+
     Bytes archive = testing::buildArchive({{"a.txt", Bytes{'a'}}});
     testing::writeWholeFile(dir.file("a.zip"), archive);
     testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("old"));
-    Outcome declined = salvage(dir, "a.zip");
+    testing::writeWholeFile(dir.file("r.json"), std::string("earlier report\n"));
+    Outcome declined = salvage(dir, "--report=r.json a.zip");
     EXPECT_EQ(declined.status, 2) << "without a terminal the overwrite question is answered No";
     EXPECT_EQ(testing::readWholeFile(dir.file("Salvaged.zip")), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(testing::readText(dir.file("r.json")), "earlier report\n") << "no run, no report";
+    EXPECT_EQ(testing::folderNames(dir.path).size(), 3u) << "no partial report is left";
     EXPECT_EQ(salvage(dir, "--yes a.zip").status, 0);
 
     // The archive itself, by another name: refused before anything is touched.
@@ -211,12 +228,22 @@ TEST(Console, UsageAndRefusals) {
     EXPECT_TRUE(contains(same.output, "File Error: Unable to create link.zip")) << same.output;
     EXPECT_EQ(testing::readWholeFile(dir.file("a.zip")), archive);
 
-    Outcome garbage = [&] {
-        testing::writeWholeFile(dir.file("garbage.zip"), testing::makeRandom(1000, 4));
-        return salvage(dir, "-y -o g.zip garbage.zip");
-    }();
-    EXPECT_EQ(garbage.status, 1) << "nothing found is not a whole salvage";
-    EXPECT_TRUE(contains(garbage.output, "No files found in archive."));
+    // No Zip entry at all (a picture, a program, an empty file): nothing is written, an
+    // earlier output stays even under -y, and the report's summary names no output.
+    testing::writeWholeFile(dir.file("picture.png"), testing::makeRandom(1000, 4));
+    testing::writeWholeFile(dir.file("empty.zip"), Bytes{});
+    testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("old"));
+    // (A system program: this program's own code holds the signature's bytes as constants.)
+    for (const char* input : {"picture.png", "empty.zip", "/bin/true"}) {
+        Outcome nothing = salvage(dir, std::string("-y --report=r.json ") + shellQuote(input));
+        EXPECT_EQ(nothing.status, 1) << "nothing found is not a whole salvage";
+        EXPECT_TRUE(contains(nothing.output, "No files found in archive.")) << nothing.output;
+        EXPECT_TRUE(contains(nothing.output, "No Zip entries were found in")) << nothing.output;
+        EXPECT_FALSE(contains(nothing.output, "Salvaged data stored in")) << nothing.output;
+        EXPECT_EQ(testing::readWholeFile(dir.file("Salvaged.zip")), Bytes({'o', 'l', 'd'}));
+        EXPECT_TRUE(contains(testing::readText(dir.file("r.json")), "\"output\":null,\"found\":0"))
+            << testing::readText(dir.file("r.json"));
+    }
 }
 
 TEST(Console, NamesAreShownInTheEncodingTheOutputRecords) {
@@ -389,6 +416,41 @@ TEST(ConsoleOptions, QuietKeepsProblemsAndTheSummaryAndTheReportJudgesEachEntry)
         << fields;
     // The last line sums the records up, as the log's summary and the exit status do.
     EXPECT_EQ(fields.rfind("\nd.zip 2 1 1 1\n"), fields.size() - 15) << fields;
+}
+
+// Names flagged UTF-8 beside names in the old code page, while entries wait for the encoder
+// threads: every report shows each name in its own entry's encoding.
+TEST(ConsoleReport, IsByteIdenticalForEveryThreadCount) {
+    TempDir dir;
+    std::vector<testing::TestEntry> entries;
+    for (int round = 0; round < 12; ++round) {
+        std::string tag = std::to_string(round);
+        testing::TestEntry flagged{
+            "Pr\xC3\xBC"
+            "fung-utf8-" +
+                tag,
+            testing::makeText(20000, round)};
+        flagged.flags = 0x0800;
+        entries.push_back(flagged);
+        entries.push_back(
+            {"Pr\x81"
+             "fung-cp437-" +
+                 tag,
+             testing::makeText(20000, round + 50)});
+    }
+    testing::writeWholeFile(dir.file("m.zip"), testing::buildArchive(entries));
+    ASSERT_EQ(salvage(dir, "-qy --threads=1 --report=one.json m.zip").status, 0);
+    ASSERT_EQ(salvage(dir, "-qy --threads=3 --report=three.json m.zip").status, 0);
+    std::string one = testing::readText(dir.file("one.json"));
+    EXPECT_EQ(testing::readText(dir.file("three.json")), one);
+    EXPECT_TRUE(contains(one,
+                         "\"name\":\"Pr\xC3\xBC"
+                         "fung-cp437-11\""))
+        << one;
+    EXPECT_TRUE(contains(one,
+                         "\"name\":\"Pr\xC3\xBC"
+                         "fung-utf8-11\""))
+        << one;
 }
 
 }  // namespace

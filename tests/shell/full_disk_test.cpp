@@ -50,6 +50,21 @@ class FullDisk : public ::testing::Test {
     bool mounted = false;
 };
 
+TEST_F(FullDisk, AFullReportDiskEndsTheRunBeforeAnythingIsReplaced) {
+    testing::writeWholeFile(dir.file("Salvaged.zip"), std::string("earlier"));
+    testing::writeWholeFile(small.file("r.json"), std::string("earlier report\n"));
+    // The mount full to its last byte: the report's first lines do not fit.
+    testing::runCommand("dd if=/dev/zero bs=4096 of=" + testing::shellQuote(small.file("filler")) +
+                        " 2>/dev/null");
+    Outcome run =
+        salvage(dir, "-y --report " + testing::shellQuote(small.file("r.json")) + " a.zip");
+    EXPECT_EQ(run.status, 3) << run.output;
+    EXPECT_TRUE(contains(run.output, "No space left on device")) << run.output;
+    EXPECT_FALSE(contains(run.output, "No such file or directory")) << run.output;
+    EXPECT_EQ(testing::readText(dir.file("Salvaged.zip")), "earlier");
+    EXPECT_EQ(testing::readText(small.file("r.json")), "earlier report\n");
+}
+
 TEST_F(FullDisk, AFullOutputFolderEndsTheRunAndKeepsTheEarlierOutput) {
     testing::writeWholeFile(small.file("Salvaged.zip"), std::string("earlier"));
     Outcome run =

@@ -167,13 +167,15 @@ bool readArchive(const Bytes& archive, std::vector<ListedEntry>& entries, std::s
         entry.localRecord.assign(
             archive.begin() + local,
             archive.begin() + static_cast<long>(dataAt + entry.compressedSize));
-        if (entry.method == 8) {
+        if (entry.method == 8 && (entry.flags & 1) == 0) {
             if (!inflateRaw(entry.data, entry.content))
                 return problem = "deflate data of " + entry.name, false;
         } else {
             entry.content = entry.data;
         }
-        if ((entry.method == 0 || entry.method == 8) && crc32Of(entry.content) != entry.crc32)
+        // Encrypted data (flag bit 0) is listed as it lies, unchecked.
+        if ((entry.flags & 1) == 0 && (entry.method == 0 || entry.method == 8) &&
+            crc32Of(entry.content) != entry.crc32)
             return problem = "CRC-32 of " + entry.name, false;
         entries.push_back(std::move(entry));
     }
