@@ -262,6 +262,14 @@ static int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
     return offset;
 }
 
+// A copy keeps the recorded sizes, so its header can go first. False when the output left the
+// entry out or failed (run.outputFailed says which).
+static bool beginCopiedEntry(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded) {
+    entry.sizes = recorded;
+    entry.zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
+    return beginOutputEntry(run, entry);
+}
+
 // What salvageHeaderAt returns when putting out the queue stopped.
 static int queueStopped(const SalvageRun& run) {
     return run.outputFailed ? kHeaderOutputFailed : kHeaderNotSalvaged;
@@ -374,10 +382,7 @@ int salvageHeaderAt(SalvageRun& run) {
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
         before = countersOf(run);
-        // A copy keeps the recorded sizes, so its header can go first.
-        entry->sizes = recorded;
-        entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
-        if (beginOutputEntry(run, *entry)) {
+        if (beginCopiedEntry(run, *entry, recorded)) {
             salvaged = copyEntryAsIs(run, *entry);
         } else if (!run.outputFailed) {
             ++run.filesFound;  // found, and left out by the output (it said why)
@@ -404,9 +409,7 @@ int salvageHeaderAt(SalvageRun& run) {
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
         before = countersOf(run);
-        entry->sizes = recorded;
-        entry->zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
-        if (beginOutputEntry(run, *entry)) {
+        if (beginCopiedEntry(run, *entry, recorded)) {
             salvaged = copyUndecryptable(run, *entry);
         } else if (!run.outputFailed) {
             ++run.undecryptableCount;  // and left out by an output that cannot keep it encrypted
