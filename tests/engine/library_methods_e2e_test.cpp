@@ -277,8 +277,8 @@ TEST(LibraryMethods, BlocksBehindADamagedBzip2BlockLandAtTheirOffsets) {
               1);
     EXPECT_NE(shop.log.find("ERROR: text.txt: "), std::string::npos) << shop.log;
     EXPECT_NE(shop.log.find("could not be decoded and are zeros"), std::string::npos) << shop.log;
-    std::string report(
-        reinterpret_cast<const char*>(readWholeFile(shop.dir.file("report.json")).data()));
+    Bytes reportBytes = readWholeFile(shop.dir.file("report.json"));
+    std::string report(reportBytes.begin(), reportBytes.end());
     size_t at = report.find("\"unknown_ranges\":[[");
     ASSERT_NE(at, std::string::npos) << report;
     unsigned long long start = 0, end = 0;
