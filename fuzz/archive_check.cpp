@@ -35,9 +35,9 @@ bool carriedExtraList(const uint8_t* list, size_t size, uint32_t zip64Fields) {
         if (id == 0x0001) {
             if (zip64Seen || zip64Fields == 0 || length != 8 * zip64Fields) return false;
             zip64Seen = true;
-        } else if (id != 0x5455 && id != 0x7875 && id != 0x000A && id != 0x9901) {
-            return false;
         }
+        // Any other field is one the salvage kept as the writer wrote it (0x5455, 0x7875,
+        // 0x000A, 0x9901, jar's 0xCAFE, vendors'): well-formed is all that is asked.
         at += 4 + length;
     }
     return zip64Seen == (zip64Fields != 0);
