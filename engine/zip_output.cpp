@@ -66,12 +66,7 @@ class ZipOutput final : public OutputWriter {
         return committed;
     }
 
-    void discard() override {
-        closeFile(handle_);
-        handle_ = kInvalidFile;
-        if (!partialPath_.empty()) deleteFile(partialPath_.c_str());
-        partialPath_.clear();
-    }
+    void discard() override { discardPartialFile(handle_, partialPath_); }
 
   private:
     bool writeHead(SalvagedEntry& entry);

@@ -74,6 +74,13 @@ FileHandle createPartialFile(const char* finalPath, std::string& partialPath);
 // for the caller to delete.
 bool commitPartialFile(FileHandle& handle, const char* partialPath, const char* finalPath);
 bool deleteFile(const char* path);
+// Closes a partial file that is not to be committed and removes it; nothing is left pending.
+inline void discardPartialFile(FileHandle& handle, std::string& partialPath) {
+    closeFile(handle);
+    handle = kInvalidFile;
+    if (!partialPath.empty()) deleteFile(partialPath.c_str());
+    partialPath.clear();
+}
 // True when `path` names the very file that `file` has open (same device and inode, through
 // any path or link). Win32 refuses such an open through the share mode instead.
 bool isSameFile(FileHandle file, const char* path);

@@ -108,12 +108,7 @@ class FolderOutput final : public OutputWriter {
     }
     bool finish(const SalvagedEntry* entries, const std::string& archiveComment) override;
     bool commit() override { return true; }
-    void discard() override {
-        closeFile(handle_);
-        handle_ = kInvalidFile;
-        if (!partialPath_.empty()) deleteFile(partialPath_.c_str());
-        partialPath_.clear();
-    }
+    void discard() override { discardPartialFile(handle_, partialPath_); }
 
   private:
     static uint32_t writeToFile(void* owner, const uint8_t* bytes, uint32_t count) {
