@@ -10,9 +10,6 @@
 namespace zipsalvage {
 namespace {
 
-constexpr uint32_t kCentralSignatureWord = 0x02014B50;
-constexpr uint32_t kZip64Marker32 = 0xFFFFFFFFu;
-
 // Zip64 extended information (APPNOTE 4.5.3): the 8-byte values present are those whose
 // 32-bit fields hold 0xFFFFFFFF, in the order uncompressed size, compressed size, offset.
 void resolveZip64(const uint8_t* extra, size_t extraSize, uint32_t compressed32,
@@ -23,9 +20,9 @@ void resolveZip64(const uint8_t* extra, size_t extraSize, uint32_t compressed32,
         if (field.id != kExtraZip64) continue;
         size_t at = 0;
         auto take = [&](uint64_t& value) {
-            if (field.size - at < 8) return;
-            value = loadLE32(field.data + at) | uint64_t{loadLE32(field.data + at + 4)} << 32;
-            at += 8;
+            if (field.size - at < kZip64ValueSize) return;
+            value = loadLE64(field.data + at);
+            at += kZip64ValueSize;
         };
         if (uncompressed32 == kZip64Marker32) take(record.uncompressedSize);
         if (compressed32 == kZip64Marker32) take(record.compressedSize);
@@ -57,34 +54,35 @@ const CentralRecord* findAtOffset(const CentralDirectory& directory, uint64_t lo
 }  // namespace
 
 size_t centralVariableSize(const uint8_t* fixed) {
-    return size_t{loadLE16(fixed + 28)} + loadLE16(fixed + 30) + loadLE16(fixed + 32);
+    return size_t{loadLE16(fixed + kCentralNameLength)} + loadLE16(fixed + kCentralExtraLength) +
+           loadLE16(fixed + kCentralCommentLength);
 }
 
 bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record) {
-    if (size < kCentralFixedSize || loadLE32(bytes) != kCentralSignatureWord) return false;
-    if (size != kCentralFixedSize + centralVariableSize(bytes)) return false;
-    size_t nameLength = loadLE16(bytes + 28);
-    size_t extraLength = loadLE16(bytes + 30);
-    size_t commentLength = loadLE16(bytes + 32);
+    if (size < kCentralHeaderSize || loadLE32(bytes) != kCentralHeaderSignature) return false;
+    if (size != kCentralHeaderSize + centralVariableSize(bytes)) return false;
+    size_t nameLength = loadLE16(bytes + kCentralNameLength);
+    size_t extraLength = loadLE16(bytes + kCentralExtraLength);
+    size_t commentLength = loadLE16(bytes + kCentralCommentLength);
     if (nameLength == 0) return false;
     record = CentralRecord{};
-    record.versionMadeBy = loadLE16(bytes + 4);
-    record.versionNeeded = loadLE16(bytes + 6);
-    record.flags = loadLE16(bytes + 8);
-    record.method = loadLE16(bytes + 10);
-    record.modTime = loadLE16(bytes + 12);
-    record.modDate = loadLE16(bytes + 14);
+    record.versionMadeBy = loadLE16(bytes + kCentralVersionMadeBy);
+    record.versionNeeded = loadLE16(bytes + kCentralVersionNeeded);
+    record.flags = loadLE16(bytes + kCentralFlags);
+    record.method = loadLE16(bytes + kCentralMethod);
+    record.modTime = loadLE16(bytes + kCentralModTime);
+    record.modDate = loadLE16(bytes + kCentralModDate);
     record.extraLength = static_cast<uint16_t>(extraLength);
-    record.crc32 = loadLE32(bytes + 16);
-    uint32_t compressed32 = loadLE32(bytes + 20);
-    uint32_t uncompressed32 = loadLE32(bytes + 24);
-    uint32_t offset32 = loadLE32(bytes + 42);
+    record.crc32 = loadLE32(bytes + kCentralCrc32);
+    uint32_t compressed32 = loadLE32(bytes + kCentralCompressedSize);
+    uint32_t uncompressed32 = loadLE32(bytes + kCentralUncompressedSize);
+    uint32_t offset32 = loadLE32(bytes + kCentralLocalHeaderOffset);
     record.compressedSize = compressed32;
     record.uncompressedSize = uncompressed32;
     record.localHeaderOffset = offset32;
-    record.diskNumberStart = loadLE16(bytes + 34);
-    record.externalAttributes = loadLE32(bytes + 38);
-    const uint8_t* name = bytes + kCentralFixedSize;
+    record.diskNumberStart = loadLE16(bytes + kCentralDiskNumberStart);
+    record.externalAttributes = loadLE32(bytes + kCentralExternalAttributes);
+    const uint8_t* name = bytes + kCentralHeaderSize;
     record.name.assign(reinterpret_cast<const char*>(name), nameLength);
     resolveZip64(name + nameLength, extraLength, compressed32, uncompressed32, offset32, record);
     record.comment.assign(reinterpret_cast<const char*>(name + nameLength + extraLength),
@@ -95,7 +93,7 @@ bool parseCentralRecord(const uint8_t* bytes, size_t size, CentralRecord& record
 void placeRecordsOnDisks(CentralDirectory& directory, const ArchiveReader& reader,
                          const uint8_t* endFixed) {
     if (reader.parts.empty() || directory.placedOnDisks) return;
-    uint16_t thisDisk = loadLE16(endFixed + 4);
+    uint16_t thisDisk = loadLE16(endFixed + kEndThisDisk);
     if (size_t{thisDisk} + 1 != reader.parts.size()) return;
     directory.placedOnDisks = true;
     for (CentralRecord& record : directory.records) {
@@ -105,11 +103,11 @@ void placeRecordsOnDisks(CentralDirectory& directory, const ArchiveReader& reade
     directory.sorted = false;
 }
 
-size_t endRecordCommentSize(const uint8_t* fixed) { return loadLE16(fixed + 20); }
+size_t endRecordCommentSize(const uint8_t* fixed) { return loadLE16(fixed + kEndCommentLength); }
 
 int64_t endRecordShift(const uint8_t* fixed, int64_t recordStart) {
-    int64_t directoryStart = recordStart - int64_t{loadLE32(fixed + 12)};
-    int64_t shift = directoryStart - int64_t{loadLE32(fixed + 16)};
+    int64_t directoryStart = recordStart - int64_t{loadLE32(fixed + kEndDirectorySize)};
+    int64_t shift = directoryStart - int64_t{loadLE32(fixed + kEndDirectoryOffset)};
     return shift > 0 ? shift : 0;
 }
 

@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "core/zip_format.h"
 #include "engine/archive_reader.h"
 
 namespace zipsalvage {
 
-inline constexpr size_t kCentralFixedSize = 46;
-inline constexpr size_t kEndFixedSize = 22;
 // At most this many records are kept, and this many bytes of names and comments in all, so an
 // archive made of nothing but central headers cannot exhaust memory.
 inline constexpr size_t kMaxCentralRecords = 1u << 20;

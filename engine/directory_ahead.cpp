@@ -11,15 +11,15 @@
 namespace zipsalvage {
 namespace {
 
-constexpr int64_t kLongestEndRecord = kEndFixedSize + 65535;  // with the longest comment
+constexpr int64_t kLongestEndRecord = kEndRecordSize + kLongestComment;
 
 // The start of the last end record in `tail` whose comment reaches no further than the
 // archive's end; -1 when there is none.
 int64_t findEndRecord(const std::vector<uint8_t>& tail) {
-    for (size_t at = tail.size() >= kEndFixedSize ? tail.size() - kEndFixedSize + 1 : 0;
-         at-- > 0;) {
-        if (loadLE32(tail.data() + at) != 0x06054B50u) continue;
-        if (at + kEndFixedSize + endRecordCommentSize(tail.data() + at) <= tail.size()) {
+    constexpr size_t kFixedBytes = kEndRecordSize;
+    for (size_t at = tail.size() >= kFixedBytes ? tail.size() - kFixedBytes + 1 : 0; at-- > 0;) {
+        if (loadLE32(tail.data() + at) != kEndRecordSignature) continue;
+        if (at + kFixedBytes + endRecordCommentSize(tail.data() + at) <= tail.size()) {
             return static_cast<int64_t>(at);
         }
     }
@@ -45,22 +45,21 @@ void readDirectoryAhead(SalvageRun& run) {
         int64_t recordStart = tailStart + found;
         // The directory lies right in front of its end record (a Zip64 end record and locator
         // would stand between them: such a directory is not read here).
-        int64_t directoryStart = recordStart - int64_t{loadLE32(fixed + 12)};
+        int64_t directoryStart = recordStart - int64_t{loadLE32(fixed + kEndDirectorySize)};
         CentralDirectory& directory = run.directoryAhead;
         directory.offsetShift = endRecordShift(fixed, recordStart);
-        if (directoryStart >= 0 && loadLE32(fixed + 16) != kZip64Marker32) {
+        if (directoryStart >= 0 && loadLE32(fixed + kEndDirectoryOffset) != kZip64Marker32) {
             moveTo(reader, directoryStart);
             std::vector<uint8_t> record;
-            uint8_t fixedRecord[kCentralFixedSize];
-            while (logicalPosition(reader) + static_cast<int64_t>(kCentralFixedSize) <=
-                       recordStart &&
-                   readExact(reader, fixedRecord, kCentralFixedSize) &&
-                   loadLE32(fixedRecord) == 0x02014B50u) {
-                record.assign(fixedRecord, fixedRecord + kCentralFixedSize);
-                record.resize(kCentralFixedSize + centralVariableSize(fixedRecord));
+            uint8_t fixedRecord[kCentralHeaderSize];
+            while (logicalPosition(reader) + kCentralHeaderSize <= recordStart &&
+                   readExact(reader, fixedRecord, kCentralHeaderSize) &&
+                   loadLE32(fixedRecord) == kCentralHeaderSignature) {
+                record.assign(fixedRecord, fixedRecord + kCentralHeaderSize);
+                record.resize(kCentralHeaderSize + centralVariableSize(fixedRecord));
                 CentralRecord parsed;
-                if (!readExact(reader, record.data() + kCentralFixedSize,
-                               static_cast<int64_t>(record.size() - kCentralFixedSize)) ||
+                if (!readExact(reader, record.data() + kCentralHeaderSize,
+                               static_cast<int64_t>(record.size()) - kCentralHeaderSize) ||
                     !parseCentralRecord(record.data(), record.size(), parsed) ||
                     !addCentralRecord(directory, std::move(parsed))) {
                     break;

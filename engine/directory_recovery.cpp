@@ -56,7 +56,7 @@ std::unique_ptr<QueuedItem> itemFromRecord(const CentralRecord& record, int64_t 
     name[record.name.size()] = '\0';
     owned->name = name;
     LocalHeader& header = owned->header;
-    std::memcpy(header.bytes, kLocalSignature, 4);
+    storeLE32(header.bytes, kLocalHeaderSignature);
     setHeaderField16(header, kLocalVersionNeeded, record.versionNeeded);
     setHeaderField16(header, kLocalFlags,
                      static_cast<uint16_t>(record.flags & ~kFlagDataDescriptor));

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <vector>
 
+#include "core/little_endian.h"
 #include "engine/central_directory.h"
 #include "engine/salvage_run.h"
 
 namespace zipsalvage {
 namespace {
 
-constexpr int kSignatureBytes = 4;
 constexpr uint64_t kReadAllowanceBytes = 1u << 20;
 
 // Every record is read and then read again by the scan, and records may overlap: a crafted
@@ -30,15 +30,15 @@ bool mayRead(SalvageRun& run, size_t bytes) {
 void readCentralHeaderHere(SalvageRun& run) {
     ArchiveReader& reader = run.reader;
     markResume(reader);
-    uint8_t fixed[kCentralFixedSize];
-    std::memcpy(fixed, kCentralSignature, kSignatureBytes);
-    if (readExact(reader, fixed + kSignatureBytes, kCentralFixedSize - kSignatureBytes) &&
-        mayRead(run, kCentralFixedSize + centralVariableSize(fixed))) {
-        std::vector<uint8_t> record(kCentralFixedSize + centralVariableSize(fixed));
-        std::memcpy(record.data(), fixed, kCentralFixedSize);
+    uint8_t fixed[kCentralHeaderSize];
+    storeLE32(fixed, kCentralHeaderSignature);
+    if (readExact(reader, fixed + kSignatureSize, kCentralHeaderSize - kSignatureSize) &&
+        mayRead(run, kCentralHeaderSize + centralVariableSize(fixed))) {
+        std::vector<uint8_t> record(kCentralHeaderSize + centralVariableSize(fixed));
+        std::memcpy(record.data(), fixed, kCentralHeaderSize);
         CentralRecord parsed;
-        if (readExact(reader, record.data() + kCentralFixedSize,
-                      static_cast<int64_t>(record.size() - kCentralFixedSize)) &&
+        if (readExact(reader, record.data() + kCentralHeaderSize,
+                      static_cast<int64_t>(record.size()) - kCentralHeaderSize) &&
             parseCentralRecord(record.data(), record.size(), parsed)) {
             addCentralRecord(run.directory, std::move(parsed));
         }
@@ -49,15 +49,15 @@ void readCentralHeaderHere(SalvageRun& run) {
 void readEndRecordHere(SalvageRun& run) {
     ArchiveReader& reader = run.reader;
     markResume(reader);
-    int64_t recordStart = logicalPosition(reader) - kSignatureBytes;
+    int64_t recordStart = logicalPosition(reader) - kSignatureSize;
     // An end record inside the comment of one already read is part of that comment.
     if (run.directory.haveEndRecord && recordStart < run.directory.archiveCommentEnd) return;
-    uint8_t fixed[kEndFixedSize];
-    std::memcpy(fixed, kEndSignature, kSignatureBytes);
-    if (readExact(reader, fixed + kSignatureBytes, kEndFixedSize - kSignatureBytes)) {
+    uint8_t fixed[kEndRecordSize];
+    storeLE32(fixed, kEndRecordSignature);
+    if (readExact(reader, fixed + kSignatureSize, kEndRecordSize - kSignatureSize)) {
         std::string comment(endRecordCommentSize(fixed), '\0');
         // A comment cut short by the archive's end is not kept: its tail is unknown.
-        if (mayRead(run, kEndFixedSize + comment.size()) &&
+        if (mayRead(run, kEndRecordSize + comment.size()) &&
             readExact(reader, reinterpret_cast<uint8_t*>(comment.data()),
                       static_cast<int64_t>(comment.size()))) {
             run.directory.haveEndRecord = true;

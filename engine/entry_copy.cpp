@@ -15,8 +15,7 @@ namespace zipsalvage {
 namespace {
 
 constexpr int64_t kCopyPieceBytes = 65536;
-constexpr int kRescanFromDataStart = 8;           // the scan steps back this far after an entry
-constexpr uint32_t kSize32Unknown = 0xFFFFFFFFu;  // Zip64 keeps the real size elsewhere
+constexpr int kRescanFromDataStart = 8;  // the scan steps back this far after an entry
 
 void logCopyOutcome(SalvageRun& run, int textId, const SalvagedEntry& entry, uint16_t method) {
     std::string shown = shownName(run, entry);
@@ -112,7 +111,7 @@ bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size)
     // With bit 3 the local sizes are zero and the real ones follow the data (APPNOTE 4.4.4);
     // a streamed entry's size is known only where its descriptor is found.
     if ((flags & kFlagDataDescriptor) != 0 && recorded == 0) return false;
-    if (recorded == kSize32Unknown) return false;
+    if (recorded == kZip64Marker32) return false;
     size = recorded;
     return true;
 }
@@ -125,8 +124,8 @@ static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, uint64_t& lo
     uint16_t method = headerField16(header, kLocalMethod);
     uint64_t size = 0;
     // A Zip64 size was read from the extra field into entry.sizes.
-    bool zip64Size = headerField32(header, kLocalCompressedSize) == kSize32Unknown &&
-                     entry.sizes.compressed != kSize32Unknown;
+    bool zip64Size = headerField32(header, kLocalCompressedSize) == kZip64Marker32 &&
+                     entry.sizes.compressed != kZip64Marker32;
     if (zip64Size) size = entry.sizes.compressed;
     if (!zip64Size && !knownCompressedSize(run, header, size) &&
         !takeDirectorySizes(run, entry, size) && !takeDescriptorSizes(run, entry, size)) {
@@ -178,17 +177,19 @@ static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, uint64_t& lo
 // A signed data descriptor (APPNOTE 4.3.9) behind a copy that keeps flag bit 3: the entry's
 // CRC-32 and sizes, 8 bytes each where its local header carries the Zip64 extra.
 static bool writeDataDescriptor(SalvageRun& run, const SalvagedEntry& entry) {
-    uint8_t bytes[24];
-    storeLE32(bytes, 0x08074B50u);
-    storeLE32(bytes + 4, headerField32(entry.header, kLocalCrc32));
-    uint32_t length = 16;
+    uint8_t bytes[kLongestDescriptor];
+    storeLE32(bytes, kDescriptorSignature);
+    uint8_t* field = bytes + kSignatureSize;
+    storeLE32(field + kDescriptorCrc32, headerField32(entry.header, kLocalCrc32));
+    uint32_t length = kSignatureSize + kDescriptorSize32;
     if (entry.zip64Local) {
-        storeLE64(bytes + 8, entry.sizes.compressed);
-        storeLE64(bytes + 16, entry.sizes.uncompressed);
-        length = 24;
+        storeLE64(field + kDescriptorCompressedSize, entry.sizes.compressed);
+        storeLE64(field + kDescriptorUncompressedSize64, entry.sizes.uncompressed);
+        length = kLongestDescriptor;
     } else {
-        storeLE32(bytes + 8, static_cast<uint32_t>(entry.sizes.compressed));
-        storeLE32(bytes + 12, static_cast<uint32_t>(entry.sizes.uncompressed));
+        storeLE32(field + kDescriptorCompressedSize, static_cast<uint32_t>(entry.sizes.compressed));
+        storeLE32(field + kDescriptorUncompressedSize32,
+                  static_cast<uint32_t>(entry.sizes.uncompressed));
     }
     if (run.output->write(bytes, length)) return true;
     markWriteFailed(run.flags);

@@ -14,18 +14,9 @@ namespace {
 
 constexpr uint32_t kCancelCheckBytes = 1u << 16;
 // A descriptor is 12 to 24 bytes (APPNOTE 4.3.9); the longest and a signature behind it.
-constexpr int kDescriptorForms[] = {12, 16, 20, 24};
-constexpr int kLongestLook = 24 + 4;
-
-// The records that may follow an entry's data (APPNOTE 4.3.6): a local header, a central
-// header, the end record, a digital signature, a data descriptor, the Zip64 end record and its
-// locator.
-bool startsRecord(const uint8_t* bytes) {
-    if (bytes[0] != 0x50 || bytes[1] != 0x4B) return false;
-    uint16_t kind = loadLE16(bytes + 2);
-    return kind == 0x0403 || kind == 0x0201 || kind == 0x0605 || kind == 0x0505 || kind == 0x0807 ||
-           kind == 0x0606 || kind == 0x0706;
-}
+constexpr int kDescriptorForms[] = {kDescriptorSize32, kSignatureSize + kDescriptorSize32,
+                                    kDescriptorSize64, kLongestDescriptor};
+constexpr int kLongestLook = kLongestDescriptor + kSignatureSize;
 
 // The bytes at `offset`, up to `count`; the reader is left wherever that took it.
 int readAt(ArchiveReader& reader, int64_t offset, uint8_t* bytes, int count) {
@@ -49,10 +40,10 @@ bool endsAtARecord(ArchiveReader& reader, int64_t dataEnd, uint16_t flags) {
     if (dataEnd > end) return false;
     uint8_t bytes[kLongestLook];
     int got = readAt(reader, dataEnd, bytes, kLongestLook);
-    if (got >= 4 && startsRecord(bytes)) return true;
+    if (got >= kSignatureSize && startsZipRecord(bytes)) return true;
     if ((flags & kFlagDataDescriptor) == 0) return false;
     for (int length : kDescriptorForms) {
-        if (got >= length + 4 && startsRecord(bytes + length)) return true;
+        if (got >= length + kSignatureSize && startsZipRecord(bytes + length)) return true;
         if (got == length && dataEnd + length == end) return true;
     }
     return false;
@@ -66,16 +57,19 @@ bool descriptorEndingAt(ArchiveReader& reader, int64_t dataStart, int64_t record
     for (int length : kDescriptorForms) {
         int64_t start = recordAt - length;
         if (start < dataStart) continue;
-        uint8_t bytes[24];
+        uint8_t bytes[kLongestDescriptor];
         if (readAt(reader, start, bytes, length) != length) continue;
         bool withSignature = loadLE32(bytes) == kDescriptorSignature;
-        bool wide = length == 20 || length == 24;
-        if ((length == 16 || length == 24) != withSignature) continue;
-        const uint8_t* field = bytes + (withSignature ? 4 : 0);
-        uint64_t compressed = wide ? loadLE64(field + 4) : loadLE32(field + 4);
-        uint64_t uncompressed = wide ? loadLE64(field + 12) : loadLE32(field + 8);
+        int signatureSize = withSignature ? kSignatureSize : 0;
+        bool wide = length - signatureSize == kDescriptorSize64;
+        if (length - signatureSize != (wide ? kDescriptorSize64 : kDescriptorSize32)) continue;
+        const uint8_t* field = bytes + signatureSize;
+        uint64_t compressed = wide ? loadLE64(field + kDescriptorCompressedSize)
+                                   : loadLE32(field + kDescriptorCompressedSize);
+        uint64_t uncompressed = wide ? loadLE64(field + kDescriptorUncompressedSize64)
+                                     : loadLE32(field + kDescriptorUncompressedSize32);
         if (compressed != static_cast<uint64_t>(start - dataStart)) continue;
-        entry.crc32 = loadLE32(field);
+        entry.crc32 = loadLE32(field + kDescriptorCrc32);
         entry.sizes = EntrySizes{compressed, uncompressed};
         entry.sizesKnown = true;
         return true;
@@ -88,8 +82,9 @@ bool descriptorEndingAt(ArchiveReader& reader, int64_t dataStart, int64_t record
 bool readListedHeader(ArchiveReader& reader, int64_t offset, ListedEntry& entry,
                       int64_t& dataStart) {
     LocalHeader header;
-    std::memcpy(header.bytes, kLocalSignature, 4);
-    if (!readExact(reader, header.bytes + 4, kLocalHeaderSize - 4)) return false;
+    storeLE32(header.bytes, kLocalHeaderSignature);
+    if (!readExact(reader, header.bytes + kSignatureSize, kLocalHeaderSize - kSignatureSize))
+        return false;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     entry.rawName.assign(nameLength, '\0');
     if (nameLength == 0 ||
@@ -147,7 +142,7 @@ void takeLocalHeader(Walk& walk, int64_t offset) {
     ListedEntry entry;
     int64_t dataStart = 0;
     if (!readListedHeader(walk.reader, offset, entry, dataStart)) {
-        moveTo(walk.reader, offset + 4);
+        moveTo(walk.reader, offset + kSignatureSize);
         return;
     }
     if (sizesFollowData(entry)) {
@@ -199,14 +194,14 @@ ListingResult listEntries(ArchiveReader& reader, const RunFlags& flags,
         }
         if (state != 3) continue;
         state = 0;
-        int64_t recordAt = logicalPosition(reader) - 4;
+        int64_t recordAt = logicalPosition(reader) - kSignatureSize;
         bool local = third == 0x03 && byte == 0x04;
         bool otherRecord = (third == 0x01 && byte == 0x02) || (third == 0x05 && byte == 0x06) ||
                            (third == 0x06 && byte == 0x06) || (third == 0x05 && byte == 0x05);
         if (!local && !otherRecord) continue;
         if (walk.pending) {
             settlePending(walk, recordAt);
-            moveTo(reader, recordAt + 4);
+            moveTo(reader, recordAt + kSignatureSize);
         }
         if (local) takeLocalHeader(walk, recordAt);
     }

@@ -52,7 +52,7 @@ bool wellFormedNtfs(const ExtraField& field) {
     while (cursor < field.size) {
         if (field.size - cursor < 4) return false;
         uint16_t tag = loadLE16(field.data + cursor);
-        uint16_t size = loadLE16(field.data + cursor + 2);
+        uint16_t size = loadLE16(field.data + cursor + kExtraFieldDataSize);
         if (size > field.size - cursor - 4) return false;
         if (tag == kNtfsTimesTag && size != kNtfsTimesSize) return false;
         cursor += 4 + size;
@@ -71,7 +71,7 @@ bool wellFormedAes(const ExtraField& field) {
 void appendField(std::vector<uint8_t>& out, uint16_t id, const uint8_t* data, uint16_t size) {
     uint8_t head[kExtraFieldHeaderSize];
     storeLE16(head, id);
-    storeLE16(head + 2, size);
+    storeLE16(head + kExtraFieldDataSize, size);
     out.insert(out.end(), head, head + kExtraFieldHeaderSize);
     out.insert(out.end(), data, data + size);
 }
@@ -80,7 +80,7 @@ void appendField(std::vector<uint8_t>& out, uint16_t id, const uint8_t* data, ui
 
 bool nextExtraField(const uint8_t* list, size_t listSize, size_t& cursor, ExtraField& field) {
     if (cursor > listSize || listSize - cursor < kExtraFieldHeaderSize) return false;
-    uint16_t size = loadLE16(list + cursor + 2);
+    uint16_t size = loadLE16(list + cursor + kExtraFieldDataSize);
     if (size > listSize - cursor - kExtraFieldHeaderSize) return false;
     field.id = loadLE16(list + cursor);
     field.data = list + cursor + kExtraFieldHeaderSize;

@@ -7,18 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/zip_format.h"
+
 namespace zipsalvage {
-
-// Header IDs (APPNOTE 4.5.2, 4.6).
-inline constexpr uint16_t kExtraZip64 = 0x0001;
-inline constexpr uint16_t kExtraNtfsTimes = 0x000A;
-inline constexpr uint16_t kExtraExtendedTimestamp = 0x5455;
-inline constexpr uint16_t kExtraUnicodePath = 0x7075;
-inline constexpr uint16_t kExtraUnixIds = 0x7875;
-inline constexpr uint16_t kExtraUnicodeComment = 0x6375;
-inline constexpr uint16_t kExtraWinZipAes = 0x9901;
-
-inline constexpr int kExtraFieldHeaderSize = 4;  // header ID and data size
 
 // One field of an extra field list: its ID and its data inside the list.
 struct ExtraField {

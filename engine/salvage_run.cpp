@@ -311,7 +311,7 @@ static int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
 int salvageHeaderAt(SalvageRun& run) {
     int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
-    std::memcpy(header.bytes, kLocalSignature, 4);
+    storeLE32(header.bytes, kLocalHeaderSignature);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     NameBuffer name(nameLength);

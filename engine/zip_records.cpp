@@ -25,24 +25,26 @@ EntrySizes recordedSizes(const LocalHeader& header, const uint8_t* extra, size_t
     bool wantCompressed = sizes.compressed == kZip64Marker32;
     if (!wantUncompressed && !wantCompressed) return sizes;
     size_t at = 0;
-    while (at + kExtraBlockHeaderSize <= extraLength) {
+    while (at + kExtraFieldHeaderSize <= extraLength) {
         uint16_t id = loadLE16(extra + at);
-        size_t dataSize = loadLE16(extra + at + 2);
-        const uint8_t* data = extra + at + kExtraBlockHeaderSize;
-        size_t available = extraLength - at - kExtraBlockHeaderSize;
+        size_t dataSize = loadLE16(extra + at + kExtraFieldDataSize);
+        const uint8_t* data = extra + at + kExtraFieldHeaderSize;
+        size_t available = extraLength - at - kExtraFieldHeaderSize;
         if (dataSize > available) dataSize = available;  // a cut extra field: take what is there
-        if (id == kZip64ExtraId) {
+        if (id == kExtraZip64) {
             // The local header's Zip64 extra holds the uncompressed then the compressed size,
             // both of them (APPNOTE 4.5.3). Leniency: a shorter one holds the marked fields in
             // that order.
             size_t next = 0;
-            bool holdsBoth = dataSize >= 16;
-            if (wantUncompressed && next + 8 <= dataSize) sizes.uncompressed = loadLE64(data);
-            if (wantUncompressed || holdsBoth) next += 8;
-            if (wantCompressed && next + 8 <= dataSize) sizes.compressed = loadLE64(data + next);
+            bool holdsBoth = dataSize >= 2 * kZip64ValueSize;
+            if (wantUncompressed && next + kZip64ValueSize <= dataSize)
+                sizes.uncompressed = loadLE64(data);
+            if (wantUncompressed || holdsBoth) next += kZip64ValueSize;
+            if (wantCompressed && next + kZip64ValueSize <= dataSize)
+                sizes.compressed = loadLE64(data + next);
             return sizes;
         }
-        at += kExtraBlockHeaderSize + dataSize;
+        at += kExtraFieldHeaderSize + dataSize;
     }
     return sizes;
 }
@@ -92,10 +94,10 @@ void settleLocalSizes(SalvagedEntry& entry) {
 
 int buildLocalZip64Extra(const SalvagedEntry& entry, uint8_t* extra) {
     if (!entry.zip64Local) return 0;
-    storeLE16(extra, kZip64ExtraId);
-    storeLE16(extra + 2, kZip64LocalExtraSize - kExtraBlockHeaderSize);
-    storeLE64(extra + 4, entry.sizes.uncompressed);
-    storeLE64(extra + 12, entry.sizes.compressed);
+    storeLE16(extra, kExtraZip64);
+    storeLE16(extra + kExtraFieldDataSize, kZip64LocalExtraSize - kExtraFieldHeaderSize);
+    storeLE64(extra + kExtraFieldHeaderSize, entry.sizes.uncompressed);
+    storeLE64(extra + kExtraFieldHeaderSize + kZip64ValueSize, entry.sizes.compressed);
     return kZip64LocalExtraSize;
 }
 
@@ -110,26 +112,26 @@ bool centralSizesNeedZip64(const SalvagedEntry& entry) {
 }  // namespace
 
 int buildCentralZip64Extra(const SalvagedEntry& entry, uint8_t* extra) {
-    int length = kExtraBlockHeaderSize;
+    int length = kExtraFieldHeaderSize;
     if (centralSizesNeedZip64(entry)) {
         // Both sizes, as the local header has them, so the two headers tell the same story.
         storeLE64(extra + length, entry.sizes.uncompressed);
-        storeLE64(extra + length + 8, entry.sizes.compressed);
-        length += 16;
+        storeLE64(extra + length + kZip64ValueSize, entry.sizes.compressed);
+        length += 2 * kZip64ValueSize;
     }
     if (needsZip64(entry.headerOffset)) {
         storeLE64(extra + length, entry.headerOffset);
-        length += 8;
+        length += kZip64ValueSize;
     }
-    if (length == kExtraBlockHeaderSize) return 0;
-    storeLE16(extra, kZip64ExtraId);
-    storeLE16(extra + 2, static_cast<uint16_t>(length - kExtraBlockHeaderSize));
+    if (length == kExtraFieldHeaderSize) return 0;
+    storeLE16(extra, kExtraZip64);
+    storeLE16(extra + kExtraFieldDataSize, static_cast<uint16_t>(length - kExtraFieldHeaderSize));
     return length;
 }
 
 void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_t* image) {
     std::memset(image, 0, kCentralHeaderSize);
-    std::memcpy(image, kCentralSignature, 4);
+    storeLE32(image, kCentralHeaderSignature);
     const LocalHeader& header = entry.header;
     const EntryMetadata& metadata = entry.metadata;
     bool zip64Sizes = centralSizesNeedZip64(entry);
@@ -137,31 +139,32 @@ void buildCentralHeader(const SalvagedEntry& entry, uint16_t extraLength, uint8_
     // Made by: what the damaged archive's directory said (host system and its attributes), or
     // MS-DOS, format 2.0 (4.5 with Zip64).
     uint16_t ownVersion = zip64 ? kVersionZip64 : kVersionWritten;
-    storeLE16(image + 4, metadata.witnessed ? metadata.versionMadeBy : ownVersion);
-    storeLE16(image + 6, headerField16(header, kLocalVersionNeeded));
-    storeLE16(image + 8, headerField16(header, kLocalFlags));
-    storeLE16(image + 10, headerField16(header, kLocalMethod));
-    storeLE16(image + 12, headerField16(header, kLocalModTime));
-    storeLE16(image + 14, headerField16(header, kLocalModDate));
-    storeLE32(image + 16, headerField32(header, kLocalCrc32));
-    storeLE32(image + 20,
+    storeLE16(image + kCentralVersionMadeBy,
+              metadata.witnessed ? metadata.versionMadeBy : ownVersion);
+    storeLE16(image + kCentralVersionNeeded, headerField16(header, kLocalVersionNeeded));
+    storeLE16(image + kCentralFlags, headerField16(header, kLocalFlags));
+    storeLE16(image + kCentralMethod, headerField16(header, kLocalMethod));
+    storeLE16(image + kCentralModTime, headerField16(header, kLocalModTime));
+    storeLE16(image + kCentralModDate, headerField16(header, kLocalModDate));
+    storeLE32(image + kCentralCrc32, headerField32(header, kLocalCrc32));
+    storeLE32(image + kCentralCompressedSize,
               zip64Sizes ? kZip64Marker32 : static_cast<uint32_t>(entry.sizes.compressed));
-    storeLE32(image + 24,
+    storeLE32(image + kCentralUncompressedSize,
               zip64Sizes ? kZip64Marker32 : static_cast<uint32_t>(entry.sizes.uncompressed));
     uint16_t nameLength = headerField16(header, kLocalNameLength);
-    storeLE16(image + 28, nameLength);
-    storeLE16(image + 30, extraLength);
-    storeLE16(image + 32, static_cast<uint16_t>(metadata.comment.size()));
+    storeLE16(image + kCentralNameLength, nameLength);
+    storeLE16(image + kCentralExtraLength, extraLength);
+    storeLE16(image + kCentralCommentLength, static_cast<uint16_t>(metadata.comment.size()));
     // Disk number and internal attributes stay 0.
     bool isFolder =
         nameLength > 0 && entry.name[nameLength - 1] == '/' && entry.sizes.uncompressed == 0;
     uint32_t attributes = isFolder ? kDirectoryAttribute : 0;
     // A folder stays one even where the directory's attributes left the MS-DOS bit clear.
     if (metadata.witnessed) attributes |= metadata.externalAttributes;
-    storeLE32(image + 38, attributes);
-    storeLE32(image + 42, needsZip64(entry.headerOffset)
-                              ? kZip64Marker32
-                              : static_cast<uint32_t>(entry.headerOffset));
+    storeLE32(image + kCentralExternalAttributes, attributes);
+    storeLE32(image + kCentralLocalHeaderOffset, needsZip64(entry.headerOffset)
+                                                     ? kZip64Marker32
+                                                     : static_cast<uint32_t>(entry.headerOffset));
 }
 
 bool needsZip64End(const DirectoryExtent& directory) {
@@ -172,34 +175,36 @@ bool needsZip64End(const DirectoryExtent& directory) {
 
 void buildEndRecord(const DirectoryExtent& directory, uint8_t* image) {
     std::memset(image, 0, kEndRecordSize);
-    std::memcpy(image, kEndSignature, 4);
+    storeLE32(image, kEndRecordSignature);
     bool zip64 = needsZip64End(directory);
     auto count = zip64 ? kZip64Marker16 : static_cast<uint16_t>(directory.entryCount);
-    storeLE16(image + 8, count);
-    storeLE16(image + 10, count);
-    storeLE32(image + 12, zip64 ? kZip64Marker32 : static_cast<uint32_t>(directory.size));
-    storeLE32(image + 16, zip64 ? kZip64Marker32 : static_cast<uint32_t>(directory.offset));
+    storeLE16(image + kEndDiskEntries, count);
+    storeLE16(image + kEndTotalEntries, count);
+    storeLE32(image + kEndDirectorySize,
+              zip64 ? kZip64Marker32 : static_cast<uint32_t>(directory.size));
+    storeLE32(image + kEndDirectoryOffset,
+              zip64 ? kZip64Marker32 : static_cast<uint32_t>(directory.offset));
 }
 
 void buildZip64EndRecord(const DirectoryExtent& directory, uint8_t* image) {
     std::memset(image, 0, kZip64EndRecordSize);
-    std::memcpy(image, kZip64EndSignature, 4);
-    storeLE64(image + 4, kZip64EndRecordSize - 12);  // the record's size after this field
-    storeLE16(image + 12, kVersionZip64);            // made by
-    storeLE16(image + 14, kVersionZip64);            // needed
-    // Disk numbers (image + 16, + 20) stay 0.
-    storeLE64(image + 24, directory.entryCount);
-    storeLE64(image + 32, directory.entryCount);
-    storeLE64(image + 40, directory.size);
-    storeLE64(image + 48, directory.offset);
+    storeLE32(image, kZip64EndRecordSignature);
+    storeLE64(image + kZip64EndRecordLength, kZip64EndLengthCounted);
+    storeLE16(image + kZip64EndVersionMadeBy, kVersionZip64);
+    storeLE16(image + kZip64EndVersionNeeded, kVersionZip64);
+    // The disk numbers stay 0.
+    storeLE64(image + kZip64EndDiskEntries, directory.entryCount);
+    storeLE64(image + kZip64EndTotalEntries, directory.entryCount);
+    storeLE64(image + kZip64EndDirectorySize, directory.size);
+    storeLE64(image + kZip64EndDirectoryOffset, directory.offset);
 }
 
 void buildZip64Locator(uint64_t zip64EndOffset, uint8_t* image) {
     std::memset(image, 0, kZip64LocatorSize);
-    std::memcpy(image, kZip64LocatorSignature, 4);
-    // Disk of the Zip64 end record (image + 4) stays 0.
-    storeLE64(image + 8, zip64EndOffset);
-    storeLE32(image + 16, 1);  // total number of disks
+    storeLE32(image, kZip64LocatorSignature);
+    // The disk of the Zip64 end record stays 0.
+    storeLE64(image + kLocatorEndOffset, zip64EndOffset);
+    storeLE32(image + kLocatorTotalDisks, 1);
 }
 
 }  // namespace zipsalvage

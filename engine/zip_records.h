@@ -12,11 +12,6 @@
 
 namespace zipsalvage {
 
-inline constexpr int kCentralHeaderSize = 46;
-inline constexpr int kEndRecordSize = 22;
-inline constexpr int kZip64EndRecordSize = 56;
-inline constexpr int kZip64LocatorSize = 20;
-inline constexpr int kEndCommentLength = 20;  // offset of the end record's comment length
 // Names up to this length are taken on the length alone; longer ones must look like a header
 // (headerIsPlausible), since most false signatures give a length far above it.
 inline constexpr int kShortNameLength = 270;
@@ -25,22 +20,10 @@ inline constexpr uint16_t kVersionWritten = 20;
 inline constexpr uint16_t kVersionZip64 = 45;          // APPNOTE 4.4.3.2: Zip64 format extensions
 inline constexpr uint32_t kDirectoryAttribute = 0x10;  // MS-DOS directory bit
 
-// A 32-bit field holding 0xFFFFFFFF (a 16-bit one 0xFFFF) says "the value is in the Zip64
-// record" (APPNOTE 4.4.1.4), so it is also the first value that needs Zip64.
-inline constexpr uint32_t kZip64Marker32 = 0xFFFFFFFFu;
-inline constexpr uint16_t kZip64Marker16 = 0xFFFFu;
-inline constexpr uint16_t kZip64ExtraId = 0x0001;
-inline constexpr int kExtraBlockHeaderSize = 4;  // header ID and data size
 // The Zip64 extra of a local header holds both sizes (APPNOTE 4.5.3).
-inline constexpr int kZip64LocalExtraSize = kExtraBlockHeaderSize + 16;
+inline constexpr int kZip64LocalExtraSize = kExtraFieldHeaderSize + 2 * kZip64ValueSize;
 // At most both sizes and the local header's offset in a central header.
-inline constexpr int kZip64CentralExtraMaxSize = kExtraBlockHeaderSize + 24;
-
-inline constexpr uint8_t kLocalSignature[4] = {0x50, 0x4B, 0x03, 0x04};
-inline constexpr uint8_t kCentralSignature[4] = {0x50, 0x4B, 0x01, 0x02};
-inline constexpr uint8_t kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
-inline constexpr uint8_t kZip64EndSignature[4] = {0x50, 0x4B, 0x06, 0x06};
-inline constexpr uint8_t kZip64LocatorSignature[4] = {0x50, 0x4B, 0x06, 0x07};
+inline constexpr int kZip64CentralExtraMaxSize = kExtraFieldHeaderSize + 3 * kZip64ValueSize;
 
 struct LocalHeader {
     uint8_t bytes[kLocalHeaderSize];

@@ -9,30 +9,21 @@
 namespace zipsalvage {
 namespace {
 
-// Signatures that may follow a descriptor: a local header, a central header, the end record,
-// a digital signature, another descriptor, and the Zip64 end record and its locator (APPNOTE
-// 4.3.6).
-bool startsZipSignature(const uint8_t* bytes) {
-    if (bytes[0] != 0x50 || bytes[1] != 0x4B) return false;
-    uint16_t kind = loadLE16(bytes + 2);
-    return kind == 0x0403 || kind == 0x0201 || kind == 0x0605 || kind == 0x0505 || kind == 0x0807 ||
-           kind == 0x0606 || kind == 0x0706;
-}
-
 // One form at `bytes`: `withSignature` first, `wide` with 8-byte sizes.
 bool readForm(const uint8_t* bytes, size_t available, bool withSignature, bool wide,
               DataDescriptor& form) {
-    uint32_t length = (withSignature ? 4u : 0u) + 4u + (wide ? 16u : 8u);
+    uint32_t length = (withSignature ? uint32_t{kSignatureSize} : 0u) +
+                      (wide ? kDescriptorSize64 : kDescriptorSize32);
     if (available < length) return false;
     if (withSignature && loadLE32(bytes) != kDescriptorSignature) return false;
-    const uint8_t* field = bytes + (withSignature ? 4 : 0);
-    form.crc = loadLE32(field);
+    const uint8_t* field = bytes + (withSignature ? kSignatureSize : 0);
+    form.crc = loadLE32(field + kDescriptorCrc32);
     if (wide) {
-        form.compressedSize = loadLE32(field + 4) | uint64_t{loadLE32(field + 8)} << 32;
-        form.uncompressedSize = loadLE32(field + 12) | uint64_t{loadLE32(field + 16)} << 32;
+        form.compressedSize = loadLE64(field + kDescriptorCompressedSize);
+        form.uncompressedSize = loadLE64(field + kDescriptorUncompressedSize64);
     } else {
-        form.compressedSize = loadLE32(field + 4);
-        form.uncompressedSize = loadLE32(field + 8);
+        form.compressedSize = loadLE32(field + kDescriptorCompressedSize);
+        form.uncompressedSize = loadLE32(field + kDescriptorUncompressedSize32);
     }
     form.length = length;
     return true;
@@ -90,9 +81,9 @@ bool matchDescriptor(const uint8_t* bytes, size_t available, bool endAfter,
         for (bool wide : {false, true}) {
             if (!readForm(bytes, available, withSignature, wide, form)) continue;
             if (!sizesAgree(form, expected)) continue;
-            bool followed =
-                (available >= form.length + 4 && startsZipSignature(bytes + form.length)) ||
-                (endAfter && available == form.length);
+            bool followed = (available >= form.length + kSignatureSize &&
+                             startsZipRecord(bytes + form.length)) ||
+                            (endAfter && available == form.length);
             // Without a signature, agreeing sizes could still be data: what follows decides. (A
             // CRC-32 that agrees is no proof: twelve zero bytes agree with an empty entry.)
             if (!withSignature && !followed) continue;
@@ -150,8 +141,9 @@ DecodeResult searchDescriptor(ExtractContext& context, bool copyStored, DataDesc
         size_t available = left < kDescriptorLookahead ? left : kDescriptorLookahead;
         // Every form names the compressed size at offset 4 unless it starts with the signature,
         // so these two cheap tests let through every descriptor that can agree.
-        if (available >= 12 && (loadLE32(at) == kDescriptorSignature ||
-                                loadLE32(at + 4) == static_cast<uint32_t>(count + headerBytes))) {
+        if (available >= kDescriptorSize32 && (loadLE32(at) == kDescriptorSignature ||
+                                               loadLE32(at + kDescriptorCompressedSize) ==
+                                                   static_cast<uint32_t>(count + headerBytes))) {
             expected.compressedSize = count + headerBytes;
             expected.uncompressedSize = count;
             bool endAfter = sourceEnded && available == left;

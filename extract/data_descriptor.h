@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/zip_format.h"
 #include "extract/extract_context.h"
 
 namespace zipsalvage {
 
-inline constexpr uint32_t kDescriptorSignature = 0x08074B50u;  // "PK\7\8", little-endian
 // The longest descriptor (signature, CRC-32, two 8-byte sizes) and a signature behind it.
-inline constexpr size_t kDescriptorLookahead = 28;
+inline constexpr size_t kDescriptorLookahead = kLongestDescriptor + kSignatureSize;
 
 struct DataDescriptor {
     uint32_t crc = 0;

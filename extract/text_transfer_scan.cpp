@@ -25,12 +25,6 @@ inline bool mayMatter(uint64_t eight) {
 constexpr uint32_t kScanBlockBytes = 1u << 16;
 constexpr size_t kLongestPlausibleName = 4096;
 constexpr uint16_t kHighestMethod = 99;  // APPNOTE 4.4.5 lists none above (AES)
-constexpr uint16_t kZip64ExtraId = 0x0001;
-constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;
-constexpr uint32_t kZip64EndSignature = 0x06064B50;
-constexpr size_t kZip64EndFixedBytes = 56;
-constexpr int kZip64EndDirectorySize = 40;  // APPNOTE 4.3.14
-constexpr int kZip64EndDirectoryOffset = 48;
 
 size_t changeIndex(LineEndChange change) { return static_cast<size_t>(change); }
 
@@ -45,18 +39,18 @@ size_t signatureIndex(const ArchiveScan& scan, uint64_t at) {
 // `values` that hold 0xFFFFFFFF, in their order. False when the field or a value is missing.
 bool resolveZip64(const uint8_t* extra, size_t extraSize, uint64_t* const* values, int count) {
     size_t at = 0;
-    while (at + 4 <= extraSize) {
+    while (at + kExtraFieldHeaderSize <= extraSize) {
         uint16_t id = loadLE16(extra + at);
-        size_t size = loadLE16(extra + at + 2);
-        if (at + 4 + size > extraSize) return false;
-        if (id == kZip64ExtraId) {
-            size_t field = at + 4;
+        size_t size = loadLE16(extra + at + kExtraFieldDataSize);
+        if (at + kExtraFieldHeaderSize + size > extraSize) return false;
+        if (id == kExtraZip64) {
+            size_t field = at + kExtraFieldHeaderSize;
             size_t end = field + size;
             for (int index = 0; index < count; ++index) {
-                if (*values[index] != kZip64Marker) continue;
-                if (field + 8 > end) return false;
+                if (*values[index] != kZip64Marker32) continue;
+                if (field + kZip64ValueSize > end) return false;
                 *values[index] = loadLE64(extra + field);
-                field += 8;
+                field += kZip64ValueSize;
             }
             return true;
         }
@@ -67,7 +61,7 @@ bool resolveZip64(const uint8_t* extra, size_t extraSize, uint64_t* const* value
 
 bool needsZip64(uint64_t const* const* values, int count) {
     for (int index = 0; index < count; ++index) {
-        if (*values[index] == kZip64Marker) return true;
+        if (*values[index] == kZip64Marker32) return true;
     }
     return false;
 }
@@ -116,18 +110,18 @@ bool readLocal(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
 
 bool readCentral(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
                  CentralRecordRead& record) {
-    UndoneRead fixed = readUndone(archive, change, at, kCentralFixedBytes);
-    if (fixed.bytes.size() < kCentralFixedBytes ||
+    UndoneRead fixed = readUndone(archive, change, at, kCentralHeaderSize);
+    if (fixed.bytes.size() < kCentralHeaderSize ||
         loadLE32(fixed.bytes.data()) != kCentralHeaderSignature) {
         return false;
     }
     size_t nameLength = loadLE16(fixed.bytes.data() + kCentralNameLength);
     size_t extraLength = loadLE16(fixed.bytes.data() + kCentralExtraLength);
     size_t commentLength = loadLE16(fixed.bytes.data() + kCentralCommentLength);
-    size_t recordBytes = kCentralFixedBytes + nameLength + extraLength + commentLength;
+    size_t recordBytes = kCentralHeaderSize + nameLength + extraLength + commentLength;
     UndoneRead named = readUndone(archive, change, at, recordBytes);
     const std::vector<uint8_t>& bytes = named.bytes;
-    if (bytes.size() < recordBytes || !nameIsPlausible(bytes, kCentralFixedBytes, nameLength)) {
+    if (bytes.size() < recordBytes || !nameIsPlausible(bytes, kCentralHeaderSize, nameLength)) {
         return false;
     }
     record.convertedLength = named.convertedUsed;
@@ -138,18 +132,18 @@ bool readCentral(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
     record.compressedSize = loadLE32(bytes.data() + kCentralCompressedSize);
     record.uncompressedSize = loadLE32(bytes.data() + kCentralUncompressedSize);
     record.localHeaderOffset = loadLE32(bytes.data() + kCentralLocalHeaderOffset);
-    record.name.assign(bytes.begin() + kCentralFixedBytes,
-                       bytes.begin() + static_cast<long>(kCentralFixedBytes + nameLength));
+    record.name.assign(bytes.begin() + kCentralHeaderSize,
+                       bytes.begin() + static_cast<long>(kCentralHeaderSize + nameLength));
     uint64_t* values[] = {&record.uncompressedSize, &record.compressedSize,
                           &record.localHeaderOffset};
     return !needsZip64(values, 3) ||
-           resolveZip64(bytes.data() + kCentralFixedBytes + nameLength, extraLength, values, 3);
+           resolveZip64(bytes.data() + kCentralHeaderSize + nameLength, extraLength, values, 3);
 }
 
 bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
              EndRecordRead& record) {
-    UndoneRead fixed = readUndone(archive, change, at, kEndFixedBytes);
-    if (fixed.bytes.size() < kEndFixedBytes ||
+    UndoneRead fixed = readUndone(archive, change, at, kEndRecordSize);
+    if (fixed.bytes.size() < kEndRecordSize ||
         loadLE32(fixed.bytes.data()) != kEndRecordSignature) {
         return false;
     }
@@ -163,9 +157,9 @@ bool readEnd(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
 // The Zip64 end record's directory size and offset, for an end record that defers to it.
 bool readZip64End(const ArchiveBytes& archive, LineEndChange change, uint64_t at,
                   EndRecordRead& record) {
-    UndoneRead fixed = readUndone(archive, change, at, kZip64EndFixedBytes);
-    if (fixed.bytes.size() < kZip64EndFixedBytes ||
-        loadLE32(fixed.bytes.data()) != kZip64EndSignature) {
+    UndoneRead fixed = readUndone(archive, change, at, kZip64EndRecordSize);
+    if (fixed.bytes.size() < kZip64EndRecordSize ||
+        loadLE32(fixed.bytes.data()) != kZip64EndRecordSignature) {
         return false;
     }
     record.at = at;
@@ -228,7 +222,7 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
                 kind = RecordKind::kCentral;
             } else if (word == kEndRecordSignature) {
                 kind = RecordKind::kEnd;
-            } else if (word == kZip64EndSignature) {
+            } else if (word == kZip64EndRecordSignature) {
                 kind = RecordKind::kZip64End;
             } else if (word != kLocalHeaderSignature) {
                 continue;
@@ -286,15 +280,15 @@ UndoneRead readUndone(const ArchiveBytes& archive, LineEndChange change, uint64_
 // files hold them) says nothing about this archive's directory.
 static bool zip64EndBelongsTo(const ArchiveBytes& archive, LineEndChange change, uint64_t zip64At,
                               uint64_t endAt) {
-    constexpr uint64_t kLocatorBytes = 20;
     constexpr uint64_t kSlack = 8;  // ambiguous places the default undo may have read wrongly
     constexpr uint64_t kMaxRecordBytes = 1u << 16;
-    UndoneRead head = readUndone(archive, change, zip64At, 12);
-    if (head.bytes.size() < 12) return false;
-    uint64_t recordBytes = loadLE64(head.bytes.data() + 4);
+    UndoneRead head = readUndone(archive, change, zip64At, kZip64EndUncountedSize);
+    if (head.bytes.size() < kZip64EndUncountedSize) return false;
+    uint64_t recordBytes = loadLE64(head.bytes.data() + kZip64EndRecordLength);
     if (recordBytes > kMaxRecordBytes) return false;
     UndoneRead whole =
-        readUndone(archive, change, zip64At, static_cast<size_t>(12 + recordBytes + kLocatorBytes));
+        readUndone(archive, change, zip64At,
+                   static_cast<size_t>(kZip64EndUncountedSize + recordBytes + kZip64LocatorSize));
     uint64_t gap = endAt - zip64At;
     return whole.convertedUsed + kSlack >= gap && whole.convertedUsed <= gap + kSlack;
 }
@@ -308,7 +302,8 @@ ReadRecords readRecords(const ArchiveBytes& archive, const ArchiveScan& scan,
         if (signature.kind != RecordKind::kEnd) continue;
         EndRecordRead end;
         if (!readEnd(archive, change, signature.at, end)) continue;
-        bool deferred = end.directoryOffset == kZip64Marker || end.directorySize == kZip64Marker;
+        bool deferred =
+            end.directoryOffset == kZip64Marker32 || end.directorySize == kZip64Marker32;
         // A Zip64 end record follows the directory, whether the end record defers to it or not.
         EndRecordRead zip64;
         if (zip64EndAt < signature.at && readZip64End(archive, change, zip64EndAt, zip64) &&

@@ -68,7 +68,7 @@ Taken countTaken(const Bytes& corpus, uint64_t candidates) {
     for (uint64_t index = 0; index < candidates; ++index) {
         size_t at = nextRandom() % room;
         LocalHeader header;
-        std::memcpy(header.bytes, kLocalSignature, 4);
+        storeLE32(header.bytes, kLocalHeaderSignature);
         std::memcpy(header.bytes + 4, corpus.data() + at, kLocalHeaderSize - 4);
         uint16_t nameLength = headerField16(header, kLocalNameLength);
         const uint8_t* name = corpus.data() + at + kLocalHeaderSize - 4;
@@ -94,7 +94,7 @@ void report(const char* corpusName, const Taken& taken, uint64_t candidates) {
 uint64_t entriesFoundByTheEngine(Bytes corpus, uint64_t planted, const std::string& folder) {
     for (uint64_t index = 0; index < planted; ++index) {
         size_t at = nextRandom() % (corpus.size() - 4);
-        std::memcpy(corpus.data() + at, zipsalvage::kLocalSignature, 4);
+        zipsalvage::storeLE32(corpus.data() + at, zipsalvage::kLocalHeaderSignature);
     }
     std::string input = folder + "/false_header_bench.in";
     std::string output = folder + "/false_header_bench.zip";

@@ -47,15 +47,15 @@ std::vector<std::string> componentsOf(const std::string& path) {
 time_t modificationTime(const SalvagedEntry& entry) {
     const std::vector<uint8_t>& extra = entry.metadata.localExtra;
     size_t at = 0;
-    while (at + kExtraBlockHeaderSize <= extra.size()) {
+    while (at + kExtraFieldHeaderSize <= extra.size()) {
         uint16_t id = loadLE16(extra.data() + at);
-        size_t size = loadLE16(extra.data() + at + 2);
-        const uint8_t* data = extra.data() + at + kExtraBlockHeaderSize;
-        if (at + kExtraBlockHeaderSize + size > extra.size()) break;
+        size_t size = loadLE16(extra.data() + at + kExtraFieldDataSize);
+        const uint8_t* data = extra.data() + at + kExtraFieldHeaderSize;
+        if (at + kExtraFieldHeaderSize + size > extra.size()) break;
         if (id == kExtraExtendedTimestamp && size >= 5 && (data[0] & kTimestampHasModTime) != 0) {
             return static_cast<time_t>(static_cast<int32_t>(loadLE32(data + 1)));
         }
-        at += kExtraBlockHeaderSize + size;
+        at += kExtraFieldHeaderSize + size;
     }
     uint16_t time = headerField16(entry.header, kLocalModTime);
     uint16_t date = headerField16(entry.header, kLocalModDate);

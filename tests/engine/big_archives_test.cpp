@@ -51,7 +51,7 @@ struct ZeroEntry {
 Bytes zeroEntryHeader(const ZeroEntry& entry) {
     bool zip64 = needsZip64(entry.size);
     Bytes header(kLocalHeaderSize, 0);
-    std::copy(std::begin(kLocalSignature), std::end(kLocalSignature), header.begin());
+    storeLE32(header.data(), kLocalHeaderSignature);
     storeLE16(header.data() + 4, zip64 ? 45 : 20);
     storeLE32(header.data() + 14, crc32OfZeros(entry.size));
     uint32_t field = zip64 ? kZip64Marker32 : static_cast<uint32_t>(entry.size);
@@ -62,7 +62,7 @@ Bytes zeroEntryHeader(const ZeroEntry& entry) {
     header.insert(header.end(), entry.name.begin(), entry.name.end());
     if (zip64) {
         Bytes extra(20, 0);
-        storeLE16(extra.data(), kZip64ExtraId);
+        storeLE16(extra.data(), kExtraZip64);
         storeLE16(extra.data() + 2, 16);
         storeLE64(extra.data() + 4, entry.size);
         storeLE64(extra.data() + 12, entry.size);

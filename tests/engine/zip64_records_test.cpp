@@ -34,7 +34,7 @@ Bytes extraBlock(uint16_t id, std::initializer_list<uint64_t> values) {
 
 TEST(Zip64Read, MarkedSizesComeFromTheExtraFieldAfterOtherBlocks) {
     Bytes extra = extraBlock(0x5455, {7});  // an extended timestamp first
-    Bytes zip64 = extraBlock(kZip64ExtraId, {5 * k4GiB + 3, 4 * k4GiB + 1});
+    Bytes zip64 = extraBlock(kExtraZip64, {5 * k4GiB + 3, 4 * k4GiB + 1});
     extra.insert(extra.end(), zip64.begin(), zip64.end());
     EntrySizes sizes =
         recordedSizes(headerWithSizes(kZip64Marker32, kZip64Marker32), extra.data(), extra.size());
@@ -43,14 +43,14 @@ TEST(Zip64Read, MarkedSizesComeFromTheExtraFieldAfterOtherBlocks) {
 }
 
 TEST(Zip64Read, OnlyMarkedFieldsAreReplaced) {
-    Bytes both = extraBlock(kZip64ExtraId, {k4GiB + 9, 77});
+    Bytes both = extraBlock(kExtraZip64, {k4GiB + 9, 77});
     // Both sizes present (the rule for local headers): the compressed one is the second value.
     EntrySizes compressedOnly =
         recordedSizes(headerWithSizes(kZip64Marker32, 1000), both.data(), both.size());
     EXPECT_EQ(compressedOnly.compressed, 77u);
     EXPECT_EQ(compressedOnly.uncompressed, 1000u);
     // A shorter field holds the marked values in order.
-    Bytes one = extraBlock(kZip64ExtraId, {k4GiB + 5});
+    Bytes one = extraBlock(kExtraZip64, {k4GiB + 5});
     EntrySizes shortField =
         recordedSizes(headerWithSizes(kZip64Marker32, 1000), one.data(), one.size());
     EXPECT_EQ(shortField.compressed, k4GiB + 5);
@@ -163,7 +163,7 @@ TEST(Zip64Salvage, AZip64LocalHeaderOfASmallEntryComesOutClassicAndTheNextEntryF
     testing::TestEntry marked = plain;
     marked.compressedSize = kZip64Marker32;
     marked.uncompressedSize = kZip64Marker32;
-    marked.extra = extraBlock(kZip64ExtraId, {data.size(), data.size()});
+    marked.extra = extraBlock(kExtraZip64, {data.size(), data.size()});
     testing::TestEntry next{"b.txt", testing::makeText(300, 2)};
     testing::RunBench withZip64;
     ASSERT_TRUE(withZip64.salvage(testing::buildArchive({marked, next})));
