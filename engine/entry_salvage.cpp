@@ -120,14 +120,14 @@ struct Attempt {
 
 // The bytes of the encryption header in front of the data: traditional encryption's 12, or
 // WinZip AES's salt and password verifier.
-uint64_t encryptionHeaderBytes(const EntryData& entry, int encrypted) {
+uint64_t encryptionHeaderBytes(const EntryData& entry, bool encrypted) {
     if (!encrypted) return 0;
     if (entry.aesStrength != 0) return static_cast<uint64_t>(aesHeaderBytes(entry.aesStrength));
     return kEncryptionHeaderBytes;
 }
 
 // The bytes behind the data that the compressed size counts: AES's authentication code.
-uint64_t encryptionTrailerBytes(const EntryData& entry, int encrypted) {
+uint64_t encryptionTrailerBytes(const EntryData& entry, bool encrypted) {
     return encrypted && entry.aesStrength != 0 ? kAesCodeBytes : 0;
 }
 
@@ -172,7 +172,7 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
 // first: a method that ends itself (deflate, bzip2, ...) is decoded to its end and its
 // descriptor follows; other methods' ends are searched for.
 Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, DecodedBytes& decoded,
-                    int encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
+                    bool encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
                     const RecordedCrc& headerCrc) {
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
     const char* password = run.passwords.currentPassword;
@@ -205,7 +205,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, Deco
         }
     } else {
         ExtractContext context;
-        initExtractContext(context, output, 0, 0, aes ? 0 : encrypted, password,
+        initExtractContext(context, output, 0, 0, encrypted && !aes, password,
                            aes ? nullptr : encryptionHeader, source, run.flags);
         if (aes) useAesFraming(context, nullptr, entry.aesStrength);
         // Stored data is copied by the search itself, except under AES, whose code would be
@@ -265,7 +265,7 @@ Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, Deco
 // header with other sizes, the entry is read again by the record; the record's reading is kept
 // only when its bytes are intact, so a damaged directory never costs what the local data gave.
 Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
-                       DecodedBytes& decoded, int encrypted, const uint8_t* encryptionHeader,
+                       DecodedBytes& decoded, bool encrypted, const uint8_t* encryptionHeader,
                        int64_t dataStart, const RecordedCrc& headerCrc,
                        const CentralRecord* witness) {
     Attempt attempt = extractOnce(run, entry, streamed, decoded, encrypted, encryptionHeader,
@@ -332,17 +332,17 @@ void encodeStream(const StreamInput& input, DecodedBytes& decoded, const char* n
     if (!streamMade) return;
     stream.cancelFlags = &cancel;
     bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name);
-    int copied = stored ? storeFile(stream) : deflateFile(stream);
+    bool copied = stored ? storeFile(stream) : deflateFile(stream);
     // A read of the temporary file that fails looks like its end: an entry read back short is
     // not written (its header would promise bytes it does not hold), and the log names it.
-    if (copied && decoded.readPosition != recoveredSize) copied = 0;
+    if (copied && decoded.readPosition != recoveredSize) copied = false;
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails
         // the entry like any other short write.
         uint32_t pending = static_cast<uint32_t>(stream.outFill);
         if (output.write(output.owner, stream.outBuffer, pending) != pending) {
             markWriteFailed(flags);
-            copied = 0;
+            copied = false;
         }
     }
     if (copied) {
@@ -539,7 +539,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     LocalHeader& header = entry.header;
     const char* name = entry.name;
     uint16_t flags = headerField16(header, kLocalFlags);
-    int encrypted = (flags & kFlagEncrypted) != 0 ? 1 : 0;
+    bool encrypted = (flags & kFlagEncrypted) != 0;
     // A WinZip AES entry (method 99) names the method under the encryption in its AES field;
     // only entries with a well-formed field get here (keepsMethodAsIs).
     const AesField& aesField = entry.metadata.aes;
@@ -559,7 +559,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
                         recorded.compressed <= kEncryptionHeaderBytes &&
                         recordFollowsHere(run.reader);
     if (noData) {
-        encrypted = 0;
+        encrypted = false;
         aes = false;
         crcUnused = false;
         recordedCrc = RecordedCrc{0, true};  // of no bytes

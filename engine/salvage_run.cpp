@@ -611,9 +611,9 @@ struct DialogAfterQueue {
     void* dialogContext;
 };
 
-static int askAfterQueue(void* context, const PasswordRequest& request, char* accepted) {
+static bool askAfterQueue(void* context, const PasswordRequest& request, char* accepted) {
     auto& wrapped = *static_cast<DialogAfterQueue*>(context);
-    if (!putOutQueued(*wrapped.run, true)) return 0;
+    if (!putOutQueued(*wrapped.run, true)) return false;
     return wrapped.dialog(wrapped.dialogContext, request, accepted);
 }
 

@@ -1,6 +1,8 @@
 // Key set-up and the password check of traditional encryption.
 #include "extract/cipher.h"
 
+#include "core/zip_format.h"
+
 namespace zipsalvage {
 namespace {
 
@@ -29,15 +31,15 @@ void prepareDecryption(CipherKeys& keys, const char* password, const uint8_t* he
     for (int index = 0; index < kEncryptionHeaderBytes; ++index) decryptByte(keys, header[index]);
 }
 
-int testPassword(const char* password, uint32_t crc, const uint8_t* header) {
-    return decryptedCheckByte(password, header) == static_cast<uint8_t>(crc >> 24) ? 1 : 0;
+bool testPassword(const char* password, uint32_t crc, const uint8_t* header) {
+    return decryptedCheckByte(password, header) == static_cast<uint8_t>(crc >> 24);
 }
 
-int testPasswordForEntry(const char* password, uint32_t crc, uint16_t modTime, uint16_t flags,
-                         const uint8_t* header) {
+bool testPasswordForEntry(const char* password, uint32_t crc, uint16_t modTime, uint16_t flags,
+                          const uint8_t* header) {
     uint8_t check = decryptedCheckByte(password, header);
-    if (check == static_cast<uint8_t>(crc >> 24)) return 1;
-    return ((flags & 0x0008) != 0 && check == static_cast<uint8_t>(modTime >> 8)) ? 1 : 0;
+    if (check == static_cast<uint8_t>(crc >> 24)) return true;
+    return (flags & kFlagDataDescriptor) != 0 && check == static_cast<uint8_t>(modTime >> 8);
 }
 
 }  // namespace zipsalvage

@@ -43,12 +43,12 @@ void prepareDecryption(CipherKeys& keys, const char* password, const uint8_t* he
 
 // APPNOTE 6.1.6: the twelfth decrypted header byte is a check byte. Passes when it equals the
 // high byte of the CRC-32 field of the local header.
-int testPassword(const char* password, uint32_t crc, const uint8_t* header);
+bool testPassword(const char* password, uint32_t crc, const uint8_t* header);
 
 // As testPassword, and for an entry with general purpose flag bit 3 set also when the check
 // byte equals the high byte of the last-mod file time: writers that stream their output put it
 // there, since the CRC-32 is not known when the header is written.
-int testPasswordForEntry(const char* password, uint32_t crc, uint16_t modTime, uint16_t flags,
-                         const uint8_t* header);
+bool testPasswordForEntry(const char* password, uint32_t crc, uint16_t modTime, uint16_t flags,
+                          const uint8_t* header);
 
 }  // namespace zipsalvage

@@ -32,7 +32,7 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     }
     if (count == 0) {
         // Nothing more in the archive (or a source that reads only whole blocks).
-        context.endOfData = 1;
+        context.endOfData = true;
         destination = 0;
         return kNoByte;
     }
@@ -68,16 +68,16 @@ int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t co
     return take;
 }
 
-int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
+bool outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded) {
     const ExtractContext& context = *state.context;
-    if (bitsNeeded < 0) return 1;
+    if (bitsNeeded < 0) return true;
     auto delivered = static_cast<int64_t>(context.delivered);
-    if (context.dataLength < delivered) return 1;
+    if (context.dataLength < delivered) return true;
     // So many bytes left settle it without the product, which a huge length would overflow.
     int64_t bytesLeft = context.dataLength - delivered;
-    if (bytesLeft >= (int64_t{1} << 40)) return 0;
+    if (bytesLeft >= (int64_t{1} << 40)) return false;
     int64_t available = bitsHeld + 8 * bytesLeft;
-    return available < bitsNeeded ? 1 : 0;
+    return available < bitsNeeded;
 }
 
 uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
@@ -102,7 +102,7 @@ uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t co
 }
 
 void initExtractContext(ExtractContext& context, FileHandle output, uint64_t compressedSize,
-                        uint64_t uncompressedSize, int encrypted, const char* password,
+                        uint64_t uncompressedSize, bool encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags) {
     initExtractContext(context, fileOutput(output), compressedSize, uncompressedSize, encrypted,
@@ -110,11 +110,11 @@ void initExtractContext(ExtractContext& context, FileHandle output, uint64_t com
 }
 
 void initExtractContext(ExtractContext& context, const EntryOutput& output, uint64_t compressedSize,
-                        uint64_t uncompressedSize, int encrypted, const char* password,
+                        uint64_t uncompressedSize, bool encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags) {
     std::memset(&context, 0, sizeof context);
-    context.outputEnabled = 1;
+    context.outputEnabled = true;
     context.output = output;
     // Sizes beyond what a signed 64-bit count can hold mean the same as the largest one: a
     // damaged Zip64 field may hold anything, and explode and unreduce count down from it signed.
@@ -127,7 +127,7 @@ void initExtractContext(ExtractContext& context, const EntryOutput& output, uint
     if (password != nullptr) {
         std::memcpy(context.password, password, strnlen(password, kPasswordBufferBytes - 1));
     }
-    context.encrypted = encrypted != 0 ? 1 : 0;
+    context.encrypted = encrypted;
     if (context.encrypted) {
         // The check byte was tested when the password was accepted; here the keys only need
         // to stand where the first data byte expects them.

@@ -41,7 +41,7 @@ struct EntryOutput {
 EntryOutput fileOutput(FileHandle file);
 
 struct ExtractContext {
-    int outputEnabled;
+    bool outputEnabled;
     EntryOutput output;
     uint8_t block[kEntryBlockBytes];
     int32_t blockFill;
@@ -54,16 +54,16 @@ struct ExtractContext {
     // dataLength plus the 10-byte allowance, never below 0: readEntryByte delivers nothing
     // once `delivered` reaches it.
     uint64_t readLimit;
-    int encrypted;
+    bool encrypted;
     CipherKeys keys;
     char password[kPasswordBufferBytes];
-    int endOfData;  // set whenever a byte could not be delivered; never cleared
+    bool endOfData;  // set whenever a byte could not be delivered; never cleared
     // The data's length is not recorded (a streamed entry): it is read in whole blocks as far
     // as the archive goes, and the method's own end marks where it ends.
-    int lengthUnknown;
+    bool lengthUnknown;
     // A block the archive cannot fill whole is still delivered as far as it goes (the methods
     // of outside libraries, which decode every byte they are given up to a cut).
-    int takeShortBlock;
+    bool takeShortBlock;
     // Decrypts each block as it is read (WinZip AES, a counter mode); null otherwise.
     void (*decryptBlock)(void* owner, uint8_t* bytes, uint32_t count);
     void* decryptOwner;
@@ -103,7 +103,7 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination);
 // allowance is used up; 0 when the archive holds no more).
 inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
     if (context.delivered >= context.readLimit) {
-        context.endOfData = 1;
+        context.endOfData = true;
         return kNoByte;
     }
     if (context.blockPos >= context.blockFill) return refillEntryBlock(context, destination);
@@ -119,9 +119,9 @@ inline uint16_t readEntryByte(ExtractContext& context, uint16_t& destination) {
 // would), without refilling; returns how many. Never reaches past the 10-byte allowance.
 int32_t takeBlockBytes(ExtractContext& context, uint8_t* destination, int32_t count);
 
-// 1 when `bitsNeeded` bits cannot be had from `bitsHeld` plus the data not yet delivered (the
-// 10-byte allowance does not count), else 0.
-int outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded);
+// True when `bitsNeeded` bits cannot be had from `bitsHeld` plus the data not yet delivered
+// (the 10-byte allowance does not count).
+bool outOfBits(const DecoderState& state, int32_t bitsHeld, int32_t bitsNeeded);
 
 // Writes `count` bytes at offset `position` of the output; sets writeFailed when short.
 uint32_t writeOutputAt(ExtractContext& context, const uint8_t* bytes, int64_t position,
@@ -135,12 +135,12 @@ uint32_t flushWindowBytes(DecoderState& state, const uint8_t* bytes, uint32_t co
 // Sets up a context as extractEntry does: output enabled, sizes, password and keys (the
 // 12-byte header is run through decryption and dataLength reduced by 12 when encrypted).
 void initExtractContext(ExtractContext& context, const EntryOutput& output, uint64_t compressedSize,
-                        uint64_t uncompressedSize, int encrypted, const char* password,
+                        uint64_t uncompressedSize, bool encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags);
 // The same with a file as the output.
 void initExtractContext(ExtractContext& context, FileHandle output, uint64_t compressedSize,
-                        uint64_t uncompressedSize, int encrypted, const char* password,
+                        uint64_t uncompressedSize, bool encrypted, const char* password,
                         const uint8_t* encryptionHeader, const EntryByteSource& source,
                         RunFlags& flags);
 
@@ -172,11 +172,11 @@ struct EntryData {
 };
 
 // Runs the entry's method and says how it ended.
-DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output, int encrypted,
+DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output, bool encrypted,
                               const char* password, const uint8_t* encryptionHeader,
                               const EntryByteSource& source, RunFlags& flags);
 // The same with a file as the output.
-DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
+DecodeResult extractEntryData(const EntryData& entry, FileHandle output, bool encrypted,
                               const char* password, const uint8_t* encryptionHeader,
                               const EntryByteSource& source, RunFlags& flags);
 
@@ -189,7 +189,7 @@ struct RecordedSizes {
 
 // The same for the method and flags of a 30-byte local header image and the sizes `sizes`.
 DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
-                          int encrypted, const char* password, const uint8_t* encryptionHeader,
+                          bool encrypted, const char* password, const uint8_t* encryptionHeader,
                           const EntryByteSource& source, RunFlags& flags);
 
 }  // namespace zipsalvage

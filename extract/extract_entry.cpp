@@ -42,23 +42,23 @@ bool methodEndsItself(uint16_t method, uint16_t generalFlags) {
     }
 }
 
-DecodeResult extractEntryData(const EntryData& entry, FileHandle output, int encrypted,
+DecodeResult extractEntryData(const EntryData& entry, FileHandle output, bool encrypted,
                               const char* password, const uint8_t* encryptionHeader,
                               const EntryByteSource& source, RunFlags& flags) {
     return extractEntryData(entry, fileOutput(output), encrypted, password, encryptionHeader,
                             source, flags);
 }
 
-DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output, int encrypted,
+DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output, bool encrypted,
                               const char* password, const uint8_t* encryptionHeader,
                               const EntryByteSource& source, RunFlags& flags) {
     // The context lives on this frame, so it cannot fail to be had.
     ExtractContext context;
     // AES decrypts by blocks in the context's reads; the traditional cipher stays off.
-    const bool aes = encrypted != 0 && entry.aesStrength != 0;
+    const bool aes = encrypted && entry.aesStrength != 0;
     AesDecryption decryption;
     initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize,
-                       aes ? 0 : encrypted, password, aes ? nullptr : encryptionHeader, source,
+                       encrypted && !aes, password, aes ? nullptr : encryptionHeader, source,
                        flags);
     if (aes) {
         if (!startAesDecryption(decryption, password, entry.aesStrength, encryptionHeader)) {
@@ -69,7 +69,7 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
     context.unknown = entry.unknown;
     if (entry.unknown != nullptr) entry.unknown->ranges.clear();
     if (entry.lengthUnknown) {
-        context.lengthUnknown = 1;
+        context.lengthUnknown = true;
         context.dataLength = kLargestDataLength;
         context.readLimit = static_cast<uint64_t>(kLargestDataLength);
     }
@@ -114,7 +114,7 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
 }
 
 DecodeResult extractEntry(const uint8_t* header, const RecordedSizes& sizes, FileHandle output,
-                          int encrypted, const char* password, const uint8_t* encryptionHeader,
+                          bool encrypted, const char* password, const uint8_t* encryptionHeader,
                           const EntryByteSource& source, RunFlags& flags) {
     EntryData entry;
     entry.method = loadLE16(header + kLocalMethod);

@@ -41,7 +41,7 @@ DecodeResult runLibraryDecoder(ExtractContext& context, void* decoder, LibrarySt
     uint8_t* outputPiece = ownedOutput.get();
     RunFlags& flags = *context.flags;
     // The library decodes the last bytes before a cut too, so none of them is held back.
-    context.takeShortBlock = 1;
+    context.takeShortBlock = true;
     LibraryCall call{inputPiece, 0, outputPiece, 0, false};
     uint64_t produced = 0;
     DecodeEnd dataEnd = DecodeEnd::kDone;

@@ -27,13 +27,13 @@ void rememberPassword(PasswordBook& book, const char* password) {
     copyPassword(book.remembered[kRememberedSlots - 1], password);
 }
 
-int passwordPasses(const PasswordRequest& request, const char* password) {
+bool passwordPasses(const PasswordRequest& request, const char* password) {
     if (request.provenWrong != nullptr) {
         // Compared as it is used: cut to 39 characters.
         char cut[kPasswordBufferBytes];
         copyPassword(cut, password);
         for (const std::string& wrong : *request.provenWrong) {
-            if (wrong == cut) return 0;
+            if (wrong == cut) return false;
         }
     }
     if (request.aesStrength != 0) {
@@ -43,7 +43,7 @@ int passwordPasses(const PasswordRequest& request, const char* password) {
                                 request.header);
 }
 
-int nextPassword(PasswordBook& book, const PasswordRequest& asked, PasswordSearch& search) {
+bool nextPassword(PasswordBook& book, const PasswordRequest& asked, PasswordSearch& search) {
     PasswordRequest request = asked;
     request.provenWrong = &search.provenWrong;
     while (search.nextRemembered < book.rememberedCount) {
@@ -51,7 +51,7 @@ int nextPassword(PasswordBook& book, const PasswordRequest& asked, PasswordSearc
         if (passwordPasses(request, candidate)) {
             copyPassword(book.currentPassword, candidate);
             search.source = PasswordSource::kRemembered;
-            return 1;
+            return true;
         }
     }
     char accepted[kPasswordBufferBytes] = {};
@@ -60,26 +60,26 @@ int nextPassword(PasswordBook& book, const PasswordRequest& asked, PasswordSearc
         if (passwordPasses(request, accepted)) {
             copyPassword(book.currentPassword, accepted);
             search.source = PasswordSource::kGiven;
-            return 1;
+            return true;
         }
     }
     search.source = PasswordSource::kNone;
-    if (book.dialog == nullptr) return 0;
+    if (book.dialog == nullptr) return false;
     std::memset(accepted, 0, sizeof accepted);
-    if (!book.dialog(book.dialogContext, request, accepted)) return 0;
+    if (!book.dialog(book.dialogContext, request, accepted)) return false;
     accepted[kPasswordBufferBytes - 1] = '\0';
     copyPassword(book.currentPassword, accepted);
     search.source = PasswordSource::kTyped;
-    return 1;
+    return true;
 }
 
-int askPassword(PasswordBook& book, const PasswordRequest& request) {
+bool askPassword(PasswordBook& book, const PasswordRequest& request) {
     PasswordSearch search;
-    if (!nextPassword(book, request, search)) return 0;
+    if (!nextPassword(book, request, search)) return false;
     if (search.source != PasswordSource::kRemembered) {
         rememberPassword(book, book.currentPassword);
     }
-    return 1;
+    return true;
 }
 
 }  // namespace zipsalvage

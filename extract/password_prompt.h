@@ -29,14 +29,15 @@ struct PasswordRequest {
     uint8_t aesStrength = 0;
 };
 
-// 1 when `password` passes the entry's check byte (AES: its verifier) and is not proven wrong
-// for it.
-int passwordPasses(const PasswordRequest& request, const char* password);
+// True when `password` passes the entry's check byte (AES: its verifier) and is not proven
+// wrong for it.
+bool passwordPasses(const PasswordRequest& request, const char* password);
 
-// Asks the user for the password of one entry. Returns 1 with the accepted password (at most
-// kPasswordBufferBytes - 1 bytes) in `accepted`, 0 when the user skips the entry. The dialog itself
-// tests what is typed with passwordPasses and asks again after a wrong one.
-using PasswordDialog = int (*)(void* dialogContext, const PasswordRequest& request, char* accepted);
+// Asks the user for the password of one entry. Returns true with the accepted password (at most
+// kPasswordBufferBytes - 1 bytes) in `accepted`, false when the user skips the entry. The dialog
+// itself tests what is typed with passwordPasses and asks again after a wrong one.
+using PasswordDialog = bool (*)(void* dialogContext, const PasswordRequest& request,
+                                char* accepted);
 
 struct PasswordBook {
     char currentPassword[kPasswordBufferBytes];
@@ -50,10 +51,10 @@ struct PasswordBook {
     void* dialogContext;
 };
 
-// 1 when a password passed (it is then in book.currentPassword), 0 for Skip. Tries the
+// True when a password passed (it is then in book.currentPassword), false for Skip. Tries the
 // remembered passwords (oldest first), then the given ones, then the dialog; a given or typed
 // password that passes is remembered, the oldest of five dropped.
-int askPassword(PasswordBook& book, const PasswordRequest& request);
+bool askPassword(PasswordBook& book, const PasswordRequest& request);
 
 enum class PasswordSource { kNone, kRemembered, kGiven, kTyped };
 
@@ -68,9 +69,9 @@ struct PasswordSearch {
 };
 
 // The next candidate, in askPassword's order, that passes the check byte and is not proven
-// wrong: 1 with it in book.currentPassword and its source in `search`, 0 when none is left (or
-// the user skipped). Remembers nothing; see rememberPassword.
-int nextPassword(PasswordBook& book, const PasswordRequest& request, PasswordSearch& search);
+// wrong: true with it in book.currentPassword and its source in `search`, false when none is
+// left (or the user skipped). Remembers nothing; see rememberPassword.
+bool nextPassword(PasswordBook& book, const PasswordRequest& request, PasswordSearch& search);
 
 // Puts `password` into the newest slot, dropping the oldest of five.
 void rememberPassword(PasswordBook& book, const char* password);

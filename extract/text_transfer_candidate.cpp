@@ -135,7 +135,7 @@ bool decodesWhole(const TransferredEntry& entry, const uint8_t* data, uint64_t s
     record.compressedSize = size;
     record.uncompressedSize = entry.uncompressedSize;
     RunFlags flags;
-    DecodeResult result = extractEntryData(record, sink, 0, nullptr, nullptr, source, flags);
+    DecodeResult result = extractEntryData(record, sink, false, nullptr, nullptr, source, flags);
     work += size + result.produced;
     return result.end == DecodeEnd::kDone && result.produced == entry.uncompressedSize &&
            output.bytes.size() == entry.uncompressedSize &&

@@ -77,11 +77,10 @@ bool deriveAesKeys(const char* password, uint8_t strength, const uint8_t* salt, 
     return true;
 }
 
-int aesPasswordPasses(const char* password, uint8_t strength, const uint8_t* header) {
+bool aesPasswordPasses(const char* password, uint8_t strength, const uint8_t* header) {
     AesKeys keys;
-    if (!deriveAesKeys(password, strength, header, keys)) return 0;
-    return std::memcmp(keys.verifier, header + aesSaltBytes(strength), kAesVerifierBytes) == 0 ? 1
-                                                                                               : 0;
+    if (!deriveAesKeys(password, strength, header, keys)) return false;
+    return std::memcmp(keys.verifier, header + aesSaltBytes(strength), kAesVerifierBytes) == 0;
 }
 
 AesDecryption::~AesDecryption() {

@@ -40,8 +40,8 @@ struct AesKeys {
 // False when the strength is invalid or the library failed.
 bool deriveAesKeys(const char* password, uint8_t strength, const uint8_t* salt, AesKeys& keys);
 
-// 1 when the password's verifier equals the two bytes behind the salt in `header`.
-int aesPasswordPasses(const char* password, uint8_t strength, const uint8_t* header);
+// True when the password's verifier equals the two bytes behind the salt in `header`.
+bool aesPasswordPasses(const char* password, uint8_t strength, const uint8_t* header);
 
 // Counter-mode decryption from the data's first byte on. The counter block is a 128-bit
 // little-endian number starting at 1 (not the big-endian counter of NIST's CTR mode), so the

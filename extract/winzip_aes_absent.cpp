@@ -6,7 +6,7 @@ namespace zipsalvage {
 
 bool deriveAesKeys(const char*, uint8_t, const uint8_t*, AesKeys&) { return false; }
 
-int aesPasswordPasses(const char*, uint8_t, const uint8_t*) { return 0; }
+bool aesPasswordPasses(const char*, uint8_t, const uint8_t*) { return false; }
 
 AesDecryption::~AesDecryption() = default;
 

@@ -53,7 +53,7 @@ DecodeResult decodeZstd(ExtractContext& context) {
     // The library's default window limit (128 MiB, window log 27) is what zstd writes without
     // --long; a damaged frame header asking for more is refused as bad data.
     ZSTD_initDStream(decoder.stream);
-    decoder.oneFrame = context.lengthUnknown != 0;
+    decoder.oneFrame = context.lengthUnknown;
     return runLibraryDecoder(context, &decoder, zstdStep);
 }
 

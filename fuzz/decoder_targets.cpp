@@ -87,8 +87,8 @@ DecoderRun runDecoder(const DecoderCase& parsed, Method method) {
     run.input.available = parsed.available;
     RunFlags flags;
     ExtractContext context;
-    initExtractContext(context, emptyScratchOutput(), parsed.compressedSize, parsed.recordedSize, 0,
-                       "", nullptr, run.input.source(), flags);
+    initExtractContext(context, emptyScratchOutput(), parsed.compressedSize, parsed.recordedSize,
+                       false, "", nullptr, run.input.source(), flags);
     run.ending = method(context);
     run.result = ranToEnd(run.ending) ? 1 : 0;
     run.outputSize = scratchOutputSize();
@@ -146,8 +146,8 @@ DecoderRun runLibraryMethod(const DecoderCase& parsed, uint16_t method, uint16_t
     entry.compressedSize = parsed.compressedSize;
     entry.uncompressedSize = parsed.recordedSize;
     entry.unknown = unknown;
-    run.ending =
-        extractEntryData(entry, emptyScratchOutput(), 0, "", nullptr, run.input.source(), flags);
+    run.ending = extractEntryData(entry, emptyScratchOutput(), false, "", nullptr,
+                                  run.input.source(), flags);
     run.result = ranToEnd(run.ending) ? 1 : 0;
     run.outputSize = scratchOutputSize();
     run.delivered = static_cast<int64_t>(run.input.offset);
@@ -229,8 +229,8 @@ int fuzzAes(const uint8_t* data, size_t size) {
     entry.aesStrength = strength;
     entry.compressedSize = parsed.compressedSize;
     entry.uncompressedSize = parsed.recordedSize;
-    run.ending =
-        extractEntryData(entry, emptyScratchOutput(), 1, "fuzz", header, run.input.source(), flags);
+    run.ending = extractEntryData(entry, emptyScratchOutput(), true, "fuzz", header,
+                                  run.input.source(), flags);
     run.outputSize = scratchOutputSize();
     const auto overhead = static_cast<int64_t>(aesOverheadBytes(strength));
     const int64_t dataBytes = std::max<int64_t>(parsed.compressedSize - overhead, 0);
@@ -279,7 +279,7 @@ bool inflateIsImplemented() {
         RunFlags flags;
         ExtractContext context;
         initExtractContext(context, emptyScratchOutput(), static_cast<uint32_t>(stream.size()),
-                           static_cast<uint32_t>(text.size()), 0, "", nullptr, input.source(),
+                           static_cast<uint32_t>(text.size()), false, "", nullptr, input.source(),
                            flags);
         return ranToEnd(inflate(context)) &&
                scratchOutputSize() == static_cast<int64_t>(text.size());

@@ -139,8 +139,8 @@ int fuzzEntryBytes(const uint8_t* data, size_t size) {
     memory.available = available;
     RunFlags runFlags;
     ExtractContext context;
-    initExtractContext(context, kInvalidFile, compressedSize, 0, encrypted ? 1 : 0, password,
-                       header, memory.source(), runFlags);
+    initExtractContext(context, kInvalidFile, compressedSize, 0, encrypted, password, header,
+                       memory.source(), runFlags);
     Model model(archive, available,
                 int64_t{compressedSize} - (encrypted ? kEncryptionHeaderBytes : 0), encrypted);
     if (encrypted) model.cipher.start(password, header);
@@ -171,7 +171,7 @@ int fuzzEntryBytes(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(static_cast<int64_t>(context.delivered) == model.delivered,
                    "delivered count differs from the model");
-        FUZZ_CHECK((context.endOfData != 0) == model.endOfData, "endOfData differs from the model");
+        FUZZ_CHECK(context.endOfData == model.endOfData, "endOfData differs from the model");
         FUZZ_CHECK(memory.offset == model.offset, "archive position differs from the model");
         if (index >= calls.size() && model.endOfData) break;
     }

@@ -51,7 +51,7 @@ int fuzzGeneratedStream(const uint8_t* data, size_t size) {
     ExtractContext context;
     initExtractContext(
         context, emptyScratchOutput(), static_cast<uint32_t>(generated.stream.size()),
-        static_cast<uint32_t>(generated.content.size()), 0, "", nullptr, input.source(), flags);
+        static_cast<uint32_t>(generated.content.size()), false, "", nullptr, input.source(), flags);
     DecodeResult result = deflate64 ? inflateDeflate64(context) : inflate(context);
     FUZZ_CHECK(ranToEnd(result), "inflate failed on a valid stream");
     // Where the stream ends is where a streamed entry's data descriptor is looked for.

@@ -5,8 +5,8 @@
 
 namespace zipsalvage {
 
-// Compresses the whole input and hands the final block to the stream. 1 on success; 0 when
-// memory cannot be had or when writeFailed or cancelRequested was set.
-int deflateFile(RecompressStream& stream);
+// Compresses the whole input and hands the final block to the stream. False when memory cannot
+// be had or when writeFailed or cancelRequested was set.
+bool deflateFile(RecompressStream& stream);
 
 }  // namespace zipsalvage

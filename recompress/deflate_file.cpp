@@ -49,9 +49,9 @@ struct DeflateWorkspace {
 
 }  // namespace
 
-int deflateFile(RecompressStream& stream) {
+bool deflateFile(RecompressStream& stream) {
     DeflateWorkspace workspace;
-    if (!workspace.obtain()) return 0;  // nothing read or written yet
+    if (!workspace.obtain()) return false;  // nothing read or written yet
     DeflateState& state = *workspace.state;
     state.stream = &stream;
     stream.crc = 0;
@@ -62,7 +62,7 @@ int deflateFile(RecompressStream& stream) {
     stream.crc = 0;
     startMatcher(state);
     compressLoop(state);
-    return streamShouldStop(stream) ? 0 : 1;
+    return !streamShouldStop(stream);
 }
 
 }  // namespace zipsalvage

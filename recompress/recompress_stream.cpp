@@ -26,12 +26,12 @@ StreamInput fileInput(FileHandle file) {
     return StreamInput{reinterpret_cast<void*>(file), readFromFile};
 }
 
-int refillStreamInput(RecompressStream& stream) {
+bool refillStreamInput(RecompressStream& stream) {
     uint32_t got = stream.input.read(stream.input.owner, stream.inBuffer, kStreamBufferBytes);
-    if (got == 0) return 0;
+    if (got == 0) return false;
     stream.inPos = 0;
     stream.inFill = static_cast<int32_t>(got);
-    return 1;
+    return true;
 }
 
 void drainStreamOutput(RecompressStream& stream) {
@@ -74,7 +74,7 @@ void freeRecompressStream(RecompressStream& stream) {
     stream.outBuffer = nullptr;
 }
 
-int storeFile(RecompressStream& stream) {
+bool storeFile(RecompressStream& stream) {
     stream.crcRegister = 0xFFFFFFFFu;
     stream.crc = 0;
     // Byte for byte what streamReadByte/streamWriteByte would do, a buffer run at a time: a
@@ -91,9 +91,9 @@ int storeFile(RecompressStream& stream) {
         stream.inPos += run;
         stream.outFill += run;
         stream.bytesWritten += static_cast<uint64_t>(run);
-        if (streamShouldStop(stream)) return 0;
+        if (streamShouldStop(stream)) return false;
     }
-    return 1;
+    return true;
 }
 
 bool isPrecompressedName(const char* name) {

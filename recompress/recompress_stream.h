@@ -55,27 +55,27 @@ inline bool streamShouldStop(const RecompressStream& stream) {
     return isCancelled(*stream.cancelFlags) || hasWriteFailed(*stream.flags);
 }
 
-// Refills inBuffer; the slow half of streamReadByte.
-int refillStreamInput(RecompressStream& stream);
+// Refills inBuffer; the slow half of streamReadByte. False at the end of the input.
+bool refillStreamInput(RecompressStream& stream);
 // Writes a full outBuffer; the slow half of streamWriteByte. Sets writeFailed when short.
 void drainStreamOutput(RecompressStream& stream);
 
-// 1 and the next input byte; 0 at the end of the input (or a failed read).
-inline int streamReadByte(RecompressStream& stream, uint8_t& byte) {
-    if (stream.inPos >= stream.inFill && !refillStreamInput(stream)) return 0;
+// True and the next input byte; false at the end of the input (or a failed read).
+inline bool streamReadByte(RecompressStream& stream, uint8_t& byte) {
+    if (stream.inPos >= stream.inFill && !refillStreamInput(stream)) return false;
     byte = stream.inBuffer[stream.inPos++];
     stream.crcRegister = crc32Byte(stream.crcRegister, byte);
     stream.crc = stream.crcRegister ^ 0xFFFFFFFFu;
-    return 1;
+    return true;
 }
 
 // Queues one byte. A full buffer is written only when one more byte arrives, so a buffer that
-// fills exactly with the last byte is left whole for the caller's final write.
-inline int streamWriteByte(RecompressStream& stream, uint8_t byte) {
+// fills exactly with the last byte is left whole for the caller's final write. A failed write
+// is seen in writeFailed (streamShouldStop).
+inline void streamWriteByte(RecompressStream& stream, uint8_t byte) {
     if (stream.outFill >= kStreamBufferBytes) drainStreamOutput(stream);
     stream.outBuffer[stream.outFill++] = byte;
     ++stream.bytesWritten;
-    return 1;
 }
 
 // All fields zero, both buffers obtained, input and output set, `flags` for both stops; false
@@ -90,8 +90,8 @@ bool initRecompressStream(RecompressStream& stream, FileHandle input, FileHandle
                           RunFlags& flags);
 void freeRecompressStream(RecompressStream& stream);
 
-// Copies the whole input unchanged (method 0). 1 on success; 0 when streamShouldStop.
-int storeFile(RecompressStream& stream);
+// Copies the whole input unchanged (method 0). False when streamShouldStop.
+bool storeFile(RecompressStream& stream);
 
 // True when the name's last four characters are ".zip", ".cab", ".jpg" or ".gif" (ASCII case
 // ignored): data that deflate would not shrink.

@@ -154,8 +154,8 @@ double timeOurs(const std::vector<Stream>& streams, zipsalvage::FileHandle outpu
         MemoryInput input{&stream.compressed, 0};
         zipsalvage::initExtractContext(
             *context, output, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize,
-            0, "", nullptr, zipsalvage::EntryByteSource{&input, readMemory, nullptr}, flags);
-        context->outputEnabled = outputEnabled ? 1 : 0;
+            false, "", nullptr, zipsalvage::EntryByteSource{&input, readMemory, nullptr}, flags);
+        context->outputEnabled = outputEnabled;
         if (!ranToEnd(zipsalvage::inflate(*context))) {
             std::fprintf(stderr, "inflate failed on a stream\n");
             std::exit(1);
@@ -175,8 +175,8 @@ void verifyOurs(const std::vector<Stream>& streams) {
         zipsalvage::FileHandle file = zipsalvage::createReadWrite(path.c_str());
         MemoryInput input{&stream.compressed, 0};
         zipsalvage::initExtractContext(
-            *context, file, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize, 0,
-            "", nullptr, zipsalvage::EntryByteSource{&input, readMemory, nullptr}, flags);
+            *context, file, static_cast<uint32_t>(stream.compressed.size()), stream.originalSize,
+            false, "", nullptr, zipsalvage::EntryByteSource{&input, readMemory, nullptr}, flags);
         int result = ranToEnd(zipsalvage::inflate(*context)) ? 1 : 0;
         zipsalvage::closeFile(file);
         Bytes produced = readFileBytes(path);

@@ -93,9 +93,9 @@ int decodeEntry(const Entry& entry, FileHandle output) {
                       entry.archive->size() - entry.dataOffset, 0};
     RunFlags flags;
     ExtractContext context;
-    initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, 0, "",
+    initExtractContext(context, output, entry.compressedSize, entry.uncompressedSize, false, "",
                        nullptr, EntryByteSource{&input, readMemory, nullptr}, flags);
-    context.outputEnabled = output != kInvalidFile ? 1 : 0;
+    context.outputEnabled = output != kInvalidFile;
     if (entry.method == 1) return ranToEnd(unshrink(context)) ? 1 : 0;
     if (entry.method == 6) return ranToEnd(explode(context, entry.flags)) ? 1 : 0;
     return ranToEnd(unreduce(context, entry.method - 1)) ? 1 : 0;

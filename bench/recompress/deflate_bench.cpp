@@ -77,7 +77,7 @@ Result runOurs(const std::vector<CorpusFile>& corpus) {
         FileHandle input = openExistingForRead(file.path.c_str());
         RecompressStream stream;
         if (!initRecompressStream(stream, input, sink, flags)) std::abort();
-        if (deflateFile(stream) != 1) std::abort();
+        if (!deflateFile(stream)) std::abort();
         writeFile(sink, stream.outBuffer, static_cast<uint32_t>(stream.outFill));
         result.outputBytes += static_cast<uint64_t>(stream.bytesWritten);
         freeRecompressStream(stream);

@@ -102,9 +102,9 @@ LineEnd readSecretLine(int terminal, const RunFlags& flags, std::string& line) {
 
 }  // namespace
 
-int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, char* accepted) {
+bool askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, char* accepted) {
     auto& context = *static_cast<TerminalPromptContext*>(contextPointer);
-    if (isCancelled(*context.flags)) return 0;
+    if (isCancelled(*context.flags)) return false;
     int terminal = openPromptTerminal(*context.terminal);
     std::lock_guard<std::mutex> guard(context.ui->outputLock);
     clearProgress(*context.ui);
@@ -119,14 +119,14 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
                                                        : kTextNoTerminalForPasswords));
             context.toldNoTerminal = true;
         }
-        return 0;
+        return false;
     }
-    if (!silenceEcho(*context.terminal)) return 0;  // never ask for a password that would show
+    if (!silenceEcho(*context.terminal)) return false;  // never ask for a password that would show
 
     writeAll(terminal, std::string("\nThe following file is encrypted:\n  ") +
                            cp437ToUtf8(request.name) +
                            "\n(Enter alone tries the empty password; Ctrl-D skips this file.)\n");
-    int result = 0;
+    bool result = false;
     std::string line;
     std::string incorrect = std::string(loadText(kTextIncorrectPassword)) + ": " +
                             loadText(kTextPasswordIncorrect) + "\n";
@@ -140,7 +140,7 @@ int askPasswordOnTerminal(void* contextPointer, const PasswordRequest& request, 
         if (line.size() > kPasswordBufferBytes - 1) line.resize(kPasswordBufferBytes - 1);
         if (passwordPasses(request, line.c_str())) {
             std::memcpy(accepted, line.c_str(), line.size() + 1);
-            result = 1;
+            result = true;
             break;
         }
         writeAll(terminal, incorrect);

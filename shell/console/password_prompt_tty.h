@@ -37,10 +37,10 @@ struct TerminalPromptContext {
 // A PasswordDialog (context: TerminalPromptContext). Shows the entry's name, reads a line with
 // echo off, keeps its first kPasswordBufferBytes - 1 bytes and tests them; a wrong one is reported
 // and asked again. End of input on an empty line (Ctrl-D) skips the entry; Enter alone tries the
-// empty password. Returns 0 (skip) at once when there is no controlling terminal or the run is
+// empty password. Returns false (skip) at once when there is no controlling terminal or the run is
 // cancelled; the first time without a terminal it says so on stderr, unless a password passed
 // the entry's check (the entry is then kept with that password's bytes, not skipped).
-int askPasswordOnTerminal(void* context, const PasswordRequest& request, char* accepted);
+bool askPasswordOnTerminal(void* context, const PasswordRequest& request, char* accepted);
 
 // Gives the terminal its settings back if a prompt has echo off. Async-signal-safe (one atomic
 // load and tcsetattr), so the interrupt handler calls it: echo returns the moment Ctrl-C is

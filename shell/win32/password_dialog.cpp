@@ -129,7 +129,7 @@ INT_PTR CALLBACK passwordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     }
 }
 
-int showPasswordDialog(void* dialogContext, const PasswordRequest& request, char* accepted) {
+bool showPasswordDialog(void* dialogContext, const PasswordRequest& request, char* accepted) {
     const auto& ui = *static_cast<const WindowUi*>(dialogContext);
     PasswordQuestion question{&ui, &request, accepted};
     INT_PTR result = ::DialogBoxParamW(ui.instance, MAKEINTRESOURCEW(IDD_DECRYPT_FILE), ui.page,
@@ -137,7 +137,7 @@ int showPasswordDialog(void* dialogContext, const PasswordRequest& request, char
     // Cancelled: the run's flag is set, so the run stops at once and the wizard shows it
     // stopped, its log kept. -1 (the dialog could not be shown, e.g. the wizard is gone) counts as
     // Skip.
-    return result == kDialogAccepted ? 1 : 0;
+    return result == kDialogAccepted;
 }
 
 }  // namespace zipsalvage

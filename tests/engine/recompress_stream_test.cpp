@@ -35,7 +35,7 @@ TEST(RecompressStream, StoredCopyLeavesAFullBufferForTheCaller) {
     for (size_t size : {0u, 1u, 1023u, 1024u, 1025u, 5000u}) {
         Bytes data = testing::makeRandom(size, static_cast<uint32_t>(size) + 1);
         StreamBench bench(data);
-        ASSERT_EQ(storeFile(bench.stream), 1);
+        ASSERT_TRUE(storeFile(bench.stream));
         EXPECT_EQ(bench.stream.bytesWritten, size);
         EXPECT_EQ(bench.stream.crc, size == 0 ? 0u : testing::crc32Of(data));
         // 1024 bytes: nothing written yet, all pending; 1025: one write of 1024, one pending.
@@ -63,10 +63,10 @@ TEST(RecompressStream, ByteInterfaceMatchesTheStoredCopy) {
 TEST(RecompressStream, StopsOnTheRunFlags) {
     StreamBench cancelled(testing::makeRandom(5000, 6));
     requestCancel(cancelled.flags);
-    EXPECT_EQ(storeFile(cancelled.stream), 0);
+    EXPECT_FALSE(storeFile(cancelled.stream));
     StreamBench failed(testing::makeRandom(5000, 7));
     markWriteFailed(failed.flags);
-    EXPECT_EQ(storeFile(failed.stream), 0);
+    EXPECT_FALSE(storeFile(failed.stream));
 }
 
 TEST(PrecompressedNames, OnlyTheLastFourCharactersCount) {

@@ -98,11 +98,11 @@ struct PromptRecord {
     std::vector<size_t> logLinesAtPrompts;
 };
 
-int answerPrompt(void* context, const PasswordRequest&, char* accepted) {
+bool answerPrompt(void* context, const PasswordRequest&, char* accepted) {
     auto& record = *static_cast<PromptRecord*>(context);
     record.logLinesAtPrompts.push_back(record.bench->log.size());
     std::snprintf(accepted, kPasswordBufferBytes, "%s", kPassword);
-    return 1;
+    return true;
 }
 
 RunRecord salvageWith(const Bytes& archive, int threads, bool prompt) {

@@ -54,17 +54,17 @@ TEST(Cipher, CheckByteIsTheTwelfthAgainstCrcOrTimeWithBitThree) {
     Bytes plainHeader(12, 0x33);
     plainHeader[11] = 0xC4;  // high byte of the CRC-32 below
     Bytes header = encrypt("secret", plainHeader);
-    EXPECT_EQ(testPassword("secret", 0xC4000000u, header.data()), 1);
-    EXPECT_EQ(testPassword("secret", 0xC5000000u, header.data()), 0);
+    EXPECT_TRUE(testPassword("secret", 0xC4000000u, header.data()));
+    EXPECT_FALSE(testPassword("secret", 0xC5000000u, header.data()));
     // With flag bit 3 the byte may stand for the mod time instead.
-    EXPECT_EQ(testPasswordForEntry("secret", 0, 0xC412, 0x0008, header.data()), 1);
-    EXPECT_EQ(testPasswordForEntry("secret", 0, 0xC412, 0x0000, header.data()), 0);
+    EXPECT_TRUE(testPasswordForEntry("secret", 0, 0xC412, 0x0008, header.data()));
+    EXPECT_FALSE(testPasswordForEntry("secret", 0, 0xC412, 0x0000, header.data()));
     // Bytes 0 to 10 do not matter.
     Bytes other = plainHeader;
     other[0] = 0x99;
     other[5] = 0x01;
     Bytes otherHeader = encrypt("secret", other);
-    EXPECT_EQ(testPassword("secret", 0xC4000000u, otherHeader.data()), 1);
+    EXPECT_TRUE(testPassword("secret", 0xC4000000u, otherHeader.data()));
 }
 
 TEST(Cipher, EncryptedStoredEntryDecryptsThroughTheByteSource) {
@@ -83,7 +83,7 @@ TEST(Cipher, EncryptedStoredEntryDecryptsThroughTheByteSource) {
     testing::MemorySource memory{data};
     RunFlags flags;
     EXPECT_TRUE(ranToEnd(
-        extractEntry(local, sizes, output, 1, "pw", header.data(), memory.source(), flags)));
+        extractEntry(local, sizes, output, true, "pw", header.data(), memory.source(), flags)));
     closeFile(output);
     EXPECT_EQ(testing::readWholeFile(dir.file("out")), plain);
 }

@@ -31,7 +31,7 @@ struct CountingSource {
 
 ExtractContext contextOver(CountingSource& source, RunFlags& flags, uint32_t compressedSize) {
     ExtractContext context;
-    initExtractContext(context, kInvalidFile, compressedSize, 0, 0, "", nullptr,
+    initExtractContext(context, kInvalidFile, compressedSize, 0, false, "", nullptr,
                        EntryByteSource{&source, CountingSource::read, nullptr}, flags);
     return context;
 }
@@ -83,12 +83,12 @@ TEST(EntryBytes, NegativeDataLengthOfAnEncryptedEntry) {
     RunFlags flags;
     ExtractContext context;
     uint8_t header[12] = {};
-    initExtractContext(context, kInvalidFile, 5, 0, 1, "pw", header,
+    initExtractContext(context, kInvalidFile, 5, 0, true, "pw", header,
                        EntryByteSource{&source, CountingSource::read, nullptr}, flags);
     EXPECT_EQ(context.dataLength, -7);
     DecoderState state;
     state.context = &context;
-    EXPECT_EQ(outOfBits(state, 0, 1), 1);
+    EXPECT_TRUE(outOfBits(state, 0, 1));
     uint16_t byte = 0;
     int delivered = 0;
     while (readEntryByte(context, byte) == kByteDelivered) ++delivered;
@@ -101,10 +101,10 @@ TEST(EntryBytes, OutOfBitsCountsOnlyTheData) {
     ExtractContext context = contextOver(source, flags, 2);
     DecoderState state;
     state.context = &context;
-    EXPECT_EQ(outOfBits(state, 0, 16), 0);
-    EXPECT_EQ(outOfBits(state, 0, 17), 1);
-    EXPECT_EQ(outOfBits(state, 3, 19), 0);
-    EXPECT_EQ(outOfBits(state, 0, -1), 1);
+    EXPECT_FALSE(outOfBits(state, 0, 16));
+    EXPECT_TRUE(outOfBits(state, 0, 17));
+    EXPECT_FALSE(outOfBits(state, 3, 19));
+    EXPECT_TRUE(outOfBits(state, 0, -1));
 }
 
 TEST(EntryBytes, FlushWindowWritesAtOutputPosAndAdvancesEvenWhenDisabled) {
@@ -116,9 +116,9 @@ TEST(EntryBytes, FlushWindowWritesAtOutputPosAndAdvancesEvenWhenDisabled) {
     for (uint32_t index = 0; index < 10; ++index)
         state->window[index] = static_cast<uint8_t>('a' + index);
     EXPECT_EQ(flushWindow(*state, 4), 4u);
-    bench.context.outputEnabled = 0;
+    bench.context.outputEnabled = false;
     EXPECT_EQ(flushWindow(*state, 3), 0u);
-    bench.context.outputEnabled = 1;
+    bench.context.outputEnabled = true;
     EXPECT_EQ(flushWindow(*state, 2), 2u);
     EXPECT_EQ(state->outputPos, 9u);
     Bytes written = bench.output();
@@ -136,7 +136,7 @@ TEST(Dispatch, MethodSevenFailsAndUnknownMethodsSucceedEmpty) {
         header[8] = static_cast<uint8_t>(method);
         testing::MemorySource memory{testing::makeRandom(50, 6)};
         RunFlags flags;
-        int result = ranToEnd(extractEntry(header, RecordedSizes{50, 0}, output, 0, "", nullptr,
+        int result = ranToEnd(extractEntry(header, RecordedSizes{50, 0}, output, false, "", nullptr,
                                            memory.source(), flags))
                          ? 1
                          : 0;
@@ -157,7 +157,7 @@ TEST(Dispatch, ASizePast4GiBReachesTheMethodWhole) {
     testing::MemorySource memory{data};
     RunFlags flags;
     const uint64_t recorded = (uint64_t{1} << 32) + data.size();
-    DecodeResult result = extractEntry(header, RecordedSizes{recorded, recorded}, output, 0, "",
+    DecodeResult result = extractEntry(header, RecordedSizes{recorded, recorded}, output, false, "",
                                        nullptr, memory.source(), flags);
     EXPECT_EQ(result.end, DecodeEnd::kInputEnded);
     EXPECT_LE(result.consumed, data.size());

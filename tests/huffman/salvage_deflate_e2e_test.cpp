@@ -172,7 +172,7 @@ TEST(SalvageDeflate, EncryptedEntriesInflateThroughTheCipher) {
                      archive.begin() + static_cast<std::ptrdiff_t>(data.offset + data.size));
         DecoderBench bench(stream, static_cast<uint32_t>(file.bytes.size()));
         initExtractContext(bench.context, bench.outputFile, static_cast<uint32_t>(data.size),
-                           static_cast<uint32_t>(file.bytes.size()), 1, "open sesame",
+                           static_cast<uint32_t>(file.bytes.size()), true, "open sesame",
                            encryptionHeader, bench.input.source(), bench.flags);
         EXPECT_TRUE(ranToEnd(zipsalvage::inflate(bench.context))) << file.name;
         EXPECT_TRUE(bench.output() == file.bytes) << file.name;

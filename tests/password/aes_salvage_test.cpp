@@ -109,8 +109,8 @@ TEST_F(AesSalvage, KeysCounterAndCodeAgreeWithEntriesOf7z) {
         SCOPED_TRACE(strength);
         FirstEntry entry = firstEntry(make7z("s.zip", std::string(strength) + " -mm=Copy", false));
         ASSERT_EQ(entry.data.size(), text.size());
-        EXPECT_EQ(aesPasswordPasses("right", entry.strength, entry.header.data()), 1);
-        EXPECT_EQ(aesPasswordPasses("wrong", entry.strength, entry.header.data()), 0);
+        EXPECT_TRUE(aesPasswordPasses("right", entry.strength, entry.header.data()));
+        EXPECT_FALSE(aesPasswordPasses("wrong", entry.strength, entry.header.data()));
         AesDecryption decryption;
         ASSERT_TRUE(startAesDecryption(decryption, "right", entry.strength, entry.header.data()));
         Bytes plain = entry.data;

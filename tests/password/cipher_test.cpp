@@ -45,7 +45,7 @@ TEST(Cipher, DecryptsWhatZipEncryptedAndAcceptsItsTimeCheckByte) {
     ASSERT_EQ(entry.flags & 0x0009, 0x0009);
 
     EXPECT_EQ(decryptedCheckByte("pw", entry.header), entry.modTime >> 8);
-    EXPECT_EQ(testPasswordForEntry("pw", entry.crc, entry.modTime, entry.flags, entry.header), 1);
+    EXPECT_TRUE(testPasswordForEntry("pw", entry.crc, entry.modTime, entry.flags, entry.header));
 
     CipherKeys keys;
     prepareDecryption(keys, "pw", entry.header);
@@ -62,9 +62,8 @@ TEST(Cipher, WithoutBitThreeOnlyTheCrcByteCounts) {
     EntryCheck entry = testing::readEntryCheck(archive, "a.txt");
     ASSERT_TRUE(entry.found);
     ASSERT_NE(entry.crc >> 24, static_cast<uint32_t>(entry.modTime >> 8));
-    EXPECT_EQ(testPasswordForEntry("right", entry.crc, entry.modTime, entry.flags, entry.header),
-              1);
-    EXPECT_EQ(testPassword("right", entry.crc, entry.header), 1);
+    EXPECT_TRUE(testPasswordForEntry("right", entry.crc, entry.modTime, entry.flags, entry.header));
+    EXPECT_TRUE(testPassword("right", entry.crc, entry.header));
 
     std::string timeMatch;
     for (int index = 0; timeMatch.empty() && index < 100000; ++index) {
@@ -73,12 +72,10 @@ TEST(Cipher, WithoutBitThreeOnlyTheCrcByteCounts) {
             timeMatch = candidate;
     }
     ASSERT_FALSE(timeMatch.empty());
-    EXPECT_EQ(testPasswordForEntry(timeMatch.c_str(), entry.crc, entry.modTime, entry.flags,
-                                   entry.header),
-              0);
-    EXPECT_EQ(testPasswordForEntry(timeMatch.c_str(), entry.crc, entry.modTime,
-                                   static_cast<uint16_t>(entry.flags | 0x0008), entry.header),
-              1);
+    EXPECT_FALSE(testPasswordForEntry(timeMatch.c_str(), entry.crc, entry.modTime, entry.flags,
+                                      entry.header));
+    EXPECT_TRUE(testPasswordForEntry(timeMatch.c_str(), entry.crc, entry.modTime,
+                                     static_cast<uint16_t>(entry.flags | 0x0008), entry.header));
 }
 
 }  // namespace

@@ -26,13 +26,13 @@ struct EncryptedEntry {
 struct ScriptedDialog {
     std::deque<std::string> answers;
     int shown = 0;
-    static int answer(void* context, const PasswordRequest&, char* accepted) {
+    static bool answer(void* context, const PasswordRequest&, char* accepted) {
         auto& dialog = *static_cast<ScriptedDialog*>(context);
         ++dialog.shown;
-        if (dialog.answers.empty() || dialog.answers.front().empty()) return 0;
+        if (dialog.answers.empty() || dialog.answers.front().empty()) return false;
         std::snprintf(accepted, kPasswordBufferBytes, "%s", dialog.answers.front().c_str());
         dialog.answers.pop_front();
-        return 1;
+        return true;
     }
 };
 
@@ -53,16 +53,16 @@ TEST(AskPassword, TriesRememberedThenGivenBeforeAskingAndRemembersWhatPasses) {
     bench.book.given = {"nothing", "given"};
     bench.dialog.answers = {"typed"};
 
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry("given").request), 1);
+    EXPECT_TRUE(askPassword(bench.book, EncryptedEntry("given").request));
     EXPECT_STREQ(bench.book.currentPassword, "given");
     EXPECT_EQ(bench.dialog.shown, 0);
 
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry("typed").request), 1);
+    EXPECT_TRUE(askPassword(bench.book, EncryptedEntry("typed").request));
     EXPECT_EQ(bench.dialog.shown, 1);
     EXPECT_EQ(bench.remembered(), (std::vector<std::string>{"given", "typed"}));
 
     // A remembered password passes silently; nothing is remembered twice.
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry("given", 2).request), 1);
+    EXPECT_TRUE(askPassword(bench.book, EncryptedEntry("given", 2).request));
     EXPECT_STREQ(bench.book.currentPassword, "given");
     EXPECT_EQ(bench.dialog.shown, 1);
     EXPECT_EQ(bench.book.rememberedCount, 2);
@@ -73,11 +73,11 @@ TEST(AskPassword, SixAcceptedPasswordsLeaveTheLastFive) {
     for (int index = 1; index <= 6; ++index) {
         std::string password = "pw" + std::to_string(index);
         bench.dialog.answers = {password};
-        ASSERT_EQ(askPassword(bench.book, EncryptedEntry(password).request), 1);
+        ASSERT_TRUE(askPassword(bench.book, EncryptedEntry(password).request));
     }
     EXPECT_EQ(bench.remembered(), (std::vector<std::string>{"pw2", "pw3", "pw4", "pw5", "pw6"}));
     bench.dialog.answers = {"pw1"};
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry("pw1", 9).request), 1);
+    EXPECT_TRUE(askPassword(bench.book, EncryptedEntry("pw1", 9).request));
     EXPECT_EQ(bench.dialog.shown, 7);
     EXPECT_EQ(bench.remembered(), (std::vector<std::string>{"pw3", "pw4", "pw5", "pw6", "pw1"}));
 }
@@ -85,13 +85,13 @@ TEST(AskPassword, SixAcceptedPasswordsLeaveTheLastFive) {
 TEST(AskPassword, SkipKeepsTheLastPasswordAndRemembersNothing) {
     BookBench bench;
     bench.dialog.answers = {"first", ""};
-    ASSERT_EQ(askPassword(bench.book, EncryptedEntry("first").request), 1);
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry("second").request), 0);
+    ASSERT_TRUE(askPassword(bench.book, EncryptedEntry("first").request));
+    EXPECT_FALSE(askPassword(bench.book, EncryptedEntry("second").request));
     EXPECT_STREQ(bench.book.currentPassword, "first");
     EXPECT_EQ(bench.book.rememberedCount, 1);
 
     bench.book.dialog = nullptr;  // nobody to ask: a skip
-    EXPECT_EQ(askPassword(bench.book, EncryptedEntry("second").request), 0);
+    EXPECT_FALSE(askPassword(bench.book, EncryptedEntry("second").request));
 }
 
 }  // namespace

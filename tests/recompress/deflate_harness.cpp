@@ -23,9 +23,9 @@ DeflateRun runDeflate(FileHandle inputFile, RunFlags& runFlags, int failAllocati
         return run;
     }
     failAllocationAfter(failAllocation);
-    run.result = deflateFile(stream);
+    run.completed = deflateFile(stream);
     failAllocationAfter(0);
-    if (run.result == 1) {
+    if (run.completed) {
         writeFile(outputFile, stream.outBuffer, static_cast<uint32_t>(stream.outFill));
     }
     run.crc = stream.crc;

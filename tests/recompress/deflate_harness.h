@@ -11,15 +11,15 @@
 namespace zipsalvage::testing {
 
 struct DeflateRun {
-    int result = -1;
-    Bytes output;  // written by the encoder plus what it left in outBuffer
+    bool completed = false;  // deflateFile succeeded
+    Bytes output;            // written by the encoder plus what it left in outBuffer
     uint32_t crc = 0;
     uint64_t bytesWritten = 0;
     int32_t inputConsumed = 0;  // bytes handed out by streamReadByte (via the file position)
 };
 
 // Deflates `input`; `flags` defaults to fresh ones. The caller's final write of outBuffer is
-// made only when the result is 1. `failAllocation` (see failAllocationAfter) is armed once the
+// made only when it completed. `failAllocation` (see failAllocationAfter) is armed once the
 // stream is set up, so it hits the encoder's own allocations.
 DeflateRun deflateBytes(const Bytes& input, RunFlags* flags = nullptr, int failAllocation = 0);
 

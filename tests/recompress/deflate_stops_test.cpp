@@ -25,7 +25,7 @@ TEST(DeflateStops, CancelBeforeTheFirstItemWritesNothing) {
     RunFlags flags;
     requestCancel(flags);
     DeflateRun run = deflateBytes(makeText(100000, 1), &flags);
-    EXPECT_EQ(run.result, 0);
+    EXPECT_FALSE(run.completed);
     EXPECT_EQ(run.bytesWritten, 0u);
     EXPECT_TRUE(run.output.empty());
 }
@@ -50,7 +50,7 @@ TEST(DeflateStops, CancelDuringTheRunEndsWithoutALastBlock) {
     DeflateRun run = deflateFrom(ends[0], flags);
     writer.join();
     ::close(ends[0]);
-    EXPECT_EQ(run.result, 0);
+    EXPECT_FALSE(run.completed);
     bool complete = true;
     Bytes inflated = zlibInflate(run.output, &complete);
     EXPECT_FALSE(complete);
@@ -66,7 +66,7 @@ TEST(DeflateStops, ShortWriteStopsAtTheNextItem) {
     FaultPlanGuard guard(plan);
     RunFlags flags;
     DeflateRun run = deflateBytes(input, &flags);
-    EXPECT_EQ(run.result, 0);
+    EXPECT_FALSE(run.completed);
     EXPECT_TRUE(hasWriteFailed(flags));
     // The third write happens inside the first stored block (32767 items); that block is
     // completed, and the loop stops before the next item: about one block of the input read.
@@ -81,7 +81,7 @@ TEST(DeflateStops, ShortWriteInTheLastBlockIsStillAFailure) {
         FaultPlan plan;
         plan.pathContains = "output.bin";
         FaultPlanGuard guard(plan);
-        ASSERT_EQ(deflateBytes(input).result, 1);
+        ASSERT_TRUE(deflateBytes(input).completed);
         writesInside = writeCallCount() - 1;  // less the caller's final write
     }
     ASSERT_GT(writesInside, 0);
@@ -90,7 +90,7 @@ TEST(DeflateStops, ShortWriteInTheLastBlockIsStillAFailure) {
     plan.pathContains = "output.bin";
     FaultPlanGuard guard(plan);
     RunFlags flags;
-    EXPECT_EQ(deflateBytes(input, &flags).result, 0);
+    EXPECT_FALSE(deflateBytes(input, &flags).completed);
     EXPECT_TRUE(hasWriteFailed(flags));
 }
 
@@ -99,11 +99,11 @@ TEST(DeflateStops, NoMemoryMeansNothingReadOrWritten) {
     for (int failing = 1; failing <= 6; ++failing) {
         SCOPED_TRACE(failing);
         DeflateRun run = deflateBytes(input, nullptr, failing);
-        EXPECT_EQ(run.result, 0);
+        EXPECT_FALSE(run.completed);
         EXPECT_EQ(run.bytesWritten, 0u);
         EXPECT_EQ(run.inputConsumed, 0);
     }
-    EXPECT_EQ(deflateBytes(input, nullptr, 7).result, 1);  // six allocations only
+    EXPECT_TRUE(deflateBytes(input, nullptr, 7).completed);  // six allocations only
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ DecoderBench::DecoderBench(const Bytes& data, uint32_t uncompressedSize, int64_t
     outputFile = createReadWrite(dir.file("out.bin").c_str());
     auto recorded = static_cast<uint32_t>(compressedSize < 0 ? static_cast<int64_t>(data.size())
                                                              : compressedSize);
-    initExtractContext(context, outputFile, recorded, uncompressedSize, 0, "", nullptr,
+    initExtractContext(context, outputFile, recorded, uncompressedSize, false, "", nullptr,
                        input.source(), flags);
 }
 
