@@ -47,14 +47,8 @@ std::unique_ptr<QueuedItem> itemFromRecord(const CentralRecord& record, int64_t 
     std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
     if (item == nullptr) return item;
     OwnedEntry owned(new (std::nothrow) SalvagedEntry{});
-    char* name = new (std::nothrow) char[record.name.size() + 1];
-    if (owned == nullptr || name == nullptr) {
-        delete[] name;
-        return nullptr;
-    }
-    std::memcpy(name, record.name.data(), record.name.size());
-    name[record.name.size()] = '\0';
-    owned->name = name;
+    if (owned == nullptr) return nullptr;
+    owned->name = record.name;
     LocalHeader& header = owned->header;
     storeLE32(header.bytes, kLocalHeaderSignature);
     setHeaderField16(header, kLocalVersionNeeded, record.versionNeeded);

@@ -2,7 +2,6 @@
 #include "engine/entry_metadata.h"
 
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "engine/central_directory.h"
@@ -21,8 +20,8 @@ bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extra
     LocalHeader& header = entry.header;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     uint16_t flags = headerField16(header, kLocalFlags);
-    const auto* rawName = reinterpret_cast<const uint8_t*>(entry.name);
-    entry.metadata.recordedName.assign(entry.name, nameLength);
+    const auto* rawName = reinterpret_cast<const uint8_t*>(entry.name.data());
+    entry.metadata.recordedName.assign(entry.name.data(), nameLength);
     ChosenName chosen =
         chooseEntryName(rawName, nameLength, flags, extra, extraSize, kMaxNameLength);
     if (chosen.name.empty()) {
@@ -32,14 +31,9 @@ bool describeLocalEntry(SalvagedEntry& entry, const uint8_t* extra, size_t extra
         chosen.utf8 = false;
     }
     if (chosen.name.size() != nameLength ||
-        std::memcmp(chosen.name.data(), entry.name, nameLength) != 0) {
-        char* name = new (std::nothrow) char[chosen.name.size() + 1];
-        if (name == nullptr) return false;
-        std::memcpy(name, chosen.name.data(), chosen.name.size());
-        name[chosen.name.size()] = '\0';
-        delete[] entry.name;
-        entry.name = name;
-        setHeaderField16(header, kLocalNameLength, static_cast<uint16_t>(chosen.name.size()));
+        std::memcmp(chosen.name.data(), entry.name.data(), nameLength) != 0) {
+        entry.name = std::move(chosen.name);
+        setHeaderField16(header, kLocalNameLength, static_cast<uint16_t>(entry.name.size()));
     }
     flags = static_cast<uint16_t>(chosen.utf8 ? flags | kFlagUtf8Name : flags & ~kFlagUtf8Name);
     setHeaderField16(header, kLocalFlags, flags);

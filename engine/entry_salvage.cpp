@@ -386,14 +386,15 @@ bool writeEntry(SalvageRun& run, QueuedItem& item, Recompressed& written) {
     SalvagedEntry& entry = *item.entry;
     if (!beginOutputEntry(run, entry)) return false;  // run.outputFailed says whether it ends
     const bool store = run.output->takesDecodedBytes();
-    written = recompressEntry(run, entry.name, item.shownName, item.decoded, item.recovered, store);
+    written = recompressEntry(run, entry.name.c_str(), item.shownName, item.decoded, item.recovered,
+                              store);
     if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
         if (!run.output->restartData()) {
             run.outputFailed = true;
             return false;
         }
-        written =
-            recompressEntry(run, entry.name, item.shownName, item.decoded, item.recovered, true);
+        written = recompressEntry(run, entry.name.c_str(), item.shownName, item.decoded,
+                                  item.recovered, true);
     }
     return written.succeeded;
 }
@@ -468,7 +469,7 @@ void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
         StreamInput input{};
         if (!startReadingDecoded(item.decoded, input)) return;
         bool streamMade = false;
-        encodeStream(input, item.decoded, item.entry->name, item.recovered, storeAnyway,
+        encodeStream(input, item.decoded, item.entry->name.c_str(), item.recovered, storeAnyway,
                      encodedOutput(item.encoded), own, cancel, item.written, streamMade);
         // As writeEntry does: deflate output that would need Zip64 where the header has none
         // is replaced by a stored copy.
@@ -537,7 +538,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     EntryOutcome& outcome = item.outcome;
     bool damaged = false;
     LocalHeader& header = entry.header;
-    const char* name = entry.name;
+    const char* name = entry.name.c_str();
     uint16_t flags = headerField16(header, kLocalFlags);
     bool encrypted = (flags & kFlagEncrypted) != 0;
     // A WinZip AES entry (method 99) names the method under the encryption in its AES field;

@@ -151,10 +151,7 @@ SalvageRun::~SalvageRun() {
     freeEntryList(*this);
 }
 
-void freeEntry(SalvagedEntry* entry) {
-    delete[] entry->name;
-    delete entry;
-}
+void freeEntry(SalvagedEntry* entry) { delete entry; }
 
 void freeEntryList(SalvageRun& run) {
     while (run.entryList != nullptr) {

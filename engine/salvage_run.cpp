@@ -49,7 +49,7 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
                  const CounterSnapshot& raised) {
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
-    report.rawName = written.name;
+    report.rawName = written.name.c_str();
     report.nameIsUtf8 = (headerField16(written.header, kLocalFlags) & kFlagUtf8Name) != 0;
     report.method = headerField16(recorded, kLocalMethod);
     report.recordedSize = recordedSizes.uncompressed;
@@ -113,28 +113,10 @@ void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) 
     if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
 }
 
-// An owned byte buffer of a header's name or extra field, with room for a terminating zero.
-struct NameBuffer {
-    char* bytes;
-    explicit NameBuffer(size_t length) : bytes(new (std::nothrow) char[length + 1]) {
-        if (bytes != nullptr) bytes[length] = '\0';
-    }
-    ~NameBuffer() { delete[] bytes; }
-    NameBuffer(const NameBuffer&) = delete;
-    NameBuffer& operator=(const NameBuffer&) = delete;
-    uint8_t* raw() const { return reinterpret_cast<uint8_t*>(bytes); }
-    char* release() {
-        char* owned = bytes;
-        bytes = nullptr;
-        return owned;
-    }
-};
-
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
-void logImplausibleHeader(SalvageRun& run, const LocalHeader& header, const NameBuffer& name,
-                          size_t nameLength) {
-    std::string raw(name.bytes, nameLength);
+void logImplausibleHeader(SalvageRun& run, const LocalHeader& header, const std::string& name) {
+    std::string raw = name;
     for (char& letter : raw) {
         if (letter == '\0') letter = '?';
     }
@@ -192,7 +174,7 @@ std::string shownName(SalvageRun& run, const char* rawName, bool utf8) {
 }
 
 std::string shownName(SalvageRun& run, const SalvagedEntry& entry) {
-    return shownName(run, entry.name,
+    return shownName(run, entry.name.c_str(),
                      (headerField16(entry.header, kLocalFlags) & kFlagUtf8Name) != 0);
 }
 
@@ -314,18 +296,17 @@ int salvageHeaderAt(SalvageRun& run) {
     storeLE32(header.bytes, kLocalHeaderSignature);
     if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
-    NameBuffer name(nameLength);
-    if (name.bytes == nullptr) return kHeaderNotSalvaged;  // no memory: the entry cannot be listed
-    if (!readExact(run.reader, name.raw(), nameLength)) {
+    std::string name(nameLength, '\0');
+    auto* rawName = reinterpret_cast<uint8_t*>(name.data());
+    if (!readExact(run.reader, rawName, nameLength)) {
         // A long name running into the archive's end is most likely a false signature's: the
         // bytes it took are scanned again.
         if (nameLength > kShortNameLength) return kHeaderRejected;
         logText(run, loadText(kTextPrematureEnd));
         return kHeaderNotSalvaged;
     }
-    if (!headerIsPlausible(header, name.raw(), nameLength)) {
-        if (nameLooksReal(name.raw(), nameLength))
-            logImplausibleHeader(run, header, name, nameLength);
+    if (!headerIsPlausible(header, rawName, nameLength)) {
+        if (nameLooksReal(rawName, nameLength)) logImplausibleHeader(run, header, name);
         return kHeaderRejected;
     }
 
@@ -333,7 +314,7 @@ int salvageHeaderAt(SalvageRun& run) {
     OwnedEntry owned(new (std::nothrow) SalvagedEntry{});
     SalvagedEntry* entry = owned.get();
     if (entry == nullptr) return kHeaderNotSalvaged;
-    entry->name = name.release();
+    entry->name = std::move(name);
     entry->header = header;
     entry->metadata.archiveOffset = archiveOffset;
     // A shortfall in the extra field is not an error: the extraction then finds no input, and

@@ -91,7 +91,7 @@ bool ZipOutput::writeHead(SalvagedEntry& entry) {
     size_t extraLength = static_cast<size_t>(zip64Length) + kept.size();
     setHeaderField16(entry.header, kLocalExtraLength, static_cast<uint16_t>(extraLength));
     uint16_t nameLength = headerField16(entry.header, kLocalNameLength);
-    return write(entry.header.bytes, kLocalHeaderSize) && write(entry.name, nameLength) &&
+    return write(entry.header.bytes, kLocalHeaderSize) && write(entry.name.data(), nameLength) &&
            write(zip64Extra, static_cast<uint32_t>(zip64Length)) &&
            write(kept.data(), static_cast<uint32_t>(kept.size()));
 }
@@ -111,7 +111,7 @@ bool ZipOutput::finish(const SalvagedEntry* entries, const std::string& archiveC
         buildCentralHeader(*entry, static_cast<uint16_t>(allExtras), image);
         const EntryMetadata& metadata = entry->metadata;
         if (!write(image, kCentralHeaderSize) ||
-            !write(entry->name, headerField16(entry->header, kLocalNameLength)) ||
+            !write(entry->name.data(), headerField16(entry->header, kLocalNameLength)) ||
             !write(zip64Extra, static_cast<uint32_t>(extraLength)) ||
             !write(metadata.centralExtra.data(),
                    static_cast<uint32_t>(metadata.centralExtra.size())) ||

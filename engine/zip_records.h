@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/little_endian.h"
 #include "core/zip_format.h"
@@ -69,7 +70,7 @@ bool nameLooksReal(const uint8_t* name, size_t nameLength);
 // One entry written to the output, kept for the central directory.
 struct SalvagedEntry {
     SalvagedEntry* next;
-    char* name;  // raw name bytes plus a terminating zero
+    std::string name;  // raw name bytes, as many as the header's name length
     uint64_t headerOffset;
     EntrySizes sizes;  // as written; the header's 32-bit fields say 0xFFFFFFFF where they overflow
     bool zip64Local;   // the local header carries the Zip64 extra (decided before its data)

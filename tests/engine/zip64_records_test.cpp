@@ -64,9 +64,8 @@ TEST(Zip64Read, OnlyMarkedFieldsAreReplaced) {
 }
 
 SalvagedEntry entryOf(uint64_t compressed, uint64_t uncompressed, uint64_t offset) {
-    static char name[] = "big.bin";
     SalvagedEntry entry{};
-    entry.name = name;
+    entry.name = "big.bin";
     setHeaderField16(entry.header, kLocalNameLength, 7);
     setHeaderField16(entry.header, kLocalVersionNeeded, kVersionWritten);
     entry.sizes = EntrySizes{compressed, uncompressed};
