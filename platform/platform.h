@@ -1,5 +1,5 @@
-// The narrow operating-system layer: files through handles, the temporary folder, one thread,
-// the processor count.
+// The narrow operating-system layer: files through handles, the temporary folder, threads (the
+// run's worker and its encoder threads), the processor count.
 //
 // Each operation maps onto one Win32 call (named beside it) and has a POSIX counterpart. Handles
 // are opened without sharing; offsets and sizes are 64-bit so archives over 2 GiB work. Paths
