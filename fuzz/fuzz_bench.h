@@ -28,8 +28,4 @@ FileHandle emptyScratchOutput();
 int64_t scratchOutputSize();
 std::vector<uint8_t> scratchOutputBytes();
 
-// True once inflate decodes a small zlib stream correctly: until then (a stand-in that decodes
-// nothing) the checks that compare its output with zlib's are left out.
-bool inflateIsImplemented();
-
 }  // namespace zipsalvage::fuzz
