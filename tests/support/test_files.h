@@ -36,6 +36,7 @@ std::string shellQuote(const std::string& text);
 Bytes makeText(size_t size, uint32_t seed);
 Bytes makeRandom(size_t size, uint32_t seed);
 
+// The CRC-32 of `bytes` as zlib computes it.
 uint32_t crc32Of(const Bytes& bytes);
 
 // The folder of archives written by other programs, or empty when it is absent.
