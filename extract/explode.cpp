@@ -64,6 +64,10 @@ struct Trees {
 };
 
 // The decoding loop of one variant: the literal tree or raw literals, 8 or 4 KiB distances.
+// It is the decoder's hot loop and stays one function over 80 lines on purpose: the bit buffer,
+// the window position and the bytes remaining are locals that live across every symbol, and
+// the variant's choices are template constants the compiler folds into it; helpers per symbol
+// would take those locals by reference and keep them in memory instead.
 template <bool kLiteralTree, uint32_t kLowDistanceBits>
 int explodeSymbols(DecoderState& state, const Trees& trees) {
     ExtractContext& context = *state.context;

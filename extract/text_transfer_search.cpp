@@ -48,6 +48,35 @@ uint64_t convertedLengthOf(LineEndChange change, const uint8_t* converted, size_
 // this from so much data cannot be whole. (The old methods stay well below it too.)
 constexpr uint64_t kLargestExpansion = 1032;
 
+// A count of CRs to put back that the archive's layout gives may leave one reading: none of
+// the places in the data, or all of them. True, with those places in `chosen`, when it does.
+static bool settledByLayout(const TransferredEntry& entry, const UndoneBytes& base, uint64_t length,
+                            std::vector<uint32_t>& chosen) {
+    if (entry.crsToPutBack < 0 || static_cast<uint64_t>(entry.crsToPutBack) > length) return false;
+    uint64_t defaultBytes = length - static_cast<uint64_t>(entry.crsToPutBack);
+    auto inData = static_cast<int64_t>(
+        std::lower_bound(base.places.begin(), base.places.end(), defaultBytes) -
+        base.places.begin());
+    if (entry.crsToPutBack != 0 && entry.crsToPutBack != inData) return false;
+    for (int64_t place = 0; place < entry.crsToPutBack; ++place) {
+        chosen.push_back(static_cast<uint32_t>(place));
+    }
+    return true;
+}
+
+// The search of the places for the reading whose data decodes whole, by the method's means.
+static bool searchPlaces(const UndoneBytes& base, const TransferredEntry& entry,
+                         std::vector<uint32_t>& chosen, uint64_t& work, uint64_t workLimit) {
+    switch (entry.method) {
+        case kMethodStored:
+            return searchStoredPlaces(base, entry, chosen, work, workLimit);
+        case kMethodDeflated:
+            return searchDeflatedPlaces(base, entry, chosen, work, workLimit);
+        default:
+            return searchByDecoding(base, entry, chosen, work, workLimit);
+    }
+}
+
 EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size_t size,
                             int byteBefore, const TransferredEntry& entry) {
     EntryUndo undo;
@@ -68,20 +97,7 @@ EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size
         return undo;
     }
     std::vector<uint32_t> chosen;
-    // A count the layout gives may leave one reading: none of the places in the data, or all.
-    bool settled = false;
-    if (entry.crsToPutBack >= 0 && static_cast<uint64_t>(entry.crsToPutBack) <= length) {
-        uint64_t defaultBytes = length - static_cast<uint64_t>(entry.crsToPutBack);
-        auto inData = static_cast<int64_t>(
-            std::lower_bound(base.places.begin(), base.places.end(), defaultBytes) -
-            base.places.begin());
-        if (entry.crsToPutBack == 0 || entry.crsToPutBack == inData) {
-            settled = true;
-            for (int64_t place = 0; place < entry.crsToPutBack; ++place) {
-                chosen.push_back(static_cast<uint32_t>(place));
-            }
-        }
-    }
+    const bool settled = settledByLayout(entry, base, length, chosen);
     if (!decodable) {
         if (!settled) {
             undo.verdict = EntryUndoVerdict::kNotSearched;
@@ -109,17 +125,7 @@ EntryUndo undoEntryTransfer(LineEndChange change, const uint8_t* converted, size
     bool decoded = found;  // judged by the decoder already
     if (!found && !settled && !base.places.empty()) {
         decoded = entry.method != kMethodStored;
-        switch (entry.method) {
-            case kMethodStored:
-                found = searchStoredPlaces(base, entry, chosen, undo.work, workLimit);
-                break;
-            case kMethodDeflated:
-                found = searchDeflatedPlaces(base, entry, chosen, undo.work, workLimit);
-                break;
-            default:
-                found = searchByDecoding(base, entry, chosen, undo.work, workLimit);
-                break;
-        }
+        found = searchPlaces(base, entry, chosen, undo.work, workLimit);
     }
     if (!found) return undo;
     Candidate candidate;
