@@ -128,6 +128,156 @@ std::vector<uint8_t> zlibDeflate(const uint8_t* data, size_t size, int level) {
     return output;
 }
 
+namespace {
+
+// Where the walk over the central directory stands: records follow one another from offset 0.
+struct DirectoryWalk {
+    const uint8_t* archive;
+    size_t endAt;
+    uint32_t directoryStart;
+    size_t central;
+    size_t nextLocal = 0;
+};
+
+// What one entry's local header says, once it agrees with its central header.
+struct LocalFacts {
+    const uint8_t* local;
+    uint32_t nameLength;
+    uint32_t flags;
+    uint32_t method;
+    uint32_t crc;
+    uint64_t compressedSize;
+    uint64_t uncompressedSize;
+    uint32_t localMarked;  // 2 when the local Zip64 field holds the sizes
+    size_t dataAt;
+};
+
+// The central header at walk.central and the local header it points to; on success `facts`
+// holds the local header's fields and `centralBytes` the central record's length.
+std::string checkHeaders(const DirectoryWalk& walk, uint32_t index, LocalFacts& facts,
+                         size_t& centralBytes) {
+    const uint8_t* archive = walk.archive;
+    const size_t central = walk.central;
+    if (central + kCentralSize > walk.endAt) return entryProblem("central header cut", index);
+    const uint8_t* header = archive + central;
+    if (get32(header) != 0x02014B50) return entryProblem("central signature", index);
+    uint32_t nameLength = get16(header + 28);
+    if (nameLength == 0 || nameLength > kMaxNameBytes) return entryProblem("name length", index);
+    uint32_t centralExtraLength = get16(header + 30);
+    uint32_t commentLength = get16(header + 32);
+    centralBytes = kCentralSize + nameLength + centralExtraLength + commentLength;
+    if (central + centralBytes > walk.endAt) {
+        return entryProblem("central name, extra field or comment cut", index);
+    }
+    // Sizes (offsets 20 and 24) and the local header's offset (42), in the Zip64 field's
+    // order: uncompressed size, compressed size, offset.
+    uint32_t centralMarked = markedFields(header + 20, 2) + markedFields(header + 42, 1);
+    if (!carriedExtraList(header + kCentralSize + nameLength, centralExtraLength, centralMarked))
+        return entryProblem("central extra field", index);
+    uint32_t localAt = get32(header + 42);
+    if (localAt != walk.nextLocal) return entryProblem("local record not where expected", index);
+    if (localAt + kLocalSize + nameLength > walk.directoryStart) {
+        return entryProblem("local header runs into the directory", index);
+    }
+    const uint8_t* local = archive + localAt;
+    if (get32(local) != 0x04034B50) return entryProblem("local signature", index);
+    // Local offsets 4..25 (version needed to sizes) are central offsets 6..27.
+    if (std::memcmp(local + 4, header + 6, 22) != 0) {
+        return entryProblem("local and central headers differ", index);
+    }
+    uint32_t localExtraLength = get16(local + 28);
+    if (get16(local + 26) != nameLength ||
+        localAt + kLocalSize + nameLength + localExtraLength > walk.directoryStart) {
+        return entryProblem("local name or extra length", index);
+    }
+    // A local Zip64 field holds both sizes whenever either is marked (APPNOTE 4.5.3).
+    uint32_t localMarked = markedFields(local + 18, 2) != 0 ? 2 : 0;
+    if (!carriedExtraList(local + kLocalSize + nameLength, localExtraLength, localMarked))
+        return entryProblem("local extra field", index);
+    if (std::memcmp(local + kLocalSize, header + kCentralSize, nameLength) != 0) {
+        return entryProblem("local and central names differ", index);
+    }
+    facts = LocalFacts{local,
+                       nameLength,
+                       get16(local + 6),
+                       get16(local + 8),
+                       get32(local + 14),
+                       get32(local + 18),
+                       get32(local + 22),
+                       localMarked,
+                       localAt + kLocalSize + nameLength + localExtraLength};
+    if (localMarked != 0) {
+        const uint8_t* sizes = zip64FieldData(local + kLocalSize + nameLength, localExtraLength);
+        facts.uncompressedSize = get64(sizes);
+        facts.compressedSize = get64(sizes + 8);
+    }
+    return {};
+}
+
+// The entry's flags, version and data, and the descriptor behind an encrypted copy; moves
+// walk.nextLocal past them.
+std::string checkEntryData(DirectoryWalk& walk, uint32_t index, const LocalFacts& facts,
+                           std::vector<CheckedEntry>* entries) {
+    const uint8_t* local = facts.local;
+    const uint32_t flags = facts.flags;
+    const uint32_t method = facts.method;
+    const uint64_t compressedSize = facts.compressedSize;
+    const uint64_t uncompressedSize = facts.uncompressedSize;
+    // Stored and deflated data is written fresh: unencrypted, sizes in the header, only the
+    // UTF-8 name flag (bit 11). Other methods are copied with their own flags, but never
+    // with a data descriptor behind them (bit 3); an entry no password opened is copied
+    // still encrypted (bit 0) with all of its flags, a signed descriptor behind it where
+    // bit 3 is set.
+    const bool keptEncrypted = (flags & 0x0001u) != 0;
+    bool reencoded = (method == 0 || method == 8) && !keptEncrypted;
+    if (reencoded ? get16(local + 4) != (facts.localMarked != 0 ? 45u : 20u)
+                  : get16(local + 4) < 20)
+        return entryProblem("version needed", index);
+    if ((flags & (reencoded ? ~0x0800u : keptEncrypted ? 0u : 0x0008u)) != 0)
+        return entryProblem("general purpose flags", index);
+    if (facts.dataAt + compressedSize > walk.directoryStart) {
+        return entryProblem("data runs into the directory", index);
+    }
+    const uint8_t* data = walk.archive + facts.dataAt;
+    CheckedEntry entry;
+    entry.name.assign(reinterpret_cast<const char*>(local + kLocalSize), facts.nameLength);
+    entry.method = static_cast<uint16_t>(method);
+    if (!reencoded) {
+        entry.content.assign(data, data + compressedSize);  // copied as it was
+    } else if (method == 0) {
+        if (compressedSize != uncompressedSize) return entryProblem("stored sizes differ", index);
+        entry.content.assign(data, data + compressedSize);
+    } else {
+        size_t consumed = 0;
+        if (!zlibInflate(data, compressedSize, entry.content, &consumed,
+                         size_t{uncompressedSize} + 1)) {
+            return entryProblem("deflated data does not inflate", index);
+        }
+        if (consumed != compressedSize)
+            return entryProblem("bytes after the deflate stream", index);
+        if (entry.content.size() != uncompressedSize) {
+            return entryProblem("inflated size differs from the recorded one", index);
+        }
+    }
+    if (reencoded && zlibCrc32(entry.content.data(), entry.content.size()) != facts.crc) {
+        return entryProblem("CRC-32 does not match the data", index);
+    }
+    if (entries != nullptr) entries->push_back(std::move(entry));
+    walk.nextLocal = facts.dataAt + compressedSize;
+    if (keptEncrypted && (flags & 0x0008u) != 0) {
+        size_t descriptorLength = facts.localMarked != 0 ? 24 : 16;
+        if (walk.nextLocal + descriptorLength > walk.directoryStart ||
+            get32(walk.archive + walk.nextLocal) != 0x08074B50u ||
+            get32(walk.archive + walk.nextLocal + 4) != facts.crc) {
+            return entryProblem("no data descriptor behind an encrypted copy", index);
+        }
+        walk.nextLocal += descriptorLength;
+    }
+    return {};
+}
+
+}  // namespace
+
 std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
                                  std::vector<CheckedEntry>* entries) {
     if (entries != nullptr) entries->clear();
@@ -144,117 +294,17 @@ std::string checkSalvagedArchive(const uint8_t* archive, size_t size,
         return "central directory does not end where the end record starts";
     }
 
-    size_t central = directoryStart;
-    size_t nextLocal = 0;  // records follow one another from offset 0
+    DirectoryWalk walk{archive, endAt, directoryStart, directoryStart};
     for (uint32_t index = 0; index < count; ++index) {
-        if (central + kCentralSize > endAt) return entryProblem("central header cut", index);
-        const uint8_t* header = archive + central;
-        if (get32(header) != 0x02014B50) return entryProblem("central signature", index);
-        uint32_t nameLength = get16(header + 28);
-        if (nameLength == 0 || nameLength > kMaxNameBytes)
-            return entryProblem("name length", index);
-        uint32_t centralExtraLength = get16(header + 30);
-        uint32_t commentLength = get16(header + 32);
-        if (central + kCentralSize + nameLength + centralExtraLength + commentLength > endAt) {
-            return entryProblem("central name, extra field or comment cut", index);
-        }
-        // Sizes (offsets 20 and 24) and the local header's offset (42), in the Zip64 field's
-        // order: uncompressed size, compressed size, offset.
-        uint32_t centralMarked = markedFields(header + 20, 2) + markedFields(header + 42, 1);
-        if (!carriedExtraList(header + kCentralSize + nameLength, centralExtraLength,
-                              centralMarked))
-            return entryProblem("central extra field", index);
-        uint32_t localAt = get32(header + 42);
-        if (localAt != nextLocal) return entryProblem("local record not where expected", index);
-        if (localAt + kLocalSize + nameLength > directoryStart) {
-            return entryProblem("local header runs into the directory", index);
-        }
-        const uint8_t* local = archive + localAt;
-        if (get32(local) != 0x04034B50) return entryProblem("local signature", index);
-        // Local offsets 4..25 (version needed to sizes) are central offsets 6..27.
-        if (std::memcmp(local + 4, header + 6, 22) != 0) {
-            return entryProblem("local and central headers differ", index);
-        }
-        uint32_t localExtraLength = get16(local + 28);
-        if (get16(local + 26) != nameLength ||
-            localAt + kLocalSize + nameLength + localExtraLength > directoryStart) {
-            return entryProblem("local name or extra length", index);
-        }
-        // A local Zip64 field holds both sizes whenever either is marked (APPNOTE 4.5.3).
-        uint32_t localMarked = markedFields(local + 18, 2) != 0 ? 2 : 0;
-        if (!carriedExtraList(local + kLocalSize + nameLength, localExtraLength, localMarked))
-            return entryProblem("local extra field", index);
-        if (std::memcmp(local + kLocalSize, header + kCentralSize, nameLength) != 0) {
-            return entryProblem("local and central names differ", index);
-        }
-        uint32_t flags = get16(local + 6);
-        uint32_t method = get16(local + 8);
-        uint32_t crc = get32(local + 14);
-        uint64_t compressedSize = get32(local + 18);
-        uint64_t uncompressedSize = get32(local + 22);
-        if (localMarked != 0) {
-            const uint8_t* sizes =
-                zip64FieldData(local + kLocalSize + nameLength, localExtraLength);
-            uncompressedSize = get64(sizes);
-            compressedSize = get64(sizes + 8);
-        }
-        // Stored and deflated data is written fresh: unencrypted, sizes in the header, only the
-        // UTF-8 name flag (bit 11). Other methods are copied with their own flags, but never
-        // with a data descriptor behind them (bit 3); an entry no password opened is copied
-        // still encrypted (bit 0) with all of its flags, a signed descriptor behind it where
-        // bit 3 is set.
-        const bool keptEncrypted = (flags & 0x0001u) != 0;
-        bool reencoded = (method == 0 || method == 8) && !keptEncrypted;
-        if (reencoded ? get16(local + 4) != (localMarked != 0 ? 45u : 20u) : get16(local + 4) < 20)
-            return entryProblem("version needed", index);
-        if ((flags & (reencoded ? ~0x0800u : keptEncrypted ? 0u : 0x0008u)) != 0)
-            return entryProblem("general purpose flags", index);
-        size_t dataAt = localAt + kLocalSize + nameLength + localExtraLength;
-        if (dataAt + compressedSize > directoryStart) {
-            return entryProblem("data runs into the directory", index);
-        }
-        const uint8_t* data = archive + dataAt;
-        CheckedEntry entry;
-        entry.name.assign(reinterpret_cast<const char*>(local + kLocalSize), nameLength);
-        entry.method = static_cast<uint16_t>(method);
-        if (!reencoded) {
-            entry.content.assign(data, data + compressedSize);  // copied as it was
-        } else if (method == 0) {
-            if (compressedSize != uncompressedSize)
-                return entryProblem("stored sizes differ", index);
-            entry.content.assign(data, data + compressedSize);
-        } else if (method == 8) {
-            size_t consumed = 0;
-            if (!zlibInflate(data, compressedSize, entry.content, &consumed,
-                             size_t{uncompressedSize} + 1)) {
-                return entryProblem("deflated data does not inflate", index);
-            }
-            if (consumed != compressedSize)
-                return entryProblem("bytes after the deflate stream", index);
-            if (entry.content.size() != uncompressedSize) {
-                return entryProblem("inflated size differs from the recorded one", index);
-            }
-        } else {
-            entry.content.assign(data, data + compressedSize);  // copied as it was
-        }
-        if (reencoded && zlibCrc32(entry.content.data(), entry.content.size()) != crc) {
-            return entryProblem("CRC-32 does not match the data", index);
-        }
-        if (entries != nullptr) entries->push_back(std::move(entry));
-        nextLocal = dataAt + compressedSize;
-        if (keptEncrypted && (flags & 0x0008u) != 0) {
-            size_t descriptorLength = localMarked != 0 ? 24 : 16;
-            if (nextLocal + descriptorLength > directoryStart ||
-                get32(archive + nextLocal) != 0x08074B50u ||
-                get32(archive + nextLocal + 4) != crc) {
-                return entryProblem("no data descriptor behind an encrypted copy", index);
-            }
-            nextLocal += descriptorLength;
-        }
-        central += kCentralSize + nameLength + centralExtraLength + commentLength;
+        LocalFacts facts{};
+        size_t centralBytes = 0;
+        std::string problem = checkHeaders(walk, index, facts, centralBytes);
+        if (problem.empty()) problem = checkEntryData(walk, index, facts, entries);
+        if (!problem.empty()) return problem;
+        walk.central += centralBytes;
     }
-    if (nextLocal != directoryStart) return "bytes between the last entry and the directory";
-    if (central != endAt) return "bytes after the last central header";
+    if (walk.nextLocal != directoryStart) return "bytes between the last entry and the directory";
+    if (walk.central != endAt) return "bytes after the last central header";
     return {};
 }
 
