@@ -64,6 +64,46 @@ uint32_t reversed(uint32_t code, int length) {
     return result;
 }
 
+// What the result must be, from the lengths alone.
+struct LengthModel {
+    uint32_t counts[18] = {};
+    int shortest = 0;
+    int longest = 0;
+    int expected = kHuffComplete;
+};
+
+LengthModel modelOf(const std::vector<uint8_t>& lengths, const Alphabet& alphabet) {
+    LengthModel model;
+    uint32_t* counts = model.counts;
+    for (uint8_t length : lengths) ++counts[length];
+    for (int length = 1; length <= kHuffMaxCodeBits; ++length) {
+        if (counts[length] == 0) continue;
+        if (model.shortest == 0) model.shortest = length;
+        model.longest = length;
+    }
+    int64_t kraft = 0;  // in units of 2^-16
+    for (int length = 1; length <= kHuffMaxCodeBits; ++length) {
+        kraft += static_cast<int64_t>(counts[length]) << (kHuffMaxCodeBits - length);
+    }
+    bool outsideTables = false;
+    const int symbolCount = static_cast<int>(lengths.size());
+    for (int symbol = alphabet.simpleCount; symbol < symbolCount; ++symbol) {
+        if (lengths[symbol] != 0 && symbol - alphabet.simpleCount >= alphabet.tableEntries) {
+            outsideTables = true;
+        }
+    }
+    if (counts[17] != 0 || kraft > (int64_t{1} << kHuffMaxCodeBits) || outsideTables) {
+        model.expected = kHuffBadLengths;
+    } else if (model.longest != 0 && kraft < (int64_t{1} << kHuffMaxCodeBits) &&
+               model.longest != 1) {
+        model.expected = kHuffIncomplete;
+    }
+    return model;
+}
+
+void checkEveryCode(const HuffTable* root, int lookupBits, const std::vector<uint8_t>& lengths,
+                    const LengthModel& model, const Alphabet& alphabet);
+
 }  // namespace
 
 int fuzzHuffTables(const uint8_t* data, size_t size) {
@@ -75,32 +115,9 @@ int fuzzHuffTables(const uint8_t* data, size_t size) {
     std::vector<uint8_t> lengths(static_cast<size_t>(symbolCount));
     for (uint8_t& length : lengths) length = static_cast<uint8_t>(input.byte() % 18);
 
-    // What the result must be, from the lengths alone.
-    uint32_t counts[18] = {};
-    for (uint8_t length : lengths) ++counts[length];
-    int shortest = 0;
-    int longest = 0;
-    for (int length = 1; length <= kHuffMaxCodeBits; ++length) {
-        if (counts[length] == 0) continue;
-        if (shortest == 0) shortest = length;
-        longest = length;
-    }
-    int64_t kraft = 0;  // in units of 2^-16
-    for (int length = 1; length <= kHuffMaxCodeBits; ++length) {
-        kraft += static_cast<int64_t>(counts[length]) << (kHuffMaxCodeBits - length);
-    }
-    bool outsideTables = false;
-    for (int symbol = alphabet.simpleCount; symbol < symbolCount; ++symbol) {
-        if (lengths[symbol] != 0 && symbol - alphabet.simpleCount >= alphabet.tableEntries) {
-            outsideTables = true;
-        }
-    }
-    int expected = kHuffComplete;
-    if (counts[17] != 0 || kraft > (int64_t{1} << kHuffMaxCodeBits) || outsideTables) {
-        expected = kHuffBadLengths;
-    } else if (longest != 0 && kraft < (int64_t{1} << kHuffMaxCodeBits) && longest != 1) {
-        expected = kHuffIncomplete;
-    }
+    const LengthModel model = modelOf(lengths, alphabet);
+    const int shortest = model.shortest;
+    const int longest = model.longest;
 
     HuffTable* root = nullptr;
     int lookupBits = requestedBits;
@@ -113,7 +130,7 @@ int fuzzHuffTables(const uint8_t* data, size_t size) {
         FUZZ_CHECK(root == nullptr, "tables left after running out of memory");
         return 0;
     }
-    FUZZ_CHECK(result == expected, "result differs from the one the lengths call for");
+    FUZZ_CHECK(result == model.expected, "result differs from the one the lengths call for");
     if (result != kHuffComplete && result != kHuffIncomplete) {
         FUZZ_CHECK(root == nullptr, "tables left after refusing the lengths");
         return 0;
@@ -128,7 +145,20 @@ int fuzzHuffTables(const uint8_t* data, size_t size) {
     if (wantedBits > longest) wantedBits = longest;
     FUZZ_CHECK(lookupBits == wantedBits, "root width not clamped to the code lengths");
 
-    // Every symbol's canonical code decodes to that symbol with exactly its length.
+    checkEveryCode(root, lookupBits, lengths, model, alphabet);
+    freeHuffTables(root);
+    return 0;
+}
+
+namespace {
+
+// Every symbol's canonical code decodes to that symbol with exactly its length, and any bits at
+// all end within the longest code length, at a symbol or an invalid entry.
+void checkEveryCode(const HuffTable* root, int lookupBits, const std::vector<uint8_t>& lengths,
+                    const LengthModel& model, const Alphabet& alphabet) {
+    const uint32_t* counts = model.counts;
+    const int symbolCount = static_cast<int>(lengths.size());
+    const int longest = model.longest;
     uint32_t nextCode[kHuffMaxCodeBits + 2] = {};
     uint32_t code = 0;
     for (int length = 1; length <= kHuffMaxCodeBits; ++length) {
@@ -154,7 +184,6 @@ int fuzzHuffTables(const uint8_t* data, size_t size) {
                 "a symbol decodes to the wrong base or extra bits");
         }
     }
-    // Any bits at all end within the longest code length, at a symbol or an invalid entry.
     for (uint32_t streamBits = 0; streamBits < 1024; ++streamBits) {
         int bitsUsed = 0;
         uint32_t probe = streamBits * 0x9E3779B9u;
@@ -163,8 +192,7 @@ int fuzzHuffTables(const uint8_t* data, size_t size) {
         FUZZ_CHECK(bitsUsed <= longest || entry->op == kHuffOpInvalid,
                    "a lookup takes more bits than the longest code");
     }
-    freeHuffTables(root);
-    return 0;
 }
 
+}  // namespace
 }  // namespace zipsalvage::fuzz
