@@ -29,7 +29,8 @@ ArchiveBytes memoryArchiveBytes(MemoryArchive& memory);
 
 inline constexpr int kLineEndChanges = 4;  // the LineEndChange values, kNone included
 
-// What the detection saw, for the log, the tests and the benchmark.
+// What the detection saw, for the log, the tests and the benchmark. The counts are those of the
+// bytes read: up to where the bytes ruled out every conversion.
 struct TransferVerdict {
     LineEndChange change = LineEndChange::kNone;
     uint64_t lineFeeds = 0;
@@ -47,7 +48,8 @@ struct TransferVerdict {
 // they are do not, and the bytes agree (no LF without a CR before it after a change to CR LF,
 // almost no CR LF after a change to LF). An intact archive reads as it is, however many CR LF
 // pairs its data holds; an archive without surviving records or LFs is never taken for
-// converted. Reads the archive once, then the records.
+// converted. Reads the archive once, only as far as some conversion still fits its bytes, then
+// the records.
 TransferVerdict detectLineEndChange(const ArchiveBytes& archive);
 
 // One entry of a converted archive, as the undo found it.

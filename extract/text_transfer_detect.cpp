@@ -19,10 +19,6 @@ uint32_t readMemory(void* owner, uint64_t offset, uint8_t* into, uint32_t count)
     return taken;
 }
 
-// After a change to LF, a CR LF is left only where CR CR LF was (one in 2^24 bytes of random
-// data); this many are allowed, so that a large converted archive is still recognised.
-uint64_t crLfLeftByChance(uint64_t size) { return 2 + (size >> 20); }
-
 bool bytesAgree(const TransferVerdict& verdict, LineEndChange change, uint64_t size) {
     switch (change) {
         case LineEndChange::kNone:
@@ -45,10 +41,12 @@ ArchiveBytes memoryArchiveBytes(MemoryArchive& memory) {
 TransferVerdict detectLineEndChange(const ArchiveBytes& archive) {
     TransferVerdict verdict;
     ArchiveScan scan;
-    if (!scanArchive(archive, scan)) return verdict;
+    if (!scanArchive(archive, scan, ScanExtent::kWhileConversionFits)) return verdict;
     verdict.lineFeeds = scan.lineFeeds;
     verdict.loneLineFeeds = scan.loneLineFeeds;
     verdict.crLfPairs = scan.crLfPairs;
+    // No conversion fits the bytes: the archive reads as it is, whatever its records say.
+    if (scan.stoppedEarly) return verdict;
 
     uint32_t telling[kLineEndChanges] = {};
     constexpr LineEndChange kReadings[] = {LineEndChange::kNone, LineEndChange::kEveryLfToCrLf,

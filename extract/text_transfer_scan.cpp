@@ -171,7 +171,7 @@ bool readZip64End(const ArchiveBytes& archive, LineEndChange change, uint64_t at
 
 }  // namespace
 
-bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
+bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan, ScanExtent extent) {
     scan = ArchiveScan{};
     // The block is read behind the last three bytes of the one before, so that an LF sees the
     // two bytes before it and a signature's last byte the three before it without a check.
@@ -247,6 +247,11 @@ bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan) {
         // The last three bytes lead the next block.
         for (uint32_t index = 0; index < kCarry; ++index) buffer[index] = buffer[got + index];
         offset += got;
+        if (extent == ScanExtent::kWhileConversionFits && scan.loneLineFeeds > 0 &&
+            scan.crLfPairs > crLfLeftByChance(archive.size)) {
+            scan.stoppedEarly = offset < archive.size;
+            break;
+        }
     }
     return true;
 }

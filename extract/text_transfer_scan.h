@@ -28,14 +28,29 @@ struct ArchiveScan {
     uint64_t loneLineFeeds = 0;
     uint64_t crLfPairs = 0;
     std::vector<FoundSignature> signatures;  // ascending
+    bool stoppedEarly = false;               // the counts ruled out every conversion
 };
 
 // At most this many signatures of each kind are kept: a file of nothing but signatures must
 // not exhaust memory.
 inline constexpr size_t kMaxSignatures = 1u << 20;
 
-// Reads the whole archive once. False when a read fails before its end.
-bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan);
+// After a change to LF, a CR LF is left only where CR CR LF was (one in 2^24 bytes of random
+// data); this many are allowed, so that a large converted archive is still recognised.
+inline uint64_t crLfLeftByChance(uint64_t size) { return 2 + (size >> 20); }
+
+// How far the pass goes: the undo needs every signature; the detection only needs to read on
+// while some conversion still fits the bytes.
+enum class ScanExtent : uint8_t { kWholeArchive, kWhileConversionFits };
+
+// Reads the archive once, in order. With kWhileConversionFits it stops (stoppedEarly) as soon as
+// the counts rule out every conversion: an LF without a CR before it (no change to CR LF leaves
+// one) and more CR LF pairs than a change to LF leaves by chance. The counts only grow, so the
+// rest of the archive could not change that; compressed data shows both within about a
+// sixteenth of its length, so an archive that was not converted is not read whole twice.
+// False when a read fails before the end of what it reads.
+bool scanArchive(const ArchiveBytes& archive, ArchiveScan& scan,
+                 ScanExtent extent = ScanExtent::kWholeArchive);
 
 // The first `wanted` bytes of `change`'s default undo of the converted bytes at `at` (fewer at
 // the archive's end), and how many converted bytes gave them.
