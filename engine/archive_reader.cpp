@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "engine/pair_search.h"
+
 namespace zipsalvage {
 namespace {
 
@@ -99,19 +101,41 @@ bool refillAndReadByte(ArchiveReader& reader, uint8_t& byte) {
     return readByte(reader, byte);
 }
 
-int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted) {
+namespace {
+
+// How many buffered bytes a skip may pass over: up to the end of the buffer, and short of the
+// byte that sends the next progress report (that byte goes through readByte).
+int32_t skippableBytes(const ArchiveReader& reader) {
     int32_t available = reader.fill - reader.position;
-    int32_t room = kProgressEveryBytes - reader.progressTick - 1;  // the report byte goes singly
-    int32_t limit = available < room ? available : room;
-    if (limit <= 0) return 0;
-    const uint8_t* start = reader.buffer.data() + reader.position;
-    const void* found = std::memchr(start, wanted, static_cast<size_t>(limit));
-    int32_t skipped =
-        found == nullptr ? limit : static_cast<int32_t>(static_cast<const uint8_t*>(found) - start);
+    int32_t room = kProgressEveryBytes - reader.progressTick - 1;
+    return available < room ? available : room;
+}
+
+int32_t passOver(ArchiveReader& reader, int32_t skipped) {
     reader.position += skipped;
     reader.deliveredCount += static_cast<uint64_t>(skipped);
     reader.progressTick += skipped;
     return skipped;
+}
+
+}  // namespace
+
+int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted) {
+    int32_t limit = skippableBytes(reader);
+    if (limit <= 0) return 0;
+    const uint8_t* start = reader.buffer.data() + reader.position;
+    const void* found = std::memchr(start, wanted, static_cast<size_t>(limit));
+    return passOver(reader, found == nullptr
+                                ? limit
+                                : static_cast<int32_t>(static_cast<const uint8_t*>(found) - start));
+}
+
+int32_t skipBufferedUntilPair(ArchiveReader& reader, uint8_t first, uint8_t second) {
+    int32_t limit = skippableBytes(reader);
+    if (limit <= 0) return 0;
+    const uint8_t* start = reader.buffer.data() + reader.position;
+    size_t found = findBytePair(start, static_cast<size_t>(limit), first, second);
+    return passOver(reader, static_cast<int32_t>(found));
 }
 
 bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count) {

@@ -65,6 +65,9 @@ inline bool readByte(ArchiveReader& reader, uint8_t& byte) {
 // (counts and progress included), without crossing a refill or a progress report. Returns the
 // number of bytes passed over; 0 when the next byte is `wanted` or the buffer is used up.
 int32_t skipBufferedUntil(ArchiveReader& reader, uint8_t wanted);
+// The same up to the next `first` followed by `second` (findBytePair): a `first` whose follower
+// is not buffered yet is not passed over.
+int32_t skipBufferedUntilPair(ArchiveReader& reader, uint8_t first, uint8_t second);
 
 // True when all `count` bytes were delivered; bytes delivered before a failure stay consumed.
 bool readExact(ArchiveReader& reader, uint8_t* destination, int64_t count);

@@ -172,7 +172,9 @@ ListingResult listEntries(ArchiveReader& reader, const RunFlags& flags,
     uint32_t sinceCancelCheck = 0;
     uint8_t byte = 0;
     while (true) {
-        if (state == 0) sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(reader, 0x50));
+        if (state == 0) {
+            sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntilPair(reader, 0x50, 0x4B));
+        }
         if (!readByte(reader, byte)) break;
         if (++sinceCancelCheck >= kCancelCheckBytes) {
             sinceCancelCheck = 0;

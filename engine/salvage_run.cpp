@@ -506,9 +506,11 @@ static RunResult scanArchive(SalvageRun& run) {
     uint32_t sinceCancelCheck = 0;
     uint8_t byte = 0;
     while (true) {
-        // Outside a signature, every byte but "P" leaves the state at 0: pass over them in bulk.
+        // Outside a signature, every byte but a "P" before a "K" leaves the state at 0 (a "P"
+        // before anything else comes back to 0 at the next byte): pass over them in bulk.
         if (state == 0)
-            sinceCancelCheck += static_cast<uint32_t>(skipBufferedUntil(run.reader, 0x50));
+            sinceCancelCheck +=
+                static_cast<uint32_t>(skipBufferedUntilPair(run.reader, 0x50, 0x4B));
         if (!readByte(run.reader, byte)) break;
         // A long stretch without signatures still answers a cancel promptly.
         if (++sinceCancelCheck >= kCancelCheckBytes) {
