@@ -49,6 +49,15 @@ struct Recompressed {
     uint64_t compressedSize = 0;
 };
 
+// Where an entry's compressed bytes lie in the archive, when --copy-intact may copy them
+// (intact_copy.h).
+struct OriginalData {
+    bool copyable = false;
+    uint16_t method = 0;
+    int64_t start = 0;  // the first data byte, in the archive the scan reads
+    uint64_t size = 0;
+};
+
 // Counts an entry raised, for its report: the report's verdict follows the counter raised.
 struct CounterSnapshot {
     uint64_t unrecoverable = 0;
@@ -81,7 +90,9 @@ struct QueuedItem {
     uint32_t expectedCrc = 0;
     Recompressed written;
     EncodedBytes encoded;
-    bool encodedDone = false;  // set by the worker, under the pipeline's lock
+    OriginalData original;
+    bool copyOriginal = false;  // decided when queued: the worker copies nothing, encodes nothing
+    bool encodedDone = false;   // set by the worker, under the pipeline's lock
 };
 
 struct EntryPipeline;

@@ -9,6 +9,7 @@
 #include "engine/directory_ahead.h"
 #include "engine/entry_names.h"
 #include "engine/entry_pipeline.h"
+#include "engine/intact_copy.h"
 #include "engine/salvage_run.h"
 #include "extract/data_descriptor.h"
 #include "extract/extract_context.h"
@@ -461,6 +462,10 @@ void dropAesField(SalvagedEntry& entry) {
 }  // namespace
 
 void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
+    if (item.copyOriginal) {
+        item.written = originalAsWritten(item);
+        return;
+    }
     // The stream's own flags: a write that fails is this entry's memory running out, which
     // must not stop what the scan or the other workers do.
     RunFlags own;
@@ -484,6 +489,23 @@ void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
 
 bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     SalvagedEntry& entry = *item.entry;
+    if (item.copyOriginal) {
+        setWrittenFields(entry, item.written);
+        finishOutputHeader(entry);
+        if (!beginOutputEntry(run, entry)) return false;
+        OriginalCopy copy = writeOriginalData(run, item);
+        if (copy == OriginalCopy::kCopied && run.output->finishEntry(entry)) {
+            logWrittenVerdict(run, item, item.written);
+            return true;
+        }
+        if (copy != OriginalCopy::kReadFailed || !run.output->dropEntry(entry.headerOffset)) {
+            run.outputFailed = true;
+            return false;
+        }
+        // The archive no longer gives the bytes it gave the decoder: re-encoded here instead.
+        item.copyOriginal = false;
+        encodeQueuedEntry(item, run.flags);
+    }
     if (!item.written.succeeded) {
         // Cancelled, or no memory: a cancel ends the run without a word on the entry.
         if (!isCancelled(run.flags)) logAboutName(run, kTextUnableToRecompress, item.shownName);
@@ -512,9 +534,34 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     return true;
 }
 
+namespace {
+
+// The original bytes of an intact entry, begun at the output's position; kReadFailed leaves
+// nothing of the entry in the output.
+OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item) {
+    if (!beginOutputEntry(run, *item.entry)) {
+        return run.outputFailed ? OriginalCopy::kWriteFailed : OriginalCopy::kReadFailed;
+    }
+    OriginalCopy copy = writeOriginalData(run, item);
+    if (copy == OriginalCopy::kReadFailed && !run.output->dropEntry(item.entry->headerOffset)) {
+        copy = OriginalCopy::kWriteFailed;
+    }
+    if (copy == OriginalCopy::kWriteFailed) run.outputFailed = true;
+    return copy;
+}
+
+}  // namespace
+
 bool writeJudgedEntry(SalvageRun& run, QueuedItem& item) {
     Recompressed written;
-    if (!writeEntry(run, item, written)) return false;
+    OriginalCopy copy = OriginalCopy::kReadFailed;
+    if (copiesOriginal(run, item, judgedEntryIntact(item))) copy = writeOriginalEntry(run, item);
+    if (copy == OriginalCopy::kWriteFailed) return false;
+    if (copy == OriginalCopy::kCopied) {
+        written = originalAsWritten(item);
+    } else if (!writeEntry(run, item, written)) {
+        return false;
+    }
     setWrittenFields(*item.entry, written);
     logWrittenVerdict(run, item, written);
     return true;
@@ -775,12 +822,14 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     }
 
     if (aes) dropAesField(entry);
+    entry.zip64Local = needsZip64(recovered);
+    noteOriginalData(item, flags, data.method, dataStart, ranToEnd(extracted), extracted.consumed,
+                     attempt.compressedKnown, attempt.compressedSize);
     item.recovered = recovered;
     item.damaged = damaged;
     item.crcKnown = attempt.crc.known;
     item.expectedCrc = attempt.crc.value;
     entry.sizes = EntrySizes{0, recovered};
-    entry.zip64Local = needsZip64(recovered);
     return true;
 }
 

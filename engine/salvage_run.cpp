@@ -15,6 +15,7 @@
 #include "engine/entry_copy.h"
 #include "engine/entry_names.h"
 #include "engine/entry_pipeline.h"
+#include "engine/intact_copy.h"
 #include "engine/line_end_repair.h"
 #include "resources/strings.h"
 
@@ -274,6 +275,7 @@ static void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
 static int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
                             const CounterSnapshot& before, int64_t recordedEnd) {
     item->outcome.intact = judgedEntryIntact(*item);
+    item->copyOriginal = copiesOriginal(run, *item, item->outcome.intact);
     item->toWrite = true;
     trimDecodedTail(item->decoded);
     item->heldBytes = heldDecodedBytes(item->decoded);

@@ -112,6 +112,9 @@ struct SalvageRun {
     // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
     // beside it (entry_pipeline.h); 0 asks for one per processor.
     int threads = 1;
+    // An intact stored or deflated entry keeps its original compressed bytes (intact_copy.h);
+    // off, every entry is re-encoded.
+    bool copyIntact = false;
     EntryPipeline* pipeline = nullptr;  // while runSalvage runs with encoder threads
     bool puttingOutQueued = false;      // the log lines of an entry taken from the queue go out
 

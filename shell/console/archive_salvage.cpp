@@ -171,6 +171,7 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
 
     run.archivePath = task.archivePath;
     run.threads = options.threads;
+    run.copyIntact = options.copyIntact;
     if (!openArchive(run, run.archivePath.c_str())) return kExitNoRun;
     ui.totalBytes = run.reader.archiveSize;
     if (!checkTempFolder(run)) return kExitNoRun;

@@ -20,8 +20,9 @@ struct ConsoleOptions {
     bool testOnly = false;   // -t: the whole salvage, nothing written
     std::string folderPath;  // -d: the recovered files go into this folder (empty: an archive)
     bool assumeYes = false;
-    bool quiet = false;  // only ERROR and WARNING lines and the summary, no progress bar
-    int threads = 0;     // 0: one per processor
+    bool quiet = false;       // only ERROR and WARNING lines and the summary, no progress bar
+    int threads = 0;          // 0: one per processor
+    bool copyIntact = false;  // intact stored and deflated entries keep their compressed bytes
     bool showHelp = false;
     bool showVersion = false;
     std::string error;  // non-empty: the command line was not understood

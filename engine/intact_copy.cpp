@@ -1,0 +1,59 @@
+// The copy of an intact entry's compressed bytes, read again from the archive.
+#include "engine/intact_copy.h"
+
+#include <vector>
+
+#include "core/zip_format.h"
+#include "engine/zip_records.h"
+
+namespace zipsalvage {
+
+namespace {
+
+constexpr uint32_t kCopyPieceBytes = 256u * 1024;
+
+}  // namespace
+
+void noteOriginalData(QueuedItem& item, uint16_t flags, uint16_t method, int64_t dataStart,
+                      bool ranToEnd, uint64_t consumed, bool compressedKnown,
+                      uint64_t compressedSize) {
+    item.original = OriginalData{};
+    if ((flags & kFlagEncrypted) != 0) return;  // the output is never encrypted
+    if (method != kMethodStored && method != kMethodDeflated) return;
+    // A decoder that stopped short of the known size, or a size known from nowhere, leaves the
+    // bytes that belong to the entry uncertain: re-encoding needs no such knowledge.
+    if (!ranToEnd || !compressedKnown || consumed != compressedSize || dataStart < 0) return;
+    if (!item.entry->zip64Local && needsZip64(compressedSize)) return;
+    item.original = OriginalData{true, method, dataStart, compressedSize};
+}
+
+bool copiesOriginal(const SalvageRun& run, const QueuedItem& item, bool intact) {
+    return run.copyIntact && intact && item.original.copyable && item.crcKnown &&
+           !run.output->takesDecodedBytes();
+}
+
+Recompressed originalAsWritten(const QueuedItem& item) {
+    Recompressed written;
+    written.succeeded = true;
+    written.method = item.original.method;
+    written.crc = item.expectedCrc;
+    written.compressedSize = item.original.size;
+    return written;
+}
+
+OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item) {
+    std::vector<uint8_t> piece(kCopyPieceBytes);
+    auto offset = static_cast<uint64_t>(item.original.start);
+    for (uint64_t left = item.original.size; left > 0;) {
+        auto wanted = static_cast<uint32_t>(left < kCopyPieceBytes ? left : kCopyPieceBytes);
+        if (readArchiveAt(run.reader, offset, piece.data(), wanted) != wanted) {
+            return OriginalCopy::kReadFailed;
+        }
+        if (!run.output->write(piece.data(), wanted)) return OriginalCopy::kWriteFailed;
+        offset += wanted;
+        left -= wanted;
+    }
+    return OriginalCopy::kCopied;
+}
+
+}  // namespace zipsalvage

@@ -1,0 +1,104 @@
+// --copy-intact: entries that decode whole keep their original compressed bytes; every other
+// entry is re-encoded as without it.
+#include <gtest/gtest.h>
+
+#include "tests/engine/run_bench.h"
+#include "tests/support/zlib_oracle.h"
+
+namespace zipsalvage {
+namespace {
+
+using testing::Bytes;
+using testing::RunBench;
+using testing::TestEntry;
+
+TestEntry deflatedEntry(const std::string& name, const Bytes& content, int level) {
+    TestEntry entry{name, testing::zlibDeflate(content, level)};
+    entry.method = 8;
+    entry.uncompressedSize = static_cast<int64_t>(content.size());
+    entry.crc32 = testing::crc32Of(content);
+    return entry;
+}
+
+// Intact entries of both methods (one streamed, its sizes in a data descriptor), one whose
+// CRC-32 does not match, one cut short by the archive's end.
+struct MixedArchive {
+    Bytes text = testing::makeText(300000, 7);
+    Bytes stored = testing::makeRandom(5000, 8);
+    Bytes changed = testing::makeText(20000, 9);
+    Bytes cut = testing::makeText(90000, 10);
+    std::vector<TestEntry> entries;
+    Bytes archive;
+
+    MixedArchive() {
+        // zlib's fastest level: bytes this program's encoder would not write itself.
+        entries.push_back(deflatedEntry("text.txt", text, 1));
+        entries.push_back(TestEntry{"stored.bin", stored});
+        TestEntry streamed = deflatedEntry("streamed.txt", text, 1);
+        streamed.flags = 0x0008;
+        entries.push_back(streamed);
+        TestEntry wrongCrc = deflatedEntry("changed.txt", changed, 1);
+        wrongCrc.crc32 = testing::crc32Of(changed) ^ 1;
+        entries.push_back(wrongCrc);
+        for (const TestEntry& entry : entries) {
+            Bytes record = testing::localRecord(entry);
+            archive.insert(archive.end(), record.begin(), record.end());
+        }
+        Bytes last = testing::localRecord(deflatedEntry("cut.txt", cut, 1));
+        archive.insert(archive.end(), last.begin(), last.end() - 2000);
+    }
+};
+
+void expectCopiesAndEncodes(RunBench& bench, const MixedArchive& mixed) {
+    bench.run.copyIntact = true;
+    ASSERT_TRUE(bench.salvage(mixed.archive));
+    auto listed = bench.entries();  // valid, each CRC-32 checked against its content
+    ASSERT_EQ(listed.size(), 5u);
+    for (size_t index = 0; index < 3; ++index) {
+        EXPECT_EQ(listed[index].method, mixed.entries[index].method);
+        EXPECT_EQ(listed[index].data, mixed.entries[index].data) << listed[index].name;
+        EXPECT_EQ(listed[index].flags & 0x0008, 0) << "the sizes stand in the header";
+    }
+    EXPECT_EQ(listed[3].content, mixed.changed) << "re-encoded, the bytes kept";
+    EXPECT_NE(listed[3].data, mixed.entries[3].data);
+    EXPECT_EQ(listed[4].name, "cut.txt");
+    EXPECT_TRUE(bench.logHas("    text.txt: size = 300000:  OK"));
+    EXPECT_TRUE(bench.logHas("  2 partially recoverable files"));
+    if (testing::haveCommand("unzip")) {
+        std::string said;
+        EXPECT_EQ(
+            testing::runCommand("unzip -tq " + testing::shellQuote(bench.outputPath()), &said), 0)
+            << said;
+    }
+}
+
+TEST(IntactCopy, IntactEntriesKeepTheirBytesAndTheOthersAreReencoded) {
+    MixedArchive mixed;
+    RunBench bench;
+    expectCopiesAndEncodes(bench, mixed);
+}
+
+TEST(IntactCopy, EntriesSpilledToTheTemporaryFileAreCopiedToo) {
+    testing::ScopedMemoryBound bound(0);  // judged and written on the scanning thread
+    MixedArchive mixed;
+    RunBench bench;
+    expectCopiesAndEncodes(bench, mixed);
+}
+
+TEST(IntactCopy, WithoutTheOptionTheOutputIsTheSameAsBefore) {
+    MixedArchive mixed;
+    RunBench plain;
+    ASSERT_TRUE(plain.salvage(mixed.archive));
+    RunBench copying;
+    copying.run.copyIntact = true;
+    ASSERT_TRUE(copying.salvage(mixed.archive));
+    EXPECT_EQ(copying.log, plain.log);
+    EXPECT_EQ(copying.reports, plain.reports);
+    auto listed = plain.entries();
+    ASSERT_EQ(listed.size(), 5u);
+    EXPECT_NE(listed[0].data, mixed.entries[0].data) << "re-encoded by this program";
+    EXPECT_EQ(listed[0].content, mixed.text);
+}
+
+}  // namespace
+}  // namespace zipsalvage
