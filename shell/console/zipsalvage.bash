@@ -23,7 +23,7 @@ _zipsalvage() {
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "-l --list -t --test -d --directory -o --output -p --password -q --quiet -y --yes
-            --report --threads -h --help -V --version --" -- "$cur"))
+            --report --threads --copy-intact -h --help -V --version --" -- "$cur"))
         return
     fi
     local extglobWas
