@@ -555,7 +555,10 @@ OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item) {
 bool writeJudgedEntry(SalvageRun& run, QueuedItem& item) {
     Recompressed written;
     OriginalCopy copy = OriginalCopy::kReadFailed;
-    if (copiesOriginal(run, item, judgedEntryIntact(item))) copy = writeOriginalEntry(run, item);
+    // The CRC-32 pass only for an entry that may be copied: the encoder computes it otherwise.
+    if (run.copyIntact && item.original.copyable &&
+        copiesOriginal(run, item, judgedEntryIntact(item)))
+        copy = writeOriginalEntry(run, item);
     if (copy == OriginalCopy::kWriteFailed) return false;
     if (copy == OriginalCopy::kCopied) {
         written = originalAsWritten(item);

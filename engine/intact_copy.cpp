@@ -42,10 +42,23 @@ Recompressed originalAsWritten(const QueuedItem& item) {
 }
 
 OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item) {
-    std::vector<uint8_t> piece(kCopyPieceBytes);
-    auto offset = static_cast<uint64_t>(item.original.start);
+    // The decoder has just read the bytes: most often they are still in the reader's buffer.
+    const ArchiveReader& reader = run.reader;
+    const int64_t start = item.original.start;
+    if (start >= reader.bufferStart && item.original.size <= static_cast<uint64_t>(reader.fill) &&
+        static_cast<uint64_t>(start - reader.bufferStart) + item.original.size <=
+            static_cast<uint64_t>(reader.fill)) {
+        const uint8_t* bytes =
+            reader.buffer.data() + static_cast<size_t>(start - reader.bufferStart);
+        auto count = static_cast<uint32_t>(item.original.size);
+        return run.output->write(bytes, count) ? OriginalCopy::kCopied : OriginalCopy::kWriteFailed;
+    }
+    uint64_t pieceBytes =
+        item.original.size < kCopyPieceBytes ? item.original.size : kCopyPieceBytes;
+    std::vector<uint8_t> piece(static_cast<size_t>(pieceBytes));
+    auto offset = static_cast<uint64_t>(start);
     for (uint64_t left = item.original.size; left > 0;) {
-        auto wanted = static_cast<uint32_t>(left < kCopyPieceBytes ? left : kCopyPieceBytes);
+        auto wanted = static_cast<uint32_t>(left < pieceBytes ? left : pieceBytes);
         if (readArchiveAt(run.reader, offset, piece.data(), wanted) != wanted) {
             return OriginalCopy::kReadFailed;
         }

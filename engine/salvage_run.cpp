@@ -376,8 +376,12 @@ int salvageHeaderAt(SalvageRun& run) {
         // looks through data that does not end at a record).
         outcome.intact = true;
     } else if (judgeEntry(run, *item, recorded)) {
+        // An entry that may be copied as it is needs no encoder: with nothing queued ahead of
+        // it, it goes out at once rather than through a worker that would have nothing to do.
+        const bool copyNow = run.copyIntact && item->original.copyable && run.pipeline != nullptr &&
+                             pipelineIdle(*run.pipeline);
         if (run.pipeline != nullptr && !item->decoded.spilled &&
-            item->decoded.file == kInvalidFile) {
+            item->decoded.file == kInvalidFile && !copyNow) {
             return queueJudgedEntry(run, std::move(item), before,
                                     static_cast<int64_t>(recordedEnd));
         }

@@ -24,7 +24,7 @@ TestEntry deflatedEntry(const std::string& name, const Bytes& content, int level
 // CRC-32 does not match, one cut short by the archive's end.
 struct MixedArchive {
     Bytes text = testing::makeText(300000, 7);
-    Bytes stored = testing::makeRandom(5000, 8);
+    Bytes stored = testing::makeRandom(400000, 8);  // more than the reader buffers
     Bytes changed = testing::makeText(20000, 9);
     Bytes cut = testing::makeText(90000, 10);
     std::vector<TestEntry> entries;
