@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "core/crc32_fold.h"
+
 namespace zipsalvage {
 namespace {
 
@@ -26,12 +28,16 @@ constexpr SliceTables kSlices = makeSliceTables();
 }  // namespace
 
 uint32_t crc32Update(uint32_t crc, const uint8_t* bytes, size_t count) {
+    // Asked once: the answer never changes, and a static's initialisation is thread-safe.
+    static const bool folding = haveCarrylessMultiply();
+    if (folding && count >= kFoldedCrcMinimumBytes) return crc32Folded(crc, bytes, count);
     while (count >= 8) {
-        uint32_t low = crc ^ (static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                              static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
-        crc = kSlices[7][low & 0xFF] ^ kSlices[6][(low >> 8) & 0xFF] ^ kSlices[5][(low >> 16) & 0xFF] ^
-              kSlices[4][low >> 24] ^ kSlices[3][bytes[4]] ^ kSlices[2][bytes[5]] ^
-              kSlices[1][bytes[6]] ^ kSlices[0][bytes[7]];
+        uint32_t low =
+            crc ^ (static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                   static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+        crc = kSlices[7][low & 0xFF] ^ kSlices[6][(low >> 8) & 0xFF] ^
+              kSlices[5][(low >> 16) & 0xFF] ^ kSlices[4][low >> 24] ^ kSlices[3][bytes[4]] ^
+              kSlices[2][bytes[5]] ^ kSlices[1][bytes[6]] ^ kSlices[0][bytes[7]];
         bytes += 8;
         count -= 8;
     }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "core/crc32_fold.h"
 #include "core/little_endian.h"
 #include "extract/extract_context.h"
 #include "tests/support/memory_source.h"
@@ -54,6 +55,21 @@ TEST(Crc32, ByteStepAndBlockUpdateAgreeWithZlibAtEveryLengthAndAlignment) {
             EXPECT_EQ(byteWise ^ 0xFFFFFFFFu, expected);
             EXPECT_EQ(crc32Update(0xFFFFFFFFu, data.data() + start, length) ^ 0xFFFFFFFFu,
                       expected);
+        }
+    }
+}
+
+// The carry-less multiplication path: its four lanes, its 16-byte steps and its tail, from a
+// register that is not the initial one (a running CRC-32 resumed).
+TEST(Crc32, FoldedUpdateEqualsTheByteStepFromAnyRegister) {
+    if (!haveCarrylessMultiply()) GTEST_SKIP() << "no PCLMULQDQ on this processor";
+    Bytes data = testing::makeRandom(2000, 13);
+    for (size_t start = 0; start < 17; start += 3) {
+        for (size_t length = kFoldedCrcMinimumBytes; length + start <= data.size(); length += 13) {
+            uint32_t byteWise = 0x12345678u;
+            for (size_t index = 0; index < length; ++index)
+                byteWise = crc32Byte(byteWise, data[start + index]);
+            ASSERT_EQ(crc32Folded(0x12345678u, data.data() + start, length), byteWise) << length;
         }
     }
 }
