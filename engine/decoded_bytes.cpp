@@ -85,12 +85,20 @@ bool spill(DecodedBytes& bytes) {
     return true;
 }
 
-uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, uint32_t count) {
-    auto& bytes = *static_cast<DecodedBytes*>(owner);
-    if (position < 0) return 0;
-    auto start = static_cast<uint64_t>(position);
+// Keeps the running CRC-32 over a write of `count` bytes at `start` that took `written`.
+void followCrc(DecodedBytes& bytes, uint64_t start, const uint8_t* source, uint32_t count,
+               uint32_t written) {
+    if (!bytes.crcInOrder) return;
+    if (start != bytes.crcThrough || written != count) {
+        bytes.crcInOrder = false;
+        return;
+    }
+    bytes.crcRegister = crc32Update(bytes.crcRegister, source, count);
+    bytes.crcThrough += count;
+}
+
+uint32_t writeAt(DecodedBytes& bytes, uint64_t start, const uint8_t* source, uint32_t count) {
     uint64_t end = start + count;
-    if (bytes.tailTrimmed) return 0;  // held for reading only
     if (!bytes.spilled) {
         if (end <= memoryBound && haveBlocksFor(bytes, end)) {
             if (start > bytes.size) copyToBlocks(bytes, bytes.size, nullptr, start - bytes.size);
@@ -101,7 +109,17 @@ uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, ui
         // Past the bound, or no memory for another block: the file takes over.
         if (!spill(bytes)) return 0;
     }
-    return writeFileAt(bytes.file, position, source, count);
+    return writeFileAt(bytes.file, static_cast<int64_t>(start), source, count);
+}
+
+uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, uint32_t count) {
+    auto& bytes = *static_cast<DecodedBytes*>(owner);
+    if (position < 0) return 0;
+    if (bytes.tailTrimmed) return 0;  // held for reading only
+    auto start = static_cast<uint64_t>(position);
+    uint32_t written = writeAt(bytes, start, source, count);
+    followCrc(bytes, start, source, count, written);
+    return written;
 }
 
 uint32_t readDecoded(void* owner, uint8_t* destination, uint32_t count) {
@@ -164,6 +182,9 @@ uint64_t heldDecodedBytes(const DecodedBytes& bytes) {
 bool emptyDecoded(DecodedBytes& bytes) {
     freeBlocks(bytes);
     bytes.spilled = false;
+    bytes.crcRegister = 0xFFFFFFFFu;
+    bytes.crcThrough = 0;
+    bytes.crcInOrder = true;
     return bytes.file == kInvalidFile || (seekFile(bytes.file, 0) && truncateFileHere(bytes.file));
 }
 
@@ -172,6 +193,11 @@ int64_t decodedSize(const DecodedBytes& bytes) {
 }
 
 bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
+    int64_t held = decodedSize(bytes);
+    if (bytes.crcInOrder && held >= 0 && static_cast<uint64_t>(held) == bytes.crcThrough) {
+        crc = ~bytes.crcRegister;
+        return true;
+    }
     if (!bytes.spilled) {
         uint32_t state = 0xFFFFFFFFu;
         for (uint64_t position = 0; position < bytes.size; position += kDecodedBlockBytes) {

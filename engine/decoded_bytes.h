@@ -34,6 +34,12 @@ struct DecodedBytes {
     bool noFile = false;       // the temporary file could not be created
     bool tailTrimmed = false;  // the last block is an exact-size copy (trimDecodedTail)
     uint64_t readPosition = 0;
+    // The CRC-32 register over bytes 0 to crcThrough, kept as the decoders write in order, so
+    // that judging the entry needs no second pass over its bytes. A write anywhere else (a gap,
+    // a rewrite, a short write) stops it, and crcOfDecoded then reads the bytes again.
+    uint32_t crcRegister = 0xFFFFFFFFu;
+    uint64_t crcThrough = 0;
+    bool crcInOrder = true;
 
     DecodedBytes() = default;
     ~DecodedBytes();
@@ -58,7 +64,8 @@ bool emptyDecoded(DecodedBytes& bytes);
 // How many bytes are held, or -1 when the temporary file's size cannot be had.
 int64_t decodedSize(const DecodedBytes& bytes);
 
-// The CRC-32 of every byte held; false when the temporary file cannot be read.
+// The CRC-32 of every byte held (the running one when every write came in order); false when
+// the temporary file cannot be read.
 bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc);
 
 // Starts a reading from the first byte and gives the input to read it through; false when the

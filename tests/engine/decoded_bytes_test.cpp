@@ -114,6 +114,26 @@ TEST(DecodedBytes, ReadBackAsAFileWouldAcrossBlocksAndGaps) {
     expectHolds(bytes, expected, "in memory");
 }
 
+// The CRC-32 kept while the bytes are written in order starts again with them (a password tried
+// anew decodes from the start), and gives way to a second pass after a write out of order.
+TEST(DecodedBytes, TheRunningCrcFollowsEveryWayTheBytesAreWritten) {
+    Bytes first = testing::makeRandom(70000, 4);
+    Bytes second = testing::makeText(90000, 5);
+    DecodedBytes bytes;
+    ASSERT_TRUE(write(bytes, 0, first));
+    expectHolds(bytes, first, "in order");
+    ASSERT_TRUE(emptyDecoded(bytes));
+    ASSERT_TRUE(write(bytes, 0, Bytes(second.begin(), second.begin() + 50000)));
+    ASSERT_TRUE(write(bytes, 50000, Bytes(second.begin() + 50000, second.end())));
+    expectHolds(bytes, second, "again from the start");
+    ASSERT_TRUE(write(bytes, 10, Bytes{9, 9}));  // an earlier byte written again
+    second[10] = 9;
+    second[11] = 9;
+    ASSERT_TRUE(write(bytes, second.size(), Bytes{7}));
+    second.push_back(7);
+    expectHolds(bytes, second, "out of order");
+}
+
 // Entries under, at and over the bound, a damaged one among them: the output and the log are
 // the same whether the bytes were held in memory, in the file, or some in each.
 TEST(DecodedBytes, TheSalvageIsTheSameWhereverTheBytesAreHeld) {
