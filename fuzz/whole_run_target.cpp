@@ -186,6 +186,26 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     FUZZ_CHECK(readBytes(outputPath) == output, "the output differs on threads");
     FUZZ_CHECK(threadedCounts.transcript == counts.transcript, "the log differs on threads");
     FUZZ_CHECK(threadedReports.transcript == reports.transcript, "the reports differ on threads");
+
+    // Intact entries copied as they are: a valid archive again, with the same log and reports
+    // (the copies are those entries' own bytes, which the check inflates against their CRC-32).
+    SalvageRun copying;
+    copying.copyIntact = true;
+    LogCounts copyingCounts;
+    ReportCounts copyingReports;
+    RunResult copyingResult =
+        salvageOnce(archivePath, outputPath, 3, copyingCounts, copyingReports, copying);
+    FUZZ_CHECK(copyingResult == result, "the run copying intact entries ended otherwise");
+    std::vector<uint8_t> copied = readBytes(outputPath);
+    std::vector<CheckedEntry> copiedEntries;
+    problem = checkSalvagedArchive(copied.data(), copied.size(), &copiedEntries);
+    if (!problem.empty()) {
+        std::string what = "output copying intact entries is not a valid archive: " + problem;
+        FUZZ_CHECK(false, what.c_str());
+    }
+    FUZZ_CHECK(copiedEntries.size() == entries.size(), "copying intact entries wrote others");
+    FUZZ_CHECK(copyingCounts.transcript == counts.transcript, "the log differs when copying");
+    FUZZ_CHECK(copyingReports.transcript == reports.transcript, "the reports differ when copying");
     return 0;
 }
 
