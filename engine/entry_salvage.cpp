@@ -534,32 +534,14 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     return true;
 }
 
-namespace {
-
-// The original bytes of an intact entry, begun at the output's position; kReadFailed leaves
-// nothing of the entry in the output.
-OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item) {
-    if (!beginOutputEntry(run, *item.entry)) {
-        return run.outputFailed ? OriginalCopy::kWriteFailed : OriginalCopy::kReadFailed;
-    }
-    OriginalCopy copy = writeOriginalData(run, item);
-    if (copy == OriginalCopy::kReadFailed && !run.output->dropEntry(item.entry->headerOffset)) {
-        copy = OriginalCopy::kWriteFailed;
-    }
-    if (copy == OriginalCopy::kWriteFailed) run.outputFailed = true;
-    return copy;
-}
-
-}  // namespace
-
 bool writeJudgedEntry(SalvageRun& run, QueuedItem& item) {
     Recompressed written;
     OriginalCopy copy = OriginalCopy::kReadFailed;
-    // The CRC-32 pass only for an entry that may be copied: the encoder computes it otherwise.
+    // Judged first only where the entry may be copied; the encoder's CRC-32 judges the others.
     if (run.copyIntact && item.original.copyable &&
         copiesOriginal(run, item, judgedEntryIntact(item)))
         copy = writeOriginalEntry(run, item);
-    if (copy == OriginalCopy::kWriteFailed) return false;
+    if (copy == OriginalCopy::kWriteFailed || copy == OriginalCopy::kLeftOut) return false;
     if (copy == OriginalCopy::kCopied) {
         written = originalAsWritten(item);
     } else if (!writeEntry(run, item, written)) {

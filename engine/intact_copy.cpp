@@ -69,4 +69,16 @@ OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item) {
     return OriginalCopy::kCopied;
 }
 
+OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item) {
+    if (!beginOutputEntry(run, *item.entry)) {
+        return run.outputFailed ? OriginalCopy::kWriteFailed : OriginalCopy::kLeftOut;
+    }
+    OriginalCopy copy = writeOriginalData(run, item);
+    if (copy == OriginalCopy::kReadFailed && !run.output->dropEntry(item.entry->headerOffset)) {
+        copy = OriginalCopy::kWriteFailed;
+    }
+    if (copy == OriginalCopy::kWriteFailed) run.outputFailed = true;
+    return copy;
+}
+
 }  // namespace zipsalvage

@@ -23,11 +23,20 @@ bool copiesOriginal(const SalvageRun& run, const QueuedItem& item, bool intact);
 // decoded bytes matched, and its compressed size.
 Recompressed originalAsWritten(const QueuedItem& item);
 
-enum class OriginalCopy { kCopied, kReadFailed, kWriteFailed };
+enum class OriginalCopy {
+    kCopied,
+    kReadFailed,   // nothing of the entry is in the output: it is re-encoded instead
+    kWriteFailed,  // the output failed (run.outputFailed is set)
+    kLeftOut,      // the output did not take the entry (it said why)
+};
 
 // Writes the original compressed bytes through run.output, the entry begun. A read of the
 // archive that fails leaves the entry to be re-encoded from its decoded bytes, which hold the
 // same data.
 OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item);
+
+// Begins the entry at the output's position and writes its original bytes; a failed read
+// leaves nothing of the entry in the output.
+OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item);
 
 }  // namespace zipsalvage
