@@ -169,6 +169,16 @@ void queueItem(EntryPipeline& pipeline, std::unique_ptr<QueuedItem> item) {
     if (work) pipeline.workWaiting.notify_one();
 }
 
+// Takes the oldest item off the queue; the caller holds the lock.
+static std::unique_ptr<QueuedItem> popFront(EntryPipeline& pipeline) {
+    std::unique_ptr<QueuedItem> item = std::move(pipeline.queue.front());
+    pipeline.queue.pop_front();
+    if (pipeline.nextToEncode > 0) --pipeline.nextToEncode;
+    if (!item->isLine) --pipeline.queuedEntries;
+    pipeline.queuedBytes -= item->heldBytes;
+    return item;
+}
+
 std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait) {
     std::unique_lock<std::mutex> guard(pipeline.lock);
     if (pipeline.queue.empty()) return nullptr;
@@ -178,12 +188,16 @@ std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait) {
                                        [&] { return readyToGo(*pipeline.queue.front()); });
         if (!readyToGo(*pipeline.queue.front())) return nullptr;
     }
-    std::unique_ptr<QueuedItem> item = std::move(pipeline.queue.front());
-    pipeline.queue.pop_front();
-    if (pipeline.nextToEncode > 0) --pipeline.nextToEncode;
-    if (!item->isLine) --pipeline.queuedEntries;
-    pipeline.queuedBytes -= item->heldBytes;
-    return item;
+    return popFront(pipeline);
+}
+
+std::unique_ptr<QueuedItem> takeReadyItemIf(EntryPipeline& pipeline,
+                                            bool (*accept)(const QueuedItem& item)) {
+    std::lock_guard<std::mutex> guard(pipeline.lock);
+    if (pipeline.queue.empty()) return nullptr;
+    const QueuedItem& front = *pipeline.queue.front();
+    if (!readyToGo(front) || !accept(front)) return nullptr;
+    return popFront(pipeline);
 }
 
 }  // namespace zipsalvage

@@ -114,6 +114,10 @@ void queueItem(EntryPipeline& pipeline, std::unique_ptr<QueuedItem> item);
 // null. With `wait`, waits for the oldest to be ready, up to a short while so that the caller
 // can look at its cancel flag; null then too.
 std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait);
+// The oldest item when it is ready and `accept` takes it (looked at under the lock), or null;
+// never waits.
+std::unique_ptr<QueuedItem> takeReadyItemIf(EntryPipeline& pipeline,
+                                            bool (*accept)(const QueuedItem& item));
 
 // What a worker does with an entry: re-encodes its decoded bytes into `item.encoded` (stored
 // when small or already compressed, deflated otherwise) and sets `item.written`.

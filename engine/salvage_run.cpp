@@ -606,6 +606,37 @@ static bool askAfterQueue(void* context, const PasswordRequest& request, char* a
     return wrapped.dialog(wrapped.dialogContext, request, accepted);
 }
 
+// An item that may go out while the scan is inside another entry: its putting out changes no
+// counter (the entry in hand counts what it raises by the counters' difference), so a line, a
+// report, or an entry written whole or already judged damaged.
+static bool changesNoCounter(const QueuedItem& item) {
+    if (item.isLine || !item.toWrite) return true;
+    return item.written.succeeded &&
+           (item.damaged || !item.crcKnown || item.written.crc == item.expectedCrc);
+}
+
+// The reader's progress of a run with encoder threads: the items the workers finished go out
+// every few thousand bytes, so that a long entry being decoded does not hold back the log
+// lines of those before it.
+struct ProgressAfterQueue {
+    SalvageRun* run;
+    void (*progress)(void* context, int thousandths);
+    void* progressContext;
+};
+
+static void progressThenPutOut(void* context, int thousandths) {
+    auto& wrapped = *static_cast<ProgressAfterQueue*>(context);
+    if (wrapped.progress != nullptr) wrapped.progress(wrapped.progressContext, thousandths);
+    SalvageRun& run = *wrapped.run;
+    if (run.pipeline == nullptr || run.puttingOutQueued || run.outputFailed ||
+        isCancelled(run.flags)) {
+        return;
+    }
+    while (std::unique_ptr<QueuedItem> item = takeReadyItemIf(*run.pipeline, changesNoCounter)) {
+        if (!putOutItem(run, *item)) return;
+    }
+}
+
 RunResult runSalvage(SalvageRun& run) {
     if (run.output == nullptr) return RunResult::kOutputFailed;
     // Entries that go out as their decoded bytes leave the encoder threads nothing to do.
@@ -616,7 +647,14 @@ RunResult runSalvage(SalvageRun& run) {
         run.passwords.dialog = askAfterQueue;
         run.passwords.dialogContext = &wrapped;
     }
+    ProgressAfterQueue progress{&run, run.reader.progress, run.reader.progressContext};
+    if (run.pipeline != nullptr) {
+        run.reader.progress = progressThenPutOut;
+        run.reader.progressContext = &progress;
+    }
     RunResult result = scanArchive(run);
+    run.reader.progress = progress.progress;
+    run.reader.progressContext = progress.progressContext;
     // The workers stop (on a cancel, within the entry in hand) and what is queued is dropped.
     stopEntryPipeline(run.pipeline);
     run.pipeline = nullptr;
