@@ -104,6 +104,18 @@ uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, ui
     return writeFileAt(bytes.file, position, source, count);
 }
 
+// Cuts the bytes back to `size`: in memory only the count shrinks (the blocks stay until the
+// holder is emptied), a spilled file is truncated.
+bool truncateDecodedAt(void* owner, uint64_t size) {
+    auto& bytes = *static_cast<DecodedBytes*>(owner);
+    if (bytes.tailTrimmed) return false;
+    if (!bytes.spilled) {
+        bytes.size = std::min(bytes.size, size);
+        return true;
+    }
+    return seekFile(bytes.file, static_cast<int64_t>(size)) && truncateFileHere(bytes.file);
+}
+
 uint32_t readDecoded(void* owner, uint8_t* destination, uint32_t count) {
     auto& bytes = *static_cast<DecodedBytes*>(owner);
     if (bytes.spilled) {
@@ -140,7 +152,9 @@ DecodedBytes::~DecodedBytes() {
     }
 }
 
-EntryOutput decodedOutput(DecodedBytes& bytes) { return EntryOutput{&bytes, writeDecodedAt}; }
+EntryOutput decodedOutput(DecodedBytes& bytes) {
+    return EntryOutput{&bytes, writeDecodedAt, truncateDecodedAt};
+}
 
 void trimDecodedTail(DecodedBytes& bytes) {
     if (bytes.spilled || bytes.tailTrimmed || bytes.blockCount == 0) return;

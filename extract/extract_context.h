@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/memory_blocks.h"
 #include "core/run_flags.h"
@@ -35,6 +36,9 @@ struct EntryByteSource {
 struct EntryOutput {
     void* owner;
     uint32_t (*writeAt)(void* owner, int64_t position, const uint8_t* bytes, uint32_t count);
+    // Cuts what was written back to `size` bytes (a decoder that replaces what it wrote with
+    // less); false when it cannot. Null where the output offers no cut.
+    bool (*truncateAt)(void* owner, uint64_t size);
 };
 
 // The output that writes to `file` at the given offsets.
@@ -73,6 +77,9 @@ struct ExtractContext {
     // Where a decoder lists the spans of its output it could not decode (written as zeros);
     // null where nobody asks.
     UnknownRanges* unknown;
+    // Where each block of the entry's data is appended as it is read, for a decoder that may
+    // go over the data again; null otherwise.
+    std::vector<uint8_t>* heldData;
     EntryByteSource source;
     RunFlags* flags;
 };
