@@ -69,6 +69,11 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
     }
     context.unknown = entry.unknown;
     if (entry.unknown != nullptr) entry.unknown->ranges.clear();
+    context.recordedCrc = entry.crc32;
+    context.crcKnown = entry.crcKnown ? 1 : 0;
+    context.knownDamaged = entry.knownDamaged ? 1 : 0;
+    context.repair = entry.repair;
+    if (entry.repair != nullptr) *entry.repair = DataRepair{};
     if (entry.lengthUnknown) {
         context.lengthUnknown = 1;
         context.dataLength = kLargestDataLength;

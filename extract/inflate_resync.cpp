@@ -12,17 +12,29 @@
 
 #include "core/deflate_format.h"
 #include "extract/huffman_decoders.h"
+#include "extract/inflate_repair.h"
 #include "extract/inflate_span.h"
 
 namespace zipsalvage {
 namespace {
 
-constexpr uint64_t kShortestDamageRun = 4;
+// Runs of 4 equal bytes turn up in intact Huffman-coded data now and then; of 8, hardly ever.
+constexpr uint64_t kShortestDamageRun = 8;
 // A symbol and its distance take at most 15 + 5 + 15 + 13 bits (RFC 1951 3.2.5), so a symbol
 // of the true stream starts within this many bits of any point; one more byte for slack.
 constexpr uint64_t kResyncWindowBits = 48 + 16;
 // Symbols a start that does not join the first chain may decode before it is given up.
 constexpr uint64_t kJoinBudget = 1 << 16;
+// Symbols the whole search may decode, at least and per byte of data: it stays within about a
+// second per MiB of compressed data.
+constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 18;
+constexpr uint64_t kSearchSymbolsPerByte = 32;
+
+// Takes what a decoder given `given` symbols used from the search's budget.
+void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {
+    uint64_t used = given - decoder.symbolBudget;
+    budget = budget > used ? budget - used : 0;
+}
 
 struct DamageSpan {
     uint64_t start = 0;  // bytes
@@ -70,7 +82,8 @@ struct ResyncStart {
 // them is the true stream's next symbol, and the starts that are not join it after a few
 // symbols (Huffman codes resynchronise). The true chain holds every bit the first good start
 // reaches after all the others have joined it: the latest join is the first bit believed.
-bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, ResyncStart& start) {
+bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
+                   ResyncStart& start) {
     std::vector<SpanVisit> chain;
     SpanDecoder first;
     uint64_t firstBit = fromBit;
@@ -85,7 +98,12 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, R
         first.outputLimit = room;
         chain.clear();
         first.visits = &chain;
-        if (endsAtSize(first, runSpan(first))) break;
+        const uint64_t given = budget;
+        first.symbolBudget = given;
+        SpanStop stop = runSpan(first);
+        spend(budget, first, given);
+        if (stop == SpanStop::kWorkSpent) return false;
+        if (endsAtSize(first, stop)) break;
     }
     if (firstBit >= lastBit || chain.empty()) return false;
     uint64_t latestJoin = 0;
@@ -98,8 +116,10 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, R
         other.outputPos = 0;
         other.outputLimit = room;
         other.mergeWith = &chain;
-        other.symbolBudget = kJoinBudget;
+        const uint64_t given = std::min(kJoinBudget, budget);
+        other.symbolBudget = given;
         SpanStop stop = runSpan(other);
+        spend(budget, other, given);
         if (stop == SpanStop::kMerged) {
             latestJoin = std::max(latestJoin, other.mergedAt);
         } else if (stop == SpanStop::kStreamEnd || stop == SpanStop::kWorkSpent) {
@@ -147,8 +167,8 @@ bool mayBeDynamicHeader(const SpanDecoder& probe) {
 // codes), from which decoding runs to the end at the compressed size. Fixed blocks carry no
 // check of their own and are not looked for.
 bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
-                    uint64_t room, ResyncStart& start) {
-    for (uint64_t bit = fromBit; bit + 3 <= size * 8; ++bit) {
+                    uint64_t room, uint64_t& budget, ResyncStart& start) {
+    for (uint64_t bit = fromBit; bit + 3 <= size * 8 && budget > 0; ++bit) {
         SpanDecoder probe = decoderOver(data, size, deflate64);
         probe.bit = bit;
         probe.strictCodes = true;
@@ -165,7 +185,10 @@ bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t
                         (data[lengthByte + 1] ^ data[lengthByte + 3]) == 0xFF;
         }
         if (!candidate) continue;
+        const uint64_t given = budget;
+        probe.symbolBudget = given;
         SpanStop stop = runSpan(probe);
+        spend(budget, probe, given);
         if (!endsAtSize(probe, stop)) continue;
         start.entryBit = bit;
         start.atHeader = true;
@@ -202,8 +225,9 @@ bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, b
     if (!placeable) return true;
     const uint64_t room = recordedSize - prefixEnd;
     ResyncStart start;
-    bool found = !prefix.atHeader && resyncInBlock(prefix, damage.end * 8, room, start);
-    if (!found) found = resyncAtHeader(data, size, deflate64, damage.end * 8, room, start);
+    uint64_t budget = std::max(kLeastSearchSymbols, kSearchSymbolsPerByte * size);
+    bool found = !prefix.atHeader && resyncInBlock(prefix, damage.end * 8, room, budget, start);
+    if (!found) found = resyncAtHeader(data, size, deflate64, damage.end * 8, room, budget, start);
     if (!found || start.suffixLength > room) return true;
     const uint64_t suffixStart = recordedSize - start.suffixLength;
     // From the entry bit up to the join, only the state is wanted (the codes of the block the
@@ -257,17 +281,21 @@ bool holdWholeData(ExtractContext& context, std::vector<uint8_t>& held) {
     return true;
 }
 
-// Puts the search's bytes out over what the streaming decoder wrote, and lists its zeros.
-bool writeSalvage(ExtractContext& context, const DeflateSalvage& salvage) {
+// Puts `length` bytes out over what the streaming decoder wrote, and cuts the output there.
+bool writeInPlace(ExtractContext& context, const std::vector<uint8_t>& bytes, uint64_t length) {
     constexpr uint64_t kPiece = 1 << 20;
-    for (uint64_t at = 0; at < salvage.length; at += kPiece) {
-        auto count = static_cast<uint32_t>(std::min(kPiece, salvage.length - at));
-        if (writeOutputAt(context, salvage.bytes.data() + at, static_cast<int64_t>(at), count) !=
-            count) {
+    for (uint64_t at = 0; at < length; at += kPiece) {
+        auto count = static_cast<uint32_t>(std::min(kPiece, length - at));
+        if (writeOutputAt(context, bytes.data() + at, static_cast<int64_t>(at), count) != count) {
             return false;
         }
     }
-    if (!context.output.truncateAt(context.output.owner, salvage.length)) return false;
+    return context.output.truncateAt(context.output.owner, length);
+}
+
+// The search's bytes, and its zeros listed.
+bool writeSalvage(ExtractContext& context, const DeflateSalvage& salvage) {
+    if (!writeInPlace(context, salvage.bytes, salvage.length)) return false;
     for (uint64_t at = 0; at < salvage.length;) {
         if (salvage.marks[static_cast<size_t>(at)] == 0) {
             ++at;
@@ -297,9 +325,24 @@ DecodeResult inflateWithResync(ExtractContext& context, bool deflate64) {
     // A stream that ran to its end with the recorded size is left alone (its CRC-32 is judged
     // by the caller); so is one stopped by the system or the user.
     const bool damaged =
-        streamed.end == DecodeEnd::kCorruptData || streamed.end == DecodeEnd::kInputEnded ||
+        context.knownDamaged != 0 || streamed.end == DecodeEnd::kCorruptData ||
+        streamed.end == DecodeEnd::kInputEnded ||
         (streamed.end == DecodeEnd::kDone && streamed.produced != context.uncompressedSize);
     if (!damaged || shouldStop(*context.flags) || !holdWholeData(context, held)) return streamed;
+    const RunFlags& flags = *context.flags;
+    std::vector<uint8_t> repaired;
+    uint64_t flippedBit = 0;
+    if (context.crcKnown != 0 && context.repair != nullptr &&
+        repairFlippedBit(held, context.uncompressedSize, context.recordedCrc, deflate64, repaired,
+                         flippedBit)) {
+        if (!writeInPlace(context, repaired, repaired.size())) {
+            return DecodeResult{endUnlessStopped(flags, DecodeEnd::kOutputFailed), held.size(),
+                                repaired.size()};
+        }
+        *context.repair = DataRepair{true, flippedBit / 8, static_cast<uint32_t>(flippedBit % 8)};
+        return DecodeResult{endUnlessStopped(flags, DecodeEnd::kDone), held.size(),
+                            repaired.size()};
+    }
     DeflateSalvage salvage;
     if (!salvageDeflate(held.data(), held.size(), context.uncompressedSize, true, deflate64,
                         salvage)) {

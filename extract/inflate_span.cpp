@@ -210,6 +210,21 @@ void copyMatch(SpanDecoder& decoder, uint32_t length, uint32_t distance) {
     }
 }
 
+// The byte about to be written after a match: equal to the one the match's distance points at,
+// the match was not the longest there.
+void noteLongest(SpanDecoder& decoder, uint8_t next) {
+    const uint32_t distance = decoder.lastDistance;
+    decoder.lastDistance = 0;
+    if (!decoder.checkLongest || decoder.bytes == nullptr || distance == 0 ||
+        decoder.brokenAtBit != UINT64_MAX || decoder.outputPos < distance) {
+        return;
+    }
+    const uint64_t from = decoder.outputPos - distance;
+    if ((*decoder.marks)[from] == 0 && (*decoder.bytes)[from] == next) {
+        decoder.brokenAtBit = decoder.bit;
+    }
+}
+
 bool reachedMerge(SpanDecoder& decoder) {
     const std::vector<SpanVisit>& merge = *decoder.mergeWith;
     auto found =
@@ -230,6 +245,7 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     if (symbol < kLiteralCount) {
         if (decoder.bit > decoder.stopBit) return SpanStop::kLimit;
         if (decoder.outputPos >= decoder.outputLimit) return SpanStop::kTooLong;
+        noteLongest(decoder, static_cast<uint8_t>(symbol));
         if (decoder.bytes != nullptr) {
             (*decoder.bytes)[decoder.outputPos] = static_cast<uint8_t>(symbol);
             (*decoder.marks)[decoder.outputPos] = 0;
@@ -239,6 +255,7 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     }
     if (symbol == kEndOfBlock) {
         if (decoder.bit > decoder.stopBit) return SpanStop::kLimit;
+        decoder.lastDistance = 0;
         decoder.atHeader = true;
         return SpanStop::kStreamEnd;
     }
@@ -275,7 +292,11 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     }
     if (decoder.bit > decoder.stopBit) return SpanStop::kLimit;
     if (decoder.outputPos + length > decoder.outputLimit) return SpanStop::kTooLong;
+    if (decoder.bytes != nullptr && decoder.outputPos >= distance) {
+        noteLongest(decoder, (*decoder.bytes)[decoder.outputPos - distance]);
+    }
     copyMatch(decoder, length, distance);
+    decoder.lastDistance = length < kMaxMatch ? distance : 0;
     return SpanStop::kStreamEnd;
 }
 

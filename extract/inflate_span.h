@@ -69,6 +69,12 @@ struct SpanDecoder {
     uint64_t mergedAt = 0;                              // index into mergeWith at kMerged
     uint64_t symbolBudget = UINT64_MAX;
     uint64_t blockStartBit = 0;  // where the last header read began
+    // Writers that search for the longest match (zlib, Info-ZIP) never end a match shorter
+    // than 258 where the next byte would have extended it: with `checkLongest` set (and bytes
+    // kept), the first symbol that breaks this is noted, as a sign of damage before it.
+    bool checkLongest = false;
+    uint64_t brokenAtBit = UINT64_MAX;
+    uint32_t lastDistance = 0;  // of the match that ended at outputPos, 0 after a literal
 };
 
 // Decodes until one of the stops; the decoder then stands before the symbol or header that

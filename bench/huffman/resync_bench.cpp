@@ -190,18 +190,37 @@ bool truncateMemory(void* owner, uint64_t size) {
     return true;
 }
 
-// The program's deflate path over one entry: its bytes and the unknown spans.
-Bytes salvageEntry(const Bytes& stream, uint64_t recordedSize, zipsalvage::UnknownRanges& unknown) {
-    MemoryInput input{&stream};
-    zipsalvage::EntryByteSource source{&input, nullptr, readUpTo};
-    zipsalvage::RunFlags flags{};
+uint32_t crcOf(const Bytes& bytes) {
+    return static_cast<uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+// The program's deflate path over one entry, as the salvage runs it: decoded once, and again
+// as known damaged when the bytes have the recorded size but not the CRC-32.
+Bytes salvageEntry(const Bytes& stream, uint64_t recordedSize, uint32_t recordedCrc,
+                   zipsalvage::UnknownRanges& unknown, bool& repaired) {
     Bytes output;
-    zipsalvage::EntryOutput sink{&output, writeMemory, truncateMemory};
-    zipsalvage::ExtractContext context;
-    zipsalvage::initExtractContext(context, sink, stream.size(), recordedSize, 0, "", nullptr,
-                                   source, flags);
-    context.unknown = &unknown;
-    zipsalvage::inflateWithResync(context, false);
+    for (int pass = 0; pass < 2; ++pass) {
+        MemoryInput input{&stream};
+        zipsalvage::EntryByteSource source{&input, nullptr, readUpTo};
+        zipsalvage::RunFlags flags{};
+        zipsalvage::EntryOutput sink{&output, writeMemory, truncateMemory};
+        zipsalvage::ExtractContext context;
+        zipsalvage::initExtractContext(context, sink, stream.size(), recordedSize, 0, "", nullptr,
+                                       source, flags);
+        zipsalvage::DataRepair repair;
+        unknown.ranges.clear();
+        context.unknown = &unknown;
+        context.recordedCrc = recordedCrc;
+        context.crcKnown = 1;
+        context.knownDamaged = pass;
+        context.repair = &repair;
+        zipsalvage::DecodeResult result = zipsalvage::inflateWithResync(context, false);
+        repaired = repair.made;
+        if (!zipsalvage::ranToEnd(result) || output.size() != recordedSize ||
+            crcOf(output) == recordedCrc) {
+            break;
+        }
+    }
     return output;
 }
 
@@ -210,7 +229,7 @@ struct Score {
     uint64_t cases = 0;
     uint64_t wrongBytes = 0;
     uint64_t casesWithWrong = 0;
-    uint64_t whole = 0;
+    uint64_t whole = 0;  // came back exactly (a repaired flip, or damage that changed nothing)
 };
 
 // R and wrong bytes of `output` against `original`, from `first` on; `unknown` may be null.
@@ -298,7 +317,9 @@ int main(int argc, char** argv) {
                             const size_t first = zlibInflate(stream, at, size + 1024).size();
                             zipsalvage::UnknownRanges unknown;
                             auto started = std::chrono::steady_clock::now();
-                            Bytes output = salvageEntry(damaged, size, unknown);
+                            bool repaired = false;
+                            Bytes output =
+                                salvageEntry(damaged, size, crcOf(original), unknown, repaired);
                             double seconds = std::chrono::duration<double>(
                                                  std::chrono::steady_clock::now() - started)
                                                  .count();
@@ -309,7 +330,13 @@ int main(int argc, char** argv) {
                                          seconds * 1048576.0 / static_cast<double>(damaged.size()));
                             const int sizeClass =
                                 static_cast<int>(spanIndex) + (damage == 2 ? 4 : 0);
+                            const uint64_t wrongBefore = ours[damage][sizeClass].wrongBytes;
                             score(original, output, &unknown, first, ours[damage][sizeClass]);
+                            if (damage == 0 && ours[damage][sizeClass].wrongBytes > wrongBefore) {
+                                std::printf(
+                                    "wrong bytes: %s %zu level %d, %s fill of %zu at %.0f%%\n",
+                                    kind.name, size, level, damageNames[damage], span, place * 100);
+                            }
                             Bytes reference = zlibInflate(damaged, damaged.size(), size * 2 + 1024);
                             score(original, reference, nullptr, first, zlib[damage][sizeClass]);
                             if (damage == 0 && span <= 128 && std::strcmp(kind.name, "log") != 0 &&
