@@ -24,8 +24,8 @@ constexpr uint64_t kFlipWindowBits = 4096;
 constexpr uint64_t kCheckPastBits = 1024;
 // Symbols the trials may decode in all, and per byte of data: the search stays within about a
 // second per MiB of compressed data on a desktop machine.
-constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 18;
-constexpr uint64_t kTrialSymbolsPerByte = 32;
+constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 17;
+constexpr uint64_t kTrialSymbolsPerByte = 24;
 
 }  // namespace
 

@@ -27,8 +27,8 @@ constexpr uint64_t kResyncWindowBits = 48 + 16;
 constexpr uint64_t kJoinBudget = 1 << 16;
 // Symbols the whole search may decode, at least and per byte of data: it stays within about a
 // second per MiB of compressed data.
-constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 18;
-constexpr uint64_t kSearchSymbolsPerByte = 32;
+constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 17;
+constexpr uint64_t kSearchSymbolsPerByte = 24;
 
 // Takes what a decoder given `given` symbols used from the search's budget.
 void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {

@@ -1,12 +1,14 @@
 // The resync target: the input chooses a valid deflate or Deflate64 stream (as the
 // generated-stream target does) and one piece of damage to it (a span of zeros, of one repeated
 // byte, of the input's own bytes, or a flipped bit); the search behind damage and the flipped-bit
-// repair run over it. What they hand back must be the stream's content at every byte they do
-// not list as unknown, and a repair must give the content whole.
+// repair run over it. Where the damage is the span of equal bytes the search looks for, what it
+// hands back must be the stream's content at every byte it does not list as unknown; a repair
+// must give the content whole; and every run must end within its bounds.
 //
 // Input: a mode byte (bit 0: a longer stream; bit 1: Deflate64; bits 2-3: the damage kind), the
 // damage's place (16 bits, a share of the stream) and length (16 bits), the fill byte, then the
 // generator's choices.
+#include <algorithm>
 #include <vector>
 
 #include "core/crc32.h"
@@ -22,16 +24,40 @@ namespace {
 enum : uint8_t { kModeLong = 0x01, kModeDeflate64 = 0x02 };
 enum DamageKind : uint8_t { kZeros, kRepeatedByte, kInputBytes, kFlippedBit };
 
-void damageStream(std::vector<uint8_t>& stream, FuzzInput& header, uint8_t mode,
-                  const uint8_t* input, size_t inputSize) {
-    if (stream.empty()) return;
+struct Damage {
+    size_t at = 0;
+    size_t length = 0;
+};
+
+// True when the damage is a span of one byte value that the search takes for the damage: the
+// first of the longest runs of 8 or more equal bytes holds it. Only then is it sure to be
+// found; random bytes, or a short span beside a longer intact run, may not be.
+bool damageIsTheLongestRun(const std::vector<uint8_t>& stream, const Damage& damage) {
+    size_t bestStart = 0;
+    size_t bestLength = 0;
+    for (size_t at = 0; at < stream.size();) {
+        size_t end = at + 1;
+        while (end < stream.size() && stream[end] == stream[at]) ++end;
+        if (end - at > bestLength) {
+            bestLength = end - at;
+            bestStart = at;
+        }
+        at = end;
+    }
+    const size_t damageEnd = std::min(damage.at + damage.length, stream.size());
+    return bestLength >= 8 && bestStart <= damage.at && damageEnd <= bestStart + bestLength;
+}
+
+Damage damageStream(std::vector<uint8_t>& stream, FuzzInput& header, uint8_t mode,
+                    const uint8_t* input, size_t inputSize) {
+    if (stream.empty()) return {};
     const auto kind = static_cast<DamageKind>((mode >> 2) & 3);
     const size_t at = static_cast<size_t>(header.le16()) * stream.size() / 65536;
     const size_t length = 1 + header.le16() % 4096;
     const uint8_t fill = header.byte();
     if (kind == kFlippedBit) {
         stream[at] ^= static_cast<uint8_t>(1u << (fill % 8));
-        return;
+        return {};
     }
     for (size_t index = at; index < stream.size() && index < at + length; ++index) {
         if (kind == kZeros) {
@@ -42,6 +68,8 @@ void damageStream(std::vector<uint8_t>& stream, FuzzInput& header, uint8_t mode,
             stream[index] = input[index % inputSize];
         }
     }
+    if (kind == kInputBytes) return {};
+    return Damage{at, length};
 }
 
 }  // namespace
@@ -60,14 +88,15 @@ int fuzzInflateResync(const uint8_t* data, size_t size) {
     const std::vector<uint8_t>& content = generated.content;
     std::vector<uint8_t> stream = generated.stream;
     FuzzInput damage{damageHeader.data(), damageHeader.size()};
-    damageStream(stream, damage, mode, data, size);
+    const Damage span = damageStream(stream, damage, mode, data, size);
+    const bool located = span.length > 0 && damageIsTheLongestRun(stream, span);
 
     DeflateSalvage salvage;
     if (salvageDeflate(stream.data(), stream.size(), content.size(), true, deflate64, salvage)) {
         FUZZ_CHECK(salvage.length <= content.size(), "the search gave more than the recorded size");
         FUZZ_CHECK(!salvage.placed || salvage.length == content.size(),
                    "a placed suffix does not end at the recorded size");
-        for (uint64_t at = 0; at < salvage.length; ++at) {
+        for (uint64_t at = 0; located && at < salvage.length; ++at) {
             const bool right =
                 salvage.marks[at] != 0 ? salvage.bytes[at] == 0 : salvage.bytes[at] == content[at];
             FUZZ_CHECK(right, "the search handed back a byte that is not the content's");
