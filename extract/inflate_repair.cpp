@@ -52,7 +52,8 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
     const uint64_t anchor = base.brokenAtBit != UINT64_MAX ? base.brokenAtBit : base.bit;
     uint64_t budget = std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size());
     const uint64_t lowest = anchor > kFlipWindowBits ? anchor - kFlipWindowBits : 0;
-    for (uint64_t bit = std::min(anchor, data.size() * 8); bit-- > lowest && budget > 0;) {
+    for (uint64_t bit = std::min<uint64_t>(anchor, uint64_t{data.size()} * 8);
+         bit-- > lowest && budget > 0;) {
         auto later = std::upper_bound(
             snapshots.begin(), snapshots.end(), bit,
             [](uint64_t at, const SpanDecoder& snapshot) { return at < snapshot.bit; });

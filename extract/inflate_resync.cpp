@@ -128,8 +128,9 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     }
     start.entryBit = firstBit;
     start.atHeader = false;
-    start.joinBit = chain[latestJoin].bit;
-    start.suffixLength = first.outputPos - chain[latestJoin].output;
+    const SpanVisit& join = chain[static_cast<size_t>(latestJoin)];
+    start.joinBit = join.bit;
+    start.suffixLength = first.outputPos - join.output;
     return true;
 }
 

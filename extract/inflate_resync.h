@@ -9,9 +9,9 @@
 
 namespace zipsalvage {
 
-// The largest compressed entry whose bytes are held for the search; larger entries keep the
-// streaming result.
-inline constexpr uint64_t kResyncLargestData = uint64_t{64} << 20;
+// The largest compressed entry whose bytes are held for the search (while every such entry is
+// decoded, damaged or not); larger entries keep the streaming result.
+inline constexpr uint64_t kResyncLargestData = (sizeof(void*) >= 8 ? uint64_t{64} : 16) << 20;
 // The most output the search holds in memory (twice: the bytes and their marks).
 inline constexpr uint64_t kResyncLargestOutput = (sizeof(void*) >= 8 ? uint64_t{256} : 32) << 20;
 

@@ -153,8 +153,9 @@ SpanStop copyStored(SpanDecoder& decoder) {
     uint64_t available = decoder.dataBytes - byte;
     uint64_t copied = std::min<uint64_t>({length, room, available});
     if (decoder.bytes != nullptr) {
-        std::memcpy(decoder.bytes->data() + decoder.outputPos, decoder.data + byte, copied);
-        std::memset(decoder.marks->data() + decoder.outputPos, 0, copied);
+        const auto count = static_cast<size_t>(copied);
+        std::memcpy(decoder.bytes->data() + decoder.outputPos, decoder.data + byte, count);
+        std::memset(decoder.marks->data() + decoder.outputPos, 0, count);
     }
     decoder.outputPos += copied;
     decoder.bit += copied * 8;
@@ -220,7 +221,8 @@ void noteLongest(SpanDecoder& decoder, uint8_t next) {
         return;
     }
     const uint64_t from = decoder.outputPos - distance;
-    if ((*decoder.marks)[from] == 0 && (*decoder.bytes)[from] == next) {
+    const auto at = static_cast<size_t>(from);
+    if ((*decoder.marks)[at] == 0 && (*decoder.bytes)[at] == next) {
         decoder.brokenAtBit = decoder.bit;
     }
 }
@@ -247,8 +249,9 @@ SpanStop decodeOne(SpanDecoder& decoder) {
         if (decoder.outputPos >= decoder.outputLimit) return SpanStop::kTooLong;
         noteLongest(decoder, static_cast<uint8_t>(symbol));
         if (decoder.bytes != nullptr) {
-            (*decoder.bytes)[decoder.outputPos] = static_cast<uint8_t>(symbol);
-            (*decoder.marks)[decoder.outputPos] = 0;
+            const auto at = static_cast<size_t>(decoder.outputPos);
+            (*decoder.bytes)[at] = static_cast<uint8_t>(symbol);
+            (*decoder.marks)[at] = 0;
         }
         ++decoder.outputPos;
         return SpanStop::kStreamEnd;
@@ -293,7 +296,7 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     if (decoder.bit > decoder.stopBit) return SpanStop::kLimit;
     if (decoder.outputPos + length > decoder.outputLimit) return SpanStop::kTooLong;
     if (decoder.bytes != nullptr && decoder.outputPos >= distance) {
-        noteLongest(decoder, (*decoder.bytes)[decoder.outputPos - distance]);
+        noteLongest(decoder, (*decoder.bytes)[static_cast<size_t>(decoder.outputPos - distance)]);
     }
     copyMatch(decoder, length, distance);
     decoder.lastDistance = length < kMaxMatch ? distance : 0;
