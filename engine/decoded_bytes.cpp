@@ -87,6 +87,7 @@ bool spill(DecodedBytes& bytes) {
 
 uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, uint32_t count) {
     auto& bytes = *static_cast<DecodedBytes*>(owner);
+    bytes.crcTaken = false;
     if (position < 0) return 0;
     auto start = static_cast<uint64_t>(position);
     uint64_t end = start + count;
@@ -108,6 +109,7 @@ uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, ui
 // holder is emptied), a spilled file is truncated.
 bool truncateDecodedAt(void* owner, uint64_t size) {
     auto& bytes = *static_cast<DecodedBytes*>(owner);
+    bytes.crcTaken = false;
     if (bytes.tailTrimmed) return false;
     if (!bytes.spilled) {
         bytes.size = std::min(bytes.size, size);
@@ -176,6 +178,7 @@ uint64_t heldDecodedBytes(const DecodedBytes& bytes) {
 }
 
 bool emptyDecoded(DecodedBytes& bytes) {
+    bytes.crcTaken = false;
     freeBlocks(bytes);
     bytes.spilled = false;
     return bytes.file == kInvalidFile || (seekFile(bytes.file, 0) && truncateFileHere(bytes.file));
@@ -186,6 +189,10 @@ int64_t decodedSize(const DecodedBytes& bytes) {
 }
 
 bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
+    if (bytes.crcTaken) {
+        crc = bytes.crc;
+        return true;
+    }
     if (!bytes.spilled) {
         uint32_t state = 0xFFFFFFFFu;
         for (uint64_t position = 0; position < bytes.size; position += kDecodedBlockBytes) {
@@ -194,6 +201,8 @@ bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
             state = crc32Update(state, bytes.blocks[position / kDecodedBlockBytes], piece);
         }
         crc = ~state;
+        bytes.crc = crc;
+        bytes.crcTaken = true;
         return true;
     }
     StreamInput input{};
@@ -204,6 +213,8 @@ bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
         state = crc32Update(state, buffer, count);
     }
     crc = ~state;
+    bytes.crc = crc;
+    bytes.crcTaken = true;
     return true;
 }
 

@@ -34,6 +34,9 @@ struct DecodedBytes {
     bool noFile = false;       // the temporary file could not be created
     bool tailTrimmed = false;  // the last block is an exact-size copy (trimDecodedTail)
     uint64_t readPosition = 0;
+    // The CRC-32 of the bytes held, once crcOfDecoded has taken it; a write or cut forgets it.
+    bool crcTaken = false;
+    uint32_t crc = 0;
 
     DecodedBytes() = default;
     ~DecodedBytes();

@@ -320,6 +320,7 @@ DecodeResult inflateWithResync(ExtractContext& context, bool deflate64) {
                           context.output.truncateAt != nullptr;
     if (!eligible) return deflate64 ? inflateDeflate64(context) : inflate(context);
     std::vector<uint8_t> held;
+    held.reserve(static_cast<size_t>(context.dataLength) + kEntryBlockBytes);
     context.heldData = &held;
     DecodeResult streamed = deflate64 ? inflateDeflate64(context) : inflate(context);
     context.heldData = nullptr;
