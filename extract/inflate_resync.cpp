@@ -20,6 +20,7 @@ namespace {
 
 // Runs of 4 equal bytes turn up in intact Huffman-coded data now and then; of 8, hardly ever.
 constexpr uint64_t kShortestDamageRun = 8;
+constexpr uint64_t kFillRunBytes = 16;
 // A symbol and its distance take at most 15 + 5 + 15 + 13 bits (RFC 1951 3.2.5), so a symbol
 // of the true stream starts within this many bits of any point; one more byte for slack.
 constexpr uint64_t kResyncWindowBits = 48 + 16;
@@ -28,7 +29,7 @@ constexpr uint64_t kJoinBudget = 1 << 16;
 // Symbols the whole search may decode, at least and per byte of data: it stays within about a
 // second per MiB of compressed data.
 constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 17;
-constexpr uint64_t kSearchSymbolsPerByte = 24;
+constexpr uint64_t kSearchSymbolsPerByte = 12;
 
 // Takes what a decoder given `given` symbols used from the search's budget.
 void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {
@@ -334,7 +335,12 @@ DecodeResult inflateWithResync(ExtractContext& context, bool deflate64) {
     const RunFlags& flags = *context.flags;
     std::vector<uint8_t> repaired;
     uint64_t flippedBit = 0;
-    if (context.crcKnown != 0 && context.repair != nullptr &&
+    // A span of 16 or more equal bytes is a fill, not a flipped bit: the search for one would
+    // only spend the time the span's own search needs.
+    DamageSpan run;
+    const bool filled =
+        findDamageRun(held.data(), held.size(), run) && run.end - run.start >= kFillRunBytes;
+    if (!filled && context.crcKnown != 0 && context.repair != nullptr &&
         repairFlippedBit(held, context.uncompressedSize, context.recordedCrc, deflate64, repaired,
                          flippedBit)) {
         if (!writeInPlace(context, repaired, repaired.size())) {

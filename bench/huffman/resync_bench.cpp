@@ -262,114 +262,83 @@ void score(const Bytes& original, const Bytes& output, const zipsalvage::Unknown
     }
 }
 
-}  // namespace
+struct Kind {
+    const char* name;
+    Bytes data;
+};
 
-int main(int argc, char** argv) {
-    std::mt19937 random(20261209);
-    std::vector<std::string> textRoots = {"/usr/share/common-licenses", "/usr/share/doc"};
-    for (int index = 1; index < argc; ++index) textRoots.insert(textRoots.begin(), argv[index]);
-    struct Kind {
-        const char* name;
-        Bytes data;
-    };
-    std::vector<Kind> kinds;
-    kinds.push_back(
-        {"text",
-         gather(textRoots, {"GPL-3", "Apache-2.0", "LGPL-2.1", "README", "copyright", ".txt"},
-                512 * 1024)});
-    kinds.push_back({"code", gather({ZIPSALVAGE_SOURCE_DIR}, {".cpp", ".h"}, 512 * 1024)});
-    kinds.push_back({"log", makeLog(512 * 1024, random)});
-    kinds.push_back({"csv", makeCsv(512 * 1024, random)});
-    kinds.push_back({"records", makeRecords(512 * 1024, random)});
+constexpr size_t kSpans[] = {16, 128, 1024, 4096};
+// Damage kinds: 0 zero fill, 1 random fill, 2 flipped bit.
+constexpr const char* kDamageNames[] = {"zero", "random", "bitflip"};
 
-    const size_t sizes[] = {64 * 1024, 200 * 1024, 512 * 1024};
-    const int levels[] = {1, 6, 9};
-    const size_t spans[] = {16, 128, 1024, 4096};
-    const double places[] = {0.2, 0.5, 0.8};
-    // Damage kinds: 0 zero fill, 1 random fill, 2 flipped bit.
-    const char* damageNames[] = {"zero", "random", "bitflip"};
-    Score ours[3][5];
+struct Tally {
+    Score ours[3][5];  // by damage kind and span (4: the flipped bit)
     Score zlib[3][5];
     Score zeroSmall;  // zero fill, N <= 128, text, code and records
     double worstSecondsPerMiB = 0;
     char worstCase[256] = "";
     double totalSeconds = 0;
     uint64_t totalCompressed = 0;
-    for (const Kind& kind : kinds) {
-        for (size_t size : sizes) {
-            if (kind.data.size() < size) continue;
-            Bytes original(kind.data.begin(),
-                           kind.data.begin() + static_cast<std::ptrdiff_t>(size));
-            for (int level : levels) {
-                const Bytes stream = deflateRaw(original, level);
-                for (int damage = 0; damage < 3; ++damage) {
-                    for (size_t spanIndex = 0; spanIndex < 4; ++spanIndex) {
-                        if (damage == 2 && spanIndex > 0) break;
-                        const size_t span = damage == 2 ? 0 : spans[spanIndex];
-                        for (double place : places) {
-                            Bytes damaged = stream;
-                            auto at =
-                                static_cast<size_t>(place * static_cast<double>(stream.size()));
-                            if (damage == 2) {
-                                damaged[at] ^= static_cast<uint8_t>(1u << (random() % 8));
-                            } else {
-                                if (at + span > damaged.size()) continue;
-                                for (size_t index = 0; index < span; ++index) {
-                                    damaged[at + index] =
-                                        damage == 0 ? 0 : static_cast<uint8_t>(random());
-                                }
-                            }
-                            const size_t first = zlibInflate(stream, at, size + 1024).size();
-                            zipsalvage::UnknownRanges unknown;
-                            // Processor time, not wall time: the machine is shared.
-                            const std::clock_t started = std::clock();
-                            bool repaired = false;
-                            Bytes output =
-                                salvageEntry(damaged, size, crcOf(original), unknown, repaired);
-                            const double seconds =
-                                static_cast<double>(std::clock() - started) / CLOCKS_PER_SEC;
-                            totalSeconds += seconds;
-                            totalCompressed += damaged.size();
-                            const double perMiB =
-                                seconds * 1048576.0 / static_cast<double>(damaged.size());
-                            if (perMiB > worstSecondsPerMiB) {
-                                worstSecondsPerMiB = perMiB;
-                                std::snprintf(worstCase, sizeof worstCase,
-                                              "%s %zu bytes level %d, %s %zu at %.0f%%: %zu bytes "
-                                              "compressed, %.3f s",
-                                              kind.name, size, level, damageNames[damage], span,
-                                              place * 100, damaged.size(), seconds);
-                            }
-                            const int sizeClass =
-                                static_cast<int>(spanIndex) + (damage == 2 ? 4 : 0);
-                            const uint64_t wrongBefore = ours[damage][sizeClass].wrongBytes;
-                            score(original, output, &unknown, first, ours[damage][sizeClass]);
-                            if (damage == 0 && ours[damage][sizeClass].wrongBytes > wrongBefore) {
-                                std::printf(
-                                    "wrong bytes: %s %zu level %d, %s fill of %zu at %.0f%%\n",
-                                    kind.name, size, level, damageNames[damage], span, place * 100);
-                            }
-                            Bytes reference = zlibInflate(damaged, damaged.size(), size * 2 + 1024);
-                            score(original, reference, nullptr, first, zlib[damage][sizeClass]);
-                            if (damage == 0 && span <= 128 && std::strcmp(kind.name, "log") != 0 &&
-                                std::strcmp(kind.name, "csv") != 0) {
-                                score(original, output, &unknown, first, zeroSmall);
-                            }
-                        }
-                    }
-                }
-            }
+};
+
+// One damaged copy of `stream` through the program's path and zlib's, scored into `tally`.
+void runCase(const Kind& kind, const Bytes& original, const Bytes& stream, int level, int damage,
+             size_t spanIndex, double place, std::mt19937& random, Tally& tally) {
+    const size_t span = damage == 2 ? 0 : kSpans[spanIndex];
+    Bytes damaged = stream;
+    auto at = static_cast<size_t>(place * static_cast<double>(stream.size()));
+    if (damage == 2) {
+        damaged[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+    } else {
+        if (at + span > damaged.size()) return;
+        for (size_t index = 0; index < span; ++index) {
+            damaged[at + index] = damage == 0 ? 0 : static_cast<uint8_t>(random());
         }
     }
+    const size_t size = original.size();
+    const size_t first = zlibInflate(stream, at, size + 1024).size();
+    zipsalvage::UnknownRanges unknown;
+    // Processor time, not wall time: the machine is shared.
+    const std::clock_t started = std::clock();
+    bool repaired = false;
+    Bytes output = salvageEntry(damaged, size, crcOf(original), unknown, repaired);
+    const double seconds = static_cast<double>(std::clock() - started) / CLOCKS_PER_SEC;
+    tally.totalSeconds += seconds;
+    tally.totalCompressed += damaged.size();
+    const double perMiB = seconds * 1048576.0 / static_cast<double>(damaged.size());
+    if (perMiB > tally.worstSecondsPerMiB) {
+        tally.worstSecondsPerMiB = perMiB;
+        std::snprintf(tally.worstCase, sizeof tally.worstCase,
+                      "%s %zu bytes level %d, %s %zu at %.0f%%: %zu bytes compressed, %.3f s",
+                      kind.name, size, level, kDamageNames[damage], span, place * 100,
+                      damaged.size(), seconds);
+    }
+    const int sizeClass = static_cast<int>(spanIndex) + (damage == 2 ? 4 : 0);
+    Score& ours = tally.ours[damage][sizeClass];
+    const uint64_t wrongBefore = ours.wrongBytes;
+    score(original, output, &unknown, first, ours);
+    if (damage == 0 && ours.wrongBytes > wrongBefore) {
+        std::printf("wrong bytes: %s %zu level %d, %s fill of %zu at %.0f%%\n", kind.name, size,
+                    level, kDamageNames[damage], span, place * 100);
+    }
+    Bytes reference = zlibInflate(damaged, damaged.size(), size * 2 + 1024);
+    score(original, reference, nullptr, first, tally.zlib[damage][sizeClass]);
+    if (damage == 0 && span <= 128 && std::strcmp(kind.name, "log") != 0 &&
+        std::strcmp(kind.name, "csv") != 0) {
+        score(original, output, &unknown, first, tally.zeroSmall);
+    }
+}
+
+void printTally(const Tally& tally) {
     std::printf("%-8s %-6s %6s %8s %8s %10s %8s %8s %8s\n", "damage", "N", "cases", "R", "R zlib",
                 "wrong", "w.cases", "whole", "placed");
     for (int damage = 0; damage < 3; ++damage) {
         for (int sizeClass = 0; sizeClass < 5; ++sizeClass) {
-            const Score& score = ours[damage][sizeClass];
+            const Score& score = tally.ours[damage][sizeClass];
             if (score.cases == 0) continue;
-            const Score& reference = zlib[damage][sizeClass];
+            const Score& reference = tally.zlib[damage][sizeClass];
             std::printf("%-8s %-6zu %6llu %8.3f %8.3f %10llu %8llu %8llu %8llu\n",
-                        damageNames[damage], sizeClass < 4 ? spans[sizeClass] : size_t{0},
+                        kDamageNames[damage], sizeClass < 4 ? kSpans[sizeClass] : size_t{0},
                         static_cast<unsigned long long>(score.cases),
                         score.rSum / static_cast<double>(score.cases),
                         reference.rSum / static_cast<double>(reference.cases),
@@ -380,11 +349,51 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("zero fill N<=128 on text, code, records: R %.3f over %llu cases\n",
-                zeroSmall.rSum / static_cast<double>(zeroSmall.cases),
-                static_cast<unsigned long long>(zeroSmall.cases));
+                tally.zeroSmall.rSum / static_cast<double>(tally.zeroSmall.cases),
+                static_cast<unsigned long long>(tally.zeroSmall.cases));
     std::printf(
         "processor time: %.2f s for %.1f MiB compressed (%.3f s/MiB), worst entry %.3f s/MiB\n",
-        totalSeconds, static_cast<double>(totalCompressed) / 1048576.0,
-        totalSeconds * 1048576.0 / static_cast<double>(totalCompressed), worstSecondsPerMiB);
+        tally.totalSeconds, static_cast<double>(tally.totalCompressed) / 1048576.0,
+        tally.totalSeconds * 1048576.0 / static_cast<double>(tally.totalCompressed),
+        tally.worstSecondsPerMiB);
+    std::printf("slowest per MiB: %s\n", tally.worstCase);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::mt19937 random(20261209);
+    std::vector<std::string> textRoots = {"/usr/share/common-licenses", "/usr/share/doc"};
+    for (int index = 1; index < argc; ++index) textRoots.insert(textRoots.begin(), argv[index]);
+    std::vector<Kind> kinds;
+    kinds.push_back(
+        {"text",
+         gather(textRoots, {"GPL-3", "Apache-2.0", "LGPL-2.1", "README", "copyright", ".txt"},
+                512 * 1024)});
+    kinds.push_back({"code", gather({ZIPSALVAGE_SOURCE_DIR}, {".cpp", ".h"}, 512 * 1024)});
+    kinds.push_back({"log", makeLog(512 * 1024, random)});
+    kinds.push_back({"csv", makeCsv(512 * 1024, random)});
+    kinds.push_back({"records", makeRecords(512 * 1024, random)});
+
+    Tally tally;
+    for (const Kind& kind : kinds) {
+        for (size_t size : {64 * 1024, 200 * 1024, 512 * 1024}) {
+            if (kind.data.size() < size) continue;
+            Bytes original(kind.data.begin(),
+                           kind.data.begin() + static_cast<std::ptrdiff_t>(size));
+            for (int level : {1, 6, 9}) {
+                const Bytes stream = deflateRaw(original, level);
+                for (int damage = 0; damage < 3; ++damage) {
+                    for (size_t spanIndex = 0; spanIndex < (damage == 2 ? 1 : 4); ++spanIndex) {
+                        for (double place : {0.2, 0.5, 0.8}) {
+                            runCase(kind, original, stream, level, damage, spanIndex, place, random,
+                                    tally);
+                        }
+                    }
+                }
+            }
+        }
+    }
+    printTally(tally);
     return 0;
 }
