@@ -122,6 +122,19 @@ uint32_t writeDecodedAt(void* owner, int64_t position, const uint8_t* source, ui
     return written;
 }
 
+// Cuts the bytes back to `size`: in memory only the count shrinks (the blocks stay until the
+// holder is emptied), a spilled file is truncated.
+bool truncateDecodedAt(void* owner, uint64_t size) {
+    auto& bytes = *static_cast<DecodedBytes*>(owner);
+    if (bytes.tailTrimmed) return false;
+    if (size < bytes.crcThrough) bytes.crcInOrder = false;
+    if (!bytes.spilled) {
+        bytes.size = std::min(bytes.size, size);
+        return true;
+    }
+    return seekFile(bytes.file, static_cast<int64_t>(size)) && truncateFileHere(bytes.file);
+}
+
 uint32_t readDecoded(void* owner, uint8_t* destination, uint32_t count) {
     auto& bytes = *static_cast<DecodedBytes*>(owner);
     if (bytes.spilled) {
@@ -158,7 +171,9 @@ DecodedBytes::~DecodedBytes() {
     }
 }
 
-EntryOutput decodedOutput(DecodedBytes& bytes) { return EntryOutput{&bytes, writeDecodedAt}; }
+EntryOutput decodedOutput(DecodedBytes& bytes) {
+    return EntryOutput{&bytes, writeDecodedAt, truncateDecodedAt};
+}
 
 void trimDecodedTail(DecodedBytes& bytes) {
     if (bytes.spilled || bytes.tailTrimmed || bytes.blockCount == 0) return;
@@ -192,6 +207,18 @@ int64_t decodedSize(const DecodedBytes& bytes) {
     return bytes.spilled ? fileSize(bytes.file) : static_cast<int64_t>(bytes.size);
 }
 
+namespace {
+
+// A pass over every byte held stands for the running CRC-32 from here on: asking again costs
+// nothing, and writes that go on in order keep it.
+void takeCrcFromPass(DecodedBytes& bytes, uint32_t state) {
+    bytes.crcRegister = state;
+    bytes.crcThrough = bytes.spilled ? static_cast<uint64_t>(fileSize(bytes.file)) : bytes.size;
+    bytes.crcInOrder = true;
+}
+
+}  // namespace
+
 bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
     int64_t held = decodedSize(bytes);
     if (bytes.crcInOrder && held >= 0 && static_cast<uint64_t>(held) == bytes.crcThrough) {
@@ -206,6 +233,7 @@ bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
             state = crc32Update(state, bytes.blocks[position / kDecodedBlockBytes], piece);
         }
         crc = ~state;
+        takeCrcFromPass(bytes, state);
         return true;
     }
     StreamInput input{};
@@ -216,6 +244,7 @@ bool crcOfDecoded(DecodedBytes& bytes, uint32_t& crc) {
         state = crc32Update(state, buffer, count);
     }
     crc = ~state;
+    takeCrcFromPass(bytes, state);
     return true;
 }
 

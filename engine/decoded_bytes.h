@@ -36,7 +36,7 @@ struct DecodedBytes {
     uint64_t readPosition = 0;
     // The CRC-32 register over bytes 0 to crcThrough, kept as the decoders write in order, so
     // that judging the entry needs no second pass over its bytes. A write anywhere else (a gap,
-    // a rewrite, a short write) stops it, and crcOfDecoded then reads the bytes again.
+    // a rewrite, a short write, a cut) stops it, and crcOfDecoded then reads the bytes again.
     uint32_t crcRegister = 0xFFFFFFFFu;
     uint64_t crcThrough = 0;
     bool crcInOrder = true;

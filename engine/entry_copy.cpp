@@ -71,7 +71,7 @@ bool takeDescriptorSizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) 
     ArchiveReader& reader = run.reader;
     const int64_t dataStart = logicalPosition(reader);
     ExtractContext context;
-    initExtractContext(context, EntryOutput{nullptr, nullptr}, 0, 0, false, "", nullptr,
+    initExtractContext(context, EntryOutput{nullptr, nullptr, nullptr}, 0, 0, false, "", nullptr,
                        EntryByteSource{&reader, readFromArchive, readUpToFromArchive}, run.flags);
     context.outputEnabled = false;  // only the end is searched for; nothing is written
     DataDescriptor descriptor;

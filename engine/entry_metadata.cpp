@@ -85,6 +85,13 @@ void applyDirectoryWitness(SalvagedEntry* list, CentralDirectory& directory) {
         entry->metadata.versionMadeBy = record->versionMadeBy;
         entry->metadata.externalAttributes = record->externalAttributes;
         entry->metadata.comment = record->comment;
+        const std::string& note = entry->metadata.unknownNote;
+        if (!note.empty()) {
+            if (!record->comment.empty()) entry->metadata.comment += "; ";
+            entry->metadata.comment += note;
+            // The field holds 65535 bytes (APPNOTE 4.4.16).
+            if (entry->metadata.comment.size() > 65535) entry->metadata.comment.resize(65535);
+        }
     }
 }
 

@@ -27,6 +27,9 @@ struct EntryMetadata {
     uint16_t versionMadeBy = 0;
     uint32_t externalAttributes = 0;
     std::string comment;
+    // Where the entry's holes are (bytes not decoded, written as zeros): added to the comment,
+    // after any the directory gives.
+    std::string unknownNote;
 };
 
 // Settles the output name (and its UTF-8 flag in the header image) and the extra fields kept,

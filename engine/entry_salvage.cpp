@@ -564,6 +564,54 @@ void discardTempFile() {
     if (!folder.empty()) deleteFile((folder + kEntryTempFileName).c_str());
 }
 
+// A deflated entry that decoded to its recorded size but not to its CRC-32 holds damage the
+// stream itself did not show (a flipped bit, a zeroed span decoded as codes): it is decoded
+// again, known damaged, so that a flipped bit is repaired or the data behind the damage is
+// recovered at its offsets.
+void decodeAgainIfWrong(SalvageRun& run, const EntryData& data, bool streamed, int encrypted,
+                        int64_t dataStart, Attempt& attempt, DecodedBytes& decoded) {
+    const bool deflated = data.method == kMethodDeflated || data.method == kMethodDeflate64;
+    if (encrypted || streamed || !deflated || !ranToEnd(attempt.result) || !attempt.crc.known ||
+        decodedSize(decoded) != static_cast<int64_t>(data.uncompressedSize) ||
+        outputMatches(attempt.result, decoded, attempt.crc)) {
+        return;
+    }
+    moveTo(run.reader, dataStart);
+    EntryData again = data;
+    again.knownDamaged = true;
+    again.crc32 = attempt.crc.value;
+    again.crcKnown = true;
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    attempt.result =
+        extractEntryData(again, decodedOutput(decoded), 0, "", nullptr, source, run.flags);
+}
+
+// The comment of an entry with holes in Salvaged.zip's central directory: where they are,
+// after the entry's own comment.
+void noteUnknownInComment(SalvagedEntry& entry, const UnknownRanges& unknown) {
+    if (unknown.ranges.empty()) return;
+    std::string note(256, '\0');
+    formatText(note.data(), static_cast<int>(note.size()), loadText(kTextUnknownRangesComment),
+               static_cast<unsigned long long>(unknownByteCount(unknown)));
+    note.resize(std::strlen(note.c_str()));
+    std::string& comment = entry.metadata.unknownNote;
+    comment = note;
+    // A few kilobytes of spans at most, so that a comment of the directory's keeps its room in
+    // the field's 65535 bytes (APPNOTE 4.4.16); the spans past them are left out.
+    constexpr size_t kRoomForSpans = 4096;
+    for (size_t index = 0; index < unknown.ranges.size(); ++index) {
+        const std::string span = " [" + std::to_string(unknown.ranges[index].start) + ", " +
+                                 std::to_string(unknown.ranges[index].end) + ")";
+        if (comment.size() + span.size() > kRoomForSpans) {
+            comment += " ...";
+            break;
+        }
+        comment += span;
+    }
+    // The directory's comment, where one survives, goes in front of it at the end of the scan.
+    entry.metadata.comment = comment;
+}
+
 bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     ++run.filesFound;
     SalvagedEntry& entry = *item.entry;
@@ -607,6 +655,10 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     data.aesStrength = aes ? aesField.strength : 0;
     data.unknown = &outcome.unknown;
     data.generalFlags = flags;
+    data.crc32 = recordedCrc.value;
+    data.crcKnown = recordedCrc.known;
+    DataRepair repair;
+    data.repair = &repair;
     data.compressedSize = recorded.compressed;
     data.uncompressedSize = recorded.uncompressed;
     if (noData) {
@@ -682,6 +734,10 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             attempt.result.end = DecodeEnd::kOutputFailed;
             break;
         }
+    }
+    decodeAgainIfWrong(run, data, streamed, encrypted, dataStart, attempt, decoded);
+    if (repair.made) {
+        logAboutName(run, kTextFlippedBitRepaired, shown, repair.byteOffset, repair.bitInByte);
     }
     // A streaming writer's CRC-32 that no descriptor gave is still in the central header
     // (APPNOTE 4.4.4: bit 3 leaves only the local header's fields 0).
@@ -763,6 +819,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
                 logAboutName(run, kTextFileCorruptSizeUnknown, shown, kept);
             }
             logUnknownRanges(run, shown, outcome.unknown);
+            noteUnknownInComment(entry, outcome.unknown);
             if (salvaged <= 0) {
                 ++run.unrecoverableCount;
             } else {

@@ -10,10 +10,15 @@ uint32_t writeToFile(void* owner, int64_t position, const uint8_t* bytes, uint32
     return writeFileAt(reinterpret_cast<FileHandle>(owner), position, bytes, count);
 }
 
+bool truncateFile(void* owner, uint64_t size) {
+    auto file = reinterpret_cast<FileHandle>(owner);
+    return seekFile(file, static_cast<int64_t>(size)) && truncateFileHere(file);
+}
+
 }  // namespace
 
 EntryOutput fileOutput(FileHandle file) {
-    return EntryOutput{reinterpret_cast<void*>(file), writeToFile};
+    return EntryOutput{reinterpret_cast<void*>(file), writeToFile, truncateFile};
 }
 
 uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
@@ -38,6 +43,9 @@ uint16_t refillEntryBlock(ExtractContext& context, uint16_t& destination) {
     }
     if (context.decryptBlock != nullptr) {
         context.decryptBlock(context.decryptOwner, context.block, static_cast<uint32_t>(count));
+    }
+    if (context.heldData != nullptr) {
+        context.heldData->insert(context.heldData->end(), context.block, context.block + count);
     }
     context.blockFill = count;
     context.blockPos = 1;

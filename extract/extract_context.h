@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/memory_blocks.h"
 #include "core/run_flags.h"
@@ -35,10 +36,21 @@ struct EntryByteSource {
 struct EntryOutput {
     void* owner;
     uint32_t (*writeAt)(void* owner, int64_t position, const uint8_t* bytes, uint32_t count);
+    // Cuts what was written back to `size` bytes (a decoder that replaces what it wrote with
+    // less); false when it cannot. Null where the output offers no cut.
+    bool (*truncateAt)(void* owner, uint64_t size);
 };
 
 // The output that writes to `file` at the given offsets.
 EntryOutput fileOutput(FileHandle file);
+
+// A repair a decoder made to an entry's data, proven by its recorded size and CRC-32: the
+// flipped bit, counted from the first bit of the data behind any encryption header.
+struct DataRepair {
+    bool made = false;
+    uint64_t byteOffset = 0;
+    uint32_t bitInByte = 0;
+};
 
 struct ExtractContext {
     bool outputEnabled;
@@ -73,6 +85,16 @@ struct ExtractContext {
     // Where a decoder lists the spans of its output it could not decode (written as zeros);
     // null where nobody asks.
     UnknownRanges* unknown;
+    // Where each block of the entry's data is appended as it is read, for a decoder that may
+    // go over the data again; null otherwise.
+    std::vector<uint8_t>* heldData;
+    // The recorded CRC-32, for a decoder that can prove a repair with it; `knownDamaged`: the
+    // caller found the bytes of an earlier decoding wrong (their CRC-32), though the method
+    // ran to its end.
+    uint32_t recordedCrc;
+    int crcKnown;
+    int knownDamaged;
+    DataRepair* repair;  // where a repair is noted; null: none may be made
     EntryByteSource source;
     RunFlags* flags;
 };
@@ -169,6 +191,12 @@ struct EntryData {
     // Filled with the spans of the output that are zeros standing for bytes not decoded (a
     // bzip2 block lost between two that decoded); emptied first. Null: not asked for.
     UnknownRanges* unknown = nullptr;
+    // The recorded CRC-32 (a deflated entry's flipped bit is repaired only against it), and
+    // that an earlier decoding's bytes did not match it.
+    uint32_t crc32 = 0;
+    bool crcKnown = false;
+    bool knownDamaged = false;
+    DataRepair* repair = nullptr;
 };
 
 // Runs the entry's method and says how it ended.

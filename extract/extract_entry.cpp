@@ -2,6 +2,7 @@
 #include "core/little_endian.h"
 #include "core/zip_format.h"
 #include "extract/huffman_decoders.h"
+#include "extract/inflate_resync.h"
 #include "extract/library_methods.h"
 #include "extract/methods.h"
 #include "extract/winzip_aes.h"
@@ -68,6 +69,11 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
     }
     context.unknown = entry.unknown;
     if (entry.unknown != nullptr) entry.unknown->ranges.clear();
+    context.recordedCrc = entry.crc32;
+    context.crcKnown = entry.crcKnown ? 1 : 0;
+    context.knownDamaged = entry.knownDamaged ? 1 : 0;
+    context.repair = entry.repair;
+    if (entry.repair != nullptr) *entry.repair = DataRepair{};
     if (entry.lengthUnknown) {
         context.lengthUnknown = true;
         context.dataLength = kLargestDataLength;
@@ -90,9 +96,9 @@ DecodeResult extractEntryData(const EntryData& entry, const EntryOutput& output,
             // Tokenizing: never defined for Zip, nothing to run.
             return DecodeResult{DecodeEnd::kCorruptData, 0, 0};
         case kMethodDeflated:
-            return inflate(context);
+            return inflateWithResync(context, false);
         case kMethodDeflate64:
-            return inflateDeflate64(context);
+            return inflateWithResync(context, true);
 #if ZIPSALVAGE_HAVE_BZIP2
         case kMethodBzip2:
             return decodeBzip2(context);

@@ -128,7 +128,7 @@ bool decodesWhole(const TransferredEntry& entry, const uint8_t* data, uint64_t s
     MemoryData input{data, size, 0};
     MemoryOutput output{{}, entry.uncompressedSize};
     EntryByteSource source{&input, readMemory, nullptr};
-    EntryOutput sink{&output, writeMemory};
+    EntryOutput sink{&output, writeMemory, nullptr};
     EntryData record;
     record.method = entry.method;
     record.generalFlags = entry.flags;

@@ -28,6 +28,8 @@ int fuzzHuffTables(const uint8_t* data, size_t size);
 int fuzzEntryBytes(const uint8_t* data, size_t size);
 // inflate over valid streams whose every choice the input makes, against what they encode.
 int fuzzGeneratedStream(const uint8_t* data, size_t size);
+// The search behind damage and the flipped-bit repair over a valid stream damaged once.
+int fuzzInflateResync(const uint8_t* data, size_t size);
 // The detection and undo of text-mode transfers over an archive, or the search over one entry.
 int fuzzTextTransfer(const uint8_t* data, size_t size);
 
@@ -45,6 +47,7 @@ inline constexpr NamedTarget kFuzzTargets[] = {
     {"huff_tables", fuzzHuffTables},
     {"entry_bytes", fuzzEntryBytes},
     {"generated_stream", fuzzGeneratedStream},
+    {"inflate_resync", fuzzInflateResync},
     {"text_transfer", fuzzTextTransfer},
     {"bzip2", fuzzBzip2},
     {"lzma", fuzzLzma},

@@ -427,6 +427,17 @@ def entry_bytes_seeds():
                                                        archive))
 
 
+def inflate_resync_seeds():
+    """A damaged valid stream: mode (bit 0 long, bit 1 Deflate64, bits 2-3 the damage), its
+    place and length (16 bits each), the fill byte, then the generator's choices."""
+    for kind, name in enumerate(["zeros", "repeated", "input-bytes", "flipped-bit"]):
+        for long_stream in (0, 1):
+            mode = long_stream | kind << 2
+            write("inflate_resync", name + ("-long" if long_stream else "-short"),
+                  bytes([mode, 0x00, 0x80, 0x40, 0x00, 0x55]) + noise(64, 40 + mode))
+    write("inflate_resync", "deflate64-zeros", bytes([3, 0x00, 0x60, 0x00, 0x02, 0]) + noise(64, 60))
+
+
 def generated_stream_seeds():
     # A mode byte (bit 0: a long stream, past the window's size; bit 1: Deflate64) and the
     # generator's choices;
@@ -469,6 +480,7 @@ def main():
     whole_run_seeds()
     streamed_seeds()
     generated_stream_seeds()
+    inflate_resync_seeds()
     decoder_seeds()
     table_seeds()
     entry_bytes_seeds()

@@ -31,7 +31,7 @@ scratch="$(mktemp -d "${TMPDIR:-/tmp}/zipsalvage-ci-fuzz-XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 failed=0
-for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes generated_stream \
+for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes generated_stream inflate_resync \
               text_transfer bzip2 lzma zstd; do
   binary="build/fuzz/fuzz/fuzz_$target"
   corpus="fuzz/regressions/$target"

@@ -229,6 +229,76 @@ TEST(SalvageDeflate, DamagedEntryKeepsItsPrefixAndTheOthersStayWhole) {
                            kept.begin()));
 }
 
+// Zeros over the middle of one entry's data: the data behind them comes back at its offsets,
+// the entry keeps its recorded size, and the log, the report and the entry's comment in the
+// salvaged archive say where the zeros standing for lost bytes are.
+TEST(SalvageDeflate, ZeroedSpanIsRecoveredPastAndItsHolesListed) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    std::string intact = fixture.dir.file("intact.zip");
+    ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) + " && zip -q -X -9 " +
+                         shellQuote(intact) + fixture.names()),
+              0);
+    Bytes archive = readWholeFile(intact);
+    const SourceFile& victim = fixture.files[16];  // text11.txt
+    EntryData data = findEntryData(archive, victim.name);
+    ASSERT_GT(data.size, 1000u);
+    Bytes damaged = archive;
+    std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(data.offset + data.size / 3),
+              damaged.begin() + static_cast<std::ptrdiff_t>(data.offset + data.size / 3 + 64),
+              uint8_t{0});
+    writeWholeFile(fixture.dir.file("zeroed.zip"), damaged);
+
+    std::string output = fixture.dir.file("Salvaged.zip");
+    std::string report = fixture.dir.file("report.json");
+    std::string log;
+    EXPECT_EQ(
+        runCommand(std::string(ZIPSALVAGE_BINARY) + " -y -o " + shellQuote(output) + " --report " +
+                       shellQuote(report) + " " + shellQuote(fixture.dir.file("zeroed.zip")),
+                   &log, false),
+        1);
+    EXPECT_NE(log.find("ERROR: " + victim.name + ": "), std::string::npos) << log;
+    EXPECT_NE(log.find("could not be decoded and are zeros"), std::string::npos) << log;
+    Bytes reportBytes = readWholeFile(report);
+    std::string reportText(reportBytes.begin(), reportBytes.end());
+    std::smatch ranges;
+    ASSERT_TRUE(std::regex_search(
+        reportText, ranges,
+        std::regex("\"name\":\"" + victim.name + "\"[^\n]*\"unknown_ranges\":\\[([^\n]*)\\]\\]")))
+        << reportText;
+    std::vector<uint8_t> unknown(victim.bytes.size(), 0);
+    std::string spans = ranges[1].str() + "]";
+    std::regex span("\\[(\\d+),(\\d+)\\]");
+    for (auto it = std::sregex_iterator(spans.begin(), spans.end(), span);
+         it != std::sregex_iterator(); ++it) {
+        size_t start = std::stoul((*it)[1]);
+        size_t end = std::stoul((*it)[2]);
+        ASSERT_LE(end, unknown.size());
+        std::fill(unknown.begin() + static_cast<std::ptrdiff_t>(start),
+                  unknown.begin() + static_cast<std::ptrdiff_t>(end), uint8_t{1});
+    }
+    std::string unzipLog;
+    ASSERT_EQ(runCommand("unzip -qo " + shellQuote(output) + " " + victim.name + " -d " +
+                             shellQuote(fixture.dir.file("out")),
+                         &unzipLog),
+              0)
+        << unzipLog;
+    Bytes kept = readWholeFile(fixture.dir.file("out/" + victim.name));
+    ASSERT_EQ(kept.size(), victim.bytes.size());
+    for (size_t at = 0; at < kept.size(); ++at) {
+        ASSERT_EQ(kept[at], unknown[at] ? 0 : victim.bytes[at]) << at;
+    }
+    std::string comment;
+    ASSERT_EQ(
+        runCommand("python3 -c 'import sys, zipfile; "
+                   "print(zipfile.ZipFile(sys.argv[1]).getinfo(sys.argv[2]).comment.decode())' " +
+                       shellQuote(output) + " " + victim.name,
+                   &comment),
+        0);
+    EXPECT_NE(comment.find("Salvaged: "), std::string::npos) << comment;
+    EXPECT_NE(comment.find("zeros, at offsets ["), std::string::npos) << comment;
+}
+
 TEST(SalvageDeflate, TruncatedArchiveKeepsTheDecodablePrefixOfItsLastEntry) {
     if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
     Fixture fixture;

@@ -1,0 +1,88 @@
+// One flipped bit: the stream is decoded once, keeping its state every few hundred symbols,
+// up to where it first shows damage (an invalid code, the data or the recorded size running
+// out, or a match a longest-match writer would have made longer). A flip lies before that
+// point; each bit before it is flipped in turn and decoding taken up again from the state
+// before it. A flip is kept only when decoding then shows no damage, ends at the data's end
+// with the recorded size, and the bytes have the recorded CRC-32: nothing else is believed.
+#include "extract/inflate_repair.h"
+
+#include <algorithm>
+
+#include "core/crc32.h"
+#include "extract/inflate_resync.h"
+#include "extract/inflate_span.h"
+
+namespace zipsalvage {
+namespace {
+
+constexpr uint64_t kSnapshotSymbols = 256;
+// How far before the first sign of damage a flip is looked for. Damage shows within a few
+// symbols of a flipped code bit; a flipped extra bit can stay hidden longer.
+constexpr uint64_t kFlipWindowBits = 4096;
+// A flip must decode this far past the first sign of damage without another one before the
+// rest of the stream is decoded for it.
+constexpr uint64_t kCheckPastBits = 1024;
+// Symbols the trials may decode in all, and per byte of data: the search stays within about a
+// second per MiB of compressed data on a desktop machine.
+constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 17;
+constexpr uint64_t kTrialSymbolsPerByte = 24;
+
+}  // namespace
+
+bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_t recordedCrc,
+                      bool deflate64, std::vector<uint8_t>& output, uint64_t& flippedBit) {
+    if (data.empty() || recordedSize > kResyncLargestOutput) return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(recordedSize));
+    std::vector<uint8_t> marks(static_cast<size_t>(recordedSize));
+    SpanDecoder base;
+    base.data = data.data();
+    base.dataBytes = data.size();
+    base.deflate64 = deflate64;
+    base.bytes = &bytes;
+    base.marks = &marks;
+    base.outputLimit = recordedSize;
+    base.checkLongest = true;
+    std::vector<SpanDecoder> snapshots;
+    SpanStop stop = SpanStop::kWorkSpent;
+    while (stop == SpanStop::kWorkSpent && base.brokenAtBit == UINT64_MAX) {
+        snapshots.push_back(base);
+        base.symbolBudget = kSnapshotSymbols;
+        stop = runSpan(base);
+    }
+    const uint64_t anchor = base.brokenAtBit != UINT64_MAX ? base.brokenAtBit : base.bit;
+    uint64_t budget = std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size());
+    const uint64_t lowest = anchor > kFlipWindowBits ? anchor - kFlipWindowBits : 0;
+    for (uint64_t bit = std::min<uint64_t>(anchor, uint64_t{data.size()} * 8);
+         bit-- > lowest && budget > 0;) {
+        auto later = std::upper_bound(
+            snapshots.begin(), snapshots.end(), bit,
+            [](uint64_t at, const SpanDecoder& snapshot) { return at < snapshot.bit; });
+        if (later == snapshots.begin()) continue;
+        const uint8_t flip = static_cast<uint8_t>(1u << (bit % 8));
+        data[static_cast<size_t>(bit / 8)] ^= flip;
+        SpanDecoder trial = *(later - 1);
+        trial.symbolBudget = budget;
+        trial.stopBit = anchor + kCheckPastBits;
+        stop = runSpan(trial);
+        bool good = (stop == SpanStop::kLimit || stop == SpanStop::kStreamEnd) &&
+                    trial.brokenAtBit == UINT64_MAX;
+        if (good && stop == SpanStop::kLimit) {
+            trial.stopBit = UINT64_MAX;
+            stop = runSpan(trial);
+        }
+        budget = trial.symbolBudget;
+        good = good && stop == SpanStop::kStreamEnd && spanEndByte(trial) == data.size() &&
+               trial.outputPos == recordedSize && trial.brokenAtBit == UINT64_MAX &&
+               std::none_of(marks.begin(), marks.end(), [](uint8_t mark) { return mark != 0; }) &&
+               crc32Update(0xFFFFFFFFu, bytes.data(), bytes.size()) == ~recordedCrc;
+        if (good) {
+            output = std::move(bytes);
+            flippedBit = bit;
+            return true;
+        }
+        data[static_cast<size_t>(bit / 8)] ^= flip;
+    }
+    return false;
+}
+
+}  // namespace zipsalvage

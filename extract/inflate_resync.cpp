@@ -1,0 +1,367 @@
+// The search behind damage in a deflate stream. A span of equal bytes (a zeroed sector, a hole
+// in a download) is where the damage lies: runs of 4 or more equal bytes are rare in
+// Huffman-coded data. Before it, the stream decodes as it was written; behind it, decoding is
+// picked up again either inside the damaged block (its codes are known from its header) or at
+// the next block header, and a start is believed only when decoding from it runs to the
+// stream's last block ending exactly at the compressed size. The output behind the damage is
+// then put so that it ends at the recorded size; what lies between is unknown, written as
+// zeros and listed, as are bytes copied from it by later matches.
+#include "extract/inflate_resync.h"
+
+#include <algorithm>
+
+#include "core/deflate_format.h"
+#include "extract/huffman_decoders.h"
+#include "extract/inflate_repair.h"
+#include "extract/inflate_span.h"
+
+namespace zipsalvage {
+namespace {
+
+// Runs of 4 equal bytes turn up in intact Huffman-coded data now and then; of 8, hardly ever.
+constexpr uint64_t kShortestDamageRun = 8;
+constexpr uint64_t kFillRunBytes = 16;
+// A symbol and its distance take at most 15 + 5 + 15 + 13 bits (RFC 1951 3.2.5), so a symbol
+// of the true stream starts within this many bits of any point; one more byte for slack.
+constexpr uint64_t kResyncWindowBits = 48 + 16;
+// Symbols a start that does not join the first chain may decode before it is given up.
+constexpr uint64_t kJoinBudget = 1 << 16;
+// Symbols the whole search may decode, at least and per byte of data: it stays within about a
+// second per MiB of compressed data.
+constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 17;
+constexpr uint64_t kSearchSymbolsPerByte = 12;
+
+// Takes what a decoder given `given` symbols used from the search's budget.
+void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {
+    uint64_t used = given - decoder.symbolBudget;
+    budget = budget > used ? budget - used : 0;
+}
+
+struct DamageSpan {
+    uint64_t start = 0;  // bytes
+    uint64_t end = 0;
+};
+
+// The longest run of at least kShortestDamageRun equal bytes (the first of equal length).
+bool findDamageRun(const uint8_t* data, uint64_t size, DamageSpan& span) {
+    uint64_t best = 0;
+    for (uint64_t at = 0; at < size;) {
+        uint64_t end = at + 1;
+        while (end < size && data[end] == data[at]) ++end;
+        if (end - at >= kShortestDamageRun && end - at > best) {
+            best = end - at;
+            span = DamageSpan{at, end};
+        }
+        at = end;
+    }
+    return best > 0;
+}
+
+SpanDecoder decoderOver(const uint8_t* data, uint64_t size, bool deflate64) {
+    SpanDecoder decoder;
+    decoder.data = data;
+    decoder.dataBytes = size;
+    decoder.deflate64 = deflate64;
+    return decoder;
+}
+
+bool endsAtSize(const SpanDecoder& decoder, SpanStop stop) {
+    return stop == SpanStop::kStreamEnd && spanEndByte(decoder) == decoder.dataBytes;
+}
+
+// Where decoding is picked up behind the damage: a bit of the true stream and the state there.
+// Decoding from `entryBit` (a header there when `atHeader`, else a symbol of the damaged
+// block) first reaches the true stream at `joinBit`; what it decodes before is not believed.
+struct ResyncStart {
+    uint64_t entryBit = 0;
+    bool atHeader = false;
+    uint64_t joinBit = 0;
+    uint64_t suffixLength = 0;  // bytes decoded from joinBit to the stream's end
+};
+
+// Inside the damaged block: every start in the window that runs to the end is decoded; one of
+// them is the true stream's next symbol, and the starts that are not join it after a few
+// symbols (Huffman codes resynchronise). The true chain holds every bit the first good start
+// reaches after all the others have joined it: the latest join is the first bit believed.
+bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
+                   ResyncStart& start) {
+    std::vector<SpanVisit> chain;
+    SpanDecoder first;
+    uint64_t firstBit = fromBit;
+    const uint64_t lastBit = std::min(fromBit + kResyncWindowBits, prefix.dataBytes * 8);
+    for (; firstBit < lastBit; ++firstBit) {
+        first = prefix;
+        first.bit = firstBit;
+        first.stopBit = UINT64_MAX;
+        first.bytes = nullptr;
+        first.marks = nullptr;
+        first.outputPos = 0;
+        first.outputLimit = room;
+        chain.clear();
+        first.visits = &chain;
+        const uint64_t given = budget;
+        first.symbolBudget = given;
+        SpanStop stop = runSpan(first);
+        spend(budget, first, given);
+        if (stop == SpanStop::kWorkSpent) return false;
+        if (endsAtSize(first, stop)) break;
+    }
+    if (firstBit >= lastBit || chain.empty()) return false;
+    uint64_t latestJoin = 0;
+    for (uint64_t bit = firstBit + 1; bit < lastBit; ++bit) {
+        SpanDecoder other = prefix;
+        other.bit = bit;
+        other.stopBit = UINT64_MAX;
+        other.bytes = nullptr;
+        other.marks = nullptr;
+        other.outputPos = 0;
+        other.outputLimit = room;
+        other.mergeWith = &chain;
+        const uint64_t given = std::min(kJoinBudget, budget);
+        other.symbolBudget = given;
+        SpanStop stop = runSpan(other);
+        spend(budget, other, given);
+        if (stop == SpanStop::kMerged) {
+            latestJoin = std::max(latestJoin, other.mergedAt);
+        } else if (stop == SpanStop::kStreamEnd || stop == SpanStop::kWorkSpent) {
+            return false;  // a second chain to the end, or one not settled: no certainty
+        }
+    }
+    start.entryBit = firstBit;
+    start.atHeader = false;
+    const SpanVisit& join = chain[static_cast<size_t>(latestJoin)];
+    start.joinBit = join.bit;
+    start.suffixLength = first.outputPos - join.output;
+    return true;
+}
+
+// Cheap tests on a dynamic header at `bit` (RFC 1951 3.2.7) before it is read whole: counts
+// within the alphabets and a complete code-length code.
+bool mayBeDynamicHeader(const SpanDecoder& probe) {
+    SpanDecoder at = probe;
+    if (at.bit + 17 > at.dataBytes * 8) return false;
+    uint64_t word = 0;
+    for (int index = 0; index < 8 && at.bit / 8 + static_cast<uint64_t>(index) < at.dataBytes;
+         ++index) {
+        word |= uint64_t{at.data[at.bit / 8 + static_cast<uint64_t>(index)]} << (8 * index);
+    }
+    word >>= at.bit % 8;
+    if ((word >> 1 & 3) != kBlockDynamic) return false;
+    if ((word >> 3 & 31) > kLiteralSymbols - kMinLitLenCodes) return false;
+    if ((word >> 8 & 31) > kDistanceSymbols - kMinDistanceCodes) return false;
+    const uint64_t lengthCodes = (word >> 13 & 15) + kMinCodeLengthCodes;
+    if (at.bit + 17 + 3 * lengthCodes > at.dataBytes * 8) return false;
+    // The 3-bit lengths start at bit 17 of the header; up to 57 bits, beyond one word.
+    int64_t space = 1 << 7;
+    for (uint64_t index = 0; index < lengthCodes; ++index) {
+        uint64_t fieldBit = at.bit + 17 + 3 * index;
+        uint32_t value = 0;
+        for (uint32_t part = 0; part < 3; ++part) {
+            uint64_t bitAt = fieldBit + part;
+            value |= static_cast<uint32_t>((at.data[bitAt / 8] >> (bitAt % 8)) & 1) << part;
+        }
+        if (value != 0) space -= int64_t{1} << (7 - value);
+    }
+    return space == 0;
+}
+
+// Behind the damage, the next block header: stored (LEN and NLEN agree) or dynamic (complete
+// codes), from which decoding runs to the end at the compressed size. Fixed blocks carry no
+// check of their own and are not looked for.
+bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
+                    uint64_t room, uint64_t& budget, ResyncStart& start) {
+    for (uint64_t bit = fromBit; bit + 3 <= size * 8 && budget > 0; ++bit) {
+        SpanDecoder probe = decoderOver(data, size, deflate64);
+        probe.bit = bit;
+        probe.strictCodes = true;
+        probe.outputLimit = room;
+        bool candidate = mayBeDynamicHeader(probe);
+        if (!candidate) {
+            // A stored header: BTYPE 00, then LEN and NLEN at the next byte boundary.
+            uint64_t typeBit = bit + 1;
+            uint32_t typeBits = ((data[typeBit / 8] >> (typeBit % 8)) & 1) |
+                                (((data[(typeBit + 1) / 8] >> ((typeBit + 1) % 8)) & 1) << 1);
+            uint64_t lengthByte = (bit + 3 + 7) / 8;
+            candidate = typeBits == kBlockStored && lengthByte + 4 <= size &&
+                        (data[lengthByte] ^ data[lengthByte + 2]) == 0xFF &&
+                        (data[lengthByte + 1] ^ data[lengthByte + 3]) == 0xFF;
+        }
+        if (!candidate) continue;
+        const uint64_t given = budget;
+        probe.symbolBudget = given;
+        SpanStop stop = runSpan(probe);
+        spend(budget, probe, given);
+        if (!endsAtSize(probe, stop)) continue;
+        start.entryBit = bit;
+        start.atHeader = true;
+        start.joinBit = bit;
+        start.suffixLength = probe.outputPos;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, bool sizeKnown,
+                    bool deflate64, DeflateSalvage& salvage) {
+    DamageSpan damage;
+    if (!findDamageRun(data, size, damage)) return false;
+    // Deflate gives at most 258 bytes for a symbol of one bit or more, about 1032 bytes for a
+    // byte of data; a recorded size beyond that (or the memory cap) is not believed.
+    const uint64_t mostOutput = std::min<uint64_t>(size * 1032 + 1024, kResyncLargestOutput);
+    const bool placeable = sizeKnown && recordedSize <= mostOutput;
+    const uint64_t limit = placeable ? recordedSize : mostOutput;
+    salvage.bytes.assign(static_cast<size_t>(limit), 0);
+    salvage.marks.assign(static_cast<size_t>(limit), 0);
+    SpanDecoder prefix = decoderOver(data, size, deflate64);
+    prefix.bytes = &salvage.bytes;
+    prefix.marks = &salvage.marks;
+    prefix.outputLimit = limit;
+    prefix.stopBit = damage.start * 8;
+    // The stream must reach the damage as written: one that ends or fails before it has its
+    // damage elsewhere.
+    if (runSpan(prefix) != SpanStop::kLimit) return false;
+    const uint64_t prefixEnd = prefix.outputPos;
+    salvage.length = prefixEnd;
+    if (!placeable) return true;
+    const uint64_t room = recordedSize - prefixEnd;
+    ResyncStart start;
+    uint64_t budget = std::max(kLeastSearchSymbols, kSearchSymbolsPerByte * size);
+    bool found = !prefix.atHeader && resyncInBlock(prefix, damage.end * 8, room, budget, start);
+    if (!found) found = resyncAtHeader(data, size, deflate64, damage.end * 8, room, budget, start);
+    if (!found || start.suffixLength > room) return true;
+    const uint64_t suffixStart = recordedSize - start.suffixLength;
+    // From the entry bit up to the join, only the state is wanted (the codes of the block the
+    // join lies in); from the join on, the bytes go to their offsets.
+    SpanDecoder suffix = prefix;
+    suffix.bit = start.entryBit;
+    suffix.atHeader = start.atHeader;
+    suffix.bytes = nullptr;
+    suffix.marks = nullptr;
+    suffix.outputPos = 0;
+    suffix.outputLimit = UINT64_MAX;
+    suffix.stopBit = start.joinBit;
+    if (start.atHeader) suffix.strictCodes = true;
+    if (start.joinBit > start.entryBit && runSpan(suffix) != SpanStop::kLimit) return true;
+    std::fill(salvage.marks.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
+              salvage.marks.begin() + static_cast<std::ptrdiff_t>(suffixStart), uint8_t{1});
+    suffix.bytes = &salvage.bytes;
+    suffix.marks = &salvage.marks;
+    suffix.stopBit = UINT64_MAX;
+    suffix.outputPos = suffixStart;
+    suffix.outputLimit = recordedSize;
+    if (!endsAtSize(suffix, runSpan(suffix)) || suffix.outputPos != recordedSize) {
+        std::fill(salvage.marks.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
+                  salvage.marks.end(), uint8_t{0});
+        return true;
+    }
+    salvage.length = recordedSize;
+    salvage.placed = true;
+    return true;
+}
+
+namespace {
+
+// Reads the rest of the entry's data into `held` (which has every block read so far); false
+// when the archive ends first.
+bool holdWholeData(ExtractContext& context, std::vector<uint8_t>& held) {
+    const auto dataLength = static_cast<uint64_t>(context.dataLength);
+    context.heldData = &held;
+    while (held.size() < dataLength) {
+        // What the current block still holds is in `held` already.
+        context.delivered += static_cast<uint64_t>(context.blockFill - context.blockPos);
+        context.blockPos = context.blockFill;
+        uint16_t byte = 0;
+        if (context.delivered >= dataLength || refillEntryBlock(context, byte) != kByteDelivered) {
+            break;
+        }
+    }
+    context.heldData = nullptr;
+    if (held.size() < dataLength) return false;
+    held.resize(static_cast<size_t>(dataLength));
+    return true;
+}
+
+// Puts `length` bytes out over what the streaming decoder wrote, and cuts the output there.
+bool writeInPlace(ExtractContext& context, const std::vector<uint8_t>& bytes, uint64_t length) {
+    constexpr uint64_t kPiece = 1 << 20;
+    for (uint64_t at = 0; at < length; at += kPiece) {
+        auto count = static_cast<uint32_t>(std::min(kPiece, length - at));
+        if (writeOutputAt(context, bytes.data() + at, static_cast<int64_t>(at), count) != count) {
+            return false;
+        }
+    }
+    return context.output.truncateAt(context.output.owner, length);
+}
+
+// The search's bytes, and its zeros listed.
+bool writeSalvage(ExtractContext& context, const DeflateSalvage& salvage) {
+    if (!writeInPlace(context, salvage.bytes, salvage.length)) return false;
+    for (uint64_t at = 0; at < salvage.length;) {
+        if (salvage.marks[static_cast<size_t>(at)] == 0) {
+            ++at;
+            continue;
+        }
+        uint64_t end = at;
+        while (end < salvage.length && salvage.marks[static_cast<size_t>(end)] != 0) ++end;
+        markUnknown(*context.unknown, at, end);
+        at = end;
+    }
+    return true;
+}
+
+}  // namespace
+
+DecodeResult inflateWithResync(ExtractContext& context, bool deflate64) {
+    const bool eligible = context.unknown != nullptr && context.outputEnabled != 0 &&
+                          context.lengthUnknown == 0 && context.encrypted == 0 &&
+                          context.decryptBlock == nullptr && context.dataLength > 0 &&
+                          static_cast<uint64_t>(context.dataLength) <= kResyncLargestData &&
+                          context.output.truncateAt != nullptr;
+    if (!eligible) return deflate64 ? inflateDeflate64(context) : inflate(context);
+    std::vector<uint8_t> held;
+    held.reserve(static_cast<size_t>(context.dataLength) + kEntryBlockBytes);
+    context.heldData = &held;
+    DecodeResult streamed = deflate64 ? inflateDeflate64(context) : inflate(context);
+    context.heldData = nullptr;
+    // A stream that ran to its end with the recorded size is left alone (its CRC-32 is judged
+    // by the caller); so is one stopped by the system or the user.
+    const bool damaged =
+        context.knownDamaged != 0 || streamed.end == DecodeEnd::kCorruptData ||
+        streamed.end == DecodeEnd::kInputEnded ||
+        (streamed.end == DecodeEnd::kDone && streamed.produced != context.uncompressedSize);
+    if (!damaged || shouldStop(*context.flags) || !holdWholeData(context, held)) return streamed;
+    const RunFlags& flags = *context.flags;
+    std::vector<uint8_t> repaired;
+    uint64_t flippedBit = 0;
+    // A span of 16 or more equal bytes is a fill, not a flipped bit: the search for one would
+    // only spend the time the span's own search needs.
+    DamageSpan run;
+    const bool filled =
+        findDamageRun(held.data(), held.size(), run) && run.end - run.start >= kFillRunBytes;
+    if (!filled && context.crcKnown != 0 && context.repair != nullptr &&
+        repairFlippedBit(held, context.uncompressedSize, context.recordedCrc, deflate64, repaired,
+                         flippedBit)) {
+        if (!writeInPlace(context, repaired, repaired.size())) {
+            return DecodeResult{endUnlessStopped(flags, DecodeEnd::kOutputFailed), held.size(),
+                                repaired.size()};
+        }
+        *context.repair = DataRepair{true, flippedBit / 8, static_cast<uint32_t>(flippedBit % 8)};
+        return DecodeResult{endUnlessStopped(flags, DecodeEnd::kDone), held.size(),
+                            repaired.size()};
+    }
+    DeflateSalvage salvage;
+    if (!salvageDeflate(held.data(), held.size(), context.uncompressedSize, true, deflate64,
+                        salvage)) {
+        return streamed;
+    }
+    if (!writeSalvage(context, salvage)) {
+        return DecodeResult{endUnlessStopped(*context.flags, DecodeEnd::kOutputFailed), held.size(),
+                            salvage.length};
+    }
+    return DecodeResult{endUnlessStopped(*context.flags, DecodeEnd::kCorruptData), held.size(),
+                        salvage.length};
+}
+
+}  // namespace zipsalvage

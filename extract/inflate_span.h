@@ -1,0 +1,87 @@
+// A deflate decoder over an entry's compressed bytes held whole in memory, for the search
+// behind damage: it starts at any bit, inside a Huffman block with known codes or at a block
+// header, stops before a given bit, records where each symbol starts, and marks every output
+// byte it cannot vouch for. Slower than inflate's streaming loop, and run only on damaged
+// entries.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace zipsalvage {
+
+// A canonical Huffman code (RFC 1951 3.2.2) as one lookup table indexed by the next
+// `widthBits` bits of the stream: entry = symbol << 4 | code length, 0 for no code.
+struct SpanCode {
+    std::vector<uint32_t> table;
+    uint32_t widthBits = 0;
+};
+
+// The two codes of a Huffman block (RFC 1951 3.2.5); no distance code where all its lengths
+// are zero.
+struct SpanCodes {
+    SpanCode litLen;
+    SpanCode distance;
+    bool hasDistance = false;
+};
+
+// Builds `code` from `count` lengths; false when they are over-subscribed, all zero, or (with
+// `complete`) do not fill the code space. A code of one symbol of length 1 counts as complete
+// (RFC 1951 3.2.7 allows a single distance code).
+bool buildSpanCode(const uint8_t* lengths, int count, bool complete, SpanCode& code);
+
+// Where a symbol or block header starts in the stream, and how many bytes came before it.
+struct SpanVisit {
+    uint64_t bit;
+    uint64_t output;
+};
+
+enum class SpanStop : uint8_t {
+    kStreamEnd,  // the block with BFINAL ended
+    kBadData,    // an invalid code, header or stored length
+    kRanOut,     // the data ended inside a symbol or header
+    kLimit,      // the next symbol or header reaches `stopBit`
+    kMerged,     // reached a bit in `mergeWith`
+    kTooLong,    // the output would pass `outputLimit`
+    kWorkSpent,  // `symbolBudget` used up
+};
+
+struct SpanDecoder {
+    const uint8_t* data = nullptr;
+    uint64_t dataBytes = 0;
+    bool deflate64 = false;
+    bool strictCodes = false;  // incomplete codes are bad data (for headers found by search)
+    uint64_t bit = 0;
+    bool atHeader = true;  // the next bits are a block header; else symbols of `codes`
+    bool lastBlock = false;
+    bool ended = false;  // the block with BFINAL has ended
+    std::shared_ptr<const SpanCodes> codes;
+    uint64_t outputPos = 0;
+    uint64_t outputLimit = UINT64_MAX;
+    // Where bytes go (both null: only counted). `marks` holds 1 for an unknown byte; a copy
+    // from an unknown byte, or from before the first byte, gives an unknown byte.
+    std::vector<uint8_t>* bytes = nullptr;
+    std::vector<uint8_t>* marks = nullptr;
+    uint64_t stopBit = UINT64_MAX;
+    std::vector<SpanVisit>* visits = nullptr;           // every symbol and header start
+    const std::vector<SpanVisit>* mergeWith = nullptr;  // sorted by bit
+    uint64_t mergedAt = 0;                              // index into mergeWith at kMerged
+    uint64_t symbolBudget = UINT64_MAX;
+    uint64_t blockStartBit = 0;  // where the last header read began
+    // Writers that search for the longest match (zlib, Info-ZIP) never end a match shorter
+    // than 258 where the next byte would have extended it: with `checkLongest` set (and bytes
+    // kept), the first symbol that breaks this is noted, as a sign of damage before it.
+    bool checkLongest = false;
+    uint64_t brokenAtBit = UINT64_MAX;
+    uint32_t lastDistance = 0;  // of the match that ended at outputPos, 0 after a literal
+};
+
+// Decodes until one of the stops; the decoder then stands before the symbol or header that
+// stopped it (kLimit, kMerged), or after the stream's last block (kStreamEnd).
+SpanStop runSpan(SpanDecoder& decoder);
+
+// The byte the stream ends in (after kStreamEnd): the last bit used, rounded up.
+inline uint64_t spanEndByte(const SpanDecoder& decoder) { return (decoder.bit + 7) / 8; }
+
+}  // namespace zipsalvage

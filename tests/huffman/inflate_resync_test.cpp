@@ -1,0 +1,211 @@
+// Recovery behind damage inside deflate streams: every byte handed back that is not listed as
+// unknown is the original's at its own offset, whatever the damage, and the data behind a
+// zeroed span comes back in stored, fixed and dynamic blocks and across a block boundary.
+#include "extract/inflate_resync.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "core/crc32.h"
+#include "tests/huffman/inflate_test_support.h"
+
+namespace zipsalvage::testing {
+namespace {
+
+// Text whose matches do not all copy from a few words (as makeText's do, where one lost span
+// leaves every later byte unknown): this program's own sources, joined.
+Bytes sourceText(size_t size) {
+    std::vector<std::filesystem::path> paths;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(ZIPSALVAGE_SOURCE_DIR) + "/extract")) {
+        paths.push_back(entry.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    Bytes joined;
+    for (const auto& path : paths) {
+        Bytes bytes = readWholeFile(path.string());
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        if (joined.size() >= size) break;
+    }
+    joined.resize(std::min(joined.size(), size));
+    return joined;
+}
+
+uint32_t crcOf(const Bytes& bytes) { return ~crc32Update(0xFFFFFFFFu, bytes.data(), bytes.size()); }
+
+struct Recovered {
+    DecodeResult result;
+    Bytes output;
+    UnknownRanges unknown;
+    DataRepair repair;
+};
+
+// The deflate path as the salvage runs it: decoded once, and again as known damaged when the
+// bytes have the recorded size but not the recorded CRC-32.
+Recovered recover(const Bytes& stream, const Bytes& original) {
+    Recovered recovered;
+    for (int pass = 0; pass < 2; ++pass) {
+        DecoderBench bench(stream, static_cast<uint32_t>(original.size()));
+        bench.context.unknown = &recovered.unknown;
+        recovered.unknown.ranges.clear();
+        bench.context.recordedCrc = crcOf(original);
+        bench.context.crcKnown = 1;
+        bench.context.knownDamaged = pass;
+        bench.context.repair = &recovered.repair;
+        recovered.result = inflateWithResync(bench.context, false);
+        recovered.output = bench.output();
+        if (!ranToEnd(recovered.result) || recovered.output.size() != original.size() ||
+            crcOf(recovered.output) == crcOf(original)) {
+            break;
+        }
+    }
+    return recovered;
+}
+
+// Every byte not listed as unknown is the original's; listed bytes are zeros.
+void expectNothingInvented(const Bytes& original, const Recovered& recovered,
+                           const std::string& what) {
+    ASSERT_LE(recovered.output.size(), original.size()) << what;
+    std::vector<uint8_t> unknown(recovered.output.size(), 0);
+    for (const ByteRange& range : recovered.unknown.ranges) {
+        ASSERT_LE(range.end, recovered.output.size()) << what;
+        for (uint64_t at = range.start; at < range.end; ++at) unknown[at] = 1;
+    }
+    for (size_t at = 0; at < recovered.output.size(); ++at) {
+        if (unknown[at]) {
+            ASSERT_EQ(recovered.output[at], 0) << what << " at " << at;
+        } else {
+            ASSERT_EQ(recovered.output[at], original[at]) << what << " at " << at;
+        }
+    }
+}
+
+Bytes zeroed(const Bytes& stream, size_t at, size_t count) {
+    Bytes damaged = stream;
+    std::fill(damaged.begin() + static_cast<std::ptrdiff_t>(at),
+              damaged.begin() + static_cast<std::ptrdiff_t>(std::min(at + count, stream.size())),
+              uint8_t{0});
+    return damaged;
+}
+
+// The data behind the zeros is placed by the recorded size: the output has it, and most of
+// what followed the damage is known (matches that copy from the lost span stay unknown).
+bool placedBehind(const Bytes& original, const Recovered& recovered, const std::string& what,
+                  bool mostKnown = true) {
+    expectNothingInvented(original, recovered, what);
+    EXPECT_EQ(recovered.result.end, DecodeEnd::kCorruptData) << what;
+    if (recovered.output.size() != original.size()) return false;
+    EXPECT_FALSE(recovered.unknown.ranges.empty()) << what;
+    if (recovered.unknown.ranges.empty()) return false;
+    const uint64_t after = original.size() - recovered.unknown.ranges.front().start;
+    if (mostKnown) {
+        EXPECT_LT(unknownByteCount(recovered.unknown) * 2, after) << what;
+    }
+    return true;
+}
+
+TEST(InflateResync, ZeroedSpansInsideHuffmanBlocksAreRecoveredPast) {
+    const Bytes original = sourceText(300000);
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED}) {
+        for (int level : {1, 6, 9}) {
+            const Bytes stream = zlibDeflate(original, level, strategy);
+            for (double place : {0.3, 0.7}) {
+                for (size_t count : {size_t{40}, size_t{700}}) {
+                    std::string what = "strategy " + std::to_string(strategy) + " level " +
+                                       std::to_string(level) + " at " + std::to_string(place) +
+                                       " zeros " + std::to_string(count);
+                    auto at = static_cast<size_t>(place * static_cast<double>(stream.size()));
+                    bool placed =
+                        placedBehind(original, recover(zeroed(stream, at, count), original), what);
+                    // Fixed blocks carry no header check of their own: behind a lost block end
+                    // the next one is not looked for, and only the prefix is kept.
+                    if (strategy != Z_FIXED) {
+                        EXPECT_TRUE(placed) << what;
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Stored blocks hold the text as it is; behind the zeros the next block's LEN and NLEN are
+// found.
+TEST(InflateResync, ZeroedSpanInAStoredBlockIsRecoveredPast) {
+    const Bytes original = sourceText(250000);
+    const Bytes stream = zlibDeflate(original, 0);
+    for (size_t at : {size_t{1000}, size_t{100000}}) {
+        EXPECT_TRUE(placedBehind(original, recover(zeroed(stream, at, 300), original),
+                                 "stored at " + std::to_string(at)));
+    }
+}
+
+// Zeros over the end of one block and the header of the next: decoding is picked up at a
+// later block header (the block between is lost whole, and with it much that copies from it).
+TEST(InflateResync, ZeroedSpanAcrossABlockBoundaryIsRecoveredPast) {
+    const Bytes original = sourceText(300000);
+    const Bytes stream = zlibDeflate(original, 6, Z_DEFAULT_STRATEGY, 8000);
+    // The empty stored block of a sync flush: 00 00 FF FF after the block it closes.
+    const uint8_t marker[] = {0, 0, 0xFF, 0xFF};
+    auto boundary = std::search(stream.begin() + 100, stream.end(), marker, marker + 4);
+    ASSERT_NE(boundary, stream.end());
+    const auto at = static_cast<size_t>(boundary - stream.begin());
+    EXPECT_TRUE(
+        placedBehind(original, recover(zeroed(stream, at - 30, 80), original), "boundary", false));
+}
+
+// A flip is kept only when the whole entry then decodes to its size and CRC-32: what is
+// repaired is the original, byte for byte, and many flips are.
+TEST(InflateResync, FlippedBitsAreRepairedOnlyToTheRecordedCrc) {
+    const Bytes original = makeText(120000, 54);
+    const Bytes stream = zlibDeflate(original, 6);
+    int repaired = 0;
+    int tried = 0;
+    for (size_t at = 200; at < stream.size(); at += stream.size() / 23, ++tried) {
+        Bytes damaged = stream;
+        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
+        Recovered recovered = recover(damaged, original);
+        if (!recovered.repair.made) continue;
+        ++repaired;
+        EXPECT_EQ(recovered.result.end, DecodeEnd::kDone) << at;
+        EXPECT_TRUE(recovered.output == original) << at;
+        EXPECT_TRUE(recovered.unknown.ranges.empty()) << at;
+        EXPECT_EQ(recovered.repair.byteOffset, at) << at;
+        EXPECT_EQ(recovered.repair.bitInByte, at % 8) << at;
+    }
+    EXPECT_GE(repaired * 3, tried) << repaired << " of " << tried;
+}
+
+// Random bytes over the data hold no span of equal bytes to place the damage by: the search
+// leaves the stream's own result, and a run of equal bytes inside the noise is still damage.
+TEST(InflateResync, RandomBytesWithZerosAmongThemInventNothing) {
+    const Bytes original = makeText(200000, 55);
+    const Bytes stream = zlibDeflate(original, 9);
+    Bytes damaged = stream;
+    Bytes noise = makeRandom(500, 56);
+    std::fill(noise.begin() + 100, noise.begin() + 400, uint8_t{0});
+    std::copy(noise.begin(), noise.end(), damaged.begin() + 20000);
+    Recovered recovered = recover(damaged, original);
+    // The noise before the zeros may decode as codes: only what precedes all of it is sure.
+    ASSERT_GE(recovered.output.size(), 1u);
+    size_t sure = zlibInflatePrefix(Bytes(stream.begin(), stream.begin() + 20000)).size();
+    EXPECT_TRUE(std::equal(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(sure),
+                           recovered.output.begin()));
+}
+
+// An intact stream is left as inflate decodes it, with nothing listed or repaired.
+TEST(InflateResync, IntactStreamsAreLeftAlone) {
+    const Bytes original = makeText(100000, 57);
+    for (int level : {0, 1, 9}) {
+        Recovered recovered = recover(zlibDeflate(original, level), original);
+        EXPECT_EQ(recovered.result.end, DecodeEnd::kDone) << level;
+        EXPECT_TRUE(recovered.output == original) << level;
+        EXPECT_TRUE(recovered.unknown.ranges.empty()) << level;
+        EXPECT_FALSE(recovered.repair.made) << level;
+    }
+}
+
+}  // namespace
+}  // namespace zipsalvage::testing
