@@ -867,6 +867,8 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     entry.zip64Local = needsZip64(recovered);
     noteOriginalData(item, flags, data.method, dataStart, ranToEnd(extracted), extracted.consumed,
                      attempt.compressedKnown, attempt.compressedSize);
+    // A repaired bit lies in the archive's bytes still: those bytes are not the entry's.
+    if (repair.made) item.original = OriginalData{};
     item.recovered = recovered;
     item.damaged = damaged;
     item.crcKnown = attempt.crc.known;
