@@ -258,7 +258,10 @@ TEST(SalvageDeflate, ZeroedSpanIsRecoveredPastAndItsHolesListed) {
                    &log, false),
         1);
     EXPECT_NE(log.find("ERROR: " + victim.name + ": "), std::string::npos) << log;
-    EXPECT_NE(log.find("could not be decoded and are zeros"), std::string::npos) << log;
+    // The whole line, to its closing offsets: a text cut at the string loader's limit is not.
+    EXPECT_TRUE(std::regex_search(log, std::regex("spans are zeros, not decoded \\(the first from "
+                                                  "offset [0-9]+ to [0-9]+\\)\n")))
+        << log;
     Bytes reportBytes = readWholeFile(report);
     std::string reportText(reportBytes.begin(), reportBytes.end());
     std::smatch ranges;
