@@ -152,7 +152,7 @@ SpanStop copyStored(SpanDecoder& decoder) {
     uint64_t room = decoder.stopBit / 8 > byte ? decoder.stopBit / 8 - byte : 0;
     uint64_t available = decoder.dataBytes - byte;
     uint64_t copied = std::min<uint64_t>({length, room, available});
-    if (decoder.bytes != nullptr) {
+    if (decoder.bytes != nullptr && copied > 0) {  // an empty vector's data() may be null
         const auto count = static_cast<size_t>(copied);
         std::memcpy(decoder.bytes->data() + decoder.outputPos, decoder.data + byte, count);
         std::memset(decoder.marks->data() + decoder.outputPos, 0, count);

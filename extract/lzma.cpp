@@ -15,13 +15,16 @@ namespace {
 constexpr size_t kZipHeaderBytes = 4;
 constexpr size_t kPropertiesBytes = 5;  // lc/lp/pb byte and the 32-bit dictionary size
 constexpr size_t kAloneHeaderBytes = kPropertiesBytes + 8;
-constexpr uint64_t kSizeUnknown = UINT64_MAX;  // .lzma: the data ends with the end marker
+constexpr uint64_t kSizeUnknown = UINT64_MAX;   // .lzma: the data ends with the end marker
+constexpr uint64_t kSmallestDictionary = 4096;  // what LZMA encoders write at the least
+constexpr uint64_t kDecoderOverheadBytes = uint64_t{1} << 20;  // liblzma's own tables, generously
 
 struct LzmaDecoder {
     LzmaStream owner;
     uint8_t header[kZipHeaderBytes + kPropertiesBytes] = {};
     size_t headerFill = 0;
     uint64_t uncompressedSize = kSizeUnknown;
+    uint64_t recordedSize = 0;              // the header's, told to the decoder or not
     uint8_t alone[kAloneHeaderBytes] = {};  // the .lzma header made for liblzma
     size_t aloneLeft = 0;                   // bytes of it not yet taken
 };
@@ -35,6 +38,20 @@ bool gatherHeader(LzmaDecoder& decoder, LibraryCall& call) {
     return decoder.headerFill == sizeof decoder.header;
 }
 
+// No distance reaches further back than the entry's size, so a dictionary larger than the size
+// (a damaged header's, up to 4 GiB) would only make liblzma refuse for memory. Where the decoder
+// is told the size, the dictionary is cut to it and the decoding is the same. With an end marker
+// the recorded size may be wrong, so it is cut only where liblzma would refuse it anyway: the
+// bytes before any distance that reaches further are still had.
+void clampDictionary(LzmaDecoder& decoder) {
+    const bool sizeKnown = decoder.uncompressedSize != kSizeUnknown;
+    const uint64_t dictionary = loadLE32(decoder.alone + 1);
+    if (!sizeKnown && dictionary + kDecoderOverheadBytes <= kLibraryMemoryLimit) return;
+    const uint64_t recorded = decoder.recordedSize;
+    const uint64_t reach = recorded > kSmallestDictionary ? recorded : kSmallestDictionary;
+    if (dictionary > reach) storeLE32(decoder.alone + 1, static_cast<uint32_t>(reach));
+}
+
 LibraryStep startDecoder(LzmaDecoder& decoder) {
     // LZMA's properties are always 5 bytes; anything else is not this method's header.
     if (loadLE16(decoder.header + 2) != kPropertiesBytes) return LibraryStep::kCorrupt;
@@ -42,6 +59,7 @@ LibraryStep startDecoder(LzmaDecoder& decoder) {
     if (status != LZMA_OK) return lzmaStepFor(status);
     decoder.owner.started = true;
     std::memcpy(decoder.alone, decoder.header + kZipHeaderBytes, kPropertiesBytes);
+    clampDictionary(decoder);
     for (size_t index = 0; index < 8; ++index) {
         decoder.alone[kPropertiesBytes + index] =
             static_cast<uint8_t>(decoder.uncompressedSize >> (8 * index));
@@ -75,6 +93,7 @@ LibraryStep lzmaStep(void* state, LibraryCall& call) {
 
 DecodeResult decodeLzma(ExtractContext& context, uint16_t generalFlags) {
     LzmaDecoder decoder;
+    decoder.recordedSize = context.uncompressedSize;
     // Without the end marker the data ends after the recorded uncompressed size.
     if ((generalFlags & kFlagLzmaEndMarker) == 0)
         decoder.uncompressedSize = context.uncompressedSize;

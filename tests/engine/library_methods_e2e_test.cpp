@@ -244,6 +244,26 @@ TEST(LibraryMethods, ChangedDataFailsTheMethodsOwnCheck) {
     }
 }
 
+// A damaged LZMA header's dictionary size (4 GiB) is more than liblzma may allocate; no distance
+// reaches further back than the entry's size, and the entry still decodes whole (with an end
+// marker or without).
+TEST(LibraryMethods, AnOversizedLzmaDictionaryStillDecodes) {
+    REQUIRE_TOOLS();
+    Shop shop;
+    shop.files.resize(1);
+    for (const Writer& writer : writers()) {
+        if (writer.method != 14) continue;
+        SCOPED_TRACE(writer.archive);
+        ASSERT_TRUE(makeArchive(shop, writer));
+        Bytes archive = readWholeFile(shop.dir.file(writer.archive));
+        // The 4-byte version and length, the lc/lp/pb byte, then the dictionary size.
+        storeLE32(archive.data() + firstDataStart(archive) + 5, 0xFFFFFFFFu);
+        writeWholeFile(shop.dir.file("dictionary.zip"), archive);
+        EXPECT_EQ(shop.salvage("dictionary.zip"), 0) << shop.log;
+        EXPECT_TRUE(shop.salvaged("text.txt") == shop.files[0].second) << shop.log;
+    }
+}
+
 // Where the bzip2 block magics (48 bits, bit-aligned) begin in `data`, in bits.
 std::vector<size_t> bzip2BlockStarts(const Bytes& data, size_t from, size_t to) {
     std::vector<size_t> starts;
