@@ -2,9 +2,10 @@
 """Fails when a product file includes a header from a folder that the README's dependency
 table does not allow for its own folder, so the table stays true as the code changes.
 
-Reads the table under "## Layout and dependencies": each row names a folder, and its last
-column the folders it may use ("nothing", "all of the above", "everything" or a list of
-`folder/` names). Every "#include "folder/..."" in that folder's .h and .cpp files must name the
+Reads the table under "## Layout and dependencies": each row names a folder (a stage of the
+engine by its path, `engine/scan/`), and its last column the folders it may use ("nothing",
+"all of the above", "everything" or a list of `folder/` names; `engine/` stands for every
+stage). Every "#include "folder/..."" in that folder's .h and .cpp files must name the
 folder itself or one the row allows; every product target's include view in CMake (the folders
 its sources can see) must list exactly the row's folders too."""
 import pathlib
@@ -20,20 +21,25 @@ for line in section.splitlines():
     cells = [cell.strip() for cell in line.strip().strip("|").split("|")]
     if len(cells) < 3 or not cells[0].startswith("`"):
         continue
-    folders = re.findall(r"`([a-z0-9_]+)/`", cells[0])
+    folders = re.findall(r"`([a-z0-9_/]+)/`", cells[0])
     uses = cells[-1]
     if "everything" in uses:
         allowed = None
     elif "all of the above" in uses:
         allowed = {folder for earlier, _ in rows for folder in earlier}
     else:
-        allowed = set(re.findall(r"`([a-z0-9_]+)/`", uses))
+        allowed = set(re.findall(r"`([a-z0-9_/]+)/`", uses))
     rows.append((folders, allowed))
 
 if not rows:
     sys.exit("check-includes: no dependency table found in README.md")
 
-include = re.compile(r'^\s*#\s*include\s+"([a-z0-9_]+)/')
+def seen_by(included, folders):
+    """True when the folder of an included header is one of `folders` or inside one of them."""
+    return any(included == folder or included.startswith(folder + "/") for folder in folders)
+
+
+include = re.compile(r'^\s*#\s*include\s+"([a-z0-9_/]+)/[^/"]+"')
 problems = []
 checked = 0
 for folders, allowed in rows:
@@ -46,13 +52,13 @@ for folders, allowed in rows:
             checked += 1
             for number, text in enumerate(path.read_text(encoding="utf-8").splitlines(), 1):
                 match = include.match(text)
-                if match and match.group(1) != folder and match.group(1) not in allowed:
+                if match and not seen_by(match.group(1), {folder} | allowed):
                     where = path.relative_to(root)
                     problems.append(f"{where}:{number}: {folder}/ may not include {match.group(1)}/")
 
 # The build enforces the same table: each product target compiles against an include view
 # (cmake/include_views.cmake) that must name exactly its folder's row.
-view_call = re.compile(r"zipsalvage_include_view\(\s*(\S+)\s+([a-z0-9_]+)((?:\s+[a-z0-9_]+)*)\s*\)")
+view_call = re.compile(r"zipsalvage_include_view\(\s*(\S+)\s+([a-z0-9_/]+)((?:\s+[a-z0-9_/]+)*)\s*\)")
 made_target = re.compile(r"add_(?:library|executable)\(\s*(\S+)\s+(?:STATIC|WIN32)?")
 views = 0
 for folders, allowed in rows:

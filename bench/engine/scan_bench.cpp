@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 #include "resources/strings.h"
 #include "shell/console/console_ui.h"
 #include "shell/console/cp437.h"

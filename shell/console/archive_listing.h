@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/entry_listing.h"
+#include "engine/run/entry_listing.h"
 
 namespace zipsalvage {
 

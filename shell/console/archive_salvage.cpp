@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 #include "resources/strings.h"
 #include "shell/console/console_ui.h"
 #include "shell/console/folder_output.h"

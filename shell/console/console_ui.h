@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 
 namespace zipsalvage {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 
 namespace zipsalvage {
 

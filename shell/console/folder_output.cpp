@@ -13,8 +13,8 @@
 #include <new>
 #include <vector>
 
-#include "engine/entry_copy.h"
-#include "engine/extra_fields.h"
+#include "engine/entry/entry_copy.h"
+#include "engine/scan/extra_fields.h"
 #include "resources/strings.h"
 
 namespace zipsalvage {

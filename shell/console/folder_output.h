@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 
 namespace zipsalvage {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 #include "resources/strings.h"
 #include "shell/console/archive_batch.h"
 #include "shell/console/archive_listing.h"

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 
 namespace zipsalvage {
 

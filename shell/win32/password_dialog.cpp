@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/entry_names.h"
+#include "engine/scan/entry_names.h"
 #include "platform/win32/wide_text.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 
 namespace zipsalvage {
 

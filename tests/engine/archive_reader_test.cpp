@@ -1,11 +1,11 @@
 // The archive reader: buffering, step-back, the resume mark and the progress values.
-#include "engine/archive_reader.h"
+#include "engine/scan/archive_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "engine/pair_search.h"
+#include "engine/scan/pair_search.h"
 #include "tests/support/test_files.h"
 
 namespace zipsalvage {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/zip_records.h"
+#include "engine/output/zip_records.h"
 #include "tests/support/zip_builder.h"
 
 namespace zipsalvage::testing {

@@ -1,6 +1,6 @@
 // The central directory reader on its own: what it takes from a record, what it refuses, and
 // how a salvaged entry finds its record.
-#include "engine/central_directory.h"
+#include "engine/witness/central_directory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // An entry's decoded bytes in memory up to the bound and in the temporary file past it: read
 // back whole either way, no file for an entry that fits, and the same salvage wherever the
 // bytes were held.
-#include "engine/decoded_bytes.h"
+#include "engine/entry/decoded_bytes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The header walk behind the listing: sizes of streamed entries from their descriptors in
 // every form, and any damage to an archive walked within its bounds, always forward.
-#include "engine/entry_listing.h"
+#include "engine/run/entry_listing.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/salvage_run.h"
+#include "engine/run/salvage_run.h"
 #include "tests/support/zip_builder.h"
 
 namespace zipsalvage::testing {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/decoded_bytes.h"
-#include "engine/salvage_run.h"
+#include "engine/entry/decoded_bytes.h"
+#include "engine/run/salvage_run.h"
 #include "tests/support/zip_builder.h"
 
 namespace zipsalvage::testing {

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "engine/archive_parts.h"
+#include "engine/scan/archive_parts.h"
 #include "tests/engine/run_bench.h"
 
 namespace zipsalvage {

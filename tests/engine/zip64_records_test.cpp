@@ -3,7 +3,7 @@
 // only where a size, an offset or the count needs them (APPNOTE 4.3.14, 4.3.15, 4.4.1.4).
 #include <gtest/gtest.h>
 
-#include "engine/zip_records.h"
+#include "engine/output/zip_records.h"
 #include "tests/engine/run_bench.h"
 
 namespace zipsalvage {

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "core/memory_blocks.h"
-#include "engine/archive_reader.h"
+#include "engine/scan/archive_reader.h"
 #include "fuzz/archive_check.h"
 #include "fuzz/fuzz_bench.h"
 #include "tests/engine/fault_bench.h"

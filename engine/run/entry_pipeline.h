@@ -1,0 +1,48 @@
+// Entries re-encoded on worker threads while the scan decodes the next ones.
+//
+// Deflate dominates a run, and every entry is its own deflate stream, so the scanning thread
+// decodes and judges entry N+1 while workers re-encode entry N into memory. Everything a run
+// shows or writes still happens on the scanning thread, in archive order: what it would have
+// logged, reported or written while earlier entries are still being encoded waits in one queue
+// behind them. The output, the log and the report are therefore those of a one-thread run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/run_flags.h"
+#include "engine/entry/judged_entry.h"
+
+namespace zipsalvage {
+
+struct EntryPipeline;
+
+// Starts `encoders` worker threads that stop on `cancel`; nullptr when none can be started
+// (the run then stays on one thread).
+EntryPipeline* startEntryPipeline(const RunFlags& cancel, int encoders);
+// Stops the workers (they finish or abandon the entry in hand) and drops what is queued.
+void stopEntryPipeline(EntryPipeline* pipeline);
+
+// True when nothing is queued: whatever the run shows or writes may go out at once.
+bool pipelineIdle(const EntryPipeline& pipeline);
+// True when the queue holds as much as it may (entries or decoded bytes): the scan waits for
+// the oldest before it queues another entry.
+bool pipelineFull(const EntryPipeline& pipeline);
+// Appends an item; an entry with `toWrite` is handed to the next free worker.
+void queueItem(EntryPipeline& pipeline, std::unique_ptr<QueuedItem> item);
+// The oldest item when it may go out (a line, a report, or an entry its worker finished), or
+// null. With `wait`, waits for the oldest to be ready, up to a short while so that the caller
+// can look at its cancel flag; null then too.
+std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait);
+// The oldest item when it is ready and `accept` takes it (looked at under the lock), or null;
+// never waits.
+std::unique_ptr<QueuedItem> takeReadyItemIf(EntryPipeline& pipeline,
+                                            bool (*accept)(const QueuedItem& item));
+
+// The number of encoder threads a thread count asks for (0: one per processor); 1 or less
+// means no workers at all, the run as one thread.
+int encoderThreadsFor(int threads);
+
+}  // namespace zipsalvage
