@@ -14,7 +14,9 @@
 #include "engine/entry/intact_copy.h"
 #include "engine/run/directory_recovery.h"
 #include "engine/run/entry_pipeline.h"
+#include "engine/run/entry_queue.h"
 #include "engine/run/line_end_repair.h"
+#include "engine/run/run_report.h"
 #include "engine/scan/entry_names.h"
 #include "engine/witness/directory_ahead.h"
 #include "engine/witness/directory_witness.h"
@@ -23,97 +25,10 @@
 namespace zipsalvage {
 namespace {
 
-constexpr int kRewindAfterEntry = 8;  // the scan looks again at the last 8 bytes an entry read
 constexpr uint32_t kCancelCheckBytes = 1u << 16;
 // Scan states after "PK\1" and "PK\5" (states 1 to 3 follow "P", "PK" and "PK\3").
 constexpr int kStateCentral = 4;
 constexpr int kStateEnd = 5;
-
-CounterSnapshot countersOf(const SalvageRun& run) {
-    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount,
-            run.notCheckedCount};
-}
-
-// Adds what the counters gained since `before` to `raised`.
-void addRaised(const SalvageRun& run, const CounterSnapshot& before, CounterSnapshot& raised) {
-    CounterSnapshot now = countersOf(run);
-    raised.unrecoverable += now.unrecoverable - before.unrecoverable;
-    raised.partial += now.partial - before.partial;
-    raised.undecryptable += now.undecryptable - before.undecryptable;
-    raised.systemErrors += now.systemErrors - before.systemErrors;
-    raised.notChecked += now.notChecked - before.notChecked;
-}
-
-// The entry's verdict is read from the counter the entry salvage raised for it, so the report
-// says what the log and the summary say.
-void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
-                 const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
-                 const CounterSnapshot& raised) {
-    if (run.ui.entryDone == nullptr) return;
-    EntryReport report{};
-    report.rawName = written.name.c_str();
-    report.nameIsUtf8 = (headerField16(written.header, kLocalFlags) & kFlagUtf8Name) != 0;
-    report.method = headerField16(recorded, kLocalMethod);
-    report.recordedSize = recordedSizes.uncompressed;
-    report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
-    if (outcome.streamed) {
-        // What the data descriptor records (0 when none was found).
-        report.recordedSize = outcome.recordedSize;
-        report.recordedCrc32 = outcome.recordedCrc;
-    }
-    report.written = salvaged;
-    report.unknown = &outcome.unknown;
-    report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
-    if (raised.undecryptable > 0) {
-        report.verdict = EntryVerdict::kUndecryptable;
-    } else if (raised.systemErrors > 0) {
-        report.verdict = EntryVerdict::kSystemError;
-    } else if (raised.unrecoverable > 0) {
-        // Also a copy left out because its data is cut short or unsized: the summary counts
-        // it unrecoverable, and so does the report.
-        report.verdict = EntryVerdict::kUnrecoverable;
-    } else if (raised.partial > 0) {
-        report.verdict = EntryVerdict::kPartial;
-    } else if (!salvaged) {
-        report.verdict = EntryVerdict::kNotWritten;
-    } else if (raised.notChecked > 0) {
-        report.verdict = EntryVerdict::kNotChecked;
-    } else {
-        report.verdict = EntryVerdict::kWhole;
-    }
-    run.ui.entryDone(run.ui.entryDoneContext, report);
-}
-
-void logCount(SalvageRun& run, int textId, uint64_t count) {
-    char line[256];
-    formatText(line, sizeof line, loadText(textId), static_cast<unsigned long long>(count));
-    logText(run, line);
-}
-
-void showOutputError(SalvageRun& run) {
-    if (run.ui.showMessage != nullptr) {
-        const char* text = loadText(kTextUnableToWrite);
-        run.ui.showMessage(run.ui.context, text, loadText(kTextOutputError), MessageKind::kError);
-    }
-}
-
-void appendEntry(SalvageRun& run, SalvagedEntry* entry) {
-    if (run.entryTail == nullptr) {
-        run.entryList = entry;
-    } else {
-        run.entryTail->next = entry;
-    }
-    run.entryTail = entry;
-}
-
-// Explode and inflate may read up to 10 bytes past an entry's data (damaged data that runs
-// out), and those bytes are often the next local header. The scan resumes `rewind` bytes before
-// where the reader stands; this steps the reader back so that it resumes at `dataEnd` at the
-// latest and sees all of them.
-void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) {
-    int64_t beyond = logicalPosition(reader) - rewind - dataEnd;
-    if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
-}
 
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
@@ -137,161 +52,7 @@ bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
     return run.output->dropEntry(headerOffset);
 }
 
-void logSummary(SalvageRun& run) {
-    logText(run, " ");
-    logText(run, loadText(kTextAttemptComplete));
-    logCount(run, kTextFilesFound, run.filesFound);
-    if (run.unrecoverableCount > 0) logCount(run, kTextUnrecoverable, run.unrecoverableCount);
-    if (run.partialCount > 0) logCount(run, kTextPartial, run.partialCount);
-    if (run.undecryptableCount > 0) logCount(run, kTextUndecryptable, run.undecryptableCount);
-    if (run.systemErrorCount > 0) logCount(run, kTextSystemErrors, run.systemErrorCount);
-    if (run.notCheckedCount > 0) logCount(run, kTextNotCheckedCount, run.notCheckedCount);
-}
-
 }  // namespace
-
-void logText(SalvageRun& run, const char* text) {
-    // Behind entries still being encoded, a line waits its turn; one that belongs to the entry
-    // being put out of the queue goes out at once.
-    if (run.pipeline != nullptr && !run.puttingOutQueued && !pipelineIdle(*run.pipeline)) {
-        std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
-        if (item != nullptr) {
-            item->isLine = true;
-            item->line = text;
-            queueItem(*run.pipeline, std::move(item));
-            return;
-        }
-    }
-    if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
-}
-
-std::string shownName(SalvageRun& run, const char* rawName, bool utf8) {
-    std::string shown;
-    if (run.ui.displayName != nullptr) {
-        run.ui.displayName(run.ui.context, rawName, utf8, shown);
-    } else {
-        shown = rawName;
-    }
-    return shown;
-}
-
-std::string shownName(SalvageRun& run, const SalvagedEntry& entry) {
-    return shownName(run, entry.name.c_str(),
-                     (headerField16(entry.header, kLocalFlags) & kFlagUtf8Name) != 0);
-}
-
-bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry) {
-    OutputStep step = run.output->beginEntry(entry);
-    if (step == OutputStep::kFailed) run.outputFailed = true;
-    return step == OutputStep::kDone;
-}
-
-// Shows or writes one item taken from the queue, as a one-thread run would have at its turn.
-// False when the output failed.
-static bool putOutItem(SalvageRun& run, QueuedItem& item) {
-    if (item.isLine) {
-        if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, item.line.c_str());
-        return true;
-    }
-    run.puttingOutQueued = true;
-    bool salvaged = false;
-    if (item.toWrite) {
-        CounterSnapshot before = countersOf(run);
-        int64_t headerOffset = run.output->position();
-        if (headerOffset >= 0) {
-            item.entry->headerOffset = static_cast<uint64_t>(headerOffset);
-            salvaged = writeQueuedEntry(run, item);
-            ++run.encodedOnThreads;
-        } else {
-            run.outputFailed = true;
-        }
-        addRaised(run, before, item.raised);
-    }
-    if (!run.outputFailed && !isCancelled(run.flags)) {
-        reportEntry(run, item.recordedHeader, item.recordedSizes, item.outcome, *item.entry,
-                    salvaged, item.raised);
-    }
-    if (salvaged && !run.outputFailed) appendEntry(run, item.entry.release());
-    run.puttingOutQueued = false;
-    return !run.outputFailed;
-}
-
-// Shows and writes the items at the queue's front that are ready; with `waitForAll`, every
-// item, waiting for the encoders. False when the output failed or the run was cancelled.
-static bool putOutQueued(SalvageRun& run, bool waitForAll) {
-    if (run.pipeline == nullptr) return true;
-    while (!pipelineIdle(*run.pipeline)) {
-        if (isCancelled(run.flags)) return false;
-        std::unique_ptr<QueuedItem> item = takeReadyItem(*run.pipeline, waitForAll);
-        if (item == nullptr) {
-            if (!waitForAll) return true;
-            continue;
-        }
-        if (!putOutItem(run, *item)) return false;
-    }
-    return true;
-}
-
-// Before an entry writes straight to the output: everything queued goes out first, and the
-// entry's header begins where the output then stands. -1 when the queue or the output failed
-// (run.outputFailed says which).
-static int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
-    if (!putOutQueued(run, true)) return -1;
-    int64_t offset = run.output->position();
-    if (offset < 0) {
-        run.outputFailed = true;
-        return -1;
-    }
-    entry.headerOffset = static_cast<uint64_t>(offset);
-    return offset;
-}
-
-// A copy keeps the recorded sizes, so its header can go first. False when the output left the
-// entry out or failed (run.outputFailed says which).
-static bool beginCopiedEntry(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded) {
-    entry.sizes = recorded;
-    entry.zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
-    return beginOutputEntry(run, entry);
-}
-
-// What salvageHeaderAt returns when putting out the queue stopped.
-static int queueStopped(const SalvageRun& run) {
-    return run.outputFailed ? kHeaderOutputFailed : kHeaderNotSalvaged;
-}
-
-// The report of an entry left out: at once, or behind the entries still being encoded.
-static void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
-    if (run.pipeline == nullptr || pipelineIdle(*run.pipeline)) {
-        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
-                    false, item->raised);
-        return;
-    }
-    item->toWrite = false;
-    queueItem(*run.pipeline, std::move(item));
-}
-
-// Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
-// written entry. Whether the entry is intact, which decides where the scan goes on, is known
-// from its decoded bytes already; the queue is kept within its bounds.
-static int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
-                            const CounterSnapshot& before, int64_t recordedEnd) {
-    item->outcome.intact = judgedEntryIntact(*item);
-    item->copyOriginal = copiesOriginal(run, *item, item->outcome.intact);
-    item->toWrite = true;
-    trimDecodedTail(item->decoded);
-    item->heldBytes = heldDecodedBytes(item->decoded);
-    addRaised(run, before, item->raised);
-    const bool intact = item->outcome.intact;
-    if (!item->outcome.positioned) keepBytesAfterData(run.reader, recordedEnd, kRewindAfterEntry);
-    while (pipelineFull(*run.pipeline)) {
-        if (isCancelled(run.flags)) return kHeaderNotSalvaged;
-        std::unique_ptr<QueuedItem> oldest = takeReadyItem(*run.pipeline, true);
-        if (oldest != nullptr && !putOutItem(run, *oldest)) return kHeaderOutputFailed;
-    }
-    queueItem(*run.pipeline, std::move(item));
-    if (!putOutQueued(run, false)) return queueStopped(run);
-    return intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
-}
 
 int salvageHeaderAt(SalvageRun& run) {
     int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's

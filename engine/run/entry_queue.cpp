@@ -1,0 +1,166 @@
+// The queue's turns: log lines, reports and entries put out in archive order.
+#include "engine/run/entry_queue.h"
+
+#include <string>
+
+#include "engine/entry/entry_salvage.h"
+#include "engine/entry/intact_copy.h"
+#include "engine/run/entry_pipeline.h"
+#include "engine/run/run_report.h"
+#include "engine/run/salvage_run.h"
+
+namespace zipsalvage {
+
+// Explode and inflate may read up to 10 bytes past an entry's data (damaged data that runs
+// out), and those bytes are often the next local header. The scan resumes `rewind` bytes before
+// where the reader stands; this steps the reader back so that it resumes at `dataEnd` at the
+// latest and sees all of them.
+void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) {
+    int64_t beyond = logicalPosition(reader) - rewind - dataEnd;
+    if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
+}
+
+void logText(SalvageRun& run, const char* text) {
+    // Behind entries still being encoded, a line waits its turn; one that belongs to the entry
+    // being put out of the queue goes out at once.
+    if (run.pipeline != nullptr && !run.puttingOutQueued && !pipelineIdle(*run.pipeline)) {
+        std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
+        if (item != nullptr) {
+            item->isLine = true;
+            item->line = text;
+            queueItem(*run.pipeline, std::move(item));
+            return;
+        }
+    }
+    if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
+}
+
+std::string shownName(SalvageRun& run, const char* rawName, bool utf8) {
+    std::string shown;
+    if (run.ui.displayName != nullptr) {
+        run.ui.displayName(run.ui.context, rawName, utf8, shown);
+    } else {
+        shown = rawName;
+    }
+    return shown;
+}
+
+std::string shownName(SalvageRun& run, const SalvagedEntry& entry) {
+    return shownName(run, entry.name.c_str(),
+                     (headerField16(entry.header, kLocalFlags) & kFlagUtf8Name) != 0);
+}
+
+bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry) {
+    OutputStep step = run.output->beginEntry(entry);
+    if (step == OutputStep::kFailed) run.outputFailed = true;
+    return step == OutputStep::kDone;
+}
+
+// Shows or writes one item taken from the queue, as a one-thread run would have at its turn.
+// False when the output failed.
+bool putOutItem(SalvageRun& run, QueuedItem& item) {
+    if (item.isLine) {
+        if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, item.line.c_str());
+        return true;
+    }
+    run.puttingOutQueued = true;
+    bool salvaged = false;
+    if (item.toWrite) {
+        CounterSnapshot before = countersOf(run);
+        int64_t headerOffset = run.output->position();
+        if (headerOffset >= 0) {
+            item.entry->headerOffset = static_cast<uint64_t>(headerOffset);
+            salvaged = writeQueuedEntry(run, item);
+            ++run.encodedOnThreads;
+        } else {
+            run.outputFailed = true;
+        }
+        addRaised(run, before, item.raised);
+    }
+    if (!run.outputFailed && !isCancelled(run.flags)) {
+        reportEntry(run, item.recordedHeader, item.recordedSizes, item.outcome, *item.entry,
+                    salvaged, item.raised);
+    }
+    if (salvaged && !run.outputFailed) appendEntry(run, item.entry.release());
+    run.puttingOutQueued = false;
+    return !run.outputFailed;
+}
+
+// Shows and writes the items at the queue's front that are ready; with `waitForAll`, every
+// item, waiting for the encoders. False when the output failed or the run was cancelled.
+bool putOutQueued(SalvageRun& run, bool waitForAll) {
+    if (run.pipeline == nullptr) return true;
+    while (!pipelineIdle(*run.pipeline)) {
+        if (isCancelled(run.flags)) return false;
+        std::unique_ptr<QueuedItem> item = takeReadyItem(*run.pipeline, waitForAll);
+        if (item == nullptr) {
+            if (!waitForAll) return true;
+            continue;
+        }
+        if (!putOutItem(run, *item)) return false;
+    }
+    return true;
+}
+
+// Before an entry writes straight to the output: everything queued goes out first, and the
+// entry's header begins where the output then stands. -1 when the queue or the output failed
+// (run.outputFailed says which).
+int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
+    if (!putOutQueued(run, true)) return -1;
+    int64_t offset = run.output->position();
+    if (offset < 0) {
+        run.outputFailed = true;
+        return -1;
+    }
+    entry.headerOffset = static_cast<uint64_t>(offset);
+    return offset;
+}
+
+// A copy keeps the recorded sizes, so its header can go first. False when the output left the
+// entry out or failed (run.outputFailed says which).
+bool beginCopiedEntry(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded) {
+    entry.sizes = recorded;
+    entry.zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
+    return beginOutputEntry(run, entry);
+}
+
+// What salvageHeaderAt returns when putting out the queue stopped.
+int queueStopped(const SalvageRun& run) {
+    return run.outputFailed ? kHeaderOutputFailed : kHeaderNotSalvaged;
+}
+
+// The report of an entry left out: at once, or behind the entries still being encoded.
+void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
+    if (run.pipeline == nullptr || pipelineIdle(*run.pipeline)) {
+        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
+                    false, item->raised);
+        return;
+    }
+    item->toWrite = false;
+    queueItem(*run.pipeline, std::move(item));
+}
+
+// Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
+// written entry. Whether the entry is intact, which decides where the scan goes on, is known
+// from its decoded bytes already; the queue is kept within its bounds.
+int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
+                     const CounterSnapshot& before, int64_t recordedEnd) {
+    item->outcome.intact = judgedEntryIntact(*item);
+    item->copyOriginal = copiesOriginal(run, *item, item->outcome.intact);
+    item->toWrite = true;
+    trimDecodedTail(item->decoded);
+    item->heldBytes = heldDecodedBytes(item->decoded);
+    addRaised(run, before, item->raised);
+    const bool intact = item->outcome.intact;
+    if (!item->outcome.positioned) keepBytesAfterData(run.reader, recordedEnd, kRewindAfterEntry);
+    while (pipelineFull(*run.pipeline)) {
+        if (isCancelled(run.flags)) return kHeaderNotSalvaged;
+        std::unique_ptr<QueuedItem> oldest = takeReadyItem(*run.pipeline, true);
+        if (oldest != nullptr && !putOutItem(run, *oldest)) return kHeaderOutputFailed;
+    }
+    queueItem(*run.pipeline, std::move(item));
+    if (!putOutQueued(run, false)) return queueStopped(run);
+    return intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
+}
+
+}  // namespace zipsalvage
