@@ -118,8 +118,9 @@ bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size)
 
 // The copy of the entry's data as it lies: its size (recorded, the directory's or the
 // descriptor's), its bytes, and where the scan goes on. A copy cut short or of no known size
-// is logged and raises `lost`; a cancel or a failed write raises nothing.
-static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, uint64_t& lost) {
+// is logged and sets `verdict` to `lostAs`; a cancel or a failed write sets nothing.
+static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict,
+                             EntryVerdict lostAs) {
     LocalHeader& header = entry.header;
     uint16_t method = headerField16(header, kLocalMethod);
     uint64_t size = 0;
@@ -131,7 +132,7 @@ static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, uint64_t& lo
         !takeDirectorySizes(run, entry, size) && !takeDescriptorSizes(run, entry, size)) {
         if (isCancelled(run.flags)) return false;
         logCopyOutcome(run, kTextKeptSizeUnknown, entry, method);
-        ++lost;
+        verdict = lostAs;
         return false;
     }
 
@@ -159,7 +160,7 @@ static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, uint64_t& lo
         // Half a bzip2 or AES stream is of no use to its reader. The data may instead be
         // whole and its size damaged, so the scan looks again from the data's start.
         logCopyOutcome(run, kTextKeptCutShort, entry, method);
-        ++lost;
+        verdict = lostAs;
         moveReaderTo(reader, dataStart);
         return false;
     }
@@ -197,29 +198,29 @@ static bool writeDataDescriptor(SalvageRun& run, const SalvagedEntry& entry) {
     return false;
 }
 
-bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry) {
+bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict) {
     ++run.filesFound;
     entry.metadata.keptAsIs = true;
-    if (!copyRecordedData(run, entry, run.unrecoverableCount)) return false;
+    if (!copyRecordedData(run, entry, verdict, EntryVerdict::kUnrecoverable)) return false;
     // Nothing decoded the bytes, so no CRC-32 was compared: never called whole. A method whose
     // decoder this build lacks could have been checked elsewhere: the log says so.
     uint16_t method = headerField16(entry.header, kLocalMethod);
     logCopyOutcome(run, knownButNotBuiltIn(method) ? kTextKeptUnchecked : kTextKeptNotChecked,
                    entry, method);
-    ++run.notCheckedCount;
+    verdict = EntryVerdict::kNotChecked;
     return true;
 }
 
-bool copyUndecryptable(SalvageRun& run, SalvagedEntry& entry) {
+bool copyUndecryptable(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict) {
     entry.metadata.keptAsIs = true;
     entry.metadata.keptEncrypted = true;
-    if (!copyRecordedData(run, entry, run.undecryptableCount)) return false;
+    if (!copyRecordedData(run, entry, verdict, EntryVerdict::kUndecryptable)) return false;
     if ((headerField16(entry.header, kLocalFlags) & kFlagDataDescriptor) != 0 &&
         !writeDataDescriptor(run, entry)) {
         return false;
     }
     logCopyOutcome(run, kTextKeptEncrypted, entry, headerField16(entry.header, kLocalMethod));
-    ++run.undecryptableCount;
+    verdict = EntryVerdict::kUndecryptable;
     return true;
 }
 

@@ -279,7 +279,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     if (extracted.end == DecodeEnd::kOutputFailed && decoded.noFile) {
         // The entry outgrew memory and no temporary file could be made for the rest.
         logAboutName(run, kTextNoTempFile, decoded.path);
-        ++run.systemErrorCount;
+        item.verdict = EntryVerdict::kSystemError;
         clearWriteFailed(run.flags);
         return false;
     }
@@ -289,7 +289,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
         // failed, not the data. Only this entry is lost: its file is removed to give the room
         // back and the flag is cleared, so that later entries, which may well fit, are salvaged.
         logTempWriteFailed(run, shown, tempFailure);
-        ++run.systemErrorCount;
+        item.verdict = EntryVerdict::kSystemError;
         clearWriteFailed(run.flags);
         return false;
     }
@@ -309,7 +309,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             } else {
                 logAboutName(run, kTextNoMemorySizeUnknown, shown, kept);
             }
-            ++run.systemErrorCount;
+            item.verdict = EntryVerdict::kSystemError;
         } else {
             if (sizeKnown) {
                 logAboutName(run, kTextFileCorrupt, shown, kept, recordedSize);
@@ -319,9 +319,9 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             logUnknownRanges(run, shown, outcome.unknown);
             noteUnknownInComment(entry, outcome.unknown);
             if (salvaged <= 0) {
-                ++run.unrecoverableCount;
+                item.verdict = EntryVerdict::kUnrecoverable;
             } else {
-                ++run.partialCount;
+                item.verdict = EntryVerdict::kPartial;
             }
         }
         damaged = true;
@@ -334,13 +334,13 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
         // data (or a damaged code), never called whole.
         logAboutName(run, kTextAesCodeMismatch, shown, recovered);
         damaged = true;
-        ++run.partialCount;
+        item.verdict = EntryVerdict::kPartial;
     }
     if (!damaged && !sizeKnown) {
         // Nothing to check the bytes against: they may be whole, but the log must not say so.
         logAboutName(run, kTextNoDescriptor, shown, recovered);
         damaged = true;
-        ++run.partialCount;
+        item.verdict = EntryVerdict::kPartial;
     }
     if (!damaged && recovered != recordedSize) {
         // Other bytes than the recorded ones: the size is all that is wrong only when the
@@ -352,13 +352,13 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
             logAboutName(run, kTextSizeWarning, shown, recovered, recordedSize);
         }
         damaged = true;
-        ++run.partialCount;
+        item.verdict = EntryVerdict::kPartial;
     }
     if (!damaged && !attempt.crc.known) {
         // The size matches, but nothing says the bytes are the entry's: not OK, not whole.
         logAboutName(run, kTextCrcNotRecorded, shown, recovered);
         damaged = true;
-        ++run.partialCount;
+        item.verdict = EntryVerdict::kPartial;
     }
 
     if (aes) dropAesField(entry);

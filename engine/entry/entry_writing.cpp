@@ -104,7 +104,7 @@ void setWrittenFields(SalvagedEntry& entry, const Recompressed& written) {
 void logWrittenVerdict(SalvageRun& run, QueuedItem& item, const Recompressed& written) {
     if (!item.damaged && item.crcKnown && written.crc != item.expectedCrc) {
         logCrcMismatch(run, item.shownName, written.crc, item.expectedCrc);
-        ++run.partialCount;
+        item.verdict = EntryVerdict::kPartial;
         item.damaged = true;
     }
     if (!item.damaged) logAboutName(run, kTextFileOk, item.shownName, item.recovered);

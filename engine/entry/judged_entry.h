@@ -73,15 +73,6 @@ struct OriginalData {
     uint64_t size = 0;
 };
 
-// Counts an entry raised, for its report: the report's verdict follows the counter raised.
-struct CounterSnapshot {
-    uint64_t unrecoverable = 0;
-    uint64_t partial = 0;
-    uint64_t undecryptable = 0;
-    uint64_t systemErrors = 0;
-    uint64_t notChecked = 0;
-};
-
 // One thing the run shows or writes, in archive order: a log line, or an entry (written or
 // left out) with its report.
 struct QueuedItem {
@@ -92,8 +83,10 @@ struct QueuedItem {
     LocalHeader recordedHeader{};  // the header as found, for the report
     EntrySizes recordedSizes{};
     EntryOutcome outcome;
-    CounterSnapshot raised;  // what the entry's judging counted
-    bool toWrite = false;    // false: left out, only its report is due
+    // What its judging, copy or writing found against the entry (kWhole: nothing); the run
+    // report counts it once, when the entry's report is due.
+    EntryVerdict verdict = EntryVerdict::kWhole;
+    bool toWrite = false;  // false: left out, only its report is due
 
     // An entry to write: its decoded bytes, and what the worker made of them.
     DecodedBytes decoded;

@@ -17,24 +17,6 @@
 namespace zipsalvage {
 namespace {
 
-struct Counters {
-    uint64_t found, unrecoverable, partial, undecryptable, systemErrors, notChecked;
-};
-
-Counters countersOf(const SalvageRun& run) {
-    return {run.filesFound,         run.unrecoverableCount, run.partialCount,
-            run.undecryptableCount, run.systemErrorCount,   run.notCheckedCount};
-}
-
-void restoreCounters(SalvageRun& run, const Counters& saved) {
-    run.filesFound = saved.found;
-    run.unrecoverableCount = saved.unrecoverable;
-    run.partialCount = saved.partial;
-    run.undecryptableCount = saved.undecryptable;
-    run.systemErrorCount = saved.systemErrors;
-    run.notCheckedCount = saved.notChecked;
-}
-
 void logAboutEntry(SalvageRun& run, int textId, const SalvagedEntry& entry) {
     std::string shown = shownName(run, entry);
     std::string line(shown.size() + 256, '\0');
@@ -122,15 +104,16 @@ DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& rec
          judgeable ? dataStartCandidates(run, record, headerOffset) : std::vector<int64_t>{}) {
         std::unique_ptr<QueuedItem> attempt = itemFromRecord(record, headerOffset);
         if (attempt == nullptr) break;
-        // A try that does not give the recorded bytes says nothing: its lines and counts go.
-        const Counters saved = countersOf(run);
+        // A try that does not give the recorded bytes says nothing: its lines, its count as
+        // found and its verdict (on the try's own item) go.
+        const uint64_t foundBefore = run.filesFound;
         auto* logLine = run.ui.logLine;
         run.ui.logLine = nullptr;
         moveTo(run.reader, start);
         bool judged = judgeEntry(run, *attempt, attempt->recordedSizes);
         run.ui.logLine = logLine;
         if (!judged || attempt->damaged || !judgedEntryIntact(*attempt)) {
-            restoreCounters(run, saved);
+            run.filesFound = foundBefore;
             if (isCancelled(run.flags)) return DirectoryRecovery::kLost;
             continue;
         }
@@ -160,7 +143,7 @@ DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& rec
     }
     logAboutEntry(run, kTextLocalHeaderLost, *item->entry);
     ++run.filesFound;
-    ++run.unrecoverableCount;
+    item->verdict = EntryVerdict::kUnrecoverable;
     return DirectoryRecovery::kLost;
 }
 

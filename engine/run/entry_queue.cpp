@@ -66,7 +66,6 @@ bool putOutItem(SalvageRun& run, QueuedItem& item) {
     run.puttingOutQueued = true;
     bool salvaged = false;
     if (item.toWrite) {
-        CounterSnapshot before = countersOf(run);
         int64_t headerOffset = run.output->position();
         if (headerOffset >= 0) {
             item.entry->headerOffset = static_cast<uint64_t>(headerOffset);
@@ -75,11 +74,10 @@ bool putOutItem(SalvageRun& run, QueuedItem& item) {
         } else {
             run.outputFailed = true;
         }
-        addRaised(run, before, item.raised);
     }
     if (!run.outputFailed && !isCancelled(run.flags)) {
         reportEntry(run, item.recordedHeader, item.recordedSizes, item.outcome, *item.entry,
-                    salvaged, item.raised);
+                    salvaged, item.verdict);
     }
     if (salvaged && !run.outputFailed) appendEntry(run, item.entry.release());
     run.puttingOutQueued = false;
@@ -133,7 +131,7 @@ int queueStopped(const SalvageRun& run) {
 void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
     if (run.pipeline == nullptr || pipelineIdle(*run.pipeline)) {
         reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
-                    false, item->raised);
+                    false, item->verdict);
         return;
     }
     item->toWrite = false;
@@ -143,14 +141,12 @@ void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
 // Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
 // written entry. Whether the entry is intact, which decides where the scan goes on, is known
 // from its decoded bytes already; the queue is kept within its bounds.
-int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
-                     const CounterSnapshot& before, int64_t recordedEnd) {
+int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd) {
     item->outcome.intact = judgedEntryIntact(*item);
     item->copyOriginal = copiesOriginal(run, *item, item->outcome.intact);
     item->toWrite = true;
     trimDecodedTail(item->decoded);
     item->heldBytes = heldDecodedBytes(item->decoded);
-    addRaised(run, before, item->raised);
     const bool intact = item->outcome.intact;
     if (!item->outcome.positioned) keepBytesAfterData(run.reader, recordedEnd, kRewindAfterEntry);
     while (pipelineFull(*run.pipeline)) {

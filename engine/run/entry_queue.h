@@ -46,7 +46,6 @@ void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item);
 // Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
 // written entry. Whether the entry is intact, which decides where the scan goes on, is known
 // from its decoded bytes already; the queue is kept within its bounds.
-int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item,
-                     const CounterSnapshot& before, int64_t recordedEnd);
+int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd);
 
 }  // namespace zipsalvage

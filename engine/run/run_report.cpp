@@ -7,26 +7,38 @@
 
 namespace zipsalvage {
 
-CounterSnapshot countersOf(const SalvageRun& run) {
-    return {run.unrecoverableCount, run.partialCount, run.undecryptableCount, run.systemErrorCount,
-            run.notCheckedCount};
+namespace {
+
+// The summary's counts, each entry counted once by its verdict.
+void countVerdict(SalvageRun& run, EntryVerdict verdict) {
+    switch (verdict) {
+        case EntryVerdict::kUnrecoverable:
+            ++run.unrecoverableCount;
+            break;
+        case EntryVerdict::kPartial:
+            ++run.partialCount;
+            break;
+        case EntryVerdict::kUndecryptable:
+            ++run.undecryptableCount;
+            break;
+        case EntryVerdict::kSystemError:
+            ++run.systemErrorCount;
+            break;
+        case EntryVerdict::kNotChecked:
+            ++run.notCheckedCount;
+            break;
+        case EntryVerdict::kWhole:
+        case EntryVerdict::kNotWritten:
+            break;
+    }
 }
 
-// Adds what the counters gained since `before` to `raised`.
-void addRaised(const SalvageRun& run, const CounterSnapshot& before, CounterSnapshot& raised) {
-    CounterSnapshot now = countersOf(run);
-    raised.unrecoverable += now.unrecoverable - before.unrecoverable;
-    raised.partial += now.partial - before.partial;
-    raised.undecryptable += now.undecryptable - before.undecryptable;
-    raised.systemErrors += now.systemErrors - before.systemErrors;
-    raised.notChecked += now.notChecked - before.notChecked;
-}
+}  // namespace
 
-// The entry's verdict is read from the counter the entry salvage raised for it, so the report
-// says what the log and the summary say.
 void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
                  const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
-                 const CounterSnapshot& raised) {
+                 EntryVerdict found) {
+    countVerdict(run, found);
     if (run.ui.entryDone == nullptr) return;
     EntryReport report{};
     report.rawName = written.name.c_str();
@@ -42,23 +54,11 @@ void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes&
     report.written = salvaged;
     report.unknown = &outcome.unknown;
     report.recoveredBytes = salvaged ? written.sizes.uncompressed : 0;
-    if (raised.undecryptable > 0) {
-        report.verdict = EntryVerdict::kUndecryptable;
-    } else if (raised.systemErrors > 0) {
-        report.verdict = EntryVerdict::kSystemError;
-    } else if (raised.unrecoverable > 0) {
-        // Also a copy left out because its data is cut short or unsized: the summary counts
-        // it unrecoverable, and so does the report.
-        report.verdict = EntryVerdict::kUnrecoverable;
-    } else if (raised.partial > 0) {
-        report.verdict = EntryVerdict::kPartial;
-    } else if (!salvaged) {
-        report.verdict = EntryVerdict::kNotWritten;
-    } else if (raised.notChecked > 0) {
-        report.verdict = EntryVerdict::kNotChecked;
-    } else {
-        report.verdict = EntryVerdict::kWhole;
-    }
+    // An entry left out with nothing found against it (its re-encoding failed, or the output
+    // refused it) is not written; a copy left out because its data is cut short or unsized is
+    // unrecoverable, as the summary counts it.
+    const bool leftOut = found == EntryVerdict::kWhole || found == EntryVerdict::kNotChecked;
+    report.verdict = !salvaged && leftOut ? EntryVerdict::kNotWritten : found;
     run.ui.entryDone(run.ui.entryDoneContext, report);
 }
 

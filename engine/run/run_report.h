@@ -9,17 +9,12 @@
 
 namespace zipsalvage {
 
-// The verdict counters as they stand.
-CounterSnapshot countersOf(const SalvageRun& run);
-
-// Adds what the counters gained since `before` to `raised`.
-void addRaised(const SalvageRun& run, const CounterSnapshot& before, CounterSnapshot& raised);
-
-// The entry's verdict is read from the counter the entry salvage raised for it, so the report
-// says what the log and the summary say.
+// An entry's report, once it is written or left out: `found` (what its judging, copy or
+// writing found against it) is counted for the summary here and only here, and the shells'
+// report gets it, or "not written" for an entry left out with nothing against it.
 void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
                  const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
-                 const CounterSnapshot& raised);
+                 EntryVerdict found);
 
 // One line of the summary: a count after its text.
 void logCount(SalvageRun& run, int textId, uint64_t count);

@@ -106,9 +106,6 @@ int salvageHeaderAt(SalvageRun& run) {
     item->recordedHeader = header;
     item->recordedSizes = recorded;
     EntryOutcome& outcome = item->outcome;
-    // What the entry itself counts, for its report; entries put out of the queue meanwhile
-    // count their own.
-    CounterSnapshot before = countersOf(run);
     bool salvaged = false;
     int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
     // A method no writer uses is most likely a damaged field (a flipped bit: 84 for 8). Where
@@ -126,9 +123,8 @@ int salvageHeaderAt(SalvageRun& run) {
         // A copy goes straight to the output, behind every entry before it.
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
-        before = countersOf(run);
         if (beginCopiedEntry(run, *entry, recorded)) {
-            salvaged = copyEntryAsIs(run, *entry);
+            salvaged = copyEntryAsIs(run, *entry, item->verdict);
         } else if (!run.outputFailed) {
             ++run.filesFound;  // found, and left out by the output (it said why)
         }
@@ -144,24 +140,21 @@ int salvageHeaderAt(SalvageRun& run) {
                              pipelineIdle(*run.pipeline);
         if (run.pipeline != nullptr && !item->decoded.spilled &&
             item->decoded.file == kInvalidFile && !copyNow) {
-            return queueJudgedEntry(run, std::move(item), before,
-                                    static_cast<int64_t>(recordedEnd));
+            return queueJudgedEntry(run, std::move(item), static_cast<int64_t>(recordedEnd));
         }
         // An entry too big for memory is re-encoded here, from its temporary file.
-        addRaised(run, before, item->raised);
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
-        before = countersOf(run);
         salvaged = writeJudgedEntry(run, *item);
     } else if (outcome.keepEncrypted) {
         // No password opened it: the entry goes out as it lies, behind every entry before it.
         headerOffset = takeOutputTurn(run, *entry);
         if (headerOffset < 0) return queueStopped(run);
-        before = countersOf(run);
         if (beginCopiedEntry(run, *entry, recorded)) {
-            salvaged = copyUndecryptable(run, *entry);
+            salvaged = copyUndecryptable(run, *entry, item->verdict);
         } else if (!run.outputFailed) {
-            ++run.undecryptableCount;  // and left out by an output that cannot keep it encrypted
+            // and left out by an output that cannot keep it encrypted
+            item->verdict = EntryVerdict::kUndecryptable;
         }
         outcome.positioned = salvaged;
         outcome.intact = true;  // its bytes are taken as its own, as for any copy
@@ -180,18 +173,14 @@ int salvageHeaderAt(SalvageRun& run) {
                            salvaged ? kRewindAfterEntry : 0);
     }
     if (!salvaged) {
-        if (!isCancelled(run.flags)) {
-            addRaised(run, before, item->raised);
-            reportOrQueue(run, std::move(item));
-        }
+        if (!isCancelled(run.flags)) reportOrQueue(run, std::move(item));
         // Only an entry whose header went out has anything to cut.
         if (headerOffset < 0) return kHeaderNotSalvaged;
         bool cut = cutOutputAt(run, headerOffset);
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
     }
     if (!isCancelled(run.flags)) {
-        addRaised(run, before, item->raised);
-        reportEntry(run, header, recorded, outcome, *entry, true, item->raised);
+        reportEntry(run, header, recorded, outcome, *entry, true, item->verdict);
     }
 
     finishOutputHeader(*entry);
@@ -225,16 +214,13 @@ static bool recoverUnseenEntries(SalvageRun& run) {
         if (isCancelled(run.flags)) return false;
         int64_t offset = unseenHeaderOffset(run, record);
         if (offset < 0) continue;
-        CounterSnapshot before = countersOf(run);
         std::unique_ptr<QueuedItem> item;
         DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);
         if (recovery == DirectoryRecovery::kOutputFailed) return false;
         if (item == nullptr) continue;
-        CounterSnapshot raised;
-        addRaised(run, before, raised);
         const bool written = recovery == DirectoryRecovery::kRecovered;
         reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
-                    written, raised);
+                    written, item->verdict);
         if (written) appendEntry(run, item->entry.release());
     }
     return true;
@@ -369,10 +355,10 @@ static bool askAfterQueue(void* context, const PasswordRequest& request, char* a
     return wrapped.dialog(wrapped.dialogContext, request, accepted);
 }
 
-// An item that may go out while the scan is inside another entry: its putting out changes no
-// counter (the entry in hand counts what it raises by the counters' difference), so a line, a
-// report, or an entry written whole or already judged damaged.
-static bool changesNoCounter(const QueuedItem& item) {
+// An item that may go out while the scan is inside another entry: a line, a report, or an
+// entry written whole or already judged damaged, so that no verdict is settled in the middle of
+// another entry's judging.
+static bool settlesNoVerdict(const QueuedItem& item) {
     if (item.isLine || !item.toWrite) return true;
     return item.written.succeeded &&
            (item.damaged || !item.crcKnown || item.written.crc == item.expectedCrc);
@@ -395,7 +381,7 @@ static void progressThenPutOut(void* context, int thousandths) {
         isCancelled(run.flags)) {
         return;
     }
-    while (std::unique_ptr<QueuedItem> item = takeReadyItemIf(*run.pipeline, changesNoCounter)) {
+    while (std::unique_ptr<QueuedItem> item = takeReadyItemIf(*run.pipeline, settlesNoVerdict)) {
         if (!putOutItem(run, *item)) return;
     }
 }
