@@ -57,9 +57,13 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
 // Extracts the entry once with the current password. A streamed entry's data end is found
 // first: a method that ends itself (deflate, bzip2, ...) is decoded to its end and its
 // descriptor follows; other methods' ends are searched for.
-Attempt extractOnce(SalvageRun& run, const EntryData& entry, bool streamed, DecodedBytes& decoded,
-                    bool encrypted, const uint8_t* encryptionHeader, int64_t dataStart,
-                    const RecordedCrc& headerCrc) {
+Attempt extractOnce(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded) {
+    const EntryData& entry = input.data;
+    const bool streamed = input.streamed;
+    const bool encrypted = input.encrypted;
+    const uint8_t* encryptionHeader = input.encryptionHeader;
+    const int64_t dataStart = input.dataStart;
+    const RecordedCrc& headerCrc = input.headerCrc;
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
     const char* password = run.passwords.currentPassword;
     const EntryOutput output = decodedOutput(decoded);
@@ -186,12 +190,14 @@ uint64_t encryptionTrailerBytes(const EntryData& entry, bool encrypted) {
 // When that does not give intact bytes and the archive's directory has a record for this
 // header with other sizes, the entry is read again by the record; the record's reading is kept
 // only when its bytes are intact, so a damaged directory never costs what the local data gave.
-Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
-                       DecodedBytes& decoded, bool encrypted, const uint8_t* encryptionHeader,
-                       int64_t dataStart, const RecordedCrc& headerCrc,
-                       const CentralRecord* witness) {
-    Attempt attempt = extractOnce(run, entry, streamed, decoded, encrypted, encryptionHeader,
-                                  dataStart, headerCrc);
+Attempt extractAttempt(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded) {
+    const EntryData& entry = input.data;
+    const bool encrypted = input.encrypted;
+    const uint8_t* encryptionHeader = input.encryptionHeader;
+    const int64_t dataStart = input.dataStart;
+    const RecordedCrc& headerCrc = input.headerCrc;
+    const CentralRecord* witness = input.witness;
+    Attempt attempt = extractOnce(run, input, decoded);
     if (witness == nullptr || !judgedByData(attempt.result)) return attempt;
     // The method ran to its end with the size it is judged by: the CRC-32 judges it later, and
     // the record (with these sizes or others) could not do better.
@@ -238,23 +244,23 @@ Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
         attempt.result.end = DecodeEnd::kOutputFailed;
         return attempt;
     }
-    return extractOnce(run, entry, streamed, decoded, encrypted, encryptionHeader, dataStart,
-                       headerCrc);
+    return extractOnce(run, input, decoded);
 }
 
 // Checks an AES entry's authentication code over the data the attempt read, the reader put back
 // where it stood. Where the data's end is not known, the code cannot be found.
-AesCodeCheck checkAttemptCode(SalvageRun& run, const EntryData& entry, const Attempt& attempt,
-                              const uint8_t* encryptionHeader, int64_t dataStart) {
+AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const Attempt& attempt) {
+    const EntryData& entry = input.data;
     const auto overhead = static_cast<uint64_t>(aesOverheadBytes(entry.aesStrength));
     if (!attempt.compressedKnown || attempt.compressedSize < overhead) {
         return AesCodeCheck::kCutShort;
     }
     const int64_t here = logicalPosition(run.reader);
-    moveTo(run.reader, dataStart);
+    moveTo(run.reader, input.dataStart);
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
-    AesCodeCheck check = checkAesCode(run.passwords.currentPassword, entry.aesStrength,
-                                      encryptionHeader, source, attempt.compressedSize - overhead);
+    AesCodeCheck check =
+        checkAesCode(run.passwords.currentPassword, entry.aesStrength, input.encryptionHeader,
+                     source, attempt.compressedSize - overhead);
     moveTo(run.reader, here);
     return check;
 }

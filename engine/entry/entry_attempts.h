@@ -36,6 +36,18 @@ struct Attempt {
     uint64_t compressedSize = 0;
 };
 
+// What an entry's data is read by: the found entry's facts for the decoders, and what its
+// bytes are checked against.
+struct AttemptInput {
+    const EntryData& data;
+    bool streamed;  // its sizes follow its data, in a data descriptor (or must be searched for)
+    bool encrypted;
+    const uint8_t* encryptionHeader;  // the encryption header's bytes, read in front of the data
+    int64_t dataStart;                // where the data begins, behind the encryption header
+    RecordedCrc headerCrc;            // what the local header records
+    const CentralRecord* witness;     // the directory's record of the entry, or null
+};
+
 // Endings the data decides; a system failure or a cancel says nothing about a password.
 bool judgedByData(const DecodeResult& result);
 
@@ -58,15 +70,11 @@ uint64_t encryptionTrailerBytes(const EntryData& entry, bool encrypted);
 // When that does not give intact bytes and the archive's directory has a record for this
 // header with other sizes, the entry is read again by the record; the record's reading is kept
 // only when its bytes are intact, so a damaged directory never costs what the local data gave.
-Attempt extractAttempt(SalvageRun& run, const EntryData& entry, bool streamed,
-                       DecodedBytes& decoded, bool encrypted, const uint8_t* encryptionHeader,
-                       int64_t dataStart, const RecordedCrc& headerCrc,
-                       const CentralRecord* witness);
+Attempt extractAttempt(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded);
 
 // Checks an AES entry's authentication code over the data the attempt read, the reader put back
 // where it stood. Where the data's end is not known, the code cannot be found.
-AesCodeCheck checkAttemptCode(SalvageRun& run, const EntryData& entry, const Attempt& attempt,
-                              const uint8_t* encryptionHeader, int64_t dataStart);
+AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const Attempt& attempt);
 
 // A deflated entry that decoded to its recorded size but not to its CRC-32 holds damage the
 // stream itself did not show (a flipped bit, a zeroed span decoded as codes): it is decoded

@@ -193,15 +193,16 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
     DecodedBytes& decoded = item.decoded;
     Attempt attempt;
     AesCodeCheck code = AesCodeCheck::kCutShort;
+    const AttemptInput input{data,      streamed,    encrypted, encryptionHeader,
+                             dataStart, recordedCrc, witness};
     while (true) {
-        attempt = extractAttempt(run, data, streamed, decoded, encrypted, encryptionHeader,
-                                 dataStart, recordedCrc, witness);
+        attempt = extractAttempt(run, input, decoded);
         if (crcUnused) attempt.crc.known = false;  // a descriptor's 0 is no CRC-32 either
         if (!encrypted || !judgedByData(attempt.result)) break;
         if (aes) {
             // A matching code proves the password (and the data). Without one, only a CRC-32
             // that matches does (AE-1); AE-2 data decoded with a wrong key may look whole.
-            code = checkAttemptCode(run, data, attempt, encryptionHeader, dataStart);
+            code = checkAttemptCode(run, input, attempt);
             if (code == AesCodeCheck::kMatches ||
                 (attempt.crc.known && outputMatches(attempt.result, decoded, attempt.crc))) {
                 break;

@@ -12,22 +12,24 @@
 namespace zipsalvage {
 namespace {
 
-// Re-encodes what `input` delivers into `output`, the stream's last pending bytes included:
-// stored when small, already compressed or `storeAnyway`, deflated otherwise. `streamMade` is
-// false when no memory was left for the stream's buffers (nothing was written then).
-void encodeStream(const StreamInput& input, DecodedBytes& decoded, const char* name,
-                  uint64_t recoveredSize, bool storeAnyway, const StreamOutput& output,
-                  RunFlags& flags, const RunFlags& cancel, Recompressed& result, bool& streamMade) {
-    result = Recompressed{};
+// Re-encodes the entry's decoded bytes, as `input` delivers them, into `output`, the stream's
+// last pending bytes included: stored when small, already compressed or `storeAnyway`, deflated
+// otherwise. The result's `streamMade` is false when no memory was left for the stream's
+// buffers (nothing was written then).
+Recompressed encodeStream(QueuedItem& item, const StreamInput& input, bool storeAnyway,
+                          const StreamOutput& output, RunFlags& flags, const RunFlags& cancel) {
+    Recompressed result;
+    const uint64_t recoveredSize = item.recovered;
     RecompressStream stream;
-    streamMade = initRecompressStream(stream, input, output, flags);
-    if (!streamMade) return;
+    result.streamMade = initRecompressStream(stream, input, output, flags);
+    if (!result.streamMade) return result;
     stream.cancelFlags = &cancel;
-    bool stored = storeAnyway || recoveredSize < kStoreBelowBytes || isPrecompressedName(name);
+    bool stored = storeAnyway || recoveredSize < kStoreBelowBytes ||
+                  isPrecompressedName(item.entry->name.c_str());
     bool copied = stored ? storeFile(stream) : deflateFile(stream);
     // A read of the temporary file that fails looks like its end: an entry read back short is
     // not written (its header would promise bytes it does not hold), and the log names it.
-    if (copied && decoded.readPosition != recoveredSize) copied = false;
+    if (copied && item.decoded.readPosition != recoveredSize) copied = false;
     if (copied) {
         // The pending bytes are part of the entry: a short write here loses data, so it fails
         // the entry like any other short write.
@@ -44,28 +46,26 @@ void encodeStream(const StreamInput& input, DecodedBytes& decoded, const char* n
         result.compressedSize = stream.bytesWritten;
     }
     freeRecompressStream(stream);
+    return result;
 }
 
-Recompressed recompressEntry(SalvageRun& run, const char* name, const std::string& shown,
-                             DecodedBytes& decoded, uint64_t recoveredSize, bool storeAnyway) {
-    Recompressed result;
+Recompressed recompressEntry(SalvageRun& run, QueuedItem& item, bool storeAnyway) {
     StreamInput input{};
-    if (!startReadingDecoded(decoded, input)) {
-        logAboutName(run, kTextCannotOpen, decoded.path);
-        return result;
+    if (!startReadingDecoded(item.decoded, input)) {
+        logAboutName(run, kTextCannotOpen, item.decoded.path);
+        return Recompressed{};
     }
     // Only the output is written from here on: a write failing now is the output's.
     bool failedBefore = hasWriteFailed(run.flags);
-    bool streamMade = false;
-    encodeStream(input, decoded, name, recoveredSize, storeAnyway, run.output->dataOutput(),
-                 run.flags, run.flags, result, streamMade);
-    if (streamMade && !result.succeeded && !failedBefore && hasWriteFailed(run.flags)) {
+    Recompressed result =
+        encodeStream(item, input, storeAnyway, run.output->dataOutput(), run.flags, run.flags);
+    if (result.streamMade && !result.succeeded && !failedBefore && hasWriteFailed(run.flags)) {
         // A full or failing output disk: the run ends with that message, not with a verdict
         // on this entry.
         run.outputFailed = true;
     } else if (!result.succeeded) {
         // Also no memory for the stream's buffers: the entry is lost, and the log says which.
-        logAboutName(run, kTextUnableToRecompress, shown);
+        logAboutName(run, kTextUnableToRecompress, item.shownName);
     }
     return result;
 }
@@ -78,15 +78,13 @@ bool writeEntry(SalvageRun& run, QueuedItem& item, Recompressed& written) {
     SalvagedEntry& entry = *item.entry;
     if (!beginOutputEntry(run, entry)) return false;  // run.outputFailed says whether it ends
     const bool store = run.output->takesDecodedBytes();
-    written = recompressEntry(run, entry.name.c_str(), item.shownName, item.decoded, item.recovered,
-                              store);
+    written = recompressEntry(run, item, store);
     if (written.succeeded && !entry.zip64Local && needsZip64(written.compressedSize)) {
         if (!run.output->restartData()) {
             run.outputFailed = true;
             return false;
         }
-        written = recompressEntry(run, entry.name.c_str(), item.shownName, item.decoded,
-                                  item.recovered, true);
+        written = recompressEntry(run, item, true);
     }
     return written.succeeded;
 }
@@ -125,9 +123,8 @@ void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
     while (true) {
         StreamInput input{};
         if (!startReadingDecoded(item.decoded, input)) return;
-        bool streamMade = false;
-        encodeStream(input, item.decoded, item.entry->name.c_str(), item.recovered, storeAnyway,
-                     encodedOutput(item.encoded), own, cancel, item.written, streamMade);
+        item.written =
+            encodeStream(item, input, storeAnyway, encodedOutput(item.encoded), own, cancel);
         // As writeEntry does: deflate output that would need Zip64 where the header has none
         // is replaced by a stored copy.
         if (storeAnyway || !item.written.succeeded || item.entry->zip64Local ||

@@ -59,6 +59,7 @@ void clearEncoded(EncodedBytes& bytes);
 // How re-encoding one entry came out.
 struct Recompressed {
     bool succeeded = false;
+    bool streamMade = false;  // the stream's buffers were had (false: no memory for them)
     uint16_t method = 0;
     uint32_t crc = 0;
     uint64_t compressedSize = 0;

@@ -79,28 +79,24 @@ int encoderThreadsFor(int threads) {
     return threads <= 1 ? 0 : threads;
 }
 
-EntryPipeline* startEntryPipeline(const RunFlags& cancel, int encoders) {
+OwnedPipeline startEntryPipeline(const RunFlags& cancel, int encoders) {
     if (encoders <= 0) return nullptr;
-    auto* pipeline = new (std::nothrow) EntryPipeline;
+    OwnedPipeline pipeline(new (std::nothrow) EntryPipeline);
     if (pipeline == nullptr) return nullptr;
     pipeline->cancel = &cancel;
     pipeline->workers.resize(static_cast<size_t>(encoders));
     for (WorkerThread& worker : pipeline->workers) {
         // A thread the system refuses only makes the run slower: the ones started serve.
-        if (!startThread(worker, encoderLoop, pipeline)) break;
+        if (!startThread(worker, encoderLoop, pipeline.get())) break;
     }
     while (!pipeline->workers.empty() && !pipeline->workers.back().started) {
         pipeline->workers.pop_back();
     }
-    if (pipeline->workers.empty()) {
-        delete pipeline;
-        return nullptr;
-    }
+    if (pipeline->workers.empty()) return nullptr;
     return pipeline;
 }
 
-void stopEntryPipeline(EntryPipeline* pipeline) {
-    if (pipeline == nullptr) return;
+void PipelineStop::operator()(EntryPipeline* pipeline) const {
     {
         std::lock_guard<std::mutex> guard(pipeline->lock);
         pipeline->stopping = true;

@@ -19,11 +19,16 @@ namespace zipsalvage {
 
 struct EntryPipeline;
 
-// Starts `encoders` worker threads that stop on `cancel`; nullptr when none can be started
-// (the run then stays on one thread).
-EntryPipeline* startEntryPipeline(const RunFlags& cancel, int encoders);
-// Stops the workers (they finish or abandon the entry in hand) and drops what is queued.
-void stopEntryPipeline(EntryPipeline* pipeline);
+// The owner of a pipeline: its release stops the workers (they finish or abandon the entry in
+// hand) and drops what is queued.
+struct PipelineStop {
+    void operator()(EntryPipeline* pipeline) const;
+};
+using OwnedPipeline = std::unique_ptr<EntryPipeline, PipelineStop>;
+
+// Starts `encoders` worker threads that stop on `cancel`; null when none can be started (the
+// run then stays on one thread).
+OwnedPipeline startEntryPipeline(const RunFlags& cancel, int encoders);
 
 // True when nothing is queued: whatever the run shows or writes may go out at once.
 bool pipelineIdle(const EntryPipeline& pipeline);

@@ -390,7 +390,8 @@ RunResult runSalvage(SalvageRun& run) {
     if (run.output == nullptr) return RunResult::kOutputFailed;
     // Entries that go out as their decoded bytes leave the encoder threads nothing to do.
     int encoders = run.output->takesDecodedBytes() ? 0 : encoderThreadsFor(run.threads);
-    run.pipeline = startEntryPipeline(run.flags, encoders);
+    OwnedPipeline pipeline = startEntryPipeline(run.flags, encoders);
+    run.pipeline = pipeline.get();
     DialogAfterQueue wrapped{&run, run.passwords.dialog, run.passwords.dialogContext};
     if (run.pipeline != nullptr && wrapped.dialog != nullptr) {
         run.passwords.dialog = askAfterQueue;
@@ -405,7 +406,7 @@ RunResult runSalvage(SalvageRun& run) {
     run.reader.progress = progress.progress;
     run.reader.progressContext = progress.progressContext;
     // The workers stop (on a cancel, within the entry in hand) and what is queued is dropped.
-    stopEntryPipeline(run.pipeline);
+    pipeline.reset();
     run.pipeline = nullptr;
     run.passwords.dialog = wrapped.dialog;
     run.passwords.dialogContext = wrapped.dialogContext;
