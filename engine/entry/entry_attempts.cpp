@@ -269,15 +269,16 @@ AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const 
 // stream itself did not show (a flipped bit, a zeroed span decoded as codes): it is decoded
 // again, known damaged, so that a flipped bit is repaired or the data behind the damage is
 // recovered at its offsets.
-void decodeAgainIfWrong(SalvageRun& run, const EntryData& data, bool streamed, int encrypted,
-                        int64_t dataStart, Attempt& attempt, DecodedBytes& decoded) {
+void decodeAgainIfWrong(SalvageRun& run, const AttemptInput& input, Attempt& attempt,
+                        DecodedBytes& decoded) {
+    const EntryData& data = input.data;
     const bool deflated = data.method == kMethodDeflated || data.method == kMethodDeflate64;
-    if (encrypted || streamed || !deflated || !ranToEnd(attempt.result) || !attempt.crc.known ||
-        decodedSize(decoded) != static_cast<int64_t>(data.uncompressedSize) ||
+    if (input.encrypted || input.streamed || !deflated || !ranToEnd(attempt.result) ||
+        !attempt.crc.known || decodedSize(decoded) != static_cast<int64_t>(data.uncompressedSize) ||
         outputMatches(attempt.result, decoded, attempt.crc)) {
         return;
     }
-    moveTo(run.reader, dataStart);
+    moveTo(run.reader, input.dataStart);
     EntryData again = data;
     again.knownDamaged = true;
     again.crc32 = attempt.crc.value;

@@ -80,7 +80,7 @@ AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const 
 // stream itself did not show (a flipped bit, a zeroed span decoded as codes): it is decoded
 // again, known damaged, so that a flipped bit is repaired or the data behind the damage is
 // recovered at its offsets.
-void decodeAgainIfWrong(SalvageRun& run, const EntryData& data, bool streamed, int encrypted,
-                        int64_t dataStart, Attempt& attempt, DecodedBytes& decoded);
+void decodeAgainIfWrong(SalvageRun& run, const AttemptInput& input, Attempt& attempt,
+                        DecodedBytes& decoded);
 
 }  // namespace zipsalvage

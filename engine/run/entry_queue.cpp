@@ -76,8 +76,7 @@ bool putOutItem(SalvageRun& run, QueuedItem& item) {
         }
     }
     if (!run.outputFailed && !isCancelled(run.flags)) {
-        reportEntry(run, item.recordedHeader, item.recordedSizes, item.outcome, *item.entry,
-                    salvaged, item.verdict);
+        reportEntry(run, item, salvaged);
     }
     if (salvaged && !run.outputFailed) appendEntry(run, item.entry.release());
     run.puttingOutQueued = false;
@@ -130,8 +129,7 @@ int queueStopped(const SalvageRun& run) {
 // The report of an entry left out: at once, or behind the entries still being encoded.
 void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
     if (run.pipeline == nullptr || pipelineIdle(*run.pipeline)) {
-        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
-                    false, item->verdict);
+        reportEntry(run, *item, false);
         return;
     }
     item->toWrite = false;

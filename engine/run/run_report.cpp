@@ -35,16 +35,18 @@ void countVerdict(SalvageRun& run, EntryVerdict verdict) {
 
 }  // namespace
 
-void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
-                 const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
-                 EntryVerdict found) {
+void reportEntry(SalvageRun& run, const QueuedItem& item, bool salvaged) {
+    const EntryVerdict found = item.verdict;
     countVerdict(run, found);
     if (run.ui.entryDone == nullptr) return;
+    const LocalHeader& recorded = item.recordedHeader;
+    const EntryOutcome& outcome = item.outcome;
+    const SalvagedEntry& written = *item.entry;
     EntryReport report{};
     report.rawName = written.name.c_str();
     report.nameIsUtf8 = (headerField16(written.header, kLocalFlags) & kFlagUtf8Name) != 0;
     report.method = headerField16(recorded, kLocalMethod);
-    report.recordedSize = recordedSizes.uncompressed;
+    report.recordedSize = item.recordedSizes.uncompressed;
     report.recordedCrc32 = headerField32(recorded, kLocalCrc32);
     if (outcome.streamed) {
         // What the data descriptor records (0 when none was found).

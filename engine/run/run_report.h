@@ -9,12 +9,11 @@
 
 namespace zipsalvage {
 
-// An entry's report, once it is written or left out: `found` (what its judging, copy or
-// writing found against it) is counted for the summary here and only here, and the shells'
-// report gets it, or "not written" for an entry left out with nothing against it.
-void reportEntry(SalvageRun& run, const LocalHeader& recorded, const EntrySizes& recordedSizes,
-                 const EntryOutcome& outcome, const SalvagedEntry& written, bool salvaged,
-                 EntryVerdict found);
+// An entry's report, once it is written (`salvaged`) or left out: its verdict (what its
+// judging, copy or writing found against it) is counted for the summary here and only here,
+// and the shells' report gets it, or "not written" for an entry left out with nothing against
+// it. The item still holds its entry.
+void reportEntry(SalvageRun& run, const QueuedItem& item, bool salvaged);
 
 // One line of the summary: a count after its text.
 void logCount(SalvageRun& run, int textId, uint64_t count);

@@ -180,7 +180,7 @@ int salvageHeaderAt(SalvageRun& run) {
         return cut ? kHeaderNotSalvaged : kHeaderOutputFailed;
     }
     if (!isCancelled(run.flags)) {
-        reportEntry(run, header, recorded, outcome, *entry, true, item->verdict);
+        reportEntry(run, *item, true);
     }
 
     finishOutputHeader(*entry);
@@ -219,8 +219,7 @@ static bool recoverUnseenEntries(SalvageRun& run) {
         if (recovery == DirectoryRecovery::kOutputFailed) return false;
         if (item == nullptr) continue;
         const bool written = recovery == DirectoryRecovery::kRecovered;
-        reportEntry(run, item->recordedHeader, item->recordedSizes, item->outcome, *item->entry,
-                    written, item->verdict);
+        reportEntry(run, *item, written);
         if (written) appendEntry(run, item->entry.release());
     }
     return true;
