@@ -52,32 +52,39 @@ bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
     return run.output->dropEntry(headerOffset);
 }
 
-}  // namespace
-
-int salvageHeaderAt(SalvageRun& run) {
+// The scan's find: the local header whose signature was just read, its name and extra field,
+// as an item to judge, and where its recorded data ends (saturating: a damaged Zip64 size may
+// be anything). Null, with what salvageHeaderAt returns in `refused`, when the header is
+// rejected or cannot be read.
+std::unique_ptr<QueuedItem> readFoundEntry(SalvageRun& run, int& refused, uint64_t& recordedEnd) {
+    refused = kHeaderNotSalvaged;
     int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
     storeLE32(header.bytes, kLocalHeaderSignature);
-    if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return kHeaderNotSalvaged;
+    if (!readExact(run.reader, header.bytes + 4, kLocalHeaderSize - 4)) return nullptr;
     uint16_t nameLength = headerField16(header, kLocalNameLength);
     std::string name(nameLength, '\0');
     auto* rawName = reinterpret_cast<uint8_t*>(name.data());
     if (!readExact(run.reader, rawName, nameLength)) {
         // A long name running into the archive's end is most likely a false signature's: the
         // bytes it took are scanned again.
-        if (nameLength > kShortNameLength) return kHeaderRejected;
+        if (nameLength > kShortNameLength) {
+            refused = kHeaderRejected;
+            return nullptr;
+        }
         logText(run, loadText(kTextPrematureEnd));
-        return kHeaderNotSalvaged;
+        return nullptr;
     }
     if (!headerIsPlausible(header, rawName, nameLength)) {
         if (nameLooksReal(rawName, nameLength)) logImplausibleHeader(run, header, name);
-        return kHeaderRejected;
+        refused = kHeaderRejected;
+        return nullptr;
     }
 
     if (!run.directoryAhead.records.empty()) run.headersSeen.push_back(archiveOffset);
     OwnedEntry owned(new (std::nothrow) SalvagedEntry{});
     SalvagedEntry* entry = owned.get();
-    if (entry == nullptr) return kHeaderNotSalvaged;
+    if (entry == nullptr) return nullptr;
     entry->name = std::move(name);
     entry->header = header;
     entry->metadata.archiveOffset = archiveOffset;
@@ -87,87 +94,85 @@ int salvageHeaderAt(SalvageRun& run) {
     extra.resize(static_cast<size_t>(
         readUpTo(run.reader, extra.data(), static_cast<int64_t>(extra.size()))));
     EntrySizes recorded = recordedSizes(header, extra.data(), extra.size());
-    if (!describeLocalEntry(*entry, extra.data(), extra.size())) {
-        return kHeaderNotSalvaged;
-    }
+    if (!describeLocalEntry(*entry, extra.data(), extra.size())) return nullptr;
     if (run.ui.entryStarted != nullptr) {
         run.ui.entryStarted(run.ui.context, shownName(run, *entry).c_str());
     }
 
-    // Where the recorded data ends (saturating: a damaged Zip64 size may be anything).
     uint64_t dataStart = static_cast<uint64_t>(logicalPosition(run.reader));
-    uint64_t recordedEnd = dataStart + recorded.compressed;
+    recordedEnd = dataStart + recorded.compressed;
     if (recordedEnd < dataStart || recordedEnd > static_cast<uint64_t>(INT64_MAX)) {
         recordedEnd = static_cast<uint64_t>(INT64_MAX);
     }
     std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
-    if (item == nullptr) return kHeaderNotSalvaged;
+    if (item == nullptr) return nullptr;
     item->entry = std::move(owned);
     item->recordedHeader = header;
     item->recordedSizes = recorded;
-    EntryOutcome& outcome = item->outcome;
+    return item;
+}
+
+// A method no writer uses is most likely a damaged field (a flipped bit: 84 for 8). Where the
+// directory's record of the entry names a method that decodes, that one is run, and the CRC-32
+// judges the bytes; otherwise the entry is copied with the warning of a copy.
+void takeDirectoryMethod(SalvageRun& run, SalvagedEntry& entry) {
+    if (methodIsListed(headerField16(entry.header, kLocalMethod))) return;
+    const std::string& recordedName = entry.metadata.recordedName;
+    const CentralRecord* record = directoryRecordFor(
+        run.directoryAhead, entry.metadata.archiveOffset, recordedName.data(), recordedName.size());
+    if (record != nullptr && decodesMethod(record->method)) {
+        setHeaderField16(entry.header, kLocalMethod, record->method);
+    }
+}
+
+// Copies an entry in a method not decoded, its output turn taken. True when it is written.
+bool copyKeptMethod(SalvageRun& run, QueuedItem& item) {
+    SalvagedEntry& entry = *item.entry;
     bool salvaged = false;
-    int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
-    // A method no writer uses is most likely a damaged field (a flipped bit: 84 for 8). Where
-    // the directory's record of the entry names a method that decodes, that one is run, and
-    // the CRC-32 judges the bytes; otherwise the entry is copied with the warning of a copy.
-    if (!methodIsListed(headerField16(header, kLocalMethod))) {
-        const std::string& recordedName = entry->metadata.recordedName;
-        const CentralRecord* record = directoryRecordFor(run.directoryAhead, archiveOffset,
-                                                         recordedName.data(), recordedName.size());
-        if (record != nullptr && decodesMethod(record->method)) {
-            setHeaderField16(entry->header, kLocalMethod, record->method);
-        }
+    if (beginCopiedEntry(run, entry, item.recordedSizes)) {
+        salvaged = copyEntryAsIs(run, entry, item.verdict);
+    } else if (!run.outputFailed) {
+        ++run.filesFound;  // found, and left out by the output (it said why)
     }
-    if (keepsMethodAsIs(*entry)) {
-        // A copy goes straight to the output, behind every entry before it.
-        headerOffset = takeOutputTurn(run, *entry);
-        if (headerOffset < 0) return queueStopped(run);
-        if (beginCopiedEntry(run, *entry, recorded)) {
-            salvaged = copyEntryAsIs(run, *entry, item->verdict);
-        } else if (!run.outputFailed) {
-            ++run.filesFound;  // found, and left out by the output (it said why)
-        }
-        // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
-        outcome.positioned = salvaged;
-        // Copied, not judged: its bytes are taken as its own for the scan (the copy itself
-        // looks through data that does not end at a record).
-        outcome.intact = true;
-    } else if (judgeEntry(run, *item, recorded)) {
-        // An entry that may be copied as it is needs no encoder: with nothing queued ahead of
-        // it, it goes out at once rather than through a worker that would have nothing to do.
-        const bool copyNow = run.copyIntact && item->original.copyable && run.pipeline != nullptr &&
-                             pipelineIdle(*run.pipeline);
-        if (run.pipeline != nullptr && !item->decoded.spilled &&
-            item->decoded.file == kInvalidFile && !copyNow) {
-            return queueJudgedEntry(run, std::move(item), static_cast<int64_t>(recordedEnd));
-        }
-        // An entry too big for memory is re-encoded here, from its temporary file.
-        headerOffset = takeOutputTurn(run, *entry);
-        if (headerOffset < 0) return queueStopped(run);
-        salvaged = writeJudgedEntry(run, *item);
-    } else if (outcome.keepEncrypted) {
-        // No password opened it: the entry goes out as it lies, behind every entry before it.
-        headerOffset = takeOutputTurn(run, *entry);
-        if (headerOffset < 0) return queueStopped(run);
-        if (beginCopiedEntry(run, *entry, recorded)) {
-            salvaged = copyUndecryptable(run, *entry, item->verdict);
-        } else if (!run.outputFailed) {
-            // and left out by an output that cannot keep it encrypted
-            item->verdict = EntryVerdict::kUndecryptable;
-        }
-        outcome.positioned = salvaged;
-        outcome.intact = true;  // its bytes are taken as its own, as for any copy
-        // The report gives what the copy keeps: the recorded sizes and CRC-32, or the
-        // directory's or descriptor's where flag bit 3 left the header's empty.
-        outcome.streamed = true;
-        outcome.recordedSize = entry->sizes.uncompressed;
-        outcome.recordedCrc = headerField32(entry->header, kLocalCrc32);
+    // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
+    item.outcome.positioned = salvaged;
+    // Copied, not judged: its bytes are taken as its own for the scan (the copy itself looks
+    // through data that does not end at a record).
+    item.outcome.intact = true;
+    return salvaged;
+}
+
+// Copies an entry no password opened as it lies, its output turn taken. True when it is
+// written.
+bool copyStillEncrypted(SalvageRun& run, QueuedItem& item) {
+    SalvagedEntry& entry = *item.entry;
+    EntryOutcome& outcome = item.outcome;
+    bool salvaged = false;
+    if (beginCopiedEntry(run, entry, item.recordedSizes)) {
+        salvaged = copyUndecryptable(run, entry, item.verdict);
+    } else if (!run.outputFailed) {
+        // and left out by an output that cannot keep it encrypted
+        item.verdict = EntryVerdict::kUndecryptable;
     }
+    outcome.positioned = salvaged;
+    outcome.intact = true;  // its bytes are taken as its own, as for any copy
+    // The report gives what the copy keeps: the recorded sizes and CRC-32, or the directory's
+    // or descriptor's where flag bit 3 left the header's empty.
+    outcome.streamed = true;
+    outcome.recordedSize = entry.sizes.uncompressed;
+    outcome.recordedCrc = headerField32(entry.header, kLocalCrc32);
+    return salvaged;
+}
+
+// The end of an entry taken on the scanning thread: where the scan goes on, its report, and
+// its header finished (written) or what went out of it cut (left out).
+int finishFoundEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, bool salvaged,
+                     int64_t headerOffset, uint64_t recordedEnd) {
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
         return kHeaderOutputFailed;
     }
+    const EntryOutcome& outcome = item->outcome;
     if (!outcome.positioned) {
         keepBytesAfterData(run.reader, static_cast<int64_t>(recordedEnd),
                            salvaged ? kRewindAfterEntry : 0);
@@ -182,11 +187,50 @@ int salvageHeaderAt(SalvageRun& run) {
     if (!isCancelled(run.flags)) {
         reportEntry(run, *item, true);
     }
-
-    finishOutputHeader(*entry);
-    if (!run.output->finishEntry(*entry)) return kHeaderOutputFailed;
+    SalvagedEntry& entry = *item->entry;
+    finishOutputHeader(entry);
+    if (!run.output->finishEntry(entry)) return kHeaderOutputFailed;
+    const bool intact = outcome.intact;
     appendEntry(run, item->entry.release());
-    return outcome.intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
+    return intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
+}
+
+}  // namespace
+
+int salvageHeaderAt(SalvageRun& run) {
+    int refused = kHeaderNotSalvaged;
+    uint64_t recordedEnd = 0;
+    std::unique_ptr<QueuedItem> item = readFoundEntry(run, refused, recordedEnd);
+    if (item == nullptr) return refused;
+    SalvagedEntry& entry = *item->entry;
+    takeDirectoryMethod(run, entry);
+    bool salvaged = false;
+    int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
+    if (keepsMethodAsIs(entry)) {
+        // A copy goes straight to the output, behind every entry before it.
+        headerOffset = takeOutputTurn(run, entry);
+        if (headerOffset < 0) return queueStopped(run);
+        salvaged = copyKeptMethod(run, *item);
+    } else if (judgeEntry(run, *item, item->recordedSizes)) {
+        // An entry that may be copied as it is needs no encoder: with nothing queued ahead of
+        // it, it goes out at once rather than through a worker that would have nothing to do.
+        const bool copyNow = run.copyIntact && item->original.copyable && run.pipeline != nullptr &&
+                             pipelineIdle(*run.pipeline);
+        if (run.pipeline != nullptr && !item->decoded.spilled &&
+            item->decoded.file == kInvalidFile && !copyNow) {
+            return queueJudgedEntry(run, std::move(item), static_cast<int64_t>(recordedEnd));
+        }
+        // An entry too big for memory is re-encoded here, from its temporary file.
+        headerOffset = takeOutputTurn(run, entry);
+        if (headerOffset < 0) return queueStopped(run);
+        salvaged = writeJudgedEntry(run, *item);
+    } else if (item->outcome.keepEncrypted) {
+        // No password opened it: the entry goes out as it lies, behind every entry before it.
+        headerOffset = takeOutputTurn(run, entry);
+        if (headerOffset < 0) return queueStopped(run);
+        salvaged = copyStillEncrypted(run, *item);
+    }
+    return finishFoundEntry(run, std::move(item), salvaged, headerOffset, recordedEnd);
 }
 
 // How many times over the archive's size the scan may look again behind damaged entries.
