@@ -54,77 +54,95 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
     }
 }
 
+// A streamed entry in a method that ends itself (deflate, bzip2, ...): decoded to its end,
+// and its descriptor read right behind it.
+void extractToItsEnd(SalvageRun& run, const AttemptInput& input, const EntryOutput& output,
+                     Attempt& attempt) {
+    const EntryData& entry = input.data;
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    EntryData unknown = entry;
+    unknown.lengthUnknown = true;
+    attempt.result =
+        extractEntryData(unknown, output, input.encrypted, run.passwords.currentPassword,
+                         input.encryptionHeader, source, run.flags);
+    if (!ranToEnd(attempt.result)) return;
+    // An AES entry's authentication code follows the data, the descriptor follows it.
+    const uint64_t headerBytes = encryptionHeaderBytes(entry, input.encrypted);
+    const uint64_t trailerBytes = encryptionTrailerBytes(entry, input.encrypted);
+    const uint64_t sized = attempt.result.consumed + headerBytes + trailerBytes;
+    setCompressedSize(attempt, sized);
+    int64_t dataEnd =
+        input.dataStart + static_cast<int64_t>(attempt.result.consumed + trailerBytes);
+    readDescriptorBehind(run.reader, dataEnd, sized, attempt.result.produced, attempt);
+}
+
+// A streamed entry in a method that does not end itself: its data descriptor is searched for,
+// and the data it closes decoded by its sizes (stored data is copied by the search itself).
+void extractBySearch(SalvageRun& run, const AttemptInput& input, const EntryOutput& output,
+                     Attempt& attempt) {
+    const EntryData& entry = input.data;
+    const bool encrypted = input.encrypted;
+    const char* password = run.passwords.currentPassword;
+    EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
+    const uint64_t headerBytes = encryptionHeaderBytes(entry, encrypted);
+    const bool aes = encrypted && entry.aesStrength != 0;
+    ExtractContext context;
+    initExtractContext(context, output, 0, 0, encrypted && !aes, password,
+                       aes ? nullptr : input.encryptionHeader, source, run.flags);
+    if (aes) useAesFraming(context, nullptr, entry.aesStrength);
+    // Stored data is copied by the search itself, except under AES, whose code would be taken
+    // for data: its end is found, and then it is read as any method is.
+    const bool copies = entry.method == kMethodStored && !aes;
+    DecodeResult searched = searchDescriptor(context, copies, attempt.descriptor);
+    attempt.descriptorFound = ranToEnd(searched);
+    int64_t dataEnd = input.dataStart + static_cast<int64_t>(searched.consumed);
+    if (attempt.descriptorFound) setCompressedSize(attempt, searched.consumed + headerBytes);
+    if (copies || !attempt.descriptorFound) {
+        attempt.result = searched;
+        // Without a descriptor nothing marks where the data ends: there is nothing the method
+        // could be given to decode.
+        if (!copies && searched.end == DecodeEnd::kInputEnded) {
+            attempt.result.end = DecodeEnd::kCorruptData;
+            attempt.result.produced = 0;
+        }
+    } else {
+        moveTo(run.reader, input.dataStart);
+        EntryData sized = entry;
+        sized.compressedSize = searched.consumed + headerBytes;
+        sized.uncompressedSize = attempt.descriptor.uncompressedSize;
+        attempt.result = extractEntryData(sized, output, encrypted, password,
+                                          input.encryptionHeader, source, run.flags);
+    }
+    if (attempt.descriptorFound) {
+        moveTo(run.reader, dataEnd + attempt.descriptor.length);
+        attempt.positioned = true;
+    }
+}
+
 // Extracts the entry once with the current password. A streamed entry's data end is found
 // first: a method that ends itself (deflate, bzip2, ...) is decoded to its end and its
 // descriptor follows; other methods' ends are searched for.
 Attempt extractOnce(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded) {
     const EntryData& entry = input.data;
-    const bool streamed = input.streamed;
     const bool encrypted = input.encrypted;
     const uint8_t* encryptionHeader = input.encryptionHeader;
-    const int64_t dataStart = input.dataStart;
-    const RecordedCrc& headerCrc = input.headerCrc;
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
     const char* password = run.passwords.currentPassword;
     const EntryOutput output = decodedOutput(decoded);
     Attempt attempt;
-    if (!streamed) {
+    if (!input.streamed) {
         attempt.result = extractEntryData(entry, output, encrypted, password, encryptionHeader,
                                           source, run.flags);
-        attempt.crc = headerCrc;
+        attempt.crc = input.headerCrc;
         attempt.sizeKnown = true;
         attempt.recordedSize = entry.uncompressedSize;
         setCompressedSize(attempt, entry.compressedSize);
         return attempt;
     }
-    const uint64_t headerBytes = encryptionHeaderBytes(entry, encrypted);
-    const uint64_t trailerBytes = encryptionTrailerBytes(entry, encrypted);
-    const bool aes = encrypted && entry.aesStrength != 0;
     if (methodEndsItself(entry.method, entry.generalFlags)) {
-        EntryData unknown = entry;
-        unknown.lengthUnknown = true;
-        attempt.result = extractEntryData(unknown, output, encrypted, password, encryptionHeader,
-                                          source, run.flags);
-        if (ranToEnd(attempt.result)) {
-            // An AES entry's authentication code follows the data, the descriptor follows it.
-            const uint64_t sized = attempt.result.consumed + headerBytes + trailerBytes;
-            setCompressedSize(attempt, sized);
-            int64_t dataEnd =
-                dataStart + static_cast<int64_t>(attempt.result.consumed + trailerBytes);
-            readDescriptorBehind(run.reader, dataEnd, sized, attempt.result.produced, attempt);
-        }
+        extractToItsEnd(run, input, output, attempt);
     } else {
-        ExtractContext context;
-        initExtractContext(context, output, 0, 0, encrypted && !aes, password,
-                           aes ? nullptr : encryptionHeader, source, run.flags);
-        if (aes) useAesFraming(context, nullptr, entry.aesStrength);
-        // Stored data is copied by the search itself, except under AES, whose code would be
-        // taken for data: its end is found, and then it is read as any method is.
-        const bool copies = entry.method == kMethodStored && !aes;
-        DecodeResult searched = searchDescriptor(context, copies, attempt.descriptor);
-        attempt.descriptorFound = ranToEnd(searched);
-        int64_t dataEnd = dataStart + static_cast<int64_t>(searched.consumed);
-        if (attempt.descriptorFound) setCompressedSize(attempt, searched.consumed + headerBytes);
-        if (copies || !attempt.descriptorFound) {
-            attempt.result = searched;
-            // Without a descriptor nothing marks where the data ends: there is nothing the
-            // method could be given to decode.
-            if (!copies && searched.end == DecodeEnd::kInputEnded) {
-                attempt.result.end = DecodeEnd::kCorruptData;
-                attempt.result.produced = 0;
-            }
-        } else {
-            moveTo(run.reader, dataStart);
-            EntryData sized = entry;
-            sized.compressedSize = searched.consumed + headerBytes;
-            sized.uncompressedSize = attempt.descriptor.uncompressedSize;
-            attempt.result = extractEntryData(sized, output, encrypted, password, encryptionHeader,
-                                              source, run.flags);
-        }
-        if (attempt.descriptorFound) {
-            moveTo(run.reader, dataEnd + attempt.descriptor.length);
-            attempt.positioned = true;
-        }
+        extractBySearch(run, input, output, attempt);
     }
     if (attempt.descriptorFound) {
         attempt.crc = RecordedCrc{attempt.descriptor.crc, true};
@@ -134,14 +152,14 @@ Attempt extractOnce(SalvageRun& run, const AttemptInput& input, DecodedBytes& de
                judgedByData(attempt.result)) {
         // No descriptor behind the data, but the local header has sizes: they are the witness
         // left, so the entry is read again by them.
-        moveTo(run.reader, dataStart);
+        moveTo(run.reader, input.dataStart);
         if (!emptyDecoded(decoded)) {
             attempt.result.end = DecodeEnd::kOutputFailed;
             return attempt;
         }
         attempt.result = extractEntryData(entry, output, encrypted, password, encryptionHeader,
                                           source, run.flags);
-        attempt.crc = headerCrc;
+        attempt.crc = input.headerCrc;
         attempt.usedLocalSizes = true;
         attempt.sizeKnown = true;
         attempt.recordedSize = entry.uncompressedSize;

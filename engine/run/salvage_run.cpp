@@ -290,14 +290,9 @@ static void logSplitArchive(SalvageRun& run) {
     }
 }
 
-// The scan and the directory; runSalvage adds the clean-up every way out needs.
-static RunResult scanArchive(SalvageRun& run) {
-    logText(run, loadText(kTextBeginning));
-    logSplitArchive(run);
-    // Everything after this reads the undone copy when a text-mode transfer converted the archive.
-    LineEndRepair lineEndRepair;
-    if (!repairLineEnds(run, lineEndRepair)) return RunResult::kCancelled;
-    readDirectoryAhead(run.reader, run.directoryAhead);
+// The byte-by-byte scan for local headers, each one found salvaged at once. kCompleted when
+// the archive's end was reached.
+static RunResult scanForHeaders(SalvageRun& run) {
     uint64_t lookedAgain = 0;  // bytes scanned again behind damaged entries
     int state = 0;
     uint32_t sinceCancelCheck = 0;
@@ -358,6 +353,12 @@ static RunResult scanArchive(SalvageRun& run) {
             rewindToMark(run.reader);
         }
     }
+    return RunResult::kCompleted;
+}
+
+// Behind the scan: the entries still queued, those the directory lists and the scan missed,
+// then the new central directory and the summary.
+static RunResult finishArchive(SalvageRun& run) {
     if (!putOutQueued(run, true) && !run.outputFailed) return RunResult::kCancelled;
     if (run.outputFailed) {
         showOutputError(run);
@@ -382,6 +383,19 @@ static RunResult scanArchive(SalvageRun& run) {
     }
     logSummary(run);
     return RunResult::kCompleted;
+}
+
+// The scan and the directory; runSalvage adds the clean-up every way out needs.
+static RunResult scanArchive(SalvageRun& run) {
+    logText(run, loadText(kTextBeginning));
+    logSplitArchive(run);
+    // Everything after this reads the undone copy when a text-mode transfer converted the archive.
+    LineEndRepair lineEndRepair;
+    if (!repairLineEnds(run, lineEndRepair)) return RunResult::kCancelled;
+    readDirectoryAhead(run.reader, run.directoryAhead);
+    RunResult scanned = scanForHeaders(run);
+    if (scanned != RunResult::kCompleted) return scanned;
+    return finishArchive(run);
 }
 
 // The password dialog of a run with encoder threads: the person asked first sees the log of
