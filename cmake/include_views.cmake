@@ -1,8 +1,8 @@
 # Include views: the targets of each product folder see the project's headers only through a
 # folder of links to their own folder and to those its row of the README's dependency table
 # allows (the engine's stages each by itself), so an include the table forbids fails to
-# compile. scripts/check-includes.py compares
-# every call below with the table. Tests, benchmarks and fuzz targets see every folder.
+# compile. scripts/check-includes.py compares every call below with the table. Tests,
+# benchmarks and fuzz targets see every folder.
 function(zipsalvage_include_view target folder)
   set(view "${PROJECT_BINARY_DIR}/include-views/${folder}")
   file(MAKE_DIRECTORY "${view}")
