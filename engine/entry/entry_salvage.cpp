@@ -77,32 +77,6 @@ void dropAesField(SalvagedEntry& entry) {
                      static_cast<uint16_t>(metadata.localExtra.size()));
 }
 
-// The comment of an entry with holes in Salvaged.zip's central directory: where they are,
-// after the entry's own comment.
-void noteUnknownInComment(SalvagedEntry& entry, const UnknownRanges& unknown) {
-    if (unknown.ranges.empty()) return;
-    std::string note(256, '\0');
-    formatText(note.data(), static_cast<int>(note.size()), loadText(kTextUnknownRangesComment),
-               static_cast<unsigned long long>(unknownByteCount(unknown)));
-    note.resize(std::strlen(note.c_str()));
-    std::string& comment = entry.metadata.unknownNote;
-    comment = note;
-    // A few kilobytes of spans at most, so that a comment of the directory's keeps its room in
-    // the field's 65535 bytes (APPNOTE 4.4.16); the spans past them are left out.
-    constexpr size_t kRoomForSpans = 4096;
-    for (size_t index = 0; index < unknown.ranges.size(); ++index) {
-        const std::string span = " [" + std::to_string(unknown.ranges[index].start) + ", " +
-                                 std::to_string(unknown.ranges[index].end) + ")";
-        if (comment.size() + span.size() > kRoomForSpans) {
-            comment += " ...";
-            break;
-        }
-        comment += span;
-    }
-    // The directory's comment, where one survives, goes in front of it at the end of the scan.
-    entry.metadata.comment = comment;
-}
-
 // What the found entry's headers say of its data: the facts its extraction goes by.
 struct EntryFacts {
     uint16_t flags = 0;
@@ -306,7 +280,7 @@ bool judgeEnding(SalvageRun& run, QueuedItem& item, const Attempt& attempt,
             logAboutName(run, kTextFileCorruptSizeUnknown, shown, kept);
         }
         logUnknownRanges(run, shown, item.outcome.unknown);
-        noteUnknownInComment(*item.entry, item.outcome.unknown);
+        noteUnknownInComment(item.entry->metadata, item.outcome.unknown);
         if (salvaged <= 0) {
             item.verdict = EntryVerdict::kUnrecoverable;
         } else {
@@ -437,8 +411,7 @@ bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
 
     if (facts.aes) dropAesField(entry);
     entry.zip64Local = needsZip64(recovered);
-    noteOriginalData(item, facts.flags, facts.data.method, dataStart, ranToEnd(attempt.result),
-                     attempt.result.consumed, attempt.compressedKnown, attempt.compressedSize);
+    noteOriginalData(item, facts.flags, facts.data.method, dataStart, attempt);
     // A repaired bit lies in the archive's bytes still: those bytes are not the entry's.
     if (repair.made) item.original = OriginalData{};
     item.recovered = recovered;

@@ -15,14 +15,17 @@ constexpr uint32_t kCopyPieceBytes = 256u * 1024;
 }  // namespace
 
 void noteOriginalData(QueuedItem& item, uint16_t flags, uint16_t method, int64_t dataStart,
-                      bool ranToEnd, uint64_t consumed, bool compressedKnown,
-                      uint64_t compressedSize) {
+                      const Attempt& attempt) {
+    const uint64_t consumed = attempt.result.consumed;
+    const uint64_t compressedSize = attempt.compressedSize;
     item.original = OriginalData{};
     if ((flags & kFlagEncrypted) != 0) return;  // the output is never encrypted
     if (method != kMethodStored && method != kMethodDeflated) return;
     // A decoder that stopped short of the known size, or a size known from nowhere, leaves the
     // bytes that belong to the entry uncertain: re-encoding needs no such knowledge.
-    if (!ranToEnd || !compressedKnown || consumed != compressedSize || dataStart < 0) return;
+    if (!ranToEnd(attempt.result) || !attempt.compressedKnown || consumed != compressedSize ||
+        dataStart < 0)
+        return;
     if (!item.entry->zip64Local && needsZip64(compressedSize)) return;
     item.original = OriginalData{true, method, dataStart, compressedSize};
 }

@@ -3,6 +3,7 @@
 // nothing unchecked is copied; damaged, partial and encrypted entries are re-encoded as usual.
 #pragma once
 
+#include "engine/entry/entry_attempts.h"
 #include "engine/entry/judged_entry.h"
 
 namespace zipsalvage {
@@ -12,8 +13,7 @@ namespace zipsalvage {
 // (so the copy holds its data and nothing else), and that fits its header (no Zip64 size where
 // the header has no Zip64 field).
 void noteOriginalData(QueuedItem& item, uint16_t flags, uint16_t method, int64_t dataStart,
-                      bool ranToEnd, uint64_t consumed, bool compressedKnown,
-                      uint64_t compressedSize);
+                      const Attempt& attempt);
 
 // True when the judged entry goes out as its original bytes: the run asked for it, the output
 // is an archive (a folder or a test run takes decoded bytes), and the bytes are intact.

@@ -8,6 +8,7 @@
 #include "engine/scan/entry_names.h"
 #include "engine/scan/extra_fields.h"
 #include "engine/witness/central_directory.h"
+#include "resources/strings.h"
 
 namespace zipsalvage {
 namespace {
@@ -93,6 +94,32 @@ void applyDirectoryWitness(SalvagedEntry* list, CentralDirectory& directory) {
             if (entry->metadata.comment.size() > 65535) entry->metadata.comment.resize(65535);
         }
     }
+}
+
+// The comment of an entry with holes in Salvaged.zip's central directory: where they are,
+// after the entry's own comment.
+void noteUnknownInComment(EntryMetadata& metadata, const UnknownRanges& unknown) {
+    if (unknown.ranges.empty()) return;
+    std::string note(256, '\0');
+    formatText(note.data(), static_cast<int>(note.size()), loadText(kTextUnknownRangesComment),
+               static_cast<unsigned long long>(unknownByteCount(unknown)));
+    note.resize(std::strlen(note.c_str()));
+    std::string& comment = metadata.unknownNote;
+    comment = note;
+    // A few kilobytes of spans at most, so that a comment of the directory's keeps its room in
+    // the field's 65535 bytes (APPNOTE 4.4.16); the spans past them are left out.
+    constexpr size_t kRoomForSpans = 4096;
+    for (size_t index = 0; index < unknown.ranges.size(); ++index) {
+        const std::string span = " [" + std::to_string(unknown.ranges[index].start) + ", " +
+                                 std::to_string(unknown.ranges[index].end) + ")";
+        if (comment.size() + span.size() > kRoomForSpans) {
+            comment += " ...";
+            break;
+        }
+        comment += span;
+    }
+    // The directory's comment, where one survives, goes in front of it at the end of the scan.
+    metadata.comment = comment;
 }
 
 }  // namespace zipsalvage

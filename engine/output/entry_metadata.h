@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/scan/extra_fields.h"
+#include "extract/unknown_ranges.h"
 
 namespace zipsalvage {
 
@@ -46,5 +47,9 @@ void finishOutputHeader(SalvagedEntry& entry);
 // Gives every entry of `list` what its matching central directory record says: version made
 // by, external attributes and file comment.
 void applyDirectoryWitness(SalvagedEntry* list, CentralDirectory& directory);
+
+// The comment of an entry with holes in Salvaged.zip's central directory: where they are,
+// after the entry's own comment.
+void noteUnknownInComment(EntryMetadata& metadata, const UnknownRanges& unknown);
 
 }  // namespace zipsalvage

@@ -9,6 +9,7 @@
 
 #include "engine/entry/entry_salvage.h"
 #include "engine/run/entry_pipeline.h"
+#include "engine/run/run_report.h"
 #include "engine/run/salvage_run.h"
 #include "engine/witness/central_directory.h"
 #include "extract/extract_context.h"
@@ -145,6 +146,26 @@ DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& rec
     ++run.filesFound;
     item->verdict = EntryVerdict::kUnrecoverable;
     return DirectoryRecovery::kLost;
+}
+
+// The entries the directory read ahead lists and the scan missed, in the directory's order:
+// each one recovered from its record or named as lost. False when the output failed or the run
+// was cancelled.
+bool recoverUnseenEntries(SalvageRun& run) {
+    std::sort(run.headersSeen.begin(), run.headersSeen.end());
+    for (const CentralRecord& record : run.directoryAhead.records) {
+        if (isCancelled(run.flags)) return false;
+        int64_t offset = unseenHeaderOffset(run, record);
+        if (offset < 0) continue;
+        std::unique_ptr<QueuedItem> item;
+        DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);
+        if (recovery == DirectoryRecovery::kOutputFailed) return false;
+        if (item == nullptr) continue;
+        const bool written = recovery == DirectoryRecovery::kRecovered;
+        reportEntry(run, *item, written);
+        if (written) appendEntry(run, item->entry.release());
+    }
+    return true;
 }
 
 }  // namespace zipsalvage

@@ -31,4 +31,9 @@ int64_t unseenHeaderOffset(const SalvageRun& run, const CentralRecord& record);
 DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& record,
                                        int64_t headerOffset, std::unique_ptr<QueuedItem>& item);
 
+// The entries the directory read ahead lists and the scan missed, in the directory's order:
+// each one recovered from its record or named as lost. False when the output failed or the run
+// was cancelled.
+bool recoverUnseenEntries(SalvageRun& run);
+
 }  // namespace zipsalvage

@@ -157,4 +157,36 @@ int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t 
     return intact ? kHeaderEntryWritten : kHeaderEntryDamaged;
 }
 
+namespace {
+
+// An item that may go out while the scan is inside another entry: a line, a report, or an
+// entry written whole or already judged damaged, so that no verdict is settled in the middle of
+// another entry's judging.
+bool settlesNoVerdict(const QueuedItem& item) {
+    if (item.isLine || !item.toWrite) return true;
+    return item.written.succeeded &&
+           (item.damaged || !item.crcKnown || item.written.crc == item.expectedCrc);
+}
+
+}  // namespace
+
+bool askAfterQueue(void* context, const PasswordRequest& request, char* accepted) {
+    auto& wrapped = *static_cast<DialogAfterQueue*>(context);
+    if (!putOutQueued(*wrapped.run, true)) return false;
+    return wrapped.dialog(wrapped.dialogContext, request, accepted);
+}
+
+void progressThenPutOut(void* context, int thousandths) {
+    auto& wrapped = *static_cast<ProgressAfterQueue*>(context);
+    if (wrapped.progress != nullptr) wrapped.progress(wrapped.progressContext, thousandths);
+    SalvageRun& run = *wrapped.run;
+    if (run.pipeline == nullptr || run.puttingOutQueued || run.outputFailed ||
+        isCancelled(run.flags)) {
+        return;
+    }
+    while (std::unique_ptr<QueuedItem> item = takeReadyItemIf(*run.pipeline, settlesNoVerdict)) {
+        if (!putOutItem(run, *item)) return;
+    }
+}
+
 }  // namespace zipsalvage

@@ -9,6 +9,7 @@
 #include "engine/output/zip_records.h"
 #include "engine/scan/archive_reader.h"
 #include "engine/state/run_state.h"
+#include "extract/password_prompt.h"
 
 namespace zipsalvage {
 
@@ -47,5 +48,28 @@ void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item);
 // written entry. Whether the entry is intact, which decides where the scan goes on, is known
 // from its decoded bytes already; the queue is kept within its bounds.
 int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd);
+
+// The password dialog of a run with encoder threads: the person asked first sees the log of
+// every entry before this one.
+struct DialogAfterQueue {
+    SalvageRun* run;
+    PasswordDialog dialog;
+    void* dialogContext;
+};
+
+// Puts out everything queued, then asks (context: a DialogAfterQueue).
+bool askAfterQueue(void* context, const PasswordRequest& request, char* accepted);
+
+// The reader's progress of a run with encoder threads: the items the workers finished go out
+// every few thousand bytes, so that a long entry being decoded does not hold back the log
+// lines of those before it.
+struct ProgressAfterQueue {
+    SalvageRun* run;
+    void (*progress)(void* context, int thousandths);
+    void* progressContext;
+};
+
+// Shows the progress, then puts out the finished items (context: a ProgressAfterQueue).
+void progressThenPutOut(void* context, int thousandths);
 
 }  // namespace zipsalvage

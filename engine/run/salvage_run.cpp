@@ -249,26 +249,6 @@ static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
     return true;
 }
 
-// The entries the directory read ahead lists and the scan missed, in the directory's order:
-// each one recovered from its record or named as lost. False when the output failed or the run
-// was cancelled.
-static bool recoverUnseenEntries(SalvageRun& run) {
-    std::sort(run.headersSeen.begin(), run.headersSeen.end());
-    for (const CentralRecord& record : run.directoryAhead.records) {
-        if (isCancelled(run.flags)) return false;
-        int64_t offset = unseenHeaderOffset(run, record);
-        if (offset < 0) continue;
-        std::unique_ptr<QueuedItem> item;
-        DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);
-        if (recovery == DirectoryRecovery::kOutputFailed) return false;
-        if (item == nullptr) continue;
-        const bool written = recovery == DirectoryRecovery::kRecovered;
-        reportEntry(run, *item, written);
-        if (written) appendEntry(run, item->entry.release());
-    }
-    return true;
-}
-
 // The parts of a split archive, by file name, and each one missing.
 static void logSplitArchive(SalvageRun& run) {
     if (run.reader.parts.empty()) return;
@@ -396,51 +376,6 @@ static RunResult scanArchive(SalvageRun& run) {
     RunResult scanned = scanForHeaders(run);
     if (scanned != RunResult::kCompleted) return scanned;
     return finishArchive(run);
-}
-
-// The password dialog of a run with encoder threads: the person asked first sees the log of
-// every entry before this one.
-struct DialogAfterQueue {
-    SalvageRun* run;
-    PasswordDialog dialog;
-    void* dialogContext;
-};
-
-static bool askAfterQueue(void* context, const PasswordRequest& request, char* accepted) {
-    auto& wrapped = *static_cast<DialogAfterQueue*>(context);
-    if (!putOutQueued(*wrapped.run, true)) return false;
-    return wrapped.dialog(wrapped.dialogContext, request, accepted);
-}
-
-// An item that may go out while the scan is inside another entry: a line, a report, or an
-// entry written whole or already judged damaged, so that no verdict is settled in the middle of
-// another entry's judging.
-static bool settlesNoVerdict(const QueuedItem& item) {
-    if (item.isLine || !item.toWrite) return true;
-    return item.written.succeeded &&
-           (item.damaged || !item.crcKnown || item.written.crc == item.expectedCrc);
-}
-
-// The reader's progress of a run with encoder threads: the items the workers finished go out
-// every few thousand bytes, so that a long entry being decoded does not hold back the log
-// lines of those before it.
-struct ProgressAfterQueue {
-    SalvageRun* run;
-    void (*progress)(void* context, int thousandths);
-    void* progressContext;
-};
-
-static void progressThenPutOut(void* context, int thousandths) {
-    auto& wrapped = *static_cast<ProgressAfterQueue*>(context);
-    if (wrapped.progress != nullptr) wrapped.progress(wrapped.progressContext, thousandths);
-    SalvageRun& run = *wrapped.run;
-    if (run.pipeline == nullptr || run.puttingOutQueued || run.outputFailed ||
-        isCancelled(run.flags)) {
-        return;
-    }
-    while (std::unique_ptr<QueuedItem> item = takeReadyItemIf(*run.pipeline, settlesNoVerdict)) {
-        if (!putOutItem(run, *item)) return;
-    }
 }
 
 RunResult runSalvage(SalvageRun& run) {
