@@ -3,6 +3,7 @@
 // report and the salvaged archive can say where the holes are.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,8 +26,12 @@ struct UnknownRanges {
 inline void markUnknown(UnknownRanges& unknown, uint64_t start, uint64_t end) {
     if (end <= start) return;
     std::vector<ByteRange>& ranges = unknown.ranges;
-    std::size_t first = 0;
-    while (first < ranges.size() && ranges[first].end < start) ++first;
+    // Ranges mostly come in order (a decoder lists them as it writes): the first one this span
+    // touches is found by halving, so listing n ranges costs n log n, not n squared.
+    const auto touching =
+        std::lower_bound(ranges.begin(), ranges.end(), start,
+                         [](const ByteRange& range, uint64_t at) { return range.end < at; });
+    auto first = static_cast<std::size_t>(touching - ranges.begin());
     std::size_t last = first;
     while (last < ranges.size() && ranges[last].start <= end) {
         if (ranges[last].start < start) start = ranges[last].start;

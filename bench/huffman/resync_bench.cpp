@@ -12,7 +12,8 @@
 // right at their offsets (unknown bytes count as not right). Wrong: bytes written, not listed
 // as unknown, and different from the original.
 //
-//   build/release/bench/huffman/resync_bench [more text files...]
+//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [more text folders...]
+// where a label reads like "text 524288 level 6, zero 4096 at 20%".
 #include <zlib.h>
 
 #include <algorithm>
@@ -272,7 +273,8 @@ constexpr size_t kSpans[] = {16, 128, 1024, 4096};
 constexpr const char* kDamageNames[] = {"zero", "random", "bitflip"};
 
 struct Tally {
-    Score ours[3][5];  // by damage kind and span (4: the flipped bit)
+    const char* only = nullptr;  // run only the cases whose label holds this text
+    Score ours[3][5];            // by damage kind and span (4: the flipped bit)
     Score zlib[3][5];
     Score zeroSmall;  // zero fill, N <= 128, text, code and records
     double worstSecondsPerMiB = 0;
@@ -285,6 +287,10 @@ struct Tally {
 void runCase(const Kind& kind, const Bytes& original, const Bytes& stream, int level, int damage,
              size_t spanIndex, double place, std::mt19937& random, Tally& tally) {
     const size_t span = damage == 2 ? 0 : kSpans[spanIndex];
+    char label[160];
+    std::snprintf(label, sizeof label, "%s %zu level %d, %s %zu at %.0f%%", kind.name,
+                  original.size(), level, kDamageNames[damage], span, place * 100);
+    if (tally.only != nullptr && std::strstr(label, tally.only) == nullptr) return;
     Bytes damaged = stream;
     auto at = static_cast<size_t>(place * static_cast<double>(stream.size()));
     if (damage == 2) {
@@ -308,10 +314,8 @@ void runCase(const Kind& kind, const Bytes& original, const Bytes& stream, int l
     const double perMiB = seconds * 1048576.0 / static_cast<double>(damaged.size());
     if (perMiB > tally.worstSecondsPerMiB) {
         tally.worstSecondsPerMiB = perMiB;
-        std::snprintf(tally.worstCase, sizeof tally.worstCase,
-                      "%s %zu bytes level %d, %s %zu at %.0f%%: %zu bytes compressed, %.3f s",
-                      kind.name, size, level, kDamageNames[damage], span, place * 100,
-                      damaged.size(), seconds);
+        std::snprintf(tally.worstCase, sizeof tally.worstCase, "%s: %zu bytes compressed, %.3f s",
+                      label, damaged.size(), seconds);
     }
     const int sizeClass = static_cast<int>(spanIndex) + (damage == 2 ? 4 : 0);
     Score& ours = tally.ours[damage][sizeClass];
@@ -364,7 +368,14 @@ void printTally(const Tally& tally) {
 int main(int argc, char** argv) {
     std::mt19937 random(20261209);
     std::vector<std::string> textRoots = {"/usr/share/common-licenses", "/usr/share/doc"};
-    for (int index = 1; index < argc; ++index) textRoots.insert(textRoots.begin(), argv[index]);
+    Tally tally;
+    for (int index = 1; index < argc; ++index) {
+        if (std::strcmp(argv[index], "--only") == 0 && index + 1 < argc) {
+            tally.only = argv[++index];
+        } else {
+            textRoots.insert(textRoots.begin(), argv[index]);
+        }
+    }
     std::vector<Kind> kinds;
     kinds.push_back(
         {"text",
@@ -375,7 +386,6 @@ int main(int argc, char** argv) {
     kinds.push_back({"csv", makeCsv(512 * 1024, random)});
     kinds.push_back({"records", makeRecords(512 * 1024, random)});
 
-    Tally tally;
     for (const Kind& kind : kinds) {
         for (size_t size : {64 * 1024, 200 * 1024, 512 * 1024}) {
             if (kind.data.size() < size) continue;

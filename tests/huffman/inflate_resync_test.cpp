@@ -207,5 +207,30 @@ TEST(InflateResync, IntactStreamsAreLeftAlone) {
     }
 }
 
+// Holes are listed merged and in order whichever order they are marked in: appended, inside,
+// touching, bridging several, and before all the others.
+TEST(InflateResync, UnknownRangesMergeInAnyOrder) {
+    UnknownRanges unknown;
+    for (auto [start, end] : {std::pair<uint64_t, uint64_t>{10, 20},
+                              {30, 40},
+                              {50, 60},
+                              {12, 15},
+                              {20, 22},
+                              {5, 5},
+                              {35, 52},
+                              {0, 2},
+                              {70, 80}}) {
+        markUnknown(unknown, start, end);
+    }
+    const std::vector<std::pair<uint64_t, uint64_t>> expected = {
+        {0, 2}, {10, 22}, {30, 60}, {70, 80}};
+    ASSERT_EQ(unknown.ranges.size(), expected.size());
+    for (size_t index = 0; index < expected.size(); ++index) {
+        EXPECT_EQ(unknown.ranges[index].start, expected[index].first) << index;
+        EXPECT_EQ(unknown.ranges[index].end, expected[index].second) << index;
+    }
+    EXPECT_EQ(unknownByteCount(unknown), 2u + 12u + 30u + 10u);
+}
+
 }  // namespace
 }  // namespace zipsalvage::testing
