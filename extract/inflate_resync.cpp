@@ -30,6 +30,9 @@ constexpr uint64_t kJoinBudget = 1 << 16;
 // second per MiB of compressed data.
 constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 17;
 constexpr uint64_t kSearchSymbolsPerByte = 12;
+// Output written unknown behind the first believed bit: a chain of codes can run through the end
+// of damaged bytes and still join the true stream a few symbols later.
+constexpr uint64_t kDistrustedBytes = 512;
 
 // Takes what a decoder given `given` symbols used from the search's budget.
 void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {
@@ -251,6 +254,7 @@ bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, b
     suffix.stopBit = UINT64_MAX;
     suffix.outputPos = suffixStart;
     suffix.outputLimit = recordedSize;
+    suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     if (!endsAtSize(suffix, runSpan(suffix)) || suffix.outputPos != recordedSize) {
         std::fill(salvage.marks.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
                   salvage.marks.end(), uint8_t{0});

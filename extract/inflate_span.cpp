@@ -201,7 +201,7 @@ void copyMatch(SpanDecoder& decoder, uint32_t length, uint32_t distance) {
     uint8_t* marks = decoder.marks->data();
     for (uint32_t index = 0; index < length; ++index, ++decoder.outputPos) {
         uint64_t to = decoder.outputPos;
-        if (to < distance) {
+        if (to < distance || to < decoder.distrustedUntil) {
             bytes[to] = 0;
             marks[to] = 1;
             continue;
@@ -250,8 +250,9 @@ SpanStop decodeOne(SpanDecoder& decoder) {
         noteLongest(decoder, static_cast<uint8_t>(symbol));
         if (decoder.bytes != nullptr) {
             const auto at = static_cast<size_t>(decoder.outputPos);
-            (*decoder.bytes)[at] = static_cast<uint8_t>(symbol);
-            (*decoder.marks)[at] = 0;
+            const bool distrusted = decoder.outputPos < decoder.distrustedUntil;
+            (*decoder.bytes)[at] = distrusted ? 0 : static_cast<uint8_t>(symbol);
+            (*decoder.marks)[at] = distrusted ? 1 : 0;
         }
         ++decoder.outputPos;
         return SpanStop::kStreamEnd;

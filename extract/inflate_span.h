@@ -59,6 +59,9 @@ struct SpanDecoder {
     std::shared_ptr<const SpanCodes> codes;
     uint64_t outputPos = 0;
     uint64_t outputLimit = UINT64_MAX;
+    // Output before this offset is written unknown (zeros, marked) whatever decodes there: the
+    // first bytes behind a resynchronisation point, which may still be the damage's.
+    uint64_t distrustedUntil = 0;
     // Where bytes go (both null: only counted). `marks` holds 1 for an unknown byte; a copy
     // from an unknown byte, or from before the first byte, gives an unknown byte.
     std::vector<uint8_t>* bytes = nullptr;
