@@ -180,14 +180,20 @@ TEST(SalvageDeflate, EncryptedEntriesInflateThroughTheCipher) {
     EXPECT_GE(deflated, 5);
 }
 
-TEST(SalvageDeflate, DamagedEntryKeepsItsPrefixAndTheOthersStayWhole) {
-    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
-    Fixture fixture;
+// The fixture's files zipped at level 9 by Info-ZIP, as `archive`.
+void zipFixture(Fixture& fixture, Bytes& archive) {
     std::string intact = fixture.dir.file("intact.zip");
     ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) + " && zip -q -X -9 " +
                          shellQuote(intact) + fixture.names()),
               0);
-    Bytes archive = readWholeFile(intact);
+    archive = readWholeFile(intact);
+}
+
+TEST(SalvageDeflate, DamagedEntryKeepsItsPrefixAndTheOthersStayWhole) {
+    if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
+    Fixture fixture;
+    Bytes archive;
+    ASSERT_NO_FATAL_FAILURE(zipFixture(fixture, archive));
 
     // Garbage over the middle of one text entry's data (Huffman-coded there, not stored).
     const SourceFile& victim = fixture.files[16];  // text11.txt
@@ -235,11 +241,8 @@ TEST(SalvageDeflate, DamagedEntryKeepsItsPrefixAndTheOthersStayWhole) {
 TEST(SalvageDeflate, ZeroedSpanIsRecoveredPastAndItsHolesListed) {
     if (!haveTools()) GTEST_SKIP() << "zip, unzip or python3 is not installed";
     Fixture fixture;
-    std::string intact = fixture.dir.file("intact.zip");
-    ASSERT_EQ(runCommand("cd " + shellQuote(fixture.dir.file("in")) + " && zip -q -X -9 " +
-                         shellQuote(intact) + fixture.names()),
-              0);
-    Bytes archive = readWholeFile(intact);
+    Bytes archive;
+    ASSERT_NO_FATAL_FAILURE(zipFixture(fixture, archive));
     const SourceFile& victim = fixture.files[16];  // text11.txt
     EntryData data = findEntryData(archive, victim.name);
     ASSERT_GT(data.size, 1000u);
