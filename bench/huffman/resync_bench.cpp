@@ -2,18 +2,21 @@
 // back right at its offsets, and whether any byte is handed back wrong.
 //
 // Corpus: text, source code, logs, CSV and binary records of 64 to 512 KiB (text and code from
-// the machine and this repository, the others made here with a fixed seed), each deflated raw
-// by zlib at levels 1, 6 and 9. Each stream is damaged once, at 20%, 50% and 80% of its
-// compressed bytes: zero fill and random fill of 16, 128, 1024 and 4096 bytes, and one flipped
-// bit. Every damaged stream runs through the program's deflate path (inflate, then the search
-// behind damage) with the recorded size; zlib's inflate of the same stream is the reference.
+// the machine and this repository, the others made here with a fixed seed), each deflated by
+// zlib at levels 1, 6 and 9, Info-ZIP `zip -6` and `7z a -tzip -mm=Deflate -mx=9` (those two
+// left out, with a message, where the program is missing). Each stream is damaged once, at 20%, 50%
+// and 80% of its compressed bytes: zero fill and random fill of 16, 128, 1024 and 4096 bytes, and
+// one flipped bit. Every damaged stream runs through the program's deflate path (inflate, then the
+// search behind damage) with the recorded size; zlib's inflate of the same stream is the reference.
 //
 // R: of the bytes after the first output byte the damage touches, the share that come back
 // right at their offsets (unknown bytes count as not right). Wrong: bytes written, not listed
 // as unknown, and different from the original.
 //
 //   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [more text folders...]
-// where a label reads like "text 524288 level 6, zero 4096 at 20%".
+// where a label reads like "text 524288 zlib-6, zero 4096 at 20%". R is printed for each
+// damage and N over all cases, then per writer and per kind.
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -21,132 +24,19 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/huffman/resync_corpus.h"
 #include "extract/extract_context.h"
 #include "extract/inflate_resync.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-namespace fs = std::filesystem;
-
-Bytes readFileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// Files under `root` whose names end in one of `suffixes`, joined up to `quota` bytes.
-Bytes gather(const std::vector<std::string>& roots, const std::vector<std::string>& suffixes,
-             size_t quota) {
-    Bytes joined;
-    for (const std::string& root : roots) {
-        std::error_code error;
-        if (!fs::exists(root, error)) continue;
-        std::vector<fs::path> paths;
-        for (auto it = fs::recursive_directory_iterator(root, error);
-             it != fs::recursive_directory_iterator(); it.increment(error)) {
-            if (error) break;
-            if (!it->is_regular_file(error)) continue;
-            std::string name = it->path().string();
-            for (const std::string& suffix : suffixes) {
-                if (name.size() >= suffix.size() &&
-                    name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-                    paths.push_back(it->path());
-                }
-            }
-        }
-        std::sort(paths.begin(), paths.end());
-        for (const fs::path& path : paths) {
-            Bytes bytes = readFileBytes(path);
-            joined.insert(joined.end(), bytes.begin(), bytes.end());
-            if (joined.size() >= quota) break;
-        }
-        if (joined.size() >= quota) break;
-    }
-    if (joined.size() > quota) joined.resize(quota);
-    return joined;
-}
-
-Bytes makeLog(size_t size, std::mt19937& random) {
-    static const char* levels[] = {"INFO", "DEBUG", "WARN", "ERROR"};
-    static const char* words[] = {"connection", "accepted", "from",    "request",
-                                  "served",     "cache",    "miss",    "user",
-                                  "session",    "closed",   "timeout", "retrying"};
-    std::string text;
-    uint64_t clock = 1700000000;
-    while (text.size() < size) {
-        clock += random() % 3;
-        char line[256];
-        int length = std::snprintf(line, sizeof line, "2026-12-09T%02u:%02u:%02u.%03u [%s] pid=%u ",
-                                   unsigned(clock / 3600 % 24), unsigned(clock / 60 % 60),
-                                   unsigned(clock % 60), unsigned(random() % 1000),
-                                   levels[random() % 4], unsigned(1000 + random() % 50));
-        text.append(line, static_cast<size_t>(length));
-        for (auto count = 3 + random() % 6; count > 0; --count) {
-            text += words[random() % 12];
-            text += ' ';
-        }
-        text += "id=" + std::to_string(random() % 100000) + "\n";
-    }
-    text.resize(size);
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes makeCsv(size_t size, std::mt19937& random) {
-    std::string text = "id,name,city,amount,quantity,date\n";
-    static const char* names[] = {"Alice", "Bob", "Carol", "Dave", "Eve", "Mallory", "Trent"};
-    static const char* cities[] = {"Oslo", "Lima", "Pune", "Kyiv", "Accra", "Perth", "Quito"};
-    for (unsigned row = 1; text.size() < size; ++row) {
-        char line[160];
-        int length = std::snprintf(
-            line, sizeof line, "%u,%s,%s,%u.%02u,%u,2026-%02u-%02u\n", row, names[random() % 7],
-            cities[random() % 7], unsigned(random() % 10000), unsigned(random() % 100),
-            unsigned(random() % 40), unsigned(1 + random() % 12), unsigned(1 + random() % 28));
-        text.append(line, static_cast<size_t>(length));
-    }
-    text.resize(size);
-    return Bytes(text.begin(), text.end());
-}
-
-Bytes makeRecords(size_t size, std::mt19937& random) {
-    Bytes bytes;
-    uint32_t counter = 0;
-    while (bytes.size() < size) {
-        struct {
-            uint32_t id;
-            uint16_t kind;
-            uint16_t flags;
-            float value;
-            uint32_t stamp;
-        } record{counter, static_cast<uint16_t>(random() % 5),
-                 static_cast<uint16_t>(random() & 0x11), static_cast<float>(random() % 1000) / 8.0f,
-                 1700000000u + counter * 7};
-        ++counter;
-        const auto* raw = reinterpret_cast<const uint8_t*>(&record);
-        bytes.insert(bytes.end(), raw, raw + sizeof record);
-    }
-    bytes.resize(size);
-    return bytes;
-}
-
-Bytes deflateRaw(const Bytes& input, int level) {
-    z_stream stream{};
-    deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    Bytes output(deflateBound(&stream, input.size()) + 64);
-    stream.next_in = const_cast<Bytef*>(input.data());
-    stream.avail_in = static_cast<uInt>(input.size());
-    stream.next_out = output.data();
-    stream.avail_out = static_cast<uInt>(output.size());
-    deflate(&stream, Z_FINISH);
-    output.resize(stream.total_out);
-    deflateEnd(&stream);
-    return output;
-}
+using zipsalvage::bench::Bytes;
+using zipsalvage::bench::Kind;
+using zipsalvage::bench::Writer;
 
 // What zlib decodes from the first `inputBytes` bytes, or from the whole stream before it fails.
 Bytes zlibInflate(const Bytes& stream, size_t inputBytes, size_t outputCap) {
@@ -263,19 +153,22 @@ void score(const Bytes& original, const Bytes& output, const zipsalvage::Unknown
     }
 }
 
-struct Kind {
-    const char* name;
-    Bytes data;
-};
-
 constexpr size_t kSpans[] = {16, 128, 1024, 4096};
 // Damage kinds: 0 zero fill, 1 random fill, 2 flipped bit.
 constexpr const char* kDamageNames[] = {"zero", "random", "bitflip"};
+// A case's class: its damage and span, zero fill 0-3, random fill 4-7, the flipped bit 8.
+constexpr int kClasses = 9;
+constexpr int kMostKinds = 5;
+constexpr int kMostWriters = 5;
+
+int classOf(int damage, size_t spanIndex) {
+    return damage == 2 ? 8 : damage * 4 + static_cast<int>(spanIndex);
+}
 
 struct Tally {
     const char* only = nullptr;  // run only the cases whose label holds this text
-    Score ours[3][5];            // by damage kind and span (4: the flipped bit)
-    Score zlib[3][5];
+    Score cells[kMostWriters][kMostKinds][kClasses];
+    Score zlib[kClasses];
     Score zeroSmall;  // zero fill, N <= 128, text, code and records
     double worstSecondsPerMiB = 0;
     char worstCase[256] = "";
@@ -283,13 +176,25 @@ struct Tally {
     uint64_t totalCompressed = 0;
 };
 
-// One damaged copy of `stream` through the program's path and zlib's, scored into `tally`.
-void runCase(const Kind& kind, const Bytes& original, const Bytes& stream, int level, int damage,
-             size_t spanIndex, double place, std::mt19937& random, Tally& tally) {
+// One deflated entry of the corpus: which kind and writer made it.
+struct Entry {
+    int kindIndex;
+    const Kind* kind;
+    int writerIndex;
+    const Writer* writer;
+    Bytes original;
+    Bytes stream;
+};
+
+// One damaged copy of the entry through the program's path and zlib's, scored into `tally`.
+void runCase(const Entry& entry, int damage, size_t spanIndex, double place, std::mt19937& random,
+             Tally& tally) {
     const size_t span = damage == 2 ? 0 : kSpans[spanIndex];
+    const Bytes& original = entry.original;
+    const Bytes& stream = entry.stream;
     char label[160];
-    std::snprintf(label, sizeof label, "%s %zu level %d, %s %zu at %.0f%%", kind.name,
-                  original.size(), level, kDamageNames[damage], span, place * 100);
+    std::snprintf(label, sizeof label, "%s %zu %s, %s %zu at %.0f%%", entry.kind->name,
+                  original.size(), entry.writer->name, kDamageNames[damage], span, place * 100);
     if (tally.only != nullptr && std::strstr(label, tally.only) == nullptr) return;
     Bytes damaged = stream;
     auto at = static_cast<size_t>(place * static_cast<double>(stream.size()));
@@ -317,50 +222,118 @@ void runCase(const Kind& kind, const Bytes& original, const Bytes& stream, int l
         std::snprintf(tally.worstCase, sizeof tally.worstCase, "%s: %zu bytes compressed, %.3f s",
                       label, damaged.size(), seconds);
     }
-    const int sizeClass = static_cast<int>(spanIndex) + (damage == 2 ? 4 : 0);
-    Score& ours = tally.ours[damage][sizeClass];
+    const int caseClass = classOf(damage, spanIndex);
+    Score& ours = tally.cells[entry.writerIndex][entry.kindIndex][caseClass];
     const uint64_t wrongBefore = ours.wrongBytes;
     score(original, output, &unknown, first, ours);
-    if (damage == 0 && ours.wrongBytes > wrongBefore) {
-        std::printf("wrong bytes: %s %zu level %d, %s fill of %zu at %.0f%%\n", kind.name, size,
-                    level, kDamageNames[damage], span, place * 100);
-    }
+    if (ours.wrongBytes > wrongBefore) std::printf("wrong bytes: %s\n", label);
     Bytes reference = zlibInflate(damaged, damaged.size(), size * 2 + 1024);
-    score(original, reference, nullptr, first, tally.zlib[damage][sizeClass]);
-    if (damage == 0 && span <= 128 && std::strcmp(kind.name, "log") != 0 &&
-        std::strcmp(kind.name, "csv") != 0) {
+    score(original, reference, nullptr, first, tally.zlib[caseClass]);
+    if (damage == 0 && span <= 128 && std::strcmp(entry.kind->name, "log") != 0 &&
+        std::strcmp(entry.kind->name, "csv") != 0) {
         score(original, output, &unknown, first, tally.zeroSmall);
     }
 }
 
-void printTally(const Tally& tally) {
-    std::printf("%-8s %-6s %6s %8s %8s %10s %8s %8s %8s\n", "damage", "N", "cases", "R", "R zlib",
-                "wrong", "w.cases", "whole", "placed");
-    for (int damage = 0; damage < 3; ++damage) {
-        for (int sizeClass = 0; sizeClass < 5; ++sizeClass) {
-            const Score& score = tally.ours[damage][sizeClass];
-            if (score.cases == 0) continue;
-            const Score& reference = tally.zlib[damage][sizeClass];
-            std::printf("%-8s %-6zu %6llu %8.3f %8.3f %10llu %8llu %8llu %8llu\n",
-                        kDamageNames[damage], sizeClass < 4 ? kSpans[sizeClass] : size_t{0},
-                        static_cast<unsigned long long>(score.cases),
-                        score.rSum / static_cast<double>(score.cases),
-                        reference.rSum / static_cast<double>(reference.cases),
-                        static_cast<unsigned long long>(score.wrongBytes),
-                        static_cast<unsigned long long>(score.casesWithWrong),
-                        static_cast<unsigned long long>(score.whole),
-                        static_cast<unsigned long long>(score.placed));
+void add(Score& into, const Score& from) {
+    into.rSum += from.rSum;
+    into.cases += from.cases;
+    into.wrongBytes += from.wrongBytes;
+    into.casesWithWrong += from.casesWithWrong;
+    into.whole += from.whole;
+    into.placed += from.placed;
+}
+
+double meanR(const Score& score) {
+    return score.cases == 0 ? 0.0 : score.rSum / static_cast<double>(score.cases);
+}
+
+// The cells of one writer (`writer` >= 0) or one kind (`kind` >= 0), or all, in one class.
+Score sumOf(const Tally& tally, int writer, int kind, int caseClass) {
+    Score sum;
+    for (int w = 0; w < kMostWriters; ++w) {
+        for (int k = 0; k < kMostKinds; ++k) {
+            if ((writer < 0 || w == writer) && (kind < 0 || k == kind)) {
+                add(sum, tally.cells[w][k][caseClass]);
+            }
         }
     }
+    return sum;
+}
+
+void printClasses(const Tally& tally) {
+    std::printf("%-8s %-6s %6s %8s %8s %10s %8s %8s %8s\n", "damage", "N", "cases", "R", "R zlib",
+                "wrong", "w.cases", "whole", "placed");
+    for (int caseClass = 0; caseClass < kClasses; ++caseClass) {
+        const Score score = sumOf(tally, -1, -1, caseClass);
+        if (score.cases == 0) continue;
+        std::printf("%-8s %-6zu %6llu %8.3f %8.3f %10llu %8llu %8llu %8llu\n",
+                    kDamageNames[caseClass == 8 ? 2 : caseClass / 4],
+                    caseClass == 8 ? size_t{0} : kSpans[caseClass % 4],
+                    static_cast<unsigned long long>(score.cases), meanR(score),
+                    meanR(tally.zlib[caseClass]), static_cast<unsigned long long>(score.wrongBytes),
+                    static_cast<unsigned long long>(score.casesWithWrong),
+                    static_cast<unsigned long long>(score.whole),
+                    static_cast<unsigned long long>(score.placed));
+    }
+}
+
+// R by class, one row per writer and one per kind, with the row's wrong bytes.
+void printRows(const Tally& tally, const std::vector<Writer>& writers,
+               const std::vector<Kind>& kinds) {
+    std::printf("\n%-8s", "R");
+    for (int caseClass = 0; caseClass < kClasses; ++caseClass) {
+        std::printf(" %c%-5zu", "zrf"[caseClass == 8 ? 2 : caseClass / 4],
+                    caseClass == 8 ? size_t{1} : kSpans[caseClass % 4]);
+    }
+    std::printf(" %6s\n", "wrong");
+    const auto row = [&tally](const char* name, int writer, int kind) {
+        std::printf("%-8s", name);
+        uint64_t wrong = 0;
+        for (int caseClass = 0; caseClass < kClasses; ++caseClass) {
+            const Score score = sumOf(tally, writer, kind, caseClass);
+            wrong += score.wrongBytes;
+            std::printf(" %6.3f", meanR(score));
+        }
+        std::printf(" %6llu\n", static_cast<unsigned long long>(wrong));
+    };
+    for (size_t index = 0; index < writers.size(); ++index) {
+        row(writers[index].name, static_cast<int>(index), -1);
+    }
+    for (size_t index = 0; index < kinds.size(); ++index) {
+        row(kinds[index].name, -1, static_cast<int>(index));
+    }
+}
+
+void printTally(const Tally& tally, const std::vector<Writer>& writers,
+                const std::vector<Kind>& kinds) {
+    printClasses(tally);
+    printRows(tally, writers, kinds);
+    Score zeroUpTo1024;
+    for (int caseClass = 0; caseClass < 3; ++caseClass) {
+        add(zeroUpTo1024, sumOf(tally, -1, -1, caseClass));
+    }
+    std::printf("\nzero fill N<=1024: R %.3f over %llu cases\n", meanR(zeroUpTo1024),
+                static_cast<unsigned long long>(zeroUpTo1024.cases));
     std::printf("zero fill N<=128 on text, code, records: R %.3f over %llu cases\n",
-                tally.zeroSmall.rSum / static_cast<double>(tally.zeroSmall.cases),
-                static_cast<unsigned long long>(tally.zeroSmall.cases));
+                meanR(tally.zeroSmall), static_cast<unsigned long long>(tally.zeroSmall.cases));
     std::printf(
         "processor time: %.2f s for %.1f MiB compressed (%.3f s/MiB), worst entry %.3f s/MiB\n",
         tally.totalSeconds, static_cast<double>(tally.totalCompressed) / 1048576.0,
         tally.totalSeconds * 1048576.0 / static_cast<double>(tally.totalCompressed),
         tally.worstSecondsPerMiB);
     std::printf("slowest per MiB: %s\n", tally.worstCase);
+}
+
+// Every damage of every span at every place, over one entry.
+void runEntry(const Entry& entry, std::mt19937& random, Tally& tally) {
+    for (int damage = 0; damage < 3; ++damage) {
+        for (size_t spanIndex = 0; spanIndex < (damage == 2 ? 1 : 4); ++spanIndex) {
+            for (double place : {0.2, 0.5, 0.8}) {
+                runCase(entry, damage, spanIndex, place, random, tally);
+            }
+        }
+    }
 }
 
 }  // namespace
@@ -376,34 +349,39 @@ int main(int argc, char** argv) {
             textRoots.insert(textRoots.begin(), argv[index]);
         }
     }
-    std::vector<Kind> kinds;
-    kinds.push_back(
-        {"text",
-         gather(textRoots, {"GPL-3", "Apache-2.0", "LGPL-2.1", "README", "copyright", ".txt"},
-                512 * 1024)});
-    kinds.push_back({"code", gather({ZIPSALVAGE_SOURCE_DIR}, {".cpp", ".h"}, 512 * 1024)});
-    kinds.push_back({"log", makeLog(512 * 1024, random)});
-    kinds.push_back({"csv", makeCsv(512 * 1024, random)});
-    kinds.push_back({"records", makeRecords(512 * 1024, random)});
-
-    for (const Kind& kind : kinds) {
+    const std::vector<Kind> kinds =
+        zipsalvage::bench::gatherKinds(textRoots, ZIPSALVAGE_SOURCE_DIR, random);
+    const std::vector<Writer> writers = zipsalvage::bench::availableWriters();
+    char scratch[] = "/tmp/resync_bench-XXXXXX";
+    if (mkdtemp(scratch) == nullptr) {
+        std::perror("resync_bench: no scratch folder");
+        return 1;
+    }
+    for (size_t kindIndex = 0; kindIndex < kinds.size() && kindIndex < kMostKinds; ++kindIndex) {
+        const Kind& kind = kinds[kindIndex];
         for (size_t size : {64 * 1024, 200 * 1024, 512 * 1024}) {
             if (kind.data.size() < size) continue;
             Bytes original(kind.data.begin(),
                            kind.data.begin() + static_cast<std::ptrdiff_t>(size));
-            for (int level : {1, 6, 9}) {
-                const Bytes stream = deflateRaw(original, level);
-                for (int damage = 0; damage < 3; ++damage) {
-                    for (size_t spanIndex = 0; spanIndex < (damage == 2 ? 1 : 4); ++spanIndex) {
-                        for (double place : {0.2, 0.5, 0.8}) {
-                            runCase(kind, original, stream, level, damage, spanIndex, place, random,
-                                    tally);
-                        }
-                    }
+            for (size_t writer = 0; writer < writers.size() && writer < kMostWriters; ++writer) {
+                Entry entry{static_cast<int>(kindIndex),
+                            &kind,
+                            static_cast<int>(writer),
+                            &writers[writer],
+                            original,
+                            {}};
+                entry.stream = zipsalvage::bench::deflateWith(writers[writer], original, scratch);
+                if (entry.stream.empty()) {
+                    std::printf("%s gave no deflated entry for %s %zu\n", writers[writer].name,
+                                kind.name, size);
+                    continue;
                 }
+                runEntry(entry, random, tally);
             }
         }
     }
-    printTally(tally);
+    std::error_code error;
+    std::filesystem::remove_all(scratch, error);
+    printTally(tally, writers, kinds);
     return 0;
 }
