@@ -30,8 +30,12 @@ constexpr uint64_t kJoinBudget = 1 << 16;
 // second per MiB of compressed data.
 constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 17;
 constexpr uint64_t kSearchSymbolsPerByte = 12;
-// Output written unknown behind the first believed bit: a chain of codes can run through the end
-// of damaged bytes and still join the true stream a few symbols later.
+// Output written unknown behind the first believed bit where decoding behind the damage reads a
+// block header: the damaged block may have ended inside the damage, and its codes then decode
+// the next block's bits as garbage until a block end lands on a true header (or a header is
+// found that is not one), joining the true stream there. A chain that stays in the damaged
+// block's codes to the stream's end cannot: that block is the last, and continues behind the
+// damage, so every start in the window is one of its symbols or joins one.
 constexpr uint64_t kDistrustedBytes = 512;
 
 // Takes what a decoder given `given` symbols used from the search's budget.
@@ -79,7 +83,8 @@ struct ResyncStart {
     uint64_t entryBit = 0;
     bool atHeader = false;
     uint64_t joinBit = 0;
-    uint64_t suffixLength = 0;  // bytes decoded from joinBit to the stream's end
+    uint64_t suffixLength = 0;             // bytes decoded from joinBit to the stream's end
+    uint64_t firstHeaderBit = UINT64_MAX;  // the first block header read from entryBit on
 };
 
 // Inside the damaged block: every start in the window that runs to the end is decoded; one of
@@ -135,6 +140,10 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     const SpanVisit& join = chain[static_cast<size_t>(latestJoin)];
     start.joinBit = join.bit;
     start.suffixLength = first.outputPos - join.output;
+    auto header = std::find_if(chain.begin(), chain.end(), [](const SpanVisit& visit) {
+        return visit.blockBit == kSpanAtHeader;
+    });
+    if (header != chain.end()) start.firstHeaderBit = header->bit;
     return true;
 }
 
@@ -254,7 +263,9 @@ bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, b
     suffix.stopBit = UINT64_MAX;
     suffix.outputPos = suffixStart;
     suffix.outputLimit = recordedSize;
-    suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
+    if (start.atHeader || start.firstHeaderBit != UINT64_MAX) {
+        suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
+    }
     if (!endsAtSize(suffix, runSpan(suffix)) || suffix.outputPos != recordedSize) {
         std::fill(salvage.marks.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
                   salvage.marks.end(), uint8_t{0});

@@ -227,12 +227,24 @@ void noteLongest(SpanDecoder& decoder, uint8_t next) {
     }
 }
 
+// The decoder's state as a visit records it (see SpanVisit::blockBit).
+uint64_t stateOf(const SpanDecoder& decoder) {
+    if (decoder.atHeader) return kSpanAtHeader;
+    if (decoder.codes == fixedCodes()) {
+        return decoder.lastBlock ? kSpanFixedLastBlock : kSpanFixedBlock;
+    }
+    return decoder.blockStartBit;
+}
+
 bool reachedMerge(SpanDecoder& decoder) {
     const std::vector<SpanVisit>& merge = *decoder.mergeWith;
     auto found =
         std::lower_bound(merge.begin(), merge.end(), decoder.bit,
                          [](const SpanVisit& visit, uint64_t bit) { return visit.bit < bit; });
     if (found == merge.end() || found->bit != decoder.bit) return false;
+    // The same bit read in another state (a header where the other read a symbol, or a symbol
+    // of another block's codes) decodes differently: the chains have not met.
+    if (found->blockBit != stateOf(decoder)) return false;
     decoder.mergedAt = static_cast<uint64_t>(found - merge.begin());
     return true;
 }
@@ -350,10 +362,13 @@ SpanStop runSpan(SpanDecoder& decoder) {
         const uint64_t startBit = decoder.bit;
         const uint64_t startOutput = decoder.outputPos;
         const bool wasHeader = decoder.atHeader;
+        const uint64_t startState = decoder.visits != nullptr ? stateOf(decoder) : 0;
         if (wasHeader && decoder.bit >= decoder.stopBit) return SpanStop::kLimit;
         SpanStop stop = wasHeader ? readHeader(decoder) : decodeOne(decoder);
         if (stop == SpanStop::kStreamEnd) {
-            if (decoder.visits != nullptr) decoder.visits->push_back({startBit, startOutput});
+            if (decoder.visits != nullptr) {
+                decoder.visits->push_back({startBit, startOutput, startState});
+            }
             // The block with BFINAL ends the stream at its end-of-block code, or at the end of
             // its stored bytes.
             if (decoder.atHeader && decoder.lastBlock) decoder.ended = true;

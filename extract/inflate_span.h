@@ -31,10 +31,18 @@ struct SpanCodes {
 // (RFC 1951 3.2.7 allows a single distance code).
 bool buildSpanCode(const uint8_t* lengths, int count, bool complete, SpanCode& code);
 
-// Where a symbol or block header starts in the stream, and how many bytes came before it.
+// Where a symbol or block header starts in the stream, how many bytes came before it, and the
+// state decoding is in there (`blockBit`): at a header (kSpanAtHeader), at a symbol of a fixed
+// block (kSpanFixedBlock, kSpanFixedLastBlock: every fixed header gives the same codes), or at
+// a symbol of the dynamic block whose header began at `blockBit` (the same header bits give
+// the same codes and BFINAL).
+inline constexpr uint64_t kSpanAtHeader = UINT64_MAX;
+inline constexpr uint64_t kSpanFixedBlock = UINT64_MAX - 1;
+inline constexpr uint64_t kSpanFixedLastBlock = UINT64_MAX - 2;
 struct SpanVisit {
     uint64_t bit;
     uint64_t output;
+    uint64_t blockBit;
 };
 
 enum class SpanStop : uint8_t {
@@ -42,7 +50,7 @@ enum class SpanStop : uint8_t {
     kBadData,    // an invalid code, header or stored length
     kRanOut,     // the data ended inside a symbol or header
     kLimit,      // the next symbol or header reaches `stopBit`
-    kMerged,     // reached a bit in `mergeWith`
+    kMerged,     // reached a bit in `mergeWith` in the same state (header, or the same block)
     kTooLong,    // the output would pass `outputLimit`
     kWorkSpent,  // `symbolBudget` used up
 };
