@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/crc32.h"
+#include "extract/inflate_span.h"
 #include "tests/huffman/inflate_test_support.h"
 
 namespace zipsalvage::testing {
@@ -154,6 +155,37 @@ TEST(InflateResync, ZeroedSpanAcrossABlockBoundaryIsRecoveredPast) {
     const auto at = static_cast<size_t>(boundary - stream.begin());
     EXPECT_TRUE(
         placedBehind(original, recover(zeroed(stream, at - 30, 80), original), "boundary", false));
+}
+
+// Chains meet only where they read the same bit in the same state: a decoder at a block
+// header on a bit where the other chain read a symbol decodes those bits otherwise, and taking
+// it for joined handed back a wrong byte.
+TEST(InflateResync, ChainsMeetOnlyInTheSameState) {
+    const Bytes original = sourceText(100000);
+    for (int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED}) {
+        const Bytes stream = zlibDeflate(original, 6, strategy);
+        std::vector<SpanVisit> chain;
+        SpanDecoder whole;
+        whole.data = stream.data();
+        whole.dataBytes = stream.size();
+        whole.visits = &chain;
+        ASSERT_EQ(runSpan(whole), SpanStop::kStreamEnd) << strategy;
+        const size_t middle = chain.size() / 2;
+        ASSERT_NE(chain[middle].blockBit, kSpanAtHeader) << strategy;
+        SpanDecoder before;
+        before.data = stream.data();
+        before.dataBytes = stream.size();
+        before.stopBit = chain[middle].bit;
+        ASSERT_EQ(runSpan(before), SpanStop::kLimit) << strategy;
+        before.stopBit = UINT64_MAX;
+        before.mergeWith = &chain;
+        SpanDecoder atHeader = before;
+        ASSERT_EQ(runSpan(before), SpanStop::kMerged) << strategy;
+        EXPECT_EQ(before.mergedAt, middle) << strategy;
+        atHeader.atHeader = true;
+        const SpanStop stop = runSpan(atHeader);
+        EXPECT_TRUE(stop != SpanStop::kMerged || atHeader.mergedAt != middle) << strategy;
+    }
 }
 
 // A flip is kept only when the whole entry then decodes to its size and CRC-32: what is
