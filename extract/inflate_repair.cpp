@@ -43,12 +43,25 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
     base.outputLimit = recordedSize;
     base.checkLongest = true;
     std::vector<SpanDecoder> snapshots;
+    // The CRC-32 of the output before each snapshot: a trial from one checks only its own bytes.
+    std::vector<uint32_t> crcBefore;
+    uint32_t crc = 0xFFFFFFFFu;
     SpanStop stop = SpanStop::kWorkSpent;
     while (stop == SpanStop::kWorkSpent && base.brokenAtBit == UINT64_MAX) {
+        if (!snapshots.empty()) {
+            const uint64_t from = snapshots.back().outputPos;
+            crc = crc32Update(crc, bytes.data() + from, static_cast<size_t>(base.outputPos - from));
+        }
         snapshots.push_back(base);
+        crcBefore.push_back(crc);
         base.symbolBudget = kSnapshotSymbols;
         stop = runSpan(base);
     }
+    // Trials write only behind their snapshot: the base's marks before it are theirs.
+    const auto firstMark = static_cast<uint64_t>(
+        std::find(marks.begin(), marks.begin() + static_cast<std::ptrdiff_t>(base.outputPos),
+                  uint8_t{1}) -
+        marks.begin());
     const uint64_t anchor = base.brokenAtBit != UINT64_MAX ? base.brokenAtBit : base.bit;
     uint64_t budget = std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size());
     const uint64_t lowest = anchor > kFlipWindowBits ? anchor - kFlipWindowBits : 0;
@@ -60,7 +73,9 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         if (later == snapshots.begin()) continue;
         const uint8_t flip = static_cast<uint8_t>(1u << (bit % 8));
         data[static_cast<size_t>(bit / 8)] ^= flip;
-        SpanDecoder trial = *(later - 1);
+        const auto snapshot = static_cast<size_t>(later - 1 - snapshots.begin());
+        SpanDecoder trial = snapshots[snapshot];
+        const uint64_t from = trial.outputPos;
         trial.symbolBudget = budget;
         trial.stopBit = anchor + kCheckPastBits;
         stop = runSpan(trial);
@@ -73,8 +88,11 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         budget = trial.symbolBudget;
         good = good && stop == SpanStop::kStreamEnd && spanEndByte(trial) == data.size() &&
                trial.outputPos == recordedSize && trial.brokenAtBit == UINT64_MAX &&
-               std::none_of(marks.begin(), marks.end(), [](uint8_t mark) { return mark != 0; }) &&
-               crc32Update(0xFFFFFFFFu, bytes.data(), bytes.size()) == ~recordedCrc;
+               firstMark >= from &&
+               std::none_of(marks.begin() + static_cast<std::ptrdiff_t>(from), marks.end(),
+                            [](uint8_t mark) { return mark != 0; }) &&
+               crc32Update(crcBefore[snapshot], bytes.data() + from,
+                           static_cast<size_t>(recordedSize - from)) == ~recordedCrc;
         if (good) {
             output = std::move(bytes);
             flippedBit = bit;
