@@ -33,6 +33,13 @@ Bytes gather(const std::vector<std::string>& roots, const std::vector<std::strin
         for (auto it = fs::recursive_directory_iterator(root, error);
              it != fs::recursive_directory_iterator(); it.increment(error)) {
             if (error) break;
+            // Build folders change from run to run (and from worktree to worktree): the corpus
+            // must not.
+            const std::string leaf = it->path().filename().string();
+            if (it->is_directory(error) && (leaf == "build" || leaf == ".git")) {
+                it.disable_recursion_pending();
+                continue;
+            }
             if (!it->is_regular_file(error)) continue;
             std::string name = it->path().string();
             for (const std::string& suffix : suffixes) {
