@@ -147,6 +147,10 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     return true;
 }
 
+bool haveNextBits(const SpanDecoder& decoder, uint64_t count) {
+    return decoder.bit + count <= decoder.dataBytes * 8;
+}
+
 // Cheap tests on a dynamic header at `bit` (RFC 1951 3.2.7) before it is read whole: counts
 // within the alphabets and a complete code-length code.
 bool mayBeDynamicHeader(const SpanDecoder& probe) {
@@ -177,6 +181,24 @@ bool mayBeDynamicHeader(const SpanDecoder& probe) {
     return space == 0;
 }
 
+// A stored header found by search has only LEN and NLEN (16 bits) to check it, and the block
+// copies whatever lies behind it; one followed by a fixed block is then picked up again by
+// the true stream's fixed codes within a few symbols, and runs to the end with the copy's
+// garbage in it. So a stored block is believed only as the last block or followed by a header
+// with a check of its own (stored or dynamic). `probe` is left behind the stored block.
+bool storedBlockIsFollowedWell(SpanDecoder& probe, uint64_t& budget) {
+    const uint64_t given = std::min<uint64_t>(budget, 1);
+    probe.symbolBudget = given;
+    const SpanStop stop = runSpan(probe);
+    spend(budget, probe, given);
+    if (stop == SpanStop::kStreamEnd) return true;
+    if (stop != SpanStop::kWorkSpent || !probe.atHeader || !haveNextBits(probe, 3)) return false;
+    const uint64_t typeBit = probe.bit + 1;
+    const uint32_t type = ((probe.data[typeBit / 8] >> (typeBit % 8)) & 1) |
+                          (((probe.data[(typeBit + 1) / 8] >> ((typeBit + 1) % 8)) & 1) << 1);
+    return type == kBlockStored || type == kBlockDynamic;
+}
+
 // Behind the damage, the next block header: stored (LEN and NLEN agree) or dynamic (complete
 // codes), from which decoding runs to the end at the compressed size. Fixed blocks carry no
 // check of their own and are not looked for.
@@ -187,7 +209,8 @@ bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t
         probe.bit = bit;
         probe.strictCodes = true;
         probe.outputLimit = room;
-        bool candidate = mayBeDynamicHeader(probe);
+        const bool dynamic = mayBeDynamicHeader(probe);
+        bool candidate = dynamic;
         if (!candidate) {
             // A stored header: BTYPE 00, then LEN and NLEN at the next byte boundary.
             uint64_t typeBit = bit + 1;
@@ -199,6 +222,7 @@ bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t
                         (data[lengthByte + 1] ^ data[lengthByte + 3]) == 0xFF;
         }
         if (!candidate) continue;
+        if (!dynamic && !storedBlockIsFollowedWell(probe, budget)) continue;
         const uint64_t given = budget;
         probe.symbolBudget = given;
         SpanStop stop = runSpan(probe);
