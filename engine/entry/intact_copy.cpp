@@ -148,7 +148,7 @@ OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item) {
 void CheckRelease::operator()(CheckAhead* check) const { delete check; }
 
 void runCheckAhead(CheckAhead& check) {
-    HeldSource held{check.compressed.data(), check.compressed.size(), check.dataBytes, 0};
+    HeldSource held{check.held.get(), check.heldBytes, check.dataBytes, 0};
     EntryByteSource source{&held, readExactHeld, readUpToHeld};
     CrcSink sink;
     EntryOutput output{&sink, writeToSink, truncateSink};

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "engine/entry/entry_attempts.h"
 #include "engine/entry/judged_entry.h"
@@ -56,8 +56,9 @@ struct ScanMark {
 struct CheckAhead {
     ScanMark mark;
     // The compressed data, then the bytes behind it a decoder may read (kDataAllowanceBytes, as
-    // far as the archive goes).
-    std::vector<uint8_t> compressed;
+    // far as the archive goes). Not zeroed first: every byte counted is read into it.
+    std::unique_ptr<uint8_t[]> held;
+    size_t heldBytes = 0;
     size_t dataBytes = 0;
     uint16_t method = 0;
     uint16_t flags = 0;

@@ -56,16 +56,16 @@ bool queueCheckAhead(SalvageRun& run, std::unique_ptr<QueuedItem>& item, int& re
     if (check == nullptr) return false;
     check->mark = currentScanMark(*run.pipeline);
     const auto size = static_cast<size_t>(item->recordedSizes.compressed);
-    std::vector<uint8_t>& held = check->compressed;
-    held.resize(size + kDataAllowanceBytes);
-    if (!readExact(run.reader, held.data(), static_cast<int64_t>(size))) {
+    check->held.reset(new (std::nothrow) uint8_t[size + kDataAllowanceBytes]);
+    if (check->held == nullptr) return false;
+    if (!readExact(run.reader, check->held.get(), static_cast<int64_t>(size))) {
         moveTo(run.reader, dataStart);
         return false;
     }
     // The bytes behind the data, which the decoder may read as the scanning thread's would;
     // the scan goes on at the data's end.
-    held.resize(size +
-                static_cast<size_t>(readUpTo(run.reader, held.data() + size, kDataAllowanceBytes)));
+    check->heldBytes = size + static_cast<size_t>(readUpTo(run.reader, check->held.get() + size,
+                                                           kDataAllowanceBytes));
     moveTo(run.reader, dataStart + static_cast<int64_t>(size));
     check->dataBytes = size;
     // Everything a judging that finds the entry intact leaves in it, taken as proven; a failed
@@ -104,7 +104,7 @@ bool writeCheckedEntry(SalvageRun& run, QueuedItem& item) {
     if (!beginOutputEntry(run, entry)) return false;
     const CheckAhead& check = *item.check;
     if ((check.dataBytes > 0 &&
-         !run.output->write(check.compressed.data(), static_cast<uint32_t>(check.dataBytes))) ||
+         !run.output->write(check.held.get(), static_cast<uint32_t>(check.dataBytes))) ||
         !run.output->finishEntry(entry)) {
         run.outputFailed = true;
         return false;
