@@ -59,20 +59,6 @@ bool truncateSink(void* owner, uint64_t size) {
     return true;
 }
 
-// The scan goes on `kRewindAfterEntry` (8) bytes before where the decoder left the reader,
-// but no further back than 8 bytes before the data's end. A decoder that took `pastData` bytes
-// behind the data leaves that scan starting up to 8 bytes later than the one the check
-// assumed; the two are the same when the bytes between hold no "P", the first byte of every
-// signature.
-bool scanStartsAlike(const HeldSource& held) {
-    const size_t pastData = held.position > held.dataBytes ? held.position - held.dataBytes : 0;
-    const size_t later = pastData < 8 ? pastData : 8;
-    if (later == 0) return true;
-    if (held.dataBytes < 8) return false;
-    const uint8_t* from = held.bytes + held.dataBytes - 8;
-    return std::memchr(from, 0x50, later) == nullptr;
-}
-
 }  // namespace
 
 void noteOriginalData(QueuedItem& item, uint16_t flags, uint16_t method, int64_t dataStart,
@@ -168,8 +154,8 @@ void runCheckAhead(CheckAhead& check) {
     DecodeResult result = extractEntryData(data, output, false, "", nullptr, source, own);
     check.intact = ranToEnd(result) && result.consumed == check.dataBytes && sink.inOrder &&
                    sink.produced == check.recordedSize && ~sink.crcRegister == check.recordedCrc &&
-                   !repair.made && unknown.ranges.empty() && !shouldStop(own) &&
-                   scanStartsAlike(held);
+                   !repair.made && unknown.ranges.empty() && !shouldStop(own);
+    check.bytesPastData = held.position > check.dataBytes ? held.position - check.dataBytes : 0;
 }
 
 }  // namespace zipsalvage

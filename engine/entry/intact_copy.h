@@ -64,13 +64,15 @@ struct CheckAhead {
     uint16_t flags = 0;
     uint32_t recordedCrc = 0;
     uint64_t recordedSize = 0;
-    bool intact = false;  // set by the worker before it marks the item done
+    // Set by the worker before it marks the item done: the decoding gave the entry whole, and
+    // read so many bytes behind its data (where the scanning thread's reader would then stand).
+    bool intact = false;
+    size_t bytesPastData = 0;
 };
 
 // The worker's part: decodes the held bytes and sets `intact`. The decoding comes out as the
 // scanning thread's would have, over the same bytes: it must end exactly at the data's end, give
-// the recorded size and CRC-32 with nothing repaired or left unknown, and leave the scan behind
-// it where the scan went on.
+// the recorded size and CRC-32 with nothing repaired or left unknown.
 void runCheckAhead(CheckAhead& check);
 
 }  // namespace zipsalvage

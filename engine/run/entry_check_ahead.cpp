@@ -2,6 +2,7 @@
 // header when the check fails.
 #include "engine/run/entry_check_ahead.h"
 
+#include <cstring>
 #include <new>
 
 #include "core/zip_format.h"
@@ -92,6 +93,20 @@ bool queueCheckAhead(SalvageRun& run, std::unique_ptr<QueuedItem>& item, int& re
     item->check = std::move(check);
     result = queueForWorkers(run, std::move(item));
     return true;
+}
+
+void checkEntryAhead(CheckAhead& check) {
+    runCheckAhead(check);
+    // Behind an entry the scan goes on kRewindAfterEntry bytes before where the decoder left the
+    // reader, but no further back than that before the data's end. The check's scan went on as
+    // if the decoder had read nothing behind the data; one that did leaves the one-thread scan
+    // starting up to kRewindAfterEntry bytes later. The two are the same when the bytes between
+    // hold no "P", the first byte of every signature.
+    const auto rewind = static_cast<size_t>(kRewindAfterEntry);
+    const size_t later = check.bytesPastData < rewind ? check.bytesPastData : rewind;
+    if (!check.intact || later == 0) return;
+    check.intact = check.dataBytes >= rewind &&
+                   std::memchr(check.held.get() + check.dataBytes - rewind, 0x50, later) == nullptr;
 }
 
 bool writeCheckedEntry(SalvageRun& run, QueuedItem& item) {

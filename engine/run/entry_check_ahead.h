@@ -31,6 +31,10 @@ bool checksAhead(const SalvageRun& run, const QueuedItem& item);
 // the archive ends inside them. `result` is what salvageHeaderAt returns.
 bool queueCheckAhead(SalvageRun& run, std::unique_ptr<QueuedItem>& item, int& result);
 
+// The worker's whole check: the entry decoded whole (runCheckAhead), and the scan behind it went
+// on where the scan of a one-thread run would have.
+void checkEntryAhead(CheckAhead& check);
+
 // Writes a checked entry, its check passed, from its held bytes, as a copied entry from the
 // queue is written. True when it is written.
 bool writeCheckedEntry(SalvageRun& run, QueuedItem& item);

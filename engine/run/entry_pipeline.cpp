@@ -13,6 +13,7 @@
 #include <new>
 
 #include "engine/entry/entry_salvage.h"
+#include "engine/run/entry_check_ahead.h"
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -66,7 +67,7 @@ void encoderLoop(void* argument) {
     EntryPipeline& pipeline = *static_cast<EntryPipeline*>(argument);
     while (QueuedItem* item = nextEntryToEncode(pipeline)) {
         if (item->check != nullptr) {
-            runCheckAhead(*item->check);
+            checkEntryAhead(*item->check);
         } else {
             encodeQueuedEntry(*item, *pipeline.cancel);
         }
