@@ -18,6 +18,9 @@ if [ -z "$corpus" ]; then
     corpus="$work/corpus"
     python3 "$here/make_compare_corpus.py" "$corpus"
 fi
+# The runs start in a scratch folder: a corpus named relative to here would not be found there,
+# and every run would fail alike (and read "same").
+corpus="$(realpath "$corpus")"
 passwords=()
 if [ -f "$corpus/passwords" ]; then
     while read -r password; do passwords+=(-p "$password"); done <"$corpus/passwords"

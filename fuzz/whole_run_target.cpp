@@ -206,6 +206,20 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     FUZZ_CHECK(copiedEntries.size() == entries.size(), "copying intact entries wrote others");
     FUZZ_CHECK(copyingCounts.transcript == counts.transcript, "the log differs when copying");
     FUZZ_CHECK(copyingReports.transcript == reports.transcript, "the reports differ when copying");
+
+    // On one thread the entries are checked before they are copied, on threads while the scan
+    // goes on behind them (a failed check sends it back): the same output either way.
+    SalvageRun copyingAlone;
+    copyingAlone.copyIntact = true;
+    LogCounts aloneCounts;
+    ReportCounts aloneReports;
+    RunResult aloneResult =
+        salvageOnce(archivePath, outputPath, 1, aloneCounts, aloneReports, copyingAlone);
+    FUZZ_CHECK(aloneResult == copyingResult, "copying on one thread ended otherwise");
+    FUZZ_CHECK(readBytes(outputPath) == copied, "copying on one thread wrote another output");
+    FUZZ_CHECK(aloneCounts.transcript == copyingCounts.transcript &&
+                   aloneReports.transcript == copyingReports.transcript,
+               "copying on one thread logged or reported otherwise");
     return 0;
 }
 

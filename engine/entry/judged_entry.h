@@ -74,6 +74,12 @@ struct OriginalData {
     uint64_t size = 0;
 };
 
+// An entry checked on an encoder thread (intact_copy.h), and its owner.
+struct CheckAhead;
+struct CheckRelease {
+    void operator()(CheckAhead* check) const;
+};
+
 // One thing the run shows or writes, in archive order: a log line, or an entry (written or
 // left out) with its report.
 struct QueuedItem {
@@ -101,7 +107,9 @@ struct QueuedItem {
     EncodedBytes encoded;
     OriginalData original;
     bool copyOriginal = false;  // decided when queued: the worker copies nothing, encodes nothing
-    bool encodedDone = false;   // set by the worker, under the pipeline's lock
+    // Not judged yet: a worker checks the entry, which goes out as its held bytes if intact.
+    std::unique_ptr<CheckAhead, CheckRelease> check;
+    bool encodedDone = false;  // set by the worker, under the pipeline's lock
 };
 
 }  // namespace zipsalvage

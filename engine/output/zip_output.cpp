@@ -1,6 +1,8 @@
 // The Zip archive writer: local headers written as entries begin and again with their final
 // fields, the data behind them, then the central directory and end records (APPNOTE 4.3.6).
-// It writes under a partial name and renames into place on commit.
+// It writes under a partial name and renames into place on commit. Every header goes out in one
+// write, and the writer keeps its own count of where the file stands: a salvage of many small
+// entries is otherwise a few system calls per header field.
 #include <new>
 #include <string>
 #include <vector>
@@ -22,35 +24,49 @@ class ZipOutput final : public OutputWriter {
     ZipOutput& operator=(const ZipOutput&) = delete;
 
     bool takesDecodedBytes() const override { return false; }
-    int64_t position() override { return filePosition(handle_); }
+    int64_t position() override { return here(); }
 
     OutputStep beginEntry(SalvagedEntry& entry) override {
-        if (!writeHead(entry)) return OutputStep::kFailed;
-        dataStart_ = filePosition(handle_);
+        buildHead(entry, writtenHead_);
+        writtenHeadAt_ = here();
+        if (writtenHeadAt_ < 0 || !write(writtenHead_.data(), size32(writtenHead_))) {
+            writtenHeadAt_ = -1;
+            return OutputStep::kFailed;
+        }
+        dataStart_ = here();
         return OutputStep::kDone;
     }
 
     bool write(const void* bytes, uint32_t count) override {
         if (count == 0) return true;  // empty extra fields and comments: nothing to write
-        return writeFile(handle_, bytes, count) == count;
+        const uint32_t written = writeFile(handle_, bytes, count);
+        // After a short write the position is the system's to say.
+        position_ = written == count && position_ >= 0 ? position_ + count : -1;
+        return written == count;
     }
 
     StreamOutput dataOutput() override { return StreamOutput{this, writeToFile}; }
 
     bool restartData() override {
-        return dataStart_ >= 0 && seekFile(handle_, dataStart_) && truncateFileHere(handle_);
+        return dataStart_ >= 0 && seekTo(dataStart_) && truncateFileHere(handle_);
     }
 
     // The header again, now with the final method, CRC-32 and sizes; its length was fixed when
-    // it was first written, since whether it carries the Zip64 extra was settled then.
+    // it was first written, since whether it carries the Zip64 extra was settled then. A header
+    // that went out with its final fields already is not written twice.
     bool finishEntry(SalvagedEntry& entry) override {
-        int64_t dataEnd = filePosition(handle_);
-        return dataEnd >= 0 && seekFile(handle_, static_cast<int64_t>(entry.headerOffset)) &&
-               writeHead(entry) && seekFile(handle_, dataEnd);
+        int64_t dataEnd = here();
+        std::vector<uint8_t> head;
+        buildHead(entry, head);
+        const auto headerOffset = static_cast<int64_t>(entry.headerOffset);
+        if (dataEnd >= 0 && headerOffset == writtenHeadAt_ && head == writtenHead_) return true;
+        return dataEnd >= 0 && seekTo(headerOffset) && write(head.data(), size32(head)) &&
+               seekTo(dataEnd);
     }
 
     bool dropEntry(int64_t start) override {
-        return seekFile(handle_, start) && truncateFileHere(handle_);
+        writtenHeadAt_ = -1;
+        return seekTo(start) && truncateFileHere(handle_);
     }
 
     bool finish(const SalvagedEntry* entries, const std::string& archiveComment) override;
@@ -69,20 +85,42 @@ class ZipOutput final : public OutputWriter {
     void discard() override { discardPartialFile(handle_, partialPath_); }
 
   private:
-    bool writeHead(SalvagedEntry& entry);
+    void buildHead(SalvagedEntry& entry, std::vector<uint8_t>& head);
+
+    static uint32_t size32(const std::vector<uint8_t>& bytes) {
+        return static_cast<uint32_t>(bytes.size());
+    }
+
+    // Where the handle stands: counted from the writes and seeks made here, asked of the system
+    // only when unknown (-1).
+    int64_t here() {
+        if (position_ < 0) position_ = filePosition(handle_);
+        return position_;
+    }
+
+    bool seekTo(int64_t offset) {
+        position_ = -1;
+        if (!seekFile(handle_, offset)) return false;
+        position_ = offset;
+        return true;
+    }
 
     FileHandle handle_;
     std::string partialPath_;  // empty once committed or discarded
     std::string finalPath_;
     int64_t dataStart_ = -1;  // of the entry begun last
+    int64_t position_ = -1;
+    // The header image of the entry begun last, and where it went (-1: none).
+    std::vector<uint8_t> writtenHead_;
+    int64_t writtenHeadAt_ = -1;
 };
 
 uint32_t writeToFile(void* owner, const uint8_t* bytes, uint32_t count) {
     return static_cast<ZipOutput*>(owner)->write(bytes, count) ? count : 0;
 }
 
-// The local header, name and extra fields at the output's current position.
-bool ZipOutput::writeHead(SalvagedEntry& entry) {
+// The local header, name and extra fields as they go out.
+void ZipOutput::buildHead(SalvagedEntry& entry, std::vector<uint8_t>& head) {
     settleLocalSizes(entry);
     // The Zip64 field first, then the fields kept from the damaged header.
     uint8_t zip64Extra[kZip64LocalExtraSize];
@@ -91,36 +129,37 @@ bool ZipOutput::writeHead(SalvagedEntry& entry) {
     size_t extraLength = static_cast<size_t>(zip64Length) + kept.size();
     setHeaderField16(entry.header, kLocalExtraLength, static_cast<uint16_t>(extraLength));
     uint16_t nameLength = headerField16(entry.header, kLocalNameLength);
-    return write(entry.header.bytes, kLocalHeaderSize) && write(entry.name.data(), nameLength) &&
-           write(zip64Extra, static_cast<uint32_t>(zip64Length)) &&
-           write(kept.data(), static_cast<uint32_t>(kept.size()));
+    head.assign(entry.header.bytes, entry.header.bytes + kLocalHeaderSize);
+    head.insert(head.end(), entry.name.data(), entry.name.data() + nameLength);
+    head.insert(head.end(), zip64Extra, zip64Extra + zip64Length);
+    head.insert(head.end(), kept.begin(), kept.end());
 }
 
 // Central directory, end record (with the Zip64 end record and locator before it when the
 // directory needs them), truncation.
 bool ZipOutput::finish(const SalvagedEntry* entries, const std::string& archiveComment) {
-    int64_t start = filePosition(handle_);
+    int64_t start = here();
     if (start < 0) return false;
     DirectoryExtent directory;
     directory.offset = static_cast<uint64_t>(start);
     uint8_t image[kCentralHeaderSize];
     uint8_t zip64Extra[kZip64CentralExtraMaxSize];
+    std::vector<uint8_t> central;  // one central header with its name, extras and comment
     for (const SalvagedEntry* entry = entries; entry != nullptr; entry = entry->next) {
         int extraLength = buildCentralZip64Extra(*entry, zip64Extra);
         size_t allExtras = static_cast<size_t>(extraLength) + entry->metadata.centralExtra.size();
         buildCentralHeader(*entry, static_cast<uint16_t>(allExtras), image);
         const EntryMetadata& metadata = entry->metadata;
-        if (!write(image, kCentralHeaderSize) ||
-            !write(entry->name.data(), headerField16(entry->header, kLocalNameLength)) ||
-            !write(zip64Extra, static_cast<uint32_t>(extraLength)) ||
-            !write(metadata.centralExtra.data(),
-                   static_cast<uint32_t>(metadata.centralExtra.size())) ||
-            !write(metadata.comment.data(), static_cast<uint32_t>(metadata.comment.size()))) {
-            return false;
-        }
+        central.assign(image, image + kCentralHeaderSize);
+        central.insert(central.end(), entry->name.data(),
+                       entry->name.data() + headerField16(entry->header, kLocalNameLength));
+        central.insert(central.end(), zip64Extra, zip64Extra + extraLength);
+        central.insert(central.end(), metadata.centralExtra.begin(), metadata.centralExtra.end());
+        central.insert(central.end(), metadata.comment.begin(), metadata.comment.end());
+        if (!write(central.data(), size32(central))) return false;
         ++directory.entryCount;
     }
-    int64_t end = filePosition(handle_);
+    int64_t end = here();
     if (end < start) return false;
     directory.size = static_cast<uint64_t>(end - start);
     if (needsZip64End(directory)) {

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "engine/entry/entry_salvage.h"
+#include "engine/run/entry_check_ahead.h"
 #include "platform/platform.h"
 
 namespace zipsalvage {
@@ -39,6 +40,10 @@ struct EntryPipeline {
     size_t nextToEncode = 0;  // index in `queue` of the first entry no worker has taken
     size_t queuedEntries = 0;
     uint64_t queuedBytes = 0;
+    size_t queuedChecks = 0;
+    bool halted = false;  // the oldest item's check failed
+    ScanMark scanMark;
+    int64_t uncheckedHeader = -1;
     bool stopping = false;
     std::vector<WorkerThread> workers;
 };
@@ -61,7 +66,11 @@ QueuedItem* nextEntryToEncode(EntryPipeline& pipeline) {
 void encoderLoop(void* argument) {
     EntryPipeline& pipeline = *static_cast<EntryPipeline*>(argument);
     while (QueuedItem* item = nextEntryToEncode(pipeline)) {
-        encodeQueuedEntry(*item, *pipeline.cancel);
+        if (item->check != nullptr) {
+            checkEntryAhead(*item->check);
+        } else {
+            encodeQueuedEntry(*item, *pipeline.cancel);
+        }
         // The decoded bytes are not needed again: their memory serves the next entries.
         emptyDecoded(item->decoded);
         std::lock_guard<std::mutex> guard(pipeline.lock);
@@ -71,6 +80,15 @@ void encoderLoop(void* argument) {
 }
 
 bool readyToGo(const QueuedItem& item) { return item.isLine || !item.toWrite || item.encodedDone; }
+
+// True when the oldest item is ready and may go out; a checked entry found not intact halts
+// the queue instead. The caller holds the lock.
+bool frontMayGo(EntryPipeline& pipeline) {
+    const QueuedItem& front = *pipeline.queue.front();
+    if (!readyToGo(front)) return false;
+    if (front.check != nullptr && !front.check->intact) pipeline.halted = true;
+    return !pipeline.halted;
+}
 
 }  // namespace
 
@@ -120,6 +138,7 @@ void queueItem(EntryPipeline& pipeline, std::unique_ptr<QueuedItem> item) {
     {
         std::lock_guard<std::mutex> guard(pipeline.lock);
         if (!item->isLine) ++pipeline.queuedEntries;
+        if (item->check != nullptr) ++pipeline.queuedChecks;
         pipeline.queuedBytes += item->heldBytes;
         pipeline.queue.push_back(std::move(item));
     }
@@ -132,29 +151,67 @@ static std::unique_ptr<QueuedItem> popFront(EntryPipeline& pipeline) {
     pipeline.queue.pop_front();
     if (pipeline.nextToEncode > 0) --pipeline.nextToEncode;
     if (!item->isLine) --pipeline.queuedEntries;
+    if (item->check != nullptr) --pipeline.queuedChecks;
     pipeline.queuedBytes -= item->heldBytes;
     return item;
 }
 
 std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait) {
     std::unique_lock<std::mutex> guard(pipeline.lock);
-    if (pipeline.queue.empty()) return nullptr;
+    if (pipeline.queue.empty() || pipeline.halted) return nullptr;
     if (!readyToGo(*pipeline.queue.front())) {
         if (!wait) return nullptr;
         pipeline.entryEncoded.wait_for(guard, kWaitSlice,
                                        [&] { return readyToGo(*pipeline.queue.front()); });
-        if (!readyToGo(*pipeline.queue.front())) return nullptr;
     }
+    if (!frontMayGo(pipeline)) return nullptr;
     return popFront(pipeline);
 }
 
 std::unique_ptr<QueuedItem> takeReadyItemIf(EntryPipeline& pipeline,
                                             bool (*accept)(const QueuedItem& item)) {
     std::lock_guard<std::mutex> guard(pipeline.lock);
-    if (pipeline.queue.empty()) return nullptr;
-    const QueuedItem& front = *pipeline.queue.front();
-    if (!readyToGo(front) || !accept(front)) return nullptr;
+    if (pipeline.queue.empty() || pipeline.halted) return nullptr;
+    if (!frontMayGo(pipeline) || !accept(*pipeline.queue.front())) return nullptr;
     return popFront(pipeline);
 }
+
+bool pipelineHalted(const EntryPipeline& pipeline) { return pipeline.halted; }
+
+bool checksQueued(const EntryPipeline& pipeline) { return pipeline.queuedChecks > 0; }
+
+std::unique_ptr<QueuedItem> dropQueuedItems(EntryPipeline& pipeline) {
+    std::deque<std::unique_ptr<QueuedItem>> dropped;
+    {
+        std::unique_lock<std::mutex> guard(pipeline.lock);
+        // The items before nextToEncode that are to be written were taken by a worker: each
+        // stays alive until its worker is done with it.
+        pipeline.entryEncoded.wait(guard, [&] {
+            for (size_t index = 0; index < pipeline.nextToEncode; ++index) {
+                const QueuedItem& item = *pipeline.queue[index];
+                if (item.toWrite && !item.encodedDone) return false;
+            }
+            return true;
+        });
+        dropped.swap(pipeline.queue);
+        pipeline.nextToEncode = 0;
+        pipeline.queuedEntries = 0;
+        pipeline.queuedBytes = 0;
+        pipeline.queuedChecks = 0;
+        pipeline.halted = false;
+    }
+    if (dropped.empty()) return nullptr;
+    return std::move(dropped.front());
+}
+
+void setScanMark(EntryPipeline& pipeline, const ScanMark& mark) { pipeline.scanMark = mark; }
+
+const ScanMark& currentScanMark(const EntryPipeline& pipeline) { return pipeline.scanMark; }
+
+void setUncheckedHeader(EntryPipeline& pipeline, int64_t archiveOffset) {
+    pipeline.uncheckedHeader = archiveOffset;
+}
+
+int64_t uncheckedHeader(const EntryPipeline& pipeline) { return pipeline.uncheckedHeader; }
 
 }  // namespace zipsalvage

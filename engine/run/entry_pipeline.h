@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/run_flags.h"
+#include "engine/entry/intact_copy.h"
 #include "engine/entry/judged_entry.h"
 
 namespace zipsalvage {
@@ -45,6 +46,20 @@ std::unique_ptr<QueuedItem> takeReadyItem(EntryPipeline& pipeline, bool wait);
 // never waits.
 std::unique_ptr<QueuedItem> takeReadyItemIf(EntryPipeline& pipeline,
                                             bool (*accept)(const QueuedItem& item));
+
+// Checked entries (entry_check_ahead.h). The queue halts when the check of its oldest item
+// failed: nothing more is taken from it until dropQueuedItems.
+bool pipelineHalted(const EntryPipeline& pipeline);
+// True when a checked entry is queued.
+bool checksQueued(const EntryPipeline& pipeline);
+// Waits until no worker holds a queued item, then empties the queue; gives its oldest item.
+std::unique_ptr<QueuedItem> dropQueuedItems(EntryPipeline& pipeline);
+// Where the scan stands at the header in hand, and the header not to be checked again (its
+// check failed; -1: none).
+void setScanMark(EntryPipeline& pipeline, const ScanMark& mark);
+const ScanMark& currentScanMark(const EntryPipeline& pipeline);
+void setUncheckedHeader(EntryPipeline& pipeline, int64_t archiveOffset);
+int64_t uncheckedHeader(const EntryPipeline& pipeline);
 
 // The number of encoder threads a thread count asks for (0: one per processor); 1 or less
 // means no workers at all, the run as one thread.

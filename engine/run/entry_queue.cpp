@@ -5,6 +5,7 @@
 
 #include "engine/entry/entry_salvage.h"
 #include "engine/entry/intact_copy.h"
+#include "engine/run/entry_check_ahead.h"
 #include "engine/run/entry_pipeline.h"
 #include "engine/run/run_report.h"
 #include "engine/run/salvage_run.h"
@@ -69,7 +70,8 @@ bool putOutItem(SalvageRun& run, QueuedItem& item) {
         int64_t headerOffset = run.output->position();
         if (headerOffset >= 0) {
             item.entry->headerOffset = static_cast<uint64_t>(headerOffset);
-            salvaged = writeQueuedEntry(run, item);
+            salvaged =
+                item.check != nullptr ? writeCheckedEntry(run, item) : writeQueuedEntry(run, item);
             ++run.encodedOnThreads;
         } else {
             run.outputFailed = true;
@@ -91,6 +93,8 @@ bool putOutQueued(SalvageRun& run, bool waitForAll) {
         if (isCancelled(run.flags)) return false;
         std::unique_ptr<QueuedItem> item = takeReadyItem(*run.pipeline, waitForAll);
         if (item == nullptr) {
+            // A failed check holds back everything behind it until the scan goes back to it.
+            if (pipelineHalted(*run.pipeline)) return false;
             if (!waitForAll) return true;
             continue;
         }
@@ -145,10 +149,14 @@ int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t 
     item->toWrite = true;
     trimDecodedTail(item->decoded);
     item->heldBytes = heldDecodedBytes(item->decoded);
-    const bool intact = item->outcome.intact;
     if (!item->outcome.positioned) keepBytesAfterData(run.reader, recordedEnd, kRewindAfterEntry);
+    return queueForWorkers(run, std::move(item));
+}
+
+int queueForWorkers(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
+    const bool intact = item->outcome.intact;
     while (pipelineFull(*run.pipeline)) {
-        if (isCancelled(run.flags)) return kHeaderNotSalvaged;
+        if (isCancelled(run.flags) || pipelineHalted(*run.pipeline)) return kHeaderNotSalvaged;
         std::unique_ptr<QueuedItem> oldest = takeReadyItem(*run.pipeline, true);
         if (oldest != nullptr && !putOutItem(run, *oldest)) return kHeaderOutputFailed;
     }

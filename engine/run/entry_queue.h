@@ -48,6 +48,9 @@ void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item);
 // written entry. Whether the entry is intact, which decides where the scan goes on, is known
 // from its decoded bytes already; the queue is kept within its bounds.
 int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd);
+// Queues an entry for the workers, the queue kept within its bounds, and puts out what is ready.
+// What salvageHeaderAt returns: written or damaged as `item->outcome.intact` says.
+int queueForWorkers(SalvageRun& run, std::unique_ptr<QueuedItem> item);
 
 // The password dialog of a run with encoder threads: the person asked first sees the log of
 // every entry before this one.

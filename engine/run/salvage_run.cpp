@@ -13,10 +13,12 @@
 #include "engine/entry/entry_salvage.h"
 #include "engine/entry/intact_copy.h"
 #include "engine/run/directory_recovery.h"
+#include "engine/run/entry_check_ahead.h"
 #include "engine/run/entry_pipeline.h"
 #include "engine/run/entry_queue.h"
 #include "engine/run/line_end_repair.h"
 #include "engine/run/run_report.h"
+#include "engine/run/scan_steps.h"
 #include "engine/scan/entry_names.h"
 #include "engine/witness/directory_ahead.h"
 #include "engine/witness/directory_witness.h"
@@ -204,6 +206,12 @@ int salvageHeaderAt(SalvageRun& run) {
     if (item == nullptr) return refused;
     SalvagedEntry& entry = *item->entry;
     takeDirectoryMethod(run, entry);
+    int checked = kHeaderNotSalvaged;
+    if (checksAhead(run, *item) && queueCheckAhead(run, item, checked)) return checked;
+    // A password asked for or remembered cannot be taken back: checks queued are settled first.
+    if ((headerField16(entry.header, kLocalFlags) & kFlagEncrypted) != 0 && !settleChecks(run)) {
+        return queueStopped(run);
+    }
     bool salvaged = false;
     int64_t headerOffset = -1;  // where the entry's bytes begin in the output, once it has any
     if (keepsMethodAsIs(entry)) {
@@ -233,22 +241,6 @@ int salvageHeaderAt(SalvageRun& run) {
     return finishFoundEntry(run, std::move(item), salvaged, headerOffset, recordedEnd);
 }
 
-// How many times over the archive's size the scan may look again behind damaged entries.
-constexpr uint64_t kLookAgainPasses = 4;
-
-// True when the bytes behind the damaged entry just read (from its signature to where the
-// reader stands) may be scanned again, and counts them in `lookedAgain`. The bound keeps a
-// crafted nest of damaged entries, each claiming the rest of the archive, from costing one pass
-// over the rest per entry (quadratic time and output); real damage stays far below it, since
-// entries that do not nest give the archive's size at most.
-static bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
-    int64_t behind = logicalPosition(reader) - reader.resumePoint;
-    auto bytes = static_cast<uint64_t>(behind > 0 ? behind : 0);
-    if (lookedAgain + bytes > kLookAgainPasses * reader.archiveSize) return false;
-    lookedAgain += bytes;
-    return true;
-}
-
 // The parts of a split archive, by file name, and each one missing.
 static void logSplitArchive(SalvageRun& run) {
     if (run.reader.parts.empty()) return;
@@ -270,6 +262,17 @@ static void logSplitArchive(SalvageRun& run) {
     }
 }
 
+// The damaged archive's own directory is read on the way as a second witness; the scan then
+// goes on right after the record's signature, as if it had not looked. What is read there
+// cannot be taken back, so checks queued are settled first; false when one failed.
+static bool readDirectoryRecord(SalvageRun& run, int state) {
+    settleChecks(run);
+    if (checkFailed(run)) return false;
+    if (state == kStateCentral) readCentralHeaderHere(run.reader, run.directory);
+    if (state == kStateEnd) readEndRecordHere(run.reader, run.directory);
+    return true;
+}
+
 // The byte-by-byte scan for local headers, each one found salvaged at once. kCompleted when
 // the archive's end was reached.
 static RunResult scanForHeaders(SalvageRun& run) {
@@ -277,17 +280,29 @@ static RunResult scanForHeaders(SalvageRun& run) {
     int state = 0;
     uint32_t sinceCancelCheck = 0;
     uint8_t byte = 0;
+    RunResult ended = RunResult::kCompleted;
     while (true) {
         // Outside a signature, every byte but a "P" before a "K" leaves the state at 0 (a "P"
         // before anything else comes back to 0 at the next byte): pass over them in bulk.
         if (state == 0)
             sinceCancelCheck +=
                 static_cast<uint32_t>(skipBufferedUntilPair(run.reader, 0x50, 0x4B));
-        if (!readByte(run.reader, byte)) break;
-        // A long stretch without signatures still answers a cancel promptly.
-        if (++sinceCancelCheck >= kCancelCheckBytes) {
+        bool failedCheck = false;
+        if (!readByte(run.reader, byte)) {
+            // At the end every check is settled: one that failed sends the scan back.
+            settleChecks(run);
+            if (!checkFailed(run)) break;
+            failedCheck = true;
+        } else if (++sinceCancelCheck >= kCancelCheckBytes) {
+            // A long stretch without signatures still answers a cancel promptly.
             sinceCancelCheck = 0;
             if (isCancelled(run.flags)) return RunResult::kCancelled;
+            failedCheck = checkFailed(run);
+        }
+        if (failedCheck) {
+            state = 0;
+            if (!goOnBehindHeader(run, kHeaderNotSalvaged, lookedAgain, ended)) return ended;
+            continue;
         }
         // "P" is tested first in every state, so "PPK\3\4" and "PK\3PK\3\4" are found.
         if (byte == 0x50) {
@@ -302,13 +317,12 @@ static RunResult scanForHeaders(SalvageRun& run) {
             state = byte == 0x03 ? 3 : byte == 0x01 ? kStateCentral : byte == 0x05 ? kStateEnd : 0;
             continue;
         }
-        // The damaged archive's own directory is read on the way as a second witness; the scan
-        // then goes on right after its signature, as if it had not looked.
         if (state == kStateCentral || state == kStateEnd) {
-            if (state == kStateCentral && byte == 0x02)
-                readCentralHeaderHere(run.reader, run.directory);
-            if (state == kStateEnd && byte == 0x06) readEndRecordHere(run.reader, run.directory);
+            const int recordState = state;
             state = 0;
+            if (byte != (recordState == kStateCentral ? 0x02 : 0x06)) continue;
+            if (readDirectoryRecord(run, recordState)) continue;
+            if (!goOnBehindHeader(run, kHeaderNotSalvaged, lookedAgain, ended)) return ended;
             continue;
         }
         if (state != 3 || byte != 0x04) {
@@ -317,21 +331,8 @@ static RunResult scanForHeaders(SalvageRun& run) {
         }
         state = 0;
         markResume(run.reader);
-        int result = salvageHeaderAt(run);
-        if (isCancelled(run.flags)) return RunResult::kCancelled;
-        if (result == kHeaderOutputFailed) {
-            showOutputError(run);
-            return RunResult::kOutputFailed;
-        }
-        if (result == kHeaderEntryWritten) stepBack(run.reader, kRewindAfterEntry);
-        // A damaged entry may have taken bytes that are not its own (a wrong size, a stream
-        // that lost its end): the next header may lie among them, so the scan looks again at
-        // everything behind this entry's signature. An intact entry's bytes are its own, so a
-        // stored archive inside one stays a single entry.
-        if (result == kHeaderRejected) rewindToMark(run.reader);
-        if (result == kHeaderEntryDamaged && mayLookAgain(run.reader, lookedAgain)) {
-            rewindToMark(run.reader);
-        }
+        int result = salvageFoundHeader(run, lookedAgain);
+        if (!goOnBehindHeader(run, result, lookedAgain, ended)) return ended;
     }
     return RunResult::kCompleted;
 }

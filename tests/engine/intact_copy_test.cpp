@@ -131,5 +131,72 @@ TEST(IntactCopy, RepairedEntriesAreReencoded) {
     EXPECT_TRUE(seen) << "no flip was repaired";
 }
 
+// With encoder threads, entries that may be copied are checked on the workers while the scan
+// goes on behind them; a check that fails sends the scan back to the entry's header. Whatever
+// the damage, the output, log and reports are those of the run on one thread.
+void expectSameOnThreads(const Bytes& archive, const std::string& what) {
+    RunBench single;
+    single.run.threads = 1;
+    single.run.copyIntact = true;
+    ASSERT_TRUE(single.salvage(archive));
+    RunBench threaded;
+    threaded.run.threads = 3;
+    threaded.run.copyIntact = true;
+    ASSERT_TRUE(threaded.salvage(archive));
+    EXPECT_EQ(threaded.result, single.result) << what;
+    EXPECT_EQ(threaded.log, single.log) << what;
+    EXPECT_EQ(threaded.reports, single.reports) << what;
+    EXPECT_TRUE(threaded.output() == single.output()) << what << ": the outputs differ";
+}
+
+// Many small intact entries around the damaged one, so that checks are queued behind it and
+// in front of it when its own check fails.
+Bytes smallEntries(const std::string& prefix, int count, uint32_t seed) {
+    Bytes records;
+    for (int index = 0; index < count; ++index) {
+        Bytes content = testing::makeText(3000 + 500 * static_cast<size_t>(index), seed + index);
+        Bytes record = testing::localRecord(
+            deflatedEntry(prefix + std::to_string(index) + ".txt", content, 6));
+        records.insert(records.end(), record.begin(), record.end());
+    }
+    return records;
+}
+
+TEST(IntactCopy, ChecksOnThreadsGiveTheOneThreadResultWhateverTheDamage) {
+    MixedArchive mixed;
+    expectSameOnThreads(mixed.archive, "mixed");
+
+    Bytes before = smallEntries("before", 40, 100);
+    Bytes after = smallEntries("after", 40, 200);
+    const Bytes content = testing::makeText(200000, 12);
+    TestEntry middle = deflatedEntry("middle.txt", content, 6);
+    TestEntry zeroed = middle;  // damaged in its middle: the scan looks again inside its bytes
+    std::fill(zeroed.data.begin() + static_cast<long>(zeroed.data.size() / 2),
+              zeroed.data.begin() + static_cast<long>(zeroed.data.size() / 2 + 64), 0);
+    TestEntry changed = middle;  // decodes whole, but to another CRC-32
+    changed.crc32 = testing::crc32Of(content) ^ 0x100;
+    TestEntry shorter = middle;  // a recorded size the data does not give
+    shorter.uncompressedSize = static_cast<int64_t>(content.size()) - 1;
+    // A stored archive inside a stored entry: its header is found only when the outer entry
+    // is damaged and the scan looks again inside it.
+    Bytes inner = smallEntries("inner", 3, 300);
+    TestEntry holder{"holder.zip", inner};
+    TestEntry wrongHolder = holder;
+    wrongHolder.crc32 = testing::crc32Of(inner) ^ 1;
+    for (const TestEntry* entry : {&middle, &zeroed, &changed, &shorter, &holder, &wrongHolder}) {
+        Bytes archive = before;
+        Bytes record = testing::localRecord(*entry);
+        archive.insert(archive.end(), record.begin(), record.end());
+        archive.insert(archive.end(), after.begin(), after.end());
+        expectSameOnThreads(archive, entry->name);
+        // Cut inside the entry, and inside the entries behind it.
+        expectSameOnThreads(
+            Bytes(archive.begin(),
+                  archive.end() - static_cast<long>(after.size() + record.size() / 2)),
+            entry->name + " cut");
+        expectSameOnThreads(Bytes(archive.begin(), archive.end() - 1000), entry->name + " end cut");
+    }
+}
+
 }  // namespace
 }  // namespace zipsalvage

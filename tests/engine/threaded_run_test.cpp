@@ -105,9 +105,10 @@ bool answerPrompt(void* context, const PasswordRequest&, char* accepted) {
     return true;
 }
 
-RunRecord salvageWith(const Bytes& archive, int threads, bool prompt) {
+RunRecord salvageWith(const Bytes& archive, int threads, bool prompt, bool copyIntact = false) {
     RunBench bench;
     bench.run.threads = threads;
+    bench.run.copyIntact = copyIntact;
     PromptRecord prompts{&bench, {}};
     if (prompt) {
         bench.run.passwords.dialog = answerPrompt;
@@ -162,6 +163,22 @@ TEST(ThreadedRun, TheOutputLogAndReportsAreThoseOfOneThread) {
     }
 }
 
+// Copying intact entries, the threads check each one while the scan goes on behind it: a
+// damaged one, an encrypted one (a password asked for) and the archive's own directory send
+// the scan back or make it wait, and the run is still the one on one thread.
+TEST(ThreadedRun, IntactEntriesCheckedOnThreadsGiveTheOneThreadRun) {
+    Bytes archive = mixedArchive();
+    for (bool prompt : {false, true}) {
+        RunRecord one = salvageWith(archive, 1, prompt, true);
+        ASSERT_EQ(one.result, RunResult::kCompleted);
+        for (int threads : {2, 5}) {
+            RunRecord many = salvageWith(archive, threads, prompt, true);
+            EXPECT_GT(many.encodedOnThreads, 20u) << "entries were checked on threads";
+            expectSameRun(one, many, threads);
+        }
+    }
+}
+
 // Entries that outgrow memory are re-encoded on the scanning thread, from the temporary file,
 // behind those still queued: the order holds across both ways.
 TEST(ThreadedRun, EntriesTooBigForMemoryTakeTheirTurn) {
@@ -178,31 +195,35 @@ TEST(ThreadedRun, EntriesTooBigForMemoryTakeTheirTurn) {
 // partial output, no temporary file), and an earlier output of the name stays.
 TEST(ThreadedRun, ACancelInTheMiddleLeavesNothingBehind) {
     Bytes archive = mixedArchive();
-    for (size_t cancelAfter : {size_t{3}, size_t{20}, size_t{40}}) {
-        RunBench bench;
-        bench.run.threads = 3;
-        bench.run.passwords.given = {kPassword};
-        bench.answerYes = true;
-        testing::writeWholeFile(bench.outputPath(), std::string("earlier"));
-        struct CancelAt {
-            RunBench* bench;
-            size_t reports;
-        } cancel{&bench, cancelAfter};
-        bench.run.ui.entryDoneContext = &cancel;
-        bench.run.ui.entryDone = [](void* context, const EntryReport& report) {
-            auto& at = *static_cast<CancelAt*>(context);
-            at.bench->reports.emplace_back(report.rawName);
-            if (at.bench->reports.size() == at.reports) requestCancel(at.bench->run.flags);
-        };
-        ASSERT_TRUE(bench.salvage(archive));
-        SCOPED_TRACE("cancelled after report " + std::to_string(cancelAfter));
-        EXPECT_EQ(bench.result, RunResult::kCancelled);
-        EXPECT_EQ(bench.reports.size(), cancelAfter) << "no entry reported after the cancel";
-        EXPECT_FALSE(bench.logHas(" ")) << "no summary after a cancel";
-        EXPECT_EQ(bench.output(), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
-        EXPECT_EQ(testing::folderNames(bench.dir.path),
-                  (std::vector<std::string>{"Salvaged.zip", "damaged.zip"}));
-        EXPECT_FALSE(testing::pathExists(runTempFolder() + "klv.tmp"));
+    // Copying intact entries, the cancel also comes while entries are being checked.
+    for (bool copyIntact : {false, true}) {
+        for (size_t cancelAfter : {size_t{3}, size_t{20}, size_t{40}}) {
+            RunBench bench;
+            bench.run.threads = 3;
+            bench.run.copyIntact = copyIntact;
+            bench.run.passwords.given = {kPassword};
+            bench.answerYes = true;
+            testing::writeWholeFile(bench.outputPath(), std::string("earlier"));
+            struct CancelAt {
+                RunBench* bench;
+                size_t reports;
+            } cancel{&bench, cancelAfter};
+            bench.run.ui.entryDoneContext = &cancel;
+            bench.run.ui.entryDone = [](void* context, const EntryReport& report) {
+                auto& at = *static_cast<CancelAt*>(context);
+                at.bench->reports.emplace_back(report.rawName);
+                if (at.bench->reports.size() == at.reports) requestCancel(at.bench->run.flags);
+            };
+            ASSERT_TRUE(bench.salvage(archive));
+            SCOPED_TRACE("cancelled after report " + std::to_string(cancelAfter));
+            EXPECT_EQ(bench.result, RunResult::kCancelled);
+            EXPECT_EQ(bench.reports.size(), cancelAfter) << "no entry reported after the cancel";
+            EXPECT_FALSE(bench.logHas(" ")) << "no summary after a cancel";
+            EXPECT_EQ(bench.output(), Bytes({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+            EXPECT_EQ(testing::folderNames(bench.dir.path),
+                      (std::vector<std::string>{"Salvaged.zip", "damaged.zip"}));
+            EXPECT_FALSE(testing::pathExists(runTempFolder() + "klv.tmp"));
+        }
     }
 }
 
