@@ -7,7 +7,7 @@
 
 #include "core/memory_blocks.h"
 #include "extract/huffman_decoders.h"
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 
 namespace zipsalvage::testing {
 namespace {

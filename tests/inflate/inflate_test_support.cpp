@@ -1,5 +1,5 @@
 // zlib wrappers, the bit writer and the inflate runner of the inflate tests.
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 
 #include <algorithm>
 

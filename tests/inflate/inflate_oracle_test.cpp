@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 
 namespace zipsalvage::testing {
 namespace {

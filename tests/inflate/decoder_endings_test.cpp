@@ -4,7 +4,7 @@
 
 #include "extract/huffman_decoders.h"
 #include "extract/methods.h"
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 #include "tests/support/memory_source.h"
 
 namespace zipsalvage::testing {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 
 namespace zipsalvage::testing {
 

@@ -10,8 +10,8 @@
 
 #include "core/little_endian.h"
 #include "extract/huffman_decoders.h"
-#include "tests/huffman/inflate_test_support.h"
-#include "tests/huffman/source_folder.h"
+#include "tests/inflate/inflate_test_support.h"
+#include "tests/inflate/source_folder.h"
 
 namespace zipsalvage::testing {
 namespace {

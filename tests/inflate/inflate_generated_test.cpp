@@ -6,7 +6,7 @@
 
 #include "extract/huffman_decoders.h"
 #include "fuzz/deflate_stream_generator.h"
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 #include "tests/support/zlib_oracle.h"
 
 namespace zipsalvage::testing {

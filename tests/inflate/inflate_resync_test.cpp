@@ -11,7 +11,7 @@
 
 #include "core/crc32.h"
 #include "extract/inflate_span.h"
-#include "tests/huffman/inflate_test_support.h"
+#include "tests/inflate/inflate_test_support.h"
 
 namespace zipsalvage::testing {
 namespace {
