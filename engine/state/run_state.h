@@ -1,5 +1,6 @@
 // The record a salvage run shares between its stages: the shells' interface (log, progress,
-// questions, entry reports), the two files, the counters, and the entries written so far.
+// questions, entry reports), the two files, the counters, and the entries written so far. It is
+// built of narrower records, so that each stage is handed only the part it uses.
 #pragma once
 
 #include <cstdint>
