@@ -55,11 +55,13 @@ Recompressed recompressEntry(EntryContext& run, QueuedItem& item, bool storeAnyw
         logAboutName(run, kTextCannotOpen, item.decoded.path);
         return Recompressed{};
     }
-    // Only the output is written from here on: a write failing now is the output's.
-    bool failedBefore = hasWriteFailed(run.flags);
+    // Only the output is written from here on: a write failing now is the output's. The stream
+    // marks it on flags of its own, as an encoder thread's does, so that it is this call's
+    // result and never a mark left on the run's flags for later entries to trip over.
+    RunFlags writes;
     Recompressed result =
-        encodeStream(item, input, storeAnyway, run.output->dataOutput(), run.flags, run.flags);
-    if (result.streamMade && !result.succeeded && !failedBefore && hasWriteFailed(run.flags)) {
+        encodeStream(item, input, storeAnyway, run.output->dataOutput(), writes, run.flags);
+    if (result.streamMade && !result.succeeded && hasWriteFailed(writes)) {
         // A full or failing output disk: the run ends with that message, not with a verdict
         // on this entry.
         run.outputFailed = true;
