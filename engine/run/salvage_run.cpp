@@ -350,7 +350,7 @@ static RunResult finishArchive(SalvageRun& run) {
         return RunResult::kOutputFailed;
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
-    if (!recoverUnseenEntries(run)) {
+    if (!recoverUnseenEntries(run, run.headersSeen)) {
         if (isCancelled(run.flags)) return RunResult::kCancelled;
         showOutputError(run);
         return RunResult::kOutputFailed;
