@@ -152,11 +152,11 @@ DirectoryRecovery recoverFromDirectory(QueueContext& run, const CentralRecord& r
 // The entries the directory read ahead lists and the scan missed, in the directory's order:
 // each one recovered from its record or named as lost. False when the output failed or the run
 // was cancelled.
-bool recoverUnseenEntries(QueueContext& run, std::vector<int64_t>& headersSeen) {
-    std::sort(headersSeen.begin(), headersSeen.end());
+bool recoverUnseenEntries(QueueContext& run) {
+    std::sort(run.headersSeen.begin(), run.headersSeen.end());
     for (const CentralRecord& record : run.directoryAhead.records) {
         if (isCancelled(run.flags)) return false;
-        int64_t offset = unseenHeaderOffset(run, headersSeen, record);
+        int64_t offset = unseenHeaderOffset(run, run.headersSeen, record);
         if (offset < 0) continue;
         std::unique_ptr<QueuedItem> item;
         DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);

@@ -37,7 +37,7 @@ DirectoryRecovery recoverFromDirectory(QueueContext& run, const CentralRecord& r
 
 // The entries the directory read ahead lists and the scan missed, in the directory's order:
 // each one recovered from its record or named as lost. False when the output failed or the run
-// was cancelled. `headersSeen` (the offsets of the local headers the scan took) is sorted here.
-bool recoverUnseenEntries(QueueContext& run, std::vector<int64_t>& headersSeen);
+// was cancelled.
+bool recoverUnseenEntries(QueueContext& run);
 
 }  // namespace zipsalvage

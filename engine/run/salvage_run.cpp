@@ -58,7 +58,7 @@ bool cutOutputAt(EntryContext& run, int64_t headerOffset) {
 // as an item to judge, and where its recorded data ends (saturating: a damaged Zip64 size may
 // be anything). Null, with what salvageHeaderAt returns in `refused`, when the header is
 // rejected or cannot be read.
-std::unique_ptr<QueuedItem> readFoundEntry(SalvageRun& run, int& refused, uint64_t& recordedEnd) {
+std::unique_ptr<QueuedItem> readFoundEntry(QueueContext& run, int& refused, uint64_t& recordedEnd) {
     refused = kHeaderNotSalvaged;
     int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
@@ -198,7 +198,7 @@ int finishFoundEntry(QueueContext& run, std::unique_ptr<QueuedItem> item, bool s
 
 }  // namespace
 
-int salvageHeaderAt(SalvageRun& run) {
+int salvageHeaderAt(QueueContext& run) {
     int refused = kHeaderNotSalvaged;
     uint64_t recordedEnd = 0;
     std::unique_ptr<QueuedItem> item = readFoundEntry(run, refused, recordedEnd);
@@ -350,7 +350,7 @@ static RunResult finishArchive(SalvageRun& run) {
         return RunResult::kOutputFailed;
     }
     if (isCancelled(run.flags)) return RunResult::kCancelled;
-    if (!recoverUnseenEntries(run, run.headersSeen)) {
+    if (!recoverUnseenEntries(run)) {
         if (isCancelled(run.flags)) return RunResult::kCancelled;
         showOutputError(run);
         return RunResult::kOutputFailed;

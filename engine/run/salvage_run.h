@@ -67,7 +67,7 @@ enum : int {
     kHeaderOutputFailed = 3,  // a write to the output came up short; the run must end
     kHeaderEntryDamaged = 4,  // written, but damaged: the scan looks again inside its bytes
 };
-int salvageHeaderAt(SalvageRun& run);
+int salvageHeaderAt(QueueContext& run);
 
 // The output path the first page builds: the archive's folder plus "Salvaged.zip".
 std::string defaultOutputPath(const std::string& archivePath);

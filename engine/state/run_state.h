@@ -102,7 +102,9 @@ struct EntryContext : RunLog {
     bool copyIntact = false;
 };
 
-// The run's counts for its summary and the entries written so far, for the central directory.
+// The run's counts for its summary, the entries written so far, for the central directory, and
+// the headers the scan took (taken back together with the count of entries found when a check
+// ahead fails).
 struct RunTally {
     SalvagedEntry* entryList = nullptr;
     SalvagedEntry* entryTail = nullptr;  // appending is constant time
@@ -113,6 +115,9 @@ struct RunTally {
     uint64_t systemErrorCount = 0;
     uint64_t notCheckedCount = 0;   // copied as they were, in a method not decoded
     uint64_t encodedOnThreads = 0;  // entries the encoder threads re-encoded (for measurements)
+    // Where the local headers the scan took lay (kept only when directoryAhead has records), so
+    // that the entries it lists and the scan missed are known at the end.
+    std::vector<int64_t> headersSeen;
 };
 
 // What the queue to the encoder threads reaches: an entry's writing, and its report and place
@@ -125,9 +130,6 @@ struct SalvageRun : QueueContext {
     std::string outputPath;  // the final name; set by createOutput
     // What survives of the damaged archive's own central directory and end record.
     CentralDirectory directory;
-    // Where the local headers the scan took lay (kept only when directoryAhead has records), so
-    // that the entries it lists and the scan missed are known at the end.
-    std::vector<int64_t> headersSeen;
     // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
     // beside it (entry_pipeline.h); 0 asks for one per processor.
     int threads = 1;
