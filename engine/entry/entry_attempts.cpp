@@ -56,7 +56,7 @@ void readDescriptorBehind(ArchiveReader& reader, int64_t dataEnd, uint64_t compr
 
 // A streamed entry in a method that ends itself (deflate, bzip2, ...): decoded to its end,
 // and its descriptor read right behind it.
-void extractToItsEnd(SalvageRun& run, const AttemptInput& input, const EntryOutput& output,
+void extractToItsEnd(EntryContext& run, const AttemptInput& input, const EntryOutput& output,
                      Attempt& attempt) {
     const EntryData& entry = input.data;
     EntryByteSource source{&run.reader, readFromArchive, readUpToFromArchive};
@@ -78,7 +78,7 @@ void extractToItsEnd(SalvageRun& run, const AttemptInput& input, const EntryOutp
 
 // A streamed entry in a method that does not end itself: its data descriptor is searched for,
 // and the data it closes decoded by its sizes (stored data is copied by the search itself).
-void extractBySearch(SalvageRun& run, const AttemptInput& input, const EntryOutput& output,
+void extractBySearch(EntryContext& run, const AttemptInput& input, const EntryOutput& output,
                      Attempt& attempt) {
     const EntryData& entry = input.data;
     const bool encrypted = input.encrypted;
@@ -122,7 +122,7 @@ void extractBySearch(SalvageRun& run, const AttemptInput& input, const EntryOutp
 // Extracts the entry once with the current password. A streamed entry's data end is found
 // first: a method that ends itself (deflate, bzip2, ...) is decoded to its end and its
 // descriptor follows; other methods' ends are searched for.
-Attempt extractOnce(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded) {
+Attempt extractOnce(EntryContext& run, const AttemptInput& input, DecodedBytes& decoded) {
     const EntryData& entry = input.data;
     const bool encrypted = input.encrypted;
     const uint8_t* encryptionHeader = input.encryptionHeader;
@@ -208,7 +208,7 @@ uint64_t encryptionTrailerBytes(const EntryData& entry, bool encrypted) {
 // When that does not give intact bytes and the archive's directory has a record for this
 // header with other sizes, the entry is read again by the record; the record's reading is kept
 // only when its bytes are intact, so a damaged directory never costs what the local data gave.
-Attempt extractAttempt(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded) {
+Attempt extractAttempt(EntryContext& run, const AttemptInput& input, DecodedBytes& decoded) {
     const EntryData& entry = input.data;
     const bool encrypted = input.encrypted;
     const uint8_t* encryptionHeader = input.encryptionHeader;
@@ -267,7 +267,8 @@ Attempt extractAttempt(SalvageRun& run, const AttemptInput& input, DecodedBytes&
 
 // Checks an AES entry's authentication code over the data the attempt read, the reader put back
 // where it stood. Where the data's end is not known, the code cannot be found.
-AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const Attempt& attempt) {
+AesCodeCheck checkAttemptCode(EntryContext& run, const AttemptInput& input,
+                              const Attempt& attempt) {
     const EntryData& entry = input.data;
     const auto overhead = static_cast<uint64_t>(aesOverheadBytes(entry.aesStrength));
     if (!attempt.compressedKnown || attempt.compressedSize < overhead) {
@@ -287,7 +288,7 @@ AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const 
 // stream itself did not show (a flipped bit, a zeroed span decoded as codes): it is decoded
 // again, known damaged, so that a flipped bit is repaired or the data behind the damage is
 // recovered at its offsets.
-void decodeAgainIfWrong(SalvageRun& run, const AttemptInput& input, Attempt& attempt,
+void decodeAgainIfWrong(EntryContext& run, const AttemptInput& input, Attempt& attempt,
                         DecodedBytes& decoded) {
     const EntryData& data = input.data;
     const bool deflated = data.method == kMethodDeflated || data.method == kMethodDeflate64;

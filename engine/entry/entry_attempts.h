@@ -70,17 +70,17 @@ uint64_t encryptionTrailerBytes(const EntryData& entry, bool encrypted);
 // When that does not give intact bytes and the archive's directory has a record for this
 // header with other sizes, the entry is read again by the record; the record's reading is kept
 // only when its bytes are intact, so a damaged directory never costs what the local data gave.
-Attempt extractAttempt(SalvageRun& run, const AttemptInput& input, DecodedBytes& decoded);
+Attempt extractAttempt(EntryContext& run, const AttemptInput& input, DecodedBytes& decoded);
 
 // Checks an AES entry's authentication code over the data the attempt read, the reader put back
 // where it stood. Where the data's end is not known, the code cannot be found.
-AesCodeCheck checkAttemptCode(SalvageRun& run, const AttemptInput& input, const Attempt& attempt);
+AesCodeCheck checkAttemptCode(EntryContext& run, const AttemptInput& input, const Attempt& attempt);
 
 // A deflated entry that decoded to its recorded size but not to its CRC-32 holds damage the
 // stream itself did not show (a flipped bit, a zeroed span decoded as codes): it is decoded
 // again, known damaged, so that a flipped bit is repaired or the data behind the damage is
 // recovered at its offsets.
-void decodeAgainIfWrong(SalvageRun& run, const AttemptInput& input, Attempt& attempt,
+void decodeAgainIfWrong(EntryContext& run, const AttemptInput& input, Attempt& attempt,
                         DecodedBytes& decoded);
 
 }  // namespace zipsalvage

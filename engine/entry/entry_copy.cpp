@@ -17,7 +17,7 @@ namespace {
 constexpr int64_t kCopyPieceBytes = 65536;
 constexpr int kRescanFromDataStart = 8;  // the scan steps back this far after an entry
 
-void logCopyOutcome(SalvageRun& run, int textId, const SalvagedEntry& entry, uint16_t method) {
+void logCopyOutcome(EntryContext& run, int textId, const SalvagedEntry& entry, uint16_t method) {
     std::string shown = shownName(run, entry);
     std::string line(shown.size() + 512, '\0');
     formatText(line.data(), static_cast<int>(line.size()), loadText(textId), shown.c_str(),
@@ -40,7 +40,7 @@ bool looksLikeDataEnd(const uint8_t* next, int64_t available, uint32_t crc32) {
 // A streamed entry's sizes and CRC-32 from the archive's directory, which records them where
 // flag bit 3 left the local header's fields empty (APPNOTE 4.4.4). False without a record, or
 // with sizes the header as already written cannot carry (Zip64 was settled from the local one).
-bool takeDirectorySizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
+bool takeDirectorySizes(EntryContext& run, SalvagedEntry& entry, uint64_t& size) {
     const std::string& name = entry.metadata.recordedName;
     const CentralRecord* record = directoryRecordFor(
         run.directoryAhead, entry.metadata.archiveOffset, name.data(), name.size());
@@ -67,7 +67,7 @@ int32_t readUpToFromArchive(void* owner, uint8_t* destination, int32_t count) {
 // stored entry of unknown size (by the count of bytes in front of it). The whole data counts,
 // an encryption header of either kind included, since nothing of it is decrypted. The reader
 // is left at the data's start.
-bool takeDescriptorSizes(SalvageRun& run, SalvagedEntry& entry, uint64_t& size) {
+bool takeDescriptorSizes(EntryContext& run, SalvagedEntry& entry, uint64_t& size) {
     ArchiveReader& reader = run.reader;
     const int64_t dataStart = logicalPosition(reader);
     ExtractContext context;
@@ -105,7 +105,7 @@ bool keepsMethodAsIs(const SalvagedEntry& entry) {
     return !encrypted || !aes.present || aes.method == kMethodAes || !decodesMethod(aes.method);
 }
 
-bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size) {
+bool knownCompressedSize(EntryContext&, const LocalHeader& header, uint64_t& size) {
     uint32_t recorded = headerField32(header, kLocalCompressedSize);
     uint16_t flags = headerField16(header, kLocalFlags);
     // With bit 3 the local sizes are zero and the real ones follow the data (APPNOTE 4.4.4);
@@ -119,7 +119,7 @@ bool knownCompressedSize(SalvageRun&, const LocalHeader& header, uint64_t& size)
 // The copy of the entry's data as it lies: its size (recorded, the directory's or the
 // descriptor's), its bytes, and where the scan goes on. A copy cut short or of no known size
 // is logged and sets `verdict` to `lostAs`; a cancel or a failed write sets nothing.
-static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict,
+static bool copyRecordedData(EntryContext& run, SalvagedEntry& entry, EntryVerdict& verdict,
                              EntryVerdict lostAs) {
     LocalHeader& header = entry.header;
     uint16_t method = headerField16(header, kLocalMethod);
@@ -177,7 +177,7 @@ static bool copyRecordedData(SalvageRun& run, SalvagedEntry& entry, EntryVerdict
 
 // A signed data descriptor (APPNOTE 4.3.9) behind a copy that keeps flag bit 3: the entry's
 // CRC-32 and sizes, 8 bytes each where its local header carries the Zip64 extra.
-static bool writeDataDescriptor(SalvageRun& run, const SalvagedEntry& entry) {
+static bool writeDataDescriptor(EntryContext& run, const SalvagedEntry& entry) {
     uint8_t bytes[kLongestDescriptor];
     storeLE32(bytes, kDescriptorSignature);
     uint8_t* field = bytes + kSignatureSize;
@@ -198,8 +198,7 @@ static bool writeDataDescriptor(SalvageRun& run, const SalvagedEntry& entry) {
     return false;
 }
 
-bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict) {
-    ++run.filesFound;
+bool copyEntryAsIs(EntryContext& run, SalvagedEntry& entry, EntryVerdict& verdict) {
     entry.metadata.keptAsIs = true;
     if (!copyRecordedData(run, entry, verdict, EntryVerdict::kUnrecoverable)) return false;
     // Nothing decoded the bytes, so no CRC-32 was compared: never called whole. A method whose
@@ -211,7 +210,7 @@ bool copyEntryAsIs(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict)
     return true;
 }
 
-bool copyUndecryptable(SalvageRun& run, SalvagedEntry& entry, EntryVerdict& verdict) {
+bool copyUndecryptable(EntryContext& run, SalvagedEntry& entry, EntryVerdict& verdict) {
     entry.metadata.keptAsIs = true;
     entry.metadata.keptEncrypted = true;
     if (!copyRecordedData(run, entry, verdict, EntryVerdict::kUndecryptable)) return false;

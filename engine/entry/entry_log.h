@@ -9,10 +9,10 @@
 namespace zipsalvage {
 
 // Logs a string-table text whose first placeholder is the entry's name; sizes follow it.
-void logAboutName(SalvageRun& run, int textId, const std::string& name, uint64_t first = 0,
+void logAboutName(RunLog& log, int textId, const std::string& name, uint64_t first = 0,
                   uint64_t second = 0);
 
 // The written or decoded bytes' CRC-32 is not the one recorded.
-void logCrcMismatch(SalvageRun& run, const std::string& name, uint32_t found, uint32_t expected);
+void logCrcMismatch(RunLog& log, const std::string& name, uint32_t found, uint32_t expected);
 
 }  // namespace zipsalvage

@@ -25,12 +25,12 @@ namespace {
 
 // A write to the temporary file failed: the folder and the system's reason are named, since
 // the remedy (room in $TMPDIR) is the user's and the archive is not at fault.
-void logTempWriteFailed(SalvageRun& run, const std::string& name, const std::string& reason) {
+void logTempWriteFailed(RunLog& log, const std::string& name, const std::string& reason) {
     std::string folder = tempFolderParent();
     std::string line(name.size() + folder.size() + reason.size() + 256, '\0');
     formatText(line.data(), static_cast<int>(line.size()), loadText(kTextTempFolderWriteFailed),
                name.c_str(), folder.c_str(), reason.c_str());
-    logText(run, line.c_str());
+    logText(log, line.c_str());
 }
 
 // True when the reader stands right before a local or central header signature: what the
@@ -57,7 +57,7 @@ bool isStreamed(uint16_t flags, uint16_t method, const EntrySizes& recorded) {
 
 // Names the spans of a damaged entry's bytes that are zeros for bytes not decoded: how many
 // bytes, and where the first span lies.
-void logUnknownRanges(SalvageRun& run, const std::string& name, const UnknownRanges& unknown) {
+void logUnknownRanges(RunLog& log, const std::string& name, const UnknownRanges& unknown) {
     if (unknown.ranges.empty()) return;
     std::string line(name.size() + 256, '\0');
     formatText(line.data(), static_cast<int>(line.size()), loadText(kTextUnknownRanges),
@@ -65,7 +65,7 @@ void logUnknownRanges(SalvageRun& run, const std::string& name, const UnknownRan
                static_cast<unsigned long long>(unknown.ranges.size()),
                static_cast<unsigned long long>(unknown.ranges[0].start),
                static_cast<unsigned long long>(unknown.ranges[0].end));
-    logText(run, line.c_str());
+    logText(log, line.c_str());
 }
 
 // The output entry is neither encrypted nor in method 99: the AES field goes.
@@ -89,7 +89,7 @@ struct EntryFacts {
     EntryData data;
 };
 
-EntryFacts readEntryFacts(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded,
+EntryFacts readEntryFacts(EntryContext& run, SalvagedEntry& entry, const EntrySizes& recorded,
                           UnknownRanges* unknown, DataRepair* repair) {
     EntryFacts facts;
     LocalHeader& header = entry.header;
@@ -152,8 +152,9 @@ struct Extracted {
 
 // Extracts the entry with each password in turn until one is proven (or none is left), from
 // the entry's first data byte every time, so an entry of any size is tried whole.
-Extracted extractWithPasswords(SalvageRun& run, const EntryFacts& facts, const AttemptInput& input,
-                               PasswordTurn& turn, DecodedBytes& decoded) {
+Extracted extractWithPasswords(EntryContext& run, const EntryFacts& facts,
+                               const AttemptInput& input, PasswordTurn& turn,
+                               DecodedBytes& decoded) {
     Extracted extracted;
     Attempt& attempt = extracted.attempt;
     while (true) {
@@ -199,7 +200,7 @@ Extracted extractWithPasswords(SalvageRun& run, const EntryFacts& facts, const A
 
 // What the attempt is judged by where its own headers left it open, and where the scan goes
 // on behind it.
-void settleAttempt(SalvageRun& run, const EntryFacts& facts, const AttemptInput& input,
+void settleAttempt(EntryContext& run, const EntryFacts& facts, const AttemptInput& input,
                    Extracted& extracted, DecodedBytes& decoded) {
     Attempt& attempt = extracted.attempt;
     // A streaming writer's CRC-32 that no descriptor gave is still in the central header
@@ -237,7 +238,7 @@ void settleAttempt(SalvageRun& run, const EntryFacts& facts, const AttemptInput&
 // How the extraction ended. False when nothing of the entry is kept: the system failed (no
 // temporary file, or one that did not take the bytes), not the data. A method that did not
 // run to its end leaves the entry damaged, with what it decoded.
-bool judgeEnding(SalvageRun& run, QueuedItem& item, const Attempt& attempt,
+bool judgeEnding(EntryContext& run, QueuedItem& item, const Attempt& attempt,
                  const std::string& tempFailure, bool& damaged) {
     const DecodeResult& extracted = attempt.result;
     const DecodedBytes& decoded = item.decoded;
@@ -293,7 +294,7 @@ bool judgeEnding(SalvageRun& run, QueuedItem& item, const Attempt& attempt,
 
 // The recovered bytes of an entry whose method ran to its end, checked against what is
 // recorded of them: any doubt leaves the entry damaged, never called whole. Gives their count.
-uint64_t judgeRecoveredBytes(SalvageRun& run, QueuedItem& item, const Attempt& attempt,
+uint64_t judgeRecoveredBytes(EntryContext& run, QueuedItem& item, const Attempt& attempt,
                              bool aesUnproven, bool& damaged) {
     const std::string& shown = item.shownName;
     const bool sizeKnown = attempt.sizeKnown;
@@ -341,8 +342,7 @@ void discardTempFile() {
     if (!folder.empty()) deleteFile((folder + kEntryTempFileName).c_str());
 }
 
-bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded) {
-    ++run.filesFound;
+bool judgeEntry(EntryContext& run, QueuedItem& item, const EntrySizes& recorded) {
     SalvagedEntry& entry = *item.entry;
     EntryOutcome& outcome = item.outcome;
     LocalHeader& header = entry.header;

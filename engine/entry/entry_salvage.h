@@ -14,16 +14,17 @@ namespace zipsalvage {
 // header records. True when the entry is to be written: `item` then holds its decoded bytes,
 // its recovered size and what is still to be checked (sizes and Zip64 are settled in the
 // entry). False when it is left out (the log says why, unless the run was cancelled) and when
-// no password opened it (outcome.keepEncrypted: nothing is logged or counted yet).
-bool judgeEntry(SalvageRun& run, QueuedItem& item, const EntrySizes& recorded);
+// no password opened it (outcome.keepEncrypted: nothing is logged or counted yet). The caller
+// counts the entry found before it is judged.
+bool judgeEntry(EntryContext& run, QueuedItem& item, const EntrySizes& recorded);
 // The second half on the worker's own: writes the judged entry's local header and re-encodes
 // its bytes into the output, then logs its verdict and sets the header fields. True when the
 // entry is written (its header then still to be rewritten with the final fields).
-bool writeJudgedEntry(SalvageRun& run, QueuedItem& item);
+bool writeJudgedEntry(EntryContext& run, QueuedItem& item);
 // The second half for an entry re-encoded by an encoder thread: writes its final local header
 // and its encoded bytes at the output's position (the entry's headerOffset must be set), and
 // logs its verdict. True when the entry is written.
-bool writeQueuedEntry(SalvageRun& run, QueuedItem& item);
+bool writeQueuedEntry(EntryContext& run, QueuedItem& item);
 // True when a judged entry's bytes are intact: not found damaged, and their CRC-32 is the one
 // recorded. What writeJudgedEntry and writeQueuedEntry conclude, known before either runs.
 bool judgedEntryIntact(QueuedItem& item);

@@ -49,17 +49,19 @@ Recompressed encodeStream(QueuedItem& item, const StreamInput& input, bool store
     return result;
 }
 
-Recompressed recompressEntry(SalvageRun& run, QueuedItem& item, bool storeAnyway) {
+Recompressed recompressEntry(EntryContext& run, QueuedItem& item, bool storeAnyway) {
     StreamInput input{};
     if (!startReadingDecoded(item.decoded, input)) {
         logAboutName(run, kTextCannotOpen, item.decoded.path);
         return Recompressed{};
     }
-    // Only the output is written from here on: a write failing now is the output's.
-    bool failedBefore = hasWriteFailed(run.flags);
+    // Only the output is written from here on: a write failing now is the output's. The stream
+    // marks it on flags of its own, as an encoder thread's does, so that it is this call's
+    // result and never a mark left on the run's flags for later entries to trip over.
+    RunFlags writes;
     Recompressed result =
-        encodeStream(item, input, storeAnyway, run.output->dataOutput(), run.flags, run.flags);
-    if (result.streamMade && !result.succeeded && !failedBefore && hasWriteFailed(run.flags)) {
+        encodeStream(item, input, storeAnyway, run.output->dataOutput(), writes, run.flags);
+    if (result.streamMade && !result.succeeded && hasWriteFailed(writes)) {
         // A full or failing output disk: the run ends with that message, not with a verdict
         // on this entry.
         run.outputFailed = true;
@@ -74,7 +76,7 @@ Recompressed recompressEntry(SalvageRun& run, QueuedItem& item, bool storeAnyway
 // extra is settled by the recovered size before any data is written; deflate output that would
 // reach 4 GiB from less (incompressible data just under 4 GiB) is replaced by a stored copy,
 // which fits the header as written.
-bool writeEntry(SalvageRun& run, QueuedItem& item, Recompressed& written) {
+bool writeEntry(EntryContext& run, QueuedItem& item, Recompressed& written) {
     SalvagedEntry& entry = *item.entry;
     if (!beginOutputEntry(run, entry)) return false;  // run.outputFailed says whether it ends
     const bool store = run.output->takesDecodedBytes();
@@ -99,7 +101,7 @@ void setWrittenFields(SalvagedEntry& entry, const Recompressed& written) {
 // The verdict the written bytes' CRC-32 gives, once they are in the output: a mismatch is
 // logged (the bytes are kept, they may still serve), and an entry not found damaged before is
 // logged OK.
-void logWrittenVerdict(SalvageRun& run, QueuedItem& item, const Recompressed& written) {
+void logWrittenVerdict(EntryContext& run, QueuedItem& item, const Recompressed& written) {
     if (!item.damaged && item.crcKnown && written.crc != item.expectedCrc) {
         logCrcMismatch(run, item.shownName, written.crc, item.expectedCrc);
         item.verdict = EntryVerdict::kPartial;
@@ -136,7 +138,7 @@ void encodeQueuedEntry(QueuedItem& item, const RunFlags& cancel) {
     }
 }
 
-bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
+bool writeQueuedEntry(EntryContext& run, QueuedItem& item) {
     SalvagedEntry& entry = *item.entry;
     if (item.copyOriginal) {
         setWrittenFields(entry, item.written);
@@ -183,7 +185,7 @@ bool writeQueuedEntry(SalvageRun& run, QueuedItem& item) {
     return true;
 }
 
-bool writeJudgedEntry(SalvageRun& run, QueuedItem& item) {
+bool writeJudgedEntry(EntryContext& run, QueuedItem& item) {
     Recompressed written;
     OriginalCopy copy = OriginalCopy::kReadFailed;
     // Judged first only where the entry may be copied; the encoder's CRC-32 judges the others.

@@ -77,7 +77,7 @@ void noteOriginalData(QueuedItem& item, uint16_t flags, uint16_t method, int64_t
     item.original = OriginalData{true, method, dataStart, compressedSize};
 }
 
-bool copiesOriginal(const SalvageRun& run, const QueuedItem& item, bool intact) {
+bool copiesOriginal(const EntryContext& run, const QueuedItem& item, bool intact) {
     return run.copyIntact && intact && item.original.copyable && item.crcKnown &&
            !run.output->takesDecodedBytes();
 }
@@ -91,7 +91,7 @@ Recompressed originalAsWritten(const QueuedItem& item) {
     return written;
 }
 
-OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item) {
+OriginalCopy writeOriginalData(EntryContext& run, const QueuedItem& item) {
     // The decoder has just read the bytes: most often they are still in the reader's buffer.
     const ArchiveReader& reader = run.reader;
     const int64_t start = item.original.start;
@@ -119,7 +119,7 @@ OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item) {
     return OriginalCopy::kCopied;
 }
 
-OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item) {
+OriginalCopy writeOriginalEntry(EntryContext& run, QueuedItem& item) {
     if (!beginOutputEntry(run, *item.entry)) {
         return run.outputFailed ? OriginalCopy::kWriteFailed : OriginalCopy::kLeftOut;
     }

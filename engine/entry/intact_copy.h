@@ -21,7 +21,7 @@ void noteOriginalData(QueuedItem& item, uint16_t flags, uint16_t method, int64_t
 
 // True when the judged entry goes out as its original bytes: the run asked for it, the output
 // is an archive (a folder or a test run takes decoded bytes), and the bytes are intact.
-bool copiesOriginal(const SalvageRun& run, const QueuedItem& item, bool intact);
+bool copiesOriginal(const EntryContext& run, const QueuedItem& item, bool intact);
 
 // The entry's fields as the copy writes them: its own method, its recorded CRC-32, which the
 // decoded bytes matched, and its compressed size.
@@ -37,11 +37,11 @@ enum class OriginalCopy {
 // Writes the original compressed bytes through run.output, the entry begun. A read of the
 // archive that fails leaves the entry to be re-encoded from its decoded bytes, which hold the
 // same data.
-OriginalCopy writeOriginalData(SalvageRun& run, const QueuedItem& item);
+OriginalCopy writeOriginalData(EntryContext& run, const QueuedItem& item);
 
 // Begins the entry at the output's position and writes its original bytes; a failed read
 // leaves nothing of the entry in the output.
-OriginalCopy writeOriginalEntry(SalvageRun& run, QueuedItem& item);
+OriginalCopy writeOriginalEntry(EntryContext& run, QueuedItem& item);
 
 // Where the scan stood at an entry's header, so that it can go back there.
 struct ScanMark {

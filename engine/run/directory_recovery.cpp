@@ -18,11 +18,11 @@
 namespace zipsalvage {
 namespace {
 
-void logAboutEntry(SalvageRun& run, int textId, const SalvagedEntry& entry) {
-    std::string shown = shownName(run, entry);
+void logAboutEntry(RunLog& log, int textId, const SalvagedEntry& entry) {
+    std::string shown = shownName(log, entry);
     std::string line(shown.size() + 256, '\0');
     formatText(line.data(), static_cast<int>(line.size()), textOf(textId), shown.c_str());
-    logText(run, line.c_str());
+    logText(log, line.c_str());
 }
 
 // The local header the directory's record implies: its method, flags (without bit 3, since its
@@ -58,14 +58,14 @@ std::unique_ptr<QueuedItem> itemFromRecord(const CentralRecord& record, int64_t 
 
 // Where the data may start: behind the header as it recorded its lengths, where its name length
 // still agrees with the directory's, then with the central header's extra length, then none.
-std::vector<int64_t> dataStartCandidates(SalvageRun& run, const CentralRecord& record,
+std::vector<int64_t> dataStartCandidates(ArchiveReader& reader, const CentralRecord& record,
                                          int64_t headerOffset) {
     const int64_t named =
         headerOffset + kLocalHeaderSize + static_cast<int64_t>(record.name.size());
     std::vector<int64_t> starts;
     uint8_t fixed[kLocalHeaderSize];
-    moveTo(run.reader, headerOffset);
-    if (readUpTo(run.reader, fixed, kLocalHeaderSize) == kLocalHeaderSize &&
+    moveTo(reader, headerOffset);
+    if (readUpTo(reader, fixed, kLocalHeaderSize) == kLocalHeaderSize &&
         loadLE16(fixed + kLocalNameLength) == record.name.size()) {
         starts.push_back(named + loadLE16(fixed + kLocalExtraLength));
     }
@@ -77,10 +77,10 @@ std::vector<int64_t> dataStartCandidates(SalvageRun& run, const CentralRecord& r
 
 }  // namespace
 
-int64_t unseenHeaderOffset(const SalvageRun& run, const CentralRecord& record) {
+int64_t unseenHeaderOffset(const EntryContext& run, const std::vector<int64_t>& seen,
+                           const CentralRecord& record) {
     auto offset = static_cast<int64_t>(record.localHeaderOffset);
     const int64_t shifted = offset + run.directoryAhead.offsetShift;
-    const std::vector<int64_t>& seen = run.headersSeen;
     if (std::binary_search(seen.begin(), seen.end(), offset) ||
         std::binary_search(seen.begin(), seen.end(), shifted)) {
         return -1;
@@ -93,7 +93,7 @@ int64_t unseenHeaderOffset(const SalvageRun& run, const CentralRecord& record) {
     return offset;
 }
 
-DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& record,
+DirectoryRecovery recoverFromDirectory(QueueContext& run, const CentralRecord& record,
                                        int64_t headerOffset, std::unique_ptr<QueuedItem>& item) {
     item = itemFromRecord(record, headerOffset);
     if (item == nullptr) return DirectoryRecovery::kLost;
@@ -101,8 +101,8 @@ DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& rec
     // that is only copied has nothing to judge its bytes by.
     const bool judgeable = (record.flags & kFlagEncrypted) == 0 && decodesMethod(record.method) &&
                            headerOffset >= 0 && record.compressedSize <= run.reader.archiveSize;
-    for (int64_t start :
-         judgeable ? dataStartCandidates(run, record, headerOffset) : std::vector<int64_t>{}) {
+    for (int64_t start : judgeable ? dataStartCandidates(run.reader, record, headerOffset)
+                                   : std::vector<int64_t>{}) {
         std::unique_ptr<QueuedItem> attempt = itemFromRecord(record, headerOffset);
         if (attempt == nullptr) break;
         // A try that does not give the recorded bytes says nothing: its lines, its count as
@@ -111,6 +111,7 @@ DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& rec
         auto* logLine = run.ui.logLine;
         run.ui.logLine = nullptr;
         moveTo(run.reader, start);
+        ++run.filesFound;
         bool judged = judgeEntry(run, *attempt, attempt->recordedSizes);
         run.ui.logLine = logLine;
         if (!judged || attempt->damaged || !judgedEntryIntact(*attempt)) {
@@ -151,11 +152,11 @@ DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& rec
 // The entries the directory read ahead lists and the scan missed, in the directory's order:
 // each one recovered from its record or named as lost. False when the output failed or the run
 // was cancelled.
-bool recoverUnseenEntries(SalvageRun& run) {
+bool recoverUnseenEntries(QueueContext& run) {
     std::sort(run.headersSeen.begin(), run.headersSeen.end());
     for (const CentralRecord& record : run.directoryAhead.records) {
         if (isCancelled(run.flags)) return false;
-        int64_t offset = unseenHeaderOffset(run, record);
+        int64_t offset = unseenHeaderOffset(run, run.headersSeen, record);
         if (offset < 0) continue;
         std::unique_ptr<QueuedItem> item;
         DirectoryRecovery recovery = recoverFromDirectory(run, record, offset, item);

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace zipsalvage {
 
-struct SalvageRun;
+struct QueueContext;
+struct EntryContext;
 struct CentralRecord;
 struct QueuedItem;
 
@@ -19,8 +21,10 @@ enum class DirectoryRecovery {
 };
 
 // The local header offset of `record` when no local header the scan took lies there (nor
-// `offsetShift` further on); -1 when the entry was found. run.headersSeen must be sorted.
-int64_t unseenHeaderOffset(const SalvageRun& run, const CentralRecord& record);
+// `offsetShift` further on); -1 when the entry was found. `seen`, the offsets of the local
+// headers the scan took, must be sorted.
+int64_t unseenHeaderOffset(const EntryContext& run, const std::vector<int64_t>& seen,
+                           const CentralRecord& record);
 
 // Recovers the entry of `record`, whose local header would lie at `headerOffset`, from its data
 // when the bytes there decode to the recorded size and CRC-32: the data starts behind the
@@ -28,12 +32,12 @@ int64_t unseenHeaderOffset(const SalvageRun& run, const CentralRecord& record);
 // length still agrees with the directory's), as the central header records them, and with no
 // extra field. Only the entry's own lines are logged: a WARNING that its local header was
 // damaged and the OK of its bytes, or one ERROR line when it is lost. The queue must be empty.
-DirectoryRecovery recoverFromDirectory(SalvageRun& run, const CentralRecord& record,
+DirectoryRecovery recoverFromDirectory(QueueContext& run, const CentralRecord& record,
                                        int64_t headerOffset, std::unique_ptr<QueuedItem>& item);
 
 // The entries the directory read ahead lists and the scan missed, in the directory's order:
 // each one recovered from its record or named as lost. False when the output failed or the run
 // was cancelled.
-bool recoverUnseenEntries(SalvageRun& run);
+bool recoverUnseenEntries(QueueContext& run);
 
 }  // namespace zipsalvage

@@ -25,7 +25,7 @@ constexpr uint64_t kMostCheckedBytes = uint64_t{16} << 20;
 
 }  // namespace
 
-ScanMark markScanHere(const SalvageRun& run, uint64_t lookedAgain) {
+ScanMark markScanHere(const QueueContext& run, uint64_t lookedAgain) {
     ScanMark mark;
     mark.signatureEnd = logicalPosition(run.reader);
     mark.filesFound = run.filesFound;
@@ -34,7 +34,7 @@ ScanMark markScanHere(const SalvageRun& run, uint64_t lookedAgain) {
     return mark;
 }
 
-bool checksAhead(const SalvageRun& run, const QueuedItem& item) {
+bool checksAhead(const EntryContext& run, const QueuedItem& item) {
     if (!run.copyIntact || run.pipeline == nullptr || run.output->takesDecodedBytes()) return false;
     const SalvagedEntry& entry = *item.entry;
     if (entry.metadata.archiveOffset == uncheckedHeader(*run.pipeline)) return false;
@@ -50,7 +50,7 @@ bool checksAhead(const SalvageRun& run, const QueuedItem& item) {
            recorded.uncompressed <= decodedMemoryBound() && !needsZip64(recorded.uncompressed);
 }
 
-bool queueCheckAhead(SalvageRun& run, std::unique_ptr<QueuedItem>& item, int& result) {
+bool queueCheckAhead(QueueContext& run, std::unique_ptr<QueuedItem>& item, int& result) {
     SalvagedEntry& entry = *item->entry;
     const int64_t dataStart = logicalPosition(run.reader);
     std::unique_ptr<CheckAhead, CheckRelease> check(new (std::nothrow) CheckAhead);
@@ -109,7 +109,7 @@ void checkEntryAhead(CheckAhead& check) {
                    std::memchr(check.held.get() + check.dataBytes - rewind, 0x50, later) == nullptr;
 }
 
-bool writeCheckedEntry(SalvageRun& run, QueuedItem& item) {
+bool writeCheckedEntry(EntryContext& run, QueuedItem& item) {
     SalvagedEntry& entry = *item.entry;
     // The header goes out once, with the fields of the copy, as for a copy from the queue.
     setHeaderField16(entry.header, kLocalMethod, item.written.method);
@@ -128,16 +128,16 @@ bool writeCheckedEntry(SalvageRun& run, QueuedItem& item) {
     return true;
 }
 
-bool settleChecks(SalvageRun& run) {
+bool settleChecks(QueueContext& run) {
     if (run.pipeline == nullptr || !checksQueued(*run.pipeline)) return true;
     return putOutQueued(run, true);
 }
 
-bool checkFailed(const SalvageRun& run) {
+bool checkFailed(const EntryContext& run) {
     return run.pipeline != nullptr && pipelineHalted(*run.pipeline);
 }
 
-ScanMark restartAtFailedCheck(SalvageRun& run) {
+ScanMark restartAtFailedCheck(QueueContext& run) {
     std::unique_ptr<QueuedItem> failed = dropQueuedItems(*run.pipeline);
     const ScanMark mark = failed->check->mark;
     run.filesFound = mark.filesFound;

@@ -21,15 +21,15 @@
 namespace zipsalvage {
 
 // The mark of the scan as it stands at the header whose signature was just read.
-ScanMark markScanHere(const SalvageRun& run, uint64_t lookedAgain);
+ScanMark markScanHere(const QueueContext& run, uint64_t lookedAgain);
 
 // True when the found entry (its method settled) is checked by a worker.
-bool checksAhead(const SalvageRun& run, const QueuedItem& item);
+bool checksAhead(const EntryContext& run, const QueuedItem& item);
 
 // Reads the entry's compressed bytes and queues its check; the reader then stands at the
 // recorded end of its data. False, with the reader back at the data and `item` untouched, when
 // the archive ends inside them. `result` is what salvageHeaderAt returns.
-bool queueCheckAhead(SalvageRun& run, std::unique_ptr<QueuedItem>& item, int& result);
+bool queueCheckAhead(QueueContext& run, std::unique_ptr<QueuedItem>& item, int& result);
 
 // The worker's whole check: the entry decoded whole (runCheckAhead), and the scan behind it went
 // on where the scan of a one-thread run would have.
@@ -37,19 +37,19 @@ void checkEntryAhead(CheckAhead& check);
 
 // Writes a checked entry, its check passed, from its held bytes, as a copied entry from the
 // queue is written. True when it is written.
-bool writeCheckedEntry(SalvageRun& run, QueuedItem& item);
+bool writeCheckedEntry(EntryContext& run, QueuedItem& item);
 
 // Before an entry whose judging touches what the queue cannot take back (a password asked or
 // remembered): every check queued is settled. False when the queue stopped (a failed check, a
 // cancel or a failed output).
-bool settleChecks(SalvageRun& run);
+bool settleChecks(QueueContext& run);
 
 // True when a check failed and the scan must go back to its entry.
-bool checkFailed(const SalvageRun& run);
+bool checkFailed(const EntryContext& run);
 
 // Drops everything queued from the failed check on, takes back what the scan counted behind
 // its header, and puts the reader just after its signature (the resume mark set there); the
 // entry is then salvaged the ordinary way. Gives the mark to go on from.
-ScanMark restartAtFailedCheck(SalvageRun& run);
+ScanMark restartAtFailedCheck(QueueContext& run);
 
 }  // namespace zipsalvage

@@ -21,45 +21,45 @@ void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind) 
     if (beyond > 0) stepBack(reader, static_cast<int32_t>(beyond));
 }
 
-void logText(SalvageRun& run, const char* text) {
+void logText(RunLog& log, const char* text) {
     // Behind entries still being encoded, a line waits its turn; one that belongs to the entry
     // being put out of the queue goes out at once.
-    if (run.pipeline != nullptr && !run.puttingOutQueued && !pipelineIdle(*run.pipeline)) {
+    if (log.pipeline != nullptr && !log.puttingOutQueued && !pipelineIdle(*log.pipeline)) {
         std::unique_ptr<QueuedItem> item(new (std::nothrow) QueuedItem);
         if (item != nullptr) {
             item->isLine = true;
             item->line = text;
-            queueItem(*run.pipeline, std::move(item));
+            queueItem(*log.pipeline, std::move(item));
             return;
         }
     }
-    if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, text);
+    if (log.ui.logLine != nullptr) log.ui.logLine(log.ui.context, text);
 }
 
-std::string shownName(SalvageRun& run, const char* rawName, bool utf8) {
+std::string shownName(const RunLog& log, const char* rawName, bool utf8) {
     std::string shown;
-    if (run.ui.displayName != nullptr) {
-        run.ui.displayName(run.ui.context, rawName, utf8, shown);
+    if (log.ui.displayName != nullptr) {
+        log.ui.displayName(log.ui.context, rawName, utf8, shown);
     } else {
         shown = rawName;
     }
     return shown;
 }
 
-std::string shownName(SalvageRun& run, const SalvagedEntry& entry) {
-    return shownName(run, entry.name.c_str(),
+std::string shownName(const RunLog& log, const SalvagedEntry& entry) {
+    return shownName(log, entry.name.c_str(),
                      (headerField16(entry.header, kLocalFlags) & kFlagUtf8Name) != 0);
 }
 
-bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry) {
-    OutputStep step = run.output->beginEntry(entry);
-    if (step == OutputStep::kFailed) run.outputFailed = true;
+bool beginOutputEntry(EntryContext& context, SalvagedEntry& entry) {
+    OutputStep step = context.output->beginEntry(entry);
+    if (step == OutputStep::kFailed) context.outputFailed = true;
     return step == OutputStep::kDone;
 }
 
 // Shows or writes one item taken from the queue, as a one-thread run would have at its turn.
 // False when the output failed.
-bool putOutItem(SalvageRun& run, QueuedItem& item) {
+bool putOutItem(QueueContext& run, QueuedItem& item) {
     if (item.isLine) {
         if (run.ui.logLine != nullptr) run.ui.logLine(run.ui.context, item.line.c_str());
         return true;
@@ -87,7 +87,7 @@ bool putOutItem(SalvageRun& run, QueuedItem& item) {
 
 // Shows and writes the items at the queue's front that are ready; with `waitForAll`, every
 // item, waiting for the encoders. False when the output failed or the run was cancelled.
-bool putOutQueued(SalvageRun& run, bool waitForAll) {
+bool putOutQueued(QueueContext& run, bool waitForAll) {
     if (run.pipeline == nullptr) return true;
     while (!pipelineIdle(*run.pipeline)) {
         if (isCancelled(run.flags)) return false;
@@ -106,7 +106,7 @@ bool putOutQueued(SalvageRun& run, bool waitForAll) {
 // Before an entry writes straight to the output: everything queued goes out first, and the
 // entry's header begins where the output then stands. -1 when the queue or the output failed
 // (run.outputFailed says which).
-int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
+int64_t takeOutputTurn(QueueContext& run, SalvagedEntry& entry) {
     if (!putOutQueued(run, true)) return -1;
     int64_t offset = run.output->position();
     if (offset < 0) {
@@ -119,19 +119,19 @@ int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry) {
 
 // A copy keeps the recorded sizes, so its header can go first. False when the output left the
 // entry out or failed (run.outputFailed says which).
-bool beginCopiedEntry(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded) {
+bool beginCopiedEntry(EntryContext& run, SalvagedEntry& entry, const EntrySizes& recorded) {
     entry.sizes = recorded;
     entry.zip64Local = needsZip64(recorded.compressed) || needsZip64(recorded.uncompressed);
     return beginOutputEntry(run, entry);
 }
 
 // What salvageHeaderAt returns when putting out the queue stopped.
-int queueStopped(const SalvageRun& run) {
+int queueStopped(const EntryContext& run) {
     return run.outputFailed ? kHeaderOutputFailed : kHeaderNotSalvaged;
 }
 
 // The report of an entry left out: at once, or behind the entries still being encoded.
-void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
+void reportOrQueue(QueueContext& run, std::unique_ptr<QueuedItem> item) {
     if (run.pipeline == nullptr || pipelineIdle(*run.pipeline)) {
         reportEntry(run, *item, false);
         return;
@@ -143,7 +143,7 @@ void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
 // Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
 // written entry. Whether the entry is intact, which decides where the scan goes on, is known
 // from its decoded bytes already; the queue is kept within its bounds.
-int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd) {
+int queueJudgedEntry(QueueContext& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd) {
     item->outcome.intact = judgedEntryIntact(*item);
     item->copyOriginal = copiesOriginal(run, *item, item->outcome.intact);
     item->toWrite = true;
@@ -153,7 +153,7 @@ int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t 
     return queueForWorkers(run, std::move(item));
 }
 
-int queueForWorkers(SalvageRun& run, std::unique_ptr<QueuedItem> item) {
+int queueForWorkers(QueueContext& run, std::unique_ptr<QueuedItem> item) {
     const bool intact = item->outcome.intact;
     while (pipelineFull(*run.pipeline)) {
         if (isCancelled(run.flags) || pipelineHalted(*run.pipeline)) return kHeaderNotSalvaged;
@@ -187,7 +187,7 @@ bool askAfterQueue(void* context, const PasswordRequest& request, char* accepted
 void progressThenPutOut(void* context, int thousandths) {
     auto& wrapped = *static_cast<ProgressAfterQueue*>(context);
     if (wrapped.progress != nullptr) wrapped.progress(wrapped.progressContext, thousandths);
-    SalvageRun& run = *wrapped.run;
+    QueueContext& run = *wrapped.run;
     if (run.pipeline == nullptr || run.puttingOutQueued || run.outputFailed ||
         isCancelled(run.flags)) {
         return;

@@ -23,39 +23,39 @@ void keepBytesAfterData(ArchiveReader& reader, int64_t dataEnd, int32_t rewind);
 
 // Shows or writes one item taken from the queue, as a one-thread run would have at its turn.
 // False when the output failed.
-bool putOutItem(SalvageRun& run, QueuedItem& item);
+bool putOutItem(QueueContext& run, QueuedItem& item);
 
 // Shows and writes the items at the queue's front that are ready; with `waitForAll`, every
 // item, waiting for the encoders. False when the output failed or the run was cancelled.
-bool putOutQueued(SalvageRun& run, bool waitForAll);
+bool putOutQueued(QueueContext& run, bool waitForAll);
 
 // Before an entry writes straight to the output: everything queued goes out first, and the
 // entry's header begins where the output then stands. -1 when the queue or the output failed
 // (run.outputFailed says which).
-int64_t takeOutputTurn(SalvageRun& run, SalvagedEntry& entry);
+int64_t takeOutputTurn(QueueContext& run, SalvagedEntry& entry);
 
 // A copy keeps the recorded sizes, so its header can go first. False when the output left the
 // entry out or failed (run.outputFailed says which).
-bool beginCopiedEntry(SalvageRun& run, SalvagedEntry& entry, const EntrySizes& recorded);
+bool beginCopiedEntry(EntryContext& run, SalvagedEntry& entry, const EntrySizes& recorded);
 
 // What salvageHeaderAt returns when putting out the queue stopped.
-int queueStopped(const SalvageRun& run);
+int queueStopped(const EntryContext& run);
 
 // The report of an entry left out: at once, or behind the entries still being encoded.
-void reportOrQueue(SalvageRun& run, std::unique_ptr<QueuedItem> item);
+void reportOrQueue(QueueContext& run, std::unique_ptr<QueuedItem> item);
 
 // Hands a judged entry to the encoder threads and lets the scan go on as it would behind a
 // written entry. Whether the entry is intact, which decides where the scan goes on, is known
 // from its decoded bytes already; the queue is kept within its bounds.
-int queueJudgedEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd);
+int queueJudgedEntry(QueueContext& run, std::unique_ptr<QueuedItem> item, int64_t recordedEnd);
 // Queues an entry for the workers, the queue kept within its bounds, and puts out what is ready.
 // What salvageHeaderAt returns: written or damaged as `item->outcome.intact` says.
-int queueForWorkers(SalvageRun& run, std::unique_ptr<QueuedItem> item);
+int queueForWorkers(QueueContext& run, std::unique_ptr<QueuedItem> item);
 
 // The password dialog of a run with encoder threads: the person asked first sees the log of
 // every entry before this one.
 struct DialogAfterQueue {
-    SalvageRun* run;
+    QueueContext* run;
     PasswordDialog dialog;
     void* dialogContext;
 };
@@ -67,7 +67,7 @@ bool askAfterQueue(void* context, const PasswordRequest& request, char* accepted
 // every few thousand bytes, so that a long entry being decoded does not hold back the log
 // lines of those before it.
 struct ProgressAfterQueue {
-    SalvageRun* run;
+    QueueContext* run;
     void (*progress)(void* context, int thousandths);
     void* progressContext;
 };

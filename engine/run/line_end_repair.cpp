@@ -65,7 +65,7 @@ int changeDescription(LineEndChange change) {
     return kTextEveryLfBecameCrLf;
 }
 
-void logLine(SalvageRun& run, int pattern, const char* detail, const std::string& more) {
+void logLine(RunLog& run, int pattern, const char* detail, const std::string& more) {
     std::string line(2048, '\0');
     formatText(line.data(), static_cast<int>(line.size()), textOf(pattern), detail, more.c_str());
     line.resize(std::char_traits<char>::length(line.c_str()));
@@ -106,7 +106,7 @@ LineEndRepair::~LineEndRepair() {
     deleteFile(copyPath.c_str());
 }
 
-bool repairLineEnds(SalvageRun& run, LineEndRepair& repair) {
+bool repairLineEnds(EntryContext& run, LineEndRepair& repair) {
     FileHandle handle = run.reader.archiveHandle;
     int64_t size =
         run.reader.parts.empty() ? fileSize(handle) : static_cast<int64_t>(run.reader.archiveSize);

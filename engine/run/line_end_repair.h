@@ -30,6 +30,6 @@ struct LineEndRepair {
 // writes the undone bytes into the run's temporary folder, points the reader at them and says so
 // in the log. An archive that was not converted is left as it is (and the reader at its start).
 // Returns false only when the run was cancelled meanwhile.
-bool repairLineEnds(SalvageRun& run, LineEndRepair& repair);
+bool repairLineEnds(EntryContext& run, LineEndRepair& repair);
 
 }  // namespace zipsalvage

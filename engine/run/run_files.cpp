@@ -11,7 +11,7 @@
 namespace zipsalvage {
 namespace {
 
-bool showError(SalvageRun& run, int textId, const char* path, const std::string& reason) {
+bool showError(RunLog& run, int textId, const char* path, const std::string& reason) {
     std::string text(std::string(path).size() + reason.size() + 256, '\0');
     formatText(text.data(), static_cast<int>(text.size()), textOf(textId), path, reason.c_str());
     if (run.ui.showMessage != nullptr) {
@@ -23,7 +23,7 @@ bool showError(SalvageRun& run, int textId, const char* path, const std::string&
 
 }  // namespace
 
-bool openArchive(SalvageRun& run, const char* path) {
+bool openArchive(EntryContext& run, const char* path) {
     FileHandle handle = openExistingForRead(path);
     if (handle == kInvalidFile)
         return showError(run, kTextUnableToOpenBecause, path, lastSystemError());
@@ -74,7 +74,7 @@ bool isPartOfArchive(const ArchiveReader& reader, const char* path) {
     return false;
 }
 
-bool checkTempFolder(SalvageRun& run) {
+bool checkTempFolder(RunLog& run) {
     // A folder that cannot be made, or a file in it that cannot take a block, would fail every
     // entry one by one; it is said once, before anything else happens.
     std::string folder = runTempFolder();
@@ -129,14 +129,14 @@ bool createOutput(SalvageRun& run, const char* path) {
     return true;
 }
 
-bool commitOutput(SalvageRun& run) { return run.output == nullptr || run.output->commit(); }
+bool commitOutput(EntryContext& run) { return run.output == nullptr || run.output->commit(); }
 
-void discardOutput(SalvageRun& run) {
+void discardOutput(EntryContext& run) {
     if (run.output != nullptr) run.output->discard();
     run.output.reset();
 }
 
-void closeRunFiles(SalvageRun& run) {
+void closeRunFiles(EntryContext& run) {
     for (ArchivePart& part : run.reader.parts) {
         if (part.handle != run.reader.archiveHandle) closeFile(part.handle);
     }
@@ -153,13 +153,13 @@ SalvageRun::~SalvageRun() {
 
 void freeEntry(SalvagedEntry* entry) { delete entry; }
 
-void freeEntryList(SalvageRun& run) {
-    while (run.entryList != nullptr) {
-        SalvagedEntry* next = run.entryList->next;
-        freeEntry(run.entryList);
-        run.entryList = next;
+void freeEntryList(RunTally& tally) {
+    while (tally.entryList != nullptr) {
+        SalvagedEntry* next = tally.entryList->next;
+        freeEntry(tally.entryList);
+        tally.entryList = next;
     }
-    run.entryTail = nullptr;
+    tally.entryTail = nullptr;
 }
 
 std::string defaultOutputPath(const std::string& archivePath) {

@@ -10,22 +10,22 @@ namespace zipsalvage {
 namespace {
 
 // The summary's counts, each entry counted once by its verdict.
-void countVerdict(SalvageRun& run, EntryVerdict verdict) {
+void countVerdict(RunTally& tally, EntryVerdict verdict) {
     switch (verdict) {
         case EntryVerdict::kUnrecoverable:
-            ++run.unrecoverableCount;
+            ++tally.unrecoverableCount;
             break;
         case EntryVerdict::kPartial:
-            ++run.partialCount;
+            ++tally.partialCount;
             break;
         case EntryVerdict::kUndecryptable:
-            ++run.undecryptableCount;
+            ++tally.undecryptableCount;
             break;
         case EntryVerdict::kSystemError:
-            ++run.systemErrorCount;
+            ++tally.systemErrorCount;
             break;
         case EntryVerdict::kNotChecked:
-            ++run.notCheckedCount;
+            ++tally.notCheckedCount;
             break;
         case EntryVerdict::kWhole:
         case EntryVerdict::kNotWritten:
@@ -35,7 +35,7 @@ void countVerdict(SalvageRun& run, EntryVerdict verdict) {
 
 }  // namespace
 
-void reportEntry(SalvageRun& run, const QueuedItem& item, bool salvaged) {
+void reportEntry(QueueContext& run, const QueuedItem& item, bool salvaged) {
     const EntryVerdict found = item.verdict;
     countVerdict(run, found);
     if (run.ui.entryDone == nullptr) return;
@@ -64,29 +64,29 @@ void reportEntry(SalvageRun& run, const QueuedItem& item, bool salvaged) {
     run.ui.entryDone(run.ui.entryDoneContext, report);
 }
 
-void logCount(SalvageRun& run, int textId, uint64_t count) {
+void logCount(RunLog& log, int textId, uint64_t count) {
     char line[256];
     formatText(line, sizeof line, loadText(textId), static_cast<unsigned long long>(count));
-    logText(run, line);
+    logText(log, line);
 }
 
-void showOutputError(SalvageRun& run) {
-    if (run.ui.showMessage != nullptr) {
+void showOutputError(RunLog& log) {
+    if (log.ui.showMessage != nullptr) {
         const char* text = loadText(kTextUnableToWrite);
-        run.ui.showMessage(run.ui.context, text, loadText(kTextOutputError), MessageKind::kError);
+        log.ui.showMessage(log.ui.context, text, loadText(kTextOutputError), MessageKind::kError);
     }
 }
 
-void appendEntry(SalvageRun& run, SalvagedEntry* entry) {
-    if (run.entryTail == nullptr) {
-        run.entryList = entry;
+void appendEntry(RunTally& tally, SalvagedEntry* entry) {
+    if (tally.entryTail == nullptr) {
+        tally.entryList = entry;
     } else {
-        run.entryTail->next = entry;
+        tally.entryTail->next = entry;
     }
-    run.entryTail = entry;
+    tally.entryTail = entry;
 }
 
-void logSummary(SalvageRun& run) {
+void logSummary(QueueContext& run) {
     logText(run, " ");
     logText(run, loadText(kTextAttemptComplete));
     logCount(run, kTextFilesFound, run.filesFound);

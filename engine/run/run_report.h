@@ -13,18 +13,18 @@ namespace zipsalvage {
 // judging, copy or writing found against it) is counted for the summary here and only here,
 // and the shells' report gets it, or "not written" for an entry left out with nothing against
 // it. The item still holds its entry.
-void reportEntry(SalvageRun& run, const QueuedItem& item, bool salvaged);
+void reportEntry(QueueContext& run, const QueuedItem& item, bool salvaged);
 
 // One line of the summary: a count after its text.
-void logCount(SalvageRun& run, int textId, uint64_t count);
+void logCount(RunLog& log, int textId, uint64_t count);
 
 // Tells the person, in a message box, that writing the output failed.
-void showOutputError(SalvageRun& run);
+void showOutputError(RunLog& log);
 
 // Adds a written entry to the run's list, whose order the central directory takes.
-void appendEntry(SalvageRun& run, SalvagedEntry* entry);
+void appendEntry(RunTally& tally, SalvagedEntry* entry);
 
 // The summary's lines: entries found and each count that is not zero.
-void logSummary(SalvageRun& run);
+void logSummary(QueueContext& run);
 
 }  // namespace zipsalvage

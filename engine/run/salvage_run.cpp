@@ -34,7 +34,7 @@ constexpr int kStateEnd = 5;
 
 // A candidate header passed over although its name reads like one: the log says so, with the
 // name's zero bytes shown as "?", since the entry may be real and is not in the output.
-void logImplausibleHeader(SalvageRun& run, const LocalHeader& header, const std::string& name) {
+void logImplausibleHeader(EntryContext& run, const LocalHeader& header, const std::string& name) {
     std::string raw = name;
     for (char& letter : raw) {
         if (letter == '\0') letter = '?';
@@ -50,7 +50,7 @@ void logImplausibleHeader(SalvageRun& run, const LocalHeader& header, const std:
 }
 
 // Cuts everything written for an entry from `headerOffset` on.
-bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
+bool cutOutputAt(EntryContext& run, int64_t headerOffset) {
     return run.output->dropEntry(headerOffset);
 }
 
@@ -58,7 +58,7 @@ bool cutOutputAt(SalvageRun& run, int64_t headerOffset) {
 // as an item to judge, and where its recorded data ends (saturating: a damaged Zip64 size may
 // be anything). Null, with what salvageHeaderAt returns in `refused`, when the header is
 // rejected or cannot be read.
-std::unique_ptr<QueuedItem> readFoundEntry(SalvageRun& run, int& refused, uint64_t& recordedEnd) {
+std::unique_ptr<QueuedItem> readFoundEntry(QueueContext& run, int& refused, uint64_t& recordedEnd) {
     refused = kHeaderNotSalvaged;
     int64_t archiveOffset = logicalPosition(run.reader) - 4;  // the signature's
     LocalHeader header;
@@ -117,7 +117,7 @@ std::unique_ptr<QueuedItem> readFoundEntry(SalvageRun& run, int& refused, uint64
 // A method no writer uses is most likely a damaged field (a flipped bit: 84 for 8). Where the
 // directory's record of the entry names a method that decodes, that one is run, and the CRC-32
 // judges the bytes; otherwise the entry is copied with the warning of a copy.
-void takeDirectoryMethod(SalvageRun& run, SalvagedEntry& entry) {
+void takeDirectoryMethod(EntryContext& run, SalvagedEntry& entry) {
     if (methodIsListed(headerField16(entry.header, kLocalMethod))) return;
     const std::string& recordedName = entry.metadata.recordedName;
     const CentralRecord* record = directoryRecordFor(
@@ -128,14 +128,13 @@ void takeDirectoryMethod(SalvageRun& run, SalvagedEntry& entry) {
 }
 
 // Copies an entry in a method not decoded, its output turn taken. True when it is written.
-bool copyKeptMethod(SalvageRun& run, QueuedItem& item) {
+bool copyKeptMethod(QueueContext& run, QueuedItem& item) {
     SalvagedEntry& entry = *item.entry;
     bool salvaged = false;
-    if (beginCopiedEntry(run, entry, item.recordedSizes)) {
-        salvaged = copyEntryAsIs(run, entry, item.verdict);
-    } else if (!run.outputFailed) {
-        ++run.filesFound;  // found, and left out by the output (it said why)
-    }
+    const bool begun = beginCopiedEntry(run, entry, item.recordedSizes);
+    // Found, and when not begun left out by the output (it said why).
+    if (begun || !run.outputFailed) ++run.filesFound;
+    if (begun) salvaged = copyEntryAsIs(run, entry, item.verdict);
     // The copy leaves the reader where the scan goes on (its sizes may be the directory's).
     item.outcome.positioned = salvaged;
     // Copied, not judged: its bytes are taken as its own for the scan (the copy itself looks
@@ -146,7 +145,7 @@ bool copyKeptMethod(SalvageRun& run, QueuedItem& item) {
 
 // Copies an entry no password opened as it lies, its output turn taken. True when it is
 // written.
-bool copyStillEncrypted(SalvageRun& run, QueuedItem& item) {
+bool copyStillEncrypted(EntryContext& run, QueuedItem& item) {
     SalvagedEntry& entry = *item.entry;
     EntryOutcome& outcome = item.outcome;
     bool salvaged = false;
@@ -168,7 +167,7 @@ bool copyStillEncrypted(SalvageRun& run, QueuedItem& item) {
 
 // The end of an entry taken on the scanning thread: where the scan goes on, its report, and
 // its header finished (written) or what went out of it cut (left out).
-int finishFoundEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, bool salvaged,
+int finishFoundEntry(QueueContext& run, std::unique_ptr<QueuedItem> item, bool salvaged,
                      int64_t headerOffset, uint64_t recordedEnd) {
     if (run.outputFailed) {
         // The output is discarded whole: nothing is cut, and the entry is not judged.
@@ -199,7 +198,7 @@ int finishFoundEntry(SalvageRun& run, std::unique_ptr<QueuedItem> item, bool sal
 
 }  // namespace
 
-int salvageHeaderAt(SalvageRun& run) {
+int salvageHeaderAt(QueueContext& run) {
     int refused = kHeaderNotSalvaged;
     uint64_t recordedEnd = 0;
     std::unique_ptr<QueuedItem> item = readFoundEntry(run, refused, recordedEnd);
@@ -219,30 +218,35 @@ int salvageHeaderAt(SalvageRun& run) {
         headerOffset = takeOutputTurn(run, entry);
         if (headerOffset < 0) return queueStopped(run);
         salvaged = copyKeptMethod(run, *item);
-    } else if (judgeEntry(run, *item, item->recordedSizes)) {
-        // An entry that may be copied as it is needs no encoder: with nothing queued ahead of
-        // it, it goes out at once rather than through a worker that would have nothing to do.
-        const bool copyNow = run.copyIntact && item->original.copyable && run.pipeline != nullptr &&
-                             pipelineIdle(*run.pipeline);
-        if (run.pipeline != nullptr && !item->decoded.spilled &&
-            item->decoded.file == kInvalidFile && !copyNow) {
-            return queueJudgedEntry(run, std::move(item), static_cast<int64_t>(recordedEnd));
+    } else {
+        ++run.filesFound;
+        if (judgeEntry(run, *item, item->recordedSizes)) {
+            // An entry that may be copied as it is needs no encoder: with nothing queued ahead
+            // of it, it goes out at once rather than through a worker that would have nothing
+            // to do.
+            const bool copyNow = run.copyIntact && item->original.copyable &&
+                                 run.pipeline != nullptr && pipelineIdle(*run.pipeline);
+            if (run.pipeline != nullptr && !item->decoded.spilled &&
+                item->decoded.file == kInvalidFile && !copyNow) {
+                return queueJudgedEntry(run, std::move(item), static_cast<int64_t>(recordedEnd));
+            }
+            // An entry too big for memory is re-encoded here, from its temporary file.
+            headerOffset = takeOutputTurn(run, entry);
+            if (headerOffset < 0) return queueStopped(run);
+            salvaged = writeJudgedEntry(run, *item);
+        } else if (item->outcome.keepEncrypted) {
+            // No password opened it: the entry goes out as it lies, behind every entry before
+            // it.
+            headerOffset = takeOutputTurn(run, entry);
+            if (headerOffset < 0) return queueStopped(run);
+            salvaged = copyStillEncrypted(run, *item);
         }
-        // An entry too big for memory is re-encoded here, from its temporary file.
-        headerOffset = takeOutputTurn(run, entry);
-        if (headerOffset < 0) return queueStopped(run);
-        salvaged = writeJudgedEntry(run, *item);
-    } else if (item->outcome.keepEncrypted) {
-        // No password opened it: the entry goes out as it lies, behind every entry before it.
-        headerOffset = takeOutputTurn(run, entry);
-        if (headerOffset < 0) return queueStopped(run);
-        salvaged = copyStillEncrypted(run, *item);
     }
     return finishFoundEntry(run, std::move(item), salvaged, headerOffset, recordedEnd);
 }
 
 // The parts of a split archive, by file name, and each one missing.
-static void logSplitArchive(SalvageRun& run) {
+static void logSplitArchive(EntryContext& run) {
     if (run.reader.parts.empty()) return;
     std::string names;
     for (const ArchivePart& part : run.reader.parts) {

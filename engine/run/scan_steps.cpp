@@ -28,7 +28,7 @@ bool mayLookAgain(const ArchiveReader& reader, uint64_t& lookedAgain) {
 }  // namespace
 
 // Salvages the header whose signature was just read, the scan's mark kept for a check.
-int salvageFoundHeader(SalvageRun& run, uint64_t lookedAgain) {
+int salvageFoundHeader(QueueContext& run, uint64_t lookedAgain) {
     if (run.pipeline != nullptr) setScanMark(*run.pipeline, markScanHere(run, lookedAgain));
     return salvageHeaderAt(run);
 }
@@ -36,7 +36,7 @@ int salvageFoundHeader(SalvageRun& run, uint64_t lookedAgain) {
 // Where the scan goes on behind a header it salvaged: back at a failed check's header first
 // (salvaged then the ordinary way), then behind the entry, or back inside the bytes of one
 // that was rejected or damaged. False when the scan is to end with `ended`.
-bool goOnBehindHeader(SalvageRun& run, int result, uint64_t& lookedAgain, RunResult& ended) {
+bool goOnBehindHeader(QueueContext& run, int result, uint64_t& lookedAgain, RunResult& ended) {
     while (checkFailed(run)) {
         lookedAgain = restartAtFailedCheck(run).lookedAgain;
         result = salvageFoundHeader(run, lookedAgain);

@@ -12,11 +12,11 @@ namespace zipsalvage {
 
 // Salvages the header whose signature was just read (salvageHeaderAt), the scan's mark kept
 // for a check; `lookedAgain` counts the bytes scanned again behind damaged entries so far.
-int salvageFoundHeader(SalvageRun& run, uint64_t lookedAgain);
+int salvageFoundHeader(QueueContext& run, uint64_t lookedAgain);
 
 // Where the scan goes on behind a header salvaged with `result`: back at a failed check's
 // header first (salvaged then the ordinary way), then behind the entry, or back inside the
 // bytes of one that was rejected or damaged. False when the scan is to end with `ended`.
-bool goOnBehindHeader(SalvageRun& run, int result, uint64_t& lookedAgain, RunResult& ended);
+bool goOnBehindHeader(QueueContext& run, int result, uint64_t& lookedAgain, RunResult& ended);
 
 }  // namespace zipsalvage

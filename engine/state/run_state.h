@@ -1,5 +1,6 @@
 // The record a salvage run shares between its stages: the shells' interface (log, progress,
-// questions, entry reports), the two files, the counters, and the entries written so far.
+// questions, entry reports), the two files, the counters, and the entries written so far. It is
+// built of narrower records, so that each stage is handed only the part it uses.
 #pragma once
 
 #include <cstdint>
@@ -75,13 +76,36 @@ struct RunUi {
 struct EntryPipeline;
 struct QueuedItem;
 
-struct SalvageRun {
-    std::string archivePath;
-    std::string browseFolder;
-    std::string outputPath;  // the final name; set by createOutput
-    ArchiveReader reader;    // holds archiveHandle and archiveSize
+// Where the run's log lines go: the shells' interface, or behind the entries still queued for
+// the encoder threads while a pipeline runs.
+struct RunLog {
+    RunUi ui;
+    EntryPipeline* pipeline = nullptr;  // while runSalvage runs with encoder threads
+    bool puttingOutQueued = false;      // the log lines of an entry taken from the queue go out
+};
+
+// What judging and writing an entry reach: the archive, the one output, the log, the passwords
+// and the run's flags and options; none of the shells' settings, counters or the entries
+// written.
+struct EntryContext : RunLog {
+    ArchiveReader reader;  // holds archiveHandle and archiveSize
     // The one writer of the output, from createOutput until closeRunFiles.
     std::unique_ptr<OutputWriter> output;
+    RunFlags flags;
+    // A write to the output came up short: the run ends at once, and no entry is blamed for it.
+    bool outputFailed = false;
+    PasswordBook passwords{};
+    // The directory the end record points to, read before the scan (directory_ahead.h).
+    CentralDirectory directoryAhead;
+    // An intact stored or deflated entry keeps its original compressed bytes (intact_copy.h);
+    // off, every entry is re-encoded.
+    bool copyIntact = false;
+};
+
+// The run's counts for its summary, the entries written so far, for the central directory, and
+// the headers the scan took (taken back together with the count of entries found when a check
+// ahead fails).
+struct RunTally {
     SalvagedEntry* entryList = nullptr;
     SalvagedEntry* entryTail = nullptr;  // appending is constant time
     uint64_t filesFound = 0;
@@ -91,26 +115,24 @@ struct SalvageRun {
     uint64_t systemErrorCount = 0;
     uint64_t notCheckedCount = 0;   // copied as they were, in a method not decoded
     uint64_t encodedOnThreads = 0;  // entries the encoder threads re-encoded (for measurements)
-    RunFlags flags;
-    // A write to the output came up short: the run ends at once, and no entry is blamed for it.
-    bool outputFailed = false;
-    RunUi ui;
-    PasswordBook passwords{};
-    // What survives of the damaged archive's own central directory and end record.
-    CentralDirectory directory;
-    // The directory the end record points to, read before the scan (directory_ahead.h).
-    CentralDirectory directoryAhead;
     // Where the local headers the scan took lay (kept only when directoryAhead has records), so
     // that the entries it lists and the scan missed are known at the end.
     std::vector<int64_t> headersSeen;
+};
+
+// What the queue to the encoder threads reaches: an entry's writing, and its report and place
+// in the list once it is written.
+struct QueueContext : EntryContext, RunTally {};
+
+struct SalvageRun : QueueContext {
+    std::string archivePath;
+    std::string browseFolder;
+    std::string outputPath;  // the final name; set by createOutput
+    // What survives of the damaged archive's own central directory and end record.
+    CentralDirectory directory;
     // Threads for the run: 1 does everything on the worker; N > 1 adds N encoder threads
     // beside it (entry_pipeline.h); 0 asks for one per processor.
     int threads = 1;
-    // An intact stored or deflated entry keeps its original compressed bytes (intact_copy.h);
-    // off, every entry is re-encoded.
-    bool copyIntact = false;
-    EntryPipeline* pipeline = nullptr;  // while runSalvage runs with encoder threads
-    bool puttingOutQueued = false;      // the log lines of an entry taken from the queue go out
 
     SalvageRun() = default;
     // Whatever way a shell leaves, the run's files are closed (an output never put in place is
@@ -121,7 +143,7 @@ struct SalvageRun {
 };
 
 // Releases the list of written entries.
-void freeEntryList(SalvageRun& run);
+void freeEntryList(RunTally& tally);
 // Releases one entry and its name.
 void freeEntry(SalvagedEntry* entry);
 
@@ -133,14 +155,14 @@ struct EntryRelease {
 using OwnedEntry = std::unique_ptr<SalvagedEntry, EntryRelease>;
 
 // Begins the entry at the output's position (in an archive: its local header, name and extra
-// fields). False when the output left it out or failed (run.outputFailed is then set).
-bool beginOutputEntry(SalvageRun& run, SalvagedEntry& entry);
+// fields). False when the output left it out or failed (context.outputFailed is then set).
+bool beginOutputEntry(EntryContext& context, SalvagedEntry& entry);
 
 // The run's log: a string-table text with its arguments, through the interface.
-void logText(SalvageRun& run, const char* text);
+void logText(RunLog& log, const char* text);
 // The display form of a name: UTF-8 bytes when `utf8`, OEM code page bytes otherwise.
-std::string shownName(SalvageRun& run, const char* rawName, bool utf8);
+std::string shownName(const RunLog& log, const char* rawName, bool utf8);
 // The display form of an entry's output name, as its header's flag bit 11 says.
-std::string shownName(SalvageRun& run, const SalvagedEntry& entry);
+std::string shownName(const RunLog& log, const SalvagedEntry& entry);
 
 }  // namespace zipsalvage

@@ -46,15 +46,16 @@ std::string absolutePath(const std::string& path) {
     return result;
 }
 
-uint64_t entriesWritten(const SalvageRun& run) {
+uint64_t entriesWritten(const RunTally& tally) {
     uint64_t count = 0;
-    for (const SalvagedEntry* entry = run.entryList; entry != nullptr; entry = entry->next) ++count;
+    for (const SalvagedEntry* entry = tally.entryList; entry != nullptr; entry = entry->next)
+        ++count;
     return count;
 }
 
 // Passwords from the command line are tried before anyone is asked, after those that opened
 // entries of earlier archives; the prompt asks on the terminal when there is one.
-void preparePasswords(SalvageRun& run, const SalvageSession& session,
+void preparePasswords(PasswordBook& passwords, const SalvageSession& session,
                       TerminalPromptContext& promptContext) {
     for (const std::string& password : session.options->passwords) {
         if (password.size() > kPasswordBufferBytes - 1) {
@@ -63,21 +64,20 @@ void preparePasswords(SalvageRun& run, const SalvageSession& session,
             break;
         }
     }
-    std::memcpy(run.passwords.remembered, session.remembered.remembered,
-                sizeof run.passwords.remembered);
-    run.passwords.rememberedCount = session.remembered.rememberedCount;
-    run.passwords.given = session.options->passwords;
-    run.passwords.dialog = askPasswordOnTerminal;
-    run.passwords.dialogContext = &promptContext;
+    std::memcpy(passwords.remembered, session.remembered.remembered, sizeof passwords.remembered);
+    passwords.rememberedCount = session.remembered.rememberedCount;
+    passwords.given = session.options->passwords;
+    passwords.dialog = askPasswordOnTerminal;
+    passwords.dialogContext = &promptContext;
 }
 
-void keepRememberedPasswords(SalvageSession& session, const SalvageRun& run) {
-    std::memcpy(session.remembered.remembered, run.passwords.remembered,
+void keepRememberedPasswords(SalvageSession& session, const PasswordBook& passwords) {
+    std::memcpy(session.remembered.remembered, passwords.remembered,
                 sizeof session.remembered.remembered);
-    session.remembered.rememberedCount = run.passwords.rememberedCount;
+    session.remembered.rememberedCount = passwords.rememberedCount;
 }
 
-int cancelled(SalvageRun& run, ConsoleUi& ui) {
+int cancelled(EntryContext& run, ConsoleUi& ui) {
     closeRunFiles(run);  // removes the partial output; an earlier output stays as it was
     {
         std::lock_guard<std::mutex> guard(ui.outputLock);
@@ -88,9 +88,9 @@ int cancelled(SalvageRun& run, ConsoleUi& ui) {
 }
 
 // An archive itself named like the default output is refused as the output; say what helps.
-void hintWhenArchiveIsTheOutput(const SalvageRun& run, const SalvageTask& task) {
+void hintWhenArchiveIsTheOutput(const ArchiveReader& reader, const SalvageTask& task) {
     if (!task.defaultOutput) return;
-    if (!isSameFile(run.reader.archiveHandle, task.outputPath.c_str())) return;
+    if (!isSameFile(reader.archiveHandle, task.outputPath.c_str())) return;
     char line[512];
     formatText(line, sizeof line, textOf(kTextArchiveIsDefaultOutput), "Salvaged.zip");
     std::fprintf(stderr, "%s\n", line);
@@ -102,7 +102,11 @@ bool createTaskOutput(SalvageRun& run, const ConsoleOptions& options, const Salv
         run.output = makeNullOutput();
         return run.output != nullptr;
     }
-    if (!options.folderPath.empty()) return createFolderOutput(run, options.folderPath);
+    if (!options.folderPath.empty()) {
+        if (!createFolderOutput(run, options.folderPath)) return false;
+        run.outputPath = options.folderPath;
+        return true;
+    }
     return createOutput(run, task.outputPath.c_str());
 }
 
@@ -120,7 +124,7 @@ int runToVerdict(SalvageSession& session, SalvageRun& run, ConsoleUi& ui, bool& 
     }
     joinThread(worker);
     releasePromptTerminal(*session.terminal);
-    keepRememberedPasswords(session, run);
+    keepRememberedPasswords(session, run.passwords);
 
     // A report that could not take a line stopped the run: nothing was replaced.
     if (session.report->failed) {
@@ -166,7 +170,7 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
     attachConsoleUi(run, ui);
     TerminalPromptContext promptContext{&ui, &run.flags, session.terminal, false,
                                         !options.passwords.empty()};
-    preparePasswords(run, session, promptContext);
+    preparePasswords(run.passwords, session, promptContext);
     SignalledRun signalled(run.flags);
 
     run.archivePath = task.archivePath;
@@ -186,7 +190,7 @@ int salvageArchive(SalvageSession& session, const SalvageTask& task, std::string
     ReportSummary summary{task.archivePath, "", kExitNoRun};
     bool stored = false;
     if (!createTaskOutput(run, options, task)) {
-        hintWhenArchiveIsTheOutput(run, task);
+        hintWhenArchiveIsTheOutput(run.reader, task);
         summary.exitStatus = isCancelled(run.flags) ? stoppedStatus() : kExitNoRun;
     } else if (isCancelled(run.flags)) {
         summary.exitStatus = cancelled(run, ui);

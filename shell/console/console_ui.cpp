@@ -200,7 +200,7 @@ void clearProgress(ConsoleUi& ui) {
     ui.progressVisible = false;
 }
 
-void attachConsoleUi(SalvageRun& run, ConsoleUi& ui) {
+void attachConsoleUi(EntryContext& run, ConsoleUi& ui) {
     // -q keeps the terminal as quiet as the log.
     ui.progressOnTerminal = !ui.quiet && ::isatty(STDERR_FILENO) != 0;
     run.ui.context = &ui;

@@ -26,7 +26,7 @@ struct ConsoleUi {
 };
 
 // Wires `ui` into the run's callbacks.
-void attachConsoleUi(SalvageRun& run, ConsoleUi& ui);
+void attachConsoleUi(EntryContext& run, ConsoleUi& ui);
 
 // Clears the progress bar line, if one is shown.
 void clearProgress(ConsoleUi& ui);

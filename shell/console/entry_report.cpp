@@ -220,7 +220,7 @@ bool openEntryReport(EntryReportFile& report, const std::string& path,
     return true;
 }
 
-void attachEntryReport(EntryReportFile& report, SalvageRun& run) {
+void attachEntryReport(EntryReportFile& report, EntryContext& run) {
     report.run = &run;
     report.tally = ReportTally{};
     run.ui.entryDone = writeEntryLine;

@@ -26,7 +26,7 @@ struct EntryReportFile {
     std::string path;
     std::string partialPath;        // where the lines go until closeEntryReport puts them in place
     bool toStandardOutput = false;  // "-": the file is stdout, flushed but never closed
-    SalvageRun* run = nullptr;      // for the display form of names
+    EntryContext* run = nullptr;    // for the display form of names
     ReportTally tally;              // of the run attached last
     bool failed = false;            // a write came up short
     int failedReason = 0;           // errno of the write that did
@@ -51,7 +51,7 @@ struct ReportSummary {
 bool openEntryReport(EntryReportFile& report, const std::string& path,
                      const std::vector<std::string>& archives);
 // Hooks the open report into the run's entryDone and starts its tally again.
-void attachEntryReport(EntryReportFile& report, SalvageRun& run);
+void attachEntryReport(EntryReportFile& report, EntryContext& run);
 // Writes the summary line of the run attached last and flushes the report; false (with a
 // message) when the report could not take it or an earlier line.
 bool writeReportSummary(EntryReportFile& report, const ReportSummary& summary);

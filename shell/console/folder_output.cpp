@@ -84,7 +84,7 @@ void setTime(const std::string& path, time_t when, bool isLink) {
 
 class FolderOutput final : public OutputWriter {
   public:
-    FolderOutput(SalvageRun& run, std::string folder) : run_(run), folder_(std::move(folder)) {}
+    FolderOutput(EntryContext& run, std::string folder) : run_(run), folder_(std::move(folder)) {}
     ~FolderOutput() override { discard(); }
     FolderOutput(const FolderOutput&) = delete;
     FolderOutput& operator=(const FolderOutput&) = delete;
@@ -122,7 +122,7 @@ class FolderOutput final : public OutputWriter {
     }
     void settleLink(const WrittenPath& written, const std::string& relative);
 
-    SalvageRun& run_;
+    EntryContext& run_;
     std::string folder_;  // ends with "/"
     FileHandle handle_ = kInvalidFile;
     std::string partialPath_;
@@ -307,7 +307,7 @@ bool linkStaysInside(const std::string& linkPath, const std::string& target) {
     return true;
 }
 
-bool createFolderOutput(SalvageRun& run, const std::string& folder) {
+bool createFolderOutput(EntryContext& run, const std::string& folder) {
     std::string path;
     for (const std::string& part : componentsOf(folder)) {
         path += part;
@@ -325,10 +325,7 @@ bool createFolderOutput(SalvageRun& run, const std::string& folder) {
     if (reason.empty()) {
         std::string inside = folder.back() == '/' ? folder : folder + "/";
         run.output.reset(new (std::nothrow) FolderOutput(run, inside));
-        if (run.output != nullptr) {
-            run.outputPath = folder;
-            return true;
-        }
+        if (run.output != nullptr) return true;
         reason = lastSystemError();
     }
     std::string text(folder.size() + reason.size() + 256, '\0');

@@ -8,9 +8,9 @@
 namespace zipsalvage {
 
 // Makes `folder` (and the folders above it) when missing and sets run.output to a writer of
-// the recovered files into it, run.outputPath to the folder. Shows "Unable to create %s:
-// <reason>" and returns false when it cannot be made or is not a folder.
-bool createFolderOutput(SalvageRun& run, const std::string& folder);
+// the recovered files into it (the caller names the folder as the run's output path). Shows "Unable
+// to create %s: <reason>" and returns false when it cannot be made or is not a folder.
+bool createFolderOutput(EntryContext& run, const std::string& folder);
 
 // The entry name `name` (UTF-8) as a path inside the folder: backslashes read as separators,
 // a drive letter, a leading "/" and every "", "." and ".." component dropped, so that it never

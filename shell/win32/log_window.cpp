@@ -146,7 +146,7 @@ void drawSideBitmap(HDC dc, HBITMAP bitmap, int dpi) {
     ::DrawEdge(dc, &edge, EDGE_SUNKEN, BF_RECT);
 }
 
-void attachWindowUi(SalvageRun& run, WindowUi& ui) {
+void attachWindowUi(EntryContext& run, WindowUi& ui) {
     run.ui.context = &ui;
     run.ui.logLine = runLogLine;
     run.ui.postProgress = runProgress;

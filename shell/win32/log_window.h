@@ -30,6 +30,6 @@ void drawSideBitmap(HDC dc, HBITMAP bitmap, int dpi);
 
 // Points the run's log, progress, entry names, message boxes, name display and password dialog
 // at the wizard through `ui`, which must outlive their use and not change while a thread uses them.
-void attachWindowUi(SalvageRun& run, WindowUi& ui);
+void attachWindowUi(EntryContext& run, WindowUi& ui);
 
 }  // namespace zipsalvage

@@ -20,8 +20,8 @@
 namespace zipsalvage {
 namespace {
 
-void showArchivePath(HWND page, const SalvageRun& run) {
-    setControlText(page, IDC_ARCHIVE_EDIT, run.archivePath);
+void showArchivePath(HWND page, const std::string& archivePath) {
+    setControlText(page, IDC_ARCHIVE_EDIT, archivePath);
     ::SetFocus(::GetDlgItem(page, IDC_ARCHIVE_EDIT));
 }
 
@@ -116,7 +116,7 @@ INT_PTR selectPageNotify(HWND page, ShellState& state, const NMHDR& notice) {
             ::PostMessageW(sheet, PSM_SETWIZBUTTONS, 0, PSWIZB_NEXT);
             // Back from a run, whose end disabled Cancel.
             ::EnableWindow(::GetDlgItem(sheet, kSheetCancelButton), TRUE);
-            showArchivePath(page, *state.run);
+            showArchivePath(page, state.run->archivePath);
             ::InvalidateRect(page, nullptr, TRUE);
             return 0;
         }
@@ -147,7 +147,7 @@ INT_PTR CALLBACK selectPageProc(HWND page, UINT message, WPARAM wParam, LPARAM l
         // The checks of Next run on this thread: their message boxes stand over this page.
         state.selectUi = WindowUi{state.instance, page, &state.run->flags};
         attachWindowUi(*state.run, state.selectUi);
-        showArchivePath(page, *state.run);
+        showArchivePath(page, state.run->archivePath);
         return FALSE;
     }
     ShellState* state = stateOf(page);
