@@ -9,6 +9,8 @@
 // one flipped bit. Every damaged stream runs through the program's deflate path (inflate, then the
 // search behind damage) with the recorded size; zlib's inflate of the same stream is the reference.
 //
+// R bound: the R of the intact stream decoded with the damaged bytes' own output unknown (and
+// what later matches copy from it): the most a search that never guesses can give back.
 // R: of the bytes after the first output byte the damage touches, the share that come back
 // right at their offsets (unknown bytes count as not right). Wrong: bytes written, not listed
 // as unknown, and different from the original.
@@ -31,6 +33,7 @@
 #include "bench/huffman/resync_corpus.h"
 #include "extract/extract_context.h"
 #include "extract/inflate_resync.h"
+#include "extract/inflate_span.h"
 
 namespace {
 
@@ -115,6 +118,34 @@ Bytes salvageEntry(const Bytes& stream, uint64_t recordedSize, uint32_t recorded
     return output;
 }
 
+// The intact stream decoded with the output of its bytes [at, at + span) unknown, and every byte
+// later matches copy from it: what a search that never guesses could at best give back.
+Bytes boundOutput(const Bytes& stream, size_t size, size_t at, size_t span,
+                  zipsalvage::UnknownRanges& unknown) {
+    Bytes bytes(size);
+    std::vector<uint8_t> marks(size, 0);
+    zipsalvage::SpanDecoder decoder;
+    decoder.data = stream.data();
+    decoder.dataBytes = stream.size();
+    decoder.bytes = &bytes;
+    decoder.marks = &marks;
+    decoder.outputLimit = size;
+    decoder.stopBit = uint64_t{at} * 8;
+    zipsalvage::runSpan(decoder);
+    const uint64_t damageStart = decoder.outputPos;
+    decoder.stopBit = uint64_t{at + span} * 8;
+    zipsalvage::runSpan(decoder);
+    std::fill(marks.begin() + static_cast<std::ptrdiff_t>(damageStart),
+              marks.begin() + static_cast<std::ptrdiff_t>(decoder.outputPos), uint8_t{1});
+    decoder.stopBit = UINT64_MAX;
+    zipsalvage::runSpan(decoder);
+    unknown.ranges.clear();
+    for (size_t index = 0; index < size; ++index) {
+        if (marks[index] != 0) zipsalvage::markUnknown(unknown, index, index + 1);
+    }
+    return bytes;
+}
+
 struct Score {
     double rSum = 0;
     uint64_t cases = 0;
@@ -169,7 +200,9 @@ struct Tally {
     const char* only = nullptr;  // run only the cases whose label holds this text
     Score cells[kMostWriters][kMostKinds][kClasses];
     Score zlib[kClasses];
-    Score zeroSmall;  // zero fill, N <= 128, text, code and records
+    Score bound[kClasses];  // the best a search that never guesses could do
+    Score zeroSmall;        // zero fill, N <= 128, text, code and records
+    Score zeroSmallBound;
     double worstSecondsPerMiB = 0;
     char worstCase[256] = "";
     double totalSeconds = 0;
@@ -234,9 +267,13 @@ void runCase(const Entry& entry, int damage, size_t spanIndex, double place, Tal
     if (ours.wrongBytes > wrongBefore) std::printf("wrong bytes: %s\n", label);
     Bytes reference = zlibInflate(damaged, damaged.size(), size * 2 + 1024);
     score(original, reference, nullptr, first, tally.zlib[caseClass]);
+    zipsalvage::UnknownRanges boundUnknown;
+    const Bytes best = boundOutput(stream, size, at, std::max<size_t>(span, 1), boundUnknown);
+    score(original, best, &boundUnknown, first, tally.bound[caseClass]);
     if (damage == 0 && span <= 128 && std::strcmp(entry.kind->name, "log") != 0 &&
         std::strcmp(entry.kind->name, "csv") != 0) {
         score(original, output, &unknown, first, tally.zeroSmall);
+        score(original, best, &boundUnknown, first, tally.zeroSmallBound);
     }
 }
 
@@ -267,16 +304,17 @@ Score sumOf(const Tally& tally, int writer, int kind, int caseClass) {
 }
 
 void printClasses(const Tally& tally) {
-    std::printf("%-8s %-6s %6s %8s %8s %10s %8s %8s %8s\n", "damage", "N", "cases", "R", "R zlib",
-                "wrong", "w.cases", "whole", "placed");
+    std::printf("%-8s %-6s %6s %8s %8s %8s %10s %8s %8s %8s\n", "damage", "N", "cases", "R",
+                "R zlib", "R bound", "wrong", "w.cases", "whole", "placed");
     for (int caseClass = 0; caseClass < kClasses; ++caseClass) {
         const Score score = sumOf(tally, -1, -1, caseClass);
         if (score.cases == 0) continue;
-        std::printf("%-8s %-6zu %6llu %8.3f %8.3f %10llu %8llu %8llu %8llu\n",
+        std::printf("%-8s %-6zu %6llu %8.3f %8.3f %8.3f %10llu %8llu %8llu %8llu\n",
                     kDamageNames[caseClass == 8 ? 2 : caseClass / 4],
                     caseClass == 8 ? size_t{0} : kSpans[caseClass % 4],
                     static_cast<unsigned long long>(score.cases), meanR(score),
-                    meanR(tally.zlib[caseClass]), static_cast<unsigned long long>(score.wrongBytes),
+                    meanR(tally.zlib[caseClass]), meanR(tally.bound[caseClass]),
+                    static_cast<unsigned long long>(score.wrongBytes),
                     static_cast<unsigned long long>(score.casesWithWrong),
                     static_cast<unsigned long long>(score.whole),
                     static_cast<unsigned long long>(score.placed));
@@ -315,13 +353,16 @@ void printTally(const Tally& tally, const std::vector<Writer>& writers,
     printClasses(tally);
     printRows(tally, writers, kinds);
     Score zeroUpTo1024;
+    Score boundUpTo1024;
     for (int caseClass = 0; caseClass < 3; ++caseClass) {
         add(zeroUpTo1024, sumOf(tally, -1, -1, caseClass));
+        add(boundUpTo1024, tally.bound[caseClass]);
     }
-    std::printf("\nzero fill N<=1024: R %.3f over %llu cases\n", meanR(zeroUpTo1024),
-                static_cast<unsigned long long>(zeroUpTo1024.cases));
-    std::printf("zero fill N<=128 on text, code, records: R %.3f over %llu cases\n",
-                meanR(tally.zeroSmall), static_cast<unsigned long long>(tally.zeroSmall.cases));
+    std::printf("\nzero fill N<=1024: R %.3f (bound %.3f) over %llu cases\n", meanR(zeroUpTo1024),
+                meanR(boundUpTo1024), static_cast<unsigned long long>(zeroUpTo1024.cases));
+    std::printf("zero fill N<=128 on text, code, records: R %.3f (bound %.3f) over %llu cases\n",
+                meanR(tally.zeroSmall), meanR(tally.zeroSmallBound),
+                static_cast<unsigned long long>(tally.zeroSmall.cases));
     std::printf(
         "processor time: %.2f s for %.1f MiB compressed (%.3f s/MiB), worst entry %.3f s/MiB\n",
         tally.totalSeconds, static_cast<double>(tally.totalCompressed) / 1048576.0,
