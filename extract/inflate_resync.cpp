@@ -12,6 +12,7 @@
 
 #include "core/deflate_format.h"
 #include "extract/huffman_decoders.h"
+#include "extract/inflate_damage_signs.h"
 #include "extract/inflate_repair.h"
 #include "extract/inflate_span.h"
 
@@ -239,34 +240,73 @@ bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t
 
 }  // namespace
 
-bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, bool sizeKnown,
-                    bool deflate64, DeflateSalvage& salvage) {
-    DamageSpan damage;
-    if (!findDamageRun(data, size, damage)) return false;
-    // Deflate gives at most 258 bytes for a symbol of one bit or more, about 1032 bytes for a
-    // byte of data; a recorded size beyond that (or the memory cap) is not believed.
-    const uint64_t mostOutput = std::min<uint64_t>(size * 1032 + 1024, kResyncLargestOutput);
-    const bool placeable = sizeKnown && recordedSize <= mostOutput;
-    const uint64_t limit = placeable ? recordedSize : mostOutput;
-    salvage.bytes.assign(static_cast<size_t>(limit), 0);
-    salvage.marks.assign(static_cast<size_t>(limit), 0);
-    SpanDecoder prefix = decoderOver(data, size, deflate64);
-    prefix.bytes = &salvage.bytes;
-    prefix.marks = &salvage.marks;
-    prefix.outputLimit = limit;
-    prefix.stopBit = damage.start * 8;
-    // The stream must reach the damage as written: one that ends or fails before it has its
-    // damage elsewhere.
-    if (runSpan(prefix) != SpanStop::kLimit) return false;
+namespace {
+
+// Where the search works: the prefix is decoded up to `prefixEndBit`, and a start behind the
+// damage is looked for from `resumeBit` on. Damage told by its signs alone (`bySigns`) has no
+// known end: the garbage it decodes to may go on behind any start, so what a start decodes is
+// believed only well behind the last sign it shows.
+struct DamagePlace {
+    uint64_t prefixEndBit = 0;
+    uint64_t resumeBit = 0;
+    bool bySigns = false;
+};
+
+// A start behind damage told by its signs is looked for this far behind the first sign, in turn:
+// the garbage may break the damaged block's codes (a false end of block) before it ends.
+constexpr uint64_t kSignResumeOffsets[] = {0, 2048, 8192, 32768};
+// The output of this many bits behind the last sign on a start's chain is not believed either:
+// garbage shows a sign every few hundred bits.
+constexpr uint64_t kBitsPastLastSign = 8192;
+
+// The prefix decoded up to the damage (into `salvage`, whose bytes and marks are zero); false
+// when the stream does not reach it as written (its damage lies elsewhere).
+bool decodePrefix(SpanDecoder& prefix, const DamagePlace& place) {
+    prefix.stopBit = place.prefixEndBit;
+    return runSpan(prefix) == SpanStop::kLimit;
+}
+
+// The damage and the prefix before it: a run of equal bytes the stream reaches as written, or
+// else the signs decoding shows. False when neither tells where the damage lies.
+bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& place) {
+    const SpanDecoder start = prefix;
+    DamageSpan run;
+    if (findDamageRun(prefix.data, prefix.dataBytes, run)) {
+        place = DamagePlace{run.start * 8, run.end * 8, false};
+        if (decodePrefix(prefix, place)) return true;
+        prefix = start;
+        std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
+        std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+    }
+    uint64_t signBit = 0;
+    const bool found = findFirstSign(start, signBit);
+    // The search for a sign decoded into the salvage's bytes: what lies behind the prefix must be
+    // zeros again.
+    std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
+    std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+    if (!found) return false;
+    place = DamagePlace{signBit > kBitsBeforeSign ? signBit - kBitsBeforeSign : 0, signBit, true};
+    return decodePrefix(prefix, place);
+}
+
+bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64_t room,
+                     ResyncStart& start) {
+    uint64_t budget = std::max(kLeastSearchSymbols, kSearchSymbolsPerByte * prefix.dataBytes);
+    if (!prefix.atHeader) {
+        for (uint64_t offset : kSignResumeOffsets) {
+            if (resyncInBlock(prefix, place.resumeBit + offset, room, budget, start)) return true;
+            if (!place.bySigns) break;
+        }
+    }
+    return resyncAtHeader(prefix.data, prefix.dataBytes, prefix.deflate64, place.resumeBit, room,
+                          budget, start);
+}
+
+// Decodes the found start's suffix so that it ends at the recorded size; false (nothing of it
+// kept) when it does not decode the same way again.
+bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const DamagePlace& place,
+                 uint64_t recordedSize, DeflateSalvage& salvage) {
     const uint64_t prefixEnd = prefix.outputPos;
-    salvage.length = prefixEnd;
-    if (!placeable) return true;
-    const uint64_t room = recordedSize - prefixEnd;
-    ResyncStart start;
-    uint64_t budget = std::max(kLeastSearchSymbols, kSearchSymbolsPerByte * size);
-    bool found = !prefix.atHeader && resyncInBlock(prefix, damage.end * 8, room, budget, start);
-    if (!found) found = resyncAtHeader(data, size, deflate64, damage.end * 8, room, budget, start);
-    if (!found || start.suffixLength > room) return true;
     const uint64_t suffixStart = recordedSize - start.suffixLength;
     // From the entry bit up to the join, only the state is wanted (the codes of the block the
     // join lies in); from the join on, the bytes go to their offsets.
@@ -279,7 +319,7 @@ bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, b
     suffix.outputLimit = UINT64_MAX;
     suffix.stopBit = start.joinBit;
     if (start.atHeader) suffix.strictCodes = true;
-    if (start.joinBit > start.entryBit && runSpan(suffix) != SpanStop::kLimit) return true;
+    if (start.joinBit > start.entryBit && runSpan(suffix) != SpanStop::kLimit) return false;
     std::fill(salvage.marks.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
               salvage.marks.begin() + static_cast<std::ptrdiff_t>(suffixStart), uint8_t{1});
     suffix.bytes = &salvage.bytes;
@@ -290,11 +330,51 @@ bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, b
     if (start.atHeader || start.firstHeaderBit != UINT64_MAX) {
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     }
-    if (!endsAtSize(suffix, runSpan(suffix)) || suffix.outputPos != recordedSize) {
+    if (place.bySigns) {
+        // Behind damage told by its signs, output is believed from kBitsPastLastSign behind
+        // the last sign the start's chain shows (garbage may go on a little without one).
+        SpanDecoder count = suffix;
+        count.stopBit = bitPastLastSign(suffix) + kBitsPastLastSign;
+        count.bytes = nullptr;
+        count.marks = nullptr;
+        runSpan(count);
+        suffix.distrustedUntil = std::max(suffix.distrustedUntil, count.outputPos);
+    }
+    const SpanStop stop = runSpan(suffix);
+    if (!endsAtSize(suffix, stop) || suffix.outputPos != recordedSize) {
+        std::fill(salvage.bytes.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
+                  salvage.bytes.end(), uint8_t{0});
         std::fill(salvage.marks.begin() + static_cast<std::ptrdiff_t>(prefixEnd),
                   salvage.marks.end(), uint8_t{0});
-        return true;
+        return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, bool sizeKnown,
+                    bool deflate64, DeflateSalvage& salvage) {
+    // Deflate gives at most 258 bytes for a symbol of one bit or more, about 1032 bytes for a
+    // byte of data; a recorded size beyond that (or the memory cap) is not believed.
+    const uint64_t mostOutput = std::min<uint64_t>(size * 1032 + 1024, kResyncLargestOutput);
+    const bool placeable = sizeKnown && recordedSize <= mostOutput;
+    const uint64_t limit = placeable ? recordedSize : mostOutput;
+    salvage.bytes.assign(static_cast<size_t>(limit), 0);
+    salvage.marks.assign(static_cast<size_t>(limit), 0);
+    SpanDecoder prefix = decoderOver(data, size, deflate64);
+    prefix.bytes = &salvage.bytes;
+    prefix.marks = &salvage.marks;
+    prefix.outputLimit = limit;
+    DamagePlace place;
+    if (!locateDamage(prefix, salvage, place)) return false;
+    const uint64_t prefixEnd = prefix.outputPos;
+    salvage.length = prefixEnd;
+    if (!placeable) return true;
+    const uint64_t room = recordedSize - prefixEnd;
+    ResyncStart start;
+    if (!findResyncStart(prefix, place, room, start) || start.suffixLength > room) return true;
+    if (!placeSuffix(prefix, start, place, recordedSize, salvage)) return true;
     salvage.length = recordedSize;
     salvage.placed = true;
     return true;

@@ -156,6 +156,13 @@ SpanStop copyStored(SpanDecoder& decoder) {
         const auto count = static_cast<size_t>(copied);
         std::memcpy(decoder.bytes->data() + decoder.outputPos, decoder.data + byte, count);
         std::memset(decoder.marks->data() + decoder.outputPos, 0, count);
+        // Stored bytes behind a resynchronisation point are no more believed than coded ones.
+        if (decoder.outputPos < decoder.distrustedUntil) {
+            const auto distrusted =
+                static_cast<size_t>(std::min(copied, decoder.distrustedUntil - decoder.outputPos));
+            std::memset(decoder.bytes->data() + decoder.outputPos, 0, distrusted);
+            std::memset(decoder.marks->data() + decoder.outputPos, 1, distrusted);
+        }
     }
     decoder.outputPos += copied;
     decoder.bit += copied * 8;
