@@ -6,10 +6,6 @@
 namespace zipsalvage {
 namespace {
 
-// A writer that keeps the rule has no sign in an intact stream; one that does not shows one
-// within its first few hundred bytes (about 10 to 100 per KiB of compressed data). A first sign
-// behind this many clean bits is believed to be damage.
-constexpr uint64_t kCleanBitsBeforeSign = 8192;
 // A lone sign may be a writer's flush point (a match cut where its input paused); damage
 // shows a second one, or fails, within this many bits.
 constexpr uint64_t kSecondSignBits = 8192;
@@ -41,7 +37,7 @@ bool findFirstSign(SpanDecoder decoder, uint64_t& signBit) {
         if (firstSign != UINT64_MAX) break;
         firstSign = decoder.brokenAtBit;
         decoder.brokenAtBit = UINT64_MAX;
-        if (firstSign < kCleanBitsBeforeSign) return false;
+        if (firstSign < kBitsKeepingTheRule) return false;
     }
     if (firstSign == UINT64_MAX) {
         // The stream failed, ran out, or ended short of the data's end or of the recorded size
@@ -53,7 +49,7 @@ bool findFirstSign(SpanDecoder decoder, uint64_t& signBit) {
         }
         firstSign = loneSign != UINT64_MAX ? loneSign : decoder.bit;
     }
-    if (firstSign < kCleanBitsBeforeSign) return false;
+    if (firstSign < kBitsKeepingTheRule) return false;
     signBit = firstSign;
     return true;
 }
@@ -62,6 +58,7 @@ uint64_t bitPastLastSign(SpanDecoder decoder) {
     const uint64_t start = decoder.outputPos;
     decoder.checkLongest = true;
     decoder.brokenAtBit = UINT64_MAX;
+    decoder.lastDistance = 0;  // the match before the start is not this chain's
     uint64_t pastSign = decoder.bit;
     SpanStop stop = SpanStop::kWorkSpent;
     while (step(decoder, stop)) {

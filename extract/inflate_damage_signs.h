@@ -16,6 +16,10 @@ namespace zipsalvage {
 // How far before the first sign of damage the damage may lie: the output of these bits is not
 // believed.
 inline constexpr uint64_t kBitsBeforeSign = 16384;
+// A writer that keeps the rule has no sign in an intact stream; one that does not shows one
+// within its first few hundred bytes (about 10 to 100 per KiB of compressed data). A stream
+// this long that keeps it is taken to come from a writer that does.
+inline constexpr uint64_t kBitsKeepingTheRule = 8192;
 
 // Decodes `decoder` (from its start, bytes kept, scratch bytes of the decoder's own) until the
 // rule is broken twice within a short stretch, or decoding fails, and gives where in `signBit`.

@@ -250,6 +250,10 @@ struct DamagePlace {
     uint64_t prefixEndBit = 0;
     uint64_t resumeBit = 0;
     bool bySigns = false;
+    // The stream before the damage keeps the longest-match rule: a start's chain that breaks it
+    // is decoding garbage (the damaged block's codes over a later block's bits, when its end
+    // was lost in the damage), and its output is believed only past the last sign.
+    bool keepsLongest = false;
 };
 
 // A start behind damage told by its signs is looked for this far behind the first sign, in turn:
@@ -261,9 +265,15 @@ constexpr uint64_t kBitsPastLastSign = 8192;
 
 // The prefix decoded up to the damage (into `salvage`, whose bytes and marks are zero); false
 // when the stream does not reach it as written (its damage lies elsewhere).
-bool decodePrefix(SpanDecoder& prefix, const DamagePlace& place) {
+bool decodePrefix(SpanDecoder& prefix, DamagePlace& place) {
     prefix.stopBit = place.prefixEndBit;
-    return runSpan(prefix) == SpanStop::kLimit;
+    prefix.checkLongest = true;
+    const bool reached = runSpan(prefix) == SpanStop::kLimit;
+    place.keepsLongest = place.bySigns || (prefix.brokenAtBit == UINT64_MAX &&
+                                           place.prefixEndBit >= kBitsKeepingTheRule);
+    prefix.checkLongest = false;
+    prefix.brokenAtBit = UINT64_MAX;
+    return reached;
 }
 
 // The damage and the prefix before it: a run of equal bytes the stream reaches as written, or
@@ -330,15 +340,19 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
     if (start.atHeader || start.firstHeaderBit != UINT64_MAX) {
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     }
-    if (place.bySigns) {
-        // Behind damage told by its signs, output is believed from kBitsPastLastSign behind
-        // the last sign the start's chain shows (garbage may go on a little without one).
-        SpanDecoder count = suffix;
-        count.stopBit = bitPastLastSign(suffix) + kBitsPastLastSign;
-        count.bytes = nullptr;
-        count.marks = nullptr;
-        runSpan(count);
-        suffix.distrustedUntil = std::max(suffix.distrustedUntil, count.outputPos);
+    if (place.keepsLongest) {
+        // Output is believed from kBitsPastLastSign behind the last sign the start's chain shows
+        // (garbage may go on a little without one), and behind damage told by its signs alone,
+        // from as far behind the start.
+        const uint64_t pastSign = bitPastLastSign(suffix);
+        if (pastSign != suffix.bit || place.bySigns) {
+            SpanDecoder count = suffix;
+            count.stopBit = pastSign + kBitsPastLastSign;
+            count.bytes = nullptr;
+            count.marks = nullptr;
+            runSpan(count);
+            suffix.distrustedUntil = std::max(suffix.distrustedUntil, count.outputPos);
+        }
     }
     const SpanStop stop = runSpan(suffix);
     if (!endsAtSize(suffix, stop) || suffix.outputPos != recordedSize) {

@@ -315,8 +315,12 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     }
     if (decoder.bit > decoder.stopBit) return SpanStop::kLimit;
     if (decoder.outputPos + length > decoder.outputLimit) return SpanStop::kTooLong;
-    if (decoder.bytes != nullptr && decoder.outputPos >= distance) {
-        noteLongest(decoder, (*decoder.bytes)[static_cast<size_t>(decoder.outputPos - distance)]);
+    // The match's first byte is what the one before it would have had to differ from; when it
+    // is not known, neither is whether the rule holds.
+    const auto source = static_cast<size_t>(decoder.outputPos - distance);
+    if (decoder.bytes != nullptr && decoder.outputPos >= distance &&
+        (*decoder.marks)[source] == 0) {
+        noteLongest(decoder, (*decoder.bytes)[source]);
     }
     copyMatch(decoder, length, distance);
     decoder.lastDistance = length < kMaxMatch ? distance : 0;
