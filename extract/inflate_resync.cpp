@@ -256,6 +256,11 @@ struct DamagePlace {
     bool keepsLongest = false;
 };
 
+// A run of equal bytes may end a span of other garbage (a torn write, a sector half
+// overwritten): the output of these bits before the run is not believed either. More would
+// cost much (what later matches copy from it is lost too); a longer span of garbage shows
+// signs of its own as a rule.
+constexpr uint64_t kBitsBeforeRun = 64;
 // A start behind damage told by its signs is looked for this far behind the first sign, in turn:
 // the garbage may break the damaged block's codes (a false end of block) before it ends.
 constexpr uint64_t kSignResumeOffsets[] = {0, 2048, 8192, 32768};
@@ -272,7 +277,6 @@ bool decodePrefix(SpanDecoder& prefix, DamagePlace& place) {
     place.keepsLongest = place.bySigns || (prefix.brokenAtBit == UINT64_MAX &&
                                            place.prefixEndBit >= kBitsKeepingTheRule);
     prefix.checkLongest = false;
-    prefix.brokenAtBit = UINT64_MAX;
     return reached;
 }
 
@@ -282,8 +286,23 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
     const SpanDecoder start = prefix;
     DamageSpan run;
     if (findDamageRun(prefix.data, prefix.dataBytes, run)) {
-        place = DamagePlace{run.start * 8, run.end * 8, false};
-        if (decodePrefix(prefix, place)) return true;
+        const uint64_t runBit = run.start * 8;
+        place =
+            DamagePlace{runBit > kBitsBeforeRun ? runBit - kBitsBeforeRun : 0, run.end * 8, false};
+        const bool reached = decodePrefix(prefix, place);
+        // Random bytes before the run (the run a part of the damage) break the rule there: the
+        // prefix then ends as far before the first sign as one told by signs alone.
+        if (reached && prefix.brokenAtBit >= kBitsKeepingTheRule &&
+            prefix.brokenAtBit != UINT64_MAX) {
+            const uint64_t sign = prefix.brokenAtBit;
+            prefix = start;
+            std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
+            std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+            place.prefixEndBit = sign > kBitsBeforeSign ? sign - kBitsBeforeSign : 0;
+            place.bySigns = true;
+            return decodePrefix(prefix, place);
+        }
+        if (reached) return true;
         prefix = start;
         std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
         std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
@@ -382,6 +401,7 @@ bool salvageDeflate(const uint8_t* data, uint64_t size, uint64_t recordedSize, b
     prefix.outputLimit = limit;
     DamagePlace place;
     if (!locateDamage(prefix, salvage, place)) return false;
+    prefix.brokenAtBit = UINT64_MAX;
     const uint64_t prefixEnd = prefix.outputPos;
     salvage.length = prefixEnd;
     if (!placeable) return true;
