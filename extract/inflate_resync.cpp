@@ -1,11 +1,11 @@
 // The search behind damage in a deflate stream. A span of equal bytes (a zeroed sector, a hole
 // in a download) is where the damage lies: runs of 4 or more equal bytes are rare in
-// Huffman-coded data. Before it, the stream decodes as it was written; behind it, decoding is
-// picked up again either inside the damaged block (its codes are known from its header) or at
-// the next block header, and a start is believed only when decoding from it runs to the
-// stream's last block ending exactly at the compressed size. The output behind the damage is
-// then put so that it ends at the recorded size; what lies between is unknown, written as
-// zeros and listed, as are bytes copied from it by later matches.
+// Huffman-coded data. Other damage (random bytes, a flipped bit) is put where decoding first
+// breaks the longest-match rule, in streams whose intact start keeps it. Before the damage, the
+// stream decodes as it was written; behind it, decoding is picked up again (see
+// inflate_resync_start.h). The output behind the damage is then put so that it ends at the
+// recorded size; what lies between is unknown, written as zeros and listed, as are bytes copied
+// from it by later matches.
 #include "extract/inflate_resync.h"
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "extract/huffman_decoders.h"
 #include "extract/inflate_damage_signs.h"
 #include "extract/inflate_repair.h"
+#include "extract/inflate_resync_start.h"
 #include "extract/inflate_span.h"
 
 namespace zipsalvage {
@@ -22,11 +23,6 @@ namespace {
 // Runs of 4 equal bytes turn up in intact Huffman-coded data now and then; of 8, hardly ever.
 constexpr uint64_t kShortestDamageRun = 8;
 constexpr uint64_t kFillRunBytes = 16;
-// A symbol and its distance take at most 15 + 5 + 15 + 13 bits (RFC 1951 3.2.5), so a symbol
-// of the true stream starts within this many bits of any point; one more byte for slack.
-constexpr uint64_t kResyncWindowBits = 48 + 16;
-// Symbols a start that does not join the first chain may decode before it is given up.
-constexpr uint64_t kJoinBudget = 1 << 16;
 // Symbols the whole search may decode, at least and per byte of data: it stays within about a
 // second per MiB of compressed data.
 constexpr uint64_t kLeastSearchSymbols = uint64_t{1} << 17;
@@ -38,12 +34,6 @@ constexpr uint64_t kSearchSymbolsPerByte = 12;
 // block's codes to the stream's end cannot: that block is the last, and continues behind the
 // damage, so every start in the window is one of its symbols or joins one.
 constexpr uint64_t kDistrustedBytes = 512;
-
-// Takes what a decoder given `given` symbols used from the search's budget.
-void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {
-    uint64_t used = given - decoder.symbolBudget;
-    budget = budget > used ? budget - used : 0;
-}
 
 struct DamageSpan {
     uint64_t start = 0;  // bytes
@@ -64,183 +54,6 @@ bool findDamageRun(const uint8_t* data, uint64_t size, DamageSpan& span) {
     }
     return best > 0;
 }
-
-SpanDecoder decoderOver(const uint8_t* data, uint64_t size, bool deflate64) {
-    SpanDecoder decoder;
-    decoder.data = data;
-    decoder.dataBytes = size;
-    decoder.deflate64 = deflate64;
-    return decoder;
-}
-
-bool endsAtSize(const SpanDecoder& decoder, SpanStop stop) {
-    return stop == SpanStop::kStreamEnd && spanEndByte(decoder) == decoder.dataBytes;
-}
-
-// Where decoding is picked up behind the damage: a bit of the true stream and the state there.
-// Decoding from `entryBit` (a header there when `atHeader`, else a symbol of the damaged
-// block) first reaches the true stream at `joinBit`; what it decodes before is not believed.
-struct ResyncStart {
-    uint64_t entryBit = 0;
-    bool atHeader = false;
-    uint64_t joinBit = 0;
-    uint64_t suffixLength = 0;             // bytes decoded from joinBit to the stream's end
-    uint64_t firstHeaderBit = UINT64_MAX;  // the first block header read from entryBit on
-};
-
-// Inside the damaged block: every start in the window that runs to the end is decoded; one of
-// them is the true stream's next symbol, and the starts that are not join it after a few
-// symbols (Huffman codes resynchronise). The true chain holds every bit the first good start
-// reaches after all the others have joined it: the latest join is the first bit believed.
-bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
-                   ResyncStart& start) {
-    std::vector<SpanVisit> chain;
-    SpanDecoder first;
-    uint64_t firstBit = fromBit;
-    const uint64_t lastBit = std::min(fromBit + kResyncWindowBits, prefix.dataBytes * 8);
-    for (; firstBit < lastBit; ++firstBit) {
-        first = prefix;
-        first.bit = firstBit;
-        first.stopBit = UINT64_MAX;
-        first.bytes = nullptr;
-        first.marks = nullptr;
-        first.outputPos = 0;
-        first.outputLimit = room;
-        chain.clear();
-        first.visits = &chain;
-        const uint64_t given = budget;
-        first.symbolBudget = given;
-        SpanStop stop = runSpan(first);
-        spend(budget, first, given);
-        if (stop == SpanStop::kWorkSpent) return false;
-        if (endsAtSize(first, stop)) break;
-    }
-    if (firstBit >= lastBit || chain.empty()) return false;
-    uint64_t latestJoin = 0;
-    for (uint64_t bit = firstBit + 1; bit < lastBit; ++bit) {
-        SpanDecoder other = prefix;
-        other.bit = bit;
-        other.stopBit = UINT64_MAX;
-        other.bytes = nullptr;
-        other.marks = nullptr;
-        other.outputPos = 0;
-        other.outputLimit = room;
-        other.mergeWith = &chain;
-        const uint64_t given = std::min(kJoinBudget, budget);
-        other.symbolBudget = given;
-        SpanStop stop = runSpan(other);
-        spend(budget, other, given);
-        if (stop == SpanStop::kMerged) {
-            latestJoin = std::max(latestJoin, other.mergedAt);
-        } else if (stop == SpanStop::kStreamEnd || stop == SpanStop::kWorkSpent) {
-            return false;  // a second chain to the end, or one not settled: no certainty
-        }
-    }
-    start.entryBit = firstBit;
-    start.atHeader = false;
-    const SpanVisit& join = chain[static_cast<size_t>(latestJoin)];
-    start.joinBit = join.bit;
-    start.suffixLength = first.outputPos - join.output;
-    auto header = std::find_if(chain.begin(), chain.end(), [](const SpanVisit& visit) {
-        return visit.blockBit == kSpanAtHeader;
-    });
-    if (header != chain.end()) start.firstHeaderBit = header->bit;
-    return true;
-}
-
-bool haveNextBits(const SpanDecoder& decoder, uint64_t count) {
-    return decoder.bit + count <= decoder.dataBytes * 8;
-}
-
-// Cheap tests on a dynamic header at `bit` (RFC 1951 3.2.7) before it is read whole: counts
-// within the alphabets and a complete code-length code.
-bool mayBeDynamicHeader(const SpanDecoder& probe) {
-    SpanDecoder at = probe;
-    if (at.bit + 17 > at.dataBytes * 8) return false;
-    uint64_t word = 0;
-    for (int index = 0; index < 8 && at.bit / 8 + static_cast<uint64_t>(index) < at.dataBytes;
-         ++index) {
-        word |= uint64_t{at.data[at.bit / 8 + static_cast<uint64_t>(index)]} << (8 * index);
-    }
-    word >>= at.bit % 8;
-    if ((word >> 1 & 3) != kBlockDynamic) return false;
-    if ((word >> 3 & 31) > kLiteralSymbols - kMinLitLenCodes) return false;
-    if ((word >> 8 & 31) > kDistanceSymbols - kMinDistanceCodes) return false;
-    const uint64_t lengthCodes = (word >> 13 & 15) + kMinCodeLengthCodes;
-    if (at.bit + 17 + 3 * lengthCodes > at.dataBytes * 8) return false;
-    // The 3-bit lengths start at bit 17 of the header; up to 57 bits, beyond one word.
-    int64_t space = 1 << 7;
-    for (uint64_t index = 0; index < lengthCodes; ++index) {
-        uint64_t fieldBit = at.bit + 17 + 3 * index;
-        uint32_t value = 0;
-        for (uint32_t part = 0; part < 3; ++part) {
-            uint64_t bitAt = fieldBit + part;
-            value |= static_cast<uint32_t>((at.data[bitAt / 8] >> (bitAt % 8)) & 1) << part;
-        }
-        if (value != 0) space -= int64_t{1} << (7 - value);
-    }
-    return space == 0;
-}
-
-// A stored header found by search has only LEN and NLEN (16 bits) to check it, and the block
-// copies whatever lies behind it; one followed by a fixed block is then picked up again by
-// the true stream's fixed codes within a few symbols, and runs to the end with the copy's
-// garbage in it. So a stored block is believed only as the last block or followed by a header
-// with a check of its own (stored or dynamic). `probe` is left behind the stored block.
-bool storedBlockIsFollowedWell(SpanDecoder& probe, uint64_t& budget) {
-    const uint64_t given = std::min<uint64_t>(budget, 1);
-    probe.symbolBudget = given;
-    const SpanStop stop = runSpan(probe);
-    spend(budget, probe, given);
-    if (stop == SpanStop::kStreamEnd) return true;
-    if (stop != SpanStop::kWorkSpent || !probe.atHeader || !haveNextBits(probe, 3)) return false;
-    const uint64_t typeBit = probe.bit + 1;
-    const uint32_t type = ((probe.data[typeBit / 8] >> (typeBit % 8)) & 1) |
-                          (((probe.data[(typeBit + 1) / 8] >> ((typeBit + 1) % 8)) & 1) << 1);
-    return type == kBlockStored || type == kBlockDynamic;
-}
-
-// Behind the damage, the next block header: stored (LEN and NLEN agree) or dynamic (complete
-// codes), from which decoding runs to the end at the compressed size. Fixed blocks carry no
-// check of their own and are not looked for.
-bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
-                    uint64_t room, uint64_t& budget, ResyncStart& start) {
-    for (uint64_t bit = fromBit; bit + 3 <= size * 8 && budget > 0; ++bit) {
-        SpanDecoder probe = decoderOver(data, size, deflate64);
-        probe.bit = bit;
-        probe.strictCodes = true;
-        probe.outputLimit = room;
-        const bool dynamic = mayBeDynamicHeader(probe);
-        bool candidate = dynamic;
-        if (!candidate) {
-            // A stored header: BTYPE 00, then LEN and NLEN at the next byte boundary.
-            uint64_t typeBit = bit + 1;
-            uint32_t typeBits = ((data[typeBit / 8] >> (typeBit % 8)) & 1) |
-                                (((data[(typeBit + 1) / 8] >> ((typeBit + 1) % 8)) & 1) << 1);
-            uint64_t lengthByte = (bit + 3 + 7) / 8;
-            candidate = typeBits == kBlockStored && lengthByte + 4 <= size &&
-                        (data[lengthByte] ^ data[lengthByte + 2]) == 0xFF &&
-                        (data[lengthByte + 1] ^ data[lengthByte + 3]) == 0xFF;
-        }
-        if (!candidate) continue;
-        if (!dynamic && !storedBlockIsFollowedWell(probe, budget)) continue;
-        const uint64_t given = budget;
-        probe.symbolBudget = given;
-        SpanStop stop = runSpan(probe);
-        spend(budget, probe, given);
-        if (!endsAtSize(probe, stop)) continue;
-        start.entryBit = bit;
-        start.atHeader = true;
-        start.joinBit = bit;
-        start.suffixLength = probe.outputPos;
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-namespace {
 
 // Where the search works: the prefix is decoded up to `prefixEndBit`, and a start behind the
 // damage is looked for from `resumeBit` on. Damage told by its signs alone (`bySigns`) has no

@@ -1,0 +1,44 @@
+// Where decoding is picked up behind damage in a deflate stream: inside the damaged block, whose
+// codes are known, or at the next block header; a start is believed only when decoding from it
+// runs to the stream's last block ending exactly at the compressed size.
+#pragma once
+
+#include <cstdint>
+
+#include "extract/inflate_span.h"
+
+namespace zipsalvage {
+
+inline SpanDecoder decoderOver(const uint8_t* data, uint64_t size, bool deflate64) {
+    SpanDecoder decoder;
+    decoder.data = data;
+    decoder.dataBytes = size;
+    decoder.deflate64 = deflate64;
+    return decoder;
+}
+
+inline bool endsAtSize(const SpanDecoder& decoder, SpanStop stop) {
+    return stop == SpanStop::kStreamEnd && spanEndByte(decoder) == decoder.dataBytes;
+}
+
+// Where decoding is picked up behind the damage: a bit of the true stream and the state there.
+// Decoding from `entryBit` (a header there when `atHeader`, else a symbol of the damaged
+// block) first reaches the true stream at `joinBit`; what it decodes before is not believed.
+struct ResyncStart {
+    uint64_t entryBit = 0;
+    bool atHeader = false;
+    uint64_t joinBit = 0;
+    uint64_t suffixLength = 0;             // bytes decoded from joinBit to the stream's end
+    uint64_t firstHeaderBit = UINT64_MAX;  // the first block header read from entryBit on
+};
+
+// Inside the damaged block (the codes and state of `prefix`), from `fromBit` on, the output
+// behind limited to `room`; `budget` is the symbols the search may still decode.
+bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
+                   ResyncStart& start);
+
+// At the first stored or dynamic block header from `fromBit` on.
+bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
+                    uint64_t room, uint64_t& budget, ResyncStart& start);
+
+}  // namespace zipsalvage
