@@ -5,7 +5,9 @@
 // hands back must be the stream's content at every byte it does not list as unknown; a repair
 // must give the content whole; and every run must end within its bounds.
 //
-// Input: a mode byte (bit 0: a longer stream; bit 1: Deflate64; bits 2-3: the damage kind), the
+// Input: a mode byte (bit 0: a longer stream; bit 1: Deflate64; bits 2-3: the damage kind; bit
+// 4: the generated content deflated again by zlib at level 1 + bits 5-7, a writer that keeps
+// the longest-match rule, so that damage without a run is put where it breaks the rule), the
 // damage's place (16 bits, a share of the stream) and length (16 bits), the fill byte, then the
 // generator's choices.
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include "core/crc32.h"
 #include "extract/inflate_repair.h"
 #include "extract/inflate_resync.h"
+#include "fuzz/archive_check.h"
 #include "fuzz/deflate_stream_generator.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_targets.h"
@@ -21,7 +24,7 @@
 namespace zipsalvage::fuzz {
 namespace {
 
-enum : uint8_t { kModeLong = 0x01, kModeDeflate64 = 0x02 };
+enum : uint8_t { kModeLong = 0x01, kModeDeflate64 = 0x02, kModeZlib = 0x10 };
 enum DamageKind : uint8_t { kZeros, kRepeatedByte, kInputBytes, kFlippedBit };
 
 struct Damage {
@@ -82,11 +85,13 @@ int fuzzInflateResync(const uint8_t* data, size_t size) {
     ChoiceSource choices(header.rest(), header.restSize());
     const size_t target =
         (mode & kModeLong) ? 32768 + choices.below(2 * 32768) : choices.below(4096);
-    const bool deflate64 = (mode & kModeDeflate64) != 0;
+    const bool zlibMade = (mode & kModeZlib) != 0;
+    const bool deflate64 = !zlibMade && (mode & kModeDeflate64) != 0;
     GeneratedStream generated = generateDeflateStream(
         choices, deflate64 ? DeflateVariant::kDeflate64 : DeflateVariant::kDeflate, target);
     const std::vector<uint8_t>& content = generated.content;
-    std::vector<uint8_t> stream = generated.stream;
+    std::vector<uint8_t> stream =
+        zlibMade ? zlibDeflate(content.data(), content.size(), 1 + (mode >> 5)) : generated.stream;
     FuzzInput damage{damageHeader.data(), damageHeader.size()};
     const Damage span = damageStream(stream, damage, mode, data, size);
     const bool located = span.length > 0 && damageIsTheLongestRun(stream, span);
