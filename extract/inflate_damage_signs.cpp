@@ -2,13 +2,11 @@
 #include "extract/inflate_damage_signs.h"
 
 #include <algorithm>
+#include <deque>
 
 namespace zipsalvage {
 namespace {
 
-// A lone sign may be a writer's flush point (a match cut where its input paused); damage
-// shows a second one, or fails, within this many bits.
-constexpr uint64_t kSecondSignBits = 8192;
 constexpr uint64_t kSymbolsPerStep = 1;
 
 // Decodes one symbol; true while decoding goes on.
@@ -20,50 +18,55 @@ bool step(SpanDecoder& decoder, SpanStop& stop) {
 
 }  // namespace
 
-bool findFirstSign(SpanDecoder decoder, uint64_t& signBit) {
+SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit) {
     decoder.checkLongest = true;
+    decoder.checkLiteralsOnly = rule.literalsOnly;
     decoder.stopBit = UINT64_MAX;
-    uint64_t firstSign = UINT64_MAX;
-    uint64_t loneSign = UINT64_MAX;  // the last sign not followed by a second one
+    std::deque<uint64_t> recent;     // the signs within the window behind the latest
+    uint64_t loneSign = UINT64_MAX;  // the last sign that left the window short of damage
     SpanStop stop = SpanStop::kWorkSpent;
     while (step(decoder, stop)) {
-        if (decoder.brokenAtBit == UINT64_MAX) {
-            if (firstSign != UINT64_MAX && decoder.bit > firstSign + kSecondSignBits) {
-                loneSign = firstSign;
-                firstSign = UINT64_MAX;
-            }
-            continue;
+        while (!recent.empty() && decoder.bit > recent.front() + rule.windowBits) {
+            loneSign = recent.front();
+            recent.pop_front();
         }
-        if (firstSign != UINT64_MAX) break;
-        firstSign = decoder.brokenAtBit;
+        if (decoder.brokenAtBit == UINT64_MAX) continue;
+        recent.push_back(decoder.brokenAtBit);
         decoder.brokenAtBit = UINT64_MAX;
-        if (firstSign < kBitsKeepingTheRule) return false;
+        // Under the longest-match rule any early sign shows a writer that does not keep it.
+        const bool early = recent.front() < kBitsKeepingTheRule;
+        if (early && !rule.literalsOnly) return SignSearch::kRuleBroken;
+        if (recent.size() < rule.signsForDamage) continue;
+        if (early) return SignSearch::kRuleBroken;
+        signBit = recent.front();
+        return SignSearch::kFound;
     }
-    if (firstSign == UINT64_MAX) {
-        // The stream failed, ran out, or ended short of the data's end or of the recorded size
-        // without a pair of signs: the damage lies before the last lone sign, or else before
-        // where decoding stopped. One that ends as it should has its damage anywhere.
-        if (stop == SpanStop::kStreamEnd && spanEndByte(decoder) == decoder.dataBytes &&
-            decoder.outputPos == decoder.outputLimit) {
-            return false;
-        }
-        firstSign = loneSign != UINT64_MAX ? loneSign : decoder.bit;
+    // The stream failed, ran out, or ended short of the data's end or of the recorded size: the
+    // damage lies before the first sign still in the window, or the last lone one, or else
+    // before where decoding stopped. One that ends as it should has its damage anywhere.
+    if (stop == SpanStop::kStreamEnd && spanEndByte(decoder) == decoder.dataBytes &&
+        decoder.outputPos == decoder.outputLimit) {
+        return SignSearch::kNone;
     }
-    if (firstSign < kBitsKeepingTheRule) return false;
-    signBit = firstSign;
-    return true;
+    signBit = !recent.empty() ? recent.front() : loneSign != UINT64_MAX ? loneSign : decoder.bit;
+    return signBit < kBitsKeepingTheRule ? SignSearch::kRuleBroken : SignSearch::kFound;
 }
 
-uint64_t bitPastLastSign(SpanDecoder decoder) {
+uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule) {
     const uint64_t start = decoder.outputPos;
     decoder.checkLongest = true;
+    decoder.checkLiteralsOnly = rule.literalsOnly;
     decoder.brokenAtBit = UINT64_MAX;
     decoder.lastDistance = 0;  // the match before the start is not this chain's
     uint64_t pastSign = decoder.bit;
+    std::deque<uint64_t> recent;
     SpanStop stop = SpanStop::kWorkSpent;
     while (step(decoder, stop)) {
         if (decoder.brokenAtBit == UINT64_MAX) continue;
+        recent.push_back(decoder.brokenAtBit);
         decoder.brokenAtBit = UINT64_MAX;
+        while (recent.front() + rule.windowBits < recent.back()) recent.pop_front();
+        if (recent.size() < rule.signsForGarbage) continue;
         pastSign = decoder.bit;
         const auto from = static_cast<std::ptrdiff_t>(start);
         const auto to = static_cast<std::ptrdiff_t>(decoder.outputPos);

@@ -6,6 +6,7 @@
 // breaks it from its first kilobyte, and its damage cannot be told this way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -21,18 +22,36 @@ inline constexpr uint64_t kBitsBeforeSign = 16384;
 // this long that keeps it is taken to come from a writer that does.
 inline constexpr uint64_t kBitsKeepingTheRule = 8192;
 
-// Decodes `decoder` (from its start, bytes kept, scratch bytes of the decoder's own) until the
-// rule is broken twice within a short stretch, or decoding fails, and gives where in `signBit`.
-// False when the stream runs to its end, runs out, or shows its first sign too early to tell
-// damage from a writer that does not keep the rule.
-bool findFirstSign(SpanDecoder decoder, uint64_t& signBit);
+// How signs are read. Writers that search for the longest match keep the rule after every
+// match: a pair of signs is damage (a lone one may be a flush point, where a match was cut), and
+// behind the damage every sign is. A writer with an optimal parse (7-Zip's) ends a match early
+// now and then for a cheaper one after it, but seldom before a literal: only a literal after a
+// match is checked, and signs count only in clusters.
+struct SignRule {
+    bool literalsOnly = false;
+    size_t signsForDamage = 2;   // within windowBits: the first sign of damage
+    size_t signsForGarbage = 1;  // within windowBits, behind a start: still garbage
+    uint64_t windowBits = 8192;
+};
+inline constexpr SignRule kLongestMatchRule{false, 2, 1, 8192};
+inline constexpr SignRule kLiteralRule{true, 3, 2, 4096};
 
-// Decodes `decoder` (a placed suffix, bytes kept) to its end; at each sign of damage it shows,
-// all it decoded so far is made unknown and decoding goes on. Gives the bit behind the last
-// sign, or the decoder's start when it shows none. Garbage decoded before a start reaches the
-// true stream shows a sign every few hundred bits while it lasts; the true stream shows none once
-// what it would copy from the garbage is unknown. (Bytes and marks from the decoder's start on
-// are left as scratch.)
-uint64_t bitPastLastSign(SpanDecoder decoder);
+enum class SignSearch : uint8_t {
+    kFound,
+    kNone,        // no sign: the stream ran to its end as it should, or ran out
+    kRuleBroken,  // a sign too early to tell damage from a writer that does not keep the rule
+};
+
+// Decodes `decoder` (from its start, bytes kept, into bytes of its own) until signs tell damage
+// as `rule` reads them, or decoding fails, and gives where in `signBit`.
+SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit);
+
+// Decodes `decoder` (a placed suffix, bytes kept) to its end; at each sign of garbage (as `rule`
+// reads them), all it decoded so far is made unknown and decoding goes on. Gives the bit behind
+// the last one, or the decoder's start when it shows none. Garbage decoded before a start
+// reaches the true stream shows signs every few hundred bits while it lasts; the true stream
+// shows none once what it would copy from the garbage is unknown. (Bytes and marks from the
+// decoder's start on are left as scratch.)
+uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule);
 
 }  // namespace zipsalvage

@@ -67,6 +67,7 @@ struct DamagePlace {
     // is decoding garbage (the damaged block's codes over a later block's bits, when its end
     // was lost in the damage), and its output is believed only past the last sign.
     bool keepsLongest = false;
+    SignRule rule = kLongestMatchRule;  // how the signs are read
 };
 
 // A run of equal bytes may end a span of other garbage (a torn write, a sector half
@@ -121,13 +122,21 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
         std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
     }
     uint64_t signBit = 0;
-    const bool found = findFirstSign(start, signBit);
+    place.rule = kLongestMatchRule;
+    SignSearch search = findFirstSign(start, place.rule, signBit);
+    if (search == SignSearch::kRuleBroken) {
+        place.rule = kLiteralRule;
+        search = findFirstSign(start, place.rule, signBit);
+    }
+    const bool found = search == SignSearch::kFound;
     // The search for a sign decoded into the salvage's bytes: what lies behind the prefix must be
     // zeros again.
     std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
     std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
     if (!found) return false;
-    place = DamagePlace{signBit > kBitsBeforeSign ? signBit - kBitsBeforeSign : 0, signBit, true};
+    place.prefixEndBit = signBit > kBitsBeforeSign ? signBit - kBitsBeforeSign : 0;
+    place.resumeBit = signBit;
+    place.bySigns = true;
     return decodePrefix(prefix, place);
 }
 
@@ -176,7 +185,7 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
         // Output is believed from kBitsPastLastSign behind the last sign the start's chain shows
         // (garbage may go on a little without one), and behind damage told by its signs alone,
         // from as far behind the start.
-        const uint64_t pastSign = bitPastLastSign(suffix);
+        const uint64_t pastSign = bitPastLastSign(suffix, place.rule);
         if (pastSign != suffix.bit || place.bySigns) {
             SpanDecoder count = suffix;
             count.stopBit = pastSign + kBitsPastLastSign;

@@ -319,7 +319,7 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     // is not known, neither is whether the rule holds.
     const auto source = static_cast<size_t>(decoder.outputPos - distance);
     if (decoder.bytes != nullptr && decoder.outputPos >= distance &&
-        (*decoder.marks)[source] == 0) {
+        (*decoder.marks)[source] == 0 && !decoder.checkLiteralsOnly) {
         noteLongest(decoder, (*decoder.bytes)[source]);
     }
     copyMatch(decoder, length, distance);

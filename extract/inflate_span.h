@@ -84,6 +84,7 @@ struct SpanDecoder {
     // than 258 where the next byte would have extended it: with `checkLongest` set (and bytes
     // kept), the first symbol that breaks this is noted, as a sign of damage before it.
     bool checkLongest = false;
+    bool checkLiteralsOnly = false;  // only a literal after a match is checked
     uint64_t brokenAtBit = UINT64_MAX;
     uint32_t lastDistance = 0;  // of the match that ended at outputPos, 0 after a literal
 };
