@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "core/crc32.h"
+#include "extract/inflate_repair_merge.h"
 #include "extract/inflate_resync.h"
 #include "extract/inflate_span.h"
 
@@ -100,7 +101,8 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         }
         data[static_cast<size_t>(bit / 8)] ^= flip;
     }
-    return false;
+    return repairFlipByMerge(data, recordedSize, recordedCrc, deflate64, base.brokenAtBit, output,
+                             flippedBit);
 }
 
 }  // namespace zipsalvage
