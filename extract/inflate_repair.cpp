@@ -64,7 +64,19 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
                   uint8_t{1}) -
         marks.begin());
     const uint64_t anchor = base.brokenAtBit != UINT64_MAX ? base.brokenAtBit : base.bit;
-    uint64_t budget = std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size());
+    // Where the stream decodes to its end without an invalid code and to the recorded size,
+    // every bit may be tried, each judged by the CRC-32 where it rejoins the stream's decoding:
+    // the trials below, which decode each to the end, would only repeat the first of them.
+    FlipSearch search{recordedSize, recordedCrc, deflate64, anchor, true};
+    const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit);
+    if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
+    // A longest-match writer's stream shows its first broken match behind the damage; one in
+    // its first sixteenth is mostly a writer that does not search for the longest match (an
+    // optimal parse), whose trials here would all fail on its next one.
+    const bool longestMatches =
+        base.brokenAtBit == UINT64_MAX || base.brokenAtBit >= uint64_t{data.size()} * 8 / 16;
+    uint64_t budget =
+        longestMatches ? std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size()) : 0;
     const uint64_t lowest = anchor > kFlipWindowBits ? anchor - kFlipWindowBits : 0;
     for (uint64_t bit = std::min<uint64_t>(anchor, uint64_t{data.size()} * 8);
          bit-- > lowest && budget > 0;) {
@@ -101,8 +113,10 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         }
         data[static_cast<size_t>(bit / 8)] ^= flip;
     }
-    return repairFlipByMerge(data, recordedSize, recordedCrc, deflate64, base.brokenAtBit, output,
-                             flippedBit);
+    // A size changed by the flip leaves a trial's CRC-32 to be told only at its end: the bits
+    // near the first sign of damage above went first, the rest of the stream follows.
+    search.sameSizeOnly = false;
+    return repairFlipByMerge(data, search, output, flippedBit) == MergeRepair::kRepaired;
 }
 
 }  // namespace zipsalvage

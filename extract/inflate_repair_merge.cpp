@@ -1,49 +1,34 @@
 // A flipped bit that leaves the stream decodable (a distance's extra bit, one literal's code
-// turned into another's) shows no sign where it lies: only the size or the CRC-32 at the end
-// tells. Every bit may then be the one, and decoding the rest of the stream for each would cost
-// the stream's length squared. Instead the damaged stream is decoded once, noting where every
-// symbol starts (RFC 1951 3.2.5), and a trial decodes from the symbol holding its bit only until
-// it reaches a symbol start of that decoding in the same block state: from there on the two
-// decode the same symbols. The trial's output then differs from the decoding's only in the bytes
-// before that point and in what later matches copy from them, so its size is known at once, and
-// where the size is the recorded one its CRC-32 too: the CRC-32 (APPNOTE 4.4.7) is linear, so
-// a byte changed by d at offset j changes it by d's CRC times x^(8(n-1-j)), summed over every
-// later byte copied from it. Those sums are worked out for all offsets in one backward pass.
-// A trial the sums accept is decoded to the end and kept only when it then has the recorded
-// size and CRC-32.
+// turned into another's, a code that throws decoding out of step for a few symbols) shows no
+// sign where it lies: only the size or the CRC-32 at the end tells. Every bit may then be the
+// one, and decoding the rest of the stream for each would cost the stream's length squared.
+// Instead the damaged stream is decoded once, noting where every symbol starts (RFC 1951
+// 3.2.5), and a trial decodes from the symbol holding its bit only until it reaches a symbol
+// start of that decoding in the same block state: from there on the two decode the same
+// symbols. The trial's size is then known at once, and its CRC-32 from the bytes it wrote and
+// what the decoding's later copies take from them (see inflate_repair_crc.h). A trial whose
+// size and CRC-32 come out right is decoded to the end and kept only when it then has them.
 #include "extract/inflate_repair_merge.h"
 
 #include <algorithm>
 #include <memory>
 
 #include "core/crc32.h"
+#include "extract/inflate_repair_crc.h"
 #include "extract/inflate_span.h"
 
 namespace zipsalvage {
 namespace {
 
-constexpr uint32_t kCrcOne = 0x80000000u;  // x^0 where bit 31 holds the lowest power
 // Symbols a trial may decode after its bit before it must have rejoined the decoding, and the
 // bytes it may write until then.
-constexpr uint64_t kMergeSymbols = 64;
+constexpr uint64_t kMergeSymbols = 24;
 constexpr uint64_t kTrialOutputBytes = 16384;
+constexpr size_t kNearbyVisits = 64;
 // Symbols all trials may decode, at least and per byte of data: about a second per MiB of
 // compressed data on a desktop machine.
 constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 15;
 constexpr uint64_t kTrialSymbolsPerByte = 96;
-
-// What a byte changed by `change` adds to the CRC-32 where its offset's power of x is `weight`:
-// change's CRC table entry times the weight, modulo the polynomial. The register holds x^0 in
-// bit 31, so the byte's bit i stands for x^(31-i) and its table entry is the byte times x^8.
-uint32_t weighChange(uint8_t change, uint32_t weight) {
-    uint32_t power = crc32Byte(crc32Byte(crc32Byte(weight, 0), 0), 0);  // times x^24
-    uint32_t product = 0;
-    for (int bit = 7; bit >= 0; --bit) {
-        if (((change >> bit) & 1u) != 0) product ^= power;
-        power = (power & 1u) != 0 ? (power >> 1) ^ 0xEDB88320u : power >> 1;  // times x
-    }
-    return crc32Byte(product, 0);
-}
 
 uint32_t peekBits(const std::vector<uint8_t>& data, uint64_t bit, uint32_t count) {
     uint32_t value = 0;
@@ -81,18 +66,12 @@ struct BlockCodes {
     uint64_t blockStartBit;
 };
 
-struct Copy {
-    uint64_t to;
-    uint64_t length;
-    uint64_t distance;
-};
-
 // The damaged stream decoded once: its bytes, symbols, blocks and copies.
 struct Decoding {
     std::vector<uint8_t> bytes;
     std::vector<SpanVisit> visits;
     std::vector<BlockCodes> blocks;
-    std::vector<Copy> copies;
+    std::vector<DecodedCopy> copies;
     uint64_t total = 0;
     uint64_t endBit = 0;
 };
@@ -146,28 +125,6 @@ bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64
            std::none_of(marks.begin(), marks.end(), [](uint8_t mark) { return mark != 0; });
 }
 
-// For every offset j of an output of n bytes: x^(8(n-1-j)) summed over j and every later
-// offset whose byte is copied from j's, directly or through other copies.
-std::vector<uint32_t> crcWeights(const Decoding& decoding) {
-    const auto size = static_cast<size_t>(decoding.total);
-    std::vector<uint32_t> weights(size);
-    uint32_t power = kCrcOne;
-    for (size_t at = size; at-- > 0;) {
-        weights[at] = power;
-        power = crc32Byte(power, 0);  // times x^8
-    }
-    for (auto copy = decoding.copies.rbegin(); copy != decoding.copies.rend(); ++copy) {
-        for (uint64_t at = copy->to + copy->length; at-- > copy->to;) {
-            weights[static_cast<size_t>(at - copy->distance)] ^= weights[static_cast<size_t>(at)];
-        }
-    }
-    return weights;
-}
-
-}  // namespace
-
-namespace {
-
 struct Search {
     std::vector<uint8_t>& data;
     const Decoding& decoding;
@@ -177,12 +134,13 @@ struct Search {
     // What the trial's size must differ from the decoding's by, and where it is 0, the
     // decoding's CRC-32 and weights.
     int64_t sizeChange;
-    uint32_t decodedCrc;
     uint64_t budget;
-    std::vector<uint32_t> weights;
+    RejoinCrc crc;
     std::vector<uint8_t> work;  // the decoding's bytes, where trials write and are undone
     std::vector<uint8_t> marks;
-    std::vector<uint32_t> corrections;
+    std::vector<SpanVisit> nearby;  // the decoding's symbols from `nearbyFrom` on
+    size_t nearbyFrom = SIZE_MAX;
+    size_t holding = 0;  // the symbol that held the bit tried last
 };
 
 // Runs `trial` for at most `most` symbols of what the search has left.
@@ -220,36 +178,6 @@ SpanDecoder trialAt(Search& search, size_t visit) {
     return trial;
 }
 
-// The CRC-32 of the trial's bytes, which differ from the decoding's only in [from, rejoined)
-// and in what the decoding's later copies take from there. The decoding's own copies inside
-// [from, rejoined) are the trial's no longer: their weights are taken back out.
-uint32_t rejoinedCrc(Search& search, uint64_t from, uint64_t rejoined) {
-    const auto span = static_cast<size_t>(rejoined - from);
-    search.corrections.assign(span, 0);
-    const std::vector<Copy>& copies = search.decoding.copies;
-    auto copy = std::upper_bound(copies.begin(), copies.end(), from,
-                                 [](uint64_t at, const Copy& one) { return at < one.to; });
-    if (copy != copies.begin()) --copy;
-    for (; copy != copies.end() && copy->to < rejoined; ++copy) {
-        const uint64_t end = std::min(copy->to + copy->length, rejoined);
-        for (uint64_t at = std::max(copy->to, from); at < end; ++at) {
-            const uint64_t source = at - copy->distance;
-            if (source >= from) {
-                search.corrections[static_cast<size_t>(source - from)] ^=
-                    search.weights[static_cast<size_t>(at)];
-            }
-        }
-    }
-    uint32_t crc = search.decodedCrc;
-    for (size_t index = 0; index < span; ++index) {
-        const auto at = static_cast<size_t>(from) + index;
-        const auto change = static_cast<uint8_t>(search.work[at] ^ search.decoding.bytes[at]);
-        if (change == 0) continue;
-        crc ^= weighChange(change, search.weights[at] ^ search.corrections[index]);
-    }
-    return crc;
-}
-
 // Decodes the trial to the stream's end: true when it ends at the data's end with the recorded
 // size, every byte known, and the recorded CRC-32.
 bool finishTrial(Search& search, SpanDecoder& trial, uint64_t from) {
@@ -266,15 +194,30 @@ bool finishTrial(Search& search, SpanDecoder& trial, uint64_t from) {
                search.recordedCrc;
 }
 
+// The decoding's symbol or header that holds `bit`; the bits are tried in turn downwards, so it
+// is mostly the one before, or the one before that.
+size_t visitHolding(Search& search, uint64_t bit) {
+    const std::vector<SpanVisit>& visits = search.decoding.visits;
+    size_t& at = search.holding;
+    const auto holds = [&visits, bit](size_t index) {
+        return visits[index].bit <= bit &&
+               (index + 1 == visits.size() || visits[index + 1].bit > bit);
+    };
+    if (at < visits.size() && holds(at)) return at;
+    if (at > 0 && at <= visits.size() && holds(at - 1)) return --at;
+    auto holding =
+        std::upper_bound(visits.begin(), visits.end(), bit,
+                         [](uint64_t value, const SpanVisit& visit) { return value < visit.bit; });
+    at = static_cast<size_t>(holding - visits.begin()) - 1;
+    return at;
+}
+
 // Decodes the stream with `bit` flipped (the caller flips it) from the symbol holding it until
 // it rejoins the decoding, and on to the end where the size, and the CRC-32 where it can be
 // told early, come out right.
 bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
     const std::vector<SpanVisit>& visits = search.decoding.visits;
-    auto holding =
-        std::upper_bound(visits.begin(), visits.end(), bit,
-                         [](uint64_t at, const SpanVisit& visit) { return at < visit.bit; });
-    const auto visit = static_cast<size_t>(holding - visits.begin()) - 1;
+    const size_t visit = visitHolding(search, bit);
     trial = trialAt(search, visit);
     from = trial.outputPos;
     // The flipped bit may lie beyond a symbol that now decodes shorter.
@@ -283,12 +226,20 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
         stop = runCounted(search, trial, 1);
     }
     if (stop == SpanStop::kWorkSpent && trial.bit > bit) {
-        trial.mergeWith = &visits;
+        // Only the decoding's next few symbols can be met within the trial's few: a short list
+        // of them keeps the look-up for each symbol in the cache.
+        if (search.nearbyFrom != visit) {
+            search.nearbyFrom = visit;
+            search.nearby.assign(visits.begin() + static_cast<std::ptrdiff_t>(visit),
+                                 visits.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                      visits.size(), visit + kNearbyVisits)));
+        }
+        trial.mergeWith = &search.nearby;
         stop = runCounted(search, trial, kMergeSymbols);
     }
     if (stop == SpanStop::kStreamEnd) return finishTrial(search, trial, from);
     if (stop != SpanStop::kMerged) return false;
-    const SpanVisit& rejoined = visits[static_cast<size_t>(trial.mergedAt)];
+    const SpanVisit& rejoined = search.nearby[static_cast<size_t>(trial.mergedAt)];
     // A block whose header holds the flip has other codes behind the same header bit (the
     // states of fixed blocks and headers are no bits, and lie above every bit).
     if (rejoined.blockBit <= bit) {
@@ -301,7 +252,10 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
     const auto change =
         static_cast<int64_t>(trial.outputPos) - static_cast<int64_t>(rejoined.output);
     if (change != search.sizeChange) return false;
-    if (change == 0 && rejoinedCrc(search, from, trial.outputPos) != search.recordedCrc) {
+    // A trial much longer than the decoding would be weighed over most of its bytes: it is
+    // decoded to its end instead.
+    if (change <= static_cast<int64_t>(kTrialOutputBytes) &&
+        rejoinedTrialCrc(search.crc, search.work, from, rejoined.output) != search.recordedCrc) {
         return false;
     }
 
@@ -310,35 +264,43 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
 
 }  // namespace
 
-bool repairFlipByMerge(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_t recordedCrc,
-                       bool deflate64, uint64_t searchFirst, std::vector<uint8_t>& output,
-                       uint64_t& flippedBit) {
+MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& target,
+                              std::vector<uint8_t>& output, uint64_t& flippedBit) {
+    const uint64_t recordedSize = target.recordedSize;
+    const uint32_t recordedCrc = target.recordedCrc;
+    const bool deflate64 = target.deflate64;
     if (data.empty() || recordedSize == 0 || recordedSize > kMergeRepairLargestOutput) {
-        return false;
+        return MergeRepair::kNotTried;
     }
     // Room for a decoding somewhat longer than recorded: a flip may have added bytes.
     const uint64_t room = recordedSize + recordedSize / 16 + 65536;
     Decoding decoding;
-    if (!decodeOnce(data, room, deflate64, decoding)) return false;
-    Search search{
-        data,        decoding,
-        deflate64,   recordedSize,
-        recordedCrc, static_cast<int64_t>(recordedSize) - static_cast<int64_t>(decoding.total),
-        0,           std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size()),
-        {},          {},
-        {},          {}};
-    if (search.sizeChange == 0) {
-        search.weights = crcWeights(decoding);
-        search.decodedCrc =
-            ~crc32Update(0xFFFFFFFFu, decoding.bytes.data(), static_cast<size_t>(decoding.total));
-        if (search.decodedCrc == recordedCrc) return false;  // nothing to repair
+    if (!decodeOnce(data, room, deflate64, decoding)) return MergeRepair::kNotTried;
+    Search search{data,
+                  decoding,
+                  deflate64,
+                  recordedSize,
+                  recordedCrc,
+                  static_cast<int64_t>(recordedSize) - static_cast<int64_t>(decoding.total),
+                  std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size()),
+                  {},
+                  {},
+                  {},
+                  {},
+                  SIZE_MAX,
+                  0};
+    prepareRejoinCrc(decoding.bytes, decoding.total, decoding.copies, search.sizeChange,
+                     search.crc);
+    if (target.sameSizeOnly && search.sizeChange != 0) return MergeRepair::kNotTried;
+    if (search.sizeChange == 0 && ~search.crc.decodedRegister == recordedCrc) {
+        return MergeRepair::kNotFound;  // nothing to repair
     }
     search.work = decoding.bytes;
     search.marks.assign(search.work.size(), 0);
     SpanDecoder trial;
     // Bits after the stream's last symbol are not read: flipping them changes nothing. The bits
     // before `searchFirst` are tried first, closest first, then the others from the end.
-    const uint64_t first = std::min(searchFirst, decoding.endBit);
+    const uint64_t first = std::min(target.searchFirst, decoding.endBit);
     for (uint64_t step = 0; step < decoding.endBit && search.budget > 0; ++step) {
         const uint64_t bit = step < first ? first - 1 - step : decoding.endBit - 1 - (step - first);
         const auto flip = static_cast<uint8_t>(1u << (bit % 8));
@@ -348,7 +310,7 @@ bool repairFlipByMerge(std::vector<uint8_t>& data, uint64_t recordedSize, uint32
             search.work.resize(static_cast<size_t>(recordedSize));
             output = std::move(search.work);
             flippedBit = bit;
-            return true;
+            return MergeRepair::kRepaired;
         }
         data[static_cast<size_t>(bit / 8)] ^= flip;
         const auto begin = static_cast<std::ptrdiff_t>(from);
@@ -357,7 +319,7 @@ bool repairFlipByMerge(std::vector<uint8_t>& data, uint64_t recordedSize, uint32
                   search.work.begin() + begin);
         std::fill(search.marks.begin() + begin, search.marks.begin() + end, uint8_t{0});
     }
-    return false;
+    return MergeRepair::kNotFound;
 }
 
 }  // namespace zipsalvage
