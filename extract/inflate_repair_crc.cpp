@@ -58,7 +58,7 @@ uint32_t weighChange(uint8_t change, uint32_t weight) {
 uint32_t registerBefore(const RejoinCrc& crc, uint64_t offset) {
     const uint64_t piece = offset / kCheckpointBytes;
     return crc32Update(crc.checkpoints[static_cast<size_t>(piece)],
-                       crc.bytes->data() + piece * kCheckpointBytes,
+                       crc.bytes->data() + static_cast<size_t>(piece * kCheckpointBytes),
                        static_cast<size_t>(offset % kCheckpointBytes));
 }
 
@@ -105,7 +105,8 @@ uint32_t sameSizeChange(RejoinCrc& crc, const std::vector<uint8_t>& work, uint64
         const auto index = static_cast<size_t>(at);
         const auto byte = static_cast<uint8_t>(work[index] ^ (*crc.bytes)[index]);
         if (byte == 0) continue;
-        change ^= weighChange(byte, crc.weights[index] ^ crc.corrections[index - from]);
+        change ^=
+            weighChange(byte, crc.weights[index] ^ crc.corrections[static_cast<size_t>(at - from)]);
     }
     return change;
 }
@@ -136,7 +137,7 @@ void prepareRejoinCrc(const std::vector<uint8_t>& bytes, uint64_t total,
     uint32_t reg = 0xFFFFFFFFu;
     for (uint64_t at = 0; at <= total; at += kCheckpointBytes) {
         crc.checkpoints.push_back(reg);
-        reg = crc32Update(reg, bytes.data() + at,
+        reg = crc32Update(reg, bytes.data() + static_cast<size_t>(at),
                           static_cast<size_t>(std::min(kCheckpointBytes, total - at)));
     }
     crc.decodedRegister = crc32Update(0xFFFFFFFFu, bytes.data(), size);
@@ -187,17 +188,17 @@ uint32_t rejoinedTrialCrc(RejoinCrc& crc, const std::vector<uint8_t>& work, uint
         const auto byte = static_cast<uint8_t>(
             work[static_cast<size_t>(static_cast<int64_t>(at) + change)] ^ bytes[index]);
         if (byte != 0) {
-            behind ^=
-                weighChange(byte, crc.weights[index] ^ power ^ crc.corrections[index - window]);
+            behind ^= weighChange(byte, crc.weights[index] ^ power ^
+                                            crc.corrections[static_cast<size_t>(at - window)]);
         }
         power = crc32Byte(power, 0);
     }
     const uint32_t start = registerBefore(crc, from);
     const auto trialEnd = static_cast<uint64_t>(static_cast<int64_t>(rejoined) + change);
-    const uint32_t trialPrefix =
-        crc32Update(start, work.data() + from, static_cast<size_t>(trialEnd - from));
-    const uint32_t decodedPrefix =
-        crc32Update(start, bytes.data() + from, static_cast<size_t>(rejoined - from));
+    const uint32_t trialPrefix = crc32Update(start, work.data() + static_cast<size_t>(from),
+                                             static_cast<size_t>(trialEnd - from));
+    const uint32_t decodedPrefix = crc32Update(start, bytes.data() + static_cast<size_t>(from),
+                                               static_cast<size_t>(rejoined - from));
     return ~(crc.decodedRegister ^ multiplyModCrc(trialPrefix ^ decodedPrefix, tailPower) ^ behind);
 }
 

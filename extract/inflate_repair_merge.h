@@ -7,8 +7,9 @@
 
 namespace zipsalvage {
 
-// Entries up to this size are searched this way (it holds about eight bytes per byte).
-inline constexpr uint64_t kMergeRepairLargestOutput = (sizeof(void*) >= 8 ? uint64_t{32} : 4) << 20;
+// Entries up to this size are searched this way: it holds about twenty bytes per byte of the
+// entry (the decoding's symbols, copies and the CRC-32's weights among them).
+inline constexpr uint64_t kMergeRepairLargestOutput = (sizeof(void*) >= 8 ? uint64_t{8} : 1) << 20;
 
 enum class MergeRepair : uint8_t {
     kRepaired,
