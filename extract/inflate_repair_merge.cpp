@@ -25,6 +25,7 @@ namespace {
 constexpr uint64_t kMergeSymbols = 24;
 constexpr uint64_t kTrialOutputBytes = 16384;
 constexpr size_t kNearbyVisits = 64;
+constexpr uint64_t kLongestTriedHeaderBits = 16;
 // Symbols all trials may decode, at least and per byte of data: about a second per MiB of
 // compressed data on a desktop machine.
 constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 15;
@@ -218,25 +219,27 @@ size_t visitHolding(Search& search, uint64_t bit) {
 bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
     const std::vector<SpanVisit>& visits = search.decoding.visits;
     const size_t visit = visitHolding(search, bit);
+    // A flip in a dynamic header gives the block other codes, and one in a stored block moves a
+    // byte of it: neither trial rejoins within a few symbols, and each costs a whole table or
+    // block. Only a fixed block's header (3 bits) is tried.
+    if (visits[visit].blockBit == kSpanAtHeader && visit + 1 < visits.size() &&
+        visits[visit + 1].bit - visits[visit].bit > kLongestTriedHeaderBits) {
+        from = trial.outputPos = visits[visit].output;
+        return false;
+    }
     trial = trialAt(search, visit);
     from = trial.outputPos;
-    // The flipped bit may lie beyond a symbol that now decodes shorter.
-    SpanStop stop = SpanStop::kWorkSpent;
-    while (stop == SpanStop::kWorkSpent && trial.bit <= bit && search.budget > 0) {
-        stop = runCounted(search, trial, 1);
+    // Only the decoding's next few symbols can be met within the trial's few: a short list of
+    // them keeps the look-up for each symbol in the cache. They begin after the bit, so the
+    // trial meets one only once it has read the flipped bit.
+    if (search.nearbyFrom != visit) {
+        search.nearbyFrom = visit;
+        search.nearby.assign(visits.begin() + static_cast<std::ptrdiff_t>(visit + 1),
+                             visits.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                  visits.size(), visit + 1 + kNearbyVisits)));
     }
-    if (stop == SpanStop::kWorkSpent && trial.bit > bit) {
-        // Only the decoding's next few symbols can be met within the trial's few: a short list
-        // of them keeps the look-up for each symbol in the cache.
-        if (search.nearbyFrom != visit) {
-            search.nearbyFrom = visit;
-            search.nearby.assign(visits.begin() + static_cast<std::ptrdiff_t>(visit),
-                                 visits.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                      visits.size(), visit + kNearbyVisits)));
-        }
-        trial.mergeWith = &search.nearby;
-        stop = runCounted(search, trial, kMergeSymbols);
-    }
+    trial.mergeWith = &search.nearby;
+    const SpanStop stop = runCounted(search, trial, kMergeSymbols);
     if (stop == SpanStop::kStreamEnd) return finishTrial(search, trial, from);
     if (stop != SpanStop::kMerged) return false;
     const SpanVisit& rejoined = search.nearby[static_cast<size_t>(trial.mergedAt)];
