@@ -141,7 +141,9 @@ struct Search {
     std::vector<uint8_t> marks;
     std::vector<SpanVisit> nearby;  // the decoding's symbols from `nearbyFrom` on
     size_t nearbyFrom = SIZE_MAX;
-    size_t holding = 0;  // the symbol that held the bit tried last
+    size_t holding = 0;    // the symbol that held the bit tried last
+    SpanDecoder standing;  // a decoder before the symbol `standingAt`
+    size_t standingAt = SIZE_MAX;
 };
 
 // Runs `trial` for at most `most` symbols of what the search has left.
@@ -227,7 +229,12 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
         from = trial.outputPos = visits[visit].output;
         return false;
     }
-    trial = trialAt(search, visit);
+    // The bits of one symbol are tried in turn: the decoder standing before it is kept.
+    if (search.standingAt != visit) {
+        search.standing = trialAt(search, visit);
+        search.standingAt = visit;
+    }
+    trial = search.standing;
     from = trial.outputPos;
     // Only the decoding's next few symbols can be met within the trial's few: a short list of
     // them keeps the look-up for each symbol in the cache. They begin after the bit, so the
@@ -291,7 +298,9 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
                   {},
                   {},
                   SIZE_MAX,
-                  0};
+                  0,
+                  {},
+                  SIZE_MAX};
     prepareRejoinCrc(decoding.bytes, decoding.total, decoding.copies, search.sizeChange,
                      search.crc);
     if (target.sameSizeOnly && search.sizeChange != 0) return MergeRepair::kNotTried;
@@ -318,6 +327,7 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
         data[static_cast<size_t>(bit / 8)] ^= flip;
         const auto begin = static_cast<std::ptrdiff_t>(from);
         const auto end = static_cast<std::ptrdiff_t>(std::max(from, trial.outputPos));
+        if (end == begin) continue;
         std::copy(decoding.bytes.begin() + begin, decoding.bytes.begin() + end,
                   search.work.begin() + begin);
         std::fill(search.marks.begin() + begin, search.marks.begin() + end, uint8_t{0});
