@@ -9,6 +9,7 @@
 #include "extract/inflate_repair_crc.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/crc32.h"
 
@@ -16,7 +17,7 @@ namespace zipsalvage {
 namespace {
 
 constexpr uint32_t kCrcOne = 0x80000000u;  // x^0: the register holds the lowest power in bit 31
-constexpr uint64_t kCheckpointBytes = 4096;
+constexpr uint64_t kCheckpointBytes = 256;
 
 uint32_t timesX(uint32_t value) {
     return (value & 1u) != 0 ? (value >> 1) ^ 0xEDB88320u : value >> 1;
@@ -32,12 +33,11 @@ uint32_t multiplyModCrc(uint32_t a, uint32_t b) {
     return product;
 }
 
-uint32_t powerOfX8(uint64_t count) {
+// x^(8 count), from the squares x^(8 2^i).
+uint32_t powerOfX8(const RejoinCrc& crc, uint64_t count) {
     uint32_t result = kCrcOne;
-    uint32_t square = crc32Byte(kCrcOne, 0);  // x^8
-    for (; count != 0; count >>= 1) {
-        if ((count & 1) != 0) result = multiplyModCrc(result, square);
-        square = multiplyModCrc(square, square);
+    for (size_t index = 0; count != 0; count >>= 1, ++index) {
+        if ((count & 1) != 0) result = multiplyModCrc(result, crc.squares[index]);
     }
     return result;
 }
@@ -151,6 +151,10 @@ void prepareRejoinCrc(const std::vector<uint8_t>& bytes, uint64_t total,
                 crc.weights[static_cast<size_t>(at)];
         }
     }
+    crc.squares[0] = crc32Byte(kCrcOne, 0);  // x^8
+    for (size_t index = 1; index < std::size(crc.squares); ++index) {
+        crc.squares[index] = multiplyModCrc(crc.squares[index - 1], crc.squares[index - 1]);
+    }
     crc.checkpoints.clear();
     uint32_t reg = 0xFFFFFFFFu;
     for (uint64_t at = 0; at <= total; at += kCheckpointBytes) {
@@ -199,7 +203,7 @@ uint32_t rejoinedTrialCrc(RejoinCrc& crc, const std::vector<uint8_t>& work, uint
                 crc.weights[static_cast<size_t>(at)];
         }
     });
-    uint32_t power = powerOfX8(crc.total - rejoined);  // the place of the byte before rejoined
+    uint32_t power = powerOfX8(crc, crc.total - rejoined);  // the place of the byte before rejoined
     const uint32_t tailPower = power;
     ChangeSum moved;
     for (uint64_t at = rejoined; at-- > window;) {

@@ -26,7 +26,8 @@ struct RejoinCrc {
     uint32_t decodedRegister = 0;       // of all the decoding's bytes
     std::vector<uint32_t> weights;      // per offset: its power of x and its copies'
     std::vector<uint32_t> crossing;     // per offset: what copies over it add, moved
-    std::vector<uint32_t> checkpoints;  // the register before every 4096 bytes
+    std::vector<uint32_t> checkpoints;  // the register before every 256 bytes
+    uint32_t squares[48] = {};          // x^(8 2^i)
     std::vector<uint32_t> corrections;  // scratch of one trial
 };
 
