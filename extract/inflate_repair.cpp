@@ -80,14 +80,14 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
     // Where the stream decodes to its end without an invalid code and to the recorded size,
     // every bit may be tried, each judged by the CRC-32 where it rejoins the stream's decoding:
     // the trials below, which decode each to the end, would only repeat the first of them.
-    FlipSearch search{recordedSize, recordedCrc, deflate64, anchor, true};
-    const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit);
-    if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
     // A longest-match writer's stream shows its first broken match behind the damage; one in
     // its first sixteenth is mostly a writer that does not search for the longest match (an
     // optimal parse), whose trials here would all fail on its next one.
     const bool longestMatches =
         base.brokenAtBit == UINT64_MAX || base.brokenAtBit >= uint64_t{data.size()} * 8 / 16;
+    FlipSearch search{recordedSize, recordedCrc, deflate64, anchor, true, longestMatches};
+    const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit);
+    if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
     uint64_t budget =
         longestMatches ? std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size()) : 0;
     const uint64_t lowest = anchor > kFlipWindowBits ? anchor - kFlipWindowBits : 0;

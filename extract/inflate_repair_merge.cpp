@@ -144,6 +144,7 @@ struct Search {
     size_t holding = 0;    // the symbol that held the bit tried last
     SpanDecoder standing;  // a decoder before the symbol `standingAt`
     size_t standingAt = SIZE_MAX;
+    bool longestMatches = false;
 };
 
 // Runs `trial` for at most `most` symbols of what the search has left.
@@ -186,9 +187,12 @@ SpanDecoder trialAt(Search& search, size_t visit) {
 bool finishTrial(Search& search, SpanDecoder& trial, uint64_t from) {
     trial.mergeWith = nullptr;
     trial.outputLimit = search.recordedSize;
+    trial.checkLongest = search.longestMatches;
+    trial.brokenAtBit = UINT64_MAX;
     if (!trial.ended && runCounted(search, trial, UINT64_MAX) != SpanStop::kStreamEnd) {
         return false;
     }
+    if (trial.brokenAtBit != UINT64_MAX) return false;
     const auto begin = search.marks.begin() + static_cast<std::ptrdiff_t>(from);
     const auto end = search.marks.begin() + static_cast<std::ptrdiff_t>(trial.outputPos);
     return spanEndByte(trial) == search.data.size() && trial.outputPos == search.recordedSize &&
@@ -300,7 +304,8 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
                   SIZE_MAX,
                   0,
                   {},
-                  SIZE_MAX};
+                  SIZE_MAX,
+                  target.longestMatches};
     prepareRejoinCrc(decoding.bytes, decoding.total, decoding.copies, search.sizeChange,
                      search.crc);
     if (target.sameSizeOnly && search.sizeChange != 0) return MergeRepair::kNotTried;
@@ -313,7 +318,8 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
     // Bits after the stream's last symbol are not read: flipping them changes nothing. The bits
     // before `searchFirst` are tried first, closest first, then the others from the end.
     const uint64_t first = std::min(target.searchFirst, decoding.endBit);
-    for (uint64_t step = 0; step < decoding.endBit && search.budget > 0; ++step) {
+    const uint64_t steps = target.longestMatches ? first : decoding.endBit;
+    for (uint64_t step = 0; step < steps && search.budget > 0; ++step) {
         const uint64_t bit = step < first ? first - 1 - step : decoding.endBit - 1 - (step - first);
         const auto flip = static_cast<uint8_t>(1u << (bit % 8));
         data[static_cast<size_t>(bit / 8)] ^= flip;

@@ -24,6 +24,9 @@ struct FlipSearch {
     bool deflate64;
     uint64_t searchFirst;  // where the stream first shows damage: the bits before it go first
     bool sameSizeOnly;     // searched only where the stream decodes to the recorded size
+    // The writer makes every match the longest (zlib, Info-ZIP): the flip then lies before
+    // `searchFirst`, and a repair with a match it would have made longer is refused.
+    bool longestMatches;
 };
 
 // Looks for one bit of `data` whose flip makes the stream decode to exactly the recorded size
