@@ -183,18 +183,16 @@ uint32_t rejoinedTrialCrc(RejoinCrc& crc, const std::vector<uint8_t>& work, uint
     // Below `cut` the trial's bytes are the decoding's moved by the change; from it up to the
     // meeting point they are the trial's own.
     const int64_t cut = static_cast<int64_t>(from) - change;
+    // The trial stands at or after `from` where it meets the decoding, so the cut lies at or
+    // before the meeting point.
     uint32_t behind = 0;
-    uint64_t window = rejoined;
-    if (cut > static_cast<int64_t>(rejoined)) {
-        behind = crc.crossing[static_cast<size_t>(rejoined)];
-    } else if (cut > 0) {
-        window = static_cast<uint64_t>(cut);
+    uint64_t window = 0;
+    if (cut > 0) {
+        window = std::min(static_cast<uint64_t>(cut), rejoined);
         behind = crc.crossing[static_cast<size_t>(window)];
         forCopiedBytes(crc, window, rejoined, [&](uint64_t at, uint64_t source) {
             if (source < window) behind ^= movedCopy(crc, at, source);
         });
-    } else {
-        window = 0;
     }
     crc.corrections.assign(static_cast<size_t>(rejoined - window), 0);
     forCopiedBytes(crc, window, rejoined, [&crc, window](uint64_t at, uint64_t source) {

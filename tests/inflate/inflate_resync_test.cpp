@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <tuple>
 
 #include "core/crc32.h"
+#include "extract/inflate_repair_crc.h"
 #include "extract/inflate_span.h"
 #include "tests/inflate/inflate_test_support.h"
 #include "tests/support/test_files.h"
@@ -234,6 +237,62 @@ TEST(InflateResync, FlipsThatKeepTheSizeAreRepairedAnywhere) {
             << at;
     }
     EXPECT_EQ(sameSize, 6);
+}
+
+// A trial that meets the decoding has its CRC-32 told from the bytes it wrote, the size change
+// and the decoding's copies: the same as that of the whole trial decoded, whether it wrote
+// more bytes than the decoding, fewer, or as many, and whether copies behind the meeting point
+// reach back over it or behind the trial's first byte.
+TEST(InflateResync, RejoinedTrialsCrcIsToldWithoutDecodingTheRest) {
+    // The decoding: random literals and copies, each symbol's start and (for a copy) distance.
+    std::mt19937 random(61);
+    Bytes decoded;
+    std::vector<DecodedCopy> copies;
+    std::vector<std::pair<uint64_t, uint64_t>> symbols;  // start, distance (0: a literal)
+    while (decoded.size() < 6000) {
+        const uint64_t start = decoded.size();
+        if (start < 3 || random() % 2 == 0) {
+            decoded.push_back(static_cast<uint8_t>(random() % 4 + 'a'));
+            symbols.push_back({start, 0});
+            continue;
+        }
+        const uint64_t length = 3 + random() % 30;
+        const uint64_t distance = 1 + random() % std::min<uint64_t>(start, 2000);
+        for (uint64_t index = 0; index < length; ++index) {
+            decoded.push_back(decoded[decoded.size() - distance]);
+        }
+        copies.push_back({start, length, distance});
+        symbols.push_back({start, distance});
+    }
+    for (const auto& [from, symbol, change] : {std::tuple<uint64_t, size_t, int64_t>{3000, 0, 0},
+                                               {3000, 0, 7},
+                                               {3000, 0, -5},
+                                               {40, 0, 200},
+                                               {1500, 0, 0},
+                                               {5000, 0, 3}}) {
+        // The first symbol at least 20 bytes after `from` is where the trial meets the decoding.
+        size_t meet = symbol;
+        while (symbols[meet].first < from + 20) ++meet;
+        const uint64_t rejoined = symbols[meet].first;
+        Bytes trial(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(from));
+        const auto own = static_cast<int64_t>(rejoined - from) + change;
+        for (int64_t index = 0; index < own; ++index) {
+            trial.push_back(static_cast<uint8_t>(random() % 4 + 'a'));
+        }
+        for (size_t index = meet; index < symbols.size(); ++index) {
+            const uint64_t end =
+                index + 1 < symbols.size() ? symbols[index + 1].first : decoded.size();
+            for (uint64_t at = symbols[index].first; at < end; ++at) {
+                trial.push_back(symbols[index].second == 0
+                                    ? decoded[at]
+                                    : trial[trial.size() - symbols[index].second]);
+            }
+        }
+        RejoinCrc crc;
+        prepareRejoinCrc(decoded, decoded.size(), copies, change, crc);
+        EXPECT_EQ(rejoinedTrialCrc(crc, trial, from, rejoined), crcOf(trial))
+            << from << " " << change;
+    }
 }
 
 // The raw deflate data of the one entry of the Zip archive 7z writes with its own encoder (an
