@@ -1,14 +1,18 @@
-// One flipped bit: the stream is decoded once, keeping its state every few hundred symbols,
-// up to where it first shows damage (an invalid code, the data or the recorded size running
-// out, or a match a longest-match writer would have made longer). A flip lies before that
-// point; each bit before it is flipped in turn and decoding taken up again from the state
-// before it. A flip is kept only when decoding then shows no damage, ends at the data's end
-// with the recorded size, and the bytes have the recorded CRC-32: nothing else is believed.
+// One flipped bit. Where the stream decodes to its end without an invalid code and to the
+// recorded size, every bit is tried over the whole stream (inflate_repair_merge.h). Otherwise
+// the stream is decoded once, keeping its state every few hundred symbols, up to where it
+// first shows damage (an invalid code, the data or the recorded size running out, or a match a
+// longest-match writer would have made longer); each bit shortly before that point is flipped
+// in turn and decoding taken up again from the state before it, and then, where the stream
+// decodes to its end, the rest of it is searched. A flip is kept only when decoding then shows
+// no damage, ends at the data's end with the recorded size, and the bytes have the recorded
+// CRC-32: nothing else is believed.
 #include "extract/inflate_repair.h"
 
 #include <algorithm>
 
 #include "core/crc32.h"
+#include "extract/inflate_repair_merge.h"
 #include "extract/inflate_resync.h"
 #include "extract/inflate_span.h"
 
@@ -27,24 +31,20 @@ constexpr uint64_t kCheckPastBits = 1024;
 constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 17;
 constexpr uint64_t kTrialSymbolsPerByte = 24;
 
-}  // namespace
-
-bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_t recordedCrc,
-                      bool deflate64, std::vector<uint8_t>& output, uint64_t& flippedBit) {
-    if (data.empty() || recordedSize > kResyncLargestOutput) return false;
-    std::vector<uint8_t> bytes(static_cast<size_t>(recordedSize));
-    std::vector<uint8_t> marks(static_cast<size_t>(recordedSize));
+// Decodes up to the first sign of damage (or the end), keeping the decoder's state and the
+// CRC-32 so far every few hundred symbols; gives the decoder where it stopped.
+SpanDecoder decodeToFirstSign(const std::vector<uint8_t>& data, bool deflate64,
+                              std::vector<uint8_t>& bytes, std::vector<uint8_t>& marks,
+                              std::vector<SpanDecoder>& snapshots,
+                              std::vector<uint32_t>& crcBefore) {
     SpanDecoder base;
     base.data = data.data();
     base.dataBytes = data.size();
     base.deflate64 = deflate64;
     base.bytes = &bytes;
     base.marks = &marks;
-    base.outputLimit = recordedSize;
+    base.outputLimit = bytes.size();
     base.checkLongest = true;
-    std::vector<SpanDecoder> snapshots;
-    // The CRC-32 of the output before each snapshot: a trial from one checks only its own bytes.
-    std::vector<uint32_t> crcBefore;
     uint32_t crc = 0xFFFFFFFFu;
     SpanStop stop = SpanStop::kWorkSpent;
     while (stop == SpanStop::kWorkSpent && base.brokenAtBit == UINT64_MAX) {
@@ -57,13 +57,39 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         base.symbolBudget = kSnapshotSymbols;
         stop = runSpan(base);
     }
+    return base;
+}
+
+}  // namespace
+
+bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_t recordedCrc,
+                      bool deflate64, std::vector<uint8_t>& output, uint64_t& flippedBit) {
+    if (data.empty() || recordedSize > kResyncLargestOutput) return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(recordedSize));
+    std::vector<uint8_t> marks(static_cast<size_t>(recordedSize));
+    std::vector<SpanDecoder> snapshots;
+    // The CRC-32 of the output before each snapshot: a trial from one checks only its own bytes.
+    std::vector<uint32_t> crcBefore;
+    const SpanDecoder base = decodeToFirstSign(data, deflate64, bytes, marks, snapshots, crcBefore);
     // Trials write only behind their snapshot: the base's marks before it are theirs.
     const auto firstMark = static_cast<uint64_t>(
         std::find(marks.begin(), marks.begin() + static_cast<std::ptrdiff_t>(base.outputPos),
                   uint8_t{1}) -
         marks.begin());
     const uint64_t anchor = base.brokenAtBit != UINT64_MAX ? base.brokenAtBit : base.bit;
-    uint64_t budget = std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size());
+    // Where the stream decodes to its end without an invalid code and to the recorded size,
+    // every bit may be tried, each judged by the CRC-32 where it rejoins the stream's decoding:
+    // the trials below, which decode each to the end, would only repeat the first of them.
+    // A longest-match writer's stream shows its first broken match behind the damage; one in
+    // its first sixteenth is mostly a writer that does not search for the longest match (an
+    // optimal parse), whose trials here would all fail on its next one.
+    const bool longestMatches =
+        base.brokenAtBit == UINT64_MAX || base.brokenAtBit >= uint64_t{data.size()} * 8 / 16;
+    FlipSearch search{recordedSize, recordedCrc, deflate64, anchor, true, longestMatches};
+    const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit);
+    if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
+    uint64_t budget =
+        longestMatches ? std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size()) : 0;
     const uint64_t lowest = anchor > kFlipWindowBits ? anchor - kFlipWindowBits : 0;
     for (uint64_t bit = std::min<uint64_t>(anchor, uint64_t{data.size()} * 8);
          bit-- > lowest && budget > 0;) {
@@ -78,7 +104,7 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         const uint64_t from = trial.outputPos;
         trial.symbolBudget = budget;
         trial.stopBit = anchor + kCheckPastBits;
-        stop = runSpan(trial);
+        SpanStop stop = runSpan(trial);
         bool good = (stop == SpanStop::kLimit || stop == SpanStop::kStreamEnd) &&
                     trial.brokenAtBit == UINT64_MAX;
         if (good && stop == SpanStop::kLimit) {
@@ -100,7 +126,10 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         }
         data[static_cast<size_t>(bit / 8)] ^= flip;
     }
-    return false;
+    // A size changed by the flip leaves a trial's CRC-32 to be told only at its end: the bits
+    // near the first sign of damage above went first, the rest of the stream follows.
+    search.sameSizeOnly = false;
+    return repairFlipByMerge(data, search, output, flippedBit) == MergeRepair::kRepaired;
 }
 
 }  // namespace zipsalvage
