@@ -29,7 +29,10 @@ constexpr uint64_t kLongestTriedHeaderBits = 16;
 // Symbols all trials may decode, at least and per byte of data: about a second per MiB of
 // compressed data on a desktop machine.
 constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 15;
-constexpr uint64_t kTrialSymbolsPerByte = 96;
+constexpr uint64_t kTrialSymbolsPerByte = 48;
+// Trials whose CRC-32 is compared with the recorded one, at most: each passes by chance with
+// odds of 2^-32, so the search gives a wrong repair for a damaged entry with odds below 2^-12.
+constexpr uint64_t kMostCrcTrials = uint64_t{1} << 20;
 
 uint32_t peekBits(const std::vector<uint8_t>& data, uint64_t bit, uint32_t count) {
     uint32_t value = 0;
@@ -145,6 +148,7 @@ struct Search {
     SpanDecoder standing;  // a decoder before the symbol `standingAt`
     size_t standingAt = SIZE_MAX;
     bool longestMatches = false;
+    uint64_t crcTrialsLeft = kMostCrcTrials;
 };
 
 // Runs `trial` for at most `most` symbols of what the search has left.
@@ -266,6 +270,11 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
     const auto change =
         static_cast<int64_t>(trial.outputPos) - static_cast<int64_t>(rejoined.output);
     if (change != search.sizeChange) return false;
+    if (search.crcTrialsLeft == 0) {
+        search.budget = 0;
+        return false;
+    }
+    --search.crcTrialsLeft;
     // A trial much longer than the decoding would be weighed over most of its bytes: it is
     // decoded to its end instead.
     if (change <= static_cast<int64_t>(kTrialOutputBytes) &&
