@@ -58,9 +58,10 @@ TEST(CrcVerdict, AChangedByteInAStoredBlockOfADeflatedEntryIsReported) {
     deflated.method = 8;
     deflated.uncompressedSize = static_cast<int64_t>(content.size());
     deflated.crc32 = testing::crc32Of(content);
-    deflated.data[100] ^= 0x01;
+    // Two bits: one flipped bit would be repaired to the recorded CRC-32.
+    deflated.data[100] ^= 0x03;
     Bytes decoded = content;
-    decoded[95] ^= 0x01;  // 5 bytes of block header before the content
+    decoded[95] ^= 0x03;  // 5 bytes of block header before the content
     RunBench bench;
     ASSERT_TRUE(bench.salvage(testing::buildArchive({deflated})));
     EXPECT_TRUE(
