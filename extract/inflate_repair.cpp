@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "core/crc32.h"
+#include "extract/inflate_damage_signs.h"
 #include "extract/inflate_repair_merge.h"
 #include "extract/inflate_resync.h"
 #include "extract/inflate_span.h"
@@ -30,6 +31,9 @@ constexpr uint64_t kCheckPastBits = 1024;
 // second per MiB of compressed data on a desktop machine.
 constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 17;
 constexpr uint64_t kTrialSymbolsPerByte = 24;
+// How far before the first sign of damage a flip is looked for, where there is one: flips show
+// signs within a few hundred bits but for a few in ten thousand.
+constexpr uint64_t kFlipBitsBeforeSign = 65536;
 
 // Decodes up to the first sign of damage (or the end), keeping the decoder's state and the
 // CRC-32 so far every few hundred symbols; gives the decoder where it stopped.
@@ -60,6 +64,29 @@ SpanDecoder decodeToFirstSign(const std::vector<uint8_t>& data, bool deflate64,
     return base;
 }
 
+// Random bytes over the data (no flip) show signs of damage in pairs within a few hundred bits
+// (see inflate_damage_signs.h); a flip that keeps the size may show a lone one far behind it.
+// Where a writer that makes every match the longest shows a pair, the search keeps to the bits
+// shortly before the first sign, and random bytes do not cost a search of the whole stream.
+void narrowToSigns(const std::vector<uint8_t>& data, const SpanDecoder& base, bool longestMatches,
+                   FlipSearch& search) {
+    if (!longestMatches || base.brokenAtBit == UINT64_MAX) return;
+    std::vector<uint8_t> bytes(base.bytes->size());
+    std::vector<uint8_t> marks(bytes.size());
+    SpanDecoder start;
+    start.data = data.data();
+    start.dataBytes = data.size();
+    start.deflate64 = base.deflate64;
+    start.bytes = &bytes;
+    start.marks = &marks;
+    start.outputLimit = bytes.size();
+    uint64_t signBit = 0;
+    if (findFirstSign(start, kLongestMatchRule, signBit) == SignSearch::kFound &&
+        signBit == base.brokenAtBit) {
+        search.mostBitsTried = kFlipBitsBeforeSign;
+    }
+}
+
 }  // namespace
 
 bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_t recordedCrc,
@@ -86,6 +113,7 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
     const bool longestMatches =
         base.brokenAtBit == UINT64_MAX || base.brokenAtBit >= uint64_t{data.size()} * 8 / 16;
     FlipSearch search{recordedSize, recordedCrc, deflate64, anchor, true, longestMatches};
+    narrowToSigns(data, base, longestMatches, search);
     const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit);
     if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
     uint64_t budget =

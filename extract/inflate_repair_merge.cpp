@@ -29,7 +29,7 @@ constexpr uint64_t kLongestTriedHeaderBits = 16;
 // Symbols all trials may decode, at least and per byte of data: about a second per MiB of
 // compressed data on a desktop machine.
 constexpr uint64_t kLeastTrialSymbols = uint64_t{1} << 15;
-constexpr uint64_t kTrialSymbolsPerByte = 48;
+constexpr uint64_t kTrialSymbolsPerByte = 40;
 // Trials whose CRC-32 is compared with the recorded one, at most: each passes by chance with
 // odds of 2^-32, so the search gives a wrong repair for a damaged entry with odds below 2^-12.
 constexpr uint64_t kMostCrcTrials = uint64_t{1} << 20;
@@ -327,7 +327,8 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
     // Bits after the stream's last symbol are not read: flipping them changes nothing. The bits
     // before `searchFirst` are tried first, closest first, then the others from the end.
     const uint64_t first = std::min(target.searchFirst, decoding.endBit);
-    const uint64_t steps = target.longestMatches ? first : decoding.endBit;
+    const uint64_t steps =
+        std::min(target.longestMatches ? first : decoding.endBit, target.mostBitsTried);
     for (uint64_t step = 0; step < steps && search.budget > 0; ++step) {
         const uint64_t bit = step < first ? first - 1 - step : decoding.endBit - 1 - (step - first);
         const auto flip = static_cast<uint8_t>(1u << (bit % 8));

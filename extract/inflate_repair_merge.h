@@ -27,6 +27,9 @@ struct FlipSearch {
     // The writer makes every match the longest (zlib, Info-ZIP): the flip then lies before
     // `searchFirst`, and a repair with a match it would have made longer is refused.
     bool longestMatches;
+    // Where damage shows a sign close behind the flip, only this many bits before `searchFirst`
+    // are tried.
+    uint64_t mostBitsTried = UINT64_MAX;
 };
 
 // Looks for one bit of `data` whose flip makes the stream decode to exactly the recorded size
