@@ -4,19 +4,13 @@
 #include "extract/inflate_resync.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
-#include <tuple>
 
-#include "core/crc32.h"
-#include "extract/inflate_repair_crc.h"
 #include "extract/inflate_span.h"
 #include "tests/inflate/inflate_test_support.h"
+#include "tests/inflate/resync_test_support.h"
 #include "tests/support/test_files.h"
 
 namespace zipsalvage::testing {
@@ -50,55 +44,6 @@ Bytes variedText(size_t size, uint32_t seed) {
     }
     text.resize(size);
     return text;
-}
-
-uint32_t crcOf(const Bytes& bytes) { return ~crc32Update(0xFFFFFFFFu, bytes.data(), bytes.size()); }
-
-struct Recovered {
-    DecodeResult result;
-    Bytes output;
-    UnknownRanges unknown;
-    DataRepair repair;
-};
-
-// The deflate path as the salvage runs it: decoded once, and again as known damaged when the
-// bytes have the recorded size but not the recorded CRC-32.
-Recovered recover(const Bytes& stream, const Bytes& original) {
-    Recovered recovered;
-    for (int pass = 0; pass < 2; ++pass) {
-        DecoderBench bench(stream, static_cast<uint32_t>(original.size()));
-        bench.context.unknown = &recovered.unknown;
-        recovered.unknown.ranges.clear();
-        bench.context.recordedCrc = crcOf(original);
-        bench.context.crcKnown = 1;
-        bench.context.knownDamaged = pass;
-        bench.context.repair = &recovered.repair;
-        recovered.result = inflateWithResync(bench.context, false);
-        recovered.output = bench.output();
-        if (!ranToEnd(recovered.result) || recovered.output.size() != original.size() ||
-            crcOf(recovered.output) == crcOf(original)) {
-            break;
-        }
-    }
-    return recovered;
-}
-
-// Every byte not listed as unknown is the original's; listed bytes are zeros.
-void expectNothingInvented(const Bytes& original, const Recovered& recovered,
-                           const std::string& what) {
-    ASSERT_LE(recovered.output.size(), original.size()) << what;
-    std::vector<uint8_t> unknown(recovered.output.size(), 0);
-    for (const ByteRange& range : recovered.unknown.ranges) {
-        ASSERT_LE(range.end, recovered.output.size()) << what;
-        for (uint64_t at = range.start; at < range.end; ++at) unknown[at] = 1;
-    }
-    for (size_t at = 0; at < recovered.output.size(); ++at) {
-        if (unknown[at]) {
-            ASSERT_EQ(recovered.output[at], 0) << what << " at " << at;
-        } else {
-            ASSERT_EQ(recovered.output[at], original[at]) << what << " at " << at;
-        }
-    }
 }
 
 Bytes zeroed(const Bytes& stream, size_t at, size_t count) {
@@ -235,158 +180,6 @@ TEST(InflateResync, ChainsMeetOnlyInTheSameState) {
         const SpanStop stop = runSpan(atHeader);
         EXPECT_TRUE(stop != SpanStop::kMerged || atHeader.mergedAt != middle) << strategy;
     }
-}
-
-// A flip is kept only when the whole entry then decodes to its size and CRC-32: what is
-// repaired is the original, byte for byte, and many flips are.
-TEST(InflateResync, FlippedBitsAreRepairedOnlyToTheRecordedCrc) {
-    const Bytes original = makeText(120000, 54);
-    const Bytes stream = zlibDeflate(original, 6);
-    int repaired = 0;
-    int tried = 0;
-    for (size_t at = 200; at < stream.size(); at += stream.size() / 23, ++tried) {
-        Bytes damaged = stream;
-        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
-        Recovered recovered = recover(damaged, original);
-        if (!recovered.repair.made) continue;
-        ++repaired;
-        EXPECT_EQ(recovered.result.end, DecodeEnd::kDone) << at;
-        EXPECT_TRUE(recovered.output == original) << at;
-        EXPECT_TRUE(recovered.unknown.ranges.empty()) << at;
-        EXPECT_EQ(recovered.repair.byteOffset, at) << at;
-        EXPECT_EQ(recovered.repair.bitInByte, at % 8) << at;
-    }
-    EXPECT_GE(repaired * 10, tried * 9) << repaired << " of " << tried;
-}
-
-// Flips that leave the stream decoding to its recorded size with only the CRC-32 wrong (a
-// distance's extra bit, one literal for another) show no sign where they lie, here far from the
-// stream's end: they are found over the whole stream and repaired to the original.
-TEST(InflateResync, FlipsThatKeepTheSizeAreRepairedAnywhere) {
-    const Bytes original = makeText(150000, 58);
-    const Bytes stream = zlibDeflate(original, 9);
-    int sameSize = 0;
-    for (size_t at = 100; at < stream.size() / 2 && sameSize < 6; at += 37) {
-        Bytes damaged = stream;
-        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
-        const Bytes streamed = zlibInflatePrefix(damaged);
-        if (streamed.size() != original.size() || streamed == original) continue;
-        ++sameSize;
-        Recovered recovered = recover(damaged, original);
-        ASSERT_TRUE(recovered.repair.made) << at;
-        EXPECT_TRUE(recovered.output == original) << at;
-        EXPECT_TRUE(recovered.unknown.ranges.empty()) << at;
-        EXPECT_EQ(recovered.repair.byteOffset * 8 + recovered.repair.bitInByte, at * 8 + at % 8)
-            << at;
-    }
-    EXPECT_EQ(sameSize, 6);
-}
-
-// A trial that meets the decoding has its CRC-32 told from the bytes it wrote, the size change
-// and the decoding's copies: the same as that of the whole trial decoded, whether it wrote
-// more bytes than the decoding, fewer, or as many, and whether copies behind the meeting point
-// reach back over it or behind the trial's first byte.
-TEST(InflateResync, RejoinedTrialsCrcIsToldWithoutDecodingTheRest) {
-    // The decoding: random literals and copies, each symbol's start and (for a copy) distance.
-    std::mt19937 random(61);
-    Bytes decoded;
-    std::vector<DecodedCopy> copies;
-    std::vector<std::pair<uint64_t, uint64_t>> symbols;  // start, distance (0: a literal)
-    while (decoded.size() < 6000) {
-        const uint64_t start = decoded.size();
-        if (start < 3 || random() % 2 == 0) {
-            decoded.push_back(static_cast<uint8_t>(random() % 4 + 'a'));
-            symbols.push_back({start, 0});
-            continue;
-        }
-        const uint64_t length = 3 + random() % 30;
-        const uint64_t distance = 1 + random() % std::min<uint64_t>(start, 2000);
-        for (uint64_t index = 0; index < length; ++index) {
-            decoded.push_back(decoded[decoded.size() - distance]);
-        }
-        copies.push_back({start, length, distance});
-        symbols.push_back({start, distance});
-    }
-    for (const auto& [from, symbol, change] : {std::tuple<uint64_t, size_t, int64_t>{3000, 0, 0},
-                                               {3000, 0, 7},
-                                               {3000, 0, -5},
-                                               {40, 0, 200},
-                                               {1500, 0, 0},
-                                               {5000, 0, 3}}) {
-        // The first symbol at least 20 bytes after `from` is where the trial meets the decoding.
-        size_t meet = symbol;
-        while (symbols[meet].first < from + 20) ++meet;
-        const uint64_t rejoined = symbols[meet].first;
-        Bytes trial(decoded.begin(), decoded.begin() + static_cast<std::ptrdiff_t>(from));
-        const auto own = static_cast<int64_t>(rejoined - from) + change;
-        for (int64_t index = 0; index < own; ++index) {
-            trial.push_back(static_cast<uint8_t>(random() % 4 + 'a'));
-        }
-        for (size_t index = meet; index < symbols.size(); ++index) {
-            const uint64_t end =
-                index + 1 < symbols.size() ? symbols[index + 1].first : decoded.size();
-            for (uint64_t at = symbols[index].first; at < end; ++at) {
-                trial.push_back(symbols[index].second == 0
-                                    ? decoded[at]
-                                    : trial[trial.size() - symbols[index].second]);
-            }
-        }
-        RejoinCrc crc;
-        prepareRejoinCrc(decoded, decoded.size(), copies, change, crc);
-        EXPECT_EQ(rejoinedTrialCrc(crc, trial, from, rejoined), crcOf(trial))
-            << from << " " << change;
-    }
-}
-
-// The raw deflate data of the one entry of the Zip archive 7z writes with its own encoder (an
-// optimal parse, whose matches are not always the longest); empty where 7z is missing.
-Bytes sevenZipDeflate(const Bytes& original) {
-    if (std::system("command -v 7z >/dev/null 2>&1") != 0) return {};
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("inflate_resync_7z_" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    writeWholeFile((folder / "data").string(), original);
-    const std::string command =
-        "cd '" + folder.string() + "' && 7z a -tzip -mm=Deflate -mx=9 out.zip data >/dev/null 2>&1";
-    Bytes zip;
-    if (std::system(command.c_str()) == 0) zip = readWholeFile((folder / "out.zip").string());
-    std::filesystem::remove_all(folder);
-    // APPNOTE 4.3.7: the local header's compressed size at 18, name and extra lengths at 26.
-    const auto field = [&zip](size_t at, int bytes) {
-        uint32_t value = 0;
-        for (int index = bytes - 1; index >= 0; --index) value = value << 8 | zip[at + index];
-        return value;
-    };
-    if (zip.size() < 30 || field(0, 4) != 0x04034b50u) return {};
-    const size_t start = 30 + field(26, 2) + field(28, 2);
-    const uint32_t compressed = field(18, 4);
-    if (compressed == 0 || start + compressed > zip.size()) return {};
-    return Bytes(zip.begin() + static_cast<std::ptrdiff_t>(start),
-                 zip.begin() + static_cast<std::ptrdiff_t>(start + compressed));
-}
-
-// In a stream whose matches are not always the longest, a broken longest match says nothing
-// of where a flip lies: the flips are found over the whole stream, those that change the
-// entry's size too, and every repair is the original.
-TEST(InflateResync, FlipsInAStreamOfAnOptimalParseAreRepaired) {
-    const Bytes original = makeText(150000, 59);
-    const Bytes stream = sevenZipDeflate(original);
-    if (stream.empty()) GTEST_SKIP() << "7z is missing: no optimal-parse stream to damage";
-    int tried = 0;
-    int repaired = 0;
-    int resized = 0;
-    for (size_t at = 300; at < stream.size(); at += stream.size() / 13, ++tried) {
-        Bytes damaged = stream;
-        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
-        Recovered recovered = recover(damaged, original);
-        if (!recovered.repair.made) continue;
-        ++repaired;
-        EXPECT_TRUE(recovered.output == original) << at;
-        EXPECT_EQ(recovered.repair.byteOffset, at) << at;
-        if (zlibInflatePrefix(damaged).size() != original.size()) ++resized;
-    }
-    EXPECT_GE(repaired * 10, tried * 9) << repaired << " of " << tried;
-    EXPECT_GE(resized, 1);
 }
 
 // Random bytes over the data: zlib never ends a match the next byte would extend, and decoding
