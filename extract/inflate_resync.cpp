@@ -104,9 +104,11 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
         place =
             DamagePlace{runBit > kBitsBeforeRun ? runBit - kBitsBeforeRun : 0, run.end * 8, false};
         const bool reached = decodePrefix(prefix, place);
-        // Random bytes before the run (the run a part of the damage) break the rule there: the
-        // prefix then ends as far before the first sign as one told by signs alone.
-        if (reached && prefix.brokenAtBit >= kBitsKeepingTheRule &&
+        // Random bytes just before the run (the run a part of the damage) break the rule there:
+        // the prefix then ends as far before the first sign as one told by signs alone. A sign
+        // farther back is a writer's flush point as a rule, and no damage.
+        const uint64_t nearRun = runBit > kBitsBeforeSign ? runBit - kBitsBeforeSign : 0;
+        if (reached && prefix.brokenAtBit >= std::max(kBitsKeepingTheRule, nearRun) &&
             prefix.brokenAtBit != UINT64_MAX) {
             const uint64_t sign = prefix.brokenAtBit;
             prefix = start;
