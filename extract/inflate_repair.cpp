@@ -15,6 +15,7 @@
 #include "extract/inflate_damage_signs.h"
 #include "extract/inflate_repair_merge.h"
 #include "extract/inflate_resync.h"
+#include "extract/inflate_resync_start.h"
 #include "extract/inflate_span.h"
 
 namespace zipsalvage {
@@ -73,10 +74,7 @@ void narrowToSigns(const std::vector<uint8_t>& data, const SpanDecoder& base, bo
     if (!longestMatches || base.brokenAtBit == UINT64_MAX) return;
     std::vector<uint8_t> bytes(base.bytes->size());
     std::vector<uint8_t> marks(bytes.size());
-    SpanDecoder start;
-    start.data = data.data();
-    start.dataBytes = data.size();
-    start.deflate64 = base.deflate64;
+    SpanDecoder start = decoderOver(data.data(), data.size(), base.deflate64);
     start.bytes = &bytes;
     start.marks = &marks;
     start.outputLimit = bytes.size();

@@ -94,6 +94,12 @@ bool decodePrefix(SpanDecoder& prefix, DamagePlace& place) {
     return reached;
 }
 
+// Zeros and no marks again, after a decoding that is not kept.
+void clearSalvage(DeflateSalvage& salvage) {
+    std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
+    std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+}
+
 // The damage and the prefix before it: a run of equal bytes the stream reaches as written, or
 // else the signs decoding shows. False when neither tells where the damage lies.
 bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& place) {
@@ -112,16 +118,14 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
             prefix.brokenAtBit != UINT64_MAX) {
             const uint64_t sign = prefix.brokenAtBit;
             prefix = start;
-            std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
-            std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+            clearSalvage(salvage);
             place.prefixEndBit = sign > kBitsBeforeSign ? sign - kBitsBeforeSign : 0;
             place.bySigns = true;
             return decodePrefix(prefix, place);
         }
         if (reached) return true;
         prefix = start;
-        std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
-        std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+        clearSalvage(salvage);
     }
     uint64_t signBit = 0;
     place.rule = kLongestMatchRule;
@@ -133,8 +137,7 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
     const bool found = search == SignSearch::kFound;
     // The search for a sign decoded into the salvage's bytes: what lies behind the prefix must be
     // zeros again.
-    std::fill(salvage.bytes.begin(), salvage.bytes.end(), uint8_t{0});
-    std::fill(salvage.marks.begin(), salvage.marks.end(), uint8_t{0});
+    clearSalvage(salvage);
     if (!found) return false;
     place.prefixEndBit = signBit > kBitsBeforeSign ? signBit - kBitsBeforeSign : 0;
     place.resumeBit = signBit;

@@ -317,10 +317,10 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     if (decoder.outputPos + length > decoder.outputLimit) return SpanStop::kTooLong;
     // The match's first byte is what the one before it would have had to differ from; when it
     // is not known, neither is whether the rule holds.
-    const auto source = static_cast<size_t>(decoder.outputPos - distance);
-    if (decoder.bytes != nullptr && decoder.outputPos >= distance &&
-        (*decoder.marks)[source] == 0 && !decoder.checkLiteralsOnly) {
-        noteLongest(decoder, (*decoder.bytes)[source]);
+    if (decoder.checkLongest && !decoder.checkLiteralsOnly && decoder.bytes != nullptr &&
+        decoder.outputPos >= distance) {
+        const auto source = static_cast<size_t>(decoder.outputPos - distance);
+        if ((*decoder.marks)[source] == 0) noteLongest(decoder, (*decoder.bytes)[source]);
     }
     copyMatch(decoder, length, distance);
     decoder.lastDistance = length < kMaxMatch ? distance : 0;
