@@ -15,7 +15,10 @@
 // right at their offsets (unknown bytes count as not right). Wrong: bytes written, not listed
 // as unknown, and different from the original.
 //
-//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [more text folders...]
+//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [--sources DIR]
+//                                            [more text folders...]
+// The code is this checkout's sources unless --sources names other ones (a fixed copy keeps
+// the corpus the same while the sources change: `git archive REV | tar -x -C DIR`).
 // where a label reads like "text 524288 zlib-6, zero 4096 at 20%". R is printed for each
 // damage and N over all cases, then per writer and per kind.
 #include <unistd.h>
@@ -387,16 +390,18 @@ void runEntry(const Entry& entry, Tally& tally) {
 int main(int argc, char** argv) {
     std::mt19937 random(20261209);
     std::vector<std::string> textRoots = {"/usr/share/common-licenses", "/usr/share/doc"};
+    std::string sources = ZIPSALVAGE_SOURCE_DIR;
     Tally tally;
     for (int index = 1; index < argc; ++index) {
         if (std::strcmp(argv[index], "--only") == 0 && index + 1 < argc) {
             tally.only = argv[++index];
+        } else if (std::strcmp(argv[index], "--sources") == 0 && index + 1 < argc) {
+            sources = argv[++index];
         } else {
             textRoots.insert(textRoots.begin(), argv[index]);
         }
     }
-    const std::vector<Kind> kinds =
-        zipsalvage::bench::gatherKinds(textRoots, ZIPSALVAGE_SOURCE_DIR, random);
+    const std::vector<Kind> kinds = zipsalvage::bench::gatherKinds(textRoots, sources, random);
     const std::vector<Writer> writers = zipsalvage::bench::availableWriters();
     char scratch[] = "/tmp/resync_bench-XXXXXX";
     if (mkdtemp(scratch) == nullptr) {
