@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/deflate_format.h"
+#include "extract/inflate_nearest.h"
 
 namespace zipsalvage {
 namespace {
@@ -322,7 +323,14 @@ SpanStop decodeOne(SpanDecoder& decoder) {
         const auto source = static_cast<size_t>(decoder.outputPos - distance);
         if ((*decoder.marks)[source] == 0) noteLongest(decoder, (*decoder.bytes)[source]);
     }
+    const uint64_t matchPos = decoder.outputPos;
     copyMatch(decoder, length, distance);
+    if (decoder.nearest != nullptr && decoder.bytes != nullptr &&
+        decoder.brokenAtBit == UINT64_MAX &&
+        nearerMatchExists(*decoder.nearest, decoder.bytes->data(), decoder.marks->data(), matchPos,
+                          length, distance)) {
+        decoder.brokenAtBit = decoder.bit;
+    }
     decoder.lastDistance = length < kMaxMatch ? distance : 0;
     return SpanStop::kStreamEnd;
 }

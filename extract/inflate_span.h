@@ -11,6 +11,8 @@
 
 namespace zipsalvage {
 
+struct NearestIndex;
+
 // A canonical Huffman code (RFC 1951 3.2.2) as one lookup table indexed by the next
 // `widthBits` bits of the stream: entry = symbol << 4 | code length, 0 for no code.
 struct SpanCode {
@@ -87,6 +89,9 @@ struct SpanDecoder {
     bool checkLiteralsOnly = false;  // only a literal after a match is checked
     uint64_t brokenAtBit = UINT64_MAX;
     uint32_t lastDistance = 0;  // of the match that ended at outputPos, 0 after a literal
+    // With an index (and bytes kept), a match that a nearer position could have given is noted
+    // in `brokenAtBit` too (see inflate_nearest.h).
+    NearestIndex* nearest = nullptr;
 };
 
 // Decodes until one of the stops; the decoder then stands before the symbol or header that
