@@ -4,10 +4,23 @@
 #include <algorithm>
 #include <deque>
 
+#include "extract/inflate_nearest.h"
+
 namespace zipsalvage {
 namespace {
 
 constexpr uint64_t kSymbolsPerStep = 1;
+
+// Sets `decoder` to check the rules `rule` reads, with `index` for the nearest-match rule over
+// output from the decoder's position on.
+void checkRules(SpanDecoder& decoder, const SignRule& rule, NearestIndex& index) {
+    decoder.checkLongest = rule.longest;
+    decoder.checkLiteralsOnly = rule.literalsOnly;
+    decoder.nearest = nullptr;
+    if (!rule.nearest) return;
+    resetNearestIndex(index, decoder.outputPos);
+    decoder.nearest = &index;
+}
 
 // Decodes one symbol; true while decoding goes on.
 bool step(SpanDecoder& decoder, SpanStop& stop) {
@@ -19,8 +32,8 @@ bool step(SpanDecoder& decoder, SpanStop& stop) {
 }  // namespace
 
 SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit) {
-    decoder.checkLongest = true;
-    decoder.checkLiteralsOnly = rule.literalsOnly;
+    NearestIndex index;
+    checkRules(decoder, rule, index);
     decoder.stopBit = UINT64_MAX;
     std::deque<uint64_t> recent;     // the signs within the window behind the latest
     uint64_t loneSign = UINT64_MAX;  // the last sign that left the window short of damage
@@ -52,17 +65,23 @@ SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& si
     return signBit < kBitsKeepingTheRule ? SignSearch::kRuleBroken : SignSearch::kFound;
 }
 
-uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule) {
+uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule, uint64_t& headerBit) {
     const uint64_t start = decoder.outputPos;
-    decoder.checkLongest = true;
-    decoder.checkLiteralsOnly = rule.literalsOnly;
+    NearestIndex index;
+    checkRules(decoder, rule, index);
     decoder.brokenAtBit = UINT64_MAX;
     decoder.lastDistance = 0;  // the match before the start is not this chain's
     uint64_t pastSign = decoder.bit;
     std::deque<uint64_t> recent;
     SpanStop stop = SpanStop::kWorkSpent;
-    while (step(decoder, stop)) {
+    headerBit = UINT64_MAX;
+    while (true) {
+        const bool header = decoder.atHeader && !decoder.ended;
+        const uint64_t symbolBit = decoder.bit;
+        if (!step(decoder, stop)) break;
+        if (header && headerBit == UINT64_MAX) headerBit = symbolBit;
         if (decoder.brokenAtBit == UINT64_MAX) continue;
+        headerBit = UINT64_MAX;
         recent.push_back(decoder.brokenAtBit);
         decoder.brokenAtBit = UINT64_MAX;
         while (recent.front() + rule.windowBits < recent.back()) recent.pop_front();

@@ -1,9 +1,9 @@
 // The search behind damage in a deflate stream. A span of equal bytes (a zeroed sector, a hole
 // in a download) is where the damage lies: runs of 4 or more equal bytes are rare in
 // Huffman-coded data. Other damage (random bytes, a flipped bit) is put where decoding first
-// breaks the longest-match rule, in streams whose intact start keeps it. Before the damage, the
-// stream decodes as it was written; behind it, decoding is picked up again (see
-// inflate_resync_start.h). The output behind the damage is then put so that it ends at the
+// breaks the rules of matching that the stream's intact start keeps (inflate_damage_signs.h).
+// Before the damage, the stream decodes as it was written; behind it, decoding is picked up again
+// (see inflate_resync_start.h). The output behind the damage is then put so that it ends at the
 // recorded size; what lies between is unknown, written as zeros and listed, as are bytes copied
 // from it by later matches.
 #include "extract/inflate_resync.h"
@@ -78,9 +78,9 @@ constexpr uint64_t kBitsBeforeRun = 64;
 // A start behind damage told by its signs is looked for this far behind the first sign, in turn:
 // the garbage may break the damaged block's codes (a false end of block) before it ends.
 constexpr uint64_t kSignResumeOffsets[] = {0, 2048, 8192, 32768};
-// The output of this many bits behind the last sign on a start's chain is not believed either:
-// garbage shows a sign every few hundred bits.
-constexpr uint64_t kBitsPastLastSign = 8192;
+// The rules signs are read by, tried in turn until one that the stream's intact start keeps.
+constexpr SignRule kSignRules[] = {kBothRulesRule, kLongestMatchRule, kNearestMatchRule,
+                                   kLiteralRule};
 
 // The prefix decoded up to the damage (into `salvage`, whose bytes and marks are zero); false
 // when the stream does not reach it as written (its damage lies elsewhere).
@@ -113,13 +113,14 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
         // Random bytes just before the run (the run a part of the damage) break the rule there:
         // the prefix then ends as far before the first sign as one told by signs alone. A sign
         // farther back is a writer's flush point as a rule, and no damage.
-        const uint64_t nearRun = runBit > kBitsBeforeSign ? runBit - kBitsBeforeSign : 0;
+        const uint64_t before = place.rule.bitsBeforeSign;
+        const uint64_t nearRun = runBit > before ? runBit - before : 0;
         if (reached && prefix.brokenAtBit >= std::max(kBitsKeepingTheRule, nearRun) &&
             prefix.brokenAtBit != UINT64_MAX) {
             const uint64_t sign = prefix.brokenAtBit;
             prefix = start;
             clearSalvage(salvage);
-            place.prefixEndBit = sign > kBitsBeforeSign ? sign - kBitsBeforeSign : 0;
+            place.prefixEndBit = sign > before ? sign - before : 0;
             place.bySigns = true;
             return decodePrefix(prefix, place);
         }
@@ -128,18 +129,19 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
         clearSalvage(salvage);
     }
     uint64_t signBit = 0;
-    place.rule = kLongestMatchRule;
-    SignSearch search = findFirstSign(start, place.rule, signBit);
-    if (search == SignSearch::kRuleBroken) {
-        place.rule = kLiteralRule;
+    SignSearch search = SignSearch::kRuleBroken;
+    for (const SignRule& rule : kSignRules) {
+        place.rule = rule;
         search = findFirstSign(start, place.rule, signBit);
+        if (search != SignSearch::kRuleBroken) break;
     }
     const bool found = search == SignSearch::kFound;
     // The search for a sign decoded into the salvage's bytes: what lies behind the prefix must be
     // zeros again.
     clearSalvage(salvage);
     if (!found) return false;
-    place.prefixEndBit = signBit > kBitsBeforeSign ? signBit - kBitsBeforeSign : 0;
+    const uint64_t before = place.rule.bitsBeforeSign;
+    place.prefixEndBit = signBit > before ? signBit - before : 0;
     place.resumeBit = signBit;
     place.bySigns = true;
     return decodePrefix(prefix, place);
@@ -187,13 +189,20 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     }
     if (place.keepsLongest) {
-        // Output is believed from kBitsPastLastSign behind the last sign the start's chain shows
+        // Output is believed from bitsPastLastSign behind the last sign the start's chain shows
         // (garbage may go on a little without one), and behind damage told by its signs alone,
         // from as far behind the start.
-        const uint64_t pastSign = bitPastLastSign(suffix, place.rule);
+        uint64_t headerBit = UINT64_MAX;
+        const uint64_t pastSign = bitPastLastSign(suffix, place.rule, headerBit);
         if (pastSign != suffix.bit || place.bySigns) {
+            // A chain that decoded a later block with the damaged block's codes (its end lost
+            // in the damage) may run on without a sign up to where it reads a header.
+            uint64_t believed = pastSign + place.rule.bitsPastLastSign;
+            if (headerBit != UINT64_MAX && headerBit <= believed + place.rule.bitsPastLastSign) {
+                believed = std::max(believed, headerBit);
+            }
             SpanDecoder count = suffix;
-            count.stopBit = pastSign + kBitsPastLastSign;
+            count.stopBit = believed;
             count.bytes = nullptr;
             count.marks = nullptr;
             runSpan(count);
