@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "extract/inflate_nearest.h"
 #include "extract/inflate_span.h"
 #include "tests/inflate/inflate_test_support.h"
 #include "tests/inflate/resync_test_support.h"
@@ -188,12 +191,18 @@ TEST(InflateResync, ChainsMeetOnlyInTheSameState) {
 // back is invented.
 TEST(InflateResync, RandomBytesAreFoundBySignsAndInventNothing) {
     const Bytes original = variedText(200000, 55);
+    std::vector<std::pair<std::string, Bytes>> streams;
     for (int level : {1, 6, 9}) {
-        const Bytes stream = zlibDeflate(original, level);
+        streams.emplace_back("level " + std::to_string(level), zlibDeflate(original, level));
+    }
+    // 7z's optimal parse keeps only the nearest-match rule.
+    streams.emplace_back("7z", sevenZipDeflate(original));
+    if (streams.back().second.empty()) streams.pop_back();
+    for (const auto& [writer, stream] : streams) {
         for (bool zerosInside : {false, true}) {
             for (size_t count : {size_t{16}, size_t{400}, size_t{3000}}) {
-                const std::string what = "level " + std::to_string(level) + " noise " +
-                                         std::to_string(count) + (zerosInside ? " zeros" : "");
+                const std::string what =
+                    writer + " noise " + std::to_string(count) + (zerosInside ? " zeros" : "");
                 Bytes damaged = stream;
                 Bytes noise = makeRandom(count, static_cast<uint32_t>(56 + count));
                 // Zeros inside the noise, after 4 or 750 random bytes: the run is found, and the
@@ -205,11 +214,14 @@ TEST(InflateResync, RandomBytesAreFoundBySignsAndInventNothing) {
                           damaged.begin() + static_cast<std::ptrdiff_t>(at));
                 Recovered recovered = recover(damaged, original);
                 expectNothingInvented(original, recovered, what);
-                // The data before the noise is kept but for a margin of 2 KiB of compressed data.
+                // The data before the noise is kept but for a margin of compressed data: 2 KiB
+                // where only the longest-match rule is kept (level 1) or zeros end the noise,
+                // 1 KiB where the nearest-match rule tells it.
+                const size_t margin = writer == "level 1" || zerosInside ? 2048 : 1024;
                 const size_t sure =
                     zlibInflatePrefix(
                         Bytes(stream.begin(),
-                              stream.begin() + static_cast<std::ptrdiff_t>(at - 2048)))
+                              stream.begin() + static_cast<std::ptrdiff_t>(at - margin)))
                         .size();
                 const uint64_t kept = recovered.unknown.ranges.empty()
                                           ? recovered.output.size()
@@ -217,6 +229,44 @@ TEST(InflateResync, RandomBytesAreFoundBySignsAndInventNothing) {
                 EXPECT_GE(kept, sure) << what;
                 EXPECT_EQ(recovered.output.size(), original.size()) << what;
             }
+        }
+    }
+}
+
+// A match is a sign when a nearer position holds its bytes, all known; zlib's and 7z's intact
+// streams show none from their first match to their last.
+TEST(InflateResync, NearerCopiesAreSignsAndIntactStreamsShowNone) {
+    const std::string text = "abcXabcYabc";
+    const Bytes bytes(text.begin(), text.end());
+    std::vector<uint8_t> marks(bytes.size(), 0);
+    NearestIndex index;
+    resetNearestIndex(index, 0);
+    EXPECT_TRUE(nearerMatchExists(index, bytes.data(), marks.data(), 8, 3, 8));
+    resetNearestIndex(index, 0);
+    EXPECT_FALSE(nearerMatchExists(index, bytes.data(), marks.data(), 8, 3, 4));
+    std::fill(marks.begin() + 4, marks.begin() + 7, uint8_t{1});
+    resetNearestIndex(index, 0);
+    EXPECT_FALSE(nearerMatchExists(index, bytes.data(), marks.data(), 8, 3, 8));
+
+    for (const Bytes& original : {variedText(300000, 61), binaryRecords(300000, 62)}) {
+        std::vector<std::pair<std::string, Bytes>> streams = {{"level 6", zlibDeflate(original, 6)},
+                                                              {"level 9", zlibDeflate(original, 9)},
+                                                              {"7z", sevenZipDeflate(original)}};
+        for (const auto& [writer, stream] : streams) {
+            if (stream.empty()) continue;
+            Bytes output(original.size());
+            std::vector<uint8_t> outputMarks(original.size(), 0);
+            SpanDecoder decoder;
+            decoder.data = stream.data();
+            decoder.dataBytes = stream.size();
+            decoder.bytes = &output;
+            decoder.marks = &outputMarks;
+            decoder.outputLimit = output.size();
+            resetNearestIndex(index, 0);
+            decoder.nearest = &index;
+            EXPECT_EQ(runSpan(decoder), SpanStop::kStreamEnd) << writer;
+            EXPECT_EQ(decoder.brokenAtBit, UINT64_MAX) << writer;
+            EXPECT_TRUE(output == original) << writer;
         }
     }
 }

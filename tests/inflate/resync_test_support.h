@@ -27,4 +27,8 @@ Recovered recover(const Bytes& stream, const Bytes& original);
 void expectNothingInvented(const Bytes& original, const Recovered& recovered,
                            const std::string& what);
 
+// The raw deflate data of the one entry of the Zip archive 7z writes with its own encoder (an
+// optimal parse, whose matches are not always the longest); empty where 7z is missing.
+Bytes sevenZipDeflate(const Bytes& original);
+
 }  // namespace zipsalvage::testing
