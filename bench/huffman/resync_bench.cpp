@@ -15,7 +15,7 @@
 // right at their offsets (unknown bytes count as not right). Wrong: bytes written, not listed
 // as unknown, and different from the original.
 //
-//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [more text folders...]
+//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [--trace] [more text folders...]
 // where a label reads like "text 524288 zlib-6, zero 4096 at 20%". R is printed for each
 // damage and N over all cases, then per writer and per kind.
 #include <unistd.h>
@@ -198,6 +198,7 @@ int classOf(int damage, size_t spanIndex) {
 
 struct Tally {
     const char* only = nullptr;  // run only the cases whose label holds this text
+    bool trace = false;          // a line for each case (--trace)
     Score cells[kMostWriters][kMostKinds][kClasses];
     Score zlib[kClasses];
     Score bound[kClasses];  // the best a search that never guesses could do
@@ -259,6 +260,19 @@ void runCase(const Entry& entry, int damage, size_t spanIndex, double place, Tal
         tally.worstSecondsPerMiB = perMiB;
         std::snprintf(tally.worstCase, sizeof tally.worstCase, "%s: %zu bytes compressed, %.3f s",
                       label, damaged.size(), seconds);
+    }
+    if (tally.trace) {
+        // Each case's time and a digest of what it gave back: a change meant to keep every
+        // result is checked by comparing these lines, less the times, before and after it.
+        uint32_t digest = crcOf(output);
+        uint64_t unknownBytes = 0;
+        for (const auto& range : unknown.ranges) {
+            unknownBytes += range.end - range.start;
+            digest = (digest ^ static_cast<uint32_t>(range.start)) * 16777619u;
+        }
+        std::printf("case %s: crc %08x unknown %llu repaired %d time %.4f s %.3f s/MiB\n", label,
+                    digest, static_cast<unsigned long long>(unknownBytes), repaired ? 1 : 0,
+                    seconds, perMiB);
     }
     const int caseClass = classOf(damage, spanIndex);
     Score& ours = tally.cells[entry.writerIndex][entry.kindIndex][caseClass];
@@ -391,6 +405,8 @@ int main(int argc, char** argv) {
     for (int index = 1; index < argc; ++index) {
         if (std::strcmp(argv[index], "--only") == 0 && index + 1 < argc) {
             tally.only = argv[++index];
+        } else if (std::strcmp(argv[index], "--trace") == 0) {
+            tally.trace = true;
         } else {
             textRoots.insert(textRoots.begin(), argv[index]);
         }
