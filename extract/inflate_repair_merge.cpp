@@ -94,6 +94,9 @@ bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64
     decoder.marks = &marks;
     decoder.outputLimit = limit;
     decoder.visits = &decoding.visits;
+    // A symbol takes 4 bits at the least in practice: one reservation, not a dozen regrowths
+    // each copying every symbol so far.
+    decoding.visits.reserve(data.size() * 2 + 16);
     bool afterHeader = true;
     SpanStop stop = SpanStop::kWorkSpent;
     while (stop == SpanStop::kWorkSpent) {

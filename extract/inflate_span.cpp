@@ -14,19 +14,27 @@ namespace {
 
 constexpr uint32_t kDeflate64LongLengthBits = 16;  // symbol 285: 3 + 16 extra bits
 constexpr uint64_t kDeflate64Window = 65536;
-constexpr uint32_t kNoCode = 0;
+constexpr uint16_t kNoCode = 0;
 
-// The next `count` (at most 32) bits at the decoder's position, zeros past the data.
-uint32_t peekSpan(const SpanDecoder& decoder, uint32_t count) {
+// The eight bytes from `byte` on where fewer than eight are left, zeros past the data.
+[[gnu::noinline]] uint64_t tailWord(const SpanDecoder& decoder, uint64_t byte) {
+    uint64_t word = 0;
+    for (uint64_t index = 0; index < 8 && byte + index < decoder.dataBytes; ++index) {
+        word |= uint64_t{decoder.data[byte + index]} << (8 * index);
+    }
+    return word;
+}
+
+// The next `count` (at most 32) bits at the decoder's position, zeros past the data. Read for
+// every code, length and distance a trial decodes: kept inline, the rare tail out of line.
+inline uint32_t peekSpan(const SpanDecoder& decoder, uint32_t count) {
     uint64_t byte = decoder.bit >> 3;
     uint32_t shift = static_cast<uint32_t>(decoder.bit & 7);
     uint64_t word = 0;
-    if (byte + 8 <= decoder.dataBytes) {
+    if (byte + 8 <= decoder.dataBytes) [[likely]] {
         std::memcpy(&word, decoder.data + byte, 8);  // little-endian hosts only (as inflate)
     } else {
-        for (uint64_t index = 0; index < 8 && byte + index < decoder.dataBytes; ++index) {
-            word |= uint64_t{decoder.data[byte + index]} << (8 * index);
-        }
+        word = tailWord(decoder, byte);
     }
     word >>= shift;
     return count >= 32 ? static_cast<uint32_t>(word)
@@ -358,7 +366,7 @@ bool buildSpanCode(const uint8_t* lengths, int count, bool complete, SpanCode& c
         if (length == 0) continue;
         uint32_t reversed = reverseBits(nextCode[length]++, length);
         for (uint32_t index = reversed; index < code.table.size(); index += 1u << length) {
-            code.table[index] = static_cast<uint32_t>(symbol) << 4 | length;
+            code.table[index] = static_cast<uint16_t>(static_cast<uint32_t>(symbol) << 4 | length);
         }
     }
     return true;

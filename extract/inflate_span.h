@@ -12,9 +12,10 @@
 namespace zipsalvage {
 
 // A canonical Huffman code (RFC 1951 3.2.2) as one lookup table indexed by the next
-// `widthBits` bits of the stream: entry = symbol << 4 | code length, 0 for no code.
+// `widthBits` bits of the stream: entry = symbol << 4 | code length, 0 for no code. Symbols are
+// below 2^12, so an entry fits 16 bits: half the table of a 15-bit code stays in the cache.
 struct SpanCode {
-    std::vector<uint32_t> table;
+    std::vector<uint16_t> table;
     uint32_t widthBits = 0;
 };
 
