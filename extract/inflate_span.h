@@ -79,6 +79,9 @@ struct SpanDecoder {
     std::vector<SpanVisit>* visits = nullptr;           // every symbol and header start
     const std::vector<SpanVisit>* mergeWith = nullptr;  // sorted by bit
     uint64_t mergedAt = 0;                              // index into mergeWith at kMerged
+    // Where the last look-up into mergeWith ended: decoding moves forward, so the next one is
+    // mostly a step or two on (any value is safe; it is checked before use).
+    uint64_t mergeCursor = 0;
     uint64_t symbolBudget = UINT64_MAX;
     uint64_t blockStartBit = 0;  // where the last header read began
     // Writers that search for the longest match (zlib, Info-ZIP) never end a match shorter
