@@ -112,7 +112,8 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
         base.brokenAtBit == UINT64_MAX || base.brokenAtBit >= uint64_t{data.size()} * 8 / 16;
     FlipSearch search{recordedSize, recordedCrc, deflate64, anchor, true, longestMatches};
     narrowToSigns(data, base, longestMatches, search);
-    const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit);
+    KeptFlipDecoding decoding;
+    const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit, decoding);
     if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
     uint64_t budget =
         longestMatches ? std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size()) : 0;
@@ -155,7 +156,7 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
     // A size changed by the flip leaves a trial's CRC-32 to be told only at its end: the bits
     // near the first sign of damage above went first, the rest of the stream follows.
     search.sameSizeOnly = false;
-    return repairFlipByMerge(data, search, output, flippedBit) == MergeRepair::kRepaired;
+    return repairFlipByMerge(data, search, output, flippedBit, decoding) == MergeRepair::kRepaired;
 }
 
 }  // namespace zipsalvage

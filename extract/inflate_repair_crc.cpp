@@ -65,11 +65,12 @@ struct ChangeSum {
             byBit[bit] ^= weight & (0u - ((static_cast<uint32_t>(change) >> bit) & 1u));
         }
     }
+    // Bit i of a change weighs its sum by x^(7-i) x^32 (see weighChange): by Horner's rule,
+    // seven steps of x and one x^32 for all eight.
     uint32_t total() const {
         uint32_t sum = 0;
-        for (int bit = 0; bit < 8; ++bit) {
-            if (byBit[bit] != 0) sum ^= weighChange(static_cast<uint8_t>(1u << bit), byBit[bit]);
-        }
+        for (int bit = 0; bit < 8; ++bit) sum = timesX(sum) ^ byBit[bit];
+        for (int step = 0; step < 4; ++step) sum = crc32Byte(sum, 0);
         return sum;
     }
 };

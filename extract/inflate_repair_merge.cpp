@@ -94,6 +94,9 @@ bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64
     decoder.marks = &marks;
     decoder.outputLimit = limit;
     decoder.visits = &decoding.visits;
+    // A symbol takes 4 bits at the least in practice: one reservation, not a dozen regrowths
+    // each copying every symbol so far.
+    decoding.visits.reserve(data.size() * 2 + 16);
     bool afterHeader = true;
     SpanStop stop = SpanStop::kWorkSpent;
     while (stop == SpanStop::kWorkSpent) {
@@ -287,8 +290,16 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
 
 }  // namespace
 
+struct FlipDecoding {
+    Decoding decoding;
+    bool decodes = false;  // to its end, as decodeOnce tells
+};
+
+void FlipDecodingFree::operator()(FlipDecoding* decoding) const { delete decoding; }
+
 MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& target,
-                              std::vector<uint8_t>& output, uint64_t& flippedBit) {
+                              std::vector<uint8_t>& output, uint64_t& flippedBit,
+                              KeptFlipDecoding& kept) {
     const uint64_t recordedSize = target.recordedSize;
     const uint32_t recordedCrc = target.recordedCrc;
     const bool deflate64 = target.deflate64;
@@ -297,8 +308,12 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
     }
     // Room for a decoding somewhat longer than recorded: a flip may have added bytes.
     const uint64_t room = recordedSize + recordedSize / 16 + 65536;
-    Decoding decoding;
-    if (!decodeOnce(data, room, deflate64, decoding)) return MergeRepair::kNotTried;
+    if (kept == nullptr) {
+        kept.reset(new FlipDecoding);
+        kept->decodes = decodeOnce(data, room, deflate64, kept->decoding);
+    }
+    if (!kept->decodes) return MergeRepair::kNotTried;
+    const Decoding& decoding = kept->decoding;
     Search search{data,
                   decoding,
                   deflate64,
@@ -315,9 +330,11 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
                   {},
                   SIZE_MAX,
                   target.longestMatches};
+    // Told before the sums are worked out: for a changed size they cost a weighing for every
+    // copied byte of the stream.
+    if (target.sameSizeOnly && search.sizeChange != 0) return MergeRepair::kNotTried;
     prepareRejoinCrc(decoding.bytes, decoding.total, decoding.copies, search.sizeChange,
                      search.crc);
-    if (target.sameSizeOnly && search.sizeChange != 0) return MergeRepair::kNotTried;
     if (search.sizeChange == 0 && ~search.crc.decodedRegister == recordedCrc) {
         return MergeRepair::kNotFound;  // nothing to repair
     }

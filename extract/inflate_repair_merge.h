@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace zipsalvage {
@@ -32,12 +33,21 @@ struct FlipSearch {
     uint64_t mostBitsTried = UINT64_MAX;
 };
 
+// The stream's decoding as the first search over the data works it out, kept for a second
+// search over the same data (every trial's flip undone): the stream is decoded once.
+struct FlipDecoding;
+struct FlipDecodingFree {
+    void operator()(FlipDecoding* decoding) const;
+};
+using KeptFlipDecoding = std::unique_ptr<FlipDecoding, FlipDecodingFree>;
+
 // Looks for one bit of `data` whose flip makes the stream decode to exactly the recorded size
 // with the recorded CRC-32, ending at the data's end, where the stream as it is decodes to its
 // end with no invalid code. Every bit of the stream may be tried, within a bounded amount of
 // work. On success `output` holds the entry's bytes, `flippedBit` the bit and `data` is left
-// corrected.
+// corrected. `kept` is filled by the first call and read by the next ones.
 MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& search,
-                              std::vector<uint8_t>& output, uint64_t& flippedBit);
+                              std::vector<uint8_t>& output, uint64_t& flippedBit,
+                              KeptFlipDecoding& kept);
 
 }  // namespace zipsalvage

@@ -15,19 +15,27 @@ namespace {
 
 constexpr uint32_t kDeflate64LongLengthBits = 16;  // symbol 285: 3 + 16 extra bits
 constexpr uint64_t kDeflate64Window = 65536;
-constexpr uint32_t kNoCode = 0;
+constexpr uint16_t kNoCode = 0;
 
-// The next `count` (at most 32) bits at the decoder's position, zeros past the data.
-uint32_t peekSpan(const SpanDecoder& decoder, uint32_t count) {
+// The eight bytes from `byte` on where fewer than eight are left, zeros past the data.
+[[gnu::noinline]] uint64_t tailWord(const SpanDecoder& decoder, uint64_t byte) {
+    uint64_t word = 0;
+    for (uint64_t index = 0; index < 8 && byte + index < decoder.dataBytes; ++index) {
+        word |= uint64_t{decoder.data[byte + index]} << (8 * index);
+    }
+    return word;
+}
+
+// The next `count` (at most 32) bits at the decoder's position, zeros past the data. Read for
+// every code, length and distance a trial decodes: kept inline, the rare tail out of line.
+inline uint32_t peekSpan(const SpanDecoder& decoder, uint32_t count) {
     uint64_t byte = decoder.bit >> 3;
     uint32_t shift = static_cast<uint32_t>(decoder.bit & 7);
     uint64_t word = 0;
-    if (byte + 8 <= decoder.dataBytes) {
+    if (byte + 8 <= decoder.dataBytes) [[likely]] {
         std::memcpy(&word, decoder.data + byte, 8);  // little-endian hosts only (as inflate)
     } else {
-        for (uint64_t index = 0; index < 8 && byte + index < decoder.dataBytes; ++index) {
-            word |= uint64_t{decoder.data[byte + index]} << (8 * index);
-        }
+        word = tailWord(decoder, byte);
     }
     word >>= shift;
     return count >= 32 ? static_cast<uint32_t>(word)
@@ -207,6 +215,17 @@ void copyMatch(SpanDecoder& decoder, uint32_t length, uint32_t distance) {
     }
     uint8_t* bytes = decoder.bytes->data();
     uint8_t* marks = decoder.marks->data();
+    const uint64_t start = decoder.outputPos;
+    // The common case, all of the match copied from bytes held and trusted, in one stroke: a
+    // source wholly before the copy (distance >= length) does not overlap it.
+    if (start >= distance && start >= decoder.distrustedUntil && distance >= length) {
+        const auto to = static_cast<size_t>(start);
+        const auto from = static_cast<size_t>(start - distance);
+        std::memcpy(bytes + to, bytes + from, length);
+        std::memcpy(marks + to, marks + from, length);
+        decoder.outputPos += length;
+        return;
+    }
     for (uint32_t index = 0; index < length; ++index, ++decoder.outputPos) {
         uint64_t to = decoder.outputPos;
         if (to < distance || to < decoder.distrustedUntil) {
@@ -244,11 +263,29 @@ uint64_t stateOf(const SpanDecoder& decoder) {
     return decoder.blockStartBit;
 }
 
+// The first of `merge`'s visits at or after the decoder's bit. Every visit before the cursor
+// lying before the bit (checked on the one just before it, the list being sorted), the search
+// goes on from there: a few steps forward, and only then by halving.
+std::vector<SpanVisit>::const_iterator nextMergeVisit(SpanDecoder& decoder) {
+    constexpr uint64_t kStepsBeforeHalving = 8;
+    const std::vector<SpanVisit>& merge = *decoder.mergeWith;
+    const uint64_t bit = decoder.bit;
+    uint64_t at = decoder.mergeCursor;
+    if (at > merge.size() || (at > 0 && merge[static_cast<size_t>(at - 1)].bit >= bit)) at = 0;
+    const uint64_t stepsEnd = std::min<uint64_t>(merge.size(), at + kStepsBeforeHalving);
+    while (at < stepsEnd && merge[static_cast<size_t>(at)].bit < bit) ++at;
+    auto found = merge.begin() + static_cast<std::ptrdiff_t>(at);
+    if (at == stepsEnd && at < merge.size()) {
+        found = std::lower_bound(found, merge.end(), bit,
+                                 [](const SpanVisit& visit, uint64_t b) { return visit.bit < b; });
+    }
+    decoder.mergeCursor = static_cast<uint64_t>(found - merge.begin());
+    return found;
+}
+
 bool reachedMerge(SpanDecoder& decoder) {
     const std::vector<SpanVisit>& merge = *decoder.mergeWith;
-    auto found =
-        std::lower_bound(merge.begin(), merge.end(), decoder.bit,
-                         [](const SpanVisit& visit, uint64_t bit) { return visit.bit < bit; });
+    auto found = nextMergeVisit(decoder);
     if (found == merge.end() || found->bit != decoder.bit) return false;
     // The same bit read in another state (a header where the other read a symbol, or a symbol
     // of another block's codes) decodes differently: the chains have not met.
@@ -366,7 +403,7 @@ bool buildSpanCode(const uint8_t* lengths, int count, bool complete, SpanCode& c
         if (length == 0) continue;
         uint32_t reversed = reverseBits(nextCode[length]++, length);
         for (uint32_t index = reversed; index < code.table.size(); index += 1u << length) {
-            code.table[index] = static_cast<uint32_t>(symbol) << 4 | length;
+            code.table[index] = static_cast<uint16_t>(static_cast<uint32_t>(symbol) << 4 | length);
         }
     }
     return true;

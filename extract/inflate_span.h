@@ -14,9 +14,10 @@ namespace zipsalvage {
 struct NearestIndex;
 
 // A canonical Huffman code (RFC 1951 3.2.2) as one lookup table indexed by the next
-// `widthBits` bits of the stream: entry = symbol << 4 | code length, 0 for no code.
+// `widthBits` bits of the stream: entry = symbol << 4 | code length, 0 for no code. Symbols are
+// below 2^12, so an entry fits 16 bits: half the table of a 15-bit code stays in the cache.
 struct SpanCode {
-    std::vector<uint32_t> table;
+    std::vector<uint16_t> table;
     uint32_t widthBits = 0;
 };
 
@@ -80,6 +81,9 @@ struct SpanDecoder {
     std::vector<SpanVisit>* visits = nullptr;           // every symbol and header start
     const std::vector<SpanVisit>* mergeWith = nullptr;  // sorted by bit
     uint64_t mergedAt = 0;                              // index into mergeWith at kMerged
+    // Where the last look-up into mergeWith ended: decoding moves forward, so the next one is
+    // mostly a step or two on (any value is safe; it is checked before use).
+    uint64_t mergeCursor = 0;
     uint64_t symbolBudget = UINT64_MAX;
     uint64_t blockStartBit = 0;  // where the last header read began
     // Writers that search for the longest match (zlib, Info-ZIP) never end a match shorter

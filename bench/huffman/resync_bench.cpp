@@ -15,7 +15,7 @@
 // right at their offsets (unknown bytes count as not right). Wrong: bytes written, not listed
 // as unknown, and different from the original.
 //
-//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [--sources DIR]
+//   build/release/bench/huffman/resync_bench [--only "LABEL PART"] [--trace] [--sources DIR]
 //                                            [more text folders...]
 // The code is this checkout's sources unless --sources names other ones (a fixed copy keeps
 // the corpus the same while the sources change: `git archive REV | tar -x -C DIR`).
@@ -201,6 +201,7 @@ int classOf(int damage, size_t spanIndex) {
 
 struct Tally {
     const char* only = nullptr;  // run only the cases whose label holds this text
+    bool trace = false;          // a line for each case (--trace)
     Score cells[kMostWriters][kMostKinds][kClasses];
     Score zlib[kClasses];
     Score bound[kClasses];  // the best a search that never guesses could do
@@ -262,6 +263,19 @@ void runCase(const Entry& entry, int damage, size_t spanIndex, double place, Tal
         tally.worstSecondsPerMiB = perMiB;
         std::snprintf(tally.worstCase, sizeof tally.worstCase, "%s: %zu bytes compressed, %.3f s",
                       label, damaged.size(), seconds);
+    }
+    if (tally.trace) {
+        // Each case's time and a digest of what it gave back: a change meant to keep every
+        // result is checked by comparing these lines, less the times, before and after it.
+        uint32_t digest = crcOf(output);
+        uint64_t unknownBytes = 0;
+        for (const auto& range : unknown.ranges) {
+            unknownBytes += range.end - range.start;
+            digest = (digest ^ static_cast<uint32_t>(range.start)) * 16777619u;
+        }
+        std::printf("case %s: crc %08x unknown %llu repaired %d time %.4f s %.3f s/MiB\n", label,
+                    digest, static_cast<unsigned long long>(unknownBytes), repaired ? 1 : 0,
+                    seconds, perMiB);
     }
     const int caseClass = classOf(damage, spanIndex);
     Score& ours = tally.cells[entry.writerIndex][entry.kindIndex][caseClass];
@@ -397,6 +411,8 @@ int main(int argc, char** argv) {
             tally.only = argv[++index];
         } else if (std::strcmp(argv[index], "--sources") == 0 && index + 1 < argc) {
             sources = argv[++index];
+        } else if (std::strcmp(argv[index], "--trace") == 0) {
+            tally.trace = true;
         } else {
             textRoots.insert(textRoots.begin(), argv[index]);
         }

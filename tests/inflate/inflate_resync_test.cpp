@@ -177,6 +177,15 @@ TEST(InflateResync, ChainsMeetOnlyInTheSameState) {
         before.stopBit = UINT64_MAX;
         before.mergeWith = &chain;
         SpanDecoder atHeader = before;
+        // The look-up goes on from where the last one ended: a cursor left far behind, ahead
+        // of the bit (by a decoder copied from a later one) or past the list still finds it.
+        for (uint64_t cursor : {uint64_t{0}, uint64_t{middle - 1}, uint64_t{middle + 40},
+                                uint64_t{chain.size() + 5}}) {
+            SpanDecoder stale = before;
+            stale.mergeCursor = cursor;
+            ASSERT_EQ(runSpan(stale), SpanStop::kMerged) << strategy << " " << cursor;
+            EXPECT_EQ(stale.mergedAt, middle) << strategy << " " << cursor;
+        }
         ASSERT_EQ(runSpan(before), SpanStop::kMerged) << strategy;
         EXPECT_EQ(before.mergedAt, middle) << strategy;
         atHeader.atHeader = true;
