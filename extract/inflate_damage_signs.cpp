@@ -18,7 +18,7 @@ void checkRules(SpanDecoder& decoder, const SignRule& rule, NearestIndex& index)
     decoder.checkLiteralsOnly = rule.literalsOnly;
     decoder.nearest = nullptr;
     if (!rule.nearest) return;
-    resetNearestIndex(index, decoder.outputPos);
+    resetNearestIndex(index, decoder.outputPos, rule.longestChained);
     decoder.nearest = &index;
 }
 

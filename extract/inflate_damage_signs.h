@@ -24,9 +24,9 @@ inline constexpr uint64_t kBitsKeepingTheRule = 8192;
 // was cut), and behind the damage every sign is. Those that search their chains nearest first
 // (zlib and Info-ZIP at lazy levels, 7-Zip) keep the nearest-match rule too (see
 // inflate_nearest.h), and garbage breaks the two together about six times as soon as the first
-// alone. A writer with an optimal parse (7-Zip's) ends a match early now and then for a cheaper
-// one after it, but seldom before a literal: only a literal after a match is checked, and signs
-// count only in clusters.
+// alone; zlib's fast levels keep it over the positions they chain. A writer with an optimal parse
+// (7-Zip's) ends a match early now and then for a cheaper one after it, but seldom before a
+// literal: only a literal after a match is checked, and signs count only in clusters.
 struct SignRule {
     bool longest = true;         // the longest-match rule is checked
     bool literalsOnly = false;   // ... only on a literal after a match
@@ -44,9 +44,14 @@ struct SignRule {
     // The output of this many bits behind the last sign on a start's chain is not believed
     // either: garbage may go on a little without one.
     uint64_t bitsPastLastSign = 8192;
+    // For the nearest-match rule: no position inside a match longer than this but its first
+    // is a place the writer could have copied from (0: every position is). zlib's fast levels
+    // chain the insides of matches up to 4, 5 or 6 bytes long.
+    uint32_t longestChained = 0;
 };
 inline constexpr SignRule kLongestMatchRule{true, false, false, 2, 1, 8192, 16384, 8192};
 inline constexpr SignRule kBothRulesRule{true, false, true, 2, 1, 4096, 4096, 4096};
+inline constexpr SignRule kFastBothRulesRule{true, false, true, 2, 1, 4096, 4096, 4096, 4};
 inline constexpr SignRule kNearestMatchRule{false, false, true, 2, 1, 4096, 4096, 4096};
 inline constexpr SignRule kLiteralRule{true, true, false, 3, 2, 4096, 16384, 8192};
 

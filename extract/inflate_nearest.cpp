@@ -25,11 +25,14 @@ bool anyMarked(const uint8_t* marks, uint64_t pos, uint32_t length) {
 
 }  // namespace
 
-void resetNearestIndex(NearestIndex& index, uint64_t from) {
+void resetNearestIndex(NearestIndex& index, uint64_t from, uint32_t longestChained) {
     index.head.assign(size_t{1} << kHashBits, 0);
     index.prev.assign(static_cast<size_t>(kWindowMask + 1), 0);
     index.from = from;
     index.indexedUpTo = from;
+    index.longestChained = longestChained;
+    index.skipFrom = 0;
+    index.skipTo = 0;
 }
 
 bool nearerMatchExists(NearestIndex& index, const uint8_t* bytes, const uint8_t* marks,
@@ -38,9 +41,14 @@ bool nearerMatchExists(NearestIndex& index, const uint8_t* bytes, const uint8_t*
     // position before the match's can be chained.
     for (; index.indexedUpTo < pos; ++index.indexedUpTo) {
         const uint64_t at = index.indexedUpTo;
+        if (at >= index.skipFrom && at < index.skipTo) continue;
         const uint32_t hash = hashAt(bytes, at);
         index.prev[static_cast<size_t>(at & kWindowMask)] = index.head[hash];
         index.head[hash] = at + 1;
+    }
+    if (index.longestChained != 0 && length > index.longestChained) {
+        index.skipFrom = pos + 1;
+        index.skipTo = pos + length;
     }
     if (pos < index.from || anyMarked(marks, pos, length)) return false;
     uint64_t next = index.head[hashAt(bytes, pos)];

@@ -362,10 +362,12 @@ SpanStop decodeOne(SpanDecoder& decoder) {
     }
     const uint64_t matchPos = decoder.outputPos;
     copyMatch(decoder, length, distance);
+    // Every match goes to the index (its chains follow the writer's), a sign only when none
+    // is noted yet.
     if (decoder.nearest != nullptr && decoder.bytes != nullptr &&
-        decoder.brokenAtBit == UINT64_MAX &&
         nearerMatchExists(*decoder.nearest, decoder.bytes->data(), decoder.marks->data(), matchPos,
-                          length, distance)) {
+                          length, distance) &&
+        decoder.brokenAtBit == UINT64_MAX) {
         decoder.brokenAtBit = decoder.bit;
     }
     decoder.lastDistance = length < kMaxMatch ? distance : 0;
