@@ -65,6 +65,15 @@ SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& si
     return signBit < kBitsKeepingTheRule ? SignSearch::kRuleBroken : SignSearch::kFound;
 }
 
+bool keepsRuleUpTo(SpanDecoder decoder, const SignRule& rule, uint64_t stopBit) {
+    if (stopBit < kBitsKeepingTheRule) return false;
+    NearestIndex index;
+    checkRules(decoder, rule, index);
+    decoder.stopBit = stopBit;
+    decoder.brokenAtBit = UINT64_MAX;
+    return runSpan(decoder) == SpanStop::kLimit && decoder.brokenAtBit == UINT64_MAX;
+}
+
 uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule, uint64_t& headerBit) {
     const uint64_t start = decoder.outputPos;
     NearestIndex index;

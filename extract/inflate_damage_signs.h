@@ -66,6 +66,10 @@ enum class SignSearch : uint8_t {
 // as `rule` reads them, or decoding fails, and gives where in `signBit`.
 SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit);
 
+// True when `decoder` (from its start, bytes kept) decodes up to `stopBit`, at least
+// kBitsKeepingTheRule bits, with no sign as `rule` reads them.
+bool keepsRuleUpTo(SpanDecoder decoder, const SignRule& rule, uint64_t stopBit);
+
 // Decodes `decoder` (a placed suffix, bytes kept) to its end; at each sign of garbage (as `rule`
 // reads them), all it decoded so far is made unknown and decoding goes on. Gives the bit behind
 // the last one, or the decoder's start when it shows none. Garbage decoded before a start

@@ -124,7 +124,17 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
             place.bySigns = true;
             return decodePrefix(prefix, place);
         }
-        if (reached) return true;
+        if (reached) {
+            // Chains behind the run are checked by the strongest rule the prefix keeps.
+            place.keepsLongest = false;
+            for (const SignRule& rule : kSignRules) {
+                if (rule.literalsOnly || !keepsRuleUpTo(start, rule, place.prefixEndBit)) continue;
+                place.rule = rule;
+                place.keepsLongest = true;
+                break;
+            }
+            return true;
+        }
         prefix = start;
         clearSalvage(salvage);
     }
@@ -185,7 +195,8 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
     suffix.stopBit = UINT64_MAX;
     suffix.outputPos = suffixStart;
     suffix.outputLimit = recordedSize;
-    if (start.atHeader || start.firstHeaderBit != UINT64_MAX) {
+    // A stream that keeps a rule has its chain checked by the rule's signs below instead.
+    if ((start.atHeader || start.firstHeaderBit != UINT64_MAX) && !place.keepsLongest) {
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     }
     if (place.keepsLongest) {
