@@ -32,7 +32,8 @@ constexpr uint64_t kSearchSymbolsPerByte = 12;
 // the next block's bits as garbage until a block end lands on a true header (or a header is
 // found that is not one), joining the true stream there. A chain that stays in the damaged
 // block's codes to the stream's end cannot: that block is the last, and continues behind the
-// damage, so every start in the window is one of its symbols or joins one.
+// damage, so every start in the window is one of its symbols or joins one. In a stream that
+// keeps a rule of matching, that garbage shows signs, and the signs set what is believed.
 constexpr uint64_t kDistrustedBytes = 512;
 
 struct DamageSpan {
