@@ -196,8 +196,11 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
     suffix.stopBit = UINT64_MAX;
     suffix.outputPos = suffixStart;
     suffix.outputLimit = recordedSize;
-    // A stream that keeps a rule has its chain checked by the rule's signs below instead.
-    if ((start.atHeader || start.firstHeaderBit != UINT64_MAX) && !place.keepsLongest) {
+    // Behind a run of zeros in a stream that keeps a rule, the chain is checked by the rule's
+    // signs below instead. (Behind damage told by signs, the bytes written unknown here keep
+    // the check from reading the garbage's own copies as signs, which would distrust more.)
+    if ((start.atHeader || start.firstHeaderBit != UINT64_MAX) &&
+        (!place.keepsLongest || place.bySigns)) {
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     }
     if (place.keepsLongest) {
