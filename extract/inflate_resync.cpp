@@ -64,10 +64,10 @@ struct DamagePlace {
     uint64_t prefixEndBit = 0;
     uint64_t resumeBit = 0;
     bool bySigns = false;
-    // The stream before the damage keeps the longest-match rule: a start's chain that breaks it
-    // is decoding garbage (the damaged block's codes over a later block's bits, when its end
-    // was lost in the damage), and its output is believed only past the last sign.
-    bool keepsLongest = false;
+    // The stream before the damage keeps `rule`: a start's chain that breaks it is decoding
+    // garbage (the damaged block's codes over a later block's bits, when its end was lost in
+    // the damage), and its output is believed only past the last sign.
+    bool keepsRule = false;
     SignRule rule = kLongestMatchRule;  // how the signs are read
 };
 
@@ -89,8 +89,8 @@ bool decodePrefix(SpanDecoder& prefix, DamagePlace& place) {
     prefix.stopBit = place.prefixEndBit;
     prefix.checkLongest = true;
     const bool reached = runSpan(prefix) == SpanStop::kLimit;
-    place.keepsLongest = place.bySigns || (prefix.brokenAtBit == UINT64_MAX &&
-                                           place.prefixEndBit >= kBitsKeepingTheRule);
+    place.keepsRule = place.bySigns || (prefix.brokenAtBit == UINT64_MAX &&
+                                        place.prefixEndBit >= kBitsKeepingTheRule);
     prefix.checkLongest = false;
     return reached;
 }
@@ -127,11 +127,11 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
         }
         if (reached) {
             // Chains behind the run are checked by the strongest rule the prefix keeps.
-            place.keepsLongest = false;
+            place.keepsRule = false;
             for (const SignRule& rule : kSignRules) {
                 if (rule.literalsOnly || !keepsRuleUpTo(start, rule, place.prefixEndBit)) continue;
                 place.rule = rule;
-                place.keepsLongest = true;
+                place.keepsRule = true;
                 break;
             }
             return true;
@@ -200,10 +200,10 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
     // signs below instead. (Behind damage told by signs, the bytes written unknown here keep
     // the check from reading the garbage's own copies as signs, which would distrust more.)
     if ((start.atHeader || start.firstHeaderBit != UINT64_MAX) &&
-        (!place.keepsLongest || place.bySigns)) {
+        (!place.keepsRule || place.bySigns)) {
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
     }
-    if (place.keepsLongest) {
+    if (place.keepsRule) {
         // Output is believed from bitsPastLastSign behind the last sign the start's chain shows
         // (garbage may go on a little without one), and behind damage told by its signs alone,
         // from as far behind the start.
