@@ -149,11 +149,14 @@ DirectoryRecovery recoverFromDirectory(QueueContext& run, const CentralRecord& r
     return DirectoryRecovery::kLost;
 }
 
-// The entries the directory read ahead lists and the scan missed, in the directory's order:
-// each one recovered from its record or named as lost. False when the output failed or the run
-// was cancelled.
+// The entries the directory read ahead lists and the scan missed, in the order of their local
+// headers: each one recovered from its record or named as lost. False when the output failed or
+// the run was cancelled.
 bool recoverUnseenEntries(QueueContext& run) {
     std::sort(run.headersSeen.begin(), run.headersSeen.end());
+    // Judging a recovered entry looks records up, which sorts them on first use: sorted later,
+    // under the walk, they would let one record be recovered twice and another never.
+    sortCentralRecords(run.directoryAhead);
     for (const CentralRecord& record : run.directoryAhead.records) {
         if (isCancelled(run.flags)) return false;
         int64_t offset = unseenHeaderOffset(run, run.headersSeen, record);

@@ -126,13 +126,15 @@ bool addCentralRecord(CentralDirectory& directory, CentralRecord&& record) {
     return true;
 }
 
+void sortCentralRecords(CentralDirectory& directory) {
+    if (directory.sorted) return;
+    std::stable_sort(directory.records.begin(), directory.records.end(), recordBefore);
+    directory.sorted = true;
+}
+
 const CentralRecord* findCentralRecord(CentralDirectory& directory, uint64_t localHeaderOffset,
                                        const char* name, size_t nameLength) {
-    if (!directory.sorted) {
-        // Stable: of two records for one offset, the one found first is tried first.
-        std::stable_sort(directory.records.begin(), directory.records.end(), recordBefore);
-        directory.sorted = true;
-    }
+    sortCentralRecords(directory);
     const CentralRecord* found = findAtOffset(directory, localHeaderOffset, name, nameLength);
     auto shift = static_cast<uint64_t>(directory.offsetShift);
     if (found == nullptr && shift > 0 && localHeaderOffset >= shift)

@@ -80,9 +80,13 @@ void placeRecordsOnDisks(CentralDirectory& directory, const ArchiveReader& reade
 // Keeps `record` unless the bounds are reached; false when it was not kept.
 bool addCentralRecord(CentralDirectory& directory, CentralRecord&& record);
 
+// Puts the records in local header offset order, if they are not; stable, so that of two
+// records for one offset the one found first comes first.
+void sortCentralRecords(CentralDirectory& directory);
+
 // The record that describes the local header at `localHeaderOffset` named `name`, or null:
 // first by that offset, then by the offset less the directory's offsetShift. Sorts the records
-// on first use.
+// on first use (sortCentralRecords), so a walk over them must sort them before it starts.
 const CentralRecord* findCentralRecord(CentralDirectory& directory, uint64_t localHeaderOffset,
                                        const char* name, size_t nameLength);
 

@@ -122,6 +122,52 @@ TEST(SalvageRun, AnEntryWhoseLocalHeaderIsDestroyedComesFromTheDirectory) {
     EXPECT_EQ(listed[2].modTime, deflated.modTime);
 }
 
+TEST(SalvageRun, EntriesListedOutOfOrderAreEachRecoveredOnceFromTheDirectory) {
+    // The directory lists the entries last first. An intact entry copied is not judged, so the
+    // records are first sorted by offset when the first recovered entry is: each one lost header
+    // still gives one entry.
+    std::vector<TestEntry> entries{{"first.txt", text("first")},
+                                   {"two.txt", testing::makeText(600, 2)},
+                                   {"three.txt", testing::makeText(700, 3)},
+                                   {"four.txt", testing::makeText(800, 4)}};
+    Bytes archive = testing::buildArchive(entries);
+    size_t at = 0;
+    std::vector<size_t> headers;
+    for (const TestEntry& entry : entries) {
+        headers.push_back(at);
+        at += testing::localRecord(entry).size();
+    }
+    std::vector<Bytes> records;
+    for (size_t record = at; records.size() < entries.size();) {
+        size_t length = 46 + (archive[record + 28] | archive[record + 29] << 8) +
+                        (archive[record + 30] | archive[record + 31] << 8) +
+                        (archive[record + 32] | archive[record + 33] << 8);
+        records.emplace_back(archive.begin() + static_cast<long>(record),
+                             archive.begin() + static_cast<long>(record + length));
+        record += length;
+    }
+    for (auto record = records.rbegin(); record != records.rend(); ++record) {
+        std::copy(record->begin(), record->end(), archive.begin() + static_cast<long>(at));
+        at += record->size();
+    }
+    for (size_t lost = 1; lost < headers.size(); ++lost)
+        std::fill_n(archive.begin() + static_cast<long>(headers[lost]), 4, uint8_t{0});
+    for (int threads : {0, 1, 3}) {
+        RunBench bench;
+        bench.run.copyIntact = threads > 0;
+        bench.run.threads = threads > 0 ? threads : 1;
+        ASSERT_TRUE(bench.salvage(archive));
+        EXPECT_TRUE(bench.logHas("  4 files found")) << threads;
+        EXPECT_EQ(bench.reports.size(), 4u) << threads;
+        auto listed = bench.entries();
+        ASSERT_EQ(listed.size(), 4u) << threads;
+        for (size_t entry = 0; entry < entries.size(); ++entry) {
+            EXPECT_EQ(listed[entry].name, entries[entry].name);
+            EXPECT_EQ(listed[entry].content, entries[entry].data);
+        }
+    }
+}
+
 TEST(SalvageRun, SignatureStateMachineRestartsOnEveryP) {
     TestEntry entry{"a.txt", text("payload")};
     Bytes record = testing::localRecord(entry);
