@@ -2,6 +2,7 @@
 // files in a private folder and its output is read back by checkSalvagedArchive.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -116,6 +117,14 @@ RunResult salvageOnce(const std::string& archivePath, const std::string& outputP
     return result;
 }
 
+// Whether two runs said the same; when not, both transcripts go to stderr, so that a failure
+// kept by the fuzzer (often on another machine) says what differed.
+bool sameTranscript(const std::string& one, const std::string& other) {
+    if (one == other) return true;
+    std::fprintf(stderr, "---- one run:\n%s---- the other:\n%s----\n", one.c_str(), other.c_str());
+    return false;
+}
+
 }  // namespace
 
 int fuzzWholeRun(const uint8_t* data, size_t size) {
@@ -148,6 +157,7 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
     auto written = static_cast<uint64_t>(entries.size());
     FUZZ_CHECK(reports.reports == run.filesFound, "an entry found was not reported once");
     FUZZ_CHECK(reports.written == written, "entries reported written differ from the output's");
+    if (run.systemErrorCount != 0) std::fprintf(stderr, "%s", counts.transcript.c_str());
     FUZZ_CHECK(run.systemErrorCount == 0, "system error on a healthy disk");
     // Left out only for a reason the summary counts: no password, or a copy whose data is cut
     // short or has no known size (counted unrecoverable or partial).
@@ -184,8 +194,10 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
         salvageOnce(archivePath, outputPath, 3, threadedCounts, threadedReports, threaded);
     FUZZ_CHECK(threadedResult == result, "the run on threads ended otherwise");
     FUZZ_CHECK(readBytes(outputPath) == output, "the output differs on threads");
-    FUZZ_CHECK(threadedCounts.transcript == counts.transcript, "the log differs on threads");
-    FUZZ_CHECK(threadedReports.transcript == reports.transcript, "the reports differ on threads");
+    FUZZ_CHECK(sameTranscript(threadedCounts.transcript, counts.transcript),
+               "the log differs on threads");
+    FUZZ_CHECK(sameTranscript(threadedReports.transcript, reports.transcript),
+               "the reports differ on threads");
 
     // Intact entries copied as they are: a valid archive again, with the same log and reports
     // (the copies are those entries' own bytes, which the check inflates against their CRC-32).
@@ -204,8 +216,10 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
         FUZZ_CHECK(false, what.c_str());
     }
     FUZZ_CHECK(copiedEntries.size() == entries.size(), "copying intact entries wrote others");
-    FUZZ_CHECK(copyingCounts.transcript == counts.transcript, "the log differs when copying");
-    FUZZ_CHECK(copyingReports.transcript == reports.transcript, "the reports differ when copying");
+    FUZZ_CHECK(sameTranscript(copyingCounts.transcript, counts.transcript),
+               "the log differs when copying");
+    FUZZ_CHECK(sameTranscript(copyingReports.transcript, reports.transcript),
+               "the reports differ when copying");
 
     // On one thread the entries are checked before they are copied, on threads while the scan
     // goes on behind them (a failed check sends it back): the same output either way.
@@ -217,8 +231,8 @@ int fuzzWholeRun(const uint8_t* data, size_t size) {
         salvageOnce(archivePath, outputPath, 1, aloneCounts, aloneReports, copyingAlone);
     FUZZ_CHECK(aloneResult == copyingResult, "copying on one thread ended otherwise");
     FUZZ_CHECK(readBytes(outputPath) == copied, "copying on one thread wrote another output");
-    FUZZ_CHECK(aloneCounts.transcript == copyingCounts.transcript &&
-                   aloneReports.transcript == copyingReports.transcript,
+    FUZZ_CHECK(sameTranscript(aloneCounts.transcript, copyingCounts.transcript) &&
+                   sameTranscript(aloneReports.transcript, copyingReports.transcript),
                "copying on one thread logged or reported otherwise");
     return 0;
 }

@@ -53,6 +53,10 @@ for target in whole_run inflate explode unshrink unreduce huff_tables entry_byte
       >"$scratch/$target-fuzz.log" 2>&1; then
     echo "FAILED: fuzzing $target; the failing input:"; ls "$scratch"/"$target"-crash-* "$scratch"/"$target"-timeout-* 2>/dev/null || true
     tail -40 "$scratch/$target-fuzz.log"
+    # The scratch folder goes with the machine: the input itself, to be replayed elsewhere.
+    for input in "$scratch"/"$target"-crash-* "$scratch"/"$target"-timeout-*; do
+      [ -f "$input" ] && { echo "== base64 of $(basename "$input"):"; base64 -w 0 "$input"; echo; }
+    done
     mkdir -p build/fuzz-artifacts && cp "$scratch"/"$target"-* build/fuzz-artifacts/ 2>/dev/null || true
     failed=1
     continue
