@@ -27,6 +27,7 @@ struct LzmaDecoder {
     uint64_t recordedSize = 0;              // the header's, told to the decoder or not
     uint8_t alone[kAloneHeaderBytes] = {};  // the .lzma header made for liblzma
     size_t aloneLeft = 0;                   // bytes of it not yet taken
+    bool cutForMemory = false;  // the dictionary was cut below its reach to fit the limit
 };
 
 // Gathers the entry's header and the properties; true once they are complete.
@@ -42,14 +43,22 @@ bool gatherHeader(LzmaDecoder& decoder, LibraryCall& call) {
 // (a damaged header's, up to 4 GiB) would only make liblzma refuse for memory. Where the decoder
 // is told the size, the dictionary is cut to it and the decoding is the same. With an end marker
 // the recorded size may be wrong, so it is cut only where liblzma would refuse it anyway: the
-// bytes before any distance that reaches further are still had.
+// bytes before any distance that reaches further are still had. A size that is itself beyond the
+// limit (damaged, most likely, or an entry too big for it) cuts the dictionary to the limit: the
+// bytes before the first distance beyond it are had, instead of none.
 void clampDictionary(LzmaDecoder& decoder) {
     const bool sizeKnown = decoder.uncompressedSize != kSizeUnknown;
     const uint64_t dictionary = loadLE32(decoder.alone + 1);
-    if (!sizeKnown && dictionary + kDecoderOverheadBytes <= kLibraryMemoryLimit) return;
+    constexpr uint64_t kMostDictionary = kLibraryMemoryLimit - kDecoderOverheadBytes;
+    if (!sizeKnown && dictionary <= kMostDictionary) return;
     const uint64_t recorded = decoder.recordedSize;
     const uint64_t reach = recorded > kSmallestDictionary ? recorded : kSmallestDictionary;
-    if (dictionary > reach) storeLE32(decoder.alone + 1, static_cast<uint32_t>(reach));
+    uint64_t kept = dictionary < reach ? dictionary : reach;
+    if (kept > kMostDictionary) {
+        kept = kMostDictionary;
+        decoder.cutForMemory = true;
+    }
+    if (kept != dictionary) storeLE32(decoder.alone + 1, static_cast<uint32_t>(kept));
 }
 
 LibraryStep startDecoder(LzmaDecoder& decoder) {
@@ -97,7 +106,15 @@ DecodeResult decodeLzma(ExtractContext& context, uint16_t generalFlags) {
     // Without the end marker the data ends after the recorded uncompressed size.
     if ((generalFlags & kFlagLzmaEndMarker) == 0)
         decoder.uncompressedSize = context.uncompressedSize;
-    return runLibraryDecoder(context, &decoder, lzmaStep);
+    DecodeResult result = runLibraryDecoder(context, &decoder, lzmaStep);
+    // Under a dictionary cut to the limit, a distance beyond it reads as damage. Past the cut's
+    // size it may as well be the limit's doing, which is what the log must say (the bytes before
+    // it are kept); before, every distance the data names is within the dictionary.
+    if (decoder.cutForMemory && result.end == DecodeEnd::kCorruptData &&
+        result.produced > loadLE32(decoder.alone + 1)) {
+        result.end = DecodeEnd::kNoMemory;
+    }
+    return result;
 }
 
 }  // namespace zipsalvage
