@@ -31,6 +31,7 @@ scratch="$(mktemp -d "${TMPDIR:-/tmp}/zipsalvage-ci-fuzz-XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 [ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 failed=0
+kept=()  # the failing inputs
 for target in whole_run inflate explode unshrink unreduce huff_tables entry_bytes generated_stream inflate_resync \
               text_transfer bzip2 lzma zstd; do
   binary="build/fuzz/fuzz/fuzz_$target"
@@ -53,15 +54,19 @@ for target in whole_run inflate explode unshrink unreduce huff_tables entry_byte
       >"$scratch/$target-fuzz.log" 2>&1; then
     echo "FAILED: fuzzing $target; the failing input:"; ls "$scratch"/"$target"-crash-* "$scratch"/"$target"-timeout-* 2>/dev/null || true
     tail -40 "$scratch/$target-fuzz.log"
-    # The scratch folder goes with the machine: the input itself, to be replayed elsewhere.
-    for input in "$scratch"/"$target"-crash-* "$scratch"/"$target"-timeout-*; do
-      [ -f "$input" ] && { echo "== base64 of $(basename "$input"):"; base64 -w 0 "$input"; echo; }
+    for input in "$scratch"/"$target"-crash-* "$scratch"/"$target"-timeout-* "$scratch"/"$target"-oom-*; do
+      [ -f "$input" ] && kept+=("$input")
     done
     mkdir -p build/fuzz-artifacts && cp "$scratch"/"$target"-* build/fuzz-artifacts/ 2>/dev/null || true
     failed=1
     continue
   fi
   grep -E "stat::number_of_executed_units|stat::average_exec_per_sec" "$scratch/$target-fuzz.log" | tr '\n' ' '; echo
+done
+# The scratch folder goes with the machine: the inputs themselves, last, where a shortened log
+# still shows them, one line each, to be replayed elsewhere (`base64 -d`).
+for input in "${kept[@]}"; do
+  echo "== base64 of $(basename "$input"):"; base64 -w 0 "$input"; echo
 done
 [ "$failed" = 0 ] && echo "== fuzzing passed" || echo "== fuzzing FAILED (inputs kept in build/fuzz-artifacts/)"
 exit "$failed"
