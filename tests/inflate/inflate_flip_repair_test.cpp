@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -62,6 +63,39 @@ TEST(InflateResync, FlipsThatKeepTheSizeAreRepairedAnywhere) {
             << at;
     }
     EXPECT_EQ(sameSize, 6);
+}
+
+// Over fixed-size binary records the search's trials cost much, and its work is mostly spent by
+// the time it reaches a flip early in the stream. The right flip's trial, decoded on from there
+// to the end, must not be cut short by what is left of it.
+TEST(InflateResync, AFlipEarlyInALongStreamIsRepairedWhenTheSearchIsAlmostSpent) {
+    std::mt19937 random(26);
+    Bytes original;
+    for (uint32_t record = 0; original.size() < 204800; ++record) {
+        const auto kind = static_cast<uint32_t>(random() % 5);
+        const auto flags = static_cast<uint32_t>(random() & 0x11);
+        const float value = static_cast<float>(random() % 1000) / 8.0f;
+        uint32_t fields[4] = {record, kind | flags << 16, 0, 1700000000u + record * 7};
+        std::memcpy(&fields[2], &value, sizeof value);
+        const auto* raw = reinterpret_cast<const uint8_t*>(fields);
+        original.insert(original.end(), raw, raw + sizeof fields);
+    }
+    const Bytes stream = zlibDeflate(original, 6);
+    int sameSize = 0;
+    // The search, from the stream's end backwards, runs out of work here at about 17% of the
+    // stream: the flips tried lie just after that point, where the trials before them have left
+    // too little for the right one's decoding to the end.
+    for (size_t at = stream.size() * 176 / 1000; at < stream.size() / 5 && sameSize < 3; at += 53) {
+        Bytes damaged = stream;
+        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
+        const Bytes streamed = zlibInflatePrefix(damaged);
+        if (streamed.size() != original.size() || streamed == original) continue;
+        ++sameSize;
+        Recovered recovered = recover(damaged, original);
+        ASSERT_TRUE(recovered.repair.made) << at;
+        EXPECT_TRUE(recovered.output == original) << at;
+    }
+    EXPECT_EQ(sameSize, 3);
 }
 
 // A trial that meets the decoding has its CRC-32 told from the bytes it wrote, the size change
