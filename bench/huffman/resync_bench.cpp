@@ -273,9 +273,11 @@ void runCase(const Entry& entry, int damage, size_t spanIndex, double place, Tal
             unknownBytes += range.end - range.start;
             digest = (digest ^ static_cast<uint32_t>(range.start)) * 16777619u;
         }
-        std::printf("case %s: crc %08x unknown %llu repaired %d time %.4f s %.3f s/MiB\n", label,
-                    digest, static_cast<unsigned long long>(unknownBytes), repaired ? 1 : 0,
-                    seconds, perMiB);
+        Score own;
+        score(original, output, &unknown, first, own);
+        std::printf("case %s: crc %08x unknown %llu repaired %d R %.3f time %.4f s %.3f s/MiB\n",
+                    label, digest, static_cast<unsigned long long>(unknownBytes), repaired ? 1 : 0,
+                    own.rSum, seconds, perMiB);
     }
     const int caseClass = classOf(damage, spanIndex);
     Score& ours = tally.cells[entry.writerIndex][entry.kindIndex][caseClass];
