@@ -21,10 +21,14 @@ namespace zipsalvage {
 namespace {
 
 // Symbols a trial may decode after its bit before it must have rejoined the decoding, and the
-// bytes it may write until then.
+// bytes it may write until then. The bits shortly before where the stream first shows damage
+// are the likeliest, and a flip there may throw decoding out of step for longer than most: their
+// trials may decode more.
 constexpr uint64_t kMergeSymbols = 24;
+constexpr uint64_t kNearMergeSymbols = 64;
+constexpr uint64_t kNearSteps = 4096;
 constexpr uint64_t kTrialOutputBytes = 16384;
-constexpr size_t kNearbyVisits = 64;
+constexpr size_t kNearbyVisits = 2 * kNearMergeSymbols;
 constexpr uint64_t kLongestTriedHeaderBits = 16;
 // Symbols all trials may decode, at least and per byte of data: about a second per MiB of
 // compressed data on a desktop machine.
@@ -84,11 +88,15 @@ struct Decoding {
     std::vector<DecodedCopy> copies;
     uint64_t total = 0;
     uint64_t endBit = 0;
+    // The output offset just past the last copy from before the first byte (0 for none).
+    uint64_t farCopiesEnd = 0;
 };
 
 // Decodes the whole stream into `decoding`, one symbol at a time; false unless it ends at the
-// data's end with no invalid code, every match copying bytes it has.
-bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64,
+// data's end with no invalid code, every match copying bytes it has. With `farCopies` a copy from
+// before the first byte is let through, its bytes zeros: a trial that meets the decoding before
+// one copies real bytes there when it is longer, so its CRC-32 is told by decoding it.
+bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64, bool farCopies,
                 Decoding& decoding) {
     decoding.bytes.assign(static_cast<size_t>(limit), 0);
     std::vector<uint8_t> marks(static_cast<size_t>(limit), 0);
@@ -125,6 +133,10 @@ bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64
         const uint64_t length = decoder.outputPos - startOutput;
         if (length < 3) continue;
         const uint64_t distance = matchDistanceAt(data, startBit, *decoder.codes, deflate64);
+        if (farCopies && distance > startOutput) {
+            decoding.farCopiesEnd = decoder.outputPos;
+            continue;
+        }
         if (distance == 0 || distance > startOutput ||
             decoding.bytes[static_cast<size_t>(startOutput)] !=
                 decoding.bytes[static_cast<size_t>(startOutput - distance)]) {
@@ -135,7 +147,8 @@ bool decodeOnce(const std::vector<uint8_t>& data, uint64_t limit, bool deflate64
     decoding.total = decoder.outputPos;
     decoding.endBit = decoder.bit;
     return stop == SpanStop::kStreamEnd && spanEndByte(decoder) == data.size() &&
-           std::none_of(marks.begin(), marks.end(), [](uint8_t mark) { return mark != 0; });
+           (farCopies ||
+            std::none_of(marks.begin(), marks.end(), [](uint8_t mark) { return mark != 0; }));
 }
 
 struct Search {
@@ -242,7 +255,8 @@ size_t visitHolding(Search& search, uint64_t bit) {
 // Decodes the stream with `bit` flipped (the caller flips it) from the symbol holding it until
 // it rejoins the decoding, and on to the end where the size, and the CRC-32 where it can be
 // told early, come out right.
-bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
+bool tryFlip(Search& search, uint64_t bit, uint64_t mergeSymbols, SpanDecoder& trial,
+             uint64_t& from) {
     const std::vector<SpanVisit>& visits = search.decoding.visits;
     const size_t visit = visitHolding(search, bit);
     // A flip in a dynamic header gives the block other codes, and one in a stored block moves a
@@ -270,7 +284,7 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
                                                   visits.size(), visit + 1 + kNearbyVisits)));
     }
     trial.mergeWith = &search.nearby;
-    const SpanStop stop = runCounted(search, trial, kMergeSymbols);
+    const SpanStop stop = runCounted(search, trial, mergeSymbols);
     if (stop == SpanStop::kStreamEnd) return finishTrial(search, trial, from, false);
     if (stop != SpanStop::kMerged) return false;
     const SpanVisit& rejoined = search.nearby[static_cast<size_t>(trial.mergedAt)];
@@ -291,9 +305,11 @@ bool tryFlip(Search& search, uint64_t bit, SpanDecoder& trial, uint64_t& from) {
         return false;
     }
     --search.crcTrialsLeft;
-    // A trial much longer than the decoding would be weighed over most of its bytes: it is
+    // A trial much longer than the decoding would be weighed over most of its bytes, and one
+    // that meets it before a copy from before the first byte has other bytes there: each is
     // decoded to its end instead.
-    const bool weighed = change <= static_cast<int64_t>(kTrialOutputBytes);
+    const bool weighed = change <= static_cast<int64_t>(kTrialOutputBytes) &&
+                         rejoined.output >= search.decoding.farCopiesEnd;
     if (weighed &&
         rejoinedTrialCrc(search.crc, search.work, from, rejoined.output) != search.recordedCrc) {
         return false;
@@ -323,7 +339,7 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
     const uint64_t room = recordedSize + recordedSize / 16 + 65536;
     if (kept == nullptr) {
         kept.reset(new FlipDecoding);
-        kept->decodes = decodeOnce(data, room, deflate64, kept->decoding);
+        kept->decodes = decodeOnce(data, room, deflate64, !target.longestMatches, kept->decoding);
     }
     if (!kept->decodes) return MergeRepair::kNotTried;
     const Decoding& decoding = kept->decoding;
@@ -364,7 +380,9 @@ MergeRepair repairFlipByMerge(std::vector<uint8_t>& data, const FlipSearch& targ
         const auto flip = static_cast<uint8_t>(1u << (bit % 8));
         data[static_cast<size_t>(bit / 8)] ^= flip;
         uint64_t from = 0;
-        if (tryFlip(search, bit, trial, from)) {
+        const uint64_t mergeSymbols =
+            step < first && step < kNearSteps ? kNearMergeSymbols : kMergeSymbols;
+        if (tryFlip(search, bit, mergeSymbols, trial, from)) {
             search.work.resize(static_cast<size_t>(recordedSize));
             output = std::move(search.work);
             flippedBit = bit;

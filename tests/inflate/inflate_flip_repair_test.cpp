@@ -178,5 +178,27 @@ TEST(InflateResync, FlipsInAStreamOfAnOptimalParseAreRepaired) {
     EXPECT_GE(resized, 1);
 }
 
+// Where the output is still shorter than the window, a flip in such a stream mostly gives a copy
+// from before the first byte or an invalid code within a few symbols, and the stream has no end
+// to search from: the flip is looked for just before that first sign.
+TEST(InflateResync, FlipsThatStopAnOptimalParseEarlyAreRepaired) {
+    const Bytes original = makeText(150000, 60);
+    const Bytes stream = sevenZipDeflate(original);
+    if (stream.empty()) GTEST_SKIP() << "7z is missing: no optimal-parse stream to damage";
+    int stopped = 0;
+    for (size_t at = 500; at < stream.size() / 4 && stopped < 4; at += 41) {
+        Bytes damaged = stream;
+        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
+        const ZlibInflated streamed = zlibInflateRaw(damaged);
+        if (streamed.complete || streamed.content.size() >= 32768) continue;
+        ++stopped;
+        Recovered recovered = recover(damaged, original);
+        ASSERT_TRUE(recovered.repair.made) << at;
+        EXPECT_TRUE(recovered.output == original) << at;
+        EXPECT_EQ(recovered.repair.byteOffset, at) << at;
+    }
+    EXPECT_EQ(stopped, 4);
+}
+
 }  // namespace
 }  // namespace zipsalvage::testing
