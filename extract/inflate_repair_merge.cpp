@@ -28,7 +28,8 @@ constexpr uint64_t kMergeSymbols = 24;
 constexpr uint64_t kNearMergeSymbols = 64;
 constexpr uint64_t kNearSteps = 4096;
 constexpr uint64_t kTrialOutputBytes = 16384;
-constexpr size_t kNearbyVisits = 2 * kNearMergeSymbols;
+// The decoding's symbols a trial may meet, per symbol it may decode.
+constexpr uint64_t kNearbyVisitsPerSymbol = 3;
 constexpr uint64_t kLongestTriedHeaderBits = 16;
 // Symbols all trials may decode, at least and per byte of data: about a second per MiB of
 // compressed data on a desktop machine.
@@ -172,6 +173,7 @@ struct Search {
     bool longestMatches = false;
     uint64_t crcTrialsLeft = kMostCrcTrials;
     int vouchedFinishesLeft = kMostVouchedFinishes;
+    uint64_t nearbyCount = 0;  // how many symbols `nearby` was made with
 };
 
 // Runs `trial` for at most `most` symbols of what the search has left.
@@ -277,11 +279,13 @@ bool tryFlip(Search& search, uint64_t bit, uint64_t mergeSymbols, SpanDecoder& t
     // Only the decoding's next few symbols can be met within the trial's few: a short list of
     // them keeps the look-up for each symbol in the cache. They begin after the bit, so the
     // trial meets one only once it has read the flipped bit.
-    if (search.nearbyFrom != visit) {
+    const uint64_t nearbyCount = kNearbyVisitsPerSymbol * mergeSymbols;
+    if (search.nearbyFrom != visit || search.nearbyCount != nearbyCount) {
         search.nearbyFrom = visit;
+        search.nearbyCount = nearbyCount;
         search.nearby.assign(visits.begin() + static_cast<std::ptrdiff_t>(visit + 1),
-                             visits.begin() + static_cast<std::ptrdiff_t>(std::min(
-                                                  visits.size(), visit + 1 + kNearbyVisits)));
+                             visits.begin() + static_cast<std::ptrdiff_t>(std::min<uint64_t>(
+                                                  visits.size(), visit + 1 + nearbyCount)));
     }
     trial.mergeWith = &search.nearby;
     const SpanStop stop = runCounted(search, trial, mergeSymbols);
