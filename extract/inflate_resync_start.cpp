@@ -82,6 +82,11 @@ bool storedBlockIsFollowedWell(SpanDecoder& probe, uint64_t& budget) {
 bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
                    ResyncStart& start) {
     std::vector<SpanVisit> chain;
+    // The last start's chain that failed on the data itself (an invalid code, or an end not at
+    // the data's end): a later start that meets it in the same state decodes the same from
+    // there and fails the same way, so it is given up there. Where the damage took the block's
+    // end, every start fails at the same bit, and the search keeps its work for the next header.
+    std::vector<SpanVisit> failed;
     SpanDecoder first;
     uint64_t firstBit = fromBit;
     const uint64_t lastBit = std::min(fromBit + kResyncWindowBits, prefix.dataBytes * 8);
@@ -95,12 +100,15 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
         first.outputLimit = room;
         chain.clear();
         first.visits = &chain;
+        first.mergeWith = failed.empty() ? nullptr : &failed;
         const uint64_t given = budget;
         first.symbolBudget = given;
         SpanStop stop = runSpan(first);
         spend(budget, first, given);
+        first.mergeWith = nullptr;
         if (stop == SpanStop::kWorkSpent) return false;
         if (endsAtSize(first, stop)) break;
+        if (stop != SpanStop::kMerged && stop != SpanStop::kTooLong) failed.swap(chain);
     }
     if (firstBit >= lastBit || chain.empty()) return false;
     uint64_t latestJoin = 0;

@@ -214,6 +214,35 @@ TEST(InflateResync, ChainsMeetOnlyInTheSameState) {
     }
 }
 
+// Random bytes over a block's end and the next header, with a long block behind: every start
+// inside the damaged block decodes the next block with the wrong codes until it fails, and all
+// fail at the same bit. The search must keep enough of its work to find a header after that.
+TEST(InflateResync, RandomBytesOverABlockHeaderAreRecoveredPast) {
+    const Bytes original = variedText(300000, 62);
+    for (const auto& [writer, stream] :
+         {std::pair<std::string, Bytes>{"level 9", zlibDeflate(original, 9)},
+          std::pair<std::string, Bytes>{"7z", sevenZipDeflate(original)}}) {
+        if (stream.empty()) continue;
+        std::vector<SpanVisit> visits;
+        SpanDecoder decoder;
+        decoder.data = stream.data();
+        decoder.dataBytes = stream.size();
+        decoder.visits = &visits;
+        ASSERT_EQ(runSpan(decoder), SpanStop::kStreamEnd) << writer;
+        std::vector<uint64_t> headers;
+        for (const SpanVisit& visit : visits) {
+            if (visit.blockBit == kSpanAtHeader && visit.bit > 0) headers.push_back(visit.bit);
+        }
+        if (headers.size() < 2) continue;
+        const auto at = static_cast<size_t>(headers[headers.size() / 2] / 8);
+        Bytes damaged = stream;
+        const Bytes noise = makeRandom(16, 63);
+        std::copy(noise.begin(), noise.end(),
+                  damaged.begin() + static_cast<std::ptrdiff_t>(at - 8));
+        EXPECT_TRUE(placedBehind(original, recover(damaged, original), writer, false)) << writer;
+    }
+}
+
 // Random bytes over the data: zlib never ends a match the next byte would extend, and decoding
 // them breaks that within a few hundred bits. The damage is put there (before the run of zeros
 // inside the noise, where there is one), the data is found again behind it, and nothing handed
