@@ -73,6 +73,23 @@ bool storedBlockIsFollowedWell(SpanDecoder& probe, uint64_t& budget) {
     return type == kBlockStored || type == kBlockDynamic;
 }
 
+// Both chains' visits in one list by bit, and for each its index in `good` (UINT64_MAX for
+// one of `failed`).
+void mergeChains(const std::vector<SpanVisit>& good, const std::vector<SpanVisit>& failed,
+                 std::vector<SpanVisit>& chains, std::vector<uint64_t>& inGood) {
+    chains.reserve(good.size() + failed.size());
+    inGood.reserve(good.size() + failed.size());
+    for (size_t next = 0, bad = 0; next < good.size() || bad < failed.size();) {
+        if (bad == failed.size() || (next < good.size() && good[next].bit <= failed[bad].bit)) {
+            chains.push_back(good[next]);
+            inGood.push_back(next++);
+        } else {
+            chains.push_back(failed[bad++]);
+            inGood.push_back(UINT64_MAX);
+        }
+    }
+}
+
 }  // namespace
 
 // Inside the damaged block: every start in the window that runs to the end is decoded; one of
@@ -111,6 +128,10 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
         if (stop != SpanStop::kMerged && stop != SpanStop::kTooLong) failed.swap(chain);
     }
     if (firstBit >= lastBit || chain.empty()) return false;
+    // The later starts meet the good chain or the failed one.
+    std::vector<SpanVisit> chains;
+    std::vector<uint64_t> inChain;
+    mergeChains(chain, failed, chains, inChain);
     uint64_t latestJoin = 0;
     for (uint64_t bit = firstBit + 1; bit < lastBit; ++bit) {
         SpanDecoder other = prefix;
@@ -120,13 +141,15 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
         other.marks = nullptr;
         other.outputPos = 0;
         other.outputLimit = room;
-        other.mergeWith = &chain;
+        other.mergeWith = &chains;
         const uint64_t given = std::min(kJoinBudget, budget);
         other.symbolBudget = given;
         SpanStop stop = runSpan(other);
         spend(budget, other, given);
         if (stop == SpanStop::kMerged) {
-            latestJoin = std::max(latestJoin, other.mergedAt);
+            // One that meets the failed chain fails as it does: no second chain to the end.
+            const uint64_t joined = inChain[static_cast<size_t>(other.mergedAt)];
+            if (joined != UINT64_MAX) latestJoin = std::max(latestJoin, joined);
         } else if (stop == SpanStop::kStreamEnd || stop == SpanStop::kWorkSpent) {
             return false;  // a second chain to the end, or one not settled: no certainty
         }
