@@ -99,8 +99,8 @@ void mergeChains(const std::vector<SpanVisit>& good, const std::vector<SpanVisit
 bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
                    ResyncStart& start) {
     std::vector<SpanVisit> chain;
-    // The last start's chain that failed on the data itself (an invalid code, or an end not at
-    // the data's end): a later start that meets it in the same state decodes the same from
+    // The last start's chain that failed on the data itself (an invalid code, or the data
+    // ending inside a symbol): a later start that meets it in the same state decodes the same from
     // there and fails the same way, so it is given up there. Where the damage took the block's
     // end, every start fails at the same bit, and the search keeps its work for the next header.
     std::vector<SpanVisit> failed;
@@ -125,7 +125,7 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
         first.mergeWith = nullptr;
         if (stop == SpanStop::kWorkSpent) return false;
         if (endsAtSize(first, stop)) break;
-        if (stop != SpanStop::kMerged && stop != SpanStop::kTooLong) failed.swap(chain);
+        if (stop == SpanStop::kBadData || stop == SpanStop::kRanOut) failed.swap(chain);
     }
     if (firstBit >= lastBit || chain.empty()) return false;
     // The later starts meet the good chain or the failed one.
