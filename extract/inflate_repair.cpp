@@ -228,14 +228,22 @@ bool repairFlippedBit(std::vector<uint8_t>& data, uint64_t recordedSize, uint32_
     KeptFlipDecoding decoding;
     const MergeRepair sameSize = repairFlipByMerge(data, search, output, flippedBit, decoding);
     if (sameSize != MergeRepair::kNotTried) return sameSize == MergeRepair::kRepaired;
+    // In the other writers' streams the search over the whole stream tries the bits before the
+    // sign first too, each more cheaply: the search near the sign is left for streams it cannot
+    // take (an invalid code), and random bytes do not pay for both.
+    search.sameSizeOnly = false;
+    if (!longestMatches) {
+        const MergeRepair resized = repairFlipByMerge(data, search, output, flippedBit, decoding);
+        if (resized != MergeRepair::kNotTried) return resized == MergeRepair::kRepaired;
+    }
     const uint64_t budget = std::max(kLeastTrialSymbols, kTrialSymbolsPerByte * data.size());
     if (nearSignKnown && repairNearSign(data, decoded, {recordedSize, recordedCrc, anchor, budget},
                                         output, flippedBit)) {
         return true;
     }
+    if (!longestMatches) return false;
     // A size changed by the flip leaves a trial's CRC-32 to be told only at its end: the bits
     // near the first sign of damage above went first, the rest of the stream follows.
-    search.sameSizeOnly = false;
     return repairFlipByMerge(data, search, output, flippedBit, decoding) == MergeRepair::kRepaired;
 }
 
