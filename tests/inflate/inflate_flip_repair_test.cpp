@@ -20,6 +20,29 @@
 namespace zipsalvage::testing {
 namespace {
 
+// Flips the bit `at % 8` of each byte `at` in [from, to) in steps of `step`, until `wanted` of
+// them leave zlib decoding the stream to the recorded size with other bytes; each of those must
+// be repaired to the original at its own bit. Gives how many were found.
+int repairFlipsThatKeepTheSize(const Bytes& original, const Bytes& stream, size_t from, size_t to,
+                               size_t step, int wanted) {
+    int sameSize = 0;
+    for (size_t at = from; at < to && sameSize < wanted; at += step) {
+        Bytes damaged = stream;
+        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
+        const Bytes streamed = zlibInflatePrefix(damaged);
+        if (streamed.size() != original.size() || streamed == original) continue;
+        ++sameSize;
+        Recovered recovered = recover(damaged, original);
+        EXPECT_TRUE(recovered.repair.made) << at;
+        if (!recovered.repair.made) continue;
+        EXPECT_TRUE(recovered.output == original) << at;
+        EXPECT_TRUE(recovered.unknown.ranges.empty()) << at;
+        EXPECT_EQ(recovered.repair.byteOffset * 8 + recovered.repair.bitInByte, at * 8 + at % 8)
+            << at;
+    }
+    return sameSize;
+}
+
 // A flip is kept only when the whole entry then decodes to its size and CRC-32: what is
 // repaired is the original, byte for byte, and many flips are.
 TEST(InflateResync, FlippedBitsAreRepairedOnlyToTheRecordedCrc) {
@@ -48,21 +71,7 @@ TEST(InflateResync, FlippedBitsAreRepairedOnlyToTheRecordedCrc) {
 TEST(InflateResync, FlipsThatKeepTheSizeAreRepairedAnywhere) {
     const Bytes original = makeText(150000, 58);
     const Bytes stream = zlibDeflate(original, 9);
-    int sameSize = 0;
-    for (size_t at = 100; at < stream.size() / 2 && sameSize < 6; at += 37) {
-        Bytes damaged = stream;
-        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
-        const Bytes streamed = zlibInflatePrefix(damaged);
-        if (streamed.size() != original.size() || streamed == original) continue;
-        ++sameSize;
-        Recovered recovered = recover(damaged, original);
-        ASSERT_TRUE(recovered.repair.made) << at;
-        EXPECT_TRUE(recovered.output == original) << at;
-        EXPECT_TRUE(recovered.unknown.ranges.empty()) << at;
-        EXPECT_EQ(recovered.repair.byteOffset * 8 + recovered.repair.bitInByte, at * 8 + at % 8)
-            << at;
-    }
-    EXPECT_EQ(sameSize, 6);
+    EXPECT_EQ(repairFlipsThatKeepTheSize(original, stream, 100, stream.size() / 2, 37, 6), 6);
 }
 
 // Over fixed-size binary records the search's trials cost much, and its work is mostly spent by
@@ -81,21 +90,12 @@ TEST(InflateResync, AFlipEarlyInALongStreamIsRepairedWhenTheSearchIsAlmostSpent)
         original.insert(original.end(), raw, raw + sizeof fields);
     }
     const Bytes stream = zlibDeflate(original, 6);
-    int sameSize = 0;
     // The search, from the stream's end backwards, runs out of work here at about 17% of the
     // stream: the flips tried lie just after that point, where the trials before them have left
     // too little for the right one's decoding to the end.
-    for (size_t at = stream.size() * 176 / 1000; at < stream.size() / 5 && sameSize < 3; at += 53) {
-        Bytes damaged = stream;
-        damaged[at] ^= static_cast<uint8_t>(1u << (at % 8));
-        const Bytes streamed = zlibInflatePrefix(damaged);
-        if (streamed.size() != original.size() || streamed == original) continue;
-        ++sameSize;
-        Recovered recovered = recover(damaged, original);
-        ASSERT_TRUE(recovered.repair.made) << at;
-        EXPECT_TRUE(recovered.output == original) << at;
-    }
-    EXPECT_EQ(sameSize, 3);
+    EXPECT_EQ(repairFlipsThatKeepTheSize(original, stream, stream.size() * 176 / 1000,
+                                         stream.size() / 5, 53, 3),
+              3);
 }
 
 // A trial that meets the decoding has its CRC-32 told from the bytes it wrote, the size change

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "extract/inflate_nearest.h"
+#include "extract/inflate_resync_start.h"
 #include "extract/inflate_span.h"
 #include "tests/inflate/inflate_test_support.h"
 #include "tests/inflate/resync_test_support.h"
@@ -224,9 +225,7 @@ TEST(InflateResync, RandomBytesOverABlockHeaderAreRecoveredPast) {
           std::pair<std::string, Bytes>{"7z", sevenZipDeflate(original)}}) {
         if (stream.empty()) continue;
         std::vector<SpanVisit> visits;
-        SpanDecoder decoder;
-        decoder.data = stream.data();
-        decoder.dataBytes = stream.size();
+        SpanDecoder decoder = decoderOver(stream.data(), stream.size(), false);
         decoder.visits = &visits;
         ASSERT_EQ(runSpan(decoder), SpanStop::kStreamEnd) << writer;
         std::vector<uint64_t> headers;
