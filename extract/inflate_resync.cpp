@@ -163,8 +163,19 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
     uint64_t budget = std::max(kLeastSearchSymbols, kSearchSymbolsPerByte * prefix.dataBytes);
     if (!prefix.atHeader) {
         for (uint64_t offset : kSignResumeOffsets) {
-            if (resyncInBlock(prefix, place.resumeBit + offset, room, budget, start)) return true;
-            if (!place.bySigns) break;
+            if (!place.bySigns) {
+                if (resyncInBlock(prefix, place.resumeBit, room, budget, start)) return true;
+                break;
+            }
+            // Behind damage told by signs, each place may take half the work left: where the
+            // damage is long, the starts behind the first sign lie in it, and each decodes
+            // garbage up to where its output passes the room, a decoding of the stream each;
+            // with all the work, they left none for the places past the damage.
+            uint64_t share = budget / 2;
+            const uint64_t kept = budget - share;
+            const bool found = resyncInBlock(prefix, place.resumeBit + offset, room, share, start);
+            budget = kept + share;
+            if (found) return true;
         }
     }
     return resyncAtHeader(prefix.data, prefix.dataBytes, prefix.deflate64, place.resumeBit, room,
