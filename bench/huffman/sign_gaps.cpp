@@ -3,7 +3,8 @@
 // nearest-match rule alone, and both over the positions a fast writer chains.
 // The figures behind the margins the search behind damage keeps around a sign.
 //
-//   build/release/bench/huffman/sign_gaps [text folders...]
+//   build/release/bench/huffman/sign_gaps [--seed N] [text folders...]
+// ">2048" and ">4096" count the overwrites whose first sign came farther behind their start.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -56,14 +57,20 @@ uint64_t percentile(std::vector<uint64_t> values, double share) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> roots(argv + 1, argv + argc);
-    std::mt19937 random(7);
+    uint32_t seed = 7;
+    int first = 1;
+    if (argc > 2 && std::string(argv[1]) == "--seed") {
+        seed = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
+        first = 3;
+    }
+    std::vector<std::string> roots(argv + first, argv + argc);
+    std::mt19937 random(seed);
     const auto kinds = zipsalvage::bench::gatherKinds(roots, ZIPSALVAGE_SOURCE_DIR, random);
     const auto writers = zipsalvage::bench::availableWriters();
     const std::string scratch = "/tmp/sign_gaps";
     std::system(("mkdir -p " + scratch).c_str());
-    std::printf("%-8s %-7s %8s %8s | %6s %6s %6s %6s %6s %6s\n", "writer", "rule", "intact",
-                "early", "p50", "p90", "p99", "max", "none", "cases");
+    std::printf("%-8s %-7s %8s %8s | %6s %6s %6s %6s %6s %6s %6s %6s\n", "writer", "rule", "intact",
+                "early", "p50", "p90", "p99", "max", ">2048", ">4096", "none", "cases");
     for (const auto& writer : writers) {
         for (int rule = 0; rule < 4; ++rule) {
             std::vector<uint64_t> gaps;
@@ -92,12 +99,17 @@ int main(int argc, char** argv) {
                     gaps.push_back(sign - uint64_t{at} * 8);
                 }
             }
-            std::printf("%-8s %-7s %8d %8d | %6llu %6llu %6llu %6llu %6d %6zu\n", writer.name,
-                        kRuleNames[rule], intactSigns, earlySigns,
+            const auto beyond = [&gaps](uint64_t bits) {
+                return std::count_if(gaps.begin(), gaps.end(),
+                                     [bits](uint64_t gap) { return gap > bits; });
+            };
+            std::printf("%-8s %-7s %8d %8d | %6llu %6llu %6llu %6llu %6ld %6ld %6d %6zu\n",
+                        writer.name, kRuleNames[rule], intactSigns, earlySigns,
                         static_cast<unsigned long long>(percentile(gaps, 0.5)),
                         static_cast<unsigned long long>(percentile(gaps, 0.9)),
                         static_cast<unsigned long long>(percentile(gaps, 0.99)),
-                        static_cast<unsigned long long>(percentile(gaps, 1.0)), none,
+                        static_cast<unsigned long long>(percentile(gaps, 1.0)),
+                        static_cast<long>(beyond(2048)), static_cast<long>(beyond(4096)), none,
                         gaps.size() + static_cast<size_t>(none));
         }
     }
