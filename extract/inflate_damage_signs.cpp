@@ -74,34 +74,43 @@ bool keepsRuleUpTo(SpanDecoder decoder, const SignRule& rule, uint64_t stopBit) 
     return runSpan(decoder) == SpanStop::kLimit && decoder.brokenAtBit == UINT64_MAX;
 }
 
-uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule, uint64_t& headerBit) {
+uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule, ChainSigns& signs) {
     const uint64_t start = decoder.outputPos;
     NearestIndex index;
     checkRules(decoder, rule, index);
     decoder.brokenAtBit = UINT64_MAX;
     decoder.lastDistance = 0;  // the match before the start is not this chain's
-    uint64_t pastSign = decoder.bit;
+    signs = ChainSigns{decoder.bit, UINT64_MAX, start, 0, 0, decoder.bit, UINT64_MAX, start, 0};
     std::deque<uint64_t> recent;
     SpanStop stop = SpanStop::kWorkSpent;
-    headerBit = UINT64_MAX;
     while (true) {
         const bool header = decoder.atHeader && !decoder.ended;
         const uint64_t symbolBit = decoder.bit;
         if (!step(decoder, stop)) break;
-        if (header && headerBit == UINT64_MAX) headerBit = symbolBit;
+        if (header && signs.headerBit == UINT64_MAX) signs.headerBit = symbolBit;
         if (decoder.brokenAtBit == UINT64_MAX) continue;
-        headerBit = UINT64_MAX;
         recent.push_back(decoder.brokenAtBit);
         decoder.brokenAtBit = UINT64_MAX;
         while (recent.front() + rule.windowBits < recent.back()) recent.pop_front();
-        if (recent.size() < rule.signsForGarbage) continue;
-        pastSign = decoder.bit;
+        if (recent.size() < rule.signsForGarbage) {
+            signs.headerBit = UINT64_MAX;
+            continue;
+        }
+        signs.pastPrevious = signs.pastSign;
+        signs.previousHeaderBit = signs.headerBit;
+        signs.pastPreviousOutput = signs.pastSignOutput;
+        signs.headerBit = UINT64_MAX;
+        signs.lastSignBit = symbolBit;
+        signs.lastSignFrom = decoder.brokenFrom;
+        ++signs.count;
+        signs.pastSign = decoder.bit;
+        signs.pastSignOutput = decoder.outputPos;
         const auto from = static_cast<std::ptrdiff_t>(start);
         const auto to = static_cast<std::ptrdiff_t>(decoder.outputPos);
         std::fill(decoder.bytes->begin() + from, decoder.bytes->begin() + to, uint8_t{0});
         std::fill(decoder.marks->begin() + from, decoder.marks->begin() + to, uint8_t{1});
     }
-    return pastSign;
+    return signs.pastSign;
 }
 
 }  // namespace zipsalvage

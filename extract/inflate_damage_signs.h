@@ -70,13 +70,26 @@ SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& si
 // kBitsKeepingTheRule bits, with no sign as `rule` reads them.
 bool keepsRuleUpTo(SpanDecoder decoder, const SignRule& rule, uint64_t stopBit);
 
+// The signs of garbage on a start's chain, as bitPastLastSign reads them.
+struct ChainSigns {
+    uint64_t pastSign = 0;            // the bit behind the last sign, or the chain's start
+    uint64_t headerBit = UINT64_MAX;  // the first block header behind it (UINT64_MAX: none)
+    uint64_t pastSignOutput = 0;      // the output offset at pastSign
+    uint64_t lastSignBit = 0;         // where the last sign's symbol begins
+    uint64_t lastSignFrom = 0;        // the output offset it was read against
+    // As the first three, for the sign before the last (the chain's start when there is one).
+    uint64_t pastPrevious = 0;
+    uint64_t previousHeaderBit = UINT64_MAX;
+    uint64_t pastPreviousOutput = 0;
+    uint64_t count = 0;  // the signs that counted
+};
+
 // Decodes `decoder` (a placed suffix, bytes kept) to its end; at each sign of garbage (as `rule`
 // reads them), all it decoded so far is made unknown and decoding goes on. Gives the bit behind
-// the last one, or the decoder's start when it shows none. Garbage decoded before a start
-// reaches the true stream shows signs every few hundred bits while it lasts; the true stream
-// shows none once what it would copy from the garbage is unknown. `headerBit` is where the
-// first block header behind the last sign begins (UINT64_MAX for none). (Bytes and marks from
-// the decoder's start on are left as scratch.)
-uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule, uint64_t& headerBit);
+// the last one, or the decoder's start when it shows none, and the rest in `signs`. Garbage
+// decoded before a start reaches the true stream shows signs every few hundred bits while it
+// lasts; the true stream shows none once what it would copy from the garbage is unknown.
+// (Bytes and marks from the decoder's start on are left as scratch.)
+uint64_t bitPastLastSign(SpanDecoder decoder, const SignRule& rule, ChainSigns& signs);
 
 }  // namespace zipsalvage

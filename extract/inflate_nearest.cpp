@@ -57,6 +57,7 @@ bool nearerMatchExists(NearestIndex& index, const uint8_t* bytes, const uint8_t*
         if (candidate < index.from || pos - candidate >= distance) return false;
         if (std::memcmp(bytes + candidate, bytes + pos, length) == 0 &&
             !anyMarked(marks, candidate, length)) {
+            index.nearerAt = candidate;
             return true;
         }
         const uint64_t before = index.prev[static_cast<size_t>(candidate & kWindowMask)];

@@ -22,6 +22,7 @@ struct NearestIndex {
     uint32_t longestChained = 0;
     uint64_t skipFrom = 0;  // the inside of the last such match
     uint64_t skipTo = 0;
+    uint64_t nearerAt = 0;  // the nearer position of the last match found to have one
 };
 
 // Starts an index over output that begins at `from`; `longestChained` as above (0: every

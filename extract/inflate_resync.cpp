@@ -182,6 +182,54 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
                           budget, start);
 }
 
+// The output offset from which `suffix` (placed, bytes kept) is believed, given the signs its
+// chain shows.
+uint64_t believedFrom(const SpanDecoder& suffix, const DamagePlace& place,
+                      const ChainSigns& signs) {
+    const uint64_t margin = place.rule.bitsPastLastSign;
+    // A chain that decoded a later block with the damaged block's codes (its end lost in the
+    // damage) may run on without a sign up to where it reads a header.
+    const auto believedBit = [margin](uint64_t pastSign, uint64_t headerBit) {
+        uint64_t believed = pastSign + margin;
+        if (headerBit != UINT64_MAX && headerBit <= believed + margin) {
+            believed = std::max(believed, headerBit);
+        }
+        return believed;
+    };
+    const auto outputAt = [&suffix](uint64_t bit) {
+        SpanDecoder count = suffix;
+        count.stopBit = bit;
+        count.bytes = nullptr;
+        count.marks = nullptr;
+        runSpan(count);
+        return count.outputPos;
+    };
+    const uint64_t believed = outputAt(believedBit(signs.pastSign, signs.headerBit));
+    const bool previousCounts = signs.count > 1 || (signs.count == 1 && place.bySigns);
+    if (!previousCounts) return believed;
+    // Garbage copies pieces of the true output, and where what it decoded is not made unknown
+    // by a sign, the true stream's matches meet them by chance: a sign read against the
+    // output of the margin behind the sign before (which is not believed either way), long
+    // after it, may be such a one. It is set aside when the chain, with all that output
+    // unknown, shows no sign behind the margin. A sign read against any other output stands:
+    // that output is garbage too, whatever it looked like. Garbage may also have gone on past
+    // the margin without a sign (the set-aside one its only trace), so the output is then
+    // believed from twice the margin behind the sign before.
+    const uint64_t previousBit = believedBit(signs.pastPrevious, signs.previousHeaderBit);
+    const uint64_t previous = outputAt(previousBit);
+    if (signs.lastSignBit < previousBit || signs.lastSignFrom < signs.pastPreviousOutput ||
+        signs.lastSignFrom >= previous) {
+        return believed;
+    }
+    SpanDecoder again = suffix;
+    again.distrustedUntil = std::max(again.distrustedUntil, previous);
+    ChainSigns checked;
+    bitPastLastSign(again, place.rule, checked);
+    const bool setAside = checked.count == 0 || checked.lastSignBit < previousBit;
+    if (!setAside) return believed;
+    return std::max(suffix.distrustedUntil, std::min(believed, outputAt(previousBit + margin)));
+}
+
 // Decodes the found start's suffix so that it ends at the recorded size; false (nothing of it
 // kept) when it does not decode the same way again.
 bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const DamagePlace& place,
@@ -218,21 +266,11 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
         // Output is believed from bitsPastLastSign behind the last sign the start's chain shows
         // (garbage may go on a little without one), and behind damage told by its signs alone,
         // from as far behind the start.
-        uint64_t headerBit = UINT64_MAX;
-        const uint64_t pastSign = bitPastLastSign(suffix, place.rule, headerBit);
-        if (pastSign != suffix.bit || place.bySigns) {
-            // A chain that decoded a later block with the damaged block's codes (its end lost
-            // in the damage) may run on without a sign up to where it reads a header.
-            uint64_t believed = pastSign + place.rule.bitsPastLastSign;
-            if (headerBit != UINT64_MAX && headerBit <= believed + place.rule.bitsPastLastSign) {
-                believed = std::max(believed, headerBit);
-            }
-            SpanDecoder count = suffix;
-            count.stopBit = believed;
-            count.bytes = nullptr;
-            count.marks = nullptr;
-            runSpan(count);
-            suffix.distrustedUntil = std::max(suffix.distrustedUntil, count.outputPos);
+        ChainSigns signs;
+        bitPastLastSign(suffix, place.rule, signs);
+        if (signs.count > 0 || place.bySigns) {
+            suffix.distrustedUntil =
+                std::max(suffix.distrustedUntil, believedFrom(suffix, place, signs));
         }
     }
     const SpanStop stop = runSpan(suffix);

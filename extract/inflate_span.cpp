@@ -251,6 +251,7 @@ void noteLongest(SpanDecoder& decoder, uint8_t next) {
     const auto at = static_cast<size_t>(from);
     if ((*decoder.marks)[at] == 0 && (*decoder.bytes)[at] == next) {
         decoder.brokenAtBit = decoder.bit;
+        decoder.brokenFrom = from;
     }
 }
 
@@ -369,6 +370,7 @@ SpanStop decodeOne(SpanDecoder& decoder) {
                           length, distance) &&
         decoder.brokenAtBit == UINT64_MAX) {
         decoder.brokenAtBit = decoder.bit;
+        decoder.brokenFrom = decoder.nearest->nearerAt;
     }
     decoder.lastDistance = length < kMaxMatch ? distance : 0;
     return SpanStop::kStreamEnd;
