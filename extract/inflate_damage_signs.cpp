@@ -31,12 +31,23 @@ bool step(SpanDecoder& decoder, SpanStop& stop) {
 
 }  // namespace
 
-SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit) {
+SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit,
+                         uint64_t* chainBit) {
     NearestIndex index;
     checkRules(decoder, rule, index);
     decoder.stopBit = UINT64_MAX;
     std::deque<uint64_t> recent;     // the signs within the window behind the latest
     uint64_t loneSign = UINT64_MAX;  // the last sign that left the window short of damage
+    uint64_t firstSign = UINT64_MAX;
+    uint64_t chainStart = UINT64_MAX;
+    uint64_t lastSign = 0;
+    const uint64_t chainGap = kSignChainWindows * rule.windowBits;
+    const auto found = [&](uint64_t bit) {
+        signBit = bit;
+        const bool chained = chainStart != UINT64_MAX && bit <= lastSign + chainGap;
+        if (chainBit != nullptr) *chainBit = chained ? std::min(chainStart, bit) : bit;
+        return SignSearch::kFound;
+    };
     SpanStop stop = SpanStop::kWorkSpent;
     while (step(decoder, stop)) {
         while (!recent.empty() && decoder.bit > recent.front() + rule.windowBits) {
@@ -44,25 +55,38 @@ SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& si
             recent.pop_front();
         }
         if (decoder.brokenAtBit == UINT64_MAX) continue;
-        recent.push_back(decoder.brokenAtBit);
+        const uint64_t sign = decoder.brokenAtBit;
         decoder.brokenAtBit = UINT64_MAX;
+        recent.push_back(sign);
+        firstSign = std::min(firstSign, sign);
+        if (chainStart == UINT64_MAX || sign > lastSign + chainGap) {
+            chainStart = sign;
+        }
+        lastSign = sign;
         // Under the longest-match rule any early sign shows a writer that does not keep it.
         const bool early = recent.front() < kBitsKeepingTheRule;
         if (early && !rule.literalsOnly) return SignSearch::kRuleBroken;
         if (recent.size() < rule.signsForDamage) continue;
         if (early) return SignSearch::kRuleBroken;
-        signBit = recent.front();
-        return SignSearch::kFound;
+        return found(recent.front());
     }
     // The stream failed, ran out, or ended short of the data's end or of the recorded size: the
     // damage lies before the first sign still in the window, or the last lone one, or else
-    // before where decoding stopped. One that ends as it should has its damage anywhere.
+    // before where decoding stopped. One that ends as it should has its damage anywhere, or
+    // before its first sign if it is known to be damaged.
     if (stop == SpanStop::kStreamEnd && spanEndByte(decoder) == decoder.dataBytes &&
         decoder.outputPos == decoder.outputLimit) {
-        return SignSearch::kNone;
+        signBit = firstSign;
+        return firstSign == UINT64_MAX ? SignSearch::kNone : SignSearch::kLoneSign;
     }
-    signBit = !recent.empty() ? recent.front() : loneSign != UINT64_MAX ? loneSign : decoder.bit;
-    return signBit < kBitsKeepingTheRule ? SignSearch::kRuleBroken : SignSearch::kFound;
+    const uint64_t bit = !recent.empty()          ? recent.front()
+                         : loneSign != UINT64_MAX ? loneSign
+                                                  : decoder.bit;
+    if (bit < kBitsKeepingTheRule) {
+        signBit = bit;
+        return SignSearch::kRuleBroken;
+    }
+    return found(bit);
 }
 
 bool keepsRuleUpTo(SpanDecoder decoder, const SignRule& rule, uint64_t stopBit) {

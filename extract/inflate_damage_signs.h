@@ -60,11 +60,21 @@ enum class SignSearch : uint8_t {
     kFound,
     kNone,        // no sign: the stream ran to its end as it should, or ran out
     kRuleBroken,  // a sign too early to tell damage from a writer that does not keep the rule
+    kLoneSign,    // the stream ran to its end as it should, with signs too far apart for damage
 };
 
+// Signs this many windows apart or closer, one after another, are taken for one chain. Garbage
+// that fell back in step with the stream soon (short damage) shows a lone sign at once and later
+// ones only where matches copy from it, thousands of bits apart, before two come within a
+// window; an intact stream shows none, or a lone one at a flush point.
+inline constexpr uint64_t kSignChainWindows = 4;
+
 // Decodes `decoder` (from its start, bytes kept, into bytes of its own) until signs tell damage
-// as `rule` reads them, or decoding fails, and gives where in `signBit`.
-SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit);
+// as `rule` reads them, or decoding fails, and gives where in `signBit` (with kLoneSign, the
+// first sign) and, with kFound, where the chain of signs that led up to it began in
+// `chainBit`.
+SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit,
+                         uint64_t* chainBit = nullptr);
 
 // True when `decoder` (from its start, bytes kept) decodes up to `stopBit`, at least
 // kBitsKeepingTheRule bits, with no sign as `rule` reads them.

@@ -140,19 +140,30 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
         clearSalvage(salvage);
     }
     uint64_t signBit = 0;
+    uint64_t chainBit = 0;
     SignSearch search = SignSearch::kRuleBroken;
     for (const SignRule& rule : kSignRules) {
         place.rule = rule;
-        search = findFirstSign(start, place.rule, signBit);
+        search = findFirstSign(start, place.rule, signBit, &chainBit);
         if (search != SignSearch::kRuleBroken) break;
     }
-    const bool found = search == SignSearch::kFound;
+    // A stream that decodes as it should to the recorded size is searched only when its CRC-32
+    // is wrong and no flip mends it: the damage is there, and where signs are garbage's one by
+    // one, the first shows where. Such garbage decoded much like the stream (short damage after
+    // which decoding fell back in step), and its first sign comes later behind its start than
+    // most: the margin is doubled.
+    const bool lone = search == SignSearch::kLoneSign && place.rule.signsForGarbage == 1;
+    const bool found = search == SignSearch::kFound || lone;
     // The search for a sign decoded into the salvage's bytes: what lies behind the prefix must be
     // zeros again.
     clearSalvage(salvage);
     if (!found) return false;
-    const uint64_t before = place.rule.bitsBeforeSign;
-    place.prefixEndBit = signBit > before ? signBit - before : 0;
+    const uint64_t before = place.rule.bitsBeforeSign * (lone ? 2 : 1);
+    // Where a sign is garbage's on its own, the damage lies before the first of the chain that
+    // led up to the two that told it.
+    const uint64_t firstBit =
+        search == SignSearch::kFound && place.rule.signsForGarbage == 1 ? chainBit : signBit;
+    place.prefixEndBit = firstBit > before ? firstBit - before : 0;
     place.resumeBit = signBit;
     place.bySigns = true;
     return decodePrefix(prefix, place);

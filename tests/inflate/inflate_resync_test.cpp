@@ -289,6 +289,35 @@ TEST(InflateResync, RandomBytesAreFoundBySignsAndInventNothing) {
     }
 }
 
+// Sixteen random bytes after which decoding falls back in step with the stream: the garbage
+// shows a sign at once and the next only where a match copies from it, thousands of bits on
+// (zlib's level 1 at 50% and 20%, level 6 at 20%), or never a second within a window, the stream
+// decoding to the recorded size with the wrong CRC-32 (level 6 at 80% and 50%). The damage lies
+// before the first sign; the output from there on is given back only where a start behind it
+// vouches for it.
+TEST(InflateResync, GarbageBackInStepSoonIsPlacedByItsFirstSign) {
+    struct Case {
+        uint32_t seed;
+        int level;
+        size_t percent;
+    };
+    for (const Case& c :
+         {Case{18, 1, 50}, Case{25, 1, 20}, Case{31, 6, 20}, Case{22, 6, 80}, Case{35, 6, 50}}) {
+        const Bytes original = variedText(65536, c.seed);
+        const Bytes stream = zlibDeflate(original, c.level);
+        Bytes damaged = stream;
+        const Bytes noise = makeRandom(16, c.seed * 100 + static_cast<uint32_t>(c.percent / 10));
+        std::copy(noise.begin(), noise.end(),
+                  damaged.begin() + static_cast<std::ptrdiff_t>(stream.size() * c.percent / 100));
+        const std::string what = "seed " + std::to_string(c.seed) + " level " +
+                                 std::to_string(c.level) + " at " + std::to_string(c.percent);
+        const Recovered recovered = recover(damaged, original);
+        expectNothingInvented(original, recovered, what);
+        EXPECT_FALSE(recovered.unknown.ranges.empty()) << what;
+        EXPECT_EQ(recovered.output.size(), original.size()) << what;
+    }
+}
+
 // Garbage decoded behind noise copies pieces of the true text. Long after the garbage's last
 // sign, a match of the true stream meets one of them by chance in the output still held back
 // behind it; that is no sign that the garbage went on, and all before it is not given up.
