@@ -55,6 +55,9 @@ inline constexpr SignRule kBothRulesRule{true, false, true, 2, 1, 4096, 4096, 40
 inline constexpr SignRule kFastBothRulesRule{true, false, true, 2, 1, 4096, 4096, 4096, 4};
 inline constexpr SignRule kNearestMatchRule{false, false, true, 2, 1, 4096, 4096, 4096};
 inline constexpr SignRule kLiteralRule{true, true, false, 3, 2, 4096, 16384, 8192};
+// The rules signs are read by, tried in turn until one that the stream's intact start keeps.
+inline constexpr SignRule kSignRules[] = {kBothRulesRule, kFastBothRulesRule, kLongestMatchRule,
+                                          kNearestMatchRule, kLiteralRule};
 
 enum class SignSearch : uint8_t {
     kFound,

@@ -79,9 +79,6 @@ constexpr uint64_t kBitsBeforeRun = 64;
 // A start behind damage told by its signs is looked for this far behind the first sign, in turn:
 // the garbage may break the damaged block's codes (a false end of block) before it ends.
 constexpr uint64_t kSignResumeOffsets[] = {0, 2048, 8192, 32768};
-// The rules signs are read by, tried in turn until one that the stream's intact start keeps.
-constexpr SignRule kSignRules[] = {kBothRulesRule, kFastBothRulesRule, kLongestMatchRule,
-                                   kNearestMatchRule, kLiteralRule};
 
 // The prefix decoded up to the damage (into `salvage`, whose bytes and marks are zero); false
 // when the stream does not reach it as written (its damage lies elsewhere).
