@@ -15,6 +15,7 @@
 #include "extract/inflate_damage_signs.h"
 #include "extract/inflate_repair.h"
 #include "extract/inflate_resync_start.h"
+#include "extract/inflate_sign_source.h"
 #include "extract/inflate_span.h"
 
 namespace zipsalvage {
@@ -163,7 +164,21 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
     place.prefixEndBit = firstBit > before ? firstBit - before : 0;
     place.resumeBit = signBit;
     place.bySigns = true;
-    return decodePrefix(prefix, place);
+    // Damage after which decoding fell back in step shows its first sign only where a copy of
+    // the few bytes it decoded to breaks the rule, which may be far behind it: the copies lead
+    // back to it, and the prefix's output is believed only up to the margin before the earliest
+    // byte they reach. The prefix still decodes to where it would (the damaged block's codes are
+    // needed behind it); what later matches copy from the bytes not believed is not either.
+    uint64_t distrustFrom = UINT64_MAX;
+    if (findSignSource(start, place.rule, firstBit, before, distrustFrom)) clearSalvage(salvage);
+    if (!decodePrefix(prefix, place)) return false;
+    if (distrustFrom < prefix.outputPos) {
+        const auto from = static_cast<std::ptrdiff_t>(distrustFrom);
+        const auto to = static_cast<std::ptrdiff_t>(prefix.outputPos);
+        std::fill(salvage.bytes.begin() + from, salvage.bytes.begin() + to, uint8_t{0});
+        std::fill(salvage.marks.begin() + from, salvage.marks.begin() + to, uint8_t{1});
+    }
+    return true;
 }
 
 bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64_t room,

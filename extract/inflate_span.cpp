@@ -362,6 +362,7 @@ SpanStop decodeOne(SpanDecoder& decoder) {
         if ((*decoder.marks)[source] == 0) noteLongest(decoder, (*decoder.bytes)[source]);
     }
     const uint64_t matchPos = decoder.outputPos;
+    decoder.lastCopyDistance = distance;
     copyMatch(decoder, length, distance);
     // Every match goes to the index (its chains follow the writer's), a sign only when none
     // is noted yet.

@@ -95,7 +95,8 @@ struct SpanDecoder {
     // The output the first noted sign was read against: the byte after a match's source, or
     // the nearer position that holds its bytes.
     uint64_t brokenFrom = 0;
-    uint32_t lastDistance = 0;  // of the match that ended at outputPos, 0 after a literal
+    uint32_t lastDistance = 0;      // of the match that ended at outputPos, 0 after a literal
+    uint32_t lastCopyDistance = 0;  // of the last match decoded, whatever its length
     // With an index (and bytes kept), a match that a nearer position could have given is noted
     // in `brokenAtBit` too (see inflate_nearest.h).
     NearestIndex* nearest = nullptr;

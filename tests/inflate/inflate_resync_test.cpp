@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -316,6 +317,19 @@ TEST(InflateResync, GarbageBackInStepSoonIsPlacedByItsFirstSign) {
         EXPECT_FALSE(recovered.unknown.ranges.empty()) << what;
         EXPECT_EQ(recovered.output.size(), original.size()) << what;
     }
+    // Here the stream decodes to its recorded size, and the first sign comes 81,000 bits behind
+    // the noise, where a match copies one of the 70 wrong bytes it decoded to: the copies lead
+    // back to them.
+    const Bytes original = variedText(110478, 106);
+    const Bytes stream = zlibDeflate(original, 9);
+    Bytes damaged = stream;
+    std::mt19937 random(364574);
+    for (size_t index = 0; index < 16; ++index) {
+        damaged[stream.size() / 2 + index] = static_cast<uint8_t>(random());
+    }
+    const Recovered recovered = recover(damaged, original);
+    expectNothingInvented(original, recovered, "far first sign");
+    EXPECT_EQ(recovered.output.size(), original.size());
 }
 
 // Garbage decoded behind noise copies pieces of the true text. Long after the garbage's last
