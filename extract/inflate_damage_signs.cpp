@@ -48,11 +48,25 @@ SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& si
         if (chainBit != nullptr) *chainBit = chained ? std::min(chainStart, bit) : bit;
         return SignSearch::kFound;
     };
+    // From the stream's start, a copy from before the first byte is damage whatever the rule:
+    // no writer makes one (RFC 1951 3.2.2). Garbage may make one long before it breaks a rule.
+    const bool fromStart = decoder.outputPos == 0 && decoder.distrustedUntil == 0 &&
+                           decoder.marks != nullptr && decoder.outputLimit <= decoder.marks->size();
     SpanStop stop = SpanStop::kWorkSpent;
-    while (step(decoder, stop)) {
+    while (true) {
+        const uint64_t symbolBit = decoder.bit;
+        const uint64_t outputBefore = decoder.outputPos;
+        if (!step(decoder, stop)) break;
         while (!recent.empty() && decoder.bit > recent.front() + rule.windowBits) {
             loneSign = recent.front();
             recent.pop_front();
+        }
+        if (fromStart && symbolBit >= kBitsKeepingTheRule && decoder.outputPos > outputBefore &&
+            (*decoder.marks)[static_cast<size_t>(outputBefore)] != 0 &&
+            (recent.empty() || recent.front() >= kBitsKeepingTheRule)) {
+            // Where the copy's symbol ends, as a sign is noted: a flip in its distance's
+            // extra bits makes it.
+            return found(!recent.empty() ? std::min(recent.front(), decoder.bit) : decoder.bit);
         }
         if (decoder.brokenAtBit == UINT64_MAX) continue;
         const uint64_t sign = decoder.brokenAtBit;

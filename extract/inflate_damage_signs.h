@@ -73,9 +73,9 @@ enum class SignSearch : uint8_t {
 inline constexpr uint64_t kSignChainWindows = 4;
 
 // Decodes `decoder` (from its start, bytes kept, into bytes of its own) until signs tell damage
-// as `rule` reads them, or decoding fails, and gives where in `signBit` (with kLoneSign, the
-// first sign) and, with kFound, where the chain of signs that led up to it began in
-// `chainBit`.
+// as `rule` reads them (from the stream's start, past kBitsKeepingTheRule, a copy from before
+// the first byte tells it alone), or decoding fails, and gives where in `signBit` (with kLoneSign,
+// the first sign) and, with kFound, where the chain of signs that led up to it began in `chainBit`.
 SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit,
                          uint64_t* chainBit = nullptr);
 

@@ -170,7 +170,8 @@ bool locateDamage(SpanDecoder& prefix, DeflateSalvage& salvage, DamagePlace& pla
     // byte they reach. The prefix still decodes to where it would (the damaged block's codes are
     // needed behind it); what later matches copy from the bytes not believed is not either.
     uint64_t distrustFrom = UINT64_MAX;
-    if (findSignSource(start, place.rule, firstBit, before, distrustFrom)) clearSalvage(salvage);
+    findSignSource(start, place.rule, firstBit, before, distrustFrom);
+    clearSalvage(salvage);  // it decoded into the salvage's bytes
     if (!decodePrefix(prefix, place)) return false;
     if (distrustFrom < prefix.outputPos) {
         const auto from = static_cast<std::ptrdiff_t>(distrustFrom);

@@ -332,6 +332,23 @@ TEST(InflateResync, GarbageBackInStepSoonIsPlacedByItsFirstSign) {
     EXPECT_EQ(recovered.output.size(), original.size());
 }
 
+// Noise in a 7z stream's first 32 KiB of output decodes to a copy from before the first byte
+// 37 bytes on, and breaks the nearest-match rule only 10,900 bits on, past the margin kept before
+// a sign: the copy is the first sign.
+TEST(InflateResync, ACopyFromBeforeTheFirstByteIsASignWhateverTheRule) {
+    const Bytes original = variedText(77260, 72);
+    const Bytes stream = sevenZipDeflate(original);
+    if (stream.empty()) GTEST_SKIP() << "7z is missing: no optimal-parse stream to damage";
+    Bytes damaged = stream;
+    std::mt19937 random(95325);
+    const auto at = static_cast<size_t>(0.2 * static_cast<double>(stream.size()));
+    for (size_t index = 0; index < 16; ++index)
+        damaged[at + index] = static_cast<uint8_t>(random());
+    const Recovered recovered = recover(damaged, original);
+    expectNothingInvented(original, recovered, "7z");
+    EXPECT_EQ(recovered.output.size(), original.size());
+}
+
 // Garbage decoded behind noise copies pieces of the true text. Long after the garbage's last
 // sign, a match of the true stream meets one of them by chance in the output still held back
 // behind it; that is no sign that the garbage went on, and all before it is not given up.
