@@ -11,17 +11,6 @@ namespace {
 
 constexpr uint64_t kSymbolsPerStep = 1;
 
-// Sets `decoder` to check the rules `rule` reads, with `index` for the nearest-match rule over
-// output from the decoder's position on.
-void checkRules(SpanDecoder& decoder, const SignRule& rule, NearestIndex& index) {
-    decoder.checkLongest = rule.longest;
-    decoder.checkLiteralsOnly = rule.literalsOnly;
-    decoder.nearest = nullptr;
-    if (!rule.nearest) return;
-    resetNearestIndex(index, decoder.outputPos, rule.longestChained);
-    decoder.nearest = &index;
-}
-
 // Decodes one symbol; true while decoding goes on.
 bool step(SpanDecoder& decoder, SpanStop& stop) {
     decoder.symbolBudget = kSymbolsPerStep;
@@ -30,6 +19,15 @@ bool step(SpanDecoder& decoder, SpanStop& stop) {
 }
 
 }  // namespace
+
+void checkRules(SpanDecoder& decoder, const SignRule& rule, NearestIndex& index) {
+    decoder.checkLongest = rule.longest;
+    decoder.checkLiteralsOnly = rule.literalsOnly;
+    decoder.nearest = nullptr;
+    if (!rule.nearest) return;
+    resetNearestIndex(index, decoder.outputPos, rule.longestChained);
+    decoder.nearest = &index;
+}
 
 SignSearch findFirstSign(SpanDecoder decoder, const SignRule& rule, uint64_t& signBit,
                          uint64_t* chainBit) {

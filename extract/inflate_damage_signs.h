@@ -72,6 +72,10 @@ enum class SignSearch : uint8_t {
 // window; an intact stream shows none, or a lone one at a flush point.
 inline constexpr uint64_t kSignChainWindows = 4;
 
+// Sets `decoder` to check the rules `rule` reads, with `index` for the nearest-match rule over
+// output from the decoder's position on.
+void checkRules(SpanDecoder& decoder, const SignRule& rule, NearestIndex& index);
+
 // Decodes `decoder` (from its start, bytes kept, into bytes of its own) until signs tell damage
 // as `rule` reads them (from the stream's start, past kBitsKeepingTheRule, a copy from before
 // the first byte tells it alone), or decoding fails, and gives where in `signBit` (with kLoneSign,

@@ -103,13 +103,7 @@ bool findSignSource(SpanDecoder decoder, const SignRule& rule, uint64_t signBit,
         return false;
     }
     NearestIndex index;
-    decoder.checkLongest = rule.longest;
-    decoder.checkLiteralsOnly = rule.literalsOnly;
-    decoder.nearest = nullptr;
-    if (rule.nearest) {
-        resetNearestIndex(index, decoder.outputPos, rule.longestChained);
-        decoder.nearest = &index;
-    }
+    checkRules(decoder, rule, index);
     decoder.stopBit = UINT64_MAX;
     std::vector<Copy> copies;
     std::vector<Place> places;
