@@ -99,9 +99,10 @@ void mergeChains(const std::vector<SpanVisit>& good, const std::vector<SpanVisit
 bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
                    ResyncStart& start) {
     std::vector<SpanVisit> chain;
-    // The last start's chain that failed on the data itself (an invalid code, or the data
-    // ending inside a symbol): a later start that meets it in the same state decodes the same from
-    // there and fails the same way, so it is given up there. Where the damage took the block's
+    // The last start's chain that failed on the data itself (an invalid code, the data ending
+    // inside a symbol, or the last block ending before the data does): a later start that meets
+    // it in the same state decodes the same from there and fails the same way, so it is given up
+    // there. Where the damage took the block's
     // end, every start fails at the same bit, and the search keeps its work for the next header.
     std::vector<SpanVisit> failed;
     SpanDecoder first;
@@ -125,7 +126,10 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
         first.mergeWith = nullptr;
         if (stop == SpanStop::kWorkSpent) return false;
         if (endsAtSize(first, stop)) break;
-        if (stop == SpanStop::kBadData || stop == SpanStop::kRanOut) failed.swap(chain);
+        if (stop == SpanStop::kBadData || stop == SpanStop::kRanOut ||
+            stop == SpanStop::kStreamEnd) {
+            failed.swap(chain);
+        }
     }
     if (firstBit >= lastBit || chain.empty()) return false;
     // The later starts meet the good chain or the failed one.
@@ -150,8 +154,10 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
             // One that meets the failed chain fails as it does: no second chain to the end.
             const uint64_t joined = inChain[static_cast<size_t>(other.mergedAt)];
             if (joined != UINT64_MAX) latestJoin = std::max(latestJoin, joined);
-        } else if (stop == SpanStop::kStreamEnd || stop == SpanStop::kWorkSpent) {
-            return false;  // a second chain to the end, or one not settled: no certainty
+        } else if (endsAtSize(other, stop) || stop == SpanStop::kWorkSpent) {
+            // A second chain to the end, or one not settled: no certainty. (One whose last block
+            // ends before the data does is no reading of it.)
+            return false;
         }
     }
     start.entryBit = firstBit;

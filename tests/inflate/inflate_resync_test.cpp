@@ -131,6 +131,23 @@ TEST(InflateResync, ZeroedSpansInsideHuffmanBlocksAreRecoveredPast) {
     }
 }
 
+// A start behind the zeros whose last block ends before the data does is no reading of the
+// bits there: once taken for a second chain, it kept the true one from being believed, and only
+// the prefix came back.
+TEST(InflateResync, AChainEndingBeforeTheDataIsNoSecondReading) {
+    const std::pair<Bytes, int> cases[] = {{binaryRecords(66513, 61), 1},
+                                           {variedText(79214, 74), 6}};
+    for (const auto& [original, tenths] : cases) {
+        const Bytes stream = zlibDeflate(original, 6, Z_DEFAULT_STRATEGY);
+        const auto at = static_cast<size_t>(tenths / 10.0 * static_cast<double>(stream.size()));
+        const size_t count = tenths == 1 ? 128 : 16;
+        const std::string what = "zeros at tenth " + std::to_string(tenths);
+        EXPECT_TRUE(
+            placedBehind(original, recover(zeroed(stream, at, count), original), what, false))
+            << what;
+    }
+}
+
 // 7z's streams keep only the nearest-match rule: the chains behind zeros are checked by it, and
 // the bytes right behind a join are believed as in zlib's streams.
 TEST(InflateResync, ZeroedSpansInA7zStreamAreRecoveredPast) {
