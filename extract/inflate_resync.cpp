@@ -34,7 +34,9 @@ constexpr uint64_t kSearchSymbolsPerByte = 12;
 // found that is not one), joining the true stream there. A chain that stays in the damaged
 // block's codes to the stream's end cannot: that block is the last, and continues behind the
 // damage, so every start in the window is one of its symbols or joins one. In a stream that
-// keeps a rule of matching, that garbage shows signs, and the signs set what is believed.
+// keeps a rule of matching, that garbage shows signs, and the signs set what is believed; in
+// any stream, where another reading of those bits runs to the end too, what is believed starts
+// where the readings meet (checkInBlockStart).
 constexpr uint64_t kDistrustedBytes = 512;
 
 struct DamageSpan {
@@ -188,7 +190,10 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
     if (!prefix.atHeader) {
         for (uint64_t offset : kSignResumeOffsets) {
             if (!place.bySigns) {
-                if (resyncInBlock(prefix, place.resumeBit, room, budget, start)) return true;
+                if (resyncInBlock(prefix, place.resumeBit, room, budget, start) &&
+                    checkInBlockStart(prefix, place.resumeBit, room, budget, start)) {
+                    return true;
+                }
                 break;
             }
             // Behind damage told by signs, each place may take half the work left: where the
@@ -199,7 +204,9 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
             const uint64_t kept = budget - share;
             const bool found = resyncInBlock(prefix, place.resumeBit + offset, room, share, start);
             budget = kept + share;
-            if (found) return true;
+            if (found && checkInBlockStart(prefix, place.resumeBit + offset, room, budget, start)) {
+                return true;
+            }
         }
     }
     return resyncAtHeader(prefix.data, prefix.dataBytes, prefix.deflate64, place.resumeBit, room,

@@ -25,31 +25,40 @@ bool haveNextBits(const SpanDecoder& decoder, uint64_t count) {
     return decoder.bit + count <= decoder.dataBytes * 8;
 }
 
-// Cheap tests on a dynamic header at `bit` (RFC 1951 3.2.7) before it is read whole: counts
-// within the alphabets and a complete code-length code.
-bool mayBeDynamicHeader(const SpanDecoder& probe) {
-    SpanDecoder at = probe;
-    if (at.bit + 17 > at.dataBytes * 8) return false;
+// The stream's bits from `bit` on, the first in the lowest bit: at least 57 of them, zeros past
+// the data's end.
+uint64_t bitsAt(const uint8_t* data, uint64_t size, uint64_t bit) {
+    const uint64_t first = bit / 8;
     uint64_t word = 0;
-    for (int index = 0; index < 8 && at.bit / 8 + static_cast<uint64_t>(index) < at.dataBytes;
-         ++index) {
-        word |= uint64_t{at.data[at.bit / 8 + static_cast<uint64_t>(index)]} << (8 * index);
+    if (first + 8 <= size) {
+        for (uint64_t index = 0; index < 8; ++index)
+            word |= uint64_t{data[first + index]} << (8 * index);
+    } else {
+        for (uint64_t index = 0; first + index < size; ++index) {
+            word |= uint64_t{data[first + index]} << (8 * index);
+        }
     }
-    word >>= at.bit % 8;
+    return word >> (bit % 8);
+}
+
+// Cheap tests on a dynamic header at `bit` (RFC 1951 3.2.7) before it is read whole: counts
+// within the alphabets and a complete code-length code. Most bits fail on the block type, read
+// first: the search runs these tests at every bit it passes.
+bool mayBeDynamicHeader(const uint8_t* data, uint64_t size, uint64_t bit) {
+    if (bit + 17 > size * 8) return false;
+    const uint64_t typeBit = bit + 1;
+    if (((data[typeBit / 8] >> (typeBit % 8)) & 1) != (kBlockDynamic & 1)) return false;
+    const uint64_t word = bitsAt(data, size, bit);
     if ((word >> 1 & 3) != kBlockDynamic) return false;
     if ((word >> 3 & 31) > kLiteralSymbols - kMinLitLenCodes) return false;
     if ((word >> 8 & 31) > kDistanceSymbols - kMinDistanceCodes) return false;
     const uint64_t lengthCodes = (word >> 13 & 15) + kMinCodeLengthCodes;
-    if (at.bit + 17 + 3 * lengthCodes > at.dataBytes * 8) return false;
-    // The 3-bit lengths start at bit 17 of the header; up to 57 bits, beyond one word.
+    if (bit + 17 + 3 * lengthCodes > size * 8) return false;
+    // The 3-bit lengths start at bit 17 of the header: at most 19 of them, 57 bits.
+    const uint64_t lengths = bitsAt(data, size, bit + 17);
     int64_t space = 1 << 7;
     for (uint64_t index = 0; index < lengthCodes; ++index) {
-        uint64_t fieldBit = at.bit + 17 + 3 * index;
-        uint32_t value = 0;
-        for (uint32_t part = 0; part < 3; ++part) {
-            uint64_t bitAt = fieldBit + part;
-            value |= static_cast<uint32_t>((at.data[bitAt / 8] >> (bitAt % 8)) & 1) << part;
-        }
+        const auto value = static_cast<uint32_t>(lengths >> (3 * index) & 7);
         if (value != 0) space -= int64_t{1} << (7 - value);
     }
     return space == 0;
@@ -168,21 +177,63 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     auto header = std::find_if(chain.begin(), chain.end(), [](const SpanVisit& visit) {
         return visit.blockBit == kSpanAtHeader;
     });
-    if (header != chain.end()) start.firstHeaderBit = header->bit;
+    start.firstHeaderBit = header != chain.end() ? header->bit : UINT64_MAX;
     return true;
 }
 
-// Behind the damage, the next block header: stored (LEN and NLEN agree) or dynamic (complete
-// codes), from which decoding runs to the end at the compressed size. Fixed blocks carry no
-// check of their own and are not looked for.
-bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
-                    uint64_t room, uint64_t& budget, ResyncStart& start) {
+namespace {
+
+// The chain of a start inside the damaged block, decoded again with its visits; false when it
+// does not run to the end within the budget.
+bool decodeChain(const SpanDecoder& prefix, const ResyncStart& start, uint64_t& budget,
+                 std::vector<SpanVisit>& chain, uint64_t& output) {
+    SpanDecoder decoder = prefix;
+    decoder.bit = start.entryBit;
+    decoder.stopBit = UINT64_MAX;
+    decoder.bytes = nullptr;
+    decoder.marks = nullptr;
+    decoder.outputPos = 0;
+    decoder.outputLimit = UINT64_MAX;
+    decoder.visits = &chain;
+    const uint64_t given = budget;
+    decoder.symbolBudget = given;
+    const SpanStop stop = runSpan(decoder);
+    spend(budget, decoder, given);
+    output = decoder.outputPos;
+    return endsAtSize(decoder, stop);
+}
+
+// Moves `start`'s first believed bit to where `other` (at its entry) meets the chain, when
+// that lies later; false when they do not meet.
+bool believeFromMeeting(const std::vector<SpanVisit>& chain, uint64_t output, SpanDecoder other,
+                        uint64_t& budget, ResyncStart& start) {
+    other.bytes = nullptr;
+    other.marks = nullptr;
+    other.stopBit = UINT64_MAX;
+    other.outputLimit = UINT64_MAX;
+    other.visits = nullptr;
+    other.mergeWith = &chain;
+    const uint64_t given = budget;
+    other.symbolBudget = given;
+    const SpanStop stop = runSpan(other);
+    spend(budget, other, given);
+    if (stop != SpanStop::kMerged) return false;
+    const SpanVisit& meeting = chain[static_cast<size_t>(other.mergedAt)];
+    if (meeting.bit > start.joinBit) {
+        start.joinBit = meeting.bit;
+        start.suffixLength = output - meeting.output;
+    }
+    return true;
+}
+
+// The first header from `fromBit` on (see resyncAtHeader). Decoding from `knownHeaderBit` is
+// known to run to the end as a header there: a header found there is read, and not decoded to
+// the end again.
+bool firstHeaderStart(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
+                      uint64_t room, uint64_t knownHeaderBit, uint64_t& budget,
+                      ResyncStart& start) {
     for (uint64_t bit = fromBit; bit + 3 <= size * 8 && budget > 0; ++bit) {
-        SpanDecoder probe = decoderOver(data, size, deflate64);
-        probe.bit = bit;
-        probe.strictCodes = true;
-        probe.outputLimit = room;
-        const bool dynamic = mayBeDynamicHeader(probe);
+        const bool dynamic = mayBeDynamicHeader(data, size, bit);
         bool candidate = dynamic;
         if (!candidate) {
             // A stored header: BTYPE 00, then LEN and NLEN at the next byte boundary.
@@ -195,7 +246,23 @@ bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t
                         (data[lengthByte + 1] ^ data[lengthByte + 3]) == 0xFF;
         }
         if (!candidate) continue;
+        SpanDecoder probe = decoderOver(data, size, deflate64);
+        probe.bit = bit;
+        probe.strictCodes = true;
+        probe.outputLimit = room;
         if (!dynamic && !storedBlockIsFollowedWell(probe, budget)) continue;
+        if (bit == knownHeaderBit) {
+            // Its codes checked as a search's are (complete ones), its chain known.
+            const uint64_t header = std::min<uint64_t>(budget, 1);
+            probe.symbolBudget = header;
+            const SpanStop stop = dynamic ? runSpan(probe) : SpanStop::kWorkSpent;
+            spend(budget, probe, header);
+            if (stop != SpanStop::kWorkSpent) continue;
+            start.entryBit = bit;
+            start.atHeader = true;
+            start.joinBit = bit;
+            return true;
+        }
         const uint64_t given = budget;
         probe.symbolBudget = given;
         SpanStop stop = runSpan(probe);
@@ -208,6 +275,49 @@ bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t
         return true;
     }
     return false;
+}
+
+}  // namespace
+
+bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
+                       ResyncStart& start) {
+    if (start.firstHeaderBit == UINT64_MAX) return true;
+    std::vector<SpanVisit> chain;
+    uint64_t output = 0;
+    bool decoded = false;
+    // Read as a fixed block, final or not, where the damaged block's codes are not fixed ones.
+    for (const bool last : {false, true}) {
+        if (prefix.codes == fixedCodes()) break;
+        SpanDecoder fixed = prefix;
+        fixed.codes = fixedCodes();
+        fixed.lastBlock = last;
+        ResyncStart other;
+        if (!resyncInBlock(fixed, fromBit, room, budget, other)) continue;
+        if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
+        decoded = true;
+        fixed.bit = other.entryBit;
+        fixed.outputPos = 0;
+        if (!believeFromMeeting(chain, output, fixed, budget, start)) return false;
+    }
+    ResyncStart header;
+    if (!firstHeaderStart(prefix.data, prefix.dataBytes, prefix.deflate64, fromBit, room,
+                          start.firstHeaderBit, budget, header) ||
+        header.entryBit == start.firstHeaderBit) {
+        return true;
+    }
+    if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
+    SpanDecoder found = decoderOver(prefix.data, prefix.dataBytes, prefix.deflate64);
+    found.bit = header.entryBit;
+    found.strictCodes = true;
+    return believeFromMeeting(chain, output, found, budget, start);
+}
+
+// Behind the damage, the next block header: stored (LEN and NLEN agree) or dynamic (complete
+// codes), from which decoding runs to the end at the compressed size. Fixed blocks carry no
+// check of their own and are not looked for.
+bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
+                    uint64_t room, uint64_t& budget, ResyncStart& start) {
+    return firstHeaderStart(data, size, deflate64, fromBit, room, UINT64_MAX, budget, start);
 }
 
 }  // namespace zipsalvage

@@ -37,6 +37,17 @@ struct ResyncStart {
 bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
                    ResyncStart& start);
 
+// A start inside the damaged block whose chain reads a block header, checked against the other
+// readings of the bits behind the damage. The damaged block's end may have been lost in it:
+// its codes then decode the next block's bits as garbage, and the chain runs to the end
+// whenever an end-of-block code lands on a true header by chance, or on bits read as a fixed
+// header that picks up a true fixed block within a few symbols. A fixed block whose header was
+// lost, or the first stored or dynamic header a search finds from `fromBit` on, is read too;
+// where one runs to the end as well, the start is believed only from where the chains meet.
+// False when they do not meet: the start is not believed.
+bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
+                       ResyncStart& start);
+
 // At the first stored or dynamic block header from `fromBit` on.
 bool resyncAtHeader(const uint8_t* data, uint64_t size, bool deflate64, uint64_t fromBit,
                     uint64_t room, uint64_t& budget, ResyncStart& start);

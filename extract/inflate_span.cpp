@@ -63,23 +63,6 @@ uint32_t reverseBits(uint32_t value, uint32_t count) {
     return reversed;
 }
 
-const std::shared_ptr<const SpanCodes>& fixedCodes() {
-    static const std::shared_ptr<const SpanCodes> codes = [] {
-        auto built = std::make_shared<SpanCodes>();
-        uint8_t lengths[kFixedLiteralSymbols];
-        for (int symbol = 0; symbol < kFixedLiteralSymbols; ++symbol) {
-            lengths[symbol] = fixedLiteralLength(symbol);
-        }
-        buildSpanCode(lengths, kFixedLiteralSymbols, false, built->litLen);
-        uint8_t distances[32];
-        std::fill(distances, distances + 32, kFixedDistanceLength);
-        buildSpanCode(distances, 32, false, built->distance);
-        built->hasDistance = true;
-        return std::shared_ptr<const SpanCodes>(built);
-    }();
-    return codes;
-}
-
 // RFC 1951 3.2.7: HLIT, HDIST, HCLEN, the code-length code and the lengths it sends.
 SpanStop readDynamicHeader(SpanDecoder& decoder) {
     if (!haveBits(decoder, 14)) return SpanStop::kRanOut;
@@ -378,6 +361,23 @@ SpanStop decodeOne(SpanDecoder& decoder) {
 }
 
 }  // namespace
+
+const std::shared_ptr<const SpanCodes>& fixedCodes() {
+    static const std::shared_ptr<const SpanCodes> codes = [] {
+        auto built = std::make_shared<SpanCodes>();
+        uint8_t lengths[kFixedLiteralSymbols];
+        for (int symbol = 0; symbol < kFixedLiteralSymbols; ++symbol) {
+            lengths[symbol] = fixedLiteralLength(symbol);
+        }
+        buildSpanCode(lengths, kFixedLiteralSymbols, false, built->litLen);
+        uint8_t distances[32];
+        std::fill(distances, distances + 32, kFixedDistanceLength);
+        buildSpanCode(distances, 32, false, built->distance);
+        built->hasDistance = true;
+        return std::shared_ptr<const SpanCodes>(built);
+    }();
+    return codes;
+}
 
 bool buildSpanCode(const uint8_t* lengths, int count, bool complete, SpanCode& code) {
     uint32_t lengthCount[kMaxCodeBits + 1] = {};

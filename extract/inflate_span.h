@@ -29,6 +29,9 @@ struct SpanCodes {
     bool hasDistance = false;
 };
 
+// The codes of every fixed block (RFC 1951 3.2.6), built once.
+const std::shared_ptr<const SpanCodes>& fixedCodes();
+
 // Builds `code` from `count` lengths; false when they are over-subscribed, all zero, or (with
 // `complete`) do not fill the code space. A code of one symbol of length 1 counts as complete
 // (RFC 1951 3.2.7 allows a single distance code).
