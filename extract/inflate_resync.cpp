@@ -190,9 +190,8 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
     if (!prefix.atHeader) {
         for (uint64_t offset : kSignResumeOffsets) {
             if (!place.bySigns) {
-                if (resyncInBlock(prefix, place.resumeBit, room, budget, start) &&
-                    checkInBlockStart(prefix, place.resumeBit, room, budget, start)) {
-                    return true;
+                if (resyncInBlock(prefix, place.resumeBit, room, budget, start)) {
+                    return checkInBlockStart(prefix, place.resumeBit, room, budget, start);
                 }
                 break;
             }
@@ -204,8 +203,8 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
             const uint64_t kept = budget - share;
             const bool found = resyncInBlock(prefix, place.resumeBit + offset, room, share, start);
             budget = kept + share;
-            if (found && checkInBlockStart(prefix, place.resumeBit + offset, room, budget, start)) {
-                return true;
+            if (found) {
+                return checkInBlockStart(prefix, place.resumeBit + offset, room, budget, start);
             }
         }
     }

@@ -44,7 +44,9 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
 // header that picks up a true fixed block within a few symbols. A fixed block whose header was
 // lost, or the first stored or dynamic header a search finds from `fromBit` on, is read too;
 // where one runs to the end as well, the start is believed only from where the chains meet.
-// False when they do not meet: the start is not believed.
+// False when they do not meet: two readings of all the rest disagree, one of them garbage that
+// ran to the end by chance, and nothing behind the damage is believed (a header search would
+// only find the other).
 bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
                        ResyncStart& start);
 
