@@ -31,8 +31,9 @@ uint64_t bitsAt(const uint8_t* data, uint64_t size, uint64_t bit) {
     const uint64_t first = bit / 8;
     uint64_t word = 0;
     if (first + 8 <= size) {
-        for (uint64_t index = 0; index < 8; ++index)
+        for (uint64_t index = 0; index < 8; ++index) {
             word |= uint64_t{data[first + index]} << (8 * index);
+        }
     } else {
         for (uint64_t index = 0; first + index < size; ++index) {
             word |= uint64_t{data[first + index]} << (8 * index);
@@ -111,8 +112,8 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     // The last start's chain that failed on the data itself (an invalid code, the data ending
     // inside a symbol, or the last block ending before the data does): a later start that meets
     // it in the same state decodes the same from there and fails the same way, so it is given up
-    // there. Where the damage took the block's
-    // end, every start fails at the same bit, and the search keeps its work for the next header.
+    // there. Where the damage took the block's end, every start fails at the same bit, and the
+    // search keeps its work for the next header.
     std::vector<SpanVisit> failed;
     SpanDecoder first;
     uint64_t firstBit = fromBit;
@@ -252,7 +253,8 @@ bool firstHeaderStart(const uint8_t* data, uint64_t size, bool deflate64, uint64
         probe.outputLimit = room;
         if (!dynamic && !storedBlockIsFollowedWell(probe, budget)) continue;
         if (bit == knownHeaderBit) {
-            // Its codes checked as a search's are (complete ones), its chain known.
+            // The chain from here is known to run to the end: only the header is read, its codes
+            // held to being complete as any found by search are.
             const uint64_t header = std::min<uint64_t>(budget, 1);
             probe.symbolBudget = header;
             const SpanStop stop = dynamic ? runSpan(probe) : SpanStop::kWorkSpent;
