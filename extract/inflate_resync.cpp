@@ -38,6 +38,12 @@ constexpr uint64_t kSearchSymbolsPerByte = 12;
 // any stream, where another reading of those bits runs to the end too, what is believed starts
 // where the readings meet (checkInBlockStart).
 constexpr uint64_t kDistrustedBytes = 512;
+// Behind a start inside the damaged block, a header its chain reads this near the join is where
+// the output is first believed. 512 bytes may be a few symbols only (a Deflate64 match copies up
+// to 65,538 bytes): garbage that lands on a true header by chance must end in an end-of-block
+// code exactly there, and the farther it runs first, the less likely it is to (at most about once
+// in e times the bits it ran); the output of this many bits is the price.
+constexpr uint64_t kDistrustedBits = 4096;
 
 struct DamageSpan {
     uint64_t start = 0;  // bytes
@@ -291,6 +297,15 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
     if ((start.atHeader || start.firstHeaderBit != UINT64_MAX) &&
         (!place.keepsRule || place.bySigns)) {
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
+        if (!start.atHeader && start.firstHeaderBit >= start.joinBit &&
+            start.firstHeaderBit - start.joinBit <= kDistrustedBits) {
+            SpanDecoder count = suffix;
+            count.stopBit = start.firstHeaderBit;
+            count.bytes = nullptr;
+            count.marks = nullptr;
+            runSpan(count);
+            suffix.distrustedUntil = std::max(suffix.distrustedUntil, count.outputPos);
+        }
     }
     if (place.keepsRule) {
         // Output is believed from bitsPastLastSign behind the last sign the start's chain shows
