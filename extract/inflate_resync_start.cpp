@@ -279,6 +279,18 @@ bool firstHeaderStart(const uint8_t* data, uint64_t size, bool deflate64, uint64
     return false;
 }
 
+uint32_t bitAt(const SpanDecoder& decoder, uint64_t bit) {
+    return (decoder.data[bit / 8] >> (bit % 8)) & 1;
+}
+
+// BFINAL and BTYPE (RFC 1951 3.2.3).
+constexpr uint64_t kHeaderBits = 3;
+
+bool headerIsFixed(const SpanDecoder& decoder, uint64_t bit) {
+    if (bit + kHeaderBits > decoder.dataBytes * 8) return false;
+    return (bitAt(decoder, bit + 1) | bitAt(decoder, bit + 2) << 1) == kBlockFixed;
+}
+
 }  // namespace
 
 bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
@@ -298,6 +310,25 @@ bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t roo
         if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
         decoded = true;
         fixed.bit = other.entryBit;
+        fixed.outputPos = 0;
+        if (!believeFromMeeting(chain, output, fixed, budget, start)) return false;
+    }
+    // A fixed header the chain reads may be bits of a fixed block's symbols read as one (a
+    // garbage block end landing anywhere in a true fixed block is picked up by its codes within a
+    // few symbols, final or not), and what the chain decoded before it is then garbage that
+    // nothing else reads: behind a fixed header, the chain is believed only where the other
+    // readings of the fixed symbols from just behind it have met it.
+    if (prefix.codes != fixedCodes() && headerIsFixed(prefix, start.firstHeaderBit)) {
+        SpanDecoder fixed = prefix;
+        fixed.codes = fixedCodes();
+        fixed.lastBlock = bitAt(prefix, start.firstHeaderBit) != 0;
+        ResyncStart behind;
+        if (!resyncInBlock(fixed, start.firstHeaderBit + kHeaderBits, room, budget, behind)) {
+            return false;
+        }
+        if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
+        decoded = true;
+        fixed.bit = behind.joinBit;
         fixed.outputPos = 0;
         if (!believeFromMeeting(chain, output, fixed, budget, start)) return false;
     }
