@@ -21,6 +21,20 @@ void spend(uint64_t& budget, const SpanDecoder& decoder, uint64_t given) {
     budget = budget > used ? budget - used : 0;
 }
 
+// `from`'s state at `bit`, counting output from zero up to `outputLimit` without keeping it.
+SpanDecoder countingFrom(const SpanDecoder& from, uint64_t bit, uint64_t outputLimit) {
+    SpanDecoder decoder = from;
+    decoder.bit = bit;
+    decoder.stopBit = UINT64_MAX;
+    decoder.bytes = nullptr;
+    decoder.marks = nullptr;
+    decoder.outputPos = 0;
+    decoder.outputLimit = outputLimit;
+    decoder.visits = nullptr;
+    decoder.mergeWith = nullptr;
+    return decoder;
+}
+
 bool haveNextBits(const SpanDecoder& decoder, uint64_t count) {
     return decoder.bit + count <= decoder.dataBytes * 8;
 }
@@ -119,13 +133,7 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     uint64_t firstBit = fromBit;
     const uint64_t lastBit = std::min(fromBit + kResyncWindowBits, prefix.dataBytes * 8);
     for (; firstBit < lastBit; ++firstBit) {
-        first = prefix;
-        first.bit = firstBit;
-        first.stopBit = UINT64_MAX;
-        first.bytes = nullptr;
-        first.marks = nullptr;
-        first.outputPos = 0;
-        first.outputLimit = room;
+        first = countingFrom(prefix, firstBit, room);
         chain.clear();
         first.visits = &chain;
         first.mergeWith = failed.empty() ? nullptr : &failed;
@@ -148,13 +156,7 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
     mergeChains(chain, failed, chains, inChain);
     uint64_t latestJoin = 0;
     for (uint64_t bit = firstBit + 1; bit < lastBit; ++bit) {
-        SpanDecoder other = prefix;
-        other.bit = bit;
-        other.stopBit = UINT64_MAX;
-        other.bytes = nullptr;
-        other.marks = nullptr;
-        other.outputPos = 0;
-        other.outputLimit = room;
+        SpanDecoder other = countingFrom(prefix, bit, room);
         other.mergeWith = &chains;
         const uint64_t given = std::min(kJoinBudget, budget);
         other.symbolBudget = given;
@@ -179,50 +181,28 @@ bool resyncInBlock(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, u
         return visit.blockBit == kSpanAtHeader;
     });
     start.firstHeaderBit = header != chain.end() ? header->bit : UINT64_MAX;
+    start.chainOutput = first.outputPos;
+    start.chain.swap(chain);
     return true;
 }
 
 namespace {
 
-// The chain of a start inside the damaged block, decoded again with its visits; false when it
-// does not run to the end within the budget.
-bool decodeChain(const SpanDecoder& prefix, const ResyncStart& start, uint64_t& budget,
-                 std::vector<SpanVisit>& chain, uint64_t& output) {
-    SpanDecoder decoder = prefix;
-    decoder.bit = start.entryBit;
-    decoder.stopBit = UINT64_MAX;
-    decoder.bytes = nullptr;
-    decoder.marks = nullptr;
-    decoder.outputPos = 0;
-    decoder.outputLimit = UINT64_MAX;
-    decoder.visits = &chain;
+// Moves `start`'s first believed bit to where a reading from `other`'s state at `bit` meets
+// the start's chain, when that lies later; false when they do not meet.
+bool believeFromMeeting(const SpanDecoder& other, uint64_t bit, uint64_t& budget,
+                        ResyncStart& start) {
+    SpanDecoder reading = countingFrom(other, bit, UINT64_MAX);
+    reading.mergeWith = &start.chain;
     const uint64_t given = budget;
-    decoder.symbolBudget = given;
-    const SpanStop stop = runSpan(decoder);
-    spend(budget, decoder, given);
-    output = decoder.outputPos;
-    return endsAtSize(decoder, stop);
-}
-
-// Moves `start`'s first believed bit to where `other` (at its entry) meets the chain, when
-// that lies later; false when they do not meet.
-bool believeFromMeeting(const std::vector<SpanVisit>& chain, uint64_t output, SpanDecoder other,
-                        uint64_t& budget, ResyncStart& start) {
-    other.bytes = nullptr;
-    other.marks = nullptr;
-    other.stopBit = UINT64_MAX;
-    other.outputLimit = UINT64_MAX;
-    other.visits = nullptr;
-    other.mergeWith = &chain;
-    const uint64_t given = budget;
-    other.symbolBudget = given;
-    const SpanStop stop = runSpan(other);
-    spend(budget, other, given);
+    reading.symbolBudget = given;
+    const SpanStop stop = runSpan(reading);
+    spend(budget, reading, given);
     if (stop != SpanStop::kMerged) return false;
-    const SpanVisit& meeting = chain[static_cast<size_t>(other.mergedAt)];
+    const SpanVisit& meeting = start.chain[static_cast<size_t>(reading.mergedAt)];
     if (meeting.bit > start.joinBit) {
         start.joinBit = meeting.bit;
-        start.suffixLength = output - meeting.output;
+        start.suffixLength = start.chainOutput - meeting.output;
     }
     return true;
 }
@@ -296,9 +276,6 @@ bool headerIsFixed(const SpanDecoder& decoder, uint64_t bit) {
 bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t room, uint64_t& budget,
                        ResyncStart& start) {
     if (start.firstHeaderBit == UINT64_MAX) return true;
-    std::vector<SpanVisit> chain;
-    uint64_t output = 0;
-    bool decoded = false;
     // Read as a fixed block, final or not, where the damaged block's codes are not fixed ones.
     for (const bool last : {false, true}) {
         if (prefix.codes == fixedCodes()) break;
@@ -307,11 +284,7 @@ bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t roo
         fixed.lastBlock = last;
         ResyncStart other;
         if (!resyncInBlock(fixed, fromBit, room, budget, other)) continue;
-        if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
-        decoded = true;
-        fixed.bit = other.entryBit;
-        fixed.outputPos = 0;
-        if (!believeFromMeeting(chain, output, fixed, budget, start)) return false;
+        if (!believeFromMeeting(fixed, other.entryBit, budget, start)) return false;
     }
     // A fixed header the chain reads may be bits of a fixed block's symbols read as one (a
     // garbage block end landing anywhere in a true fixed block is picked up by its codes within a
@@ -326,11 +299,7 @@ bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t roo
         if (!resyncInBlock(fixed, start.firstHeaderBit + kHeaderBits, room, budget, behind)) {
             return false;
         }
-        if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
-        decoded = true;
-        fixed.bit = behind.joinBit;
-        fixed.outputPos = 0;
-        if (!believeFromMeeting(chain, output, fixed, budget, start)) return false;
+        if (!believeFromMeeting(fixed, behind.joinBit, budget, start)) return false;
     }
     ResyncStart header;
     if (!firstHeaderStart(prefix.data, prefix.dataBytes, prefix.deflate64, fromBit, room,
@@ -338,11 +307,9 @@ bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t roo
         header.entryBit == start.firstHeaderBit) {
         return true;
     }
-    if (!decoded && !decodeChain(prefix, start, budget, chain, output)) return false;
     SpanDecoder found = decoderOver(prefix.data, prefix.dataBytes, prefix.deflate64);
-    found.bit = header.entryBit;
     found.strictCodes = true;
-    return believeFromMeeting(chain, output, found, budget, start);
+    return believeFromMeeting(found, header.entryBit, budget, start);
 }
 
 // Behind the damage, the next block header: stored (LEN and NLEN agree) or dynamic (complete

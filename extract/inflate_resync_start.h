@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "extract/inflate_span.h"
 
@@ -30,6 +31,10 @@ struct ResyncStart {
     uint64_t joinBit = 0;
     uint64_t suffixLength = 0;             // bytes decoded from joinBit to the stream's end
     uint64_t firstHeaderBit = UINT64_MAX;  // the first block header read from entryBit on
+    // Inside the damaged block: every symbol and header decoding reads from entryBit on, and
+    // the bytes it gives, for checking the start against other readings.
+    std::vector<SpanVisit> chain;
+    uint64_t chainOutput = 0;
 };
 
 // Inside the damaged block (the codes and state of `prefix`), from `fromBit` on, the output
