@@ -218,6 +218,15 @@ bool findResyncStart(const SpanDecoder& prefix, const DamagePlace& place, uint64
                           budget, start);
 }
 
+// The output offset `decoder` reaches at `bit`, decoding without keeping bytes.
+uint64_t outputAtBit(SpanDecoder decoder, uint64_t bit) {
+    decoder.stopBit = bit;
+    decoder.bytes = nullptr;
+    decoder.marks = nullptr;
+    runSpan(decoder);
+    return decoder.outputPos;
+}
+
 // The output offset from which `suffix` (placed, bytes kept) is believed, given the signs its
 // chain shows.
 uint64_t believedFrom(const SpanDecoder& suffix, const DamagePlace& place,
@@ -232,15 +241,7 @@ uint64_t believedFrom(const SpanDecoder& suffix, const DamagePlace& place,
         }
         return believed;
     };
-    const auto outputAt = [&suffix](uint64_t bit) {
-        SpanDecoder count = suffix;
-        count.stopBit = bit;
-        count.bytes = nullptr;
-        count.marks = nullptr;
-        runSpan(count);
-        return count.outputPos;
-    };
-    const uint64_t believed = outputAt(believedBit(signs.pastSign, signs.headerBit));
+    const uint64_t believed = outputAtBit(suffix, believedBit(signs.pastSign, signs.headerBit));
     const bool previousCounts = signs.count > 1 || (signs.count == 1 && place.bySigns);
     if (!previousCounts) return believed;
     // Garbage copies pieces of the true output, and where what it decoded is not made unknown
@@ -252,7 +253,7 @@ uint64_t believedFrom(const SpanDecoder& suffix, const DamagePlace& place,
     // the margin without a sign (the set-aside one its only trace), so the output is then
     // believed from twice the margin behind the sign before.
     const uint64_t previousBit = believedBit(signs.pastPrevious, signs.previousHeaderBit);
-    const uint64_t previous = outputAt(previousBit);
+    const uint64_t previous = outputAtBit(suffix, previousBit);
     if (signs.lastSignBit < previousBit || signs.lastSignFrom < signs.pastPreviousOutput ||
         signs.lastSignFrom >= previous) {
         return believed;
@@ -263,7 +264,8 @@ uint64_t believedFrom(const SpanDecoder& suffix, const DamagePlace& place,
     bitPastLastSign(again, place.rule, checked);
     const bool setAside = checked.count == 0 || checked.lastSignBit < previousBit;
     if (!setAside) return believed;
-    return std::max(suffix.distrustedUntil, std::min(believed, outputAt(previousBit + margin)));
+    return std::max(suffix.distrustedUntil,
+                    std::min(believed, outputAtBit(suffix, previousBit + margin)));
 }
 
 // Decodes the found start's suffix so that it ends at the recorded size; false (nothing of it
@@ -299,12 +301,8 @@ bool placeSuffix(const SpanDecoder& prefix, const ResyncStart& start, const Dama
         suffix.distrustedUntil = std::min(recordedSize, suffixStart + kDistrustedBytes);
         if (!start.atHeader && start.firstHeaderBit >= start.joinBit &&
             start.firstHeaderBit - start.joinBit <= kDistrustedBits) {
-            SpanDecoder count = suffix;
-            count.stopBit = start.firstHeaderBit;
-            count.bytes = nullptr;
-            count.marks = nullptr;
-            runSpan(count);
-            suffix.distrustedUntil = std::max(suffix.distrustedUntil, count.outputPos);
+            suffix.distrustedUntil =
+                std::max(suffix.distrustedUntil, outputAtBit(suffix, start.firstHeaderBit));
         }
     }
     if (place.keepsRule) {

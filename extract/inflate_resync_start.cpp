@@ -35,6 +35,17 @@ SpanDecoder countingFrom(const SpanDecoder& from, uint64_t bit, uint64_t outputL
     return decoder;
 }
 
+// The stream's bit at `bit`, the first in the lowest bit of each byte (RFC 1951 3.1.1).
+uint32_t bitOf(const uint8_t* data, uint64_t bit) { return (data[bit / 8] >> (bit % 8)) & 1; }
+
+// BFINAL and BTYPE (RFC 1951 3.2.3).
+constexpr uint64_t kHeaderBits = 3;
+
+// BTYPE of a header at `bit` whose bits are all in the data.
+uint32_t blockTypeAt(const uint8_t* data, uint64_t bit) {
+    return bitOf(data, bit + 1) | bitOf(data, bit + 2) << 1;
+}
+
 bool haveNextBits(const SpanDecoder& decoder, uint64_t count) {
     return decoder.bit + count <= decoder.dataBytes * 8;
 }
@@ -61,8 +72,7 @@ uint64_t bitsAt(const uint8_t* data, uint64_t size, uint64_t bit) {
 // first: the search runs these tests at every bit it passes.
 bool mayBeDynamicHeader(const uint8_t* data, uint64_t size, uint64_t bit) {
     if (bit + 17 > size * 8) return false;
-    const uint64_t typeBit = bit + 1;
-    if (((data[typeBit / 8] >> (typeBit % 8)) & 1) != (kBlockDynamic & 1)) return false;
+    if (bitOf(data, bit + 1) != (kBlockDynamic & 1)) return false;
     const uint64_t word = bitsAt(data, size, bit);
     if ((word >> 1 & 3) != kBlockDynamic) return false;
     if ((word >> 3 & 31) > kLiteralSymbols - kMinLitLenCodes) return false;
@@ -90,10 +100,10 @@ bool storedBlockIsFollowedWell(SpanDecoder& probe, uint64_t& budget) {
     const SpanStop stop = runSpan(probe);
     spend(budget, probe, given);
     if (stop == SpanStop::kStreamEnd) return true;
-    if (stop != SpanStop::kWorkSpent || !probe.atHeader || !haveNextBits(probe, 3)) return false;
-    const uint64_t typeBit = probe.bit + 1;
-    const uint32_t type = ((probe.data[typeBit / 8] >> (typeBit % 8)) & 1) |
-                          (((probe.data[(typeBit + 1) / 8] >> ((typeBit + 1) % 8)) & 1) << 1);
+    if (stop != SpanStop::kWorkSpent || !probe.atHeader || !haveNextBits(probe, kHeaderBits)) {
+        return false;
+    }
+    const uint32_t type = blockTypeAt(probe.data, probe.bit);
     return type == kBlockStored || type == kBlockDynamic;
 }
 
@@ -218,11 +228,8 @@ bool firstHeaderStart(const uint8_t* data, uint64_t size, bool deflate64, uint64
         bool candidate = dynamic;
         if (!candidate) {
             // A stored header: BTYPE 00, then LEN and NLEN at the next byte boundary.
-            uint64_t typeBit = bit + 1;
-            uint32_t typeBits = ((data[typeBit / 8] >> (typeBit % 8)) & 1) |
-                                (((data[(typeBit + 1) / 8] >> ((typeBit + 1) % 8)) & 1) << 1);
-            uint64_t lengthByte = (bit + 3 + 7) / 8;
-            candidate = typeBits == kBlockStored && lengthByte + 4 <= size &&
+            uint64_t lengthByte = (bit + kHeaderBits + 7) / 8;
+            candidate = blockTypeAt(data, bit) == kBlockStored && lengthByte + 4 <= size &&
                         (data[lengthByte] ^ data[lengthByte + 2]) == 0xFF &&
                         (data[lengthByte + 1] ^ data[lengthByte + 3]) == 0xFF;
         }
@@ -259,16 +266,9 @@ bool firstHeaderStart(const uint8_t* data, uint64_t size, bool deflate64, uint64
     return false;
 }
 
-uint32_t bitAt(const SpanDecoder& decoder, uint64_t bit) {
-    return (decoder.data[bit / 8] >> (bit % 8)) & 1;
-}
-
-// BFINAL and BTYPE (RFC 1951 3.2.3).
-constexpr uint64_t kHeaderBits = 3;
-
 bool headerIsFixed(const SpanDecoder& decoder, uint64_t bit) {
-    if (bit + kHeaderBits > decoder.dataBytes * 8) return false;
-    return (bitAt(decoder, bit + 1) | bitAt(decoder, bit + 2) << 1) == kBlockFixed;
+    return bit + kHeaderBits <= decoder.dataBytes * 8 &&
+           blockTypeAt(decoder.data, bit) == kBlockFixed;
 }
 
 }  // namespace
@@ -294,7 +294,7 @@ bool checkInBlockStart(const SpanDecoder& prefix, uint64_t fromBit, uint64_t roo
     if (prefix.codes != fixedCodes() && headerIsFixed(prefix, start.firstHeaderBit)) {
         SpanDecoder fixed = prefix;
         fixed.codes = fixedCodes();
-        fixed.lastBlock = bitAt(prefix, start.firstHeaderBit) != 0;
+        fixed.lastBlock = bitOf(prefix.data, start.firstHeaderBit) != 0;
         ResyncStart behind;
         if (!resyncInBlock(fixed, start.firstHeaderBit + kHeaderBits, room, budget, behind)) {
             return false;
